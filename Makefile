@@ -1,0 +1,75 @@
+# Top-level driver: installs missing Debian packages, configures and builds with CMake.
+#   make demo    build and run the example programs
+#   make test    build and run every test, then the unit tests under ASan+UBSan
+#   make bench   build and run the benchmarks
+#   make install PREFIX=/path
+
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+PREFIX     ?= /usr/local
+JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE_ARGS ?=
+
+PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
+            libbenchmark-dev libfftw3-dev
+
+.PHONY: all deps build build-asan demo test test-unit test-asan bench install clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "Installing:$$missing"; \
+	    DEBIAN_FRONTEND=noninteractive apt-get update -q && \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -q $$missing || exit 1; \
+	  else \
+	    echo "Missing packages; run as root:"; \
+	    echo "  apt-get install -y$$missing"; \
+	    exit 1; \
+	  fi; \
+	fi
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+
+$(ASAN_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIP_SANITIZE=ON \
+	  -DKIP_BUILD_BENCH=OFF -DKIP_BUILD_EXAMPLES=OFF $(CMAKE_ARGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+
+demo: build
+	@for d in fir_demo fft_demo; do \
+	  if [ -x $(BUILD)/examples/$$d ]; then \
+	    echo "== $$d"; ./$(BUILD)/examples/$$d || exit 1; \
+	  fi; \
+	done
+
+test-unit: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
+
+test: test-unit test-asan
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do \
+	  [ -x $$b ] || continue; echo "== $$b"; $$b || exit 1; \
+	done
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)
