@@ -80,7 +80,15 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config);
  * handle:  passed back unchanged as the handler's first argument.
  * Returns the model, to be freed with kip_fir_v6_3_destroy; null if config is null (no
  * message) or the configuration is refused (one message through handler, error flag 1).
- * A null name is refused with "Instance name must not be null". */
+ * Fields are checked in record order against the ranges above (data_width above 49:
+ * "Invalid data width"); then, with their own messages, zero num_channels, num_paths,
+ * interp_rate, decim_rate or zero_pack_factor, num_coeffs or coeff_sets below 1, a negative
+ * coeff_padding, coeff_fract_width outside -1023..1023, a null coeff and non-finite
+ * coefficient values are refused. A null name is refused with "Instance name must not be
+ * null". Coefficients that are all zero (or whose scaled sums overflow) leave no accumulator
+ * width and are refused with "Cannot derive the accumulator width from the coefficients",
+ * or with quantization 2 "Unable to scale coefficients to maximise dynamic range".
+ * coeff must hold num_coeffs * coeff_sets values; the library cannot check its length. */
 KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create(const kip_fir_v6_3_config* config,
                                               kip_msg_handler handler, void* handle);
 

@@ -171,15 +171,6 @@ TEST(Validation, FirstFailingCheckWins) {
     }
 }
 
-TEST(Validation, EachCheckAloneFails) {
-    for (const auto& check : checks_in_order()) {
-        kip_fir_v6_3_config c = defaults();
-        check.spoil(c);
-        Built b(c);
-        EXPECT_EQ(b.error, check.message);
-    }
-}
-
 TEST(Validation, NegativeValuesFailUnsignedChecks) {
     struct Neg {
         int32_t kip_fir_v6_3_config::*field;
