@@ -81,7 +81,8 @@ public:
     std::string describe(bool full) const;
 
     // Rounds v (integer-code units) by rnd_mode, then treats overflow by ovf_mode.
-    // Never returns negative zero. Allocates only when a warning record is made.
+    // Never returns negative zero. Allocates only when a warning record is made. Records
+    // under RND_CHECK end in " (was not rounded)", under OVF_CHECK in " (overflow disabled)".
     double do_restrict(double v);
     // do_restrict(x * scale); records a range warning when the scaled value is outside
     // [lo, hi] and WARN_CONVERT is set.
