@@ -186,8 +186,8 @@ void FIR::validate(const kip_fir_v6_3_config& c) {
     // coefficients, or make its width arithmetic meaningless.
     if (c.num_channels == 0) throw FIRException("Number of channels must be at least 1");
     if (c.num_paths == 0) throw FIRException("Number of paths must be at least 1");
-    if (c.interp_rate == 0) throw FIRException("Interpolation rate must be at least 1");
-    if (c.decim_rate == 0) throw FIRException("Decimation rate must be at least 1");
+    if (c.interp_rate == 0) throw FIRException("Invalid Filter rate");
+    if (c.decim_rate == 0) throw FIRException("Invalid Filter rate");
     if (c.zero_pack_factor == 0) throw FIRException("Zero packing factor must be at least 1");
     if (c.num_coeffs < 1) throw FIRException("Number of coefficients must be at least 1");
     if (c.coeff_sets < 1) throw FIRException("Number of coefficient sets must be at least 1");

@@ -17,6 +17,7 @@
 #include <stdint.h>
 
 #include "kip_fir_v6_3_common.h"
+#include "kip_fir_v6_3_arrays.h"
 
 KIP_FIR_EXTERN_C_BEGIN
 
@@ -81,8 +82,9 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config);
  * Returns the model, to be freed with kip_fir_v6_3_destroy; null if config is null (no
  * message) or the configuration is refused (one message through handler, error flag 1).
  * Fields are checked in record order against the ranges above (data_width above 49:
- * "Invalid data width"); then, with their own messages, zero num_channels, num_paths,
- * interp_rate, decim_rate or zero_pack_factor, num_coeffs or coeff_sets below 1, a negative
+ * "Invalid data width"); then a zero interp_rate or decim_rate ("Invalid Filter rate", the
+ * kernel's text) and, with their own messages, zero num_channels, num_paths or
+ * zero_pack_factor, num_coeffs or coeff_sets below 1, a negative
  * coeff_padding, coeff_fract_width outside -1023..1023, a null coeff and non-finite
  * coefficient values are refused. A null name is refused with "Instance name must not be
  * null". Coefficients that are all zero (or whose scaled sums overflow) leave no accumulator

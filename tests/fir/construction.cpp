@@ -139,8 +139,8 @@ std::vector<Check> checks_in_order() {
         {[](kip_fir_v6_3_config& c) { c.config_method = 2; }, "Invalid configuration method"},
         {[](kip_fir_v6_3_config& c) { c.num_channels = 0; }, "Number of channels must be at least 1"},
         {[](kip_fir_v6_3_config& c) { c.num_paths = 0; }, "Number of paths must be at least 1"},
-        {[](kip_fir_v6_3_config& c) { c.interp_rate = 0; }, "Interpolation rate must be at least 1"},
-        {[](kip_fir_v6_3_config& c) { c.decim_rate = 0; }, "Decimation rate must be at least 1"},
+        {[](kip_fir_v6_3_config& c) { c.interp_rate = 0; }, "Invalid Filter rate"},
+        {[](kip_fir_v6_3_config& c) { c.decim_rate = 0; }, "Invalid Filter rate"},
         {[](kip_fir_v6_3_config& c) { c.zero_pack_factor = 0; },
          "Zero packing factor must be at least 1"},
         {[](kip_fir_v6_3_config& c) { c.num_coeffs = 0; }, "Number of coefficients must be at least 1"},
@@ -240,7 +240,7 @@ TEST(Validation, GreatestCommonDivisorWithZero) {
     EXPECT_EQ(Built(c).error,
               "Interpolation and decimation rates must have no common factors greater than 1");
     c.decim_rate = 1;  // gcd 1: passes that check, then the zero rate is refused
-    EXPECT_EQ(Built(c).error, "Interpolation rate must be at least 1");
+    EXPECT_EQ(Built(c).error, "Invalid Filter rate");
 }
 
 TEST(Validation, NullName) {
