@@ -420,7 +420,11 @@ void FirFilter<T, C>::makeRoom(std::ptrdiff_t n)
 {
     if (hist_end + n <= static_cast<std::ptrdiff_t>(history.size()))
         return;
-    const std::ptrdiff_t window = hist_end - hist_begin;
+    // Size for the largest window this rate can leave behind (keep + longest step - 1), so
+    // that a steady stream of equal blocks never needs to grow the buffer again.
+    const std::ptrdiff_t longestStep = static_cast<std::ptrdiff_t>(step_whole) + (step_frac > 0);
+    const std::ptrdiff_t window = std::max(
+        hist_end - hist_begin, keep + std::min<std::ptrdiff_t>(longestStep, kMaxChunk));
     moveWindow(0, 2 * window + n + kSlack);
 }
 
