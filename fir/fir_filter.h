@@ -170,7 +170,8 @@ private:
     template <class Sink>
     void feed(const T* in, std::ptrdiff_t n, Sink& out)
     {
-        makeRoom(n);
+        if (hist_end + n > static_cast<std::ptrdiff_t>(history.size()))
+            makeRoom(n);
         T* buf = history.data();
         if constexpr (kDouble)
             std::memcpy(buf + hist_end, in, static_cast<std::size_t>(n) * sizeof(double));
@@ -207,12 +208,8 @@ private:
                 nt = starts[ph + 1] - starts[ph];
             }
             if constexpr (kDouble) {
-                double acc = 0.0;
-                for (std::ptrdiff_t i = 0; i < nt; ++i) {
-                    const double prod = c[i] * s[-i];
-                    acc = prod + acc;
-                }
-                out.emplace_back() = acc;
+                double& slot = out.emplace_back(); // before the sum: no call while it runs
+                slot = branchSum(c, s, nt);
             } else {
                 mpz_class& acc = out.emplace_back();
                 acc = 0;
@@ -224,6 +221,19 @@ private:
         }
         phase = static_cast<int32_t>(ph);
         hist_begin = pos - keep + 1;
+    }
+
+    // One output of the double variant: acc = c[i] * s[-i] + acc for i = 0, 1, ..., each
+    // product and each sum rounded on its own, from +0.0.  Kept apart from the step loop so the
+    // accumulator stays in a register.
+    static double branchSum(const double* c, const double* s, std::ptrdiff_t nt)
+    {
+        double acc = 0.0;
+        for (std::ptrdiff_t i = 0; i < nt; ++i) {
+            const double prod = c[i] * s[-i];
+            acc = prod + acc;
+        }
+        return acc;
     }
 
     void makeRoom(std::ptrdiff_t n);
@@ -414,12 +424,10 @@ void FirFilter<T, C>::widenHistory()
     keep = need;
 }
 
-// Makes room for n more samples behind the retained ones.
+// Makes room for n more samples behind the retained ones (called when they do not fit).
 template <typename T, typename C>
 void FirFilter<T, C>::makeRoom(std::ptrdiff_t n)
 {
-    if (hist_end + n <= static_cast<std::ptrdiff_t>(history.size()))
-        return;
     // Size for the largest window this rate can leave behind (keep + longest step - 1), so
     // that a steady stream of equal blocks never needs to grow the buffer again.
     const std::ptrdiff_t longestStep = static_cast<std::ptrdiff_t>(step_whole) + (step_frac > 0);
