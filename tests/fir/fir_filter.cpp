@@ -668,6 +668,64 @@ TEST(FirFilterRandom, IntegerMatchesExactReferenceForAnySplit)
     }
 }
 
+// Sums of 64-bit taps and samples are formed in 128-bit integers when no partial sum can reach
+// 2^127, in GMP otherwise.  Values at both sides of those limits, and streams where rare wide
+// samples pass through the history (and its compaction), must give the exact sums.
+TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
+{
+    const mpz_class big = (mpz_class(1) << 62) - 1; // widest sample of the 128-bit path
+    const mpz_class wide = mpz_class(1) << 62;      // narrowest sample of the GMP path
+    const double c4 = std::ldexp(1.0, 63) - 1024;   // widest tap for 4-tap branches
+    const double c5 = std::ldexp(1.0, 62) - 512;    // widest tap for 5..8-tap branches
+    struct Case {
+        DVec c;
+        int L;
+        ZVec x;
+    };
+    const Case cases[] = {
+        { DVec(4, c4), 1, ZVec(9, big) },
+        { DVec(4, -c4), 1, ZVec(9, big) },
+        { DVec(8, c5), 2, ZVec(9, -big) },
+        { DVec(5, c5), 1, ZVec(9, big) },
+        { DVec(5, std::ldexp(1.0, 62)), 1, ZVec(9, big) }, // taps one bit too wide
+        { DVec(8, c4), 1, ZVec(9, big) }, // sums near 2^128: must not take the 128-bit path
+        { DVec(4, c4), 1, ZVec { big, wide, big, big, big, big, -wide, big, big } },
+    };
+    for (const Case& k : cases) {
+        ZFilter f(k.c, k.L, 1);
+        ZVec got;
+        for (const mpz_class& v : k.x)
+            f.run(ZVec { v }, got);
+        EXPECT_TRUE(sameOutputs(got, refInteger(k.c, k.L, 1, k.x),
+            describe(0, k.L, 1, k.c, listText(k.x))));
+    }
+
+    const uint64_t seed = testSeed() + 5;
+    std::mt19937_64 rng(seed);
+    for (Rates r : { Rates { 1, 1, 21 }, Rates { 3, 2, 33 }, Rates { 1, 3, 7 }, Rates { 4, 1, 9 } }) {
+        DVec c(r.N);
+        for (double& v : c)
+            v = static_cast<double>(static_cast<int64_t>(rng() >> 20) - (int64_t(1) << 43));
+        ZVec x(2000);
+        for (mpz_class& v : x) {
+            v = mpz_class(static_cast<unsigned long>(rng() >> 3));
+            if (rng() % 50 == 0)
+                v <<= 70;
+            if (rng() & 1)
+                v = -v;
+        }
+        const ZVec want = refInteger(c, r.L, r.M, x);
+        const std::string ctx = describe(seed, r.L, r.M, c, listText(x));
+        ZFilter single(c, r.L, r.M), split(c, r.L, r.M);
+        ZVec got;
+        for (const mpz_class& v : x)
+            single.run(ZVec { v }, got);
+        ASSERT_TRUE(sameOutputs(got, want, ctx + "\n(one sample per call)"));
+        ASSERT_TRUE(sameOutputs(runBlocks(split, x, randomSplit(rng, x.size())), want,
+            ctx + "\n(random split)"));
+    }
+}
+
 TEST(FirFilterRandom, DoubleAndIntegerAgreeOnSmallIntegers)
 {
     const uint64_t seed = testSeed() + 2;
