@@ -5,6 +5,8 @@
 //   Baseline/N                      direct form, one output per input sample
 //   Kernel<double>/N/L/M/block      FirFilter<double, double>, blocks of 1 or 1024 samples
 //   Kernel<mpz>/N/L/M/block         FirFilter<mpz_class, double> on 16-bit data and taps
+//                                   (sums formed in 128-bit integers)
+//   KernelWide/N/L/M/block          the same with 80-bit samples (sums formed by GMP)
 // Counters: items_per_second = input samples per second; ratio = that rate divided by the
 // baseline's rate for the same number of taps (above 1: faster than the baseline).  Decimating
 // kernels compute fewer outputs per input than the baseline, so their ratio exceeds 1.
@@ -125,23 +127,27 @@ void Baseline(benchmark::State& state)
 }
 
 template <typename T>
-std::vector<T> convertInput(const std::vector<double>& x)
+std::vector<T> convertInput(const std::vector<double>& x, unsigned shift)
 {
-    if constexpr (std::is_same_v<T, double>)
+    if constexpr (std::is_same_v<T, double>) {
         return x;
-    else
-        return std::vector<T>(x.begin(), x.end());
+    } else {
+        std::vector<T> z(x.begin(), x.end());
+        for (T& v : z)
+            v <<= shift;
+        return z;
+    }
 }
 
 // Arguments: taps, L, M, block (1: one run() per sample, 1024: one run() per 1024 samples).
-template <typename T>
+template <typename T, unsigned Shift = 0>
 void Kernel(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
     const int L = static_cast<int>(state.range(1));
     const int M = static_cast<int>(state.range(2));
     const std::size_t block = static_cast<std::size_t>(state.range(3));
-    const std::vector<T> x = convertInput<T>(makeInput());
+    const std::vector<T> x = convertInput<T>(makeInput(), Shift);
     FirFilter<T, double> f(makeTaps(n), L, M);
     FirFifo<T> out;
     baselineRate(n); // measured outside the timed loop
@@ -178,6 +184,13 @@ void kernelArgs(benchmark::internal::Benchmark* b, bool wide)
 BENCHMARK(Baseline)->ArgName("taps")->Arg(21)->Arg(64)->Arg(255)->MinTime(0.3);
 BENCHMARK_TEMPLATE(Kernel, double)->Apply([](auto* b) { kernelArgs(b, true); });
 BENCHMARK_TEMPLATE(Kernel, mpz_class)->Apply([](auto* b) { kernelArgs(b, false); });
+BENCHMARK_TEMPLATE(Kernel, mpz_class, 64)
+    ->Name("KernelWide")
+    ->ArgNames({ "taps", "L", "M", "block" })
+    ->Args({ 21, 1, 1, 1 })
+    ->Args({ 64, 1, 1, 1 })
+    ->Args({ 64, 3, 2, 1 })
+    ->MinTime(0.3);
 
 } // namespace
 
