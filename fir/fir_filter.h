@@ -28,7 +28,8 @@
 // clears its pending flag (in that order: a handler that resets this kernel leaves the flag
 // clear).  Rates, coefficients, phase, history and the input block are read only after the
 // handler returns, so the handler may change coefficients, rates or reset this kernel.  It must
-// not call run() on this kernel or destroy it.
+// not call run() on this kernel or destroy it.  If it throws, the exception leaves run() with
+// the flag still set and nothing consumed.
 //
 // Output sinks.  run() never clears its sink; it appends.  The model's per-sample path uses
 // FirFifo<T> (O(1) at both ends, slot storage reused, no allocation once it has reached its
@@ -39,8 +40,12 @@
 //
 // Memory.  The history buffer keeps room for twice the retained history plus some slack and
 // grows only when a block or a decimation step larger than any before needs more; blocks are
-// processed in chunks of at most kMaxChunk samples, which bounds that buffer.  In steady state
-// (same block size, same coefficient length) run() allocates nothing, in either variant.
+// processed in chunks of at most kMaxChunk samples, which bounds that buffer (besides the up
+// to ceil(M / L) - 1 samples waiting for the next output).  In steady state (same block size,
+// same coefficient length) run() allocates nothing, in either variant.
+//
+// The class is final: its virtual functions keep the kernel's public interface, and calls on
+// a FirFilter object or reference are resolved without virtual dispatch.
 //
 // Choices beyond the basic contract:
 //   - setCoefficients() with more coefficients than the retained history covers (N changed
