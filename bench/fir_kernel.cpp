@@ -110,7 +110,8 @@ void setCounters(benchmark::State& state, int n)
 {
     const double samples = static_cast<double>(state.iterations() * kPerIteration);
     state.SetItemsProcessed(static_cast<int64_t>(samples));
-    state.counters["ratio"] = benchmark::Counter(samples / baselineRate(n), benchmark::Counter::kIsRate);
+    state.counters["ratio"]
+        = benchmark::Counter(samples / baselineRate(n), benchmark::Counter::kIsRate);
 }
 
 void Baseline(benchmark::State& state)
@@ -126,8 +127,7 @@ void Baseline(benchmark::State& state)
     setCounters(state, n);
 }
 
-template <typename T>
-std::vector<T> convertInput(const std::vector<double>& x, unsigned shift)
+template <typename T> std::vector<T> convertInput(const std::vector<double>& x, unsigned shift)
 {
     if constexpr (std::is_same_v<T, double>) {
         return x;
@@ -140,8 +140,7 @@ std::vector<T> convertInput(const std::vector<double>& x, unsigned shift)
 }
 
 // Arguments: taps, L, M, block (1: one run() per sample, 1024: one run() per 1024 samples).
-template <typename T, unsigned Shift = 0>
-void Kernel(benchmark::State& state)
+template <typename T, unsigned Shift = 0> void Kernel(benchmark::State& state)
 {
     const int n = static_cast<int>(state.range(0));
     const int L = static_cast<int>(state.range(1));

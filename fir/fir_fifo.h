@@ -14,8 +14,7 @@
 #include <utility>
 #include <vector>
 
-template <typename T>
-class FirFifo {
+template <typename T> class FirFifo {
 public:
     FirFifo() = default;
     explicit FirFifo(std::size_t min_capacity) { reserve(min_capacity); }

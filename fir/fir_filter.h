@@ -74,8 +74,7 @@
 #include "fir_exceptions.h"
 #include "fir_fifo.h"
 
-template <typename T, typename C = double>
-class FirFilter final {
+template <typename T, typename C = double> class FirFilter final {
     static_assert(std::is_same_v<C, double>, "coefficients are doubles");
     static_assert(std::is_same_v<T, double> || std::is_same_v<T, mpz_class>,
         "samples are doubles or GMP integers");
@@ -126,8 +125,7 @@ public:
     void run(const std::vector<T>& in, FirFifo<T>& out) { runInto(in.data(), in.size(), out); }
 
     // Generic form: Sink needs `T& emplace_back()` returning the new back element.
-    template <class Sink>
-    void runInto(const T* in, std::size_t count, Sink& out)
+    template <class Sink> void runInto(const T* in, std::size_t count, Sink& out)
     {
         if (count == 0)
             return;
@@ -164,8 +162,7 @@ private:
         }
     }
 
-    template <class Sink>
-    void feedAll(const T* in, std::size_t count, Sink& out)
+    template <class Sink> void feedAll(const T* in, std::size_t count, Sink& out)
     {
         while (count > 0) {
             const std::size_t n = std::min<std::size_t>(count, kMaxChunk);
@@ -176,8 +173,7 @@ private:
     }
 
     // Appends n samples to the history and emits every output they complete.
-    template <class Sink>
-    void feed(const T* in, std::ptrdiff_t n, Sink& out)
+    template <class Sink> void feed(const T* in, std::ptrdiff_t n, Sink& out)
     {
         if (hist_end + n > static_cast<std::ptrdiff_t>(history.size()))
             makeRoom(n);
@@ -204,7 +200,7 @@ private:
         const std::ptrdiff_t* starts = branch_start.data();
         const T* taps = branch_coeffs.data();
         std::ptrdiff_t pos = hist_begin + keep - 1; // newest sample used so far
-        std::ptrdiff_t avail = hist_end - pos - 1;  // samples received, not yet reached
+        std::ptrdiff_t avail = hist_end - pos - 1; // samples received, not yet reached
         std::ptrdiff_t ph = phase;
         for (;;) {
             std::ptrdiff_t next = ph + frac;
@@ -351,8 +347,7 @@ void FirFilter<T, C>::run(const std::vector<T>& in, std::vector<T>& out)
     }
 }
 
-template <typename T, typename C>
-void FirFilter<T, C>::reset()
+template <typename T, typename C> void FirFilter<T, C>::reset()
 {
     sync_pending = true;
     step_whole = rate_den / rate_num;
@@ -375,8 +370,7 @@ void FirFilter<T, C>::reset()
     hist_end = keep;
 }
 
-template <typename T, typename C>
-double FirFilter<T, C>::calcGain() const
+template <typename T, typename C> double FirFilter<T, C>::calcGain() const
 {
     double best = 0.0;
     if (rate_num < 1)
@@ -433,8 +427,7 @@ void FirFilter<T, C>::setCoefficients(const double* values, int count)
     widenHistory();
 }
 
-template <typename T, typename C>
-void FirFilter<T, C>::setRate(int num, int den)
+template <typename T, typename C> void FirFilter<T, C>::setRate(int num, int den)
 {
     if (num < 1 || den < 1)
         throw FirFilterException("Invalid Filter rate");
@@ -443,8 +436,7 @@ void FirFilter<T, C>::setRate(int num, int den)
     reset();
 }
 
-template <typename T, typename C>
-void FirFilter<T, C>::rebuildBranches()
+template <typename T, typename C> void FirFilter<T, C>::rebuildBranches()
 {
     const std::ptrdiff_t L = rate_num;
     const std::ptrdiff_t N = static_cast<std::ptrdiff_t>(coeffs.size());
@@ -486,8 +478,7 @@ void FirFilter<T, C>::rebuildBranches()
 
 // After a coefficient change without reset the longest branch may reach further back than the
 // retained history; widen it, the samples no longer held counting as zeros.
-template <typename T, typename C>
-void FirFilter<T, C>::widenHistory()
+template <typename T, typename C> void FirFilter<T, C>::widenHistory()
 {
     const std::ptrdiff_t longest = branch_start.size() > 1 ? branch_start[1] - branch_start[0] : 0;
     const std::ptrdiff_t need = std::max<std::ptrdiff_t>(phase_len, longest - 1);
@@ -502,20 +493,19 @@ void FirFilter<T, C>::widenHistory()
     for (std::ptrdiff_t i = 0; i < delta; ++i)
         history[hist_begin + i] = 0.0;
     if constexpr (!kDouble)
-        std::fill(hist_small.begin() + hist_begin, hist_small.begin() + hist_begin + delta,
-            int64_t(0));
+        std::fill(
+            hist_small.begin() + hist_begin, hist_small.begin() + hist_begin + delta, int64_t(0));
     keep = need;
 }
 
 // Makes room for n more samples behind the retained ones (called when they do not fit).
-template <typename T, typename C>
-void FirFilter<T, C>::makeRoom(std::ptrdiff_t n)
+template <typename T, typename C> void FirFilter<T, C>::makeRoom(std::ptrdiff_t n)
 {
     // Size for the largest window this rate can leave behind (keep + longest step - 1), so
     // that a steady stream of equal blocks never needs to grow the buffer again.
     const std::ptrdiff_t longestStep = static_cast<std::ptrdiff_t>(step_whole) + (step_frac > 0);
-    const std::ptrdiff_t window = std::max(
-        hist_end - hist_begin, keep + std::min<std::ptrdiff_t>(longestStep, kMaxChunk));
+    const std::ptrdiff_t window
+        = std::max(hist_end - hist_begin, keep + std::min<std::ptrdiff_t>(longestStep, kMaxChunk));
     moveWindow(0, 2 * window + n + kSlack);
 }
 

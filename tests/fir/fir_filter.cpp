@@ -28,8 +28,7 @@ uint64_t testSeed()
     return env != nullptr ? std::strtoull(env, nullptr, 10) : 20240611u;
 }
 
-template <typename F>
-std::string thrownText(F&& f)
+template <typename F> std::string thrownText(F&& f)
 {
     try {
         f();
@@ -49,8 +48,7 @@ uint64_t bits(double v)
 bool same(double a, double b) { return bits(a) == bits(b); }
 bool same(const mpz_class& a, const mpz_class& b) { return a == b; }
 
-template <typename T>
-std::string listText(const std::vector<T>& v, std::size_t limit = 64)
+template <typename T> std::string listText(const std::vector<T>& v, std::size_t limit = 64)
 {
     std::ostringstream os;
     os.precision(17);
@@ -71,14 +69,14 @@ template <typename T>
         if (!same(got[i], want[i])) {
             std::ostringstream os;
             os.precision(17);
-            os << context << "\nfirst difference at output " << i << ": got " << got[i]
-               << ", want " << want[i];
+            os << context << "\nfirst difference at output " << i << ": got " << got[i] << ", want "
+               << want[i];
             return ::testing::AssertionFailure() << os.str();
         }
     }
     if (got.size() != want.size())
-        return ::testing::AssertionFailure() << context << "\noutput count " << got.size()
-                                             << ", want " << want.size();
+        return ::testing::AssertionFailure()
+            << context << "\noutput count " << got.size() << ", want " << want.size();
     return ::testing::AssertionSuccess();
 }
 
@@ -160,10 +158,18 @@ std::vector<std::size_t> randomSplit(std::mt19937_64& rng, std::size_t total)
     while (left > 0) {
         std::size_t s;
         switch (rng() % 4) {
-        case 0: s = 0; break;
-        case 1: s = 1; break;
-        case 2: s = 1 + rng() % 7; break;
-        default: s = 1 + rng() % 90; break;
+        case 0:
+            s = 0;
+            break;
+        case 1:
+            s = 1;
+            break;
+        case 2:
+            s = 1 + rng() % 7;
+            break;
+        default:
+            s = 1 + rng() % 90;
+            break;
         }
         s = std::min(s, left);
         sizes.push_back(s);
@@ -239,7 +245,9 @@ TEST(FirFilterConstruct, FailedSettersChangeNothing)
     ZFilter z({ 1, 2 }, 1, 1);
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();
-    EXPECT_EQ(thrownText([&] { z.setCoefficients(DVec { 1.0, nan }); }),
+    EXPECT_EQ(thrownText([&] {
+        z.setCoefficients(DVec { 1.0, nan });
+    }),
         "Invalid Filter coefficients");
     EXPECT_EQ(thrownText([&] { z.setCoefficients(&inf, 1); }), "Invalid Filter coefficients");
     EXPECT_EQ(thrownText([&] { ZFilter({ -inf }, 1, 1); }), "Invalid Filter coefficients");
@@ -474,11 +482,19 @@ struct HandlerProbe {
         ++self->calls;
         self->sawPending = self->filter->isSyncPending();
         switch (self->action) {
-        case 1: self->filter->reset(); break;
-        case 2: self->filter->setCoefficients(DVec { 100, 0 }); break;
-        case 3: self->filter->setRate(2, 1); break;
-        case 4: throw FirFilterException("from handler");
-        default: break;
+        case 1:
+            self->filter->reset();
+            break;
+        case 2:
+            self->filter->setCoefficients(DVec { 100, 0 });
+            break;
+        case 3:
+            self->filter->setRate(2, 1);
+            break;
+        case 4:
+            throw FirFilterException("from handler");
+        default:
+            break;
         }
         return 7;
     }
@@ -598,8 +614,8 @@ TEST(FirFilterRandom, DoubleMatchesReferenceForAnySplit)
         ASSERT_TRUE(sameOutputs(got, want, ctx + "\n(one block)"));
 
         DFilter split(c, r.L, r.M);
-        ASSERT_TRUE(sameOutputs(runBlocks(split, x, randomSplit(rng, x.size())), want,
-            ctx + "\n(random split)"));
+        ASSERT_TRUE(sameOutputs(
+            runBlocks(split, x, randomSplit(rng, x.size())), want, ctx + "\n(random split)"));
         EXPECT_EQ(split.getHistory(), whole.getHistory()) << ctx;
         EXPECT_EQ(split.getPhase(), whole.getPhase()) << ctx;
 
@@ -650,8 +666,8 @@ TEST(FirFilterRandom, IntegerMatchesExactReferenceForAnySplit)
         const ZVec want = refInteger(c, r.L, r.M, x);
 
         ZFilter split(c, r.L, r.M);
-        ASSERT_TRUE(sameOutputs(runBlocks(split, x, randomSplit(rng, x.size())), want,
-            ctx + "\n(random split)"));
+        ASSERT_TRUE(sameOutputs(
+            runBlocks(split, x, randomSplit(rng, x.size())), want, ctx + "\n(random split)"));
 
         ZFilter single(c, r.L, r.M);
         FirFifo<mpz_class> fifo;
@@ -674,9 +690,9 @@ TEST(FirFilterRandom, IntegerMatchesExactReferenceForAnySplit)
 TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
 {
     const mpz_class big = (mpz_class(1) << 62) - 1; // widest sample of the 128-bit path
-    const mpz_class wide = mpz_class(1) << 62;      // narrowest sample of the GMP path
-    const double c4 = std::ldexp(1.0, 63) - 1024;   // widest tap for 4-tap branches
-    const double c5 = std::ldexp(1.0, 62) - 512;    // widest tap for 5..8-tap branches
+    const mpz_class wide = mpz_class(1) << 62; // narrowest sample of the GMP path
+    const double c4 = std::ldexp(1.0, 63) - 1024; // widest tap for 4-tap branches
+    const double c5 = std::ldexp(1.0, 62) - 512; // widest tap for 5..8-tap branches
     struct Case {
         DVec c;
         int L;
@@ -696,13 +712,14 @@ TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
         ZVec got;
         for (const mpz_class& v : k.x)
             f.run(ZVec { v }, got);
-        EXPECT_TRUE(sameOutputs(got, refInteger(k.c, k.L, 1, k.x),
-            describe(0, k.L, 1, k.c, listText(k.x))));
+        EXPECT_TRUE(sameOutputs(
+            got, refInteger(k.c, k.L, 1, k.x), describe(0, k.L, 1, k.c, listText(k.x))));
     }
 
     const uint64_t seed = testSeed() + 5;
     std::mt19937_64 rng(seed);
-    for (Rates r : { Rates { 1, 1, 21 }, Rates { 3, 2, 33 }, Rates { 1, 3, 7 }, Rates { 4, 1, 9 } }) {
+    for (Rates r :
+        { Rates { 1, 1, 21 }, Rates { 3, 2, 33 }, Rates { 1, 3, 7 }, Rates { 4, 1, 9 } }) {
         DVec c(r.N);
         for (double& v : c)
             v = static_cast<double>(static_cast<int64_t>(rng() >> 20) - (int64_t(1) << 43));
@@ -721,8 +738,8 @@ TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
         for (const mpz_class& v : x)
             single.run(ZVec { v }, got);
         ASSERT_TRUE(sameOutputs(got, want, ctx + "\n(one sample per call)"));
-        ASSERT_TRUE(sameOutputs(runBlocks(split, x, randomSplit(rng, x.size())), want,
-            ctx + "\n(random split)"));
+        ASSERT_TRUE(sameOutputs(
+            runBlocks(split, x, randomSplit(rng, x.size())), want, ctx + "\n(random split)"));
     }
 }
 
@@ -765,8 +782,8 @@ TEST(FirFilterRandom, LargeBlocksAreChunkedTransparently)
         DFilter f(c, r.L, r.M);
         DVec got;
         f.run(x, got);
-        ASSERT_TRUE(sameOutputs(got, refDouble(c, r.L, r.M, x),
-            describe(seed, r.L, r.M, c, listText(x))));
+        ASSERT_TRUE(
+            sameOutputs(got, refDouble(c, r.L, r.M, x), describe(seed, r.L, r.M, c, listText(x))));
     }
 }
 

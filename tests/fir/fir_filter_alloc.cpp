@@ -68,8 +68,8 @@ std::vector<double> taps(int n)
 // at least as many blocks as the decimation rate, so every leftover-sample count a block can
 // leave behind has occurred (GMP slots get their limbs when first written).
 template <typename T>
-long streamAllocations(FirFilter<T, double>& f, const std::vector<T>& in, std::size_t block,
-    std::size_t warm)
+long streamAllocations(
+    FirFilter<T, double>& f, const std::vector<T>& in, std::size_t block, std::size_t warm)
 {
     FirFifo<T> fifo;
     long before = 0;
@@ -112,7 +112,8 @@ TEST_F(FirFilterAlloc, IntegerSteadyStateAllocatesNothing)
         std::mt19937_64 rng(9);
         std::vector<mpz_class> in(12 * 1024);
         for (mpz_class& v : in) {
-            v = (mpz_class(1) << (width - 1)) + (mpz_class(static_cast<unsigned long>(rng() >> 30)));
+            v = (mpz_class(1) << (width - 1))
+                + (mpz_class(static_cast<unsigned long>(rng() >> 30)));
             if (rng() & 1)
                 v = -v;
         }
