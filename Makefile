@@ -11,7 +11,8 @@ JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
 
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
-            libbenchmark-dev libfftw3-dev
+            libbenchmark-dev libfftw3-dev \
+            pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
 
 .PHONY: all deps build build-asan demo test test-unit test-asan bench install clean
 
@@ -53,6 +54,10 @@ demo: build
 	    echo "== $$d"; ./$(BUILD)/examples/$$d || exit 1; \
 	  fi; \
 	done
+	@if [ -x $(BUILD)/python/kip_python ]; then \
+	  echo "== fir_plot.py"; \
+	  MPLBACKEND=Agg ./$(BUILD)/python/kip_python examples/fir_plot.py $(BUILD)/fir_plot.png || exit 1; \
+	fi
 
 test-unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
