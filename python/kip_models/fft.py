@@ -111,7 +111,8 @@ class FftModel:
         if model is None:
             raise FftError(message)
         self._m = model
-        self._g = {k: v for k, v in ((k, model.generics[k]) for k in GENERICS)}
+        built = model.generics
+        self._g = {k: built[k] for k in GENERICS}
 
     # -- lifecycle -----------------------------------------------------------------------------
 
@@ -211,7 +212,8 @@ class FftModel:
                 raise TypeError("scaling must hold integers")
             if sched.ndim not in (1, 2):
                 raise ValueError("scaling must be 1-D (all frames) or 2-D (one row per frame)")
-            if sched.size and (sched.min() < np.iinfo(np.int32).min or sched.max() > np.iinfo(np.int32).max):
+            i32 = np.iinfo(np.int32)
+            if sched.size and (sched.min() < i32.min or sched.max() > i32.max):
                 raise ValueError("scaling values do not fit 32-bit integers")
             sched = np.ascontiguousarray(sched, dtype=np.int32)
         elif self.uses_schedule():

@@ -113,6 +113,22 @@ def patterns_for(num_channels):
     return range(int(PATTERN_MIN[num_channels]), int(PATTERN_MAX[num_channels]) + 1)
 
 
+def _samples(a):
+    """Samples as float64. The library takes doubles; integers beyond 2**53 would be rounded on
+    the way, so they are refused rather than changed silently (in-range samples of the widest
+    data format, 49 bits, always convert exactly)."""
+    if a.dtype.kind in "iu" and a.size:
+        if a.max() > 2**53 or a.min() < -2**53:
+            raise ValueError("integer samples beyond 2**53 cannot be passed exactly as doubles")
+    elif a.dtype == object:
+        f = a.astype(np.float64)
+        ints = ((v, w) for v, w in zip(a.flat, f.flat) if isinstance(v, (int, np.integer)))
+        if any(int(v) != float(w) for v, w in ints):
+            raise ValueError("integer samples beyond 2**53 cannot be passed exactly as doubles")
+        return f
+    return a
+
+
 def _as_int(name, value):
     try:
         return operator.index(value)
@@ -156,12 +172,14 @@ class FirModel:
                 sets, taps = coeff.shape
                 for f, v in (("coeff_sets", sets), ("num_coeffs", taps)):
                     if fields.setdefault(f, v) != v:
-                        raise ValueError(f"{f}={fields[f]} does not match coeff of shape {coeff.shape}")
+                        raise ValueError(
+                            f"{f}={fields[f]} does not match coeff of shape {coeff.shape}")
             elif coeff.ndim == 1:
                 sets = fields.setdefault("coeff_sets", 1)
                 if "num_coeffs" not in fields:
                     if sets <= 0 or len(coeff) % sets:
-                        raise ValueError(f"{len(coeff)} coefficients do not split into coeff_sets={sets} sets")
+                        raise ValueError(f"{len(coeff)} coefficients do not split into "
+                                         f"coeff_sets={sets} sets")
                     fields["num_coeffs"] = len(coeff) // sets
             else:
                 raise ValueError("coeff must be 1-D or 2-D")
@@ -170,7 +188,8 @@ class FirModel:
         if model is None:
             errors = [text for _dbg, err, text in messages if err]
             self._deliver([m for m in messages if not m[2] in errors])
-            raise FirError(errors[-1] if errors else "model creation failed", [m[1:] for m in messages])
+            raise FirError(errors[-1] if errors else "model creation failed",
+                           [m[1:] for m in messages])
         self._m = model
         if coeff is None:
             coeff = default_config()["coeff"]
@@ -249,7 +268,7 @@ class FirModel:
             a = a.reshape(1, 1, -1)
         elif a.ndim not in (2, 3):
             raise ValueError("samples must be shaped (paths, channels, vectors) or (vectors,)")
-        rc, messages = self._m.send(np.asfortranarray(a, dtype=np.float64))
+        rc, messages = self._m.send(np.asfortranarray(_samples(a), dtype=np.float64))
         self._finish("send", rc, messages)
 
     def get(self, vectors=None, integer=None):
@@ -266,16 +285,12 @@ class FirModel:
         return out
 
     def run(self, x, integer=None):
-        """send(x), then get(): returns every output vector waiting afterwards, shaped like the
-        input ((vectors,) for a 1-D input)."""
+        """send(x), then get(): returns every output vector waiting afterwards, shaped
+        (vectors,) for a 1-D input and (paths, channels, vectors) otherwise."""
         a = np.asarray(x)
         self.send(a)
         out = self.get(integer=integer)
-        if a.ndim == 1:
-            return out[0, 0]
-        if a.ndim == 2 and out.shape[2] == 1:
-            return out[:, :, 0]
-        return out
+        return out[0, 0] if a.ndim == 1 else out
 
     def send_channel(self, x):
         """Sends one channel position of every path: x shaped (paths,), or a scalar for one
@@ -286,7 +301,7 @@ class FirModel:
             raise TypeError("the model takes real samples")
         if a.ndim != 1:
             raise ValueError("send_channel takes one sample per path")
-        rc, messages = self._m.send_channel(np.ascontiguousarray(a, dtype=np.float64))
+        rc, messages = self._m.send_channel(np.ascontiguousarray(_samples(a), dtype=np.float64))
         self._finish("send_channel", rc, messages)
 
     def get_channel(self, integer=None):

@@ -30,11 +30,13 @@ using Generics = kelvar_ip_kfft_v8_0_generics;
 using CArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 using Schedule = py::array_t<int32_t, py::array::c_style>;
 
-#define KIP_FFT_GENERICS(X)                                                                      \
-    X(C_NFFT_MAX) X(C_ARCH) X(C_HAS_NFFT) X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH)  \
-    X(C_HAS_SCALING) X(C_HAS_BFP) X(C_HAS_ROUNDING)
+#define KIP_FFT_GENERICS(X)                                                                        \
+    X(C_NFFT_MAX)                                                                                  \
+    X(C_ARCH) X(C_HAS_NFFT) X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING)   \
+        X(C_HAS_BFP) X(C_HAS_ROUNDING)
 
-py::dict generics_to_dict(const Generics& g) {
+py::dict generics_to_dict(const Generics& g)
+{
     py::dict d;
 #define KIP_GET(f) d[#f] = g.f;
     KIP_FFT_GENERICS(KIP_GET)
@@ -46,10 +48,12 @@ py::dict generics_to_dict(const Generics& g) {
 // up the redirection is not an error: text() then returns an empty string.
 class StderrCapture {
 public:
-    StderrCapture() {
+    StderrCapture()
+    {
         std::fflush(stderr);
         file_ = std::tmpfile();
-        if (file_ == nullptr) return;
+        if (file_ == nullptr)
+            return;
         saved_ = dup(2);
         if (saved_ < 0 || dup2(fileno(file_), 2) < 0) {
             restore();
@@ -65,22 +69,26 @@ public:
     // Other lines (the repeat's warnings, written once already by the first attempt, and
     // anything else written meanwhile) are dropped, except lines that are not the library's,
     // which are passed on to the restored stream.
-    std::string text() {
-        if (!active_) return std::string();
+    std::string text()
+    {
+        if (!active_)
+            return std::string();
         std::fflush(stderr);
         restore_fd();
         std::string all;
         std::rewind(file_);
         char buf[4096];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0) all.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
+            all.append(buf, n);
         restore();
         std::string error;
         std::string foreign;
         size_t pos = 0;
         while (pos < all.size()) {
             size_t end = all.find('\n', pos);
-            if (end == std::string::npos) end = all.size();
+            if (end == std::string::npos)
+                end = all.size();
             const std::string line = all.substr(pos, end - pos);
             if (line.rfind("ERROR:kfft_v8_0:", 0) == 0) {
                 error = line;
@@ -97,16 +105,19 @@ public:
     }
 
 private:
-    void restore_fd() {
+    void restore_fd()
+    {
         if (saved_ >= 0) {
             dup2(saved_, 2);
             close(saved_);
             saved_ = -1;
         }
     }
-    void restore() {
+    void restore()
+    {
         restore_fd();
-        if (file_ != nullptr) std::fclose(file_);
+        if (file_ != nullptr)
+            std::fclose(file_);
         file_ = nullptr;
         active_ = false;
     }
@@ -116,23 +127,26 @@ private:
     bool active_ = false;
 };
 
-int32_t size32(py::ssize_t n, const char* what) {
+int32_t size32(py::ssize_t n, const char* what)
+{
     if (n > std::numeric_limits<int32_t>::max())
-        throw py::value_error(std::string(what) + " is too long for the model (2^31 elements or more)");
+        throw py::value_error(
+            std::string(what) + " is too long for the model (2^31 elements or more)");
     return static_cast<int32_t>(n);
 }
 
 class FftModel {
 public:
     // Returns (model or None, message): the message is the library's error line on refusal.
-    static py::tuple create(const py::dict& generics) {
+    static py::tuple create(const py::dict& generics)
+    {
         Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-#define KIP_SET(f)                                                                              \
-    if (generics.contains(#f)) {                                                                \
-        const long long v = py::cast<long long>(generics[#f]);                                  \
-        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) \
-            throw py::value_error(#f " does not fit a 32-bit integer");                         \
-        g.f = static_cast<int32_t>(v);                                                          \
+#define KIP_SET(f)                                                                                 \
+    if (generics.contains(#f)) {                                                                   \
+        const long long v = py::cast<long long>(generics[#f]);                                     \
+        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())    \
+            throw py::value_error(#f " does not fit a 32-bit integer");                            \
+        g.f = static_cast<int32_t>(v);                                                             \
     }
         KIP_FFT_GENERICS(KIP_SET)
 #undef KIP_SET
@@ -147,24 +161,30 @@ public:
             {
                 StderrCapture capture;
                 kelvar_ip_kfft_v8_0_state* again = kelvar_ip_kfft_v8_0_create_state(g);
-                if (again != nullptr) kelvar_ip_kfft_v8_0_destroy_state(again);
+                if (again != nullptr)
+                    kelvar_ip_kfft_v8_0_destroy_state(again);
                 text = capture.text();
             }
-            if (text.empty()) text = "ERROR:kfft_v8_0:create_state refused the generics";
+            if (text.empty())
+                text = "ERROR:kfft_v8_0:create_state refused the generics";
             return py::make_tuple(py::none(), text);
         }
-        return py::make_tuple(py::cast(m.release(), py::return_value_policy::take_ownership),
-                              py::none());
+        return py::make_tuple(
+            py::cast(m.release(), py::return_value_policy::take_ownership), py::none());
     }
 
-    ~FftModel() {
-        if (state_ != nullptr) kelvar_ip_kfft_v8_0_destroy_state(state_);
+    ~FftModel()
+    {
+        if (state_ != nullptr)
+            kelvar_ip_kfft_v8_0_destroy_state(state_);
     }
 
-    void close() {
+    void close()
+    {
         py::gil_scoped_release nogil;
         std::lock_guard<std::mutex> lock(mu_);
-        if (state_ != nullptr) kelvar_ip_kfft_v8_0_destroy_state(state_);
+        if (state_ != nullptr)
+            kelvar_ip_kfft_v8_0_destroy_state(state_);
         state_ = nullptr;
     }
 
@@ -176,10 +196,13 @@ public:
     // blk_exp, overflow, message): code 0 with every result, or the first failure's code, its
     // frame and the library's message with the results set to None.
     py::tuple simulate(const CArray& re, const CArray& im, int32_t nfft, const py::object& schedule,
-                       int32_t direction) {
-        if (re.ndim() != 2 || im.ndim() != 2) throw py::value_error("expected 2-D sample arrays");
+        int32_t direction)
+    {
+        if (re.ndim() != 2 || im.ndim() != 2)
+            throw py::value_error("expected 2-D sample arrays");
         const py::ssize_t frames = re.shape(0);
-        if (im.shape(0) != frames) throw py::value_error("real and imaginary parts differ in frame count");
+        if (im.shape(0) != frames)
+            throw py::value_error("real and imaginary parts differ in frame count");
         const int32_t n_re = size32(re.shape(1), "a frame");
         const int32_t n_im = size32(im.shape(1), "a frame");
 
@@ -188,14 +211,15 @@ public:
         if (!schedule.is_none()) {
             sched = py::cast<Schedule>(schedule);
             if (sched.ndim() == 2) {
-                if (sched.shape(0) != frames) throw py::value_error("one scaling schedule per frame expected");
+                if (sched.shape(0) != frames)
+                    throw py::value_error("one scaling schedule per frame expected");
                 per_frame = true;
             } else if (sched.ndim() != 1) {
                 throw py::value_error("scaling schedule must be 1-D or 2-D");
             }
         }
-        const int32_t sched_len =
-            schedule.is_none() ? 0 : size32(sched.shape(sched.ndim() - 1), "scaling schedule");
+        const int32_t sched_len
+            = schedule.is_none() ? 0 : size32(sched.shape(sched.ndim() - 1), "scaling schedule");
 
         // The frame length the library returns equals the input length when the input is
         // accepted, so the outputs are sized by the input.
@@ -204,7 +228,7 @@ public:
         std::vector<double> out_im(static_cast<size_t>(frames * cap));
         std::vector<int32_t> blk(static_cast<size_t>(frames));
         std::vector<int32_t> ovf(static_cast<size_t>(frames));
-        int32_t out_n = 0;
+        int32_t out_n = frames == 0 ? n_re : 0;
         int rc = 0;
         py::ssize_t failed = -1;
         std::string message;
@@ -213,7 +237,7 @@ public:
         const double zero = 0.0;
         const int32_t no_schedule = 0;
         auto frame_inputs = [&](py::ssize_t f) {
-            kelvar_ip_kfft_v8_0_inputs in{};
+            kelvar_ip_kfft_v8_0_inputs in {};
             in.nfft = nfft;
             in.xn_re = const_cast<double*>(n_re > 0 ? re.data() + f * n_re : &zero);
             in.xn_re_size = n_re;
@@ -231,10 +255,11 @@ public:
             return in;
         };
         auto frame_outputs = [&](py::ssize_t f) {
-            kelvar_ip_kfft_v8_0_outputs out{};
+            kelvar_ip_kfft_v8_0_outputs out {};
             out.xk_re = out_re.data() + f * cap;
             out.xk_im = out_im.data() + f * cap;
-            out.xk_re_size = out.xk_im_size = static_cast<int32_t>(std::min<py::ssize_t>(re.shape(1), cap));
+            out.xk_re_size = out.xk_im_size
+                = static_cast<int32_t>(std::min<py::ssize_t>(re.shape(1), cap));
             return out;
         };
         {
@@ -258,7 +283,8 @@ public:
                 if (rc != 0) {
                     // Repeat the refused frame with the error stream captured (see the top).
                     const kelvar_ip_kfft_v8_0_inputs in = frame_inputs(failed);
-                    std::vector<double> scratch_re(static_cast<size_t>(cap)), scratch_im(static_cast<size_t>(cap));
+                    std::vector<double> scratch_re(static_cast<size_t>(cap)),
+                        scratch_im(static_cast<size_t>(cap));
                     kelvar_ip_kfft_v8_0_outputs out = frame_outputs(failed);
                     out.xk_re = scratch_re.data();
                     out.xk_im = scratch_im.data();
@@ -270,12 +296,16 @@ public:
                 }
             }
         }
-        if (was_closed) throw py::value_error("the model is closed");
+        if (was_closed)
+            throw py::value_error("the model is closed");
         if (rc != 0)
-            return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), py::none(), message);
+            return py::make_tuple(
+                rc, failed, py::none(), py::none(), py::none(), py::none(), message);
 
-        py::array_t<double> xr({static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n)});
-        py::array_t<double> xi({static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n)});
+        py::array_t<double> xr(
+            { static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n) });
+        py::array_t<double> xi(
+            { static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n) });
         for (py::ssize_t f = 0; f < frames; ++f) {
             std::copy_n(out_re.data() + f * cap, out_n, xr.mutable_data() + f * out_n);
             std::copy_n(out_im.data() + f * cap, out_n, xi.mutable_data() + f * out_n);
@@ -291,15 +321,17 @@ private:
     FftModel() = default;
 
     kelvar_ip_kfft_v8_0_state* state_ = nullptr;
-    Generics generics_{};
+    Generics generics_ {};
     std::mutex mu_;
 };
 
-}  // namespace
+} // namespace
 
-PYBIND11_MODULE(_fft, m) {
+PYBIND11_MODULE(_fft, m)
+{
     m.doc() = "Binding of the kfft v8.0 FFT model's C interface (use kip_models.fft).";
-    m.def("default_generics", [] { return generics_to_dict(kelvar_ip_kfft_v8_0_get_default_generics()); });
+    m.def("default_generics",
+        [] { return generics_to_dict(kelvar_ip_kfft_v8_0_get_default_generics()); });
     m.attr("NULL_INPUTS") = KELVAR_IP_KFFT_V8_0_NULL_INPUTS;
     py::class_<FftModel>(m, "Model")
         .def_static("create", &FftModel::create, py::arg("generics"))
@@ -307,5 +339,5 @@ PYBIND11_MODULE(_fft, m) {
         .def_property_readonly("closed", &FftModel::closed)
         .def_property_readonly("generics", &FftModel::generics)
         .def("simulate", &FftModel::simulate, py::arg("re"), py::arg("im"), py::arg("nfft"),
-             py::arg("schedule"), py::arg("direction"));
+            py::arg("schedule"), py::arg("direction"));
 }

@@ -86,7 +86,8 @@ def fir_run(config, x):
     assert model, messages
     try:
         xin = np.asfortranarray(x, dtype=np.float64)
-        assert lib.kip_fir_v6_3_data_send(model, C.byref(_real_array(xin.reshape(-1, order="F"), xin.shape))) == 0, messages
+        arr_in = _real_array(xin.reshape(-1, order="F"), xin.shape)
+        assert lib.kip_fir_v6_3_data_send(model, C.byref(arr_in)) == 0, messages
         p, c, v = xin.shape
         cap = 4 * v * max(cfg.interp_rate, 1) + 64
         out = np.zeros(p * c * cap)

@@ -115,7 +115,8 @@ class TestResults:
     def test_floating_point_mode(self, arch, rng):
         nf = 8
         n = 1 << nf
-        x = (rng.standard_normal(n) * 1e3).astype(np.float32) + 1j * rng.standard_normal(n).astype(np.float32)
+        x = ((rng.standard_normal(n) * 1e3).astype(np.float32)
+             + 1j * rng.standard_normal(n).astype(np.float32))
         x[3] = 1e-41  # denormal in single precision: flushed in the library's copy only
         before = x.copy()
         with FftModel(C_NFFT_MAX=nf, C_ARCH=arch, C_USE_FLT_PT=1, C_INPUT_WIDTH=32) as m:
@@ -137,7 +138,9 @@ class TestResults:
         g = dict(generics, C_NFFT_MAX=7)
         x = grid_frame(rng, 128, g.get("C_INPUT_WIDTH", 16) if not g.get("C_USE_FLT_PT") else 16)
         with FftModel(**g) as m:
-            sched = schedule if schedule is not None else (m.default_schedule() if m.uses_schedule() else None)
+            sched = schedule
+            if sched is None and m.uses_schedule():
+                sched = m.default_schedule()
             r = m.transform(x, scaling=schedule, inverse=True)
         rc, xk, blk, ovf = capi.fft_run(g, x, 7, sched, 0)
         assert rc == 0
@@ -180,7 +183,8 @@ class TestErrors:
          "ERROR:kfft_v8_0:simulate called with incorrect scaling_sch_size input 2: must be "
          "ceil(nfft/2) = 3"),
         ({"C_ARCH": 2}, lambda m, x: m.transform(x, scaling=[1] * 5), 16,
-         "ERROR:kfft_v8_0:simulate called with incorrect scaling_sch_size input 5: must be nfft = 6"),
+         "ERROR:kfft_v8_0:simulate called with incorrect scaling_sch_size input 5: must be "
+         "nfft = 6"),
         ({"C_ARCH": 2, "C_HAS_NFFT": 1}, lambda m, x: m.transform(x[:4], nfft=2), 7,
          "ERROR:kfft_v8_0:simulate called with nfft input 2 out of legal range 3 to C_NFFT_MAX"),
         ({"C_NFFT_MAX": 8, "C_HAS_NFFT": 1}, lambda m, x: m.transform(x[:32]), 6,
@@ -195,7 +199,8 @@ class TestErrors:
             assert e.value.code == code
             assert str(e.value).startswith(text)
             err = capfd.readouterr().err
-            assert err.count("ERROR:kfft_v8_0:") == 1 and err.startswith(text)  # the first attempt's line
+            # The line of the first attempt; the repeat's is captured.
+            assert err.count("ERROR:kfft_v8_0:") == 1 and err.startswith(text)
             m.transform(x)  # the model is still usable
 
     def test_argument_errors(self):
@@ -230,9 +235,10 @@ class TestBatch:
             same = m.transform_batch(frames, scaling=[2, 2, 2, 2])
             assert np.array_equal(same.xk[::2], b.xk[::2])
         with FftModel(C_NFFT_MAX=8, C_ARCH=3, C_HAS_BFP=1) as m:
-            b = m.transform_batch(frames * [[1], [0.01], [1], [1], [1], [1]])
+            quiet = frames * [[1], [0.01], [1], [1], [1], [1]]
+            b = m.transform_batch(quiet)
             assert b.blk_exp[1] < b.blk_exp[0]
-            assert b.blk_exp.tolist() == [m.transform(f).blk_exp for f in frames * [[1], [0.01], [1], [1], [1], [1]]]
+            assert b.blk_exp.tolist() == [m.transform(f).blk_exp for f in quiet]
 
     def test_refused_frame_is_named(self, rng):
         frames = grid_frame(rng, 64, 16, scale=0.5, shape=(4,))

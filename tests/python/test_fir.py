@@ -24,7 +24,10 @@ def conv(x, h):
 def first_difference(got, want):
     got, want = np.asarray(got).ravel(), np.asarray(want).ravel()
     bad = np.flatnonzero(got != want)
-    return f"seed {SEED}: first difference at flat index {bad[0]}: {got[bad[0]]} != {want[bad[0]]}" if bad.size else ""
+    if not bad.size:
+        return ""
+    i = bad[0]
+    return f"seed {SEED}: first difference at flat index {i}: {got[i]} != {want[i]}"
 
 
 class Recorder:
@@ -135,7 +138,8 @@ class TestData:
 
     def test_blocks_give_the_same_output_as_one_block(self, rng):
         x = rng.integers(-2**15, 2**15, 300)
-        with FirModel(filter_type=2, decim_rate=3) as whole, FirModel(filter_type=2, decim_rate=3) as parts:
+        cfg = {"filter_type": 2, "decim_rate": 3}
+        with FirModel(**cfg) as whole, FirModel(**cfg) as parts:
             y1 = whole.run(x)
             for chunk in np.array_split(x, [1, 2, 7, 100, 101, 250]):
                 parts.send(chunk)
@@ -205,7 +209,8 @@ class TestData:
 
     def test_channel_positions_round_trip(self, rng):
         x = rng.integers(-1000, 1000, (2, 3, 5))
-        with FirModel(num_paths=2, num_channels=3) as frames, FirModel(num_paths=2, num_channels=3) as single:
+        cfg = {"num_paths": 2, "num_channels": 3}
+        with FirModel(**cfg) as frames, FirModel(**cfg) as single:
             frames.send(x)
             want = frames.get()
             assert single.get_channel().shape == (0,)  # nothing waiting
@@ -224,13 +229,20 @@ class TestData:
                 m.send(np.zeros(4))
             with pytest.raises(TypeError):
                 m.send(np.zeros((1, 2, 3), dtype=complex))
+            # Integers a double cannot hold exactly are refused, not rounded.
+            with pytest.raises(ValueError, match="2\\*\\*53"):
+                m.send(np.full((1, 2, 1), 2**60))
+            with pytest.raises(ValueError, match="2\\*\\*53"):
+                m.send(np.array([[[2**53 + 1], [0]]], dtype=object))
             with pytest.raises(FirError) as e:
                 m.send(np.zeros((1, 3, 2)))
-            assert str(e.value) == "tapforge_v6_3 ERROR: Incorrect data size, expecting num_paths: 1 by num_channels: 2"
+            assert str(e.value) == ("tapforge_v6_3 ERROR: Incorrect data size, expecting "
+                                    "num_paths: 1 by num_channels: 2")
             m.send_channel([1.0])
             with pytest.raises(FirError, match="Channel postion non-zero, cannot send a packet"):
                 m.send(np.zeros((1, 2, 1)))
-            with pytest.raises(FirError, match="^tapforge_v6_3 ERROR: Incorrect data size, expecting num_paths: 1$"):
+            with pytest.raises(FirError, match="^tapforge_v6_3 ERROR: Incorrect data size, "
+                                               "expecting num_paths: 1$"):
                 m.send_channel([1.0, 2.0])
 
     def test_explicit_vector_count_and_its_warning(self):
@@ -240,7 +252,8 @@ class TestData:
             assert m.get(vectors=2).shape == (1, 1, 2)
             assert rec.messages == []
             assert m.get(vectors=10).shape == (1, 1, 3)
-            assert rec.messages == [(False, "tapforge_v6_3 WARNING: Getting more vectors than available, reseting array size")]
+            assert rec.messages == [(False, "tapforge_v6_3 WARNING: Getting more vectors than "
+                                            "available, reseting array size")]
             assert m.get().shape == (1, 1, 0)
             assert len(rec.messages) == 1  # the automatic collection drops that warning
             with pytest.raises(ValueError):
@@ -280,19 +293,21 @@ class TestReconfiguration:
     def test_refusals_and_warnings_of_packets(self):
         rec = Recorder()
         with FirModel(coeff=np.ones((4, 5)), reloadable=1, on_message=rec) as m:
-            with pytest.raises(FirError, match="^tapforge_v6_3 WARNING: Invalid reload fsel, 4, ignoring packet$"):
+            with pytest.raises(FirError, match="^tapforge_v6_3 WARNING: Invalid reload fsel, 4, "
+                                               "ignoring packet$"):
                 m.reload(4, np.ones(5))
             with pytest.raises(FirError, match="Insufficient coeff values specified, expecting5"):
                 m.reload(3, np.ones(4))
             m.configure([7])
-            assert rec.texts() == ["tapforge_v6_3 WARNING: fsel[0] : 7 is greater than maximum number "
-                                   "of coeff_sets: 3. Reseting to: 3"]
+            assert rec.texts() == ["tapforge_v6_3 WARNING: fsel[0] : 7 is greater than maximum "
+                                   "number of coeff_sets: 3. Reseting to: 3"]
             with pytest.raises(ValueError):
                 m.configure([-1])
         rec = Recorder()
         with FirModel(on_message=rec) as m:
             m.configure(0)
-            assert rec.texts() == ["tapforge_v6_3 WARNING: Ignoring config packet as not required for model configuration"]
+            assert rec.texts() == ["tapforge_v6_3 WARNING: Ignoring config packet as not "
+                                   "required for model configuration"]
 
     def test_channel_pattern_packet(self):
         rec = Recorder()
@@ -343,7 +358,8 @@ class TestMessagesTablesLifecycle:
                 # Every channel's slots in the map are the slots it owns in the sequence.
                 for c in set(seq[:n].tolist()):
                     rate = F.PATTERN_MAP[p, c, 0]
-                    assert F.PATTERN_MAP[p, c, 1:1 + rate].tolist() == np.flatnonzero(seq == c).tolist()
+                    owned = np.flatnonzero(seq == c).tolist()
+                    assert F.PATTERN_MAP[p, c, 1:1 + rate].tolist() == owned
 
     def test_closed_model_refuses_calls(self):
         m = FirModel()
