@@ -151,7 +151,13 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
 
     data_pow = std::pow(2.0, config.data_fract_width);
     out_pow = std::pow(2.0, config.output_fract_width);
-    if (use_mpz) mpz_set_d(dout_div.get_mpz_t(), dout_scale);  // truncates
+    // Integer mode divides by dout_scale as an integer (truncated); a scale beyond the double
+    // range leaves it 0, which the output path refuses.
+    if (use_mpz && std::isfinite(dout_scale)) mpz_set_d(dout_div.get_mpz_t(), dout_scale);
+    if (mpz_cmp_ui(dout_div.get_mpz_t(), 2) >= 0 && mpz_popcount(dout_div.get_mpz_t()) == 1) {
+        dout_shift = static_cast<int>(mpz_scan1(dout_div.get_mpz_t(), 0));
+        dout_half = dout_div >> 1;
+    }
     need_scratch.assign(static_cast<size_t>(config.num_paths) *
                             static_cast<size_t>(config.num_channels),
                         0);
@@ -192,8 +198,10 @@ void FIR::build_kernel_bank(const kip_fir_v6_3_config& caller) {
 
 int FIR::call_cnfg_sync(void* model) { return static_cast<FIR*>(model)->cnfg_sync(); }
 
-// Configuration point: applies queued reloads and one configuration packet.
+// Configuration point: applies queued reloads and one configuration packet. Until the packet
+// queue exists no packet can wait, so a configuration point changes nothing.
 int32_t FIR::cnfg_sync() { return 0; }
+bool FIR::config_pending() const { return false; }
 
 int32_t FIR::get_config(kip_fir_v6_3_config& out) const {
     out = config;

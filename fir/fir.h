@@ -65,6 +65,9 @@ public:
     // ---- configuration point (change-configuration handler of kernel [0][0])
     static int call_cnfg_sync(void* model);
     int32_t cnfg_sync();
+    // True while a configuration point could change the model (configuration packets
+    // waiting); false lets data_send feed each kernel its samples as one block.
+    bool config_pending() const;
 
     // ---- input path (fir_input.cpp)
     // Whole frames: dim (num_paths, num_channels[, vectors]). Returns 0, or the data handler's
@@ -122,6 +125,9 @@ public:
     RndMode dout_rnd = RND_NONE;
     FFPContext dout_ctx;  // output format, double mode only
     FirFifo<kip_fir_v6_3_pattern> pattern_queue;  // pattern of each pending output sample
+    // Tests: feed whole frames sample by sample even when no configuration point can change
+    // anything (the block feeding gives the same results).
+    bool feed_by_sample = false;
 
 private:
     // Construction steps: quantised coefficient table, kernel bank (rates from the caller's
@@ -130,6 +136,8 @@ private:
     // Quantises one input sample with data_ctx and feeds it to kernel (path, chan); keeps the
     // real value in the Hilbert delay line.
     void feed(std::size_t path, std::size_t chan, double sample);
+    void feed_frame_blocks(const kip_array_real& in, std::size_t vectors);
+    double quantise_input(double sample);
     // End of data_send: fills the installed data sink with n output vectors and calls the data
     // handler for a real sink; returns the handler's result, else 0.
     int32_t deliver_to_sinks(const kip_array_real& in, int32_t n);
@@ -143,6 +151,7 @@ private:
     // Removes the front sample of (path, chan) and converts it: the output as a real number,
     // or as an integer in units of the output LSB (trace: the GMP forms' debug notes).
     double pop_output_real(std::size_t path, std::size_t chan);
+    double convert_output(double raw);
     void pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note);
     double pop_hilbert(std::size_t path, std::size_t chan);
 
@@ -160,12 +169,16 @@ private:
     double data_pow = 1.0;  // 2^data_fract_width
     double out_pow = 1.0;   // 2^output_fract_width
     mpz_class dout_div;     // dout_scale as an integer (integer mode)
+    int dout_shift = 0;     // k when dout_div is 2^k with k >= 1, else 0
+    mpz_class dout_half;    // 2^(k-1) for that k
     mpz_class in_mpz;       // scratch: integer input sample
     mpz_class trim_q, trim_r, trim_out;  // scratch: dout rounding
     kip_fir::ArrayElement<kip_array_mpz> elem_mpz;  // scratch: set_array_chan
     kip_fir::ArrayElement<kip_array_mpz_complex> elem_mpz_complex;
     std::vector<std::size_t> need_scratch;  // scratch: per-FIFO sample counts of a collection
     std::vector<uint32_t> vector_count_scratch;  // scratch: data_send's per-channel counters
+    std::vector<double> block_in;                // scratch: one kernel's quantised input block
+    std::vector<mpz_class> block_in_mpz;         // the same as integers (integer mode)
 };
 
 #endif  // KIP_FIR_FIR_H

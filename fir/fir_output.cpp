@@ -28,11 +28,22 @@ void FIR::trim_into(mpz_class& result, const mpz_class& x) {
         throw FIRException("Output scaling is below one output least significant bit");
     mpz_ptr q = trim_q.get_mpz_t();
     mpz_ptr r = trim_r.get_mpz_t();
-    mpz_tdiv_qr(q, r, x.get_mpz_t(), dout_div.get_mpz_t());
-    if (mpz_sgn(r) != 0) {
+    int hi = 0, lo = 0;  // r against +half and against -half, exactly
+    if (dout_shift > 0) {
+        // D = 2^k: shifts instead of a division, and half = 2^(k-1) as an integer.
+        const mp_bitcnt_t k = static_cast<mp_bitcnt_t>(dout_shift);
+        mpz_tdiv_r_2exp(r, x.get_mpz_t(), k);
+        mpz_tdiv_q_2exp(q, x.get_mpz_t(), k);
+        const int c = mpz_sgn(r) == 0 ? 0 : mpz_cmpabs(r, dout_half.get_mpz_t());
+        hi = mpz_sgn(r) > 0 ? c : -1;
+        lo = mpz_sgn(r) < 0 ? -c : 1;
+    } else {
+        mpz_tdiv_qr(q, r, x.get_mpz_t(), dout_div.get_mpz_t());
         const double half = 0.5 * dout_scale;
-        const int hi = mpz_cmp_d(r, half);    // r against +half (exact)
-        const int lo = mpz_cmp_d(r, -half);   // r against -half (exact)
+        hi = mpz_cmp_d(r, half);
+        lo = mpz_cmp_d(r, -half);
+    }
+    if (mpz_sgn(r) != 0) {
         int adjust = 0;
         switch (dout_rnd) {
             case RND_DOWN: adjust = mpz_sgn(r) < 0 ? -1 : 0; break;
@@ -71,6 +82,16 @@ mpz_class FIR::dout_trim_mpz(const mpz_class& x) {
 
 // ---------------------------------------------------------------- per-sample conversion
 
+// Double mode: do_restrict((raw / dout_scale) * 2^ofw) * 2^-ofw with dout_ctx. Full-precision
+// values inside the output format pass do_restrict unchanged, so they skip the call.
+inline double FIR::convert_output(double raw) {
+    dout_ctx.messages.clear();
+    const double v = (raw / dout_scale) * dout_ctx.scale;
+    if (dout_rnd == RND_NONE && v >= dout_ctx.min_value && v <= dout_ctx.max_value)
+        return (v == 0 ? 0.0 : v) * dout_ctx.unscale;
+    return dout_ctx.do_restrict(v) * dout_ctx.unscale;
+}
+
 double FIR::pop_output_real(std::size_t path, std::size_t chan) {
     if (use_mpz) {
         FirFifo<mpz_class>& fifo = dout_buffer_mpz[path][chan];
@@ -81,8 +102,7 @@ double FIR::pop_output_real(std::size_t path, std::size_t chan) {
     FirFifo<double>& fifo = dout_buffer[path][chan];
     const double raw = fifo.front();
     fifo.pop_front();
-    dout_ctx.messages.clear();
-    return dout_ctx.do_restrict((raw / dout_scale) * dout_ctx.scale) * dout_ctx.unscale;
+    return convert_output(raw);
 }
 
 void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note) {
@@ -96,8 +116,7 @@ void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool
     FirFifo<double>& fifo = dout_buffer[path][chan];
     const double raw = fifo.front();
     fifo.pop_front();
-    dout_ctx.messages.clear();
-    const double r = dout_ctx.do_restrict((raw / dout_scale) * dout_ctx.scale) * dout_ctx.unscale;
+    const double r = convert_output(raw);
     const double scaled = r * out_pow;
     mpz_set_d(value, scaled);
     if (dbg_logger->active()) {
@@ -248,6 +267,25 @@ template <class T> int32_t FIR::data_get(T& out) {
         dbg_logger->note(os);
     }
     if (act_vectors == 0) return 0;
+
+    // Basic addressing into an array of the model's shape with room for every vector: each
+    // store would succeed, so the samples are written in place (same order) and the array's
+    // size is raised once, as the accessor would raise it.
+    const std::size_t frame = np * nc;
+    if (!trace && config.chan_seq != 1 && out.data != nullptr && out.dim[0] == np &&
+        out.dim[1] == nc && act_vectors <= out.data_capacity / frame) {
+        for (std::size_t v = 0; v < act_vectors; ++v)
+            for (std::size_t p = 0; p < np; ++p)
+                for (std::size_t c = 0; c < nc; ++c)
+                    get_chan(out.data[kip_fir::array_position(np, nc, p, c, v)],
+                             static_cast<int>(p), static_cast<int>(c));
+        std::size_t used = frame;
+        if (out.dim_size == 3 && __builtin_mul_overflow(frame, out.dim[2], &used))
+            used = out.data_capacity;
+        if (used > out.data_capacity) used = out.data_capacity;
+        if (used > out.data_size) out.data_size = used;
+        return 0;
+    }
 
     std::vector<uint32_t>& count = vector_count_scratch;
     count.assign(np * nc, 0);

@@ -516,4 +516,84 @@ TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue) {
     EXPECT_EQ(first_difference(got, want), -1);
 }
 
+// ---------------------------------------------------------------- block feeding
+
+// Whole frames are fed kernel by kernel in blocks when no configuration point can change
+// anything; the FIFOs, delay lines and the configuration-point flag of kernel [0][0] must end
+// exactly as sample-by-sample feeding in frame order leaves them, for any frame sizes
+// (including frames longer than one block).
+TEST(BlockFeeding, SameStateAsSampleBySample) {
+    const uint64_t seed = test_seed();
+    SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
+    std::mt19937_64 rng(seed);
+    const std::vector<double> taps = grid_taps(rng, 19, 16, 0);
+    struct Case {
+        const char* name;
+        int type, change, L, M, paths, chans, seq, pattern, reloadable;
+    };
+    const Case cases[] = {
+        {"decimate by 3, 2 x 3", 2, 0, 1, 3, 2, 3, 0, 175, 0},
+        {"fractional 2/3, 1 x 1", 2, 1, 2, 3, 1, 1, 0, 175, 0},
+        {"interpolate by 4, integer mode", 1, 0, 4, 1, 1, 2, 0, 175, 1},
+        {"Hilbert, 2 x 2", 3, 0, 1, 1, 2, 2, 0, 175, 0},
+        {"pattern 24 (rates 2, 2, 1, 1, 1, 1), decimate by 2", 2, 0, 1, 2, 2, 8, 1, 24, 0},
+    };
+    const std::vector<size_t> frames = {1, 2, 700, 5, 0, 1100, 3};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        kip_fir_v6_3_config c = defaults();
+        c.coeff = taps.data();
+        c.num_coeffs = 19;
+        c.filter_type = k.type;
+        c.rate_change = k.change;
+        c.interp_rate = k.L;
+        c.decim_rate = k.M;
+        c.num_paths = k.paths;
+        c.num_channels = k.chans;
+        c.chan_seq = k.seq;
+        c.init_pattern = k.pattern;
+        if (k.reloadable) {
+            c.reloadable = 1;
+            c.coeff_width = 30;
+            c.data_width = 30;
+        }
+        Model block(c), sample(c);
+        ASSERT_NE(block.h, nullptr);
+        sample.fir().feed_by_sample = true;
+        const size_t np = static_cast<size_t>(k.paths), nc = static_cast<size_t>(k.chans);
+        std::uniform_int_distribution<int> d(-40000, 40000);  // some wrap
+        for (size_t vectors : frames) {
+            auto in = make_array<kip_array_real>({np, nc, vectors});
+            for (size_t i = 0; i < in->data_size; ++i) in->data[i] = d(rng) / 2.0;
+            ASSERT_EQ(kip_fir_v6_3_data_send(block.h, in.get()), 0);
+            ASSERT_EQ(kip_fir_v6_3_data_send(sample.h, in.get()), 0);
+            FIR& a = block.fir();
+            FIR& b = sample.fir();
+            if (a.use_mpz) {
+                EXPECT_EQ(a.filters_mpz[0][0].isSyncPending(), b.filters_mpz[0][0].isSyncPending());
+            } else {
+                EXPECT_EQ(a.filters[0][0].isSyncPending(), b.filters[0][0].isSyncPending())
+                    << "after a frame of " << vectors;
+            }
+            for (size_t p = 0; p < np; ++p) {
+                for (size_t ch = 0; ch < nc; ++ch) {
+                    ASSERT_EQ(block.waiting(p, ch), sample.waiting(p, ch)) << p << "," << ch;
+                    for (size_t i = 0; i < block.waiting(p, ch); ++i) {
+                        if (a.use_mpz)
+                            ASSERT_EQ(a.dout_buffer_mpz[p][ch][i], b.dout_buffer_mpz[p][ch][i]);
+                        else
+                            ASSERT_EQ(a.dout_buffer[p][ch][i], b.dout_buffer[p][ch][i])
+                                << "path " << p << " channel " << ch << " sample " << i;
+                    }
+                    if (k.type == 3) {
+                        ASSERT_EQ(a.hilbert_queue[p][ch].size(), b.hilbert_queue[p][ch].size());
+                        for (size_t i = 0; i < a.hilbert_queue[p][ch].size(); ++i)
+                            ASSERT_EQ(a.hilbert_queue[p][ch][i], b.hilbert_queue[p][ch][i]);
+                    }
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
