@@ -71,21 +71,32 @@ public:
 
     // ---- input path (fir_input.cpp)
     // Whole frames: dim (num_paths, num_channels[, vectors]). Returns 0, or the data handler's
-    // result when sink delivery calls it. Refuses (FIRException, nothing fed) an array whose
-    // dimension storage or data_size is short of what its dimensions imply.
+    // result when sink delivery calls it. Besides the stated checks, refuses (FIRException,
+    // nothing fed) dimension storage short of dim_size and an array whose data_size or
+    // data_capacity holds fewer samples than its dimensions imply. A failure part way through
+    // a frame leaves chanCountIn at 0, so that later frames are accepted. With the advanced
+    // sequence, a pattern changed inside the frame can address a sample the array does not
+    // hold: refused with "Unable to read data for path: ..." rather than fed a stale value.
     int32_t data_send(const kip_array_real& in);
-    // One channel position for every path: dim (num_paths), data_size >= num_paths.
+    // One channel position for every path: dim (num_paths); refuses (nothing fed) an array
+    // whose data_size or data_capacity is below num_paths.
     int32_t data_send_chan(const kip_array_real& in);
 
     // ---- output path (fir_output.cpp); T is kip_array_real, _complex, _mpz or _mpz_complex.
     // Whole vectors, as many as out asks for and path 0 / channel 0 holds. Refuses
-    // (FIRException, nothing removed) when another FIFO the frame needs holds too few samples,
-    // or when a complex collection of a Hilbert model would find its delay line empty.
+    // (FIRException, before the size warning, nothing removed) when another FIFO the frame
+    // needs holds too few samples (single-channel input stopped part way through a frame), or
+    // when a complex collection of a Hilbert model would find a delay line shorter than its
+    // FIFO (kernel rates making more outputs than inputs).
     template <class T> int32_t data_get(T& out);
-    // One channel position for every path: dim (num_paths), data_capacity >= num_paths.
+    // One channel position for every path: dim (num_paths) and data_capacity >= num_paths,
+    // else refused with nothing taken. When the addressed channel has samples on path 0 but
+    // another path (or Hilbert delay line) of it has none, refused too, the pattern entry
+    // left in pattern_queue.
     template <class T> int32_t data_get_chan(T& out);
     // Removes one sample of (path, chan) and converts it to the output format. The FIFO (and
-    // for the complex forms of a Hilbert model the delay line) must not be empty.
+    // for the complex forms of a Hilbert model the delay line) must not be empty: an empty
+    // one throws FIRException rather than being read.
     int32_t get_chan(double& value, int path, int chan);
     int32_t get_chan(kip_complex& value, int path, int chan);
     int32_t get_chan(mpz_ptr value, int path, int chan);

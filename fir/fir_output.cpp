@@ -92,14 +92,27 @@ inline double FIR::convert_output(double raw) {
     return dout_ctx.do_restrict(v) * dout_ctx.unscale;
 }
 
+// Callers size their work so that no FIFO runs dry; the checks below keep a mistake from
+// reading a slot that holds no sample.
+namespace {
+template <class Fifo> Fifo& nonempty(Fifo& fifo, std::size_t path, std::size_t chan) {
+    if (fifo.empty()) {
+        std::ostringstream os;
+        os << "No output sample waiting for path: " << path << " chan: " << chan;
+        throw FIRException(os.str());
+    }
+    return fifo;
+}
+}  // namespace
+
 double FIR::pop_output_real(std::size_t path, std::size_t chan) {
     if (use_mpz) {
-        FirFifo<mpz_class>& fifo = dout_buffer_mpz[path][chan];
+        FirFifo<mpz_class>& fifo = nonempty(dout_buffer_mpz[path][chan], path, chan);
         trim_into(trim_out, fifo.front());
         fifo.pop_front();
         return mpz_get_d(trim_out.get_mpz_t()) / out_pow;
     }
-    FirFifo<double>& fifo = dout_buffer[path][chan];
+    FirFifo<double>& fifo = nonempty(dout_buffer[path][chan], path, chan);
     const double raw = fifo.front();
     fifo.pop_front();
     return convert_output(raw);
@@ -107,13 +120,13 @@ double FIR::pop_output_real(std::size_t path, std::size_t chan) {
 
 void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note) {
     if (use_mpz) {
-        FirFifo<mpz_class>& fifo = dout_buffer_mpz[path][chan];
+        FirFifo<mpz_class>& fifo = nonempty(dout_buffer_mpz[path][chan], path, chan);
         trim_into(trim_out, fifo.front());
         fifo.pop_front();
         mpz_set(value, trim_out.get_mpz_t());
         return;
     }
-    FirFifo<double>& fifo = dout_buffer[path][chan];
+    FirFifo<double>& fifo = nonempty(dout_buffer[path][chan], path, chan);
     const double raw = fifo.front();
     fifo.pop_front();
     const double r = convert_output(raw);
@@ -136,6 +149,11 @@ void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool
 
 double FIR::pop_hilbert(std::size_t path, std::size_t chan) {
     FirFifo<double>& line = hilbert_queue[path][chan];
+    if (line.empty()) {
+        std::ostringstream os;
+        os << "No Hilbert input sample waiting for path: " << path << " chan: " << chan;
+        throw FIRException(os.str());
+    }
     const double h = line.front();
     line.pop_front();
     return h;

@@ -345,4 +345,38 @@ TEST(HilbertRefusals, MoreOutputsThanInputs) {
     EXPECT_EQ(m.waiting(0, 0), 0u);
 }
 
+TEST(DebugNotes, SingleChannelAndFrameCollection) {
+    auto note = [](const std::string& t) { return "tapforge_v6_3 NOTE: " + t; };
+    kip_fir_v6_3_config c = defaults();
+    c.chan_seq = 1;
+    c.num_channels = 4;
+    c.init_pattern = 2;  // slots 0, 0, 0, 1
+    Model m(c, true);
+    ASSERT_NE(m.h, nullptr);
+    m.dbg.messages.clear();
+    auto pos = make_array<kip_array_real>({1});
+    ASSERT_EQ(kip_fir_v6_3_data_send_channel(m.h, pos.get()), 0);
+    EXPECT_EQ(m.dbg.texts(), (std::vector<std::string>{
+                                 note("Starting buffer size: 0"), note("Push channel: 0"),
+                                 note("End buffer size: 1"), note("Stored channel pattern: 2")}));
+    m.dbg.messages.clear();
+    auto one = make_array<kip_array_real>({1});
+    ASSERT_EQ(kip_fir_v6_3_data_get_channel(m.h, one.get(), nullptr), 0);
+    EXPECT_EQ(m.dbg.texts(),
+              (std::vector<std::string>{note("Pull channel: 0"), note("chanCountOut: 1")}));
+
+    // Basic sequence: the channel only; frame collection notes every sample taken.
+    Model b(multi(2, 1), true);
+    b.dbg.messages.clear();
+    auto two = make_array<kip_array_real>({2});
+    ASSERT_EQ(kip_fir_v6_3_data_send_channel(b.h, two.get()), 0);
+    EXPECT_EQ(b.dbg.texts(), (std::vector<std::string>{note("Push channel: 0")}));
+    b.dbg.messages.clear();
+    auto out = make_array<kip_array_real>({2, 1, 1});
+    ASSERT_EQ(kip_fir_v6_3_data_get(b.h, out.get(), nullptr), 0);
+    EXPECT_EQ(b.dbg.texts(), (std::vector<std::string>{note("act_vectors: 1"),
+                                                       note("Pulling path: 0 channel: 0i: 0"),
+                                                       note("Pulling path: 1 channel: 0i: 0")}));
+}
+
 }  // namespace
