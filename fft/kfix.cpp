@@ -63,8 +63,7 @@ void convertSmall(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
         && r == maxValue128(w, true))
         inc = false;
     if (inc) {
-        const u128 top = maxValue128(w, tSigned);
-        if (r == top) {
+        if (w == 0 ? !tSigned : r == maxValue128(w, tSigned)) {
             t.status |= 1u;
             if (t.ovfl == WRAP)
                 r = (r + 1) & wmask;
@@ -84,11 +83,12 @@ void convertSmall(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
     t.set128(r);
 }
 
-// Whether t holds the largest value of its format (width 0 counts as at the top).
+// Whether an increment of t overflows: t holds the largest value of its format (width 0: only
+// an unsigned value overflows, a signed one never changes sign).
 static bool atTop(const KNum& t, bool asSigned)
 {
     if (t.width == 0)
-        return true;
+        return !asSigned;
     const slot_t top = KNum::TOP_MASK[t.topbits] >> (asSigned ? 1 : 0);
     if (t.digits[t.nwords - 1] != top)
         return false;
@@ -139,7 +139,8 @@ void convertGeneric(KNum& t, int32_t f, const KNum& s, int32_t fs)
                 throw KNumException::Overflow("Overflow on incr", 0);
             }
         } else {
-            incr_n(t.digits, t.nwords);
+            incr_n(t.digits, t.nwords); // -1 + 1 carries out of the pattern
+            t.digits[t.nwords - 1] &= KNum::TOP_MASK[t.topbits];
         }
     }
     if (ovf) {

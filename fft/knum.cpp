@@ -438,7 +438,9 @@ void KNum::incrDecr(bool up)
     bool overflow;
     if (isSmall()) {
         const u128 v = (u128)get128();
-        overflow = v == (up ? maxValue128(width, isSigned) : minValue128(width, isSigned));
+        // A SIGNED value of width 0 never changes sign, so it never overflows.
+        overflow = width == 0 ? !isSigned
+                              : v == (up ? maxValue128(width, isSigned) : minValue128(width, isSigned));
         if (!overflow || ovfl == WRAP) {
             set128(up ? v + 1 : v - 1);
             return;
