@@ -605,7 +605,7 @@ void KFix::inFormat(int64_t w64, int64_t f64, int32_t t, const KFix& a, const KF
 {
     const int32_t w = checkWidth(w64);
     const int32_t f = checkBinpt(f64);
-    if (w <= SMALL_WIDTH && a.isSmall() && (!b || b->isSmall())) {
+    if (w <= SMALL_WIDTH && isSmall() && a.isSmall() && (!b || b->isSmall())) {
         const i128 s = exact.small(f);
         convertSmall(*this, binpt, s, w, f);
         return;
@@ -661,6 +661,8 @@ struct BitExact {
     {
         const u128 x = (u128)a.get128() << (f - a.binpt);
         if (!b) {
+            if (a.width == 0)
+                return 0;
             u128 r = ~x;
             if (a.type == UNSIGNED)
                 r &= a.width == 0 ? 0 : (((u128)1 << a.width) - 1);
@@ -936,21 +938,14 @@ std::string KFix::toString(int32_t base) const
     extract(ip.data(), (int)ip.size(), mv, (long)fb);
     std::string out = (sign() ? "-" : "") + magToBase(ip, base);
     if (fb > 0) {
-        // Fewest digits n with base^n >= 2^fb.
-        int64_t n = 0;
-        double cap = 0.0;
-        const double lb = std::log2((double)base);
-        while (cap < (double)fb) {
-            ++n;
-            cap = (double)n * lb;
-        }
+        // Fraction digits until the expansion ends, at most fb of them (truncated).
         const int fn = (int)(fb / 16 + 2);
         std::vector<slot_t> fr((size_t)fn, 0);
         for (int64_t i = 0; i < fb; ++i)
             if (mv.bit(i))
                 fr[(size_t)(i >> 4)] |= 1u << (i & 15);
         out += ".";
-        for (int64_t i = 0; i < n; ++i) {
+        for (int64_t i = 0; i < fb; ++i) {
             mulsmall_n(fr.data(), fn, (slot_t)base);
             const View fv{fr.data(), fn, 16, 0};
             slot_t digit = 0;
@@ -961,6 +956,8 @@ std::string KFix::toString(int32_t base) const
                 const int64_t pos = fb + b;
                 fr[(size_t)(pos >> 4)] &= ~(1u << (pos & 15));
             }
+            if (zero_n(fr.data(), fn))
+                break;
         }
     }
     return out + baseSuffix(base);

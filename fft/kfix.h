@@ -119,9 +119,9 @@ public:
     // last binpt bits (sign bits pad when binpt > width); all 'X' when invalid or unknown.
     std::string toString() const;
     // Value in base 2..32 ("0123456789ABCDEFGHIJKLMNOPQRSTUV"): '-', integer digits, and for
-    // binpt > 0 a '.' and the fraction truncated to the fewest digits that resolve 2^-binpt;
-    // "<base%d>" appended unless base is 10. "X" when invalid or unknown. Other bases throw
-    // IllegalIntArg("base", b).
+    // binpt > 0 a '.' and fraction digits until the expansion ends, at most binpt of them
+    // (truncated; exact in even bases); "<base%d>" appended unless base is 10. "X" when invalid
+    // or unknown. Other bases throw IllegalIntArg("base", b).
     std::string toString(int32_t base) const;
 
     // Internal: sets the whole format (value 0, flags set, dbl 0) without re-quantising.
