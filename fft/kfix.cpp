@@ -18,71 +18,6 @@ using namespace num_internal;
 
 namespace num_internal {
 
-static int bit128(i128 s, int64_t i) { return i >= 127 ? (s < 0) : (int)((s >> i) & 1); }
-
-// Any bit of s set in positions [0, k).
-static bool anyBelow128(i128 s, int64_t k)
-{
-    if (k <= 0)
-        return false;
-    if (k >= 128)
-        return s != 0;
-    return ((u128)s & (((u128)1 << k) - 1)) != 0;
-}
-
-void convertSmall(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
-{
-    t.status &= ~1u;
-    const int32_t w = t.width;
-    const bool tSigned = t.type == SIGNED;
-    const int64_t d = (int64_t)fs - f;
-    i128 fl;
-    bool ovf;
-    bool inc = false;
-    if (d <= 0) {
-        const int64_t sh = -d;
-        if (s == 0) {
-            fl = 0;
-            ovf = false;
-        } else if (sh >= w) {
-            fl = sh >= 128 ? 0 : (i128)((u128)s << sh);
-            ovf = true;
-        } else {
-            fl = (i128)((u128)s << sh);
-            ovf = !fits128(s, (int32_t)(w - sh), tSigned);
-        }
-    } else {
-        fl = s >> (d >= 127 ? 127 : d);
-        ovf = !fits128(fl, w, tSigned);
-        if (t.quant != TRUNCATE)
-            inc = roundUp(t.quant, s < 0, bit128(s, d - 1), anyBelow128(s, d - 1), bit128(s, d));
-    }
-    const u128 wmask = w == 0 ? 0 : ((u128)1 << w) - 1;
-    u128 r = (u128)fl & wmask;
-    if (inc && t.quant == CONVERGENT_NOSAT && w >= 1 && (int64_t)w - f <= (int64_t)ws - fs
-        && r == maxValue128(w, true))
-        inc = false;
-    if (inc) {
-        if (w == 0 ? !tSigned : r == maxValue128(w, tSigned)) {
-            t.status |= 1u;
-            if (t.ovfl == WRAP)
-                r = (r + 1) & wmask;
-            else if (t.ovfl == RAISE)
-                throw KNumException::Overflow("Overflow on incr", 0);
-        } else {
-            ++r;
-        }
-    }
-    if (ovf) {
-        t.status |= 1u;
-        if (t.ovfl == SATURATE)
-            r = s < 0 ? minValue128(w, tSigned) : maxValue128(w, tSigned);
-        else if (t.ovfl == RAISE)
-            throw KNumException::Overflow("during convert", s < 0 ? -1 : 1);
-    }
-    t.set128(r);
-}
-
 // Whether an increment of t overflows: t holds the largest value of its format (width 0: only
 // an unsigned value overflows, a signed one never changes sign).
 static bool atTop(const KNum& t, bool asSigned)
@@ -129,15 +64,18 @@ void convertGeneric(KNum& t, int32_t f, const KNum& s, int32_t fs)
     if (inc && t.quant == CONVERGENT_NOSAT && w >= 1 && (int64_t)w - f <= (int64_t)s.width - fs
         && atTop(t, true))
         inc = false;
+    if (inc && t.ovfl == WRAP) {
+        incr_n(t.digits, t.nwords); // no overflow test under WRAP
+        t.digits[t.nwords - 1] &= KNum::TOP_MASK[t.topbits];
+        return;
+    }
+    if (t.ovfl == WRAP)
+        return;
     if (inc) {
         if (atTop(t, tSigned)) {
             t.status |= 1u;
-            if (t.ovfl == WRAP) {
-                incr_n(t.digits, t.nwords);
-                t.digits[t.nwords - 1] &= KNum::TOP_MASK[t.topbits];
-            } else if (t.ovfl == RAISE) {
+            if (t.ovfl == RAISE)
                 throw KNumException::Overflow("Overflow on incr", 0);
-            }
         } else {
             incr_n(t.digits, t.nwords); // -1 + 1 carries out of the pattern
             t.digits[t.nwords - 1] &= KNum::TOP_MASK[t.topbits];
@@ -154,7 +92,9 @@ void convertGeneric(KNum& t, int32_t f, const KNum& s, int32_t fs)
 
 void convert(KNum& t, int32_t f, const KNum& s, int32_t fs)
 {
-    if (t.isSmall() && s.isSmall())
+    if (convertible64(t, f, s, fs))
+        convert64(t, f, s.get64(), s.width, fs);
+    else if (t.isSmall() && s.isSmall())
         convertSmall(t, f, s.get128(), s.width, fs);
     else
         convertGeneric(t, f, s, fs);
@@ -165,15 +105,6 @@ void convert(KNum& t, int32_t f, const KNum& s, int32_t fs)
 double exactDouble(const KFix& a);
 
 namespace {
-
-int32_t checkBinpt(int64_t f)
-{
-    if (f < INT32_MIN / 2 || f > INT32_MAX / 2)
-        throwBad();
-    return (int32_t)f;
-}
-
-int64_t intBits(const KFix& a) { return (int64_t)a.width - a.binpt; }
 
 int32_t shiftClamp(int64_t n)
 {
@@ -220,22 +151,15 @@ void KFix::initFormat(int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
     always_valid = is_bool = 0;
 }
 
-void KFix::setFlags(int32_t v, int32_t a, int32_t k)
-{
-    valid = (v || always_valid) ? 1 : 0;
-    assigned = a ? 1 : 0;
-    known = k ? 1 : 0;
-}
-
 KFix::KFix()
     : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps()
+      temps(nullptr)
 {
 }
 
 KFix::KFix(int32_t v, int32_t f, int32_t t, int32_t q, int32_t o)
     : KNum(v, t, q, o), binpt(f), dbl((double)v), valid(1), assigned(1), known(1),
-      always_valid(0), is_bool(0), temps()
+      always_valid(0), is_bool(0), temps(nullptr)
 {
     const int64_t aw = width;
     if (f >= 0) {
@@ -251,7 +175,7 @@ KFix::KFix(int32_t v, int32_t f, int32_t t, int32_t q, int32_t o)
 
 KFix::KFix(int32_t v, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
     : KNum(f < 0 ? (v >> (f < -31 ? 31 : -f)) : v, w, t, q, o), binpt(f), dbl((double)v),
-      valid(1), assigned(1), known(1), always_valid(0), is_bool(0), temps()
+      valid(1), assigned(1), known(1), always_valid(0), is_bool(0), temps(nullptr)
 {
     if (f > 0)
         shiftLeft(f);
@@ -259,7 +183,7 @@ KFix::KFix(int32_t v, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
 
 KFix::KFix(double x, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
     : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps()
+      temps(nullptr)
 {
     initFormat(w, f, t, q, o);
     *this = x;
@@ -267,7 +191,7 @@ KFix::KFix(double x, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
 
 KFix::KFix(double x, int32_t t, int32_t q, int32_t o)
     : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps()
+      temps(nullptr)
 {
     if (!std::isfinite(x)) {
         initFormat(0, 0, t, q, o);
@@ -290,38 +214,36 @@ KFix::KFix(double x, int32_t t, int32_t q, int32_t o)
 
 KFix::KFix(const KNum& n)
     : KNum(n), binpt(0), dbl(n.toDouble()), valid(1), assigned(1), known(1), always_valid(0),
-      is_bool(0), temps()
+      is_bool(0), temps(nullptr)
 {
 }
 
 KFix::KFix(const char* bits, int32_t f, int32_t t)
     : KNum(bits, t), binpt(f), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0),
-      is_bool(0), temps()
+      is_bool(0), temps(nullptr)
 {
     dbl = toDouble();
 }
 
 KFix::KFix(bool b)
     : KNum(b ? 1 : 0, 1, UNSIGNED, TRUNCATE, WRAP), binpt(0), dbl(b ? 1.0 : 0.0), valid(1),
-      assigned(1), known(1), always_valid(0), is_bool(1), temps()
+      assigned(1), known(1), always_valid(0), is_bool(1), temps(nullptr)
 {
 }
 
 KFix::KFix(const KFix& src)
     : KNum(src), binpt(src.binpt), dbl(src.dbl), valid(src.valid), assigned(src.assigned),
-      known(src.known), always_valid(src.always_valid), is_bool(src.is_bool), temps()
+      known(src.known), always_valid(src.always_valid), is_bool(src.is_bool), temps(nullptr)
 {
 }
 
 KFix::KFix(KFix&& src) noexcept
     : KNum(std::move(src)), binpt(src.binpt), dbl(src.dbl), valid(src.valid),
       assigned(src.assigned), known(src.known), always_valid(src.always_valid),
-      is_bool(src.is_bool), temps()
+      is_bool(src.is_bool), temps(nullptr)
 {
-    for (int i = 0; i < NUM_TEMPS; ++i) {
-        temps[i] = src.temps[i];
-        src.temps[i] = nullptr;
-    }
+    temps = src.temps;
+    src.temps = nullptr;
 }
 
 KFix::KFix(const KFix& src, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o) : KFix(src)
@@ -329,16 +251,23 @@ KFix::KFix(const KFix& src, int32_t w, int32_t f, int32_t t, int32_t q, int32_t 
     setFormat(w, f, t, q, o);
 }
 
-KFix::~KFix()
+void KFix::freeTemps()
 {
     for (int i = 0; i < NUM_TEMPS; ++i)
         delete temps[i];
+    delete[] temps;
+    temps = nullptr;
 }
 
 KFix& KFix::scratch(int32_t i, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
 {
     if (i < 0 || i >= NUM_TEMPS)
         i = 0;
+    if (!temps) {
+        temps = new (std::nothrow) KFix*[NUM_TEMPS]();
+        if (!temps)
+            throw KNumBadAlloc();
+    }
     KFix*& s = temps[i];
     if (s && s->width != w) {
         delete s;
@@ -365,16 +294,6 @@ KFix& KFix::scratch(int32_t i, int32_t w, int32_t f, int32_t t, int32_t q, int32
 
 // ---------------------------------------------------------------------------------------------
 // Assignment
-
-KFix& KFix::operator=(const KFix& src)
-{
-    if (this == &src)
-        return *this;
-    convert(*this, binpt, src, src.binpt);
-    setFlags(src.valid, src.assigned, src.known);
-    dbl = src.dbl;
-    return *this;
-}
 
 KFix& KFix::operator=(const KNum& src)
 {
@@ -483,7 +402,7 @@ void KFix::setFormat(const KFix& tmpl)
 
 void KFix::scale(int32_t n)
 {
-    binpt = checkBinpt((int64_t)binpt + n);
+    binpt = binptArg((int64_t)binpt + n);
     dbl = std::ldexp(dbl, -n);
 }
 
@@ -516,37 +435,10 @@ SumFormat productFormat(const KFix& a, const KFix& b)
 {
     const int32_t t = (a.type == SIGNED || b.type == SIGNED) ? SIGNED : UNSIGNED;
     return {checkWidth((int64_t)a.width + b.width + (t == SIGNED ? 1 : 0)),
-        checkBinpt((int64_t)a.binpt + b.binpt), t};
-}
-
-void sumInto(KFix& r, const KFix& a, const KFix& b, bool subtract)
-{
-    addInto(r, a, -((long)r.binpt - a.binpt), b, -((long)r.binpt - b.binpt), subtract);
+        binptArg((int64_t)a.binpt + b.binpt), t};
 }
 
 } // namespace
-
-KFix operator+(const KFix& a, const KFix& b)
-{
-    const SumFormat sf = sumFormat(a, b, false);
-    KFix r;
-    r.initFormat(sf.width, sf.binpt, sf.type, TRUNCATE, WRAP);
-    sumInto(r, a, b, false);
-    r.dbl = a.dbl + b.dbl;
-    conj(r, a, b);
-    return r;
-}
-
-KFix operator-(const KFix& a, const KFix& b)
-{
-    const SumFormat sf = sumFormat(a, b, true);
-    KFix r;
-    r.initFormat(sf.width, sf.binpt, sf.type, TRUNCATE, WRAP);
-    sumInto(r, a, b, true);
-    r.dbl = a.dbl - b.dbl;
-    conj(r, a, b);
-    return r;
-}
 
 KFix operator-(const KFix& a)
 {
@@ -559,38 +451,16 @@ KFix operator-(const KFix& a)
     return r;
 }
 
-KFix operator*(const KFix& a, const KFix& b)
+KFix num_internal::shiftWide(const KFix& a, int32_t n, bool right)
 {
-    const SumFormat pf = productFormat(a, b);
-    KFix r;
-    r.initFormat(pf.width, pf.binpt, pf.type, TRUNCATE, WRAP);
-    mulInto(r, a, b);
-    r.dbl = a.dbl * b.dbl;
-    conj(r, a, b);
-    return r;
-}
-
-KFix operator>>(const KFix& a, int32_t n)
-{
-    if (n < 0)
-        return a << (n == INT32_MIN ? INT32_MAX : -n);
-    KFix r;
-    r.initFormat(checkWidth((int64_t)a.width + n), checkBinpt((int64_t)a.binpt + n), a.type,
-        a.quant, a.ovfl);
-    copyBits(r, a, 0);
-    r.dbl = std::ldexp(a.dbl, -n);
-    conj(r, a, a);
-    return r;
-}
-
-KFix operator<<(const KFix& a, int32_t n)
-{
-    if (n < 0)
-        return a >> (n == INT32_MIN ? INT32_MAX : -n);
-    KFix r;
-    r.initFormat(checkWidth((int64_t)a.width + n), a.binpt, a.type, a.quant, a.ovfl);
-    copyBits(r, a, -(long)n);
-    r.dbl = std::ldexp(a.dbl, n);
+    if (n < 0) {
+        n = n == INT32_MIN ? INT32_MAX : -n;
+        right = !right;
+    }
+    KFix r = KFix::zero(checkWidth((int64_t)a.width + n),
+        right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
+    copyBits(r, a, right ? 0 : -(long)n);
+    r.dbl = scale2(a.dbl, right ? -(int64_t)n : (int64_t)n);
     conj(r, a, a);
     return r;
 }
@@ -604,10 +474,9 @@ template <typename Exact>
 void KFix::inFormat(int64_t w64, int64_t f64, int32_t t, const KFix& a, const KFix* b, Exact exact)
 {
     const int32_t w = checkWidth(w64);
-    const int32_t f = checkBinpt(f64);
+    const int32_t f = binptArg(f64);
     if (w <= SMALL_WIDTH && isSmall() && a.isSmall() && (!b || b->isSmall())) {
-        const i128 s = exact.small(f);
-        convertSmall(*this, binpt, s, w, f);
+        convertExact(*this, binpt, exact.small(f), w, f);
         return;
     }
     const bool direct = width == w && binpt == f && type == t && quant == TRUNCATE && ovfl == WRAP
@@ -817,11 +686,11 @@ KFix& KFix::operator<<=(int32_t n)
 // ---------------------------------------------------------------------------------------------
 // Comparison and conversion
 
-int32_t KFix::compare(const KFix& a, const KFix& b)
+int32_t num_internal::compareWide(const KFix& a, const KFix& b)
 {
     const int64_t f = a.binpt > b.binpt ? a.binpt : b.binpt;
     const int64_t sa = f - a.binpt, sb = f - b.binpt;
-    if (a.width + sa <= SMALL_WIDTH && b.width + sb <= SMALL_WIDTH) {
+    if (a.width + sa <= KNum::SMALL_WIDTH && b.width + sb <= KNum::SMALL_WIDTH) {
         const i128 x = (i128)((u128)a.get128() << sa);
         const i128 y = (i128)((u128)b.get128() << sb);
         return x < y ? -1 : (x > y ? 1 : 0);
@@ -838,18 +707,6 @@ int32_t KFix::compare(const KFix& a, const KFix& b)
     }
     return 0;
 }
-
-static bool comparable(const KFix& a, const KFix& b)
-{
-    return a.valid && a.known && b.valid && b.known;
-}
-
-bool operator==(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) == 0; }
-bool operator!=(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) != 0; }
-bool operator<(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) < 0; }
-bool operator>(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) > 0; }
-bool operator<=(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) <= 0; }
-bool operator>=(const KFix& a, const KFix& b) { return comparable(a, b) && KFix::compare(a, b) >= 0; }
 
 // Nearest double (ties to even) of the bits times 2^-binpt, whatever the flags.
 double exactDouble(const KFix& a)
@@ -972,13 +829,6 @@ KFixComplex::KFixComplex() : re(), im() {}
 
 KFixComplex::KFixComplex(const KFix& r, const KFix& i) : re(r), im(i) {}
 
-KFixComplex& KFixComplex::operator=(const KFixComplex& src)
-{
-    re = src.re;
-    im = src.im;
-    return *this;
-}
-
 void KFixComplex::setFormat(const KFix& tmpl)
 {
     re.setFormat(tmpl);
@@ -1020,19 +870,24 @@ KFixComplex sumDiff(const KFixComplex& a, const KFixComplex& b, bool subtract)
     return r;
 }
 
+KFixComplex product(const KFixComplex& a, const KFixComplex& b);
+
 } // namespace
 
-KFixComplex operator+(const KFixComplex& a, const KFixComplex& b) { return sumDiff(a, b, false); }
+KFixComplex num_internal::complexWide(const KFixComplex& a, const KFixComplex& b, int op)
+{
+    return op == 2 ? product(a, b) : sumDiff(a, b, op == 1);
+}
 
-KFixComplex operator-(const KFixComplex& a, const KFixComplex& b) { return sumDiff(a, b, true); }
+namespace {
 
-KFixComplex operator*(const KFixComplex& a, const KFixComplex& b)
+KFixComplex product(const KFixComplex& a, const KFixComplex& b)
 {
     const int64_t fa = a.re.binpt > a.im.binpt ? a.re.binpt : a.im.binpt;
     const int64_t fb = b.re.binpt > b.im.binpt ? b.re.binpt : b.im.binpt;
     const int64_t ia = intBits(a.re) > intBits(a.im) ? intBits(a.re) : intBits(a.im);
     const int64_t ib = intBits(b.re) > intBits(b.im) ? intBits(b.re) : intBits(b.im);
-    const int32_t f = checkBinpt(fa + fb);
+    const int32_t f = binptArg(fa + fb);
     const int32_t w = checkWidth(fa + fb + ia + ib + 2);
     KFixComplex r;
     r.re.initFormat(w, f, SIGNED, TRUNCATE, WRAP);
@@ -1062,3 +917,5 @@ KFixComplex operator*(const KFixComplex& a, const KFixComplex& b)
     r.re.known = r.im.known = k;
     return r;
 }
+
+} // namespace

@@ -8,6 +8,7 @@
 #define KFFT_KFIX_H
 
 #include "knum.h"
+#include "num_small.h"
 
 #include <iosfwd>
 #include <string>
@@ -23,6 +24,12 @@ public:
     int32_t is_bool;      // boolean: width 1, binpt 0, UNSIGNED
 
     static constexpr int32_t NUM_TEMPS = 8;
+
+    // Zero in the given format (flags set, dbl 0).
+    static KFix zero(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl)
+    {
+        return KFix(RawFormat{}, width, binpt, type, quant, ovfl);
+    }
 
     // Width 0, binpt 0, value and dbl 0.
     KFix();
@@ -53,7 +60,11 @@ public:
     KFix(KFix&& src) noexcept;
     // Copy re-formatted by setFormat.
     KFix(const KFix& src, int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
-    ~KFix();
+    ~KFix()
+    {
+        if (temps)
+            freeTemps();
+    }
 
     // Quantise src into this format (alignment of the binary points, rounding by this quant,
     // overflow by this ovfl, status bit 0 on overflow) and take src's dbl and flags. The
@@ -104,6 +115,8 @@ public:
     void bitOr(const KFix& a, const KFix& b);
     void bitXor(const KFix& a, const KFix& b);
     void bitNot(const KFix& a);
+    // *this = a >> n (n < 0: a << -n) without forming the shifted temporary.
+    void assignShifted(const KFix& a, int32_t n);
     // KNum negation in place (this format and modes), dbl negated.
     void negate();
 
@@ -128,10 +141,24 @@ public:
     void initFormat(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
 
 private:
-    KFix* temps[NUM_TEMPS]; // scratch values of the in-format operations
+    // Scratch values of the in-format operations: a block of NUM_TEMPS owned pointers,
+    // allocated on first use (null until then), each value created on demand.
+    KFix** temps;
 
+    KFix(RawFormat, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
+        : KNum(RawFormat{}, w, t, q, o), binpt(f), dbl(0.0), valid(1), assigned(1), known(1),
+          always_valid(0), is_bool(0), temps(nullptr)
+    {
+    }
+    void freeTemps();
     KFix& scratch(int32_t i, int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
-    void setFlags(int32_t v, int32_t a, int32_t k);
+    // Assignment semantics of the flags: validity is kept when always_valid.
+    void setFlags(int32_t v, int32_t a, int32_t k)
+    {
+        valid = (v || always_valid) ? 1 : 0;
+        assigned = a ? 1 : 0;
+        known = k ? 1 : 0;
+    }
     template <typename Op>
     void bitwiseOp(const KFix& a, const KFix& b, Op op);
     template <typename Exact>
@@ -155,13 +182,8 @@ KFix operator*(const KFix& a, const KFix& b);
 KFix operator>>(const KFix& a, int32_t n);
 KFix operator<<(const KFix& a, int32_t n);
 
-// Exact comparisons; false whenever either operand lacks valid or known.
-bool operator==(const KFix& a, const KFix& b);
-bool operator!=(const KFix& a, const KFix& b);
-bool operator<(const KFix& a, const KFix& b);
-bool operator>(const KFix& a, const KFix& b);
-bool operator<=(const KFix& a, const KFix& b);
-bool operator>=(const KFix& a, const KFix& b);
+// Exact comparisons (==, !=, <, >, <=, >=, defined below); false whenever either operand
+// lacks valid or known.
 
 // Writes toString().
 std::ostream& operator<<(std::ostream& os, const KFix& v);
@@ -179,9 +201,29 @@ public:
     ~KFixComplex() = default;
     // Part by part: each part quantised into the target part's format.
     KFixComplex& operator=(const KFixComplex& src);
+    // Both parts zero in the given format.
+    static KFixComplex zero(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl)
+    {
+        return KFixComplex(Raw{}, width, binpt, type, quant, ovfl);
+    }
     // Both parts take the format of the template (KFix::setFormat(tmpl)).
     void setFormat(const KFix& tmpl);
     void setFormat(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
+
+    // In-place forms of *this = a + b, a - b, a * b and of each part = part >> n: the same
+    // results, without the exact temporaries.
+    void add(const KFixComplex& a, const KFixComplex& b);
+    void sub(const KFixComplex& a, const KFixComplex& b);
+    void mult(const KFixComplex& a, const KFixComplex& b);
+    void assignShifted(const KFixComplex& a, int32_t n);
+
+private:
+    struct Raw {
+    };
+    KFixComplex(Raw, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
+        : re(KFix::zero(w, f, t, q, o)), im(KFix::zero(w, f, t, q, o))
+    {
+    }
 };
 
 // Exact operations with one common format for both parts, TRUNCATE and WRAP:
@@ -195,5 +237,350 @@ public:
 KFixComplex operator+(const KFixComplex& a, const KFixComplex& b);
 KFixComplex operator-(const KFixComplex& a, const KFixComplex& b);
 KFixComplex operator*(const KFixComplex& a, const KFixComplex& b);
+
+// ---------------------------------------------------------------------------------------------
+// Inline short paths (values of at most 127 bits); wider values take the out-of-line kernels.
+
+inline KFix& KFix::operator=(const KFix& src)
+{
+    if (this == &src)
+        return *this;
+    if (num_internal::convertible64(*this, binpt, src, src.binpt))
+        num_internal::convert64(*this, binpt, src.get64(), src.width, src.binpt);
+    else if (isSmall() && src.isSmall())
+        num_internal::convertSmall(*this, binpt, src.get128(), src.width, src.binpt);
+    else
+        num_internal::convertGeneric(*this, binpt, src, src.binpt);
+    valid = (src.valid || always_valid) ? 1 : 0;
+    assigned = src.assigned;
+    known = src.known;
+    dbl = src.dbl;
+    return *this;
+}
+
+namespace num_internal {
+
+// r = a +/- b aligned to r's binary point (r preformatted for the exact result).
+inline void sumInto(KFix& r, const KFix& a, const KFix& b, bool subtract)
+{
+    const int64_t sa = (int64_t)r.binpt - a.binpt, sb = (int64_t)r.binpt - b.binpt;
+    if (r.width <= KNum::SMALL_WIDTH && a.isSmall() && b.isSmall()) {
+        // sa, sb < r.width: the format holds every aligned operand.
+        const u128 x = (u128)a.get128() << sa, y = (u128)b.get128() << sb;
+        r.set128(subtract ? x - y : x + y);
+    } else {
+        addInto(r, a, -(long)sa, b, -(long)sb, subtract);
+    }
+}
+
+inline void mulIntoFix(KFix& r, const KFix& a, const KFix& b)
+{
+    if (r.width <= KNum::SMALL_WIDTH && a.isSmall() && b.isSmall())
+        r.set128((u128)a.get128() * (u128)b.get128());
+    else
+        mulInto(r, a, b);
+}
+
+inline int64_t intBits(const KFix& a) { return (int64_t)a.width - a.binpt; }
+
+inline void conjFlags(KFix& r, const KFix& a, const KFix& b)
+{
+    r.valid = a.valid && b.valid;
+    r.assigned = a.assigned && b.assigned;
+    r.known = a.known && b.known;
+}
+
+inline KFix sumOrDiff(const KFix& a, const KFix& b, bool subtract)
+{
+    const int32_t t = (subtract || a.type == SIGNED || b.type == SIGNED) ? SIGNED : UNSIGNED;
+    const int32_t f = a.binpt > b.binpt ? a.binpt : b.binpt;
+    const int64_t ia = intBits(a), ib = intBits(b);
+    const int64_t w = f + (ia > ib ? ia : ib) + (t == SIGNED ? 2 : 1);
+    KFix r = KFix::zero(widthArg(w), f, t, TRUNCATE, WRAP);
+    sumInto(r, a, b, subtract);
+    r.dbl = subtract ? a.dbl - b.dbl : a.dbl + b.dbl;
+    conjFlags(r, a, b);
+    return r;
+}
+
+} // namespace num_internal
+
+inline KFix operator+(const KFix& a, const KFix& b) { return num_internal::sumOrDiff(a, b, false); }
+
+inline KFix operator-(const KFix& a, const KFix& b) { return num_internal::sumOrDiff(a, b, true); }
+
+inline KFix operator*(const KFix& a, const KFix& b)
+{
+    const int32_t t = (a.type == SIGNED || b.type == SIGNED) ? SIGNED : UNSIGNED;
+    KFix r = KFix::zero(num_internal::widthArg((int64_t)a.width + b.width + (t == SIGNED ? 1 : 0)),
+        num_internal::binptArg((int64_t)a.binpt + b.binpt), t, TRUNCATE, WRAP);
+    num_internal::mulIntoFix(r, a, b);
+    r.dbl = a.dbl * b.dbl;
+    num_internal::conjFlags(r, a, b);
+    return r;
+}
+
+namespace num_internal {
+KFix shiftWide(const KFix& a, int32_t n, bool right);
+int32_t compareWide(const KFix& a, const KFix& b);
+KFixComplex complexWide(const KFixComplex& a, const KFixComplex& b, int op);
+} // namespace num_internal
+
+namespace num_internal {
+
+// a >> n (right) or a << n for 0 <= n and a.width + n <= 127.
+inline KFix shiftSmall(const KFix& a, int32_t n, bool right)
+{
+    KFix r = KFix::zero(a.width + n, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type,
+        a.quant, a.ovfl);
+    r.set128((u128)a.get128() << (right ? 0 : n));
+    r.dbl = scale2(a.dbl, right ? -(int64_t)n : (int64_t)n);
+    conjFlags(r, a, a);
+    return r;
+}
+
+} // namespace num_internal
+
+inline KFix operator>>(const KFix& a, int32_t n)
+{
+    if (n < 0 || !a.isSmall() || a.width + (int64_t)n > KNum::SMALL_WIDTH)
+        return num_internal::shiftWide(a, n, true);
+    return num_internal::shiftSmall(a, n, true);
+}
+
+inline KFix operator<<(const KFix& a, int32_t n)
+{
+    if (n < 0 || !a.isSmall() || a.width + (int64_t)n > KNum::SMALL_WIDTH)
+        return num_internal::shiftWide(a, n, false);
+    return num_internal::shiftSmall(a, n, false);
+}
+
+inline int32_t KFix::compare(const KFix& a, const KFix& b)
+{
+    const int32_t f = a.binpt > b.binpt ? a.binpt : b.binpt;
+    const int64_t sa = (int64_t)f - a.binpt, sb = (int64_t)f - b.binpt;
+    if (a.width + sa > SMALL_WIDTH || b.width + sb > SMALL_WIDTH)
+        return num_internal::compareWide(a, b);
+    const num_internal::i128 x = (num_internal::i128)((num_internal::u128)a.get128() << sa);
+    const num_internal::i128 y = (num_internal::i128)((num_internal::u128)b.get128() << sb);
+    return (int32_t)(x > y) - (int32_t)(x < y);
+}
+
+inline bool comparableFix(const KFix& a, const KFix& b) { return a.valid && a.known && b.valid && b.known; }
+inline bool operator==(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) == 0; }
+inline bool operator!=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) != 0; }
+inline bool operator<(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) < 0; }
+inline bool operator>(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) > 0; }
+inline bool operator<=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) <= 0; }
+inline bool operator>=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) >= 0; }
+
+namespace num_internal {
+
+inline bool sameFormat(const KFix& x, const KFix& y)
+{
+    return x.width == y.width && x.binpt == y.binpt && x.type == y.type;
+}
+
+// Sum or difference of complex values whose parts share one format per operand.
+inline KFixComplex complexSumDiffSame(const KFixComplex& a, const KFixComplex& b, bool subtract)
+{
+    const int32_t t = (subtract || a.re.type == SIGNED || b.re.type == SIGNED) ? SIGNED : UNSIGNED;
+    const int32_t f = a.re.binpt > b.re.binpt ? a.re.binpt : b.re.binpt;
+    const int64_t ia = intBits(a.re), ib = intBits(b.re);
+    const int32_t w = widthArg(f + (ia > ib ? ia : ib) + (t == SIGNED ? 2 : 1));
+    KFixComplex r = KFixComplex::zero(w, f, t, TRUNCATE, WRAP);
+    sumInto(r.re, a.re, b.re, subtract);
+    sumInto(r.im, a.im, b.im, subtract);
+    r.re.dbl = subtract ? a.re.dbl - b.re.dbl : a.re.dbl + b.re.dbl;
+    r.im.dbl = subtract ? a.im.dbl - b.im.dbl : a.im.dbl + b.im.dbl;
+    conjFlags(r.re, a.re, b.re);
+    conjFlags(r.im, a.im, b.im);
+    return r;
+}
+
+inline KFixComplex complexSumDiff(const KFixComplex& a, const KFixComplex& b, bool subtract)
+{
+    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im))
+        return complexWide(a, b, subtract ? 1 : 0);
+    return complexSumDiffSame(a, b, subtract);
+}
+
+// Product of complex values of at most 127-bit parts sharing one format per operand.
+inline KFixComplex complexProductSmall(const KFixComplex& a, const KFixComplex& b)
+{
+    KFixComplex r = KFixComplex::zero(a.re.width + b.re.width + 2,
+        binptArg((int64_t)a.re.binpt + b.re.binpt), SIGNED, TRUNCATE, WRAP);
+    if (a.re.width + b.re.width <= 62) {
+        const int64_t ar = a.re.get64(), ai = a.im.get64(), br = b.re.get64(), bi = b.im.get64();
+        r.re.set64((uint64_t)(ar * br - ai * bi));
+        r.im.set64((uint64_t)(ar * bi + ai * br));
+    } else {
+        const u128 ar = (u128)a.re.get128(), ai = (u128)a.im.get128();
+        const u128 br = (u128)b.re.get128(), bi = (u128)b.im.get128();
+        r.re.set128(ar * br - ai * bi);
+        r.im.set128(ar * bi + ai * br);
+    }
+    r.re.dbl = a.re.dbl * b.re.dbl - a.im.dbl * b.im.dbl;
+    r.im.dbl = a.re.dbl * b.im.dbl + a.im.dbl * b.re.dbl;
+    const int32_t v = a.re.valid && a.im.valid && b.re.valid && b.im.valid;
+    const int32_t as = a.re.assigned && a.im.assigned && b.re.assigned && b.im.assigned;
+    const int32_t k = a.re.known && a.im.known && b.re.known && b.im.known;
+    r.re.valid = r.im.valid = v;
+    r.re.assigned = r.im.assigned = as;
+    r.re.known = r.im.known = k;
+    return r;
+}
+
+} // namespace num_internal
+
+inline KFixComplex operator+(const KFixComplex& a, const KFixComplex& b)
+{
+    return num_internal::complexSumDiff(a, b, false);
+}
+
+inline KFixComplex operator-(const KFixComplex& a, const KFixComplex& b)
+{
+    return num_internal::complexSumDiff(a, b, true);
+}
+
+inline KFixComplex operator*(const KFixComplex& a, const KFixComplex& b)
+{
+    using namespace num_internal;
+    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !a.re.isSmall() || !b.re.isSmall()
+        || a.re.width + b.re.width + 2 > KNum::SMALL_WIDTH)
+        return complexWide(a, b, 2);
+    return complexProductSmall(a, b);
+}
+
+inline void KFix::assignShifted(const KFix& a, int32_t n)
+{
+    if (n >= 0 && n <= 64 && isSmall() && a.width + n <= SMALL_WIDTH) {
+        const int32_t v = a.valid, as = a.assigned, k = a.known;
+        const double d = num_internal::scale2(a.dbl, -(int64_t)n);
+        num_internal::convertExact(*this, binpt, a.get128(), a.width + n, a.binpt + n);
+        dbl = d;
+        setFlags(v, as, k);
+        return;
+    }
+    *this = a >> n;
+}
+
+inline void KFixComplex::assignShifted(const KFixComplex& a, int32_t n)
+{
+    re.assignShifted(a.re, n);
+    im.assignShifted(a.im, n);
+}
+
+inline void KFixComplex::add(const KFixComplex& a, const KFixComplex& b)
+{
+    using namespace num_internal;
+    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !re.isSmall() || !im.isSmall()) {
+        *this = a + b;
+        return;
+    }
+    const int32_t t = (a.re.type == SIGNED || b.re.type == SIGNED) ? SIGNED : UNSIGNED;
+    const int32_t f = a.re.binpt > b.re.binpt ? a.re.binpt : b.re.binpt;
+    const int64_t ia = intBits(a.re), ib = intBits(b.re);
+    const int64_t w = f + (ia > ib ? ia : ib) + (t == SIGNED ? 2 : 1);
+    if (w > KNum::SMALL_WIDTH || !a.re.isSmall() || !b.re.isSmall()) {
+        *this = a + b;
+        return;
+    }
+    const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
+    const i128 xr = (i128)(((u128)a.re.get128() << sa) + ((u128)b.re.get128() << sb));
+    const i128 xi = (i128)(((u128)a.im.get128() << sa) + ((u128)b.im.get128() << sb));
+    const double dr = a.re.dbl + b.re.dbl, di = a.im.dbl + b.im.dbl;
+    const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
+                  kr = a.re.known && b.re.known;
+    const int32_t vi = a.im.valid && b.im.valid, ai = a.im.assigned && b.im.assigned,
+                  ki = a.im.known && b.im.known;
+    convertExact(re, re.binpt, xr, (int32_t)w, f);
+    convertExact(im, im.binpt, xi, (int32_t)w, f);
+    re.dbl = dr;
+    im.dbl = di;
+    re.valid = (vr || re.always_valid) ? 1 : 0;
+    re.assigned = ar;
+    re.known = kr;
+    im.valid = (vi || im.always_valid) ? 1 : 0;
+    im.assigned = ai;
+    im.known = ki;
+}
+
+inline void KFixComplex::sub(const KFixComplex& a, const KFixComplex& b)
+{
+    using namespace num_internal;
+    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !re.isSmall() || !im.isSmall()) {
+        *this = a - b;
+        return;
+    }
+    const int32_t f = a.re.binpt > b.re.binpt ? a.re.binpt : b.re.binpt;
+    const int64_t ia = intBits(a.re), ib = intBits(b.re);
+    const int64_t w = f + (ia > ib ? ia : ib) + 2;
+    if (w > KNum::SMALL_WIDTH || !a.re.isSmall() || !b.re.isSmall()) {
+        *this = a - b;
+        return;
+    }
+    const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
+    const i128 xr = (i128)(((u128)a.re.get128() << sa) - ((u128)b.re.get128() << sb));
+    const i128 xi = (i128)(((u128)a.im.get128() << sa) - ((u128)b.im.get128() << sb));
+    const double dr = a.re.dbl - b.re.dbl, di = a.im.dbl - b.im.dbl;
+    const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
+                  kr = a.re.known && b.re.known;
+    const int32_t vi = a.im.valid && b.im.valid, ai = a.im.assigned && b.im.assigned,
+                  ki = a.im.known && b.im.known;
+    convertExact(re, re.binpt, xr, (int32_t)w, f);
+    convertExact(im, im.binpt, xi, (int32_t)w, f);
+    re.dbl = dr;
+    im.dbl = di;
+    re.valid = (vr || re.always_valid) ? 1 : 0;
+    re.assigned = ar;
+    re.known = kr;
+    im.valid = (vi || im.always_valid) ? 1 : 0;
+    im.assigned = ai;
+    im.known = ki;
+}
+
+inline void KFixComplex::mult(const KFixComplex& a, const KFixComplex& b)
+{
+    using namespace num_internal;
+    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !re.isSmall() || !im.isSmall()
+        || !a.re.isSmall() || !b.re.isSmall() || a.re.width + b.re.width + 2 > KNum::SMALL_WIDTH) {
+        *this = a * b;
+        return;
+    }
+    const int32_t w = a.re.width + b.re.width + 2;
+    const int32_t f = binptArg((int64_t)a.re.binpt + b.re.binpt);
+    i128 xr, xi;
+    if (a.re.width + b.re.width <= 62) {
+        const int64_t ar = a.re.get64(), ai = a.im.get64(), br = b.re.get64(), bi = b.im.get64();
+        xr = ar * br - ai * bi;
+        xi = ar * bi + ai * br;
+    } else {
+        const u128 ar = (u128)a.re.get128(), ai = (u128)a.im.get128();
+        const u128 br = (u128)b.re.get128(), bi = (u128)b.im.get128();
+        xr = (i128)(ar * br - ai * bi);
+        xi = (i128)(ar * bi + ai * br);
+    }
+    const double dr = a.re.dbl * b.re.dbl - a.im.dbl * b.im.dbl;
+    const double di = a.re.dbl * b.im.dbl + a.im.dbl * b.re.dbl;
+    const int32_t v = a.re.valid && a.im.valid && b.re.valid && b.im.valid;
+    const int32_t as = a.re.assigned && a.im.assigned && b.re.assigned && b.im.assigned;
+    const int32_t k = a.re.known && a.im.known && b.re.known && b.im.known;
+    convertExact(re, re.binpt, xr, w, f);
+    convertExact(im, im.binpt, xi, w, f);
+    re.dbl = dr;
+    im.dbl = di;
+    re.valid = (v || re.always_valid) ? 1 : 0;
+    im.valid = (v || im.always_valid) ? 1 : 0;
+    re.assigned = im.assigned = as;
+    re.known = im.known = k;
+}
+
+inline KFixComplex& KFixComplex::operator=(const KFixComplex& src)
+{
+    re = src.re;
+    im = src.im;
+    return *this;
+}
 
 #endif // KFFT_KFIX_H

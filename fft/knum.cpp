@@ -44,40 +44,6 @@ void checkModes(int32_t type, int32_t quant, int32_t ovfl)
         throwBad();
 }
 
-// Whether the exact value v fits a format of width w.
-bool fits128(i128 v, int32_t w, bool isSigned)
-{
-    if (isSigned) {
-        if (w == 0)
-            return v == 0;
-        if (w >= 128)
-            return true;
-        const i128 half = (i128)1 << (w - 1);
-        return v >= -half && v < half;
-    }
-    if (v < 0)
-        return false;
-    if (w >= 127)
-        return true;
-    return v < ((i128)1 << w);
-}
-
-u128 maxValue128(int32_t w, bool isSigned)
-{
-    if (w == 0)
-        return 0;
-    if (isSigned)
-        return ((u128)1 << (w - 1)) - 1;
-    return w >= 128 ? ~(u128)0 : ((u128)1 << w) - 1;
-}
-
-u128 minValue128(int32_t w, bool isSigned)
-{
-    if (w == 0 || !isSigned)
-        return 0;
-    return (u128)0 - ((u128)1 << (w - 1));
-}
-
 View view(const KNum& v) { return View{v.digits, v.nwords, v.topbits, v.sign()}; }
 
 bool fitsFormat(const KNum& v, int32_t w, int32_t type)
@@ -119,7 +85,7 @@ void KNum::initFormat(int32_t w, int32_t t, int32_t q, int32_t o)
     setFormatRaw(w, t, q, o);
 }
 
-void KNum::setFormatRaw(int32_t w, int32_t t, int32_t q, int32_t o, bool keep)
+void KNum::setFormatSlow(int32_t w, int32_t t, int32_t q, int32_t o, bool keep)
 {
     checkWidth(w);
     checkModes(t, q, o);
@@ -183,8 +149,6 @@ void KNum::moveFrom(KNum& src) noexcept
     }
 }
 
-KNum::KNum() { initFormat(0, UNSIGNED, TRUNCATE, WRAP); }
-
 KNum::KNum(int32_t v, int32_t w, int32_t t, int32_t q, int32_t o)
 {
     initFormat(w, t, q, o);
@@ -238,12 +202,6 @@ KNum::KNum(double x, int32_t t, int32_t q, int32_t o)
     assign(x);
 }
 
-KNum::KNum(const KNum& src)
-{
-    initFormat(0, UNSIGNED, TRUNCATE, WRAP);
-    copyFrom(src);
-}
-
 KNum::KNum(KNum&& src) noexcept
 {
     digits = inl_;
@@ -254,12 +212,6 @@ KNum::KNum(KNum&& src) noexcept
 KNum::KNum(const KNum& src, int32_t w, int32_t t, int32_t q, int32_t o) : KNum(src)
 {
     resize(w, t, q, o);
-}
-
-KNum::~KNum()
-{
-    if (digits != inl_)
-        delete[] digits;
 }
 
 KNum& KNum::operator=(const KNum& src)
@@ -531,25 +483,6 @@ void KNum::shiftLeft(int32_t n)
     copy_n(digits, tmp, nwords);
     digits[nwords - 1] &= TOP_MASK[topbits];
 }
-
-namespace num_internal {
-
-bool roundUp(int32_t quant, bool neg, int hi, bool lower, int keptLow)
-{
-    if (!hi)
-        return false;
-    switch (quant) {
-    case ROUND:
-        return !neg || lower;
-    case CONVERGENT:
-    case CONVERGENT_NOSAT:
-        return lower || keptLow;
-    default:
-        return false;
-    }
-}
-
-} // namespace num_internal
 
 void KNum::shiftRight(int32_t n)
 {

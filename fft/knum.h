@@ -108,9 +108,15 @@ public:
     static const uint32_t TOP_MASK[17];
     static const uint32_t TOP_SIGN[17];
     static const uint32_t TOP_CARRY[17];
+    static constexpr uint32_t ZERO_SLOTS[INLINE_WORDS] = {};
 
     // Width 0, UNSIGNED, TRUNCATE, WRAP, one zero slot.
-    KNum();
+    KNum()
+        : width(0), type(UNSIGNED), quant(TRUNCATE), ovfl(WRAP), nwords(1), topbits(0),
+          digits(inl_), status(0), cap_(INLINE_WORDS)
+    {
+        __builtin_memcpy(inl_, ZERO_SLOTS, sizeof inl_);
+    }
     // Bits of v in a value of the given format (no overflow check). For widths above 32 the
     // bits above bit 31 copy bit 31 for SIGNED and are zero for UNSIGNED.
     KNum(int32_t v, int32_t width, int32_t type, int32_t quant, int32_t ovfl);
@@ -126,11 +132,31 @@ public:
     // From a double with automatic width: with e the frexp exponent of |x|, width = 1 if e < 1,
     // else e (+1 if SIGNED) for x >= 0, and for x < 0 e when |x| is a power of two, else e + 1.
     KNum(double x, int32_t type, int32_t quant = TRUNCATE, int32_t ovfl = WRAP);
-    KNum(const KNum& src);
+    KNum(const KNum& src) : KNum()
+    {
+        if (src.nwords <= INLINE_WORDS) {
+            width = src.width;
+            type = src.type;
+            quant = src.quant;
+            ovfl = src.ovfl;
+            nwords = src.nwords;
+            topbits = src.topbits;
+            __builtin_memcpy(inl_, src.digits, sizeof inl_); // slots above nwords are scratch
+        } else {
+            setFormatRaw(src.width, src.type, src.quant, src.ovfl);
+            for (int32_t i = 0; i < nwords; ++i)
+                digits[i] = src.digits[i];
+        }
+        status = src.status;
+    }
     KNum(KNum&& src) noexcept;
     // Copy resized into width and type (0 = unchanged for type, quant, ovfl); see resize.
     KNum(const KNum& src, int32_t width, int32_t type, int32_t quant = 0, int32_t ovfl = 0);
-    ~KNum();
+    ~KNum()
+    {
+        if (digits != inl_)
+            delete[] digits;
+    }
 
     // Copies format and value (a KNum takes the format of what it is assigned).
     KNum& operator=(const KNum& src);
@@ -233,55 +259,113 @@ public:
     // Short paths: values of at most SMALL_WIDTH bits are read and written as 128-bit integers.
     static constexpr int32_t SMALL_WIDTH = 127;
     bool isSmall() const { return width <= SMALL_WIDTH; }
-    // Exact value (sign-extended for SIGNED); requires isSmall().
+    // Exact value (sign-extended for SIGNED); requires isSmall(). Reads a fixed number of
+    // slots (every value has at least INLINE_WORDS, all initialised) and masks by the width.
     __int128 get128() const
     {
-        if (nwords <= 4) {
-            uint64_t v = 0;
-            for (int32_t i = nwords - 1; i >= 0; --i)
-                v = (v << 16) | digits[i];
-            if (type == SIGNED && width > 0 && width < 64) {
-                const int s = 64 - width;
-                return (__int128)((int64_t)(v << s) >> s);
-            }
-            return (__int128)(type == SIGNED ? (__int128)(int64_t)v : (__int128)v);
+        if (width <= 64) {
+            const int64_t v = get64();
+            return type == UNSIGNED ? (__int128)(uint64_t)v : (__int128)v;
         }
-        unsigned __int128 v = 0;
-        for (int32_t i = nwords - 1; i >= 0; --i)
-            v = (v << 16) | digits[i];
-        if (type == SIGNED) {
-            const int s = 128 - width;
-            return (__int128)(v << s) >> s;
-        }
-        return (__int128)v;
+        const uint32_t* d = digits;
+        const unsigned __int128 lo = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32
+            | (uint64_t)d[3] << 48;
+        const unsigned __int128 hi = (uint64_t)d[4] | (uint64_t)d[5] << 16 | (uint64_t)d[6] << 32
+            | (uint64_t)d[7] << 48;
+        const int s = 128 - width;
+        const unsigned __int128 v = ((hi << 64) | lo) << s;
+        return type == SIGNED ? (__int128)v >> s : (__int128)(v >> s);
+    }
+    // Exact value of a value of at most 64 bits (at most 63 when UNSIGNED).
+    int64_t get64() const
+    {
+        if (width == 0)
+            return 0;
+        const uint32_t* d = digits;
+        const uint64_t raw = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32
+            | (uint64_t)d[3] << 48;
+        const int s = 64 - width;
+        const uint64_t v = raw << s;
+        return type == SIGNED ? (int64_t)v >> s : (int64_t)(v >> s);
+    }
+    // Stores the low width bits of v; requires width <= 64. Slots above nwords are scratch.
+    void set64(uint64_t v)
+    {
+        v &= width >= 64 ? ~0ull : (1ull << width) - 1;
+        uint32_t* d = digits;
+        d[0] = (uint32_t)(v & 0xFFFFu);
+        d[1] = (uint32_t)((v >> 16) & 0xFFFFu);
+        d[2] = (uint32_t)((v >> 32) & 0xFFFFu);
+        d[3] = (uint32_t)(v >> 48);
     }
     // Stores the low width bits of v; requires width <= 128.
     void set128(unsigned __int128 v)
     {
-        if (nwords <= 4) {
-            uint64_t w = (uint64_t)v;
-            for (int32_t i = 0; i < nwords; ++i) {
-                digits[i] = (uint32_t)(w & 0xFFFFu);
-                w >>= 16;
-            }
-        } else {
-            for (int32_t i = 0; i < nwords; ++i) {
-                digits[i] = (uint32_t)(v & 0xFFFFu);
-                v >>= 16;
-            }
+        if (width <= 64) {
+            set64((uint64_t)v);
+            return;
         }
-        digits[nwords - 1] &= TOP_MASK[topbits];
+        v &= width >= 128 ? ~(unsigned __int128)0 : ((unsigned __int128)1 << width) - 1;
+        const uint64_t l = (uint64_t)v, h = (uint64_t)(v >> 64);
+        uint32_t* d = digits;
+        d[0] = (uint32_t)(l & 0xFFFFu);
+        d[1] = (uint32_t)((l >> 16) & 0xFFFFu);
+        d[2] = (uint32_t)((l >> 32) & 0xFFFFu);
+        d[3] = (uint32_t)(l >> 48);
+        d[4] = (uint32_t)(h & 0xFFFFu);
+        d[5] = (uint32_t)((h >> 16) & 0xFFFFu);
+        d[6] = (uint32_t)((h >> 32) & 0xFFFFu);
+        d[7] = (uint32_t)(h >> 48);
     }
 
     // Sets width, type, quant and ovfl and sizes the slots for them; the value becomes 0
     // unless keep is set, in which case the low slots are kept (unmasked: the caller fixes
     // them). Checks the width and the modes.
-    void setFormatRaw(int32_t width, int32_t type, int32_t quant, int32_t ovfl, bool keep = false);
+    void setFormatRaw(int32_t w, int32_t t, int32_t q, int32_t o, bool keep = false)
+    {
+        if (!keep && (uint32_t)w <= (uint32_t)(16 * INLINE_WORDS) && (uint32_t)(t - 1) < 2u
+            && (uint32_t)(q - 1) < 4u && (uint32_t)(o - 1) < 3u) {
+            // At most INLINE_WORDS slots, which both the inline and any heap slots have; a
+            // fixed count avoids a variable-length memset.
+            const int32_t n = w < 1 ? 1 : ((w - 1) >> 4) + 1;
+            __builtin_memcpy(digits, ZERO_SLOTS, sizeof ZERO_SLOTS);
+            width = w;
+            type = t;
+            quant = q;
+            ovfl = o;
+            nwords = n;
+            topbits = w == 0 ? 0 : ((w - 1) & 15) + 1;
+            return;
+        }
+        setFormatSlow(w, t, q, o, keep);
+    }
+
+protected:
+    struct RawFormat {
+    };
+    // Zero in the given format (checked as setFormatRaw does).
+    KNum(RawFormat, int32_t w, int32_t t, int32_t q, int32_t o)
+        : width(w), type(t), quant(q), ovfl(o), nwords(w < 1 ? 1 : ((w - 1) >> 4) + 1),
+          topbits(w <= 0 ? 0 : ((w - 1) & 15) + 1), digits(inl_), status(0), cap_(INLINE_WORDS)
+    {
+        __builtin_memcpy(inl_, ZERO_SLOTS, sizeof inl_);
+        if (!((uint32_t)w <= (uint32_t)(16 * INLINE_WORDS) && (uint32_t)(t - 1) < 2u
+                && (uint32_t)(q - 1) < 4u && (uint32_t)(o - 1) < 3u)) {
+            width = 0;
+            type = UNSIGNED;
+            quant = TRUNCATE;
+            ovfl = WRAP;
+            nwords = 1;
+            topbits = 0;
+            setFormatSlow(w, t, q, o, false);
+        }
+    }
 
 private:
     uint32_t cap_; // slots available at digits
     uint32_t inl_[INLINE_WORDS];
 
+    void setFormatSlow(int32_t w, int32_t t, int32_t q, int32_t o, bool keep);
     void initFormat(int32_t width, int32_t type, int32_t quant, int32_t ovfl);
     void copyFrom(const KNum& src);
     void moveFrom(KNum& src) noexcept;

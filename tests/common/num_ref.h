@@ -241,7 +241,7 @@ inline Outcome refConvert(const mpz_class& sv, int ws, int fs, int w, int f, int
     if (inc) {
         const mpz_class top = maxOf(w, ts);
         if ((w > 0 || !ts) && wrap(r, w, ts) == top) {
-            o.status = true;
+            o.status = ovfl != WRAP; // WRAP skips the overflow test
             if (ovfl == RAISE) {
                 o.threw = true;
                 o.text = "Overflow on incr";
@@ -254,7 +254,7 @@ inline Outcome refConvert(const mpz_class& sv, int ws, int fs, int w, int f, int
         }
     }
     o.v = wrap(r, w, ts);
-    if (ovf) {
+    if (ovf && ovfl != WRAP) {
         o.status = true;
         if (ovfl == RAISE) {
             o.threw = true;

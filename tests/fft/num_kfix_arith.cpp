@@ -3,6 +3,7 @@
 #include "num_ref.h"
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -469,4 +470,48 @@ TEST(KFixComplexOps, PartwiseAssignmentAndTemplates)
     z.setFormat(10, 9, SIGNED, ROUND, SATURATE);
     EXPECT_EQ(z.im.quant, ROUND);
     EXPECT_EQ(z.im.toDouble(), -39.0 / 128.0);
+}
+
+TEST(KFixComplexOps, InPlaceFormsMatchTheOperators)
+{
+    NUM_SEED_TRACE();
+    Rng rng(47);
+    auto sameFmt = [&](int maxw) {
+        const int w = rng.width(maxw), f = rng.range(-4, w + 4), t = rng.type();
+        return KFixComplex(makeFix(rng.value(w, t == SIGNED), w, f, t), makeFix(rng.value(w, t == SIGNED), w, f, t));
+    };
+    auto run = [](KFixComplex& r, const std::function<void()>& f) -> std::string {
+        try {
+            f();
+            return str(value(r.re)) + "," + str(value(r.im)) + " s" + std::to_string(r.re.status)
+                + std::to_string(r.im.status) + " d" + std::to_string(r.re.dbl) + "," + std::to_string(r.im.dbl);
+        } catch (const KNumException::Overflow& e) {
+            return std::string("throw ") + e.text;
+        }
+    };
+    for (int it = 0; it < 3000; ++it) {
+        const KFixComplex a = sameFmt(rng.coin() ? 40 : 140), b = sameFmt(rng.coin() ? 40 : 140);
+        const int w = rng.width(rng.coin() ? 64 : 140), f = rng.range(-4, w + 4), t = rng.type();
+        const int q = rng.quant(), o = rng.ovfl(), op = rng.range(0, 3), n = rng.range(0, 6);
+        KFixComplex r1 = KFixComplex::zero(w, f, t, q, o), r2 = KFixComplex::zero(w, f, t, q, o);
+        std::string s1, s2;
+        if (op == 0) {
+            s1 = run(r1, [&] { r1 = a + b; });
+            s2 = run(r2, [&] { r2.add(a, b); });
+        } else if (op == 1) {
+            s1 = run(r1, [&] { r1 = a - b; });
+            s2 = run(r2, [&] { r2.sub(a, b); });
+        } else if (op == 2) {
+            s1 = run(r1, [&] { r1 = a * b; });
+            s2 = run(r2, [&] { r2.mult(a, b); });
+        } else {
+            s1 = run(r1, [&] {
+                r1.re = a.re >> n;
+                r1.im = a.im >> n;
+            });
+            s2 = run(r2, [&] { r2.assignShifted(a, n); });
+        }
+        EXPECT_EQ(s1, s2) << "op " << op << " a.re " << a.re.toString() << " b.re " << b.re.toString()
+                          << " into (" << w << "," << f << ") t" << t << " q" << q << " o" << o;
+    }
 }

@@ -123,12 +123,12 @@ TEST(KFixAssign, ShortPathAgreesWithGenericPath)
     NUM_SEED_TRACE();
     Rng rng(32);
     for (int it = 0; it < 6000; ++it) {
-        const Src s = randomSrc(rng, 127);
-        const int w = rng.width(127);
+        const Src s = randomSrc(rng, rng.coin() ? 64 : 127);
+        const int w = rng.width(rng.coin() ? 64 : 127);
         const int f = rng.coin() ? s.f + rng.range(-3, 3) : rng.range(-140, 140);
         const int t = rng.type(), q = rng.quant(), o = rng.ovfl();
-        KFix a(0, w, f, t, q, o), b(0, w, f, t, q, o);
-        std::string ea, eb;
+        KFix a(0, w, f, t, q, o), b(0, w, f, t, q, o), c(0, w, f, t, q, o);
+        std::string ea, eb, ec;
         try {
             num_internal::convertSmall(a, f, s.x.get128(), s.w, s.f);
         } catch (const KNumException::Overflow& e) {
@@ -139,11 +139,25 @@ TEST(KFixAssign, ShortPathAgreesWithGenericPath)
         } catch (const KNumException::Overflow& e) {
             eb = e.text + std::to_string(e.value);
         }
+        const bool with64 = num_internal::convertible64(c, f, s.x, s.f);
+        try {
+            if (with64)
+                num_internal::convert64(c, f, s.x.get64(), s.w, s.f);
+        } catch (const KNumException::Overflow& e) {
+            ec = e.text + std::to_string(e.value);
+        }
         SCOPED_TRACE("src " + str(s.v) + fmt(s.w, s.f, s.t) + " -> " + fmt(w, f, t, q, o));
         EXPECT_EQ(ea, eb);
         if (ea.empty() && eb.empty()) {
             EXPECT_EQ(str(raw(a)), str(raw(b)));
             EXPECT_EQ(a.status, b.status);
+        }
+        if (with64) {
+            EXPECT_EQ(ec, eb);
+            if (ec.empty() && eb.empty()) {
+                EXPECT_EQ(str(raw(c)), str(raw(b)));
+                EXPECT_EQ(c.status, b.status);
+            }
         }
     }
 }
