@@ -481,12 +481,18 @@ void KFix::inFormat(int64_t w64, int64_t f64, int32_t t, const KFix& a, const KF
     }
     const bool direct = width == w && binpt == f && type == t && quant == TRUNCATE && ovfl == WRAP
         && &a != this && b != this;
-    KFix& r = direct ? *this : scratch(2, w, f, t, TRUNCATE, WRAP);
-    exact.wide(r);
-    if (direct)
+    if (direct) {
+        exact.wide(*this);
         status &= ~1u;
-    else
+    } else if (w <= 16 * INLINE_WORDS) {
+        KFix r = KFix::zero(w, f, t, TRUNCATE, WRAP); // fits the inline slots: no heap
+        exact.wide(r);
         convertGeneric(*this, binpt, r, f);
+    } else {
+        KFix& r = scratch(2, w, f, t, TRUNCATE, WRAP);
+        exact.wide(r);
+        convertGeneric(*this, binpt, r, f);
+    }
 }
 
 namespace {
