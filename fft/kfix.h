@@ -4,6 +4,12 @@
 // Arithmetic between values is exact and yields wider formats; precision and range are lost
 // only when a value is assigned into an existing KFix (which keeps its format), re-formatted
 // or shifted in place, by that value's quantisation and overflow modes.
+//
+// Assignment never changes the target's format: a default-constructed KFix has width 0 and
+// holds 0 whatever is assigned to it. Give a register its format first (KFix::zero, a
+// constructor with a format, copy construction or setFormat), then assign into it. The
+// in-place forms (add, sub, mult, assignShifted) give the same results as assigning the exact
+// operator results, without the temporaries; values of up to 128 bits never use the heap.
 #ifndef KFFT_KFIX_H
 #define KFFT_KFIX_H
 
@@ -67,9 +73,13 @@ public:
     }
 
     // Quantise src into this format (alignment of the binary points, rounding by this quant,
-    // overflow by this ovfl, status bit 0 on overflow) and take src's dbl and flags. The
-    // format never changes. Overflow under RAISE throws Overflow "during convert" (+-1) or, for
-    // a round-up past the largest value, "Overflow on incr".
+    // overflow by this ovfl) and take src's dbl and flags (valid stays set when always_valid).
+    // The format never changes. Status bit 0 is cleared, then set when the value or its
+    // round-up overflows; under WRAP no overflow test is made and the low bits remain.
+    // Overflow under RAISE throws Overflow "during convert" (-1 for a negative source, 1
+    // otherwise) or, for a round-up past the largest value, "Overflow on incr" (0).
+    // CONVERGENT_NOSAT does not round up into the largest signed code 0111...1 when this format
+    // has no more integer bits than src.
     KFix& operator=(const KFix& src);
     // KNum source with binpt 0.
     KFix& operator=(const KNum& src);

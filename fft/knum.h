@@ -84,6 +84,12 @@ public:
 
 class KNum {
 public:
+    // The mode names also at class scope (KNum::SIGNED, KFix::ROUND, ...).
+    static constexpr int32_t UNSIGNED = ::UNSIGNED, SIGNED = ::SIGNED;
+    static constexpr int32_t TRUNCATE = ::TRUNCATE, ROUND = ::ROUND, CONVERGENT = ::CONVERGENT,
+                             CONVERGENT_NOSAT = ::CONVERGENT_NOSAT;
+    static constexpr int32_t WRAP = ::WRAP, SATURATE = ::SATURATE, RAISE = ::RAISE;
+
     static constexpr int32_t MAX_WIDTH = 4096;
     static constexpr int32_t MAX_WORDS = 256;
     static constexpr int32_t INLINE_WORDS = 8;

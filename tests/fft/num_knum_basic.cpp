@@ -73,6 +73,7 @@ TEST(KNumFormat, WidthAndModeLimits)
     EXPECT_THROW(a * b, KNumException::tooManyBits);
     // Plain classes: not part of the standard hierarchy, but all catchable as KNumException.
     static_assert(!std::is_base_of<std::exception, KNumException>::value, "plain class");
+    static_assert(KNum::SIGNED == SIGNED && KFix::ROUND == ROUND && KFix::RAISE == RAISE, "names");
     try {
         throw KNumException::Overflow("x", 1);
     } catch (const KNumException& e) {
