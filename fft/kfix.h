@@ -255,7 +255,12 @@ inline KFix& KFix::operator=(const KFix& src)
 {
     if (this == &src)
         return *this;
-    if (num_internal::convertible64(*this, binpt, src, src.binpt))
+    const int64_t d = (int64_t)src.binpt - binpt;
+    if (quant == TRUNCATE && ovfl == WRAP && width <= 64 && src.width <= 63 && d >= 0 && d <= 63) {
+        // The usual register transfer: floor and keep the low bits.
+        status &= ~1u;
+        set64((uint64_t)(src.get64() >> d));
+    } else if (num_internal::convertible64(*this, binpt, src, src.binpt))
         num_internal::convert64(*this, binpt, src.get64(), src.width, src.binpt);
     else if (isSmall() && src.isSmall())
         num_internal::convertSmall(*this, binpt, src.get128(), src.width, src.binpt);

@@ -15,6 +15,9 @@
 #include <new>
 #include <string>
 
+// Forces inlining of the few-instruction accessors of the short paths.
+#define KNUM_HOT inline __attribute__((always_inline))
+
 #ifndef __SIZEOF_INT128__
 #error "KNum needs a compiler with a 128-bit integer type for its short paths"
 #endif
@@ -267,7 +270,7 @@ public:
     bool isSmall() const { return width <= SMALL_WIDTH; }
     // Exact value (sign-extended for SIGNED); requires isSmall(). Reads a fixed number of
     // slots (every value has at least INLINE_WORDS, all initialised) and masks by the width.
-    __int128 get128() const
+    KNUM_HOT __int128 get128() const
     {
         if (width <= 64) {
             const int64_t v = get64();
@@ -283,7 +286,7 @@ public:
         return type == SIGNED ? (__int128)v >> s : (__int128)(v >> s);
     }
     // Exact value of a value of at most 64 bits (at most 63 when UNSIGNED).
-    int64_t get64() const
+    KNUM_HOT int64_t get64() const
     {
         if (width == 0)
             return 0;
@@ -295,7 +298,7 @@ public:
         return type == SIGNED ? (int64_t)v >> s : (int64_t)(v >> s);
     }
     // Stores the low width bits of v; requires width <= 64. Slots above nwords are scratch.
-    void set64(uint64_t v)
+    KNUM_HOT void set64(uint64_t v)
     {
         v &= width >= 64 ? ~0ull : (1ull << width) - 1;
         uint32_t* d = digits;
@@ -305,7 +308,7 @@ public:
         d[3] = (uint32_t)(v >> 48);
     }
     // Stores the low width bits of v; requires width <= 128.
-    void set128(unsigned __int128 v)
+    KNUM_HOT void set128(unsigned __int128 v)
     {
         if (width <= 64) {
             set64((uint64_t)v);

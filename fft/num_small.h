@@ -51,7 +51,7 @@ inline u128 minValue128(int32_t w, bool isSigned)
 // Rounding decision for dropped bits: hi = highest dropped bit, lower = any lower dropped bit,
 // keptLow = lowest kept bit, neg = the value is negative.
 // Branch-free in the data (the mode is the same for every value of a register).
-inline bool roundUp(int32_t quant, bool neg, int hi, bool lower, int keptLow)
+KNUM_HOT bool roundUp(int32_t quant, bool neg, int hi, bool lower, int keptLow)
 {
     if (quant == TRUNCATE)
         return false;
@@ -132,7 +132,7 @@ inline void convertSmall(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
 }
 
 // Whether the value v fits a format of width w <= 64.
-inline bool fits64(int64_t v, int32_t w, bool isSigned)
+KNUM_HOT bool fits64(int64_t v, int32_t w, bool isSigned)
 {
     if (isSigned) {
         if (w == 0)
@@ -157,7 +157,7 @@ inline bool convertible64(const KNum& t, int32_t f, const KNum& s, int32_t fs)
 }
 
 // convertSmall for convertible64 operands, in 64-bit arithmetic.
-inline void convert64(KNum& t, int32_t f, int64_t s, int32_t ws, int32_t fs)
+KNUM_HOT void convert64(KNum& t, int32_t f, int64_t s, int32_t ws, int32_t fs)
 {
     t.status &= ~1u;
     const int32_t w = t.width;
@@ -202,7 +202,7 @@ inline void convert64(KNum& t, int32_t f, int64_t s, int32_t ws, int32_t fs)
 
 // Quantise an exact value (format width ws <= 127, binary point fs) into t (width <= 127),
 // in 64-bit arithmetic where the value and the shift allow it.
-inline void convertExact(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
+KNUM_HOT void convertExact(KNum& t, int32_t f, i128 s, int32_t ws, int32_t fs)
 {
     const int64_t d = (int64_t)fs - f;
     if (t.width <= 64 && ws <= 63 && d >= -63 && d <= 63)
