@@ -403,7 +403,7 @@ void KFix::setFormat(const KFix& tmpl)
 void KFix::scale(int32_t n)
 {
     binpt = binptArg((int64_t)binpt + n);
-    dbl = std::ldexp(dbl, -n);
+    dbl = scale2(dbl, -(int64_t)n);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -457,8 +457,8 @@ KFix num_internal::shiftWide(const KFix& a, int32_t n, bool right)
         n = n == INT32_MIN ? INT32_MAX : -n;
         right = !right;
     }
-    KFix r = KFix::zero(checkWidth((int64_t)a.width + n),
-        right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
+    const int32_t w = checkWidth((int64_t)a.width + n); // too many bits before any binpt limit
+    KFix r = KFix::zero(w, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
     copyBits(r, a, right ? 0 : -(long)n);
     r.dbl = scale2(a.dbl, right ? -(int64_t)n : (int64_t)n);
     conj(r, a, a);
@@ -678,14 +678,14 @@ KFix& KFix::operator%=(const KFix& b)
 KFix& KFix::operator>>=(int32_t n)
 {
     shiftRight(n);
-    dbl = std::ldexp(dbl, -n);
+    dbl = scale2(dbl, -(int64_t)n);
     return *this;
 }
 
 KFix& KFix::operator<<=(int32_t n)
 {
     shiftLeft(n);
-    dbl = std::ldexp(dbl, n);
+    dbl = scale2(dbl, n);
     return *this;
 }
 

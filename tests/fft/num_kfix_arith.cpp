@@ -216,6 +216,19 @@ TEST(KFixOperators, ShiftsInPlaceAndRemainder)
     EXPECT_THROW(z %= KFix(0, 4, 0, SIGNED, TRUNCATE, WRAP), KNumException::IllegalIntArg);
     KFix s(64, 8, 0, SIGNED, TRUNCATE, RAISE);
     EXPECT_THROW(s <<= 1, KNumException::Overflow);
+    // Extreme shift counts and scalings are refused or saturate, never undefined.
+    KFix e(0.75, 8, 6, SIGNED, ROUND, WRAP);
+    e >>= INT32_MAX;
+    EXPECT_EQ(value(e), 0);
+    e = 0.75;
+    e <<= INT32_MIN;
+    EXPECT_EQ(value(e), 0);
+    EXPECT_EQ(e.dbl, 0.0);
+    KNum k(5, 8, SIGNED, TRUNCATE, SATURATE);
+    k.shiftRight(INT32_MIN);
+    EXPECT_EQ(value(k), 127);
+    EXPECT_THROW(e.scale(INT32_MAX), std::bad_exception);
+    EXPECT_THROW(e >> INT32_MAX, KNumException::tooManyBits);
 }
 
 TEST(KFixOperators, ComparisonsNeedValidKnownValues)
