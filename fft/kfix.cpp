@@ -476,7 +476,7 @@ void KFix::inFormat(int64_t w64, int64_t f64, int32_t t, const KFix& a, const KF
     const int32_t w = checkWidth(w64);
     const int32_t f = binptArg(f64);
     if (w <= SMALL_WIDTH && isSmall() && a.isSmall() && (!b || b->isSmall())) {
-        convertExact(*this, binpt, exact.small(f), w, f);
+        convertExact(*this, binpt, exact.small(w, f), w, f);
         return;
     }
     const bool direct = width == w && binpt == f && type == t && quant == TRUNCATE && ovfl == WRAP
@@ -501,8 +501,14 @@ struct AddExact {
     const KFix& a;
     const KFix& b;
     bool subtract;
-    i128 small(int32_t f) const
+    i128 small(int32_t w, int32_t f) const
     {
+        if (w <= 63 && a.width <= 63 && b.width <= 63) { // shifts below w: exact in 64 bits
+            const uint64_t x = (uint64_t)a.get64() << (f - a.binpt);
+            const uint64_t y = (uint64_t)b.get64() << (f - b.binpt);
+            const uint64_t r = subtract ? x - y : x + y;
+            return (i128)(int64_t)r;
+        }
         const u128 x = (u128)a.get128() << (f - a.binpt);
         const u128 y = (u128)b.get128() << (f - b.binpt);
         return (i128)(subtract ? x - y : x + y);
@@ -513,13 +519,13 @@ struct AddExact {
 struct MulExact {
     const KFix& a;
     const KFix& b;
-    i128 small(int32_t) const { return (i128)((u128)a.get128() * (u128)b.get128()); }
+    i128 small(int32_t, int32_t) const { return (i128)((u128)a.get128() * (u128)b.get128()); }
     void wide(KFix& r) const { mulInto(r, a, b); }
 };
 
 struct NegExact {
     const KFix& a;
-    i128 small(int32_t) const { return (i128)((u128)0 - (u128)a.get128()); }
+    i128 small(int32_t, int32_t) const { return (i128)((u128)0 - (u128)a.get128()); }
     void wide(KFix& r) const
     {
         const KNum zero;
@@ -532,7 +538,7 @@ struct BitExact {
     const KFix& a;
     const KFix* b; // null: complement of a
     Op op;
-    i128 small(int32_t f) const
+    i128 small(int32_t, int32_t f) const
     {
         const u128 x = (u128)a.get128() << (f - a.binpt);
         if (!b) {

@@ -279,7 +279,11 @@ namespace num_internal {
 inline void sumInto(KFix& r, const KFix& a, const KFix& b, bool subtract)
 {
     const int64_t sa = (int64_t)r.binpt - a.binpt, sb = (int64_t)r.binpt - b.binpt;
-    if (r.width <= KNum::SMALL_WIDTH && a.isSmall() && b.isSmall()) {
+    if (r.width <= 63 && a.width <= 63 && b.width <= 63) {
+        // sa, sb < r.width <= 63; the exact result fits 63 bits.
+        const uint64_t x = (uint64_t)a.get64() << sa, y = (uint64_t)b.get64() << sb;
+        r.set64(subtract ? x - y : x + y);
+    } else if (r.width <= KNum::SMALL_WIDTH && a.isSmall() && b.isSmall()) {
         // sa, sb < r.width: the format holds every aligned operand.
         const u128 x = (u128)a.get128() << sa, y = (u128)b.get128() << sb;
         r.set128(subtract ? x - y : x + y);
@@ -502,8 +506,14 @@ inline void KFixComplex::add(const KFixComplex& a, const KFixComplex& b)
         return;
     }
     const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
-    const i128 xr = (i128)(((u128)a.re.get128() << sa) + ((u128)b.re.get128() << sb));
-    const i128 xi = (i128)(((u128)a.im.get128() << sa) + ((u128)b.im.get128() << sb));
+    i128 xr, xi;
+    if (w <= 63 && a.re.width <= 63 && b.re.width <= 63) {
+        xr = (int64_t)(((uint64_t)a.re.get64() << sa) + ((uint64_t)b.re.get64() << sb));
+        xi = (int64_t)(((uint64_t)a.im.get64() << sa) + ((uint64_t)b.im.get64() << sb));
+    } else {
+        xr = (i128)(((u128)a.re.get128() << sa) + ((u128)b.re.get128() << sb));
+        xi = (i128)(((u128)a.im.get128() << sa) + ((u128)b.im.get128() << sb));
+    }
     const double dr = a.re.dbl + b.re.dbl, di = a.im.dbl + b.im.dbl;
     const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
                   kr = a.re.known && b.re.known;
@@ -536,8 +546,14 @@ inline void KFixComplex::sub(const KFixComplex& a, const KFixComplex& b)
         return;
     }
     const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
-    const i128 xr = (i128)(((u128)a.re.get128() << sa) - ((u128)b.re.get128() << sb));
-    const i128 xi = (i128)(((u128)a.im.get128() << sa) - ((u128)b.im.get128() << sb));
+    i128 xr, xi;
+    if (w <= 63 && a.re.width <= 63 && b.re.width <= 63) {
+        xr = (int64_t)(((uint64_t)a.re.get64() << sa) - ((uint64_t)b.re.get64() << sb));
+        xi = (int64_t)(((uint64_t)a.im.get64() << sa) - ((uint64_t)b.im.get64() << sb));
+    } else {
+        xr = (i128)(((u128)a.re.get128() << sa) - ((u128)b.re.get128() << sb));
+        xi = (i128)(((u128)a.im.get128() << sa) - ((u128)b.im.get128() << sb));
+    }
     const double dr = a.re.dbl - b.re.dbl, di = a.im.dbl - b.im.dbl;
     const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
                   kr = a.re.known && b.re.known;
