@@ -81,7 +81,7 @@ void KNum::initFormat(int32_t w, int32_t t, int32_t q, int32_t o)
     nwords = 1;
     topbits = 0;
     status = 0;
-    inl_[0] = 0;
+    fill_n(inl_, 0, INLINE_WORDS); // the short paths read all inline slots
     setFormatRaw(w, t, q, o);
 }
 
@@ -136,7 +136,7 @@ void KNum::moveFrom(KNum& src) noexcept
     if (src.digits == src.inl_) {
         digits = inl_;
         cap_ = INLINE_WORDS;
-        copy_n(inl_, src.inl_, nwords);
+        copy_n(inl_, src.inl_, INLINE_WORDS);
     } else {
         digits = src.digits;
         cap_ = src.cap_;
@@ -145,7 +145,7 @@ void KNum::moveFrom(KNum& src) noexcept
         src.width = 0;
         src.nwords = 1;
         src.topbits = 0;
-        src.inl_[0] = 0;
+        fill_n(src.inl_, 0, INLINE_WORDS);
     }
 }
 
