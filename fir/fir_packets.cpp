@@ -11,23 +11,24 @@
 #include "kip_array.h"
 
 int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
+    kip_fir_v6_3_pattern p = packet.chanpat;
+    const uint32_t sets = static_cast<uint32_t>(config.coeff_sets);
+    const uint32_t chans = static_cast<uint32_t>(config.num_channels);
+    const bool by_channel = config.config_method == 1;
+
+    if (config.chan_seq == 0 && sets == 1 && config.reloadable == 0) {
+        logger->warn("Ignoring config packet as not required for model configuration");
+        return 0;
+    }
+
+    // Nothing is read through a missing array.
     const kip_array_uint* fsel = packet.fsel;
     if (fsel == nullptr) {
         logger->warn("Config packet has no fsel array, ignoring packet");
         return 1;
     }
 
-    kip_fir_v6_3_pattern p = packet.chanpat;
-    const uint32_t sets = static_cast<uint32_t>(config.coeff_sets);
-    const uint32_t chans = static_cast<uint32_t>(config.num_channels);
-    const bool by_channel = config.config_method == 1;
-
-    if (config.chan_seq == 0) {
-        if (sets == 1 && config.reloadable == 0) {
-            logger->warn("Ignoring config packet as not required for model configuration");
-            return 0;
-        }
-    } else if (!kip_fir::pattern_allowed(chans, p)) {
+    if (config.chan_seq == 1 && !kip_fir::pattern_allowed(chans, p)) {
         logger->warn(
             "Channel pattern ID is invalid for specified number of channels, using default value");
         p = kip_fir::pattern_first(chans);

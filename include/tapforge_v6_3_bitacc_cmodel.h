@@ -197,13 +197,15 @@ KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_ar
  * set and no reloads the packet is not needed and ignored (result 0); an invalid pattern for
  * the channel count becomes the first pattern for it; with several sets surplus selectors are
  * ignored; a selector above coeff_sets - 1 becomes coeff_sets - 1.
- * Refused (result 1, nothing queued): a null fsel, with the warning "Config packet has no fsel
- * array, ignoring packet"; with one error message: with several sets a selector array of more than one dimension ("Expecting 1-D array for
- * fsel") or, with config_method 1, fewer than num_channels selectors ("Insufficient fsel values
- * specified, expecting" + num_channels); an array whose data (data_size, within its reserved
- * storage) holds fewer selectors than the model reads, num_channels with config_method 1,
- * else 1 ("fsel array holds fewer values than required: " + that count). Returns 0 when
- * queued or ignored; 1 if an argument is null (no message) or on refusal. */
+ * Refused (result 1, nothing queued): a null fsel of a packet that is needed, with the warning
+ * "Config packet has no fsel array, ignoring packet"; and, with one error message: with
+ * several sets, a selector array of more than one dimension ("Expecting 1-D array for fsel")
+ * or, with config_method 1, of fewer than num_channels selectors ("Insufficient fsel values
+ * specified, expecting" + num_channels; an array without dimension storage counts as empty);
+ * with any number of sets, an array whose data (data_size, within its reserved storage) holds
+ * fewer selectors than the model reads, num_channels with config_method 1, else 1 ("fsel array
+ * holds fewer values than required: " + that count). Returns 0 when queued or ignored as not
+ * needed; 1 if an argument is null (no message) or on refusal. */
 KIP_FIR_API int32_t kip_fir_v6_3_config_send(kip_fir_v6_3* model,
                                              const kip_fir_v6_3_cnfg_packet* packet);
 
