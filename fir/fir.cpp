@@ -4,6 +4,8 @@
 #include <cmath>
 #include <sstream>
 
+#include "advchanpat.h"
+
 namespace {
 
 uint32_t gcd(uint32_t a, uint32_t b) {
@@ -131,7 +133,7 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
         dbg_logger->note(os);
     }
 
-    // The quantised coefficient table and the kernel bank are built here.
+    build_kernel_bank(*cfg);
     init_output_buffers();
 
     data_ctx = FFPContext(config.data_width, config.data_fract_width, RND_DOWN, OVF_WRAP,
@@ -146,9 +148,55 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
     chanCountIn = 0;
     chanCountOut = 0;
     init_hilbert_lines();
+
+    data_pow = std::pow(2.0, config.data_fract_width);
+    out_pow = std::pow(2.0, config.output_fract_width);
+    // Integer mode divides by dout_scale as an integer (truncated); a scale beyond the double
+    // range leaves it 0, which the output path refuses.
+    if (use_mpz && std::isfinite(dout_scale)) mpz_set_d(dout_div.get_mpz_t(), dout_scale);
+    if (mpz_cmp_ui(dout_div.get_mpz_t(), 2) >= 0 && mpz_popcount(dout_div.get_mpz_t()) == 1) {
+        dout_shift = static_cast<int>(mpz_scan1(dout_div.get_mpz_t(), 0));
+        dout_half = dout_div >> 1;
+    }
+    need_scratch.assign(static_cast<size_t>(config.num_paths) *
+                            static_cast<size_t>(config.num_channels),
+                        0);
 }
 
+// Queued packets release their private copies (coefficients, selectors) with their queues.
 FIR::~FIR() = default;
+
+// Quantised coefficient table, kernel rates and the kernel bank: every kernel is a copy of one
+// prototype built from set 0. Kernel rates come from the caller's record as given.
+void FIR::build_kernel_bank(const kip_fir_v6_3_config& caller) {
+    coeff_table = process_coeff(caller.coeff, static_cast<unsigned int>(caller.coeff_sets));
+
+    int L = 1, M = 1;
+    if (caller.rate_change == 1) {
+        L = caller.interp_rate;
+        M = caller.decim_rate;
+    } else if (caller.filter_type == 1) {
+        L = caller.interp_rate;
+    } else if (caller.filter_type == 2) {
+        M = caller.decim_rate;
+    }
+
+    const size_t paths = static_cast<size_t>(config.num_paths);
+    const size_t chans = static_cast<size_t>(config.num_channels);
+    filters.clear();
+    filters_mpz.clear();
+    if (use_mpz) {
+        const FirFilter<mpz_class, double> proto(coeff_table[0], L, M);
+        filters_mpz.assign(paths, std::vector<FirFilter<mpz_class, double>>(chans, proto));
+        filters_mpz[0][0].set_change_config_handler(&FIR::call_cnfg_sync, this);
+    } else {
+        const FirFilter<double, double> proto(coeff_table[0], L, M);
+        filters.assign(paths, std::vector<FirFilter<double, double>>(chans, proto));
+        filters[0][0].set_change_config_handler(&FIR::call_cnfg_sync, this);
+    }
+}
+
+int FIR::call_cnfg_sync(void* model) { return static_cast<FIR*>(model)->cnfg_sync(); }
 
 int32_t FIR::get_config(kip_fir_v6_3_config& out) const {
     out = config;
@@ -260,15 +308,25 @@ void FIR::init_output_buffers() {
     dout_buffer.clear();
     dout_buffer_mpz.clear();
     if (use_mpz)
-        dout_buffer_mpz.assign(paths, std::vector<std::vector<mpz_class>>(chans));
+        dout_buffer_mpz.assign(paths, std::vector<FirFifo<mpz_class>>(chans));
     else
-        dout_buffer.assign(paths, std::vector<std::vector<double>>(chans));
+        dout_buffer.assign(paths, std::vector<FirFifo<double>>(chans));
 }
 
+// The advanced sequence starts with init_pattern, replaced (with a warning) by the first
+// pattern for num_channels when outside that range.
 void FIR::init_channel_pattern() {
-    // The advanced sequence starts with init_pattern; its range check against the channel
-    // pattern tables belongs with those tables.
-    CurrentPattern = config.chan_seq == 1 ? config.init_pattern : KIP_FIR_V6_3_PATTERN_NONE;
+    if (config.chan_seq != 1) {
+        CurrentPattern = KIP_FIR_V6_3_PATTERN_NONE;
+        return;
+    }
+    const size_t n = static_cast<size_t>(config.num_channels);
+    if (!kip_fir::pattern_allowed(n, config.init_pattern)) {
+        logger->warn(
+            "Channel pattern ID is invalid for specified number of channels, using default value");
+        config.init_pattern = kip_fir::pattern_first(n);
+    }
+    CurrentPattern = config.init_pattern;
 }
 
 void FIR::init_hilbert_lines() {
@@ -276,7 +334,9 @@ void FIR::init_hilbert_lines() {
     if (config.filter_type != 3) return;
     const size_t delay = (static_cast<size_t>(config.num_coeffs) + 1) / 2 - 1 +
                          static_cast<size_t>(config.coeff_padding);
+    FirFifo<double> line(delay);
+    for (size_t i = 0; i < delay; ++i) line.push_back(0.0);
     hilbert_queue.assign(static_cast<size_t>(config.num_paths),
-                         std::vector<std::deque<double>>(static_cast<size_t>(config.num_channels),
-                                                         std::deque<double>(delay, 0.0)));
+                         std::vector<FirFifo<double>>(static_cast<size_t>(config.num_channels),
+                                                      line));
 }

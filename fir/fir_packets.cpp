@@ -63,7 +63,7 @@ int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
         if (n > 1 && !by_channel) logger->warn("Will only use the first fsel values specificed");
     }
 
-    FirUintArrayPtr copy(kip_array_uint_create());
+    kip_fir::OwnedArray<kip_array_uint> copy(kip_array_uint_create());
     if (!copy || kip_fir::array_reserve_dim(*copy, 1) != 0)
         throw FIRException("Unable to reserve dimension for fsel");
     copy->dim_size = 1;
@@ -88,5 +88,79 @@ int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
     }
 
     cnfg_queue.push_back(FirCnfgEntry{p, std::move(copy)});
+    return 0;
+}
+
+uint32_t FIR::queued_selector(const FirCnfgEntry& entry, std::size_t chan) const {
+    if (config.coeff_sets <= 1) return 0;
+    return entry.fsel->data[config.config_method == 1 ? chan : 0];
+}
+
+namespace {
+
+template <class Bank, class Op> void for_each_kernel(Bank& bank, Op op) {
+    for (std::size_t p = 0; p < bank.size(); ++p)
+        for (std::size_t c = 0; c < bank[p].size(); ++c) op(bank[p][c], c);
+}
+
+}  // namespace
+
+bool FIR::config_pending() const { return !cnfg_queue.empty(); }
+
+// Runs inside kernel [0][0]'s run(), before it reads its input: the kernels may be given new
+// coefficients and reset here. Their history and phase survive a coefficient change.
+int32_t FIR::cnfg_sync() {
+    if (cnfg_queue.empty()) return 0;
+    dbg_logger->note("Starting Sync...");
+    apply_reloads();
+
+    const FirCnfgEntry entry = std::move(cnfg_queue.front());
+    cnfg_queue.pop_front();
+    if (config.coeff_sets > 1) dbg_logger->note("Reading fsel values...\n");
+    auto select = [&](auto& kernel, std::size_t chan) {
+        kernel.setCoefficients(coeff_table[queued_selector(entry, chan)]);
+    };
+    if (use_mpz)
+        for_each_kernel(filters_mpz, select);
+    else
+        for_each_kernel(filters, select);
+
+    if (config.chan_seq == 1 && CurrentPattern != entry.chanpat) {
+        if (dbg_logger->active()) {
+            std::ostringstream os;
+            os << "Updating CurrentPattern: " << CurrentPattern
+               << " cnfg.chanpat: " << entry.chanpat;
+            dbg_logger->note(os);
+        }
+        CurrentPattern = entry.chanpat;
+        auto restart = [](auto& kernel, std::size_t) { kernel.reset(); };
+        if (use_mpz)
+            for_each_kernel(filters_mpz, restart);
+        else
+            for_each_kernel(filters, restart);
+    }
+    return 0;
+}
+
+int32_t FIR::reset() {
+    auto restart = [&](auto& kernel, std::size_t) {
+        kernel.setCoefficients(coeff_table[0]);
+        kernel.reset();
+    };
+    if (use_mpz)
+        for_each_kernel(filters_mpz, restart);
+    else
+        for_each_kernel(filters, restart);
+    for (auto& path : dout_buffer)
+        for (auto& fifo : path) fifo.clear();
+    for (auto& path : dout_buffer_mpz)
+        for (auto& fifo : path) fifo.clear();
+    init_hilbert_lines();
+
+    cnfg_queue.clear();  // releases the selector copies
+    chanCountIn = 0;
+    chanCountOut = 0;
+    CurrentPattern = config.chan_seq == 1 ? config.init_pattern : KIP_FIR_V6_3_PATTERN_NONE;
+    pattern_queue.clear();
     return 0;
 }

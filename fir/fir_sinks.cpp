@@ -1,6 +1,7 @@
 // FIR -- output sinks, the data handler and output sizing.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "advchanpat.h"
 #include "fir.h"
@@ -99,3 +100,37 @@ template int32_t FIR::calc_size(const kip_array_real&, kip_array_real&) const;
 template int32_t FIR::calc_size(const kip_array_real&, kip_array_complex&) const;
 template int32_t FIR::calc_size(const kip_array_real&, kip_array_mpz&) const;
 template int32_t FIR::calc_size(const kip_array_real&, kip_array_mpz_complex&) const;
+
+// The sink is the caller's: it is taken over for the delivery (owner cleared) and grown with
+// the array functions; data_get then fills it exactly as a caller's collection would.
+template <class Sink>
+void FIR::fill_sink(Sink& sink, const char* name, const kip_array_real& in, int32_t n) {
+    sink.owner = 0;
+    if (kip_fir::array_reserve_dim(sink, 3) != 0)
+        throw FIRException(std::string("Unable to reserve dimension for ") + name);
+    sink.dim_size = 3;
+    calc_size(in, sink);
+    sink.dim[2] = static_cast<std::size_t>(n);
+    sink.data_size = sink.dim[0] * sink.dim[1] * sink.dim[2];
+    if (kip_fir::array_reserve_data(sink, sink.data_size) != 0)
+        throw FIRException(std::string("Unable to reserve data for ") + name);
+    data_get(sink);
+}
+
+// At most one sink is installed. The handler is the last thing done: nothing of the model is
+// read after it returns, so a handler may send packets to, or reset, the model that called it.
+int32_t FIR::deliver_to_sinks(const kip_array_real& in, int32_t n) {
+    if (n < 0) n = 0;
+    if (data_sink != nullptr) {
+        fill_sink(*data_sink, "data_sink", in, n);
+        if (data_handler != nullptr) {
+            const kip_fir_v6_3_data_handler handler = data_handler;
+            return handler(data_sink, data_handler_arg1, data_handler_arg2);
+        }
+    }
+    if (data_sink_complex != nullptr) fill_sink(*data_sink_complex, "data_sink_complex", in, n);
+    if (data_sink_mpz != nullptr) fill_sink(*data_sink_mpz, "data_sink_mpz", in, n);
+    if (data_sink_mpz_complex != nullptr)
+        fill_sink(*data_sink_mpz_complex, "data_sink_mpz_complex", in, n);
+    return 0;
+}

@@ -113,6 +113,64 @@ KIP_FIR_API int32_t kip_fir_v6_3_get_config(kip_fir_v6_3* model, kip_fir_v6_3_co
     return kip_fir_guard(model, "get_config", [&](FIR& fir) { return fir.get_config(*config); });
 }
 
+// ---------------------------------------------------------------- data path and reloads
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_real* data) {
+    if (!model || !data) return 1;
+    return kip_fir_guard(model, "data_send", [&](FIR& fir) { return fir.data_send(*data); });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model,
+                                                   const kip_array_real* data) {
+    if (!model || !data) return 1;
+    return kip_fir_guard(model, "data_send", [&](FIR& fir) { return fir.data_send_chan(*data); });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, void* model,
+                                                   void* /*unused*/) {
+    if (!data || !model) return 1;
+    return kip_fir_guard(static_cast<kip_fir_v6_3*>(model), "data_send",
+                         [&](FIR& fir) { return fir.data_send(*data); });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_get(kip_fir_v6_3* model, kip_array_real* data,
+                                          kip_array_complex* data_complex) {
+    if (!model || (!data && !data_complex)) return 1;
+    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
+        return data ? fir.data_get(*data) : fir.data_get(*data_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
+                                              kip_array_mpz_complex* data_complex) {
+    if (!model || (!data && !data_complex)) return 1;
+    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
+        return data ? fir.data_get(*data) : fir.data_get(*data_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(kip_fir_v6_3* model, kip_array_real* data,
+                                                  kip_array_complex* data_complex) {
+    if (!model || (!data && !data_complex)) return 1;
+    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
+        return data ? fir.data_get_chan(*data) : fir.data_get_chan(*data_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
+                                                      kip_array_mpz_complex* data_complex) {
+    if (!model || (!data && !data_complex)) return 1;
+    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
+        return data ? fir.data_get_chan(*data) : fir.data_get_chan(*data_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
+                                             const kip_fir_v6_3_rld_packet* packet) {
+    if (!model || !packet) return 1;
+    return kip_fir_guard(model, "reload_send", [&](FIR& fir) { return fir.reload_send(*packet); });
+}
+
 // ---------------------------------------------------------------- sinks, sizing, packets, reset
 
 KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(kip_fir_v6_3* model, kip_array_real* real,

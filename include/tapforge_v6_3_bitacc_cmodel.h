@@ -113,17 +113,76 @@ KIP_FIR_API int32_t kip_fir_v6_3_destroy(kip_fir_v6_3* model);
  * init_pattern as in force. Returns 0, or 1 if an argument is null. */
 KIP_FIR_API int32_t kip_fir_v6_3_get_config(kip_fir_v6_3* model, kip_fir_v6_3_config* config);
 
+/* ---------------------------------------------------------------------------------------------
+ * Data path and coefficient reloads
+ *
+ * Sample arrays are [path][channel slot][vector], paths fastest (kip_fir_v6_3_arrays.h). Under
+ * the advanced channel sequence (chan_seq 1) samples are addressed through the current channel
+ * pattern: dim[1] counts pattern slots and a channel's samples are taken in its slot order.
+ * ------------------------------------------------------------------------------------------- */
+
+/* Coefficient reload packet (16 bytes). */
+typedef struct kip_fir_v6_3_rld_packet {
+    int32_t fsel;           /* coefficient set to replace (compared unsigned; 0 with one set) */
+    kip_array_real* coeff;  /* one-dimensional array of at least num_coeffs values */
+} kip_fir_v6_3_rld_packet;
+
+/* Output callback: the output array, then the two opaque arguments given with it. Its result
+ * becomes the result of the kip_fir_v6_3_data_send call that delivered the array. */
+typedef int32_t (*kip_fir_v6_3_data_handler)(const kip_array_real* data, void* arg1, void* arg2);
+
+/* Sends whole frames: input dim (num_paths, num_channels) or (num_paths, num_channels,
+ * vectors); each sample is quantised to the data format and run through the filter of its path
+ * and channel. Refused, with nothing fed: a single-channel input sequence part way through a
+ * frame, other dimensions, dimension storage (dim, dim_capacity) short of dim_size, and an
+ * array whose data_size or data_capacity holds fewer samples than its dimensions imply.
+ * Returns 0, 1 on failure, or the data handler's result when a real data sink is installed. */
+KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_real* data);
+
+/* Sends one channel position for every path: dim (num_paths), with data_size and
+ * data_capacity at least num_paths (else refused, nothing fed). Returns 0 or 1. */
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model,
+                                                   const kip_array_real* data);
+
+/* kip_fir_v6_3_data_send in the shape of kip_fir_v6_3_data_handler: model is the second
+ * argument, the third is ignored; lets one model's output feed another. */
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, void* model,
+                                                   void* unused);
+
+/* Collects whole output vectors into the first non-null array of the pair: dim (paths,
+ * channels[, vectors]) no larger than the model's; as many vectors as asked for and waiting
+ * (dim[2] and data_size are reduced, with a warning, when fewer are waiting). Refused (status
+ * 1, nothing removed) when any output buffer of the frame, or for the complex form of a Hilbert
+ * model any delay line, holds fewer samples than the collection takes, which can happen after
+ * single-channel input stopped part way through a frame or with a Hilbert filter that makes
+ * more outputs than inputs. Returns 0 or 1. */
+KIP_FIR_API int32_t kip_fir_v6_3_data_get(kip_fir_v6_3* model, kip_array_real* data,
+                                          kip_array_complex* data_complex);
+/* As kip_fir_v6_3_data_get, into GMP integer arrays (values in units of the output LSB). */
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
+                                              kip_array_mpz_complex* data_complex);
+
+/* Collects one channel position for every path into data[0 .. num_paths-1] of the first
+ * non-null array: dim (num_paths) and data_capacity at least num_paths (else refused). Sets
+ * data_size to num_paths, or to 0 when that channel has nothing waiting. Refused, nothing
+ * removed, when another path (or Hilbert delay line) of the channel has nothing waiting. */
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(kip_fir_v6_3* model, kip_array_real* data,
+                                                  kip_array_complex* data_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
+                                                      kip_array_mpz_complex* data_complex);
+
+/* Queues a coefficient reload; it is applied at the next configuration point at which a
+ * configuration packet is applied. The model keeps a private copy of the first num_coeffs
+ * values. Returns 0 when queued (or not needed: the model is not reloadable, with a warning),
+ * 1 for a selector above the last set (warning), for a null coeff or a coeff array without
+ * dimensions (warning, nothing read), and for an array that is not one-dimensional, holds fewer
+ * than num_coeffs values (by dim[0], or by data_size / data_capacity) or non-finite values. */
+KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
+                                             const kip_fir_v6_3_rld_packet* packet);
 
 /* ---------------------------------------------------------------------------------------------
  * Output sinks, data handler and output sizing; configuration packets and reset
  * ------------------------------------------------------------------------------------------- */
-
-/* Output callback: called at the end of kip_fir_v6_3_data_send with the freshly filled real
- * data sink and the two opaque arguments given to kip_fir_v6_3_set_data_handler; its result
- * becomes the result of that data_send. The array belongs to the caller that installed it as
- * sink and is valid only during the call as far as the model is concerned.
- * kip_fir_v6_3_data_send_handler has this shape, so one model's output can feed another. */
-typedef int32_t (*kip_fir_v6_3_data_handler)(const kip_array_real* data, void* arg1, void* arg2);
 
 /* Configuration packet (16 bytes, one 4-byte gap before fsel).
  *  chanpat  channel pattern to use from the next configuration point (advanced channel
@@ -159,7 +218,8 @@ KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_arra
  * after the real data sink has been filled at the end of each kip_fir_v6_3_data_send; with a
  * complex or GMP sink, or none, it is never called. The handler's result is returned by that
  * data_send. To chain models, install kip_fir_v6_3_data_send_handler with the next model as
- * arg1. Returns 0, or 1 if model is null. */
+ * arg1. The handler may send packets to, or reset, the model that calls it, but must not
+ * destroy it. Returns 0, or 1 if model is null. */
 KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
                                                   kip_fir_v6_3_data_handler handler, void* arg1,
                                                   void* arg2);
@@ -245,6 +305,8 @@ static_assert(offsetof(kip_fir_v6_3_config, output_rounding) == 96, "config layo
 static_assert(offsetof(kip_fir_v6_3_config, output_width) == 100, "config layout");
 static_assert(offsetof(kip_fir_v6_3_config, output_fract_width) == 104, "config layout");
 static_assert(offsetof(kip_fir_v6_3_config, config_method) == 108, "config layout");
+static_assert(sizeof(kip_fir_v6_3_rld_packet) == 16, "kip_fir_v6_3_rld_packet is 16 bytes");
+static_assert(offsetof(kip_fir_v6_3_rld_packet, coeff) == 8, "rld packet layout");
 static_assert(sizeof(kip_fir_v6_3_cnfg_packet) == 16, "kip_fir_v6_3_cnfg_packet is 16 bytes");
 static_assert(offsetof(kip_fir_v6_3_cnfg_packet, fsel) == 8, "cnfg packet layout");
 #endif

@@ -48,6 +48,18 @@ std::vector<std::string> notes(std::initializer_list<std::string> texts) {
     return v;
 }
 
+// The coefficient listing noted after "Dout scaling" (quantised values, default formatting).
+std::vector<std::string> with_coeff_notes(std::vector<std::string> v,
+                                          const std::vector<std::string>& values) {
+    for (size_t i = 0; i < values.size(); ++i)
+        v.push_back("tapforge_v6_3 NOTE:  Coeff[" + std::to_string(i) + "] : " + values[i]);
+    return v;
+}
+
+const std::vector<std::string> kDefaultTapTexts = {"6",  "0",  "-4", "-3",  "5",  "6", "-6",
+                                                   "-13", "7", "44", "64",  "44", "7", "-13",
+                                                   "-6", "6",  "5",  "-3",  "-4", "0", "6"};
+
 // ---------------------------------------------------------------- the default model
 
 TEST(Construction, DefaultModel) {
@@ -80,9 +92,11 @@ TEST(Construction, DefaultModel) {
     EXPECT_TRUE(f.hilbert_queue.empty());
     EXPECT_TRUE(f.pattern_queue.empty());
     EXPECT_TRUE(b.msgs.messages.empty());
-    EXPECT_EQ(b.dbg.texts(), notes({"Passed basic checks", "Max coeff sum: 252",
-                                    "Calculated accumulator width: 24", "Output fract width: 0",
-                                    "Coefficient scaling: 1", "Dout scaling: 1"}));
+    EXPECT_EQ(b.dbg.texts(),
+              with_coeff_notes(notes({"Passed basic checks", "Max coeff sum: 252",
+                                      "Calculated accumulator width: 24", "Output fract width: 0",
+                                      "Coefficient scaling: 1", "Dout scaling: 1"}),
+                               kDefaultTapTexts));
     for (const auto& m : b.dbg.messages) EXPECT_EQ(m.error, 0);
 }
 
@@ -345,9 +359,11 @@ TEST(AccumulatorWidth, ReloadableUsesTapCount) {
     Built b(c);
     ASSERT_TRUE(b.ok()) << b.error;
     EXPECT_EQ(b.fir->acc_width, 37);  // 16 + 16 + ceil(log2 21)
-    EXPECT_EQ(b.dbg.texts(), notes({"Passed basic checks", "Calculated accumulator width: 37",
-                                    "Output fract width: 0", "Coefficient scaling: 1",
-                                    "Dout scaling: 1"}));
+    EXPECT_EQ(b.dbg.texts(),
+              with_coeff_notes(notes({"Passed basic checks", "Calculated accumulator width: 37",
+                                      "Output fract width: 0", "Coefficient scaling: 1",
+                                      "Dout scaling: 1"}),
+                               kDefaultTapTexts));
 
     struct Row {
         int type, halfband, interp, taps, expect_n;
@@ -380,10 +396,12 @@ TEST(AccumulatorWidth, PhaseSumsAreNotedAndTheLargestIsUsed) {
     c.interp_rate = 2;
     Built b(c);
     ASSERT_TRUE(b.ok()) << b.error;
-    EXPECT_EQ(b.dbg.texts(), notes({"Passed basic checks", "Max coeff sum: 120",
-                                    "Max coeff sum: 132", "Calculated accumulator width: 24",
-                                    "Output fract width: 0", "Coefficient scaling: 1",
-                                    "Dout scaling: 1"}));
+    EXPECT_EQ(b.dbg.texts(),
+              with_coeff_notes(notes({"Passed basic checks", "Max coeff sum: 120",
+                                      "Max coeff sum: 132", "Calculated accumulator width: 24",
+                                      "Output fract width: 0", "Coefficient scaling: 1",
+                                      "Dout scaling: 1"}),
+                               kDefaultTapTexts));
 }
 
 TEST(AccumulatorWidth, RunningMaximumOverSetsAndPhases) {
@@ -497,9 +515,13 @@ TEST(ArithmeticMode, IntegerModeScalesFractionalInputs) {
     EXPECT_EQ(f.dout_rnd, RND_TO_EVEN);
     EXPECT_EQ(f.config.output_fract_width, 0);  // 3 + 2 - (60 - 40) < 0
     EXPECT_EQ(f.data_ctx.describe(false), "IFIX_24_2");
-    EXPECT_EQ(b.dbg.texts(), notes({"Passed basic checks", "Calculated accumulator width: 60",
-                                    "Output fract width: 0", "Coefficient scaling: 8",
-                                    "Dout scaling: 1.04858e+06"}));
+    std::vector<std::string> scaled;  // integer codes: taps times 2^3
+    for (const auto& t : kDefaultTapTexts) scaled.push_back(std::to_string(std::stoi(t) * 8));
+    EXPECT_EQ(b.dbg.texts(),
+              with_coeff_notes(notes({"Passed basic checks", "Calculated accumulator width: 60",
+                                      "Output fract width: 0", "Coefficient scaling: 8",
+                                      "Dout scaling: 1.04858e+06"}),
+                               scaled));
 }
 
 // ---------------------------------------------------------------- output width and scaling
@@ -619,7 +641,7 @@ TEST(SetUp, HilbertDelayLines) {
         ASSERT_EQ(path.size(), 3u);
         for (const auto& line : path) {
             EXPECT_EQ(line.size(), 12u);  // 10 + 2
-            for (double v : line) EXPECT_EQ(v, 0.0);
+            for (size_t i = 0; i < line.size(); ++i) EXPECT_EQ(line[i], 0.0);
         }
     }
     EXPECT_EQ(b.fir->dout_buffer.size(), 2u);

@@ -66,9 +66,10 @@ TEST(Entry, DebugNotesGoToTheDebugHandler) {
                                               &FirMessageLog::record_message, &dbg);
     ASSERT_NE(m, nullptr);
     EXPECT_TRUE(log.messages.empty());
-    ASSERT_EQ(dbg.messages.size(), 6u);
+    ASSERT_EQ(dbg.messages.size(), 6u + 21u);  // then one note per quantised tap
     EXPECT_EQ(dbg.messages[0], (FirMessage{0, "f1 NOTE: Passed basic checks"}));
     EXPECT_EQ(dbg.messages[2], (FirMessage{0, "f1 NOTE: Calculated accumulator width: 24"}));
+    EXPECT_EQ(dbg.messages[6], (FirMessage{0, "f1 NOTE:  Coeff[0] : 6"}));
     kip_fir_v6_3_config out;
     kip_fir_v6_3_get_config(m, &out);
     EXPECT_STREQ(out.name, "f1");
