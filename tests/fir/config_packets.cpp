@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "fir_test_model.h"
+#include "fir_packet_harness.h"
 
 namespace {
 
-using fir_test::Array;
+using fir_test::Record;
 using fir_test::defaults;
 using fir_test::Model;
 
@@ -31,14 +31,14 @@ kip_fir_v6_3_config sets_config(int sets, int method, int channels) {
     return c;
 }
 
-int send(Model& m, kip_fir_v6_3_pattern p, Array<kip_array_uint>& fsel) {
+int send(Model& m, kip_fir_v6_3_pattern p, Record<kip_array_uint>& fsel) {
     kip_fir_v6_3_cnfg_packet pkt{p, fsel.get()};
-    return kip_fir_v6_3_config_send(m.m, &pkt);
+    return kip_fir_v6_3_config_send(m.h, &pkt);
 }
 
 TEST(ConfigSend, UnneededPacketIsIgnored) {
     Model m(defaults());
-    Array<kip_array_uint> fsel;
+    Record<kip_array_uint> fsel;
     fir_test::fill_uints(fsel, {3});
     EXPECT_EQ(send(m, 0, fsel), 0);
     EXPECT_TRUE(m.fir().cnfg_queue.empty());
@@ -51,7 +51,7 @@ TEST(ConfigSend, OneReloadableSetQueuesSelectorZero) {
     kip_fir_v6_3_config c = defaults();
     c.reloadable = 1;
     Model m(c);
-    Array<kip_array_uint> fsel;
+    Record<kip_array_uint> fsel;
     fir_test::fill_uints(fsel, {5, 9});  // dimensions are not checked with one set
     EXPECT_EQ(send(m, 17, fsel), 0);
     ASSERT_EQ(m.fir().cnfg_queue.size(), 1u);
@@ -64,7 +64,7 @@ TEST(ConfigSend, OneReloadableSetQueuesSelectorZero) {
 
 TEST(ConfigSend, ByChannelSelectorsAreClampedOneWarningEach) {
     Model m(sets_config(4, 1, 4));
-    Array<kip_array_uint> fsel;
+    Record<kip_array_uint> fsel;
     fir_test::fill_uints(fsel, {0, 1, 7, 2});
     EXPECT_EQ(send(m, 0, fsel), 0);
     EXPECT_EQ(queued(m.fir(), 0), (std::vector<uint32_t>{0, 1, 3, 2}));
@@ -79,7 +79,7 @@ TEST(ConfigSend, ByChannelSelectorsAreClampedOneWarningEach) {
 
 TEST(ConfigSend, ByChannelCountChecks) {
     Model m(sets_config(3, 1, 4));
-    Array<kip_array_uint> few, many, flat;
+    Record<kip_array_uint> few, many, flat;
     fir_test::fill_uints(few, {1, 1, 1});
     EXPECT_EQ(send(m, 0, few), 1);
     EXPECT_EQ(m.log.messages, (std::vector<FirMessage>{
@@ -108,7 +108,7 @@ TEST(ConfigSend, ByChannelCountChecks) {
 
 TEST(ConfigSend, SingleMethodUsesTheFirstSelector) {
     Model m(sets_config(3, 0, 4));
-    Array<kip_array_uint> fsel;
+    Record<kip_array_uint> fsel;
     fir_test::fill_uints(fsel, {2, 1});
     EXPECT_EQ(send(m, 0, fsel), 0);
     EXPECT_EQ(queued(m.fir(), 0), (std::vector<uint32_t>{2}));
@@ -127,7 +127,7 @@ TEST(ConfigSend, AdvancedSequenceReplacesAnInvalidPattern) {
     c.init_pattern = kip_fir_v6_3_pattern_min[8];
     Model m(c);
     m.log.messages.clear();
-    Array<kip_array_uint> fsel;
+    Record<kip_array_uint> fsel;
     fir_test::fill_uints(fsel, {1});
     const int32_t last = kip_fir_v6_3_pattern_max[8];
     EXPECT_EQ(send(m, last, fsel), 0);
@@ -149,20 +149,20 @@ TEST(ConfigSend, MalformedSelectorArraysAreRefused) {
     kip_fir_v6_3_config c = sets_config(3, 1, 4);
     Model m(c);
     kip_fir_v6_3_cnfg_packet none{0, nullptr};
-    EXPECT_EQ(kip_fir_v6_3_config_send(m.m, &none), 1);
+    EXPECT_EQ(kip_fir_v6_3_config_send(m.h, &none), 1);
     EXPECT_EQ(m.log.texts(), (std::vector<std::string>{"tapforge_v6_3 WARNING: Config packet "
                                                        "has no fsel array, ignoring packet"}));
     m.log.messages.clear();
 
     // dim claims four selectors, the data holds two.
-    Array<kip_array_uint> short_data({4}, 2);
+    Record<kip_array_uint> short_data({4}, 2);
     short_data->data_size = 2;
     EXPECT_EQ(send(m, 0, short_data), 1);
     // data_size claims four, only two are reserved.
     short_data->data_size = 4;
     EXPECT_EQ(send(m, 0, short_data), 1);
     // No data at all.
-    Array<kip_array_uint> no_data({4});
+    Record<kip_array_uint> no_data({4});
     EXPECT_EQ(send(m, 0, no_data), 1);
     EXPECT_EQ(m.log.messages.size(), 3u);
     for (const auto& msg : m.log.messages)
@@ -174,16 +174,16 @@ TEST(ConfigSend, MalformedSelectorArraysAreRefused) {
     kip_fir_v6_3_config one = defaults();
     one.reloadable = 1;
     Model m1(one);
-    Array<kip_array_uint> empty;
+    Record<kip_array_uint> empty;
     EXPECT_EQ(send(m1, 0, empty), 1);
     // Several sets, single method, zero-length array.
     kip_fir_v6_3_config single = sets_config(3, 0, 4);
     Model m2(single);
-    Array<kip_array_uint> zero({0});
+    Record<kip_array_uint> zero({0});
     EXPECT_EQ(send(m2, 0, zero), 1);
     // A one-dimensional record without dimension storage counts as holding nothing.
     Model m3(sets_config(3, 1, 4));
-    Array<kip_array_uint> nodim;
+    Record<kip_array_uint> nodim;
     fir_test::fill_uints(nodim, {0, 0, 0, 0});
     nodim->dim_capacity = 0;
     EXPECT_EQ(send(m3, 0, nodim), 1);
@@ -192,7 +192,7 @@ TEST(ConfigSend, MalformedSelectorArraysAreRefused) {
                 m2.fir().cnfg_queue.empty() && m3.fir().cnfg_queue.empty());
 
     EXPECT_EQ(kip_fir_v6_3_config_send(nullptr, &none), 1);
-    EXPECT_EQ(kip_fir_v6_3_config_send(m.m, nullptr), 1);
+    EXPECT_EQ(kip_fir_v6_3_config_send(m.h, nullptr), 1);
     EXPECT_TRUE(m.log.messages.empty());
 }
 
@@ -200,7 +200,7 @@ TEST(ConfigSend, MalformedSelectorArraysAreRefused) {
 TEST(ConfigSend, QueuedPacketsAreReleasedWithTheModel) {
     for (int method : {0, 1}) {
         Model m(sets_config(2, method, 16));
-        Array<kip_array_uint> fsel;
+        Record<kip_array_uint> fsel;
         fir_test::fill_uints(fsel, std::vector<uint32_t>(16, 1));
         for (int k = 0; k < 10; ++k) EXPECT_EQ(send(m, 0, fsel), 0);
         EXPECT_EQ(m.fir().cnfg_queue.size(), 10u);
