@@ -215,20 +215,6 @@ TEST(SetDataSink, HilbertNeedsAComplexSink) {
     EXPECT_EQ(f.data_sink_mpz_complex, nullptr);
 }
 
-int32_t return_seven(const kip_array_real*, void*, void*) { return 7; }
-
-TEST(SetDataHandler, StoresAndRemoves) {
-    Model m(defaults());
-    int a = 0, b = 0;
-    EXPECT_EQ(kip_fir_v6_3_set_data_handler(m.h, &return_seven, &a, &b), 0);
-    EXPECT_EQ(m.fir().data_handler, &return_seven);
-    EXPECT_EQ(m.fir().data_handler_arg1, &a);
-    EXPECT_EQ(m.fir().data_handler_arg2, &b);
-    EXPECT_EQ(kip_fir_v6_3_set_data_handler(m.h, nullptr, nullptr, nullptr), 0);
-    EXPECT_EQ(m.fir().data_handler, nullptr);
-    EXPECT_EQ(kip_fir_v6_3_set_data_handler(nullptr, &return_seven, nullptr, nullptr), 1);
-}
-
 // ---------------------------------------------------------------- delivery
 
 // Elements as exact text, for comparing arrays of any family.
@@ -238,34 +224,25 @@ std::string text(double v) {
     return buf;
 }
 std::string text(const kip_complex& v) { return text(v.re) + "," + text(v.im); }
-std::string text(const __mpz_struct& v) { return mpz_class(&v).get_str(); }
-std::string text(const kip_mpz_complex& v) { return text(*v.re) + "," + text(*v.im); }
+std::string text(mpz_srcptr v) { return mpz_class(v).get_str(); }
+std::string text(const kip_mpz_complex& v) { return text(v.re) + "," + text(v.im); }
 template <class A> std::vector<std::string> contents(const A& a) {
-    std::vector<std::string> t;
-    t.push_back("dim_size " + std::to_string(a.dim_size));
+    std::vector<std::string> t{"dim_size " + std::to_string(a.dim_size)};
     for (std::size_t i = 0; i < a.dim_size; ++i) t.push_back("dim " + std::to_string(a.dim[i]));
     for (std::size_t i = 0; i < a.data_size; ++i) t.push_back(text(a.data[i]));
     return t;
 }
-std::vector<std::string> contents(const kip_array_mpz& a) {
-    std::vector<std::string> t;
-    t.push_back("dim_size " + std::to_string(a.dim_size));
-    for (std::size_t i = 0; i < a.dim_size; ++i) t.push_back("dim " + std::to_string(a.dim[i]));
-    for (std::size_t i = 0; i < a.data_size; ++i) t.push_back(text(*a.data[i]));
-    return t;
-}
 
-#define EXPECT_SAME_CONTENTS(actual, expected)                                         \
-    do {                                                                               \
-        const auto a_ = (actual);                                                      \
-        const auto e_ = (expected);                                                    \
-        std::size_t i_ = 0;                                                            \
-        while (i_ < a_.size() && i_ < e_.size() && a_[i_] == e_[i_]) ++i_;             \
-        EXPECT_TRUE(i_ == a_.size() && i_ == e_.size())                                \
-            << "first difference at item " << i_ << ": "                               \
-            << (i_ < a_.size() ? a_[i_] : "(end)") << " vs "                           \
-            << (i_ < e_.size() ? e_[i_] : "(end)");                                    \
-    } while (0)
+::testing::AssertionResult same_contents(const std::vector<std::string>& actual,
+                                         const std::vector<std::string>& expected) {
+    const long at = fir_test::first_difference(actual, expected);
+    if (at < 0) return ::testing::AssertionSuccess();
+    const std::size_t i = static_cast<std::size_t>(at);
+    return ::testing::AssertionFailure()
+           << "first difference at item " << i << ": "
+           << (i < actual.size() ? actual[i] : "(end)") << " vs "
+           << (i < expected.size() ? expected[i] : "(end)");
+}
 
 int32_t install(Model& m, kip_array_real* a) { return kip_fir_v6_3_set_data_sink(m.h, a, nullptr); }
 int32_t install(Model& m, kip_array_complex* a) {
@@ -314,7 +291,7 @@ template <class S> void check_sink_family(const kip_fir_v6_3_config& c, uint64_t
         }
         EXPECT_EQ(a.fir().output_vectors_waiting(), 0);
         SCOPED_TRACE("call " + std::to_string(call));
-        EXPECT_SAME_CONTENTS(contents(*sink.a), contents(*expected.a));
+        EXPECT_TRUE(same_contents(contents(*sink.a), contents(*expected.a)));
     }
     EXPECT_TRUE(a.log.messages.empty()) << a.log.messages.front();
 }
@@ -457,7 +434,7 @@ TEST(Delivery, ChainingEqualsRunningTheModelsInTurn) {
     Record<kip_array_real> out({2, 3, n}, 6 * n), expected({2, 3, n}, 6 * n);
     ASSERT_EQ(get(b, out.get()), 0);
     ASSERT_EQ(get(b2, expected.get()), 0);
-    EXPECT_SAME_CONTENTS(contents(*out.a), contents(*expected.a));
+    EXPECT_TRUE(same_contents(contents(*out.a), contents(*expected.a)));
 
     // A's data_send returns B's status: a B of another shape refuses the frame.
     kip_fir_v6_3_config other = second;
