@@ -122,13 +122,17 @@ TEST(Reconfig, PacketsApplyAtSuccessivePoints) {
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(static_cast<uint32_t>(seed));
     SetsModel s(rng, 3, 9, 2, 0, 0);
-    Model m(s.c);
+    Model m(s.c, true);
     const std::vector<std::vector<double>> x = {random_ints(rng, 6, -900, 900),
                                                 random_ints(rng, 6, -900, 900)};
     send_selectors(m, {2});
     send_selectors(m, {1});
     ASSERT_EQ(send_vectors(m, x, 0, 1), 0);
     EXPECT_EQ(m.fir().cnfg_queue.size(), 1u);
+    const std::vector<std::string> notes = m.dbg.texts();
+    EXPECT_EQ(std::vector<std::string>(notes.end() - 2, notes.end()),
+              (std::vector<std::string>{"tapforge_v6_3 NOTE: Starting Sync...",
+                                        "tapforge_v6_3 NOTE: Reading fsel values...\n"}));
     ASSERT_EQ(send_vectors(m, x, 1, 5), 0);
     EXPECT_TRUE(m.fir().cnfg_queue.empty());
     const auto y = collect(m, 2);
@@ -324,7 +328,7 @@ TEST(Reconfig, PatternChangeDoesNotConsumeTheNextPacketAtOnce) {
     s.c.decim_rate = 2;
     const int32_t base = kip_fir_v6_3_pattern_min[4];
     s.c.init_pattern = base + 4;
-    Model m(s.c);
+    Model m(s.c, true);
     send_selectors(m, {0}, base + 3);  // slots: channels 0, 1, 0, 2
     send_selectors(m, {0}, base + 4);
     Record<kip_array_real> in;
@@ -337,6 +341,19 @@ TEST(Reconfig, PatternChangeDoesNotConsumeTheNextPacketAtOnce) {
     ASSERT_EQ(kip_fir_v6_3_data_send(m.h, in.get()), 0);  // slot 0: point, second packet
     EXPECT_EQ(m.fir().CurrentPattern, base + 4);
     EXPECT_TRUE(m.fir().cnfg_queue.empty());
+
+    std::vector<std::string> sync_notes;
+    for (const std::string& t : m.dbg.texts())
+        if (t.find("Sync") != std::string::npos || t.find("CurrentPattern") != std::string::npos)
+            sync_notes.push_back(t);
+    const std::string p3 = std::to_string(base + 3), p4 = std::to_string(base + 4);
+    EXPECT_EQ(sync_notes, (std::vector<std::string>{
+                              "tapforge_v6_3 NOTE: Starting Sync...",
+                              "tapforge_v6_3 NOTE: Updating CurrentPattern: " + p4 +
+                                  " cnfg.chanpat: " + p3,
+                              "tapforge_v6_3 NOTE: Starting Sync...",
+                              "tapforge_v6_3 NOTE: Updating CurrentPattern: " + p3 +
+                                  " cnfg.chanpat: " + p4}));
 }
 
 // ---------------------------------------------------------------- reset
