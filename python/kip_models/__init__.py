@@ -4,16 +4,30 @@ kip_models.fir wraps libIp_tapforge_v6_3_bitacc_cmodel (FirModel), kip_models.ff
 libIp_kfft_v8_0_bitacc_cmodel (FftModel). Both are thin layers over the libraries' C
 interfaces: samples travel as numpy arrays, failures become exceptions carrying the library's
 message text.
+
+The two submodules load their libraries on first use, so each works without the other.
 """
 
-from .fft import FftBatchResult, FftError, FftModel, FftResult
-from .fir import FirError, FirModel
+import importlib
 
-__all__ = [
-    "FirModel",
-    "FirError",
-    "FftModel",
-    "FftError",
-    "FftResult",
-    "FftBatchResult",
-]
+_EXPORTS = {
+    "FirModel": "fir",
+    "FirError": "fir",
+    "FftModel": "fft",
+    "FftError": "fft",
+    "FftResult": "fft",
+    "FftBatchResult": "fft",
+}
+
+__all__ = list(_EXPORTS)
+
+
+def __getattr__(name):
+    module = _EXPORTS.get(name)
+    if module is None:
+        raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
+    return getattr(importlib.import_module(f".{module}", __name__), name)
+
+
+def __dir__():
+    return sorted(list(globals()) + __all__)
