@@ -4,8 +4,13 @@
 #include <fftw3.h>
 
 #include <cmath>
+#include <cstdio>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "kfft_v8_0_bitacc_cmodel.h"
 
@@ -50,9 +55,6 @@ void simulate(benchmark::State& bs, int arch) {
         benchmark::DoNotOptimize(xk_re.data());
         benchmark::ClobberMemory();
     }
-    bs.counters["us_per_frame"] =
-        benchmark::Counter(static_cast<double>(bs.iterations()) * 1e-6,
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     kelvar_ip_kfft_v8_0_destroy_state(s);
 }
 
@@ -75,13 +77,35 @@ void BM_FFTW_Baseline(benchmark::State& bs) {
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    bs.counters["us_per_frame"] =
-        benchmark::Counter(static_cast<double>(bs.iterations()) * 1e-6,
-                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     fftw_destroy_plan(plan);
     fftw_free(in);
     fftw_free(out);
 }
+
+// Console output plus, at the end, each benchmark's CPU time per frame as a multiple of the
+// FFTW baseline measured in the same run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    RatioReporter()
+        : ConsoleReporter(isatty(fileno(stdout)) ? OO_ColorTabular : OO_Tabular) {}
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs)
+            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
+                cpu_us_[r.benchmark_name()] = r.GetAdjustedCPUTime();  // in microseconds
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        const auto base = cpu_us_.find("BM_FFTW_Baseline");
+        if (base == cpu_us_.end() || base->second <= 0.0) return;
+        std::printf("\nCPU time per 1,024-point frame, relative to FFTW:\n");
+        for (const auto& [name, us] : cpu_us_)
+            std::printf("  %-28s %10.2f us  %8.1fx\n", name.c_str(), us, us / base->second);
+    }
+
+private:
+    std::map<std::string, double> cpu_us_;
+};
 
 }  // namespace
 
@@ -90,4 +114,11 @@ BENCHMARK(BM_Simulate_Radix4Default)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Simulate_Pipelined)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Simulate_Radix2)->Unit(benchmark::kMicrosecond);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

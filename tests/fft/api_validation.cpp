@@ -1,6 +1,7 @@
 // Every simulate validation code with its exact message, through the C interface.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <limits>
@@ -19,6 +20,10 @@ const std::string kSim = "ERROR:kfft_v8_0:simulate called with ";
 // Runs the frame, expects code and exactly one message line, and checks that the outputs were
 // left untouched.
 void expect_error(kelvar_ip_kfft_v8_0_state* s, Frame& f, int code, const std::string& msg) {
+    std::fill(f.out_re.begin(), f.out_re.end(), -7.0);
+    std::fill(f.out_im.begin(), f.out_im.end(), -7.0);
+    f.out.blk_exp = -5;
+    f.out.overflow = -5;
     const kelvar_ip_kfft_v8_0_outputs before = f.out;
     int rc = -1;
     const std::string err = capture_stderr([&] { rc = f.simulate(s); });
