@@ -62,7 +62,8 @@ typedef struct kelvar_ip_kfft_v8_0_inputs {
                                  without a 1/N factor) */
 } kelvar_ip_kfft_v8_0_inputs;
 
-/* Results of one frame (caller-owned arrays; 40 bytes, natural alignment on LP64). */
+/* Results of one frame (caller-owned arrays; 40 bytes, natural alignment on LP64). The output
+ * arrays may be the input arrays themselves: all samples are read before any bin is written. */
 typedef struct kelvar_ip_kfft_v8_0_outputs {
     double *xk_re;      /* receives N real parts of the bins, bin 0 first (natural order) */
     int32_t xk_re_size; /* on entry the capacity of xk_re (at least N); set to N on success */
