@@ -117,7 +117,9 @@ KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state *state
  * above), writes one error line and leaves the outputs untouched. Warnings (nfft substitution,
  * input values not on the C_INPUT_WIDTH grid and rounded, floating-point denormals flushed,
  * infinite or NaN inputs) do not stop the call. In floating-point mode an infinite or NaN input
- * makes every output bin NaN, with blk_exp 0, overflow 0 and return code 0. */
+ * makes every output bin NaN, with blk_exp 0, overflow 0 and return code 0. An internal failure
+ * of the engine (not expected) is reported with one error line and the corrupted-state code of
+ * the architecture (3, 4 or 5). */
 KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state *state,
                                                  const kelvar_ip_kfft_v8_0_inputs *inputs,
                                                  kelvar_ip_kfft_v8_0_outputs *outputs);
