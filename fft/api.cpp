@@ -37,6 +37,8 @@ bool simulate_frame(State& s, const kelvar_ip_kfft_v8_0_inputs& in,
     const bool flt = g.C_USE_FLT_PT == 1;
 
     kfft::FloatFrame frame;
+    const double* a = s.a.data();
+    const double* b = s.b.data();
     if (flt) {
         frame = kfft::scan_float_frame(in.xn_re, in.xn_im, n);
         if (frame.invalid) {
@@ -53,13 +55,18 @@ bool simulate_frame(State& s, const kelvar_ip_kfft_v8_0_inputs& in,
             s.b[i] = kfft::condition_float_sample(in.xn_im[i], frame.exponent, cfg.input_width);
         }
     } else {
-        kfft::condition_fixed(in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH, cfg.input_width,
-                              s.a.data(), s.b.data());
+        if (!kfft::condition_fixed(in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH, cfg.input_width,
+                                   s.a.data(), s.b.data())) {
+            a = in.xn_re;  // already on the input grid
+            b = in.xn_im;
+        }
     }
 
     if (!set_frame_geometry(cfg, nfft)) return false;
     kfft::FrameJob job;
     job.nfft = nfft;
+    job.re = a;
+    job.im = b;
     job.has_schedule = cfg.C_HAS_SCALING == 1 && cfg.C_HAS_BFP == 0;
     if (job.has_schedule) job.schedule = FFT::pack_schedule(in.scaling_sch, in.scaling_sch_size);
     job.direction = in.direction;

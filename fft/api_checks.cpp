@@ -19,20 +19,32 @@ bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name) {
 
 // Scans one sample array for the first value out of range; returns true (after the message)
 // when one is found.
-bool bad_sample(const double* x, int32_t n, bool flt, const char* kind, const char* name) {
-    for (int32_t i = 0; i < n; ++i) {
-        if (!sample_out_of_range(x[i], flt)) continue;
-        MessageLine m;
-        m << kSim << "invalid " << kind << " data value: " << name << "[" << i << "] = " << x[i]
-          << ": all values must be in the range ";
-        if (flt)
-            m << static_cast<float>(-kFloatMax) << "< data < " << static_cast<float>(kFloatMax);
-        else
-            m << "-1.0 <= data < 1.0";
-        emit_line(m);
-        return true;
+// Index of the first sample out of range, or -1. The common all-valid fixed-point frame is
+// tested without a branch per sample.
+int32_t first_bad_sample(const double* x, int32_t n, bool flt) {
+    if (!flt) {
+        bool all_ok = true;
+        for (int32_t i = 0; i < n; ++i) all_ok &= (x[i] >= -1.0) & (x[i] < 1.0);
+        if (all_ok) return -1;
     }
-    return false;
+    for (int32_t i = 0; i < n; ++i)
+        if (sample_out_of_range(x[i], flt)) return i;
+    return -1;
+}
+
+// Scans one sample array; returns true (after the message) when a value is out of range.
+bool bad_sample(const double* x, int32_t n, bool flt, const char* kind, const char* name) {
+    const int32_t i = first_bad_sample(x, n, flt);
+    if (i < 0) return false;
+    MessageLine m;
+    m << kSim << "invalid " << kind << " data value: " << name << "[" << i << "] = " << x[i]
+      << ": all values must be in the range ";
+    if (flt)
+        m << static_cast<float>(-kFloatMax) << "< data < " << static_cast<float>(kFloatMax);
+    else
+        m << "-1.0 <= data < 1.0";
+    emit_line(m);
+    return true;
 }
 
 }  // namespace

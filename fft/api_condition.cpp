@@ -29,25 +29,24 @@ double quantise_input(double x, int w, bool guard) {
 }
 
 bool on_input_grid(const double* re, const double* im, int32_t n, int w) {
+    // |s x| <= 2^33 for accepted samples, so the integer conversion is exact when s x is an
+    // integer; anything else fails the comparison. No branch per sample.
     const double s = std::ldexp(1.0, w - 1);
+    const double limit = std::ldexp(1.0, 62);
+    bool on_grid = true;
     for (int32_t i = 0; i < n; ++i) {
         const double yr = s * re[i];
-        if (std::floor(yr) != yr) return false;
         const double yi = s * im[i];
-        if (std::floor(yi) != yi) return false;
+        if (!(std::fabs(yr) < limit && std::fabs(yi) < limit)) return false;
+        on_grid &= (static_cast<double>(static_cast<int64_t>(yr)) == yr) &
+                   (static_cast<double>(static_cast<int64_t>(yi)) == yi);
     }
-    return true;
+    return on_grid;
 }
 
-void condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
+bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
                      int w, double* a, double* b) {
-    if (on_input_grid(re, im, n, input_width_generic)) {
-        for (int32_t i = 0; i < n; ++i) {
-            a[i] = re[i];
-            b[i] = im[i];
-        }
-        return;
-    }
+    if (on_input_grid(re, im, n, input_width_generic)) return false;
     emit_line(MessageLine()
               << "WARNING:kfft_v8_0:simulate called with real and/or imaginary data values that "
                  "are not pre-quantized to signed two's-complement fixed-point values of "
@@ -60,6 +59,7 @@ void condition_fixed(const double* re, const double* im, int32_t n, int input_wi
         a[i] = quantise_input(re[i], w, true);
         b[i] = quantise_input(im[i], w, true);
     }
+    return true;
 }
 
 namespace {

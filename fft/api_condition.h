@@ -25,8 +25,9 @@ double quantise_input(double x, int w, bool guard);
 bool on_input_grid(const double* re, const double* im, int32_t n, int w);
 
 // Fixed-point conditioning: when some sample is not on the C_INPUT_WIDTH grid, writes the
-// rounding warning once and rounds every sample to width w with the guard; otherwise copies.
-void condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
+// rounding warning once, rounds every sample to width w with the guard into a and b, and
+// returns true; otherwise returns false and the samples enter unchanged (a and b unused).
+bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
                      int w, double* a, double* b);
 
 struct FloatFrame {

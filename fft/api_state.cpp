@@ -18,8 +18,8 @@ bool run_engine(kelvar_ip_kfft_v8_0_state& s, FrameJob& job) {
     Engine& e = *slot<Engine>(s);
     if (!e.set_frame(s.config)) return false;
     const int32_t n = int32_t{1} << job.nfft;
-    const double* a = s.a.data();
-    const double* b = s.b.data();
+    const double* a = job.re;
+    const double* b = job.im;
     for (int32_t i = 0; i < n; ++i)
         if (!e.load_input(i, a[i], b[i])) return false;
     if (job.has_schedule) e.set_scaling_schedule(job.schedule);

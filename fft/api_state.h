@@ -15,6 +15,8 @@ namespace kfft {
 // What one frame hands to the engine and gets back from it.
 struct FrameJob {
     int32_t nfft = 0;
+    const double* re = nullptr;  // 2^nfft conditioned samples
+    const double* im = nullptr;
     bool has_schedule = false;   // scaled mode without block floating point
     uint32_t schedule = 0;       // packed: scaling_sch[i] in bits 2i and 2i + 1
     int32_t direction = 1;
@@ -24,7 +26,7 @@ struct FrameJob {
     int32_t overflow = 0;
 };
 
-// Loads the conditioned samples of the state into its engine, runs it and reads the bins back.
+// Loads the conditioned samples of the job into the state's engine, runs it and reads the bins back.
 // Returns false when the engine refused the frame.
 using FrameRunner = bool (*)(kelvar_ip_kfft_v8_0_state& s, FrameJob& job);
 
@@ -39,7 +41,7 @@ struct kelvar_ip_kfft_v8_0_state {
     std::unique_ptr<R2_loop> r2;
     std::unique_ptr<R22_pipeline> r22;
     kfft::FrameRunner run_frame = nullptr;  // the drive of that engine, chosen at creation
-    std::vector<double> a, b;               // one frame's conditioned samples, 2^C_NFFT_MAX each
+    std::vector<double> a, b;               // rounded samples of one frame, 2^C_NFFT_MAX each
 };
 
 namespace kfft {

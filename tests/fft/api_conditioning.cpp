@@ -48,12 +48,15 @@ TEST(QuantiseInput, RoundsToNearestEvenWithGuardAtPlusOne) {
 TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning) {
     std::vector<double> re = {0.5, -1.0, 1.0 - std::ldexp(1.0, -15), 0.0};
     std::vector<double> im = {-0.25, std::ldexp(1.0, -15), 0.0, -0.75};
-    std::vector<double> a(4), b(4);
-    const std::string err =
-        capture_stderr([&] { condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
+    std::vector<double> a(4, 9.0), b(4, 9.0);
+    bool rounded = true;
+    const std::string err = capture_stderr(
+        [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
     EXPECT_EQ(err, "");
-    EXPECT_EQ(a, re);
-    EXPECT_EQ(b, im);
+    EXPECT_FALSE(rounded);
+    EXPECT_EQ(a, std::vector<double>(4, 9.0));  // not used
+    EXPECT_FALSE(on_input_grid(re.data(), im.data(), 4, 15));
+    EXPECT_TRUE(on_input_grid(re.data(), im.data(), 3, 16));
 }
 
 TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame) {
@@ -62,8 +65,10 @@ TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame) {
     std::vector<double> re = {0.5, 0.25, 1.0 - std::ldexp(1.0, -17), 0.1};
     std::vector<double> im = {0.0, 0.5 + std::ldexp(1.0, -16), -0.75, -0.1};
     std::vector<double> a(4), b(4);
-    const std::string err =
-        capture_stderr([&] { condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
+    bool rounded = false;
+    const std::string err = capture_stderr(
+        [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
+    EXPECT_TRUE(rounded);
     EXPECT_EQ(lines_of(err), std::vector<std::string>{kRoundWarning16});
     EXPECT_EQ(a[2], 1.0 - std::ldexp(1.0, -15));
     EXPECT_EQ(b[1], 0.5);
