@@ -1,0 +1,86 @@
+// Raw-integer arithmetic on signed fixed-point registers.
+//
+// The engines keep every register as the two's complement integer of its KFix format
+// (value = raw * 2^-fraction). All engine formats are signed, at most 62 bits wide
+// (products at most 88 bits), and use WRAP overflow, so a register is modelled exactly by
+// an int64_t (or __int128 for wide products) sign-extended from its width. The helpers
+// below reproduce the KFix assignment rules the engines rely on: alignment by shifting,
+// TRUNCATE (floor), CONVERGENT_NOSAT (ties to even, never rounding up from the largest
+// positive code) and wrapping to the target width.
+#ifndef KFFT_FIXED_RAW_H
+#define KFFT_FIXED_RAW_H
+
+#include <cstdint>
+
+namespace kfft_raw {
+
+using i128 = __int128;
+using u128 = unsigned __int128;
+
+// Keeps the low w bits of v (1 <= w <= 64) and sign-extends them.
+inline int64_t wrap(int64_t v, int w)
+{
+    const int sh = 64 - w;
+    return static_cast<int64_t>(static_cast<uint64_t>(v) << sh) >> sh;
+}
+
+// Keeps the low w bits of v (1 <= w <= 128) and sign-extends them.
+inline i128 wrap(i128 v, int w)
+{
+    const int sh = 128 - w;
+    return static_cast<i128>(static_cast<u128>(v) << sh) >> sh;
+}
+
+// v * 2^n for 0 <= n < 64, modulo 2^64 (defined for negative v, unlike <<).
+inline int64_t shl(int64_t v, int n)
+{
+    return static_cast<int64_t>(static_cast<uint64_t>(v) << n);
+}
+
+// Assigns raw value v into a signed register of width w that has d fewer fraction bits
+// (d >= 0), TRUNCATE and WRAP: floor, then the low w bits.
+inline int64_t quant_trunc(int64_t v, int d, int w)
+{
+    return wrap(v >> d, w);
+}
+
+// The same with CONVERGENT_NOSAT. Valid when the target has no more integer bits than the
+// source, which holds for every use in the engines: a kept value equal to the largest
+// positive code is never rounded up; other ties go to the even neighbour.
+inline int64_t quant_conv_nosat(int64_t v, int d, int w)
+{
+    if (d == 0)
+        return wrap(v, w);
+    const int64_t kept = wrap(v >> d, w);
+    const int64_t largest = static_cast<int64_t>((uint64_t(1) << (w - 1)) - 1);
+    if (kept == largest)
+        return kept;
+    const uint64_t dropped = static_cast<uint64_t>(v) & ((uint64_t(1) << d) - 1);
+    const uint64_t half = uint64_t(1) << (d - 1);
+    if (dropped > half || (dropped == half && (kept & 1)))
+        return kept + 1;  // cannot wrap: kept is below the largest code
+    return kept;
+}
+
+// Output quantisation selected by the rounding flag.
+inline int64_t quant_out(int64_t v, int d, int w, bool rounding)
+{
+    return rounding ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
+}
+
+// True when raw value v with f fraction bits lies outside [-1, 1).
+inline bool outside_unit(int64_t v, int f)
+{
+    const int64_t one = int64_t(1) << f;
+    return v < -one || v >= one;
+}
+
+// A complex register.
+struct CRaw {
+    int64_t re;
+    int64_t im;
+};
+
+}  // namespace kfft_raw
+
+#endif  // KFFT_FIXED_RAW_H
