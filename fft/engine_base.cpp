@@ -120,21 +120,20 @@ uint32_t FFT::pack_schedule(const int32_t* scaling_sch, int32_t size)
 
 int64_t FFT::to_raw(double x, int w, int f)
 {
-    if (!std::isfinite(x))
+    const double v = std::ldexp(x, f);
+    if (!std::isfinite(v))
+        return 0;  // NaN; an infinite or overflowing value has no bits below 2^w
+    // From 2^(w+53) on, v is a multiple of 2^w: the low w bits are zero.
+    if (std::fabs(v) >= std::ldexp(1.0, w + 53))
         return 0;
-    // From 2^60 on, x * 2^f is a multiple of 2^w: the low w bits are zero.
-    if (std::fabs(x) >= 0x1p60)
-        return 0;
-    const double v = std::floor(std::ldexp(x, f));
-    const double m = std::fmod(v, std::ldexp(1.0, w));  // exact
+    const double m = std::fmod(std::floor(v), std::ldexp(1.0, w));  // exact
     return kfft_raw::wrap(static_cast<int64_t>(m), w);
 }
 
-int32_t FFT::word_headroom(int64_t v, int w)
+void FFT::set_word_format(int width, int frac, int pre_shift)
 {
-    const int64_t sign = v < 0 ? 1 : 0;
-    int32_t h = 0;
-    while (h < 3 && ((v >> (w - 2 - h)) & 1) == sign)
-        ++h;
-    return h;
+    word_w_ = width;
+    word_f_ = frac;
+    load_scale_ = std::ldexp(1.0, frac - pre_shift);
+    read_scale_ = std::ldexp(1.0, -frac);
 }

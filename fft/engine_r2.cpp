@@ -8,7 +8,7 @@
 using kfft_raw::CRaw;
 using kfft_raw::i128;
 using kfft_raw::outside_unit;
-using kfft_raw::quant_out;
+using kfft_raw::quant;
 using kfft_raw::shl;
 using kfft_raw::wrap;
 
@@ -30,51 +30,44 @@ R2_DIT_PE::R2_DIT_PE(const FFT_CONFIG& cfg)
       dT_(twiddle_width_ - 4),
       K_((int64_t(1) << (twiddle_width_ - 5)) - 1),
       round_(rounding_ != 0),
-      wide_(pw_ > 64)
+      wide_(pw_ > 62)
 {
 }
 
 R2_DIT_PE::~R2_DIT_PE() = default;
 
-template <typename Acc>
+template <typename Acc, bool Round>
 void R2_DIT_PE::butterfly_t(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 {
     const int W = W_;
 
-    // T = x1 * W + K, truncated to W + 2 fraction bits: to nearest, ties down.
+    // T = x1 * W + K, truncated to W + 2 fraction bits: to nearest, ties down. The product
+    // register holds any product of its operand formats exactly; only T can wrap.
     const Acc a = x[1].re, b = x[1].im;
     const Acc g = w.re, h = w.im;
-    Acc pr = wrap(static_cast<Acc>(a * g - b * h), pw_);
-    Acc pi = wrap(static_cast<Acc>(a * h + b * g), pw_);
-    pr = wrap(static_cast<Acc>(pr + K_), pw_);
-    pi = wrap(static_cast<Acc>(pi + K_), pw_);
-    const int64_t tr = wrap(static_cast<int64_t>(pr >> dT_), W + 4);
-    const int64_t ti = wrap(static_cast<int64_t>(pi >> dT_), W + 4);
+    const int64_t tr = wrap(static_cast<int64_t>((a * g - b * h + K_) >> dT_), W + 4);
+    const int64_t ti = wrap(static_cast<int64_t>((a * h + b * g + K_) >> dT_), W + 4);
 
+    // Y = x0 +- T at W + 2 fraction bits: below 3 in magnitude, so neither Y (3 integer
+    // bits) nor S = Y / 2^shift at W + 5 fraction bits wraps.
     const int64_t x0r = shl(x[0].re, 3);
     const int64_t x0i = shl(x[0].im, 3);
-    const int64_t Y[2][2] = {
-        {wrap(x0r + tr, W + 5), wrap(x0i + ti, W + 5)},
-        {wrap(x0r - tr, W + 5), wrap(x0i - ti, W + 5)},
-    };
-
-    // S = Y / 2^shift at W + 5 fraction bits (exact), then quantised to the data word.
+    const int64_t Y[2][2] = {{x0r + tr, x0i + ti}, {x0r - tr, x0i - ti}};
     for (int q = 0; q < 2; ++q) {
-        const int64_t sr = wrap(shl(Y[q][0], 3 - shift), W + 8);
-        const int64_t si = wrap(shl(Y[q][1], 3 - shift), W + 8);
-        if (outside_unit(sr, W + 5) || outside_unit(si, W + 5))
-            pe_overflow_ = 1;
-        z[q].re = quant_out(sr, 6, W, round_);
-        z[q].im = quant_out(si, 6, W, round_);
+        const int64_t sr = shl(Y[q][0], 3 - shift);
+        const int64_t si = shl(Y[q][1], 3 - shift);
+        pe_overflow_ |= outside_unit(sr, W + 5) | outside_unit(si, W + 5);
+        z[q].re = quant<Round>(sr, 6, W);
+        z[q].im = quant<Round>(si, 6, W);
     }
 }
 
 void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 {
     if (wide_)
-        butterfly_t<i128>(x, w, shift & 3, z);
+        round_ ? butterfly_t<i128, true>(x, w, shift & 3, z) : butterfly_t<i128, false>(x, w, shift & 3, z);
     else
-        butterfly_t<int64_t>(x, w, shift & 3, z);
+        round_ ? butterfly_t<int64_t, true>(x, w, shift & 3, z) : butterfly_t<int64_t, false>(x, w, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -85,6 +78,8 @@ R2_loop::R2_loop(const FFT_CONFIG& cfg)
       mem_(new CRaw[kMaxPoints]()),
       twiddles_(new CRaw[kMaxPoints / 2]())
 {
+    // Unscaled words leave room for the full growth of the largest transform.
+    set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
 }
 
 R2_loop::~R2_loop() = default;
@@ -93,39 +88,28 @@ bool R2_loop::set_frame(const FFT_CONFIG& cfg)
 {
     const int32_t nfft = cfg.nfft;
     if (nfft < 3 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)) {
-        frame_ok_ = false;
+        begin_frame(false);
         return false;
     }
     nfft_ = nfft;
     npoints_ = cfg.npoints;
-    input_headroom_ = 32;
-    frame_ok_ = true;
+    begin_frame(true);
     return true;
 }
 
 int32_t R2_loop::input_position(int32_t n) const
 {
-    int32_t rev = 0;
-    for (int32_t d = 0; d < nfft_; ++d) {
-        rev = (rev << 1) | (n & 1);
-        n >>= 1;
-    }
-    return rev;
+    return static_cast<int32_t>(kfft_raw::reverse_low_bits(static_cast<uint32_t>(n), nfft_));
 }
 
 bool R2_loop::load_input(int32_t n, double re, double im)
 {
     if (!frame_ok_ || n < 0 || n >= npoints_)
         return false;
-    if (!scaling_) {
-        // Unscaled words leave room for the full growth of the largest transform.
-        re = std::ldexp(re, input_width_ - data_width_);
-        im = std::ldexp(im, input_width_ - data_width_);
-    }
-    const int W = data_width_;
-    const CRaw v{to_raw(re, W, W - 1), to_raw(im, W, W - 1)};
+    const CRaw v = store_sample(re, im);
     mem_[input_position(n)] = v;
-    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, W), word_headroom(v.im, W)});
+    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, data_width_),
+                                word_headroom(v.im, data_width_)});
     return true;
 }
 
@@ -133,9 +117,7 @@ bool R2_loop::read_output(int32_t k, double& re, double& im) const
 {
     if (!frame_ok_ || k < 0 || k >= npoints_)
         return false;
-    const CRaw& v = mem_[output_position(k)];
-    re = std::ldexp(static_cast<double>(v.re), 1 - data_width_);
-    im = std::ldexp(static_cast<double>(v.im), 1 - data_width_);
+    read_word(mem_[output_position(k)], re, im);
     return true;
 }
 
@@ -145,13 +127,25 @@ bool R2_loop::run(const TWIDDLE_ROM& rom)
         return false;
     R2_DIT_PE pe(cfg_);
     if (pe.wide_products())
-        run_stages<i128>(rom, pe);
+        dispatch<i128>(rom, pe);
     else
-        run_stages<int64_t>(rom, pe);
+        dispatch<int64_t>(rom, pe);
     return true;
 }
 
+// The rounding mode and the block floating point bookkeeping (only block floating point
+// uses the classes) are fixed per instantiation.
 template <typename Acc>
+void R2_loop::dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
+{
+    const bool track = scaling_ == 1 && bfp_ == 1;
+    if (rounding_)
+        track ? run_stages<Acc, true, true>(rom, pe) : run_stages<Acc, true, false>(rom, pe);
+    else
+        track ? run_stages<Acc, false, true>(rom, pe) : run_stages<Acc, false, false>(rom, pe);
+}
+
+template <typename Acc, bool Round, bool Bfp>
 void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
 {
     const int M = nfft_max_;
@@ -190,11 +184,12 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
                 CRaw* p = mem + base + k;
                 x[0] = p[0];
                 x[1] = p[L];
-                pe.template butterfly_t<Acc>(x, tw[k], s, z);
+                pe.template butterfly_t<Acc, Round>(x, tw[k], s, z);
                 p[0] = z[0];
                 p[L] = z[1];
-                max_key = std::max({max_key, class_key(z[0].re), class_key(z[0].im),
-                                    class_key(z[1].re), class_key(z[1].im)});
+                if (Bfp)
+                    max_key = std::max({max_key, class_key(z[0].re), class_key(z[0].im),
+                                        class_key(z[1].re), class_key(z[1].im)});
             }
         }
         // Bounds 53/128 and 106/128; there is no class 3.

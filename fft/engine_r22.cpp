@@ -10,7 +10,7 @@
 using kfft_raw::CRaw;
 using kfft_raw::i128;
 using kfft_raw::outside_unit;
-using kfft_raw::quant_out;
+using kfft_raw::quant;
 using kfft_raw::shl;
 using kfft_raw::wrap;
 
@@ -38,7 +38,9 @@ int internal_width_of(const FFT_CONFIG& cfg)
 //   scaled values S                  (P + 11, P + 7), last stage of an even-length
 //                                    frame (P + 5, P + 2)
 //   last-stage intermediate L        (P + 4, P + 1) for even C_NFFT_MAX, (P + 5, P + 2) odd
-// O is TRUNCATE or CONVERGENT_NOSAT; everything else truncates; all wrap.
+// O is TRUNCATE or CONVERGENT_NOSAT; everything else truncates; all wrap. Only B, Tw, O
+// and the memory words can actually wrap: a product register holds any product of its
+// operand formats, and S and L have at least the integer bits of the value they receive.
 
 R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
     : FFT(cfg), P_(P), nfft_pe_(nfft), dir_(direction)
@@ -54,112 +56,128 @@ R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
     K_ = (int64_t(1) << (dTw_ - 1)) - 1;
     Lw_ = (nfft_max_ % 2 == 0) ? P + 4 : P + 5;
     Lf_ = (nfft_max_ % 2 == 0) ? P + 1 : P + 2;
-    wide_ = Prw_ > 64;
+    wide_ = Prw_ > 62;
 }
 
 R22_DIF_PE::~R22_DIF_PE() = default;
 
-template <typename Acc>
-void R22_DIF_PE::butterfly_t(const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2,
-                             int t, int g, int s, CRaw out[2])
+// Butterfly outputs B of a radix-2 pair; on odd stages of odd groups the lower input is
+// first rotated by -j (forward) or +j (inverse).
+inline void R22_DIF_PE::bf_sums(const CRaw& a, const CRaw& b, bool rotate, CRaw B[2]) const
 {
-    const int P = P_;
-    const bool last = t == nfft_pe_ - 1;
-    CRaw B[2];
-
-    if ((t & 1) == 0 || (g & 1) == 0) {
+    if (!rotate) {
         B[0] = {wrap(a.re + b.re, Bw_), wrap(a.im + b.im, Bw_)};
         B[1] = {wrap(a.re - b.re, Bw_), wrap(a.im - b.im, Bw_)};
     } else if (dir_ != 0) {
-        // Lower input rotated by -j.
         B[0] = {wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_)};
         B[1] = {wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_)};
     } else {
-        // Lower input rotated by +j.
         B[0] = {wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_)};
         B[1] = {wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_)};
     }
+}
 
-    if ((t & 1) == 0) {
-        // BF1. Only the last stage of an odd-length frame scales here.
-        if (last && scaled_) {
-            for (int q = 0; q < 2; ++q) {
-                const int64_t sr = wrap(shl(B[q].re, 8 - s), P + 11);
-                const int64_t si = wrap(shl(B[q].im, 8 - s), P + 11);
-                if (outside_unit(sr, P + 7) || outside_unit(si, P + 7))
-                    pe_overflow_ = 1;
-                out[q].re = quant_out(sr, 8, Bw_, round_);
-                out[q].im = quant_out(si, 8, Bw_, round_);
-            }
+// BF1 (even stage). Only the last stage of an odd-length frame scales here.
+template <bool Round>
+inline void R22_DIF_PE::bf1(const CRaw& a, const CRaw& b, bool scale_last, int s, CRaw out[2])
+{
+    bf_sums(a, b, false, out);
+    if (scale_last) {
+        const int P = P_;
+        for (int q = 0; q < 2; ++q) {
+            const int64_t sr = shl(out[q].re, 8 - s);  // S at P + 7 fraction bits
+            const int64_t si = shl(out[q].im, 8 - s);
+            pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
+            out[q].re = quant<Round>(sr, 8, Bw_);
+            out[q].im = quant<Round>(si, 8, Bw_);
+        }
+    }
+}
+
+// BF2 followed by the twiddle multiplication (odd stage, not the last).
+template <typename Acc, bool Round>
+inline void R22_DIF_PE::bf2_twiddle(const CRaw& a, const CRaw& b, bool rotate, const CRaw& w1,
+                                    const CRaw& w2, int s, CRaw out[2])
+{
+    const int P = P_;
+    CRaw B[2];
+    bf_sums(a, b, rotate, B);
+    const CRaw* W[2] = {&w1, &w2};
+    for (int q = 0; q < 2; ++q) {
+        const Acc br = B[q].re, bi = B[q].im;
+        const Acc g0 = W[q]->re, h0 = W[q]->im;
+        const Acc pr = br * g0 - bi * h0 + K_;
+        const Acc pi = br * h0 + bi * g0 + K_;
+        const int64_t twr = wrap(static_cast<int64_t>(pr >> dTw_), Tww_);
+        const int64_t twi = wrap(static_cast<int64_t>(pi >> dTw_), Tww_);
+        if (scaled_) {
+            const int64_t sr = shl(twr, 3 - s);  // S at P + 7 fraction bits
+            const int64_t si = shl(twi, 3 - s);
+            pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
+            out[q].re = quant<Round>(sr, 8, Bw_);
+            out[q].im = quant<Round>(si, 8, Bw_);
         } else {
-            out[0] = B[0];
-            out[1] = B[1];
+            out[q].re = quant<Round>(twr, G_ - (P - 1), Bw_);
+            out[q].im = quant<Round>(twi, G_ - (P - 1), Bw_);
         }
-        return;
     }
+}
 
-    if (!last) {
-        // BF2 followed by the twiddle multiplication.
-        const CRaw* W[2] = {&w1, &w2};
-        for (int q = 0; q < 2; ++q) {
-            const Acc br = B[q].re, bi = B[q].im;
-            const Acc g0 = W[q]->re, h0 = W[q]->im;
-            Acc pr = wrap(static_cast<Acc>(br * g0 - bi * h0), Prw_);
-            Acc pi = wrap(static_cast<Acc>(br * h0 + bi * g0), Prw_);
-            pr = wrap(static_cast<Acc>(pr + K_), Prw_);
-            pi = wrap(static_cast<Acc>(pi + K_), Prw_);
-            const int64_t twr = wrap(static_cast<int64_t>(pr >> dTw_), Tww_);
-            const int64_t twi = wrap(static_cast<int64_t>(pi >> dTw_), Tww_);
-            if (scaled_) {
-                const int64_t sr = wrap(shl(twr, 3 - s), P + 11);
-                const int64_t si = wrap(shl(twi, 3 - s), P + 11);
-                if (outside_unit(sr, P + 7) || outside_unit(si, P + 7))
-                    pe_overflow_ = 1;
-                out[q].re = quant_out(sr, 8, Bw_, round_);
-                out[q].im = quant_out(si, 8, Bw_, round_);
-            } else {
-                out[q].re = quant_out(twr, G_ - (P - 1), Bw_, round_);
-                out[q].im = quant_out(twi, G_ - (P - 1), Bw_, round_);
-            }
-        }
+// BF2 as the last stage of an even-length frame: no twiddle; the scaled value passes
+// through the last-stage intermediate L.
+template <bool Round>
+inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int s, CRaw out[2])
+{
+    bf_sums(a, b, rotate, out);
+    if (!scaled_)
         return;
+    const int P = P_;
+    for (int q = 0; q < 2; ++q) {
+        const int64_t sr = shl(out[q].re, 3 - s);  // S at P + 2 fraction bits
+        const int64_t si = shl(out[q].im, 3 - s);
+        pe_overflow_ |= outside_unit(sr, P + 2) | outside_unit(si, P + 2);
+        const int64_t lr = sr >> (P + 2 - Lf_);
+        const int64_t li = si >> (P + 2 - Lf_);
+        out[q].re = quant<Round>(lr, Lf_ - (P - 1), Bw_);
+        out[q].im = quant<Round>(li, Lf_ - (P - 1), Bw_);
     }
+}
 
-    // BF2 as the last stage of an even-length frame: no twiddle.
-    if (scaled_) {
-        for (int q = 0; q < 2; ++q) {
-            const int64_t sr = wrap(shl(B[q].re, 3 - s), P + 5);
-            const int64_t si = wrap(shl(B[q].im, 3 - s), P + 5);
-            if (outside_unit(sr, P + 2) || outside_unit(si, P + 2))
-                pe_overflow_ = 1;
-            const int64_t lr = wrap(sr >> (P + 2 - Lf_), Lw_);
-            const int64_t li = wrap(si >> (P + 2 - Lf_), Lw_);
-            out[q].re = quant_out(lr, Lf_ - (P - 1), Bw_, round_);
-            out[q].im = quant_out(li, Lf_ - (P - 1), Bw_, round_);
-        }
-    } else {
-        out[0] = B[0];
-        out[1] = B[1];
-    }
+template <typename Acc, bool Round>
+void R22_DIF_PE::butterfly_t(const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2,
+                             int t, int g, int s, CRaw out[2])
+{
+    const bool last = t == nfft_pe_ - 1;
+    if ((t & 1) == 0)
+        bf1<Round>(a, b, last && scaled_, s, out);
+    else if (!last)
+        bf2_twiddle<Acc, Round>(a, b, (g & 1) != 0, w1, w2, s, out);
+    else
+        bf2_last<Round>(a, b, (g & 1) != 0, s, out);
 }
 
 void R22_DIF_PE::butterfly(const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t,
                            int g, int s, CRaw out[2])
 {
     if (wide_)
-        butterfly_t<i128>(a, b, w1, w2, t, g, s & 3, out);
+        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out) : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
     else
-        butterfly_t<int64_t>(a, b, w1, w2, t, g, s & 3, out);
+        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out) : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
 }
 
 // ---------------------------------------------------------------------------------------
 // R22_pipeline
 
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
-    : FFT(cfg), P_(internal_width_of(cfg)), mem_(new CRaw[kMaxPoints]())
+    : FFT(cfg),
+      P_(internal_width_of(cfg)),
+      mem_(new CRaw[kMaxPoints]()),
+      twiddles_(new CRaw[4 * (kMaxPoints / 4)]())
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
+    // Unscaled and block floating point frames run at full growth.
+    set_word_format(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_);
 }
 
 R22_pipeline::~R22_pipeline() = default;
@@ -168,36 +186,25 @@ bool R22_pipeline::set_frame(const FFT_CONFIG& cfg)
 {
     const int32_t nfft = cfg.nfft;
     if (nfft < 3 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)) {
-        frame_ok_ = false;
+        begin_frame(false);
         return false;
     }
     nfft_ = nfft;
     npoints_ = cfg.npoints;
-    input_headroom_ = 32;
-    frame_ok_ = true;
+    begin_frame(true);
     return true;
 }
 
 int32_t R22_pipeline::output_position(int32_t k) const
 {
-    int32_t rev = 0;
-    for (int32_t d = 0; d < nfft_; ++d) {
-        rev = (rev << 1) | (k & 1);
-        k >>= 1;
-    }
-    return rev;
+    return static_cast<int32_t>(kfft_raw::reverse_low_bits(static_cast<uint32_t>(k), nfft_));
 }
 
 bool R22_pipeline::load_input(int32_t n, double re, double im)
 {
     if (!frame_ok_ || n < 0 || n >= npoints_)
         return false;
-    if (!(scaling_ == 1 && bfp_ == 0)) {
-        // Unscaled and block floating point frames run at full growth.
-        re = std::ldexp(re, input_width_ - P_);
-        im = std::ldexp(im, input_width_ - P_);
-    }
-    mem_[n] = CRaw{to_raw(re, P_ + 1, P_ - 1), to_raw(im, P_ + 1, P_ - 1)};
+    mem_[n] = store_sample(re, im);
     return true;
 }
 
@@ -205,9 +212,7 @@ bool R22_pipeline::read_output(int32_t k, double& re, double& im) const
 {
     if (!frame_ok_ || k < 0 || k >= npoints_)
         return false;
-    const CRaw& v = mem_[output_position(k)];
-    re = std::ldexp(static_cast<double>(v.re), 1 - P_);
-    im = std::ldexp(static_cast<double>(v.im), 1 - P_);
+    read_word(mem_[output_position(k)], re, im);
     return true;
 }
 
@@ -220,15 +225,24 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
     overflow_ = 0;
     stage_shifts_.fill(0);
     if (pe.wide_products())
-        run_stages<i128>(rom, pe);
+        dispatch<i128>(rom, pe);
     else
-        run_stages<int64_t>(rom, pe);
+        dispatch<int64_t>(rom, pe);
     if (scaling_ == 1 && bfp_ == 1)
         normalise();
     return true;
 }
 
 template <typename Acc>
+void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
+{
+    if (rounding_)
+        run_stages<Acc, true>(rom, pe);
+    else
+        run_stages<Acc, false>(rom, pe);
+}
+
+template <typename Acc, bool Round>
 void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
 {
     const int M = nfft_max_;
@@ -240,7 +254,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     const bool scaled = scaling_ == 1 && bfp_ == 0;
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
     CRaw* mem = mem_.get();
-    const CRaw one = rom.lookup_raw(0);
+    CRaw* tw = twiddles_.get();
     CRaw out[2];
 
     for (int t = 0; t < nfft; ++t) {
@@ -254,23 +268,42 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
         else if (last)
             s = sch & 1;
         stage_shifts_[t] = scaled ? s : 0;
-        const bool twiddled = (t & 1) && !last;
 
-        for (int32_t g = 0; g < N / (2 * h); ++g) {
-            CRaw* p = mem + 2 * h * g;
-            // W_L^(q r), L = N / 2^(t-1): q = 0, 1 upper (even, odd group), 2, 3 lower.
-            const uint64_t q1 = g & 1;
-            const uint64_t q2 = q1 + 2;
-            for (int32_t r = 0; r < h; ++r) {
-                CRaw w1 = one, w2 = one;
-                if (twiddled) {
-                    const uint64_t step = (uint64_t(r) << (t - 1)) * F;
-                    w1 = rom.lookup_raw(dir(q1 * step));
-                    w2 = rom.lookup_raw(dir(q2 * step));
+        if ((t & 1) == 0) {
+            const bool scale_last = last && scaled;
+            for (int32_t base = 0; base < N; base += 2 * h) {
+                CRaw* p = mem + base;
+                for (int32_t r = 0; r < h; ++r) {
+                    pe.template bf1<Round>(p[r], p[r + h], scale_last, s, out);
+                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
+                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
                 }
-                pe.template butterfly_t<Acc>(p[r], p[r + h], w1, w2, t, g, s, out);
-                p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
-                p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+            }
+        } else if (!last) {
+            // W_L^(q r), L = N / 2^(t-1): q = 0, 1 upper (even, odd group), 2, 3 lower.
+            for (int32_t r = 0; r < h; ++r) {
+                const uint64_t step = (uint64_t(r) << (t - 1)) * F;
+                for (uint64_t q = 0; q < 4; ++q)
+                    tw[4 * r + q] = rom.lookup_raw(dir(q * step));
+            }
+            for (int32_t g = 0; g < N / (2 * h); ++g) {
+                CRaw* p = mem + 2 * h * g;
+                const int q1 = g & 1;
+                for (int32_t r = 0; r < h; ++r) {
+                    pe.template bf2_twiddle<Acc, Round>(p[r], p[r + h], q1 != 0, tw[4 * r + q1],
+                                                        tw[4 * r + q1 + 2], s, out);
+                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
+                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+                }
+            }
+        } else {
+            for (int32_t g = 0; g < N / (2 * h); ++g) {
+                CRaw* p = mem + 2 * h * g;
+                for (int32_t r = 0; r < h; ++r) {
+                    pe.template bf2_last<Round>(p[r], p[r + h], (g & 1) != 0, s, out);
+                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
+                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+                }
             }
         }
         butterfly_ = N / 2;

@@ -8,7 +8,7 @@
 using kfft_raw::CRaw;
 using kfft_raw::i128;
 using kfft_raw::outside_unit;
-using kfft_raw::quant_out;
+using kfft_raw::quant;
 using kfft_raw::shl;
 using kfft_raw::wrap;
 
@@ -30,73 +30,71 @@ R4_DIT_PE::R4_DIT_PE(const FFT_CONFIG& cfg)
       dT_(twiddle_width_ - 4),
       K_((int64_t(1) << (twiddle_width_ - 5)) - 1),
       round_(rounding_ != 0),
-      wide_(pw_ > 64)
+      wide_(pw_ > 62)
 {
 }
 
 R4_DIT_PE::~R4_DIT_PE() = default;
 
-template <typename Acc>
+template <typename Acc, bool Round>
 void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
 {
     const int W = W_;
     const int tw = W + 4;
 
-    // T_q = x_q * W_q + K, truncated to W + 2 fraction bits: to nearest, ties down.
+    // T_q = x_q * W_q + K, truncated to W + 2 fraction bits: to nearest, ties down. The
+    // product register holds any product of its operand formats exactly, so only the
+    // narrowing to T can wrap.
     CRaw T[3];
     for (int q = 0; q < 3; ++q) {
         const Acc a = x[q + 1].re, b = x[q + 1].im;
         const Acc g = w[q].re, h = w[q].im;
-        Acc pr = wrap(static_cast<Acc>(a * g - b * h), pw_);
-        Acc pi = wrap(static_cast<Acc>(a * h + b * g), pw_);
-        pr = wrap(static_cast<Acc>(pr + K_), pw_);
-        pi = wrap(static_cast<Acc>(pi + K_), pw_);
+        const Acc pr = a * g - b * h + K_;
+        const Acc pi = a * h + b * g + K_;
         T[q].re = wrap(static_cast<int64_t>(pr >> dT_), tw);
         T[q].im = wrap(static_cast<int64_t>(pi >> dT_), tw);
     }
 
-    // x0 aligned to W + 2 fraction bits.
+    // First rank at W + 2 fraction bits. With |x0| < 1 and |T| < 2 the sums stay below 3
+    // and the outputs Y below 6: their registers (4 integer bits) never wrap.
     const CRaw x0{shl(x[0].re, 3), shl(x[0].im, 3)};
-    const int sw = W + 6;
     CRaw A, B, U, V;
     if (!radix2) {
-        A = {wrap(x0.re + T[1].re, sw), wrap(x0.im + T[1].im, sw)};
-        U = {wrap(x0.re - T[1].re, sw), wrap(x0.im - T[1].im, sw)};
-        B = {wrap(T[0].re + T[2].re, sw), wrap(T[0].im + T[2].im, sw)};
-        // V = -j (T1 - T3)
-        V = {wrap(T[0].im - T[2].im, sw), wrap(T[2].re - T[0].re, sw)};
+        A = {x0.re + T[1].re, x0.im + T[1].im};
+        U = {x0.re - T[1].re, x0.im - T[1].im};
+        B = {T[0].re + T[2].re, T[0].im + T[2].im};
+        V = {T[0].im - T[2].im, T[2].re - T[0].re};  // -j (T1 - T3)
     } else {
         A = x0;
         B = T[0];
         U = T[1];
         V = T[2];
     }
-
-    // Y at W + 5 fraction bits; S = Y / 2^shift is exact there since Y has at most W + 2.
-    const int yw = W + 9;
-    const int yf = W + 5;
     const int64_t Y[4][2] = {
         {A.re + B.re, A.im + B.im},
         {U.re + V.re, U.im + V.im},
         {A.re - B.re, A.im - B.im},
         {U.re - V.re, U.im - V.im},
     };
+
+    // S = Y / 2^shift at W + 5 fraction bits (exact: Y has at most W + 2), then the data
+    // word; the flag marks a scaled value outside [-1, 1).
+    const int yf = W + 5;
     for (int q = 0; q < 4; ++q) {
-        const int64_t sr = wrap(shl(Y[q][0], 3), yw) >> shift;
-        const int64_t si = wrap(shl(Y[q][1], 3), yw) >> shift;
-        if (outside_unit(sr, yf) || outside_unit(si, yf))
-            pe_overflow_ = 1;
-        z[q].re = quant_out(sr, 6, W, round_);
-        z[q].im = quant_out(si, 6, W, round_);
+        const int64_t sr = shl(Y[q][0], 3 - shift);
+        const int64_t si = shl(Y[q][1], 3 - shift);
+        pe_overflow_ |= outside_unit(sr, yf) | outside_unit(si, yf);
+        z[q].re = quant<Round>(sr, 6, W);
+        z[q].im = quant<Round>(si, 6, W);
     }
 }
 
 void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
 {
     if (wide_)
-        butterfly_t<i128>(x, w, radix2, shift & 3, z);
+        round_ ? butterfly_t<i128, true>(x, w, radix2, shift & 3, z) : butterfly_t<i128, false>(x, w, radix2, shift & 3, z);
     else
-        butterfly_t<int64_t>(x, w, radix2, shift & 3, z);
+        round_ ? butterfly_t<int64_t, true>(x, w, radix2, shift & 3, z) : butterfly_t<int64_t, false>(x, w, radix2, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -107,6 +105,8 @@ R4_loop::R4_loop(const FFT_CONFIG& cfg)
       mem_(new CRaw[kMaxPoints]()),
       twiddles_(new CRaw[3 * (kMaxPoints / 4)]())
 {
+    // Unscaled words leave room for the full growth of the largest transform.
+    set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
 }
 
 R4_loop::~R4_loop() = default;
@@ -118,7 +118,7 @@ bool R4_loop::set_frame(const FFT_CONFIG& cfg)
         cfg.nfft_odd != (nfft & 1) || cfg.r4_stages != nfft / 2 ||
         cfg.r4_points != ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints) ||
         cfg.r4_addr_mask != cfg.r4_points / 4 - 1) {
-        frame_ok_ = false;
+        begin_frame(false);
         return false;
     }
     nfft_odd_ = cfg.nfft_odd;
@@ -127,35 +127,27 @@ bool R4_loop::set_frame(const FFT_CONFIG& cfg)
     nfft_ = cfg.nfft;
     r4_points_ = cfg.r4_points;
     r4_stages_ = cfg.r4_stages;
-    input_headroom_ = 32;
-    frame_ok_ = true;
+    begin_frame(true);
     return true;
 }
 
 int32_t R4_loop::input_position(int32_t n) const
 {
-    int32_t m = nfft_odd_ ? (n >> 1) : n;
-    int32_t rev = 0;
-    for (int32_t d = 0; d < r4_stages_; ++d) {
-        rev = (rev << 2) | (m & 3);
-        m >>= 2;
-    }
-    return nfft_odd_ ? ((n & 1) << (nfft_ - 1)) + rev : rev;
+    const uint32_t u = static_cast<uint32_t>(n);
+    if (!nfft_odd_)
+        return static_cast<int32_t>(kfft_raw::reverse_low_bits(u, 2 * r4_stages_, 2));
+    return static_cast<int32_t>(((u & 1u) << (nfft_ - 1)) +
+                                kfft_raw::reverse_low_bits(u >> 1, 2 * r4_stages_, 2));
 }
 
 bool R4_loop::load_input(int32_t n, double re, double im)
 {
     if (!frame_ok_ || n < 0 || n >= npoints_)
         return false;
-    if (!scaling_) {
-        // Unscaled words leave room for the full growth of the largest transform.
-        re = std::ldexp(re, input_width_ - data_width_);
-        im = std::ldexp(im, input_width_ - data_width_);
-    }
-    const int W = data_width_;
-    const CRaw v{to_raw(re, W, W - 1), to_raw(im, W, W - 1)};
+    const CRaw v = store_sample(re, im);
     mem_[input_position(n)] = v;
-    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, W), word_headroom(v.im, W)});
+    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, data_width_),
+                                word_headroom(v.im, data_width_)});
     return true;
 }
 
@@ -163,9 +155,7 @@ bool R4_loop::read_output(int32_t k, double& re, double& im) const
 {
     if (!frame_ok_ || k < 0 || k >= npoints_)
         return false;
-    const CRaw& v = mem_[output_position(k)];
-    re = std::ldexp(static_cast<double>(v.re), 1 - data_width_);
-    im = std::ldexp(static_cast<double>(v.im), 1 - data_width_);
+    read_word(mem_[output_position(k)], re, im);
     return true;
 }
 
@@ -175,14 +165,26 @@ bool R4_loop::run(const TWIDDLE_ROM& rom)
         return false;
     R4_DIT_PE pe(cfg_);
     if (pe.wide_products())
-        run_stages<i128>(rom, pe);
+        dispatch<i128>(rom, pe);
     else
-        run_stages<int64_t>(rom, pe);
+        dispatch<int64_t>(rom, pe);
     r4_addr_mask_ = r4_points_ / 4 - 1;
     return true;
 }
 
+// The rounding mode and the block floating point bookkeeping (only block floating point
+// uses the classes) are fixed per instantiation.
 template <typename Acc>
+void R4_loop::dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
+{
+    const bool track = scaling_ == 1 && bfp_ == 1;
+    if (rounding_)
+        track ? run_stages<Acc, true, true>(rom, pe) : run_stages<Acc, true, false>(rom, pe);
+    else
+        track ? run_stages<Acc, false, true>(rom, pe) : run_stages<Acc, false, false>(rom, pe);
+}
+
+template <typename Acc, bool Round, bool Bfp>
 void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
 {
     const int M = nfft_max_;
@@ -233,14 +235,15 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                     x[1] = p[L];
                     x[2] = p[2 * L];
                     x[3] = p[3 * L];
-                    pe.template butterfly_t<Acc>(x, tw + 3 * k, false, s, z);
+                    pe.template butterfly_t<Acc, Round>(x, tw + 3 * k, false, s, z);
                     // The inverse butterfly swaps X1 and X3.
                     p[0] = z[0];
                     p[L] = forward ? z[1] : z[3];
                     p[2 * L] = z[2];
                     p[3 * L] = forward ? z[3] : z[1];
-                    for (int q = 0; q < 4; ++q)
-                        max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
+                    if (Bfp)
+                        for (int q = 0; q < 4; ++q)
+                            max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
                 }
             }
         } else {
@@ -257,13 +260,14 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 x[1] = mem[e + half];
                 x[2] = mem[e + 2];
                 x[3] = mem[e + 2 + half];
-                pe.template butterfly_t<Acc>(x, w, true, s, z);
+                pe.template butterfly_t<Acc, Round>(x, w, true, s, z);
                 mem[e] = z[0];
                 mem[e + half] = z[2];
                 mem[e + 2] = z[1];
                 mem[e + 2 + half] = z[3];
-                for (int q = 0; q < 4; ++q)
-                    max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
+                if (Bfp)
+                    for (int q = 0; q < 4; ++q)
+                        max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
             }
         }
         // Bounds 24/128, 48/128 and 97/128.

@@ -26,6 +26,9 @@
 //   6. block_exponent(), overflow()
 // Out-of-range arguments are refused (false) without touching memory; run() refuses a
 // frame that was not set successfully or a twiddle table of another size or width.
+// Samples are stored as a KFix assignment into the word format would store them
+// (TRUNCATE, WRAP; an infinity stores 0). A NaN sample stands for an invalid value: every
+// bin of that frame then reads as NaN, as every bin depends on every sample.
 #ifndef KFFT_ENGINES_H
 #define KFFT_ENGINES_H
 
@@ -123,8 +126,57 @@ protected:
     // Stores x into a signed register of w bits with f fraction bits, TRUNCATE and WRAP,
     // as a KFix assignment from a double does. Non-finite values store 0.
     static int64_t to_raw(double x, int w, int f);
+    // The same for x * scale with scale = 2^f, a power of two; quick for ordinary values.
+    static int64_t to_raw_scaled(double x, double scale, int w)
+    {
+        const double v = x * scale;
+        if (v > -0x1p62 && v < 0x1p62) {  // false for NaN
+            int64_t r = static_cast<int64_t>(v);
+            if (static_cast<double>(r) > v)
+                --r;  // floor
+            return kfft_raw::wrap(r, w);
+        }
+        return to_raw(x * scale, w, 0);
+    }
+    // Memory word format of the derived engine, and the factor that brings a sample in
+    // input units to its word value (a power of two: the unscaled and block floating
+    // point headroom of the engine divided out).
+    void set_word_format(int width, int frac, int pre_shift);
+    // A sample pair as memory words; a NaN marks the frame invalid (its bins read NaN).
+    kfft_raw::CRaw store_sample(double re, double im)
+    {
+        if (re != re || im != im)
+            invalid_ = true;
+        return kfft_raw::CRaw{to_raw_scaled(re, load_scale_, word_w_),
+                              to_raw_scaled(im, load_scale_, word_w_)};
+    }
+    // The exact value of a memory word (NaN for an invalid frame).
+    void read_word(const kfft_raw::CRaw& v, double& re, double& im) const
+    {
+        if (invalid_) {
+            re = im = __builtin_nan("");
+            return;
+        }
+        re = static_cast<double>(v.re) * read_scale_;
+        im = static_cast<double>(v.im) * read_scale_;
+    }
+    // Starts a frame: geometry accepted or refused, input headroom 32, valid samples.
+    void begin_frame(bool ok)
+    {
+        frame_ok_ = ok;
+        input_headroom_ = 32;
+        invalid_ = false;
+    }
+
     // Redundant sign bits (0..3) directly below the sign of a w-bit word.
-    static int32_t word_headroom(int64_t v, int w);
+    static int32_t word_headroom(int64_t v, int w)
+    {
+        const uint64_t m = static_cast<uint64_t>(v ^ (v >> 63));  // sign bits become zeros
+        if (m == 0)
+            return 3;
+        const int same = __builtin_clzll(m) - (64 - w) - 1;
+        return same < 3 ? same : 3;
+    }
     // Magnitude key of a raw word for block floating point classes: v for v >= 0 and
     // -v - 1 below, so that [-b, b) becomes key < b for every bound b.
     static int64_t class_key(int64_t v) { return v ^ (v >> 63); }
@@ -165,6 +217,11 @@ protected:
     int32_t r4_points_ = 64;
     int32_t r4_stages_ = 3;
     bool frame_ok_ = false;
+    bool invalid_ = false;
+    int word_w_ = 0;
+    int word_f_ = 0;
+    double load_scale_ = 1.0;
+    double read_scale_ = 1.0;
 
     int32_t stage_ = 0;
     int32_t butterfly_ = 0;
@@ -182,7 +239,7 @@ public:
     // Writes Z0..Z3 (data format) and sets the sticky overflow flag.
     void butterfly(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2,
                    int shift, kfft_raw::CRaw z[4]);
-    template <typename Acc>
+    template <typename Acc, bool Round>
     void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2,
                      int shift, kfft_raw::CRaw z[4]);
 
@@ -218,6 +275,8 @@ public:
 
 private:
     template <typename Acc>
+    void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
+    template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
 
     std::unique_ptr<kfft_raw::CRaw[]> mem_;     // 65,536 words, frame position order
@@ -232,7 +291,7 @@ public:
 
     void butterfly(const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift,
                    kfft_raw::CRaw z[2]);
-    template <typename Acc>
+    template <typename Acc, bool Round>
     void butterfly_t(const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift,
                      kfft_raw::CRaw z[2]);
 
@@ -267,6 +326,8 @@ public:
 
 private:
     template <typename Acc>
+    void dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
+    template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
 
     std::unique_ptr<kfft_raw::CRaw[]> mem_;
@@ -285,13 +346,27 @@ public:
     // Writes the two lanes in the stage output format (P + 2 or P bits, P - 1 fraction).
     void butterfly(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
                    const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
-    template <typename Acc>
+    template <typename Acc, bool Round>
     void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b,
                      const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int t, int g, int s,
                      kfft_raw::CRaw out[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
+
+    // The three kinds of butterfly, as the engine calls them stage by stage.
+    void bf_sums(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate,
+                 kfft_raw::CRaw B[2]) const;
+    template <bool Round>
+    void bf1(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool scale_last, int s,
+             kfft_raw::CRaw out[2]);
+    template <typename Acc, bool Round>
+    void bf2_twiddle(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate,
+                     const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int s,
+                     kfft_raw::CRaw out[2]);
+    template <bool Round>
+    void bf2_last(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, int s,
+                  kfft_raw::CRaw out[2]);
 
 private:
     int P_;
@@ -329,11 +404,14 @@ public:
 
 private:
     template <typename Acc>
+    void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
+    template <typename Acc, bool Round>
     void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
     void normalise();
 
     int P_;
-    std::unique_ptr<kfft_raw::CRaw[]> mem_;  // 65,536 words of P + 1 bits, P - 1 fraction
+    std::unique_ptr<kfft_raw::CRaw[]> mem_;       // 65,536 words of P + 1 bits, P - 1 fraction
+    std::unique_ptr<kfft_raw::CRaw[]> twiddles_;  // one stage's twiddles, 4 per index
 };
 
 #endif  // KFFT_ENGINES_H

@@ -68,11 +68,31 @@ inline int64_t quant_out(int64_t v, int d, int w, bool rounding)
     return rounding ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
 }
 
-// True when raw value v with f fraction bits lies outside [-1, 1).
-inline bool outside_unit(int64_t v, int f)
+// The same with the mode fixed at compile time.
+template <bool Round>
+inline int64_t quant(int64_t v, int d, int w)
 {
-    const int64_t one = int64_t(1) << f;
-    return v < -one || v >= one;
+    return Round ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
+}
+
+// 1 when raw value v with f fraction bits lies outside [-1, 1), else 0 (|v| < 2^62).
+inline int32_t outside_unit(int64_t v, int f)
+{
+    const uint64_t one = uint64_t(1) << f;
+    return static_cast<uint64_t>(v) + one >= 2 * one;
+}
+
+// v with its low n bits in reverse order (1 <= n <= 32); digits = 2 reverses base-4
+// digits (n even) instead of bits.
+inline uint32_t reverse_low_bits(uint32_t v, int n, int digit_bits = 1)
+{
+    if (digit_bits == 1)
+        v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+    v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+    v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+    v = ((v >> 8) & 0x00FF00FFu) | ((v & 0x00FF00FFu) << 8);
+    v = (v >> 16) | (v << 16);
+    return v >> (32 - n);
 }
 
 // A complex register.

@@ -403,9 +403,20 @@ TEST(EngineUse, StoresSamplesAsTruncatingWrappingWords)
     EXPECT_TRUE(eng->load_input(2, 1.0, std::ldexp(-1.5, -15)));
     EXPECT_EQ(eng->word(16).re, -(int64_t(1) << 15));
     EXPECT_EQ(eng->word(16).im, -2);
-    EXPECT_TRUE(eng->load_input(3, std::nan(""), HUGE_VAL));
+    EXPECT_TRUE(eng->load_input(3, HUGE_VAL, -HUGE_VAL));
     EXPECT_EQ(eng->word(48).re, 0);
     EXPECT_EQ(eng->word(48).im, 0);
+    // A NaN sample invalidates the frame: every bin reads NaN until the next frame.
+    double re = 0, im = 0;
+    EXPECT_TRUE(eng->load_input(4, std::nan(""), 0.0));
+    EXPECT_EQ(eng->word(8).re, 0);
+    TWIDDLE_ROM rom(6, 16);
+    EXPECT_TRUE(eng->run(rom));
+    EXPECT_TRUE(eng->read_output(5, re, im));
+    EXPECT_TRUE(std::isnan(re) && std::isnan(im));
+    ASSERT_TRUE(eng->set_frame(g));
+    EXPECT_TRUE(eng->read_output(5, re, im));
+    EXPECT_FALSE(std::isnan(re));
 }
 
 TEST(EngineUse, UnscaledWordsHoldInputOverTwoToTheMaximumPlusOne)
