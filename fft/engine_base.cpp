@@ -37,7 +37,7 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
     // Table entries round to nearest, ties to even, and saturate; +1.0 is exact in a
     // format with two integer bits.
     const KFix fmt = make_format(TW_ + 1, TW_ - 1, CONVERGENT, SATURATE);
-    result_ = KFixComplex(fmt, fmt);
+    result_.setFormat(fmt);
 
     const int32_t count = (int32_t(1) << (M_ - 2)) + 1;
     table_.reserve(static_cast<size_t>(count));
@@ -101,9 +101,9 @@ FFT::FFT(const FFT_CONFIG& cfg)
     if ((rounding_ | scaling_ | bfp_) & ~1)
         throw std::invalid_argument("FFT engine: rounding, scaling and BFP flags must be 0 or 1");
 
-    bfp_scratch_ = make_format(8, 7, TRUNCATE, WRAP);
-    data_fmt_ = make_format(data_width_, data_width_ - 1, TRUNCATE, WRAP);
-    twiddle_fmt_ = make_format(twiddle_width_ + 1, twiddle_width_ - 1, TRUNCATE, SATURATE);
+    bfp_scratch_.setFormat(8, 7, SIGNED, TRUNCATE, WRAP);
+    data_fmt_.setFormat(data_width_, data_width_ - 1, SIGNED, TRUNCATE, WRAP);
+    twiddle_fmt_.setFormat(twiddle_width_ + 1, twiddle_width_ - 1, SIGNED, TRUNCATE, SATURATE);
 }
 
 FFT::~FFT() = default;
