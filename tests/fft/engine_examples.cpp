@@ -435,3 +435,33 @@ TEST(EngineUse, UnscaledWordsHoldInputOverTwoToTheMaximumPlusOne)
     EXPECT_EQ(eng->input_position(1), 16);
     EXPECT_EQ(eng->input_position(6), 36);
 }
+
+template <class T>
+void check_float_config_twin(int input_width, int scaling, int bfp)
+{
+    // The floating-point interface's configuration drives the engine exactly like the
+    // fixed-point generics with the same widths and flags.
+    const int M = 9;
+    kelvar_ip_kfft_v8_0_generics gf = generics(M, T::arch, 32, 20, 0, 0, 1, 1);
+    const FFT_CONFIG cf = derive_fft_config(gf);
+    const FFT_CONFIG cx = derive_fft_config(generics(M, T::arch, input_width, 20, scaling, bfp, 0));
+    ASSERT_EQ(cf.input_width, cx.input_width);
+    ASSERT_EQ(cf.data_width, cx.data_width);
+    TWIDDLE_ROM rom(M, 20);
+    std::mt19937_64 rng(test_seed());
+    const Frame f = random_frame(512, input_width, 1.0, rng);
+    auto ef = std::make_unique<typename T::Engine>(cf);
+    auto ex = std::make_unique<typename T::Engine>(cx);
+    const Result a = run_frame(*ef, rom, cf, M, f, 1, 0);
+    const Result b = run_frame(*ex, rom, cx, M, f, 1, 0);
+    EXPECT_EQ(a.re, b.re);
+    EXPECT_EQ(a.im, b.im);
+    EXPECT_EQ(a.blk_exp, b.blk_exp);
+}
+
+TEST(EngineUse, FloatingPointConfigurationsMatchTheirFixedTwins)
+{
+    check_float_config_twin<R4Traits>(29, 1, 1);
+    check_float_config_twin<R2Traits>(28, 1, 1);
+    check_float_config_twin<R22Traits>(27, 0, 0);
+}

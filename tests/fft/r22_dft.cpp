@@ -45,3 +45,14 @@ TEST(R22Dft, NarrowTwiddles)
     for (int k = 0; k < 3; ++k)
         sweep<R22Traits>(6, 3 + k, 20, 8 + k, SweepOptions());
 }
+
+TEST(R22Dft, FloatingPointInterfaceWidths)
+{
+    // The floating-point interface runs this engine at 27-bit inputs (block floating
+    // point for the burst engines, unscaled for the pipelined one).
+    SweepOptions o;
+    o.modes = {3, 4};
+    o.roundings = {0};
+    for (int nfft : {3, 10})
+        sweep<R22Traits>(10, nfft, 27, 24, o);
+}

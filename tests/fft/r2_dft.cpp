@@ -45,3 +45,14 @@ TEST(R2Dft, NarrowTwiddles)
     for (int k = 0; k < 3; ++k)
         sweep<R2Traits>(6, 3 + k, 20, 8 + k, SweepOptions());
 }
+
+TEST(R2Dft, FloatingPointInterfaceWidths)
+{
+    // The floating-point interface runs this engine at 28-bit inputs (block floating
+    // point for the burst engines, unscaled for the pipelined one).
+    SweepOptions o;
+    o.modes = {3, 4};
+    o.roundings = {0};
+    for (int nfft : {3, 10})
+        sweep<R2Traits>(10, nfft, 28, 24, o);
+}

@@ -45,3 +45,14 @@ TEST(R4Dft, NarrowTwiddles)
     for (int k = 0; k < 3; ++k)
         sweep<R4Traits>(9, 6 + k, 20, 8 + k, SweepOptions());
 }
+
+TEST(R4Dft, FloatingPointInterfaceWidths)
+{
+    // The floating-point interface runs this engine at 29-bit inputs (block floating
+    // point for the burst engines, unscaled for the pipelined one).
+    SweepOptions o;
+    o.modes = {3, 4};
+    o.roundings = {0};
+    for (int nfft : {6, 10})
+        sweep<R4Traits>(10, nfft, 29, 24, o);
+}
