@@ -32,11 +32,11 @@ long status_kib(const char* key)
     return v;
 }
 
-template <class Engine>
-int measure(int arch, int tw)
+template <class Engine> int measure(int arch, int tw)
 {
     const long base = status_kib("VmHWM:");
-    FFT_CONFIG cfg = derive_fft_config(kelvar_ip_kfft_v8_0_generics{16, arch, 0, 0, 16, tw, 1, 0, 0});
+    FFT_CONFIG cfg
+        = derive_fft_config(kelvar_ip_kfft_v8_0_generics { 16, arch, 0, 0, 16, tw, 1, 0, 0 });
     auto rom = std::make_unique<TWIDDLE_ROM>(16, tw);
     auto eng = std::make_unique<Engine>(cfg);
     const long built = status_kib("VmHWM:");
@@ -49,7 +49,7 @@ int measure(int arch, int tw)
     const long ran = status_kib("VmHWM:");
     std::printf("C_ARCH %d, twiddle width %2d: VmHWM before %6ld KiB, after create %6ld KiB "
                 "(+%ld KiB), after a 65,536-point frame %6ld KiB (+%ld KiB)\n",
-                arch, tw, base, built, built - base, ran, ran - base);
+        arch, tw, base, built, built - base, ran, ran - base);
     std::fflush(stdout);
     return (ran - base) < 64 * 1024 ? 0 : 1;
 }
@@ -65,12 +65,12 @@ int in_child(int (*fn)(int, int), int arch, int tw)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-}  // namespace
+} // namespace
 
 int main()
 {
     int bad = 0;
-    for (int tw : {16, 34}) {
+    for (int tw : { 16, 34 }) {
         bad |= in_child(measure<R4_loop>, 1, tw);
         bad |= in_child(measure<R2_loop>, 2, tw);
         bad |= in_child(measure<R22_pipeline>, 3, tw);

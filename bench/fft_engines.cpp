@@ -16,7 +16,7 @@ namespace {
 
 kelvar_ip_kfft_v8_0_generics generics(int nfft, int arch)
 {
-    return kelvar_ip_kfft_v8_0_generics{nfft, arch, 0, 0, 16, 16, 1, 0, 0};
+    return kelvar_ip_kfft_v8_0_generics { nfft, arch, 0, 0, 16, 16, 1, 0, 0 };
 }
 
 struct Input {
@@ -35,8 +35,7 @@ Input random_input(int n)
     return in;
 }
 
-template <class Engine>
-void engine_frame(benchmark::State& state, int arch, int natural_shift)
+template <class Engine> void engine_frame(benchmark::State& state, int arch, int natural_shift)
 {
     const int nfft = static_cast<int>(state.range(0));
     const int n = 1 << nfft;
@@ -60,9 +59,9 @@ void engine_frame(benchmark::State& state, int arch, int natural_shift)
         benchmark::DoNotOptimize(out_re.data());
         benchmark::ClobberMemory();
     }
-    state.counters["us_per_frame"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 1e-6,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["us_per_frame"]
+        = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-6,
+            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_R4_burst(benchmark::State& s) { engine_frame<R4_loop>(s, 1, 2); }
@@ -85,15 +84,15 @@ void BM_FFTW_double(benchmark::State& state)
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    state.counters["us_per_frame"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 1e-6,
-        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["us_per_frame"]
+        = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-6,
+            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     fftw_destroy_plan(plan);
     fftw_free(in);
     fftw_free(out);
 }
 
-}  // namespace
+} // namespace
 
 BENCHMARK(BM_FFTW_double)->Arg(10)->Arg(14)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_R4_burst)->Arg(10)->Arg(14)->Unit(benchmark::kMicrosecond);

@@ -8,24 +8,21 @@
 namespace {
 
 // A signed KFix of w bits with f fraction bits holding zero.
-KFix make_format(int w, int f, int quant, int ovfl)
-{
-    return KFix(0.0, w, f, SIGNED, quant, ovfl);
-}
+KFix make_format(int w, int f, int quant, int ovfl) { return KFix(0.0, w, f, SIGNED, quant, ovfl); }
 
 // Raw integer of a KFix whose value is an exact multiple of 2^-f and below 2^53 units.
-int64_t raw_of(const KFix& v, int f)
-{
-    return static_cast<int64_t>(std::ldexp(v.toDouble(), f));
-}
+int64_t raw_of(const KFix& v, int f) { return static_cast<int64_t>(std::ldexp(v.toDouble(), f)); }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // TWIDDLE_ROM
 
 TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
-    : M_(nfft_max), TW_(twiddle_width), full_mask_(0), quarter_mask_(0)
+    : M_(nfft_max)
+    , TW_(twiddle_width)
+    , full_mask_(0)
+    , quarter_mask_(0)
 {
     if (nfft_max < 3 || nfft_max > 16)
         throw std::invalid_argument("TWIDDLE_ROM: nfft_max must be 3 to 16");
@@ -49,7 +46,7 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
         KFix im = fmt;
         re = std::cos(x);
         im = std::sin(x);
-        raw_.push_back(kfft_raw::CRaw{raw_of(re, TW_ - 1), raw_of(im, TW_ - 1)});
+        raw_.push_back(kfft_raw::CRaw { raw_of(re, TW_ - 1), raw_of(im, TW_ - 1) });
         table_.emplace_back(re, im);
     }
 }
@@ -81,14 +78,14 @@ KFixComplex TWIDDLE_ROM::lookup(uint64_t i) const
 // FFT
 
 FFT::FFT(const FFT_CONFIG& cfg)
-    : cfg_(cfg),
-      input_width_(cfg.input_width),
-      data_width_(cfg.data_width),
-      twiddle_width_(cfg.C_TWIDDLE_WIDTH),
-      nfft_max_(cfg.C_NFFT_MAX),
-      rounding_(cfg.C_HAS_ROUNDING),
-      scaling_(cfg.C_HAS_SCALING),
-      bfp_(cfg.C_HAS_BFP)
+    : cfg_(cfg)
+    , input_width_(cfg.input_width)
+    , data_width_(cfg.data_width)
+    , twiddle_width_(cfg.C_TWIDDLE_WIDTH)
+    , nfft_max_(cfg.C_NFFT_MAX)
+    , rounding_(cfg.C_HAS_ROUNDING)
+    , scaling_(cfg.C_HAS_SCALING)
+    , bfp_(cfg.C_HAS_BFP)
 {
     if (nfft_max_ < 3 || nfft_max_ > 16)
         throw std::invalid_argument("FFT engine: C_NFFT_MAX must be 3 to 16");
@@ -122,11 +119,11 @@ int64_t FFT::to_raw(double x, int w, int f)
 {
     const double v = std::ldexp(x, f);
     if (!std::isfinite(v))
-        return 0;  // NaN; an infinite or overflowing value has no bits below 2^w
+        return 0; // NaN; an infinite or overflowing value has no bits below 2^w
     // From 2^(w+53) on, v is a multiple of 2^w: the low w bits are zero.
     if (std::fabs(v) >= std::ldexp(1.0, w + 53))
         return 0;
-    const double m = std::fmod(std::floor(v), std::ldexp(1.0, w));  // exact
+    const double m = std::fmod(std::floor(v), std::ldexp(1.0, w)); // exact
     return kfft_raw::wrap(static_cast<int64_t>(m), w);
 }
 

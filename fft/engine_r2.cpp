@@ -24,13 +24,13 @@ using kfft_raw::wrap;
 // All wrap on overflow.
 
 R2_DIT_PE::R2_DIT_PE(const FFT_CONFIG& cfg)
-    : FFT(cfg),
-      W_(data_width_),
-      pw_(data_width_ + twiddle_width_ + 2),
-      dT_(twiddle_width_ - 4),
-      K_((int64_t(1) << (twiddle_width_ - 5)) - 1),
-      round_(rounding_ != 0),
-      wide_(pw_ > 62)
+    : FFT(cfg)
+    , W_(data_width_)
+    , pw_(data_width_ + twiddle_width_ + 2)
+    , dT_(twiddle_width_ - 4)
+    , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
+    , round_(rounding_ != 0)
+    , wide_(pw_ > 62)
 {
 }
 
@@ -52,7 +52,7 @@ void R2_DIT_PE::butterfly_t(const CRaw x[2], const CRaw& w, int shift, CRaw z[2]
     // bits) nor S = Y / 2^shift at W + 5 fraction bits wraps.
     const int64_t x0r = shl(x[0].re, 3);
     const int64_t x0i = shl(x[0].im, 3);
-    const int64_t Y[2][2] = {{x0r + tr, x0i + ti}, {x0r - tr, x0i - ti}};
+    const int64_t Y[2][2] = { { x0r + tr, x0i + ti }, { x0r - tr, x0i - ti } };
     for (int q = 0; q < 2; ++q) {
         const int64_t sr = shl(Y[q][0], 3 - shift);
         const int64_t si = shl(Y[q][1], 3 - shift);
@@ -65,18 +65,20 @@ void R2_DIT_PE::butterfly_t(const CRaw x[2], const CRaw& w, int shift, CRaw z[2]
 void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 {
     if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, shift & 3, z) : butterfly_t<i128, false>(x, w, shift & 3, z);
+        round_ ? butterfly_t<i128, true>(x, w, shift & 3, z)
+               : butterfly_t<i128, false>(x, w, shift & 3, z);
     else
-        round_ ? butterfly_t<int64_t, true>(x, w, shift & 3, z) : butterfly_t<int64_t, false>(x, w, shift & 3, z);
+        round_ ? butterfly_t<int64_t, true>(x, w, shift & 3, z)
+               : butterfly_t<int64_t, false>(x, w, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
 // R2_loop
 
 R2_loop::R2_loop(const FFT_CONFIG& cfg)
-    : FFT(cfg),
-      mem_(new CRaw[kMaxPoints]()),
-      twiddles_(new CRaw[kMaxPoints / 2]())
+    : FFT(cfg)
+    , mem_(new CRaw[kMaxPoints]())
+    , twiddles_(new CRaw[kMaxPoints / 2]())
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
@@ -108,8 +110,8 @@ bool R2_loop::load_input(int32_t n, double re, double im)
         return false;
     const CRaw v = store_sample(re, im);
     mem_[input_position(n)] = v;
-    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, data_width_),
-                                word_headroom(v.im, data_width_)});
+    input_headroom_ = std::min(
+        { input_headroom_, word_headroom(v.re, data_width_), word_headroom(v.im, data_width_) });
     return true;
 }
 
@@ -135,8 +137,7 @@ bool R2_loop::run(const TWIDDLE_ROM& rom)
 
 // The rounding mode and the block floating point bookkeeping (only block floating point
 // uses the classes) are fixed per instantiation.
-template <typename Acc>
-void R2_loop::dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
+template <typename Acc> void R2_loop::dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
 {
     const bool track = scaling_ == 1 && bfp_ == 1;
     if (rounding_)
@@ -188,8 +189,8 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
                 p[0] = z[0];
                 p[L] = z[1];
                 if (Bfp)
-                    max_key = std::max({max_key, class_key(z[0].re), class_key(z[0].im),
-                                        class_key(z[1].re), class_key(z[1].im)});
+                    max_key = std::max({ max_key, class_key(z[0].re), class_key(z[0].im),
+                        class_key(z[1].re), class_key(z[1].im) });
             }
         }
         // Bounds 53/128 and 106/128; there is no class 3.

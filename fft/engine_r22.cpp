@@ -24,7 +24,7 @@ int internal_width_of(const FFT_CONFIG& cfg)
     return cfg.data_width;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // R22_DIF_PE
@@ -43,7 +43,10 @@ int internal_width_of(const FFT_CONFIG& cfg)
 // operand formats, and S and L have at least the integer bits of the value they receive.
 
 R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
-    : FFT(cfg), P_(P), nfft_pe_(nfft), dir_(direction)
+    : FFT(cfg)
+    , P_(P)
+    , nfft_pe_(nfft)
+    , dir_(direction)
 {
     scaled_ = scaling_ == 1 && bfp_ == 0;
     round_ = rounding_ != 0;
@@ -66,14 +69,14 @@ R22_DIF_PE::~R22_DIF_PE() = default;
 inline void R22_DIF_PE::bf_sums(const CRaw& a, const CRaw& b, bool rotate, CRaw B[2]) const
 {
     if (!rotate) {
-        B[0] = {wrap(a.re + b.re, Bw_), wrap(a.im + b.im, Bw_)};
-        B[1] = {wrap(a.re - b.re, Bw_), wrap(a.im - b.im, Bw_)};
+        B[0] = { wrap(a.re + b.re, Bw_), wrap(a.im + b.im, Bw_) };
+        B[1] = { wrap(a.re - b.re, Bw_), wrap(a.im - b.im, Bw_) };
     } else if (dir_ != 0) {
-        B[0] = {wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_)};
-        B[1] = {wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_)};
+        B[0] = { wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_) };
+        B[1] = { wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_) };
     } else {
-        B[0] = {wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_)};
-        B[1] = {wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_)};
+        B[0] = { wrap(a.re - b.im, Bw_), wrap(a.im + b.re, Bw_) };
+        B[1] = { wrap(a.re + b.im, Bw_), wrap(a.im - b.re, Bw_) };
     }
 }
 
@@ -85,7 +88,7 @@ inline void R22_DIF_PE::bf1(const CRaw& a, const CRaw& b, bool scale_last, int s
     if (scale_last) {
         const int P = P_;
         for (int q = 0; q < 2; ++q) {
-            const int64_t sr = shl(out[q].re, 8 - s);  // S at P + 7 fraction bits
+            const int64_t sr = shl(out[q].re, 8 - s); // S at P + 7 fraction bits
             const int64_t si = shl(out[q].im, 8 - s);
             pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
             out[q].re = quant<Round>(sr, 8, Bw_);
@@ -96,13 +99,13 @@ inline void R22_DIF_PE::bf1(const CRaw& a, const CRaw& b, bool scale_last, int s
 
 // BF2 followed by the twiddle multiplication (odd stage, not the last).
 template <typename Acc, bool Round>
-inline void R22_DIF_PE::bf2_twiddle(const CRaw& a, const CRaw& b, bool rotate, const CRaw& w1,
-                                    const CRaw& w2, int s, CRaw out[2])
+inline void R22_DIF_PE::bf2_twiddle(
+    const CRaw& a, const CRaw& b, bool rotate, const CRaw& w1, const CRaw& w2, int s, CRaw out[2])
 {
     const int P = P_;
     CRaw B[2];
     bf_sums(a, b, rotate, B);
-    const CRaw* W[2] = {&w1, &w2};
+    const CRaw* W[2] = { &w1, &w2 };
     for (int q = 0; q < 2; ++q) {
         const Acc br = B[q].re, bi = B[q].im;
         const Acc g0 = W[q]->re, h0 = W[q]->im;
@@ -111,7 +114,7 @@ inline void R22_DIF_PE::bf2_twiddle(const CRaw& a, const CRaw& b, bool rotate, c
         const int64_t twr = wrap(static_cast<int64_t>(pr >> dTw_), Tww_);
         const int64_t twi = wrap(static_cast<int64_t>(pi >> dTw_), Tww_);
         if (scaled_) {
-            const int64_t sr = shl(twr, 3 - s);  // S at P + 7 fraction bits
+            const int64_t sr = shl(twr, 3 - s); // S at P + 7 fraction bits
             const int64_t si = shl(twi, 3 - s);
             pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
             out[q].re = quant<Round>(sr, 8, Bw_);
@@ -133,7 +136,7 @@ inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int 
         return;
     const int P = P_;
     for (int q = 0; q < 2; ++q) {
-        const int64_t sr = shl(out[q].re, 3 - s);  // S at P + 2 fraction bits
+        const int64_t sr = shl(out[q].re, 3 - s); // S at P + 2 fraction bits
         const int64_t si = shl(out[q].im, 3 - s);
         pe_overflow_ |= outside_unit(sr, P + 2) | outside_unit(si, P + 2);
         const int64_t lr = sr >> (P + 2 - Lf_);
@@ -144,8 +147,8 @@ inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int 
 }
 
 template <typename Acc, bool Round>
-void R22_DIF_PE::butterfly_t(const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2,
-                             int t, int g, int s, CRaw out[2])
+void R22_DIF_PE::butterfly_t(
+    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
 {
     const bool last = t == nfft_pe_ - 1;
     if ((t & 1) == 0)
@@ -156,23 +159,25 @@ void R22_DIF_PE::butterfly_t(const CRaw& a, const CRaw& b, const CRaw& w1, const
         bf2_last<Round>(a, b, (g & 1) != 0, s, out);
 }
 
-void R22_DIF_PE::butterfly(const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t,
-                           int g, int s, CRaw out[2])
+void R22_DIF_PE::butterfly(
+    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
 {
     if (wide_)
-        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out) : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
+        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out)
+               : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
     else
-        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out) : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
+        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out)
+               : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
 }
 
 // ---------------------------------------------------------------------------------------
 // R22_pipeline
 
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
-    : FFT(cfg),
-      P_(internal_width_of(cfg)),
-      mem_(new CRaw[kMaxPoints]()),
-      twiddles_(new CRaw[4 * (kMaxPoints / 4)]())
+    : FFT(cfg)
+    , P_(internal_width_of(cfg))
+    , mem_(new CRaw[kMaxPoints]())
+    , twiddles_(new CRaw[4 * (kMaxPoints / 4)]())
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
@@ -233,8 +238,7 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
     return true;
 }
 
-template <typename Acc>
-void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
+template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
 {
     if (rounding_)
         run_stages<Acc, true>(rom, pe);
@@ -275,8 +279,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
                 CRaw* p = mem + base;
                 for (int32_t r = 0; r < h; ++r) {
                     pe.template bf1<Round>(p[r], p[r + h], scale_last, s, out);
-                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
-                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
+                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
                 }
             }
         } else if (!last) {
@@ -290,10 +294,10 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
                 CRaw* p = mem + 2 * h * g;
                 const int q1 = g & 1;
                 for (int32_t r = 0; r < h; ++r) {
-                    pe.template bf2_twiddle<Acc, Round>(p[r], p[r + h], q1 != 0, tw[4 * r + q1],
-                                                        tw[4 * r + q1 + 2], s, out);
-                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
-                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+                    pe.template bf2_twiddle<Acc, Round>(
+                        p[r], p[r + h], q1 != 0, tw[4 * r + q1], tw[4 * r + q1 + 2], s, out);
+                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
+                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
                 }
             }
         } else {
@@ -301,8 +305,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
                 CRaw* p = mem + 2 * h * g;
                 for (int32_t r = 0; r < h; ++r) {
                     pe.template bf2_last<Round>(p[r], p[r + h], (g & 1) != 0, s, out);
-                    p[r] = CRaw{wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1)};
-                    p[r + h] = CRaw{wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1)};
+                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
+                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
                 }
             }
         }

@@ -24,13 +24,13 @@ using kfft_raw::wrap;
 // All wrap on overflow.
 
 R4_DIT_PE::R4_DIT_PE(const FFT_CONFIG& cfg)
-    : FFT(cfg),
-      W_(data_width_),
-      pw_(data_width_ + twiddle_width_ + 2),
-      dT_(twiddle_width_ - 4),
-      K_((int64_t(1) << (twiddle_width_ - 5)) - 1),
-      round_(rounding_ != 0),
-      wide_(pw_ > 62)
+    : FFT(cfg)
+    , W_(data_width_)
+    , pw_(data_width_ + twiddle_width_ + 2)
+    , dT_(twiddle_width_ - 4)
+    , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
+    , round_(rounding_ != 0)
+    , wide_(pw_ > 62)
 {
 }
 
@@ -57,13 +57,13 @@ void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int s
 
     // First rank at W + 2 fraction bits. With |x0| < 1 and |T| < 2 the sums stay below 3
     // and the outputs Y below 6: their registers (4 integer bits) never wrap.
-    const CRaw x0{shl(x[0].re, 3), shl(x[0].im, 3)};
+    const CRaw x0 { shl(x[0].re, 3), shl(x[0].im, 3) };
     CRaw A, B, U, V;
     if (!radix2) {
-        A = {x0.re + T[1].re, x0.im + T[1].im};
-        U = {x0.re - T[1].re, x0.im - T[1].im};
-        B = {T[0].re + T[2].re, T[0].im + T[2].im};
-        V = {T[0].im - T[2].im, T[2].re - T[0].re};  // -j (T1 - T3)
+        A = { x0.re + T[1].re, x0.im + T[1].im };
+        U = { x0.re - T[1].re, x0.im - T[1].im };
+        B = { T[0].re + T[2].re, T[0].im + T[2].im };
+        V = { T[0].im - T[2].im, T[2].re - T[0].re }; // -j (T1 - T3)
     } else {
         A = x0;
         B = T[0];
@@ -71,10 +71,10 @@ void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int s
         V = T[2];
     }
     const int64_t Y[4][2] = {
-        {A.re + B.re, A.im + B.im},
-        {U.re + V.re, U.im + V.im},
-        {A.re - B.re, A.im - B.im},
-        {U.re - V.re, U.im - V.im},
+        { A.re + B.re, A.im + B.im },
+        { U.re + V.re, U.im + V.im },
+        { A.re - B.re, A.im - B.im },
+        { U.re - V.re, U.im - V.im },
     };
 
     // S = Y / 2^shift at W + 5 fraction bits (exact: Y has at most W + 2), then the data
@@ -92,18 +92,20 @@ void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int s
 void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
 {
     if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, radix2, shift & 3, z) : butterfly_t<i128, false>(x, w, radix2, shift & 3, z);
+        round_ ? butterfly_t<i128, true>(x, w, radix2, shift & 3, z)
+               : butterfly_t<i128, false>(x, w, radix2, shift & 3, z);
     else
-        round_ ? butterfly_t<int64_t, true>(x, w, radix2, shift & 3, z) : butterfly_t<int64_t, false>(x, w, radix2, shift & 3, z);
+        round_ ? butterfly_t<int64_t, true>(x, w, radix2, shift & 3, z)
+               : butterfly_t<int64_t, false>(x, w, radix2, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
 // R4_loop
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
-    : FFT(cfg),
-      mem_(new CRaw[kMaxPoints]()),
-      twiddles_(new CRaw[3 * (kMaxPoints / 4)]())
+    : FFT(cfg)
+    , mem_(new CRaw[kMaxPoints]())
+    , twiddles_(new CRaw[3 * (kMaxPoints / 4)]())
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
@@ -114,10 +116,10 @@ R4_loop::~R4_loop() = default;
 bool R4_loop::set_frame(const FFT_CONFIG& cfg)
 {
     const int32_t nfft = cfg.nfft;
-    if (nfft < 6 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft) ||
-        cfg.nfft_odd != (nfft & 1) || cfg.r4_stages != nfft / 2 ||
-        cfg.r4_points != ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints) ||
-        cfg.r4_addr_mask != cfg.r4_points / 4 - 1) {
+    if (nfft < 6 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)
+        || cfg.nfft_odd != (nfft & 1) || cfg.r4_stages != nfft / 2
+        || cfg.r4_points != ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints)
+        || cfg.r4_addr_mask != cfg.r4_points / 4 - 1) {
         begin_frame(false);
         return false;
     }
@@ -136,8 +138,8 @@ int32_t R4_loop::input_position(int32_t n) const
     const uint32_t u = static_cast<uint32_t>(n);
     if (!nfft_odd_)
         return static_cast<int32_t>(kfft_raw::reverse_low_bits(u, 2 * r4_stages_, 2));
-    return static_cast<int32_t>(((u & 1u) << (nfft_ - 1)) +
-                                kfft_raw::reverse_low_bits(u >> 1, 2 * r4_stages_, 2));
+    return static_cast<int32_t>(
+        ((u & 1u) << (nfft_ - 1)) + kfft_raw::reverse_low_bits(u >> 1, 2 * r4_stages_, 2));
 }
 
 bool R4_loop::load_input(int32_t n, double re, double im)
@@ -146,8 +148,8 @@ bool R4_loop::load_input(int32_t n, double re, double im)
         return false;
     const CRaw v = store_sample(re, im);
     mem_[input_position(n)] = v;
-    input_headroom_ = std::min({input_headroom_, word_headroom(v.re, data_width_),
-                                word_headroom(v.im, data_width_)});
+    input_headroom_ = std::min(
+        { input_headroom_, word_headroom(v.re, data_width_), word_headroom(v.im, data_width_) });
     return true;
 }
 
@@ -174,8 +176,7 @@ bool R4_loop::run(const TWIDDLE_ROM& rom)
 
 // The rounding mode and the block floating point bookkeeping (only block floating point
 // uses the classes) are fixed per instantiation.
-template <typename Acc>
-void R4_loop::dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
+template <typename Acc> void R4_loop::dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
 {
     const bool track = scaling_ == 1 && bfp_ == 1;
     if (rounding_)
@@ -243,7 +244,7 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                     p[3 * L] = forward ? z[3] : z[1];
                     if (Bfp)
                         for (int q = 0; q < 4; ++q)
-                            max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
+                            max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
                 }
             }
         } else {
@@ -267,7 +268,7 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 mem[e + 2 + half] = z[3];
                 if (Bfp)
                     for (int q = 0; q < 4; ++q)
-                        max_key = std::max({max_key, class_key(z[q].re), class_key(z[q].im)});
+                        max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
             }
         }
         // Bounds 24/128, 48/128 and 97/128.

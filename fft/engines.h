@@ -65,7 +65,7 @@ public:
         if (q)
             m = (quarter_mask_ + 1) - m;
         const kfft_raw::CRaw& e = raw_[m];
-        return kfft_raw::CRaw{q != h ? -e.re : e.re, h ? -e.im : e.im};
+        return kfft_raw::CRaw { q != h ? -e.re : e.re, h ? -e.im : e.im };
     }
 
     int32_t nfft_max() const { return M_; }
@@ -77,8 +77,8 @@ private:
     int32_t TW_;
     uint64_t full_mask_;
     uint64_t quarter_mask_;
-    mutable KFixComplex result_;      // result register of lookup()
-    std::vector<KFixComplex> table_;  // entries 0..2^(M-2)
+    mutable KFixComplex result_; // result register of lookup()
+    std::vector<KFixComplex> table_; // entries 0..2^(M-2)
     std::vector<kfft_raw::CRaw> raw_; // the same entries as raw integers
 };
 
@@ -130,10 +130,10 @@ protected:
     static int64_t to_raw_scaled(double x, double scale, int w)
     {
         const double v = x * scale;
-        if (v > -0x1p62 && v < 0x1p62) {  // false for NaN
+        if (v > -0x1p62 && v < 0x1p62) { // false for NaN
             int64_t r = static_cast<int64_t>(v);
             if (static_cast<double>(r) > v)
-                --r;  // floor
+                --r; // floor
             return kfft_raw::wrap(r, w);
         }
         return to_raw(x * scale, w, 0);
@@ -147,8 +147,8 @@ protected:
     {
         if (re != re || im != im)
             invalid_ = true;
-        return kfft_raw::CRaw{to_raw_scaled(re, load_scale_, word_w_),
-                              to_raw_scaled(im, load_scale_, word_w_)};
+        return kfft_raw::CRaw { to_raw_scaled(re, load_scale_, word_w_),
+            to_raw_scaled(im, load_scale_, word_w_) };
     }
     // The exact value of a memory word (NaN for an invalid frame).
     void read_word(const kfft_raw::CRaw& v, double& re, double& im) const
@@ -171,7 +171,7 @@ protected:
     // Redundant sign bits (0..3) directly below the sign of a w-bit word.
     static int32_t word_headroom(int64_t v, int w)
     {
-        const uint64_t m = static_cast<uint64_t>(v ^ (v >> 63));  // sign bits become zeros
+        const uint64_t m = static_cast<uint64_t>(v ^ (v >> 63)); // sign bits become zeros
         if (m == 0)
             return 3;
         const int same = __builtin_clzll(m) - (64 - w) - 1;
@@ -189,7 +189,7 @@ protected:
         return code < b1 ? 0 : code < b2 ? 1 : code < b3 ? 2 : 3;
     }
 
-    FFT_CONFIG cfg_;  // copy of the configuration the engine was built from
+    FFT_CONFIG cfg_; // copy of the configuration the engine was built from
 
     int32_t input_width_;
     int32_t data_width_;
@@ -199,9 +199,9 @@ protected:
     int32_t scaling_;
     int32_t bfp_;
 
-    KFix bfp_scratch_;  // 8 bits, 7 fraction bits: where stage results are classified
-    KFix data_fmt_;     // data_width bits, data_width - 1 fraction bits
-    KFix twiddle_fmt_;  // twiddle width + 1 bits, twiddle width - 1 fraction bits
+    KFix bfp_scratch_; // 8 bits, 7 fraction bits: where stage results are classified
+    KFix data_fmt_; // data_width bits, data_width - 1 fraction bits
+    KFix twiddle_fmt_; // twiddle width + 1 bits, twiddle width - 1 fraction bits
 
     int32_t input_headroom_ = 0;
     int32_t direction_ = 1;
@@ -225,7 +225,7 @@ protected:
 
     int32_t stage_ = 0;
     int32_t butterfly_ = 0;
-    std::array<int32_t, 16> stage_shifts_{};
+    std::array<int32_t, 16> stage_shifts_ {};
 };
 
 // Radix-4 decimation-in-time butterfly of the radix-4 burst engine (also the radix-2
@@ -237,20 +237,20 @@ public:
 
     // x: four operands (data format), w: W1..W3 (twiddle format), shift 0..3.
     // Writes Z0..Z3 (data format) and sets the sticky overflow flag.
-    void butterfly(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2,
-                   int shift, kfft_raw::CRaw z[4]);
+    void butterfly(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
+        kfft_raw::CRaw z[4]);
     template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2,
-                     int shift, kfft_raw::CRaw z[4]);
+    void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
+        kfft_raw::CRaw z[4]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
-    int W_;        // data width
-    int pw_;       // product width W + TW + 2 (fraction W + TW - 2)
-    int dT_;       // product to twiddled operand: TW - 4 fraction bits dropped
-    int64_t K_;    // rounding constant 2^(TW-5) - 1
+    int W_; // data width
+    int pw_; // product width W + TW + 2 (fraction W + TW - 2)
+    int dT_; // product to twiddled operand: TW - 4 fraction bits dropped
+    int64_t K_; // rounding constant 2^(TW-5) - 1
     bool round_;
     bool wide_;
     int32_t pe_overflow_ = 0;
@@ -274,12 +274,11 @@ public:
     kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
-    template <typename Acc>
-    void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
+    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
 
-    std::unique_ptr<kfft_raw::CRaw[]> mem_;     // 65,536 words, frame position order
+    std::unique_ptr<kfft_raw::CRaw[]> mem_; // 65,536 words, frame position order
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 3 per index
 };
 
@@ -289,11 +288,11 @@ public:
     explicit R2_DIT_PE(const FFT_CONFIG& cfg);
     ~R2_DIT_PE() override;
 
-    void butterfly(const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift,
-                   kfft_raw::CRaw z[2]);
+    void butterfly(
+        const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
     template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift,
-                     kfft_raw::CRaw z[2]);
+    void butterfly_t(
+        const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
@@ -325,8 +324,7 @@ public:
     kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
-    template <typename Acc>
-    void dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
+    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
 
@@ -345,42 +343,40 @@ public:
     // w1, w2 twiddles (used on odd, not-last stages); stage t, group g, shift s.
     // Writes the two lanes in the stage output format (P + 2 or P bits, P - 1 fraction).
     void butterfly(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
-                   const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
+        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
     template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b,
-                     const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int t, int g, int s,
-                     kfft_raw::CRaw out[2]);
+    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
+        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
     // The three kinds of butterfly, as the engine calls them stage by stage.
-    void bf_sums(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate,
-                 kfft_raw::CRaw B[2]) const;
+    void bf_sums(
+        const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, kfft_raw::CRaw B[2]) const;
     template <bool Round>
     void bf1(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool scale_last, int s,
-             kfft_raw::CRaw out[2]);
+        kfft_raw::CRaw out[2]);
     template <typename Acc, bool Round>
     void bf2_twiddle(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate,
-                     const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int s,
-                     kfft_raw::CRaw out[2]);
+        const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int s, kfft_raw::CRaw out[2]);
     template <bool Round>
     void bf2_last(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, int s,
-                  kfft_raw::CRaw out[2]);
+        kfft_raw::CRaw out[2]);
 
 private:
     int P_;
     int nfft_pe_;
     int dir_;
-    bool scaled_;   // scaling flag 1 and block floating point flag 0
+    bool scaled_; // scaling flag 1 and block floating point flag 0
     bool round_;
-    int Bw_;        // butterfly and stage output width (fraction P - 1)
-    int Prw_;       // product width (fraction P + TW - 2)
-    int G_;         // fraction bits of the twiddled outputs
-    int Tww_;       // width of the twiddled outputs
-    int dTw_;       // product to twiddled output: fraction bits dropped
+    int Bw_; // butterfly and stage output width (fraction P - 1)
+    int Prw_; // product width (fraction P + TW - 2)
+    int G_; // fraction bits of the twiddled outputs
+    int Tww_; // width of the twiddled outputs
+    int dTw_; // product to twiddled output: fraction bits dropped
     int64_t K_;
-    int Lw_, Lf_;   // last-stage intermediate format
+    int Lw_, Lf_; // last-stage intermediate format
     bool wide_;
     int32_t pe_overflow_ = 0;
 };
@@ -403,15 +399,13 @@ public:
     kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
-    template <typename Acc>
-    void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
-    template <typename Acc, bool Round>
-    void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
+    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
+    template <typename Acc, bool Round> void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
     void normalise();
 
     int P_;
-    std::unique_ptr<kfft_raw::CRaw[]> mem_;       // 65,536 words of P + 1 bits, P - 1 fraction
-    std::unique_ptr<kfft_raw::CRaw[]> twiddles_;  // one stage's twiddles, 4 per index
+    std::unique_ptr<kfft_raw::CRaw[]> mem_; // 65,536 words of P + 1 bits, P - 1 fraction
+    std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 4 per index
 };
 
-#endif  // KFFT_ENGINES_H
+#endif // KFFT_ENGINES_H

@@ -2,7 +2,7 @@
 
 FFT_CONFIG derive_fft_config(const kelvar_ip_kfft_v8_0_generics& g)
 {
-    FFT_CONFIG cfg{};
+    FFT_CONFIG cfg {};
     cfg.C_TWIDDLE_WIDTH = g.C_TWIDDLE_WIDTH;
     cfg.C_NFFT_MAX = g.C_NFFT_MAX;
     cfg.C_HAS_ROUNDING = g.C_HAS_ROUNDING;

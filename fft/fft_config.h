@@ -9,23 +9,23 @@
 
 struct FFT_CONFIG {
     // Derived once from the generics by derive_fft_config().
-    int32_t input_width;      // width of the samples entering the engine
-    int32_t data_width;       // width of the engine's data words
-    int32_t C_TWIDDLE_WIDTH;  // twiddle width, as given
-    int32_t C_NFFT_MAX;       // log2 of the largest transform, as given
-    int32_t C_HAS_ROUNDING;   // rounding flag (forced 0 in floating-point mode)
-    int32_t C_HAS_SCALING;    // scaling flag (forced in floating-point mode)
-    int32_t C_HAS_BFP;        // block floating point flag (forced in floating-point mode)
-    int32_t C_ARCH;           // architecture, as given
-    int32_t C_USE_FLT_PT;     // floating-point interface flag
+    int32_t input_width; // width of the samples entering the engine
+    int32_t data_width; // width of the engine's data words
+    int32_t C_TWIDDLE_WIDTH; // twiddle width, as given
+    int32_t C_NFFT_MAX; // log2 of the largest transform, as given
+    int32_t C_HAS_ROUNDING; // rounding flag (forced 0 in floating-point mode)
+    int32_t C_HAS_SCALING; // scaling flag (forced in floating-point mode)
+    int32_t C_HAS_BFP; // block floating point flag (forced in floating-point mode)
+    int32_t C_ARCH; // architecture, as given
+    int32_t C_USE_FLT_PT; // floating-point interface flag
 
     // Per-frame geometry, written by set_frame_geometry() before each transform.
-    int32_t nfft_odd;      // nfft & 1
-    int32_t r4_addr_mask;  // r4_points / 4 - 1
-    int32_t npoints;       // N = 2^nfft
-    int32_t nfft;          // log2 of this frame's length
-    int32_t r4_points;     // N for even nfft, N / 2 for odd nfft
-    int32_t r4_stages;     // nfft / 2, rounded down
+    int32_t nfft_odd; // nfft & 1
+    int32_t r4_addr_mask; // r4_points / 4 - 1
+    int32_t npoints; // N = 2^nfft
+    int32_t nfft; // log2 of this frame's length
+    int32_t r4_points; // N for even nfft, N / 2 for odd nfft
+    int32_t r4_stages; // nfft / 2, rounded down
 };
 
 // Derives the engine configuration from a set of generics that has passed validation.
@@ -40,4 +40,4 @@ FFT_CONFIG derive_fft_config(const kelvar_ip_kfft_v8_0_generics& generics);
 // limits as well.
 bool set_frame_geometry(FFT_CONFIG& cfg, int32_t nfft);
 
-#endif  // KFFT_FFT_CONFIG_H
+#endif // KFFT_FFT_CONFIG_H

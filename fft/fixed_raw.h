@@ -32,17 +32,11 @@ inline i128 wrap(i128 v, int w)
 }
 
 // v * 2^n for 0 <= n < 64, modulo 2^64 (defined for negative v, unlike <<).
-inline int64_t shl(int64_t v, int n)
-{
-    return static_cast<int64_t>(static_cast<uint64_t>(v) << n);
-}
+inline int64_t shl(int64_t v, int n) { return static_cast<int64_t>(static_cast<uint64_t>(v) << n); }
 
 // Assigns raw value v into a signed register of width w that has d fewer fraction bits
 // (d >= 0), TRUNCATE and WRAP: floor, then the low w bits.
-inline int64_t quant_trunc(int64_t v, int d, int w)
-{
-    return wrap(v >> d, w);
-}
+inline int64_t quant_trunc(int64_t v, int d, int w) { return wrap(v >> d, w); }
 
 // The same with CONVERGENT_NOSAT. Valid when the target has no more integer bits than the
 // source, which holds for every use in the engines: a kept value equal to the largest
@@ -58,7 +52,7 @@ inline int64_t quant_conv_nosat(int64_t v, int d, int w)
     const uint64_t dropped = static_cast<uint64_t>(v) & ((uint64_t(1) << d) - 1);
     const uint64_t half = uint64_t(1) << (d - 1);
     if (dropped > half || (dropped == half && (kept & 1)))
-        return kept + 1;  // cannot wrap: kept is below the largest code
+        return kept + 1; // cannot wrap: kept is below the largest code
     return kept;
 }
 
@@ -69,8 +63,7 @@ inline int64_t quant_out(int64_t v, int d, int w, bool rounding)
 }
 
 // The same with the mode fixed at compile time.
-template <bool Round>
-inline int64_t quant(int64_t v, int d, int w)
+template <bool Round> inline int64_t quant(int64_t v, int d, int w)
 {
     return Round ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
 }
@@ -101,6 +94,6 @@ struct CRaw {
     int64_t im;
 };
 
-}  // namespace kfft_raw
+} // namespace kfft_raw
 
-#endif  // KFFT_FIXED_RAW_H
+#endif // KFFT_FIXED_RAW_H

@@ -31,10 +31,10 @@ inline uint64_t test_seed()
     return s ? std::strtoull(s, nullptr, 0) : 20240611u;
 }
 
-inline kelvar_ip_kfft_v8_0_generics generics(int M, int arch, int iw, int tw, int scaling, int bfp,
-                                            int rounding, int flt = 0)
+inline kelvar_ip_kfft_v8_0_generics generics(
+    int M, int arch, int iw, int tw, int scaling, int bfp, int rounding, int flt = 0)
 {
-    kelvar_ip_kfft_v8_0_generics g{};
+    kelvar_ip_kfft_v8_0_generics g {};
     g.C_NFFT_MAX = M;
     g.C_ARCH = arch;
     g.C_HAS_NFFT = 1;
@@ -119,8 +119,8 @@ inline long double max_magnitude(const Frame& f)
 {
     long double m = 0;
     for (size_t i = 0; i < f.re.size(); ++i)
-        m = std::max(m, std::hypot(static_cast<long double>(f.re[i]),
-                                   static_cast<long double>(f.im[i])));
+        m = std::max(
+            m, std::hypot(static_cast<long double>(f.re[i]), static_cast<long double>(f.im[i])));
     return m;
 }
 
@@ -134,7 +134,7 @@ struct Result {
 // Runs one frame the way the simulate call drives an engine.
 template <class Engine>
 Result run_frame(Engine& eng, const TWIDDLE_ROM& rom, FFT_CONFIG cfg, int nfft, const Frame& f,
-                 int direction, uint32_t schedule)
+    int direction, uint32_t schedule)
 {
     Result r;
     EXPECT_TRUE(set_frame_geometry(cfg, nfft));
@@ -168,21 +168,21 @@ inline long double ulp_c(int f) { return std::sqrt(2.0L) * std::ldexp(1.0L, -f);
 struct Bound {
     long double E = 0;
     long double A = 0;
-    long double peak = 0;  // largest A after any stage (overflow safety)
+    long double peak = 0; // largest A after any stage (overflow safety)
 };
 
 // Radix-4 burst: stage shifts s[t] for the R radix-4 stages and (odd nfft) the radix-2 stage.
 inline Bound bound_r4(int nfft, int W, int TW, const std::vector<int>& s, long double A0)
 {
     const long double ew = std::sqrt(2.0L) * std::ldexp(1.0L, -TW), wmax = 1 + ew;
-    Bound b{0, A0, A0};
+    Bound b { 0, A0, A0 };
     const int R = nfft / 2;
     for (int t = 0; t < R + (nfft & 1); ++t) {
         const long double sc = std::ldexp(1.0L, -s[t]);
         const int terms = t < R ? 3 : 1;
         const int radix = t < R ? 4 : 2;
-        b.E = (b.E * (1 + terms * wmax) + terms * (b.A + b.E) * ew + terms * ulp_c(W + 2)) * sc +
-              ulp_c(W - 1);
+        b.E = (b.E * (1 + terms * wmax) + terms * (b.A + b.E) * ew + terms * ulp_c(W + 2)) * sc
+            + ulp_c(W - 1);
         b.A = radix * b.A * sc;
         b.peak = std::max(b.peak, b.A + b.E);
     }
@@ -192,7 +192,7 @@ inline Bound bound_r4(int nfft, int W, int TW, const std::vector<int>& s, long d
 inline Bound bound_r2(int nfft, int W, int TW, const std::vector<int>& s, long double A0)
 {
     const long double ew = std::sqrt(2.0L) * std::ldexp(1.0L, -TW), wmax = 1 + ew;
-    Bound b{0, A0, A0};
+    Bound b { 0, A0, A0 };
     for (int t = 0; t < nfft; ++t) {
         const long double sc = std::ldexp(1.0L, -s[t]);
         b.E = (b.E * (1 + wmax) + (b.A + b.E) * ew + ulp_c(W + 2)) * sc + ulp_c(W - 1);
@@ -203,13 +203,13 @@ inline Bound bound_r2(int nfft, int W, int TW, const std::vector<int>& s, long d
 }
 
 // Pipelined: memory units (P - 1 fraction bits); s[t] the shift applied at stage t.
-inline Bound bound_r22(int nfft, int M, int P, int TW, bool scaled, const std::vector<int>& s,
-                       long double A0)
+inline Bound bound_r22(
+    int nfft, int M, int P, int TW, bool scaled, const std::vector<int>& s, long double A0)
 {
     const long double ew = std::sqrt(2.0L) * std::ldexp(1.0L, -TW), wmax = 1 + ew;
     const int G = scaled ? P + 4 : P + 5;
     const int Lf = (M % 2 == 0) ? P + 1 : P + 2;
-    Bound b{0, A0, A0};
+    Bound b { 0, A0, A0 };
     for (int t = 0; t < nfft; ++t) {
         const bool last = t == nfft - 1;
         const long double sc = scaled ? std::ldexp(1.0L, -s[t]) : 1.0L;
@@ -233,7 +233,7 @@ inline Bound bound_r22(int nfft, int M, int P, int TW, bool scaled, const std::v
 // tight enough to expose a wrong operand, twiddle or direction (at most a quarter of the
 // RMS of the expected output) unless the expected output is all zero.
 inline int compare_with_dft(const Result& r, const std::vector<cld>& exact, long double scale,
-                            long double bound, const std::string& what, bool check_power = true)
+    long double bound, const std::string& what, bool check_power = true)
 {
     const size_t n = exact.size();
     long double power = 0;
@@ -262,8 +262,7 @@ inline int compare_with_dft(const Result& r, const std::vector<cld>& exact, long
 }
 
 inline std::string describe(const char* arch, int nfft, int iw, int tw, const char* mode,
-                            int rounding, int direction, const std::vector<int>& sched,
-                            uint64_t seed)
+    int rounding, int direction, const std::vector<int>& sched, uint64_t seed)
 {
     std::ostringstream os;
     os << arch << " nfft=" << nfft << " iw=" << iw << " tw=" << tw << " mode=" << mode
@@ -290,7 +289,6 @@ inline double part_bound_for(long double growth)
     return b;
 }
 
-
 // ---------------------------------------------------------------------------------------
 // Per-architecture description used by the sweeps.
 
@@ -304,7 +302,8 @@ struct R4Traits {
     // Shift applied by each stage for a scaled schedule.
     static std::vector<int> stage_shifts(int, const std::vector<int>& sched) { return sched; }
     static int first_bfp_shift(int h) { return std::max(2 - h, 0); }
-    static Bound bound(int nfft, int, int W, int TW, bool, const std::vector<int>& s, long double A0)
+    static Bound bound(
+        int nfft, int, int W, int TW, bool, const std::vector<int>& s, long double A0)
     {
         return bound_r4(nfft, W, TW, s, A0);
     }
@@ -319,7 +318,8 @@ struct R2Traits {
     static int stages(int nfft) { return nfft; }
     static std::vector<int> stage_shifts(int, const std::vector<int>& sched) { return sched; }
     static int first_bfp_shift(int h) { return std::max(1 - h, 0); }
-    static Bound bound(int nfft, int, int W, int TW, bool, const std::vector<int>& s, long double A0)
+    static Bound bound(
+        int nfft, int, int W, int TW, bool, const std::vector<int>& s, long double A0)
     {
         return bound_r2(nfft, W, TW, s, A0);
     }
@@ -343,8 +343,8 @@ struct R22Traits {
         }
         return s;
     }
-    static Bound bound(int nfft, int M, int P, int TW, bool scaled, const std::vector<int>& s,
-                       long double A0)
+    static Bound bound(
+        int nfft, int M, int P, int TW, bool scaled, const std::vector<int>& s, long double A0)
     {
         return bound_r22(nfft, M, P, TW, scaled, s, A0);
     }
@@ -353,8 +353,7 @@ struct R22Traits {
 // Three scaling schedules per length: the natural one (growth cancelled at every step),
 // alternating heavy and light shifts, and light shifts first with heavy ones last. A final
 // radix-2 step of the radix-4 and pipelined engines shifts by 0 or 1 only.
-template <class T>
-std::vector<int> schedule(int nfft, int which)
+template <class T> std::vector<int> schedule(int nfft, int which)
 {
     const int len = T::sched_len(nfft);
     const bool radix2 = T::arch == 2;
@@ -385,20 +384,19 @@ inline int redundant_sign_bits(double x, int w)
 }
 
 struct SweepOptions {
-    std::vector<int> modes{0, 1, 2, 3, 4};  // scaled schedules 0..2, unscaled, BFP
-    std::vector<int> roundings{0, 1};
-    std::vector<int> directions{1, 0};
-    bool full_scale_extra = true;  // one more unscaled/BFP frame at full scale
+    std::vector<int> modes { 0, 1, 2, 3, 4 }; // scaled schedules 0..2, unscaled, BFP
+    std::vector<int> roundings { 0, 1 };
+    std::vector<int> directions { 1, 0 };
+    bool full_scale_extra = true; // one more unscaled/BFP frame at full scale
 };
 
 // Runs every selected mode, rounding and direction for one architecture, length and
 // widths against the exact DFT. C_NFFT_MAX is M (M >= nfft exercises the run-time length).
-template <class T>
-void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
+template <class T> void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
 {
     const uint64_t seed = test_seed();
-    std::mt19937_64 rng(seed ^ (uint64_t(T::arch) << 40) ^ (uint64_t(M) << 32) ^
-                        (uint64_t(nfft) << 24) ^ (uint64_t(iw) << 8) ^ uint64_t(tw));
+    std::mt19937_64 rng(seed ^ (uint64_t(T::arch) << 40) ^ (uint64_t(M) << 32)
+        ^ (uint64_t(nfft) << 24) ^ (uint64_t(iw) << 8) ^ uint64_t(tw));
     const int n = 1 << nfft;
     TWIDDLE_ROM rom(M, tw);
 
@@ -431,8 +429,8 @@ void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
                     const long double growth = T::bound(nfft, M, iw, tw, true, shifts, 1).peak;
                     const double pb = part_bound_for(growth);
                     const auto& fx = frame_for(pb);
-                    const std::string what =
-                        describe(T::name, nfft, iw, tw, "scaled", rnd, dir, sched, seed);
+                    const std::string what
+                        = describe(T::name, nfft, iw, tw, "scaled", rnd, dir, sched, seed);
                     SCOPED_TRACE(what);
                     const Result r = run_frame(*e_sc, rom, c_sc, nfft, fx.first, dir, pack(sched));
                     int total = 0;
@@ -441,35 +439,35 @@ void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
                         total += shifts[t];
                     }
                     EXPECT_EQ(r.overflow, 0);
-                    const Bound b = T::bound(nfft, M, iw, tw, true, shifts, max_magnitude(fx.first));
+                    const Bound b
+                        = T::bound(nfft, M, iw, tw, true, shifts, max_magnitude(fx.first));
                     ASSERT_LT(b.peak, 1.0L);
-                    compare_with_dft(r, dft(fx.second, dir == 1), std::ldexp(1.0L, -total), b.E, what);
+                    compare_with_dft(
+                        r, dft(fx.second, dir == 1), std::ldexp(1.0L, -total), b.E, what);
                 } else if (mode == 3) {
                     // Unscaled: the engine's words hold input / 2^(M+1).
-                    for (double pb : {0.5, 1.0}) {
+                    for (double pb : { 0.5, 1.0 }) {
                         if (pb == 1.0 && !opt.full_scale_extra)
                             continue;
                         const auto& fx = frame_for(pb);
-                        const std::string what =
-                            describe(T::name, nfft, iw, tw, pb == 1.0 ? "unscaled full scale" : "unscaled",
-                                     rnd, dir, {}, seed);
+                        const std::string what = describe(T::name, nfft, iw, tw,
+                            pb == 1.0 ? "unscaled full scale" : "unscaled", rnd, dir, {}, seed);
                         SCOPED_TRACE(what);
                         const Result r = run_frame(*e_un, rom, c_un, nfft, fx.first, dir, 0);
                         const long double unit = std::ldexp(1.0L, -(M + 1));
                         const std::vector<int> zero(nfft, 0);
                         const Bound b = T::bound(nfft, M, c_un.data_width, tw, false, zero,
-                                                 max_magnitude(fx.first) * unit);
+                            max_magnitude(fx.first) * unit);
                         EXPECT_EQ(r.blk_exp, 0);
                         compare_with_dft(r, dft(fx.second, dir == 1), unit, b.E, what);
                     }
                 } else {
-                    for (double pb : {0.5, 1.0}) {
+                    for (double pb : { 0.5, 1.0 }) {
                         if (pb == 1.0 && !opt.full_scale_extra)
                             continue;
                         const auto& fx = frame_for(pb);
-                        const std::string what =
-                            describe(T::name, nfft, iw, tw, pb == 1.0 ? "bfp full scale" : "bfp",
-                                     rnd, dir, {}, seed);
+                        const std::string what = describe(T::name, nfft, iw, tw,
+                            pb == 1.0 ? "bfp full scale" : "bfp", rnd, dir, {}, seed);
                         SCOPED_TRACE(what);
                         const Result r = run_frame(*e_bfp, rom, c_bfp, nfft, fx.first, dir, 0);
                         if constexpr (T::arch == 3) {
@@ -482,8 +480,8 @@ void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
                             // in input units (the imaginary part wins ties within a word).
                             long double m = 0;
                             for (int k = 0; k < n; ++k) {
-                                const long double c =
-                                    std::fabs(u.im[k]) >= std::fabs(u.re[k]) ? u.im[k] : u.re[k];
+                                const long double c
+                                    = std::fabs(u.im[k]) >= std::fabs(u.re[k]) ? u.im[k] : u.re[k];
                                 if (std::fabs(c) > std::fabs(m))
                                     m = c;
                             }
@@ -493,45 +491,54 @@ void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
                                 ++e;
                             EXPECT_EQ(r.blk_exp, e);
                             for (int k = 0; k < n; ++k) {
-                                const double er = std::ldexp(std::floor(std::ldexp(u.re[k], P - 1 - e)), 1 - P);
-                                const double ei = std::ldexp(std::floor(std::ldexp(u.im[k], P - 1 - e)), 1 - P);
+                                const double er
+                                    = std::ldexp(std::floor(std::ldexp(u.re[k], P - 1 - e)), 1 - P);
+                                const double ei
+                                    = std::ldexp(std::floor(std::ldexp(u.im[k], P - 1 - e)), 1 - P);
                                 if (r.re[k] != er || r.im[k] != ei) {
-                                    ADD_FAILURE() << "bin " << k << " differs from the normalised unscaled frame";
+                                    ADD_FAILURE() << "bin " << k
+                                                  << " differs from the normalised unscaled frame";
                                     break;
                                 }
                             }
                             const long double unit = std::ldexp(1.0L, -(M + 1));
                             const std::vector<int> zero(nfft, 0);
-                            const Bound b = T::bound(nfft, M, P, tw, false, zero,
-                                                     max_magnitude(fx.first) * unit);
+                            const Bound b = T::bound(
+                                nfft, M, P, tw, false, zero, max_magnitude(fx.first) * unit);
                             compare_with_dft(r, dft(fx.second, dir == 1), std::ldexp(unit, -e),
-                                             std::ldexp(b.E, -e) + ulp_c(P - 1), what);
+                                std::ldexp(b.E, -e) + ulp_c(P - 1), what);
                         } else {
                             // Stage shifts chosen at run time: the first from the input
                             // headroom; together they make the block exponent; with them as
                             // a schedule the scaled datapath gives the same bits.
                             int h = 32;
                             for (int i = 0; i < n; ++i)
-                                h = std::min({h, redundant_sign_bits(fx.first.re[i], iw),
-                                              redundant_sign_bits(fx.first.im[i], iw)});
+                                h = std::min({ h, redundant_sign_bits(fx.first.re[i], iw),
+                                    redundant_sign_bits(fx.first.im[i], iw) });
                             ASSERT_FALSE(r.shifts.empty());
                             EXPECT_EQ(r.shifts[0], T::first_bfp_shift(h));
-                            std::vector<int> shifts(r.shifts.begin(), r.shifts.begin() + T::stages(nfft));
+                            std::vector<int> shifts(
+                                r.shifts.begin(), r.shifts.begin() + T::stages(nfft));
                             int total = 0;
                             for (int s : shifts)
                                 total += s;
                             EXPECT_EQ(r.blk_exp, total);
-                            const Result sc = run_frame(*e_sc, rom, c_sc, nfft, fx.first, dir, pack(shifts));
+                            const Result sc
+                                = run_frame(*e_sc, rom, c_sc, nfft, fx.first, dir, pack(shifts));
                             EXPECT_EQ(sc.overflow, r.overflow);
                             for (int k = 0; k < n; ++k) {
                                 if (r.re[k] != sc.re[k] || r.im[k] != sc.im[k]) {
-                                    ADD_FAILURE() << "bin " << k << " differs from the scaled run with the same shifts";
+                                    ADD_FAILURE()
+                                        << "bin " << k
+                                        << " differs from the scaled run with the same shifts";
                                     break;
                                 }
                             }
                             if (r.overflow == 0) {
-                                const Bound b = T::bound(nfft, M, iw, tw, true, shifts, max_magnitude(fx.first));
-                                compare_with_dft(r, dft(fx.second, dir == 1), std::ldexp(1.0L, -total), b.E, what);
+                                const Bound b = T::bound(
+                                    nfft, M, iw, tw, true, shifts, max_magnitude(fx.first));
+                                compare_with_dft(r, dft(fx.second, dir == 1),
+                                    std::ldexp(1.0L, -total), b.E, what);
                             }
                         }
                     }
@@ -541,6 +548,6 @@ void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
     }
 }
 
-}  // namespace fft_test
+} // namespace fft_test
 
-#endif  // KFFT_TEST_FFT_ENGINE_HARNESS_H
+#endif // KFFT_TEST_FFT_ENGINE_HARNESS_H

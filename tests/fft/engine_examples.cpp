@@ -28,21 +28,23 @@ void expect_all_bins(const Result& r, double re, double im)
     }
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------
 // Radix-4 burst
 
 TEST(R4Examples, ScaledImpulseDividesByFourPerStage)
 {
-    for (int M : {6, 8}) {
-        for (int rnd : {0, 1}) {
-            for (int dir : {0, 1}) {
-                SCOPED_TRACE(testing::Message() << "M=" << M << " rounding=" << rnd << " dir=" << dir);
+    for (int M : { 6, 8 }) {
+        for (int rnd : { 0, 1 }) {
+            for (int dir : { 0, 1 }) {
+                SCOPED_TRACE(
+                    testing::Message() << "M=" << M << " rounding=" << rnd << " dir=" << dir);
                 const FFT_CONFIG cfg = derive_fft_config(generics(M, 1, 16, 16, 1, 0, rnd));
                 TWIDDLE_ROM rom(M, 16);
                 auto eng = std::make_unique<R4_loop>(cfg);
-                const Result r = run_frame(*eng, rom, cfg, 6, impulse_frame(64, 0.5), dir, pack({2, 2, 2}));
+                const Result r
+                    = run_frame(*eng, rom, cfg, 6, impulse_frame(64, 0.5), dir, pack({ 2, 2, 2 }));
                 expect_all_bins(r, 0.0078125, 0.0);
                 EXPECT_EQ(r.overflow, 0);
             }
@@ -56,11 +58,11 @@ TEST(R4Examples, OddLengthEndsWithRadix2Stage)
     TWIDDLE_ROM rom(7, 16);
     auto eng = std::make_unique<R4_loop>(cfg);
     // Three radix-4 stages on each 64-point half, then the radix-2 stage shifts by 1.
-    Result r = run_frame(*eng, rom, cfg, 7, impulse_frame(128, 0.5), 1, pack({2, 2, 2, 1}));
+    Result r = run_frame(*eng, rom, cfg, 7, impulse_frame(128, 0.5), 1, pack({ 2, 2, 2, 1 }));
     expect_all_bins(r, 0.00390625, 0.0);
-    EXPECT_EQ(r.shifts, (std::vector<int>{2, 2, 2, 1, 0, 0, 0}));
+    EXPECT_EQ(r.shifts, (std::vector<int> { 2, 2, 2, 1, 0, 0, 0 }));
     // An impulse at sample 1 (odd half): bin k = 0.5 e^(-j 2 pi k / 128) / 128.
-    r = run_frame(*eng, rom, cfg, 7, impulse_frame(128, 0.5, 1), 1, pack({2, 2, 2, 1}));
+    r = run_frame(*eng, rom, cfg, 7, impulse_frame(128, 0.5, 1), 1, pack({ 2, 2, 2, 1 }));
     EXPECT_EQ(r.re[0], 0.00390625);
     EXPECT_EQ(r.im[0], 0.0);
     EXPECT_EQ(r.re[32], 0.0);
@@ -89,7 +91,7 @@ TEST(R4Examples, BlockFloatingPointFullScaleImpulse)
     auto eng = std::make_unique<R4_loop>(cfg);
     const Result r = run_frame(*eng, rom, cfg, 6, impulse_frame(64, -1.0), 0, 0);
     EXPECT_EQ(eng->input_headroom(), 0);
-    EXPECT_EQ(r.shifts, (std::vector<int>{2, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(r.shifts, (std::vector<int> { 2, 1, 0, 0, 0, 0 }));
     EXPECT_EQ(r.blk_exp, 3);
     expect_all_bins(r, -0.125, 0.0);
 }
@@ -99,11 +101,11 @@ TEST(R4Examples, StageResultOfPlusOneOverflowsAndWraps)
     const FFT_CONFIG cfg = derive_fft_config(generics(6, 1, 16, 16, 1, 0, 0));
     R4_DIT_PE pe(cfg);
     const int64_t half = int64_t(1) << 14, one_tw = int64_t(1) << 15;
-    const CRaw x[4] = {{half, 0}, {half, 0}, {0, 0}, {0, 0}};
-    const CRaw w[3] = {{one_tw, 0}, {one_tw, 0}, {one_tw, 0}};
+    const CRaw x[4] = { { half, 0 }, { half, 0 }, { 0, 0 }, { 0, 0 } };
+    const CRaw w[3] = { { one_tw, 0 }, { one_tw, 0 }, { one_tw, 0 } };
     CRaw z[4];
     pe.butterfly(x, w, false, 0, z);
-    EXPECT_EQ(z[0].re, -(int64_t(1) << 15));  // +1.0 wraps to -1.0
+    EXPECT_EQ(z[0].re, -(int64_t(1) << 15)); // +1.0 wraps to -1.0
     EXPECT_EQ(z[2].re, 0);
     EXPECT_EQ(pe.pe_overflow(), 1);
 
@@ -112,9 +114,9 @@ TEST(R4Examples, StageResultOfPlusOneOverflowsAndWraps)
     auto eng = std::make_unique<R4_loop>(cfg);
     Frame f = impulse_frame(64, 0.5);
     f.re[16] = 0.5;
-    EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({0, 0, 0})).overflow, 1);
+    EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({ 0, 0, 0 })).overflow, 1);
     // With the first stage halving it, nothing overflows.
-    EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({1, 0, 0})).overflow, 0);
+    EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({ 1, 0, 0 })).overflow, 0);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -122,13 +124,13 @@ TEST(R4Examples, StageResultOfPlusOneOverflowsAndWraps)
 
 TEST(R2Examples, ScaledImpulseHalvesPerStage)
 {
-    for (int rnd : {0, 1}) {
-        for (int dir : {0, 1}) {
+    for (int rnd : { 0, 1 }) {
+        for (int dir : { 0, 1 }) {
             const FFT_CONFIG cfg = derive_fft_config(generics(8, 2, 16, 16, 1, 0, rnd));
             TWIDDLE_ROM rom(8, 16);
             auto eng = std::make_unique<R2_loop>(cfg);
-            const Result r = run_frame(*eng, rom, cfg, 8, impulse_frame(256, 0.5), dir,
-                                       pack(std::vector<int>(8, 1)));
+            const Result r = run_frame(
+                *eng, rom, cfg, 8, impulse_frame(256, 0.5), dir, pack(std::vector<int>(8, 1)));
             expect_all_bins(r, 0.001953125, 0.0);
             EXPECT_EQ(r.overflow, 0);
         }
@@ -140,7 +142,7 @@ TEST(R2Examples, EightPointsAreLegal)
     const FFT_CONFIG cfg = derive_fft_config(generics(3, 2, 16, 16, 1, 0, 0));
     TWIDDLE_ROM rom(3, 16);
     auto eng = std::make_unique<R2_loop>(cfg);
-    const Result r = run_frame(*eng, rom, cfg, 3, impulse_frame(8, 0.5), 1, pack({1, 1, 1}));
+    const Result r = run_frame(*eng, rom, cfg, 3, impulse_frame(8, 0.5), 1, pack({ 1, 1, 1 }));
     expect_all_bins(r, 0.0625, 0.0);
 }
 
@@ -203,19 +205,19 @@ TEST(R2Examples, RoundingNeverRoundsUpFromLargestCode)
     R2_DIT_PE pe(cfg);
     const int64_t largest = (int64_t(1) << 15) - 1;
     // x0 = largest code, x1 * W = half a unit: a tie just above the largest code.
-    const CRaw x[2] = {{largest, 0}, {1, 0}};
+    const CRaw x[2] = { { largest, 0 }, { 1, 0 } };
     CRaw z[2];
-    pe.butterfly(x, CRaw{int64_t(1) << 14, 0}, 0, z);  // W = 0.5
+    pe.butterfly(x, CRaw { int64_t(1) << 14, 0 }, 0, z); // W = 0.5
     EXPECT_EQ(z[0].re, largest);
-    EXPECT_EQ(z[1].re, largest - 1);  // largest - 1/2 unit: a tie to the even code
+    EXPECT_EQ(z[1].re, largest - 1); // largest - 1/2 unit: a tie to the even code
     EXPECT_EQ(pe.pe_overflow(), 0);
     // Elsewhere ties go to even: 2.5 units -> 2, 3.5 -> 4 units.
-    const CRaw y[2] = {{2, 0}, {1, 0}};
-    pe.butterfly(y, CRaw{int64_t(1) << 14, 0}, 0, z);
+    const CRaw y[2] = { { 2, 0 }, { 1, 0 } };
+    pe.butterfly(y, CRaw { int64_t(1) << 14, 0 }, 0, z);
     EXPECT_EQ(z[0].re, 2);
     EXPECT_EQ(z[1].re, 2);
-    const CRaw u[2] = {{3, 0}, {1, 0}};
-    pe.butterfly(u, CRaw{int64_t(1) << 14, 0}, 0, z);
+    const CRaw u[2] = { { 3, 0 }, { 1, 0 } };
+    pe.butterfly(u, CRaw { int64_t(1) << 14, 0 }, 0, z);
     EXPECT_EQ(z[0].re, 4);
     EXPECT_EQ(z[1].re, 2);
 }
@@ -224,9 +226,9 @@ TEST(R2Examples, TruncationIsTowardsMinusInfinity)
 {
     const FFT_CONFIG cfg = derive_fft_config(generics(6, 2, 16, 16, 1, 0, 0));
     R2_DIT_PE pe(cfg);
-    const CRaw x[2] = {{-3, 3}, {0, 0}};
+    const CRaw x[2] = { { -3, 3 }, { 0, 0 } };
     CRaw z[2];
-    pe.butterfly(x, CRaw{int64_t(1) << 15, 0}, 1, z);  // halve -3 and 3 units
+    pe.butterfly(x, CRaw { int64_t(1) << 15, 0 }, 1, z); // halve -3 and 3 units
     EXPECT_EQ(z[0].re, -2);
     EXPECT_EQ(z[0].im, 1);
 }
@@ -236,21 +238,21 @@ TEST(R2Examples, TruncationIsTowardsMinusInfinity)
 
 TEST(R22Examples, ScaledImpulse)
 {
-    for (int rnd : {0, 1}) {
+    for (int rnd : { 0, 1 }) {
         const FFT_CONFIG cfg = derive_fft_config(generics(6, 3, 16, 16, 1, 0, rnd));
         TWIDDLE_ROM rom(6, 16);
         auto eng = std::make_unique<R22_pipeline>(cfg);
-        expect_all_bins(run_frame(*eng, rom, cfg, 6, impulse_frame(64, 0.5), 1, pack({2, 2, 2})),
-                        0.0078125, 0.0);
+        expect_all_bins(run_frame(*eng, rom, cfg, 6, impulse_frame(64, 0.5), 1, pack({ 2, 2, 2 })),
+            0.0078125, 0.0);
         // Odd length: the last radix-2 stage shifts by at most 1.
-        expect_all_bins(run_frame(*eng, rom, cfg, 5, impulse_frame(32, 0.5), 0, pack({2, 2, 1})),
-                        0.015625, 0.0);
+        expect_all_bins(run_frame(*eng, rom, cfg, 5, impulse_frame(32, 0.5), 0, pack({ 2, 2, 1 })),
+            0.015625, 0.0);
     }
 }
 
 TEST(R22Examples, BlockFloatingPointImpulseAndZeroFrame)
 {
-    for (int M : {5, 6}) {
+    for (int M : { 5, 6 }) {
         const FFT_CONFIG cfg = derive_fft_config(generics(M, 3, 16, 16, 1, 1, 0));
         TWIDDLE_ROM rom(M, 16);
         auto eng = std::make_unique<R22_pipeline>(cfg);
@@ -278,8 +280,8 @@ TEST(R22Examples, PlusOneInTheStageOutputSetsOverflow)
     auto eng = std::make_unique<R22_pipeline>(cfg);
     Frame f = impulse_frame(16, 0.5);
     f.re[8] = 0.5;
-    EXPECT_EQ(run_frame(*eng, rom, cfg, 4, f, 1, pack({0, 0})).overflow, 1);
-    EXPECT_EQ(run_frame(*eng, rom, cfg, 4, f, 1, pack({1, 0})).overflow, 0);
+    EXPECT_EQ(run_frame(*eng, rom, cfg, 4, f, 1, pack({ 0, 0 })).overflow, 1);
+    EXPECT_EQ(run_frame(*eng, rom, cfg, 4, f, 1, pack({ 1, 0 })).overflow, 0);
 }
 
 TEST(R22Examples, LastStageIntermediateDependsOnMaximumLengthParity)
@@ -287,7 +289,7 @@ TEST(R22Examples, LastStageIntermediateDependsOnMaximumLengthParity)
     // Last stage of an even-length frame, shift 3: a value of 5 units at P + 2 fraction
     // bits rounds up directly when C_NFFT_MAX is odd; for even C_NFFT_MAX its lowest bit
     // is truncated first, which leaves a tie that goes to the even code 0.
-    const CRaw a{5, 0}, b{0, 0}, one{int64_t(1) << 15, 0};
+    const CRaw a { 5, 0 }, b { 0, 0 }, one { int64_t(1) << 15, 0 };
     CRaw out[2];
     const FFT_CONFIG odd = derive_fft_config(generics(5, 3, 16, 16, 1, 0, 1));
     R22_DIF_PE pe_odd(odd, 16, 4, 1);
@@ -302,8 +304,7 @@ TEST(R22Examples, LastStageIntermediateDependsOnMaximumLengthParity)
 // ---------------------------------------------------------------------------------------
 // All engines
 
-template <class T>
-void check_no_carry_over()
+template <class T> void check_no_carry_over()
 {
     const int M = 8;
     const FFT_CONFIG cfg = derive_fft_config(generics(M, T::arch, 16, 16, 1, 1, 1));
@@ -329,8 +330,7 @@ TEST(EngineUse, NothingCarriesOverBetweenFrames)
     check_no_carry_over<R22Traits>();
 }
 
-template <class T>
-void check_refusals(int min_nfft)
+template <class T> void check_refusals(int min_nfft)
 {
     const int M = 8;
     FFT_CONFIG cfg = derive_fft_config(generics(M, T::arch, 16, 16, 1, 0, 0));
@@ -398,7 +398,7 @@ TEST(EngineUse, StoresSamplesAsTruncatingWrappingWords)
     EXPECT_EQ(eng->input_position(1), 32);
     EXPECT_EQ(eng->word(32).re, int64_t(1) << 14);
     EXPECT_EQ(eng->word(32).im, -(int64_t(1) << 13));
-    EXPECT_EQ(eng->input_headroom(), 0);  // 0.5 = 0100...: no redundant sign bit
+    EXPECT_EQ(eng->input_headroom(), 0); // 0.5 = 0100...: no redundant sign bit
     // +1.0 wraps to -1.0, values between codes truncate, non-numbers store 0.
     EXPECT_TRUE(eng->load_input(2, 1.0, std::ldexp(-1.5, -15)));
     EXPECT_EQ(eng->word(16).re, -(int64_t(1) << 15));
@@ -436,8 +436,7 @@ TEST(EngineUse, UnscaledWordsHoldInputOverTwoToTheMaximumPlusOne)
     EXPECT_EQ(eng->input_position(6), 36);
 }
 
-template <class T>
-void check_float_config_twin(int input_width, int scaling, int bfp)
+template <class T> void check_float_config_twin(int input_width, int scaling, int bfp)
 {
     // The floating-point interface's configuration drives the engine exactly like the
     // fixed-point generics with the same widths and flags.

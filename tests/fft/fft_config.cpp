@@ -8,10 +8,10 @@ namespace {
 kelvar_ip_kfft_v8_0_generics defaults()
 {
     // The library defaults: 1,024-point radix-4, 16-bit data and twiddles, scaled, truncating.
-    return kelvar_ip_kfft_v8_0_generics{10, 1, 0, 0, 16, 16, 1, 0, 0};
+    return kelvar_ip_kfft_v8_0_generics { 10, 1, 0, 0, 16, 16, 1, 0, 0 };
 }
 
-}  // namespace
+} // namespace
 
 TEST(FftConfig, DefaultsCopyWidthsAndFlags)
 {
@@ -62,7 +62,7 @@ TEST(FftConfig, ScaledWidthIndependentOfLength)
 
 TEST(FftConfig, FloatingPointOverridesWidthsAndFlags)
 {
-    const int input[5] = {0, 29, 28, 27, 28};
+    const int input[5] = { 0, 29, 28, 27, 28 };
     for (int arch = 1; arch <= 4; ++arch) {
         kelvar_ip_kfft_v8_0_generics g = defaults();
         g.C_ARCH = arch;

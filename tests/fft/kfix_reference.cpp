@@ -35,10 +35,7 @@ KFixComplex cfix(const CRaw& v, int w, int f, int ovfl = WRAP)
     return KFixComplex(fix(v.re, w, f, TRUNCATE, ovfl), fix(v.im, w, f, TRUNCATE, ovfl));
 }
 
-int64_t raw(const KFix& v, int f)
-{
-    return static_cast<int64_t>(std::ldexp(v.toDouble(), f));
-}
+int64_t raw(const KFix& v, int f) { return static_cast<int64_t>(std::ldexp(v.toDouble(), f)); }
 
 const KFix& one()
 {
@@ -57,20 +54,29 @@ bool outside(const KFix& v) { return v < minus_one() || v >= one(); }
 // Operand generator: mostly uniform codes, often the extreme ones.
 struct Gen {
     std::mt19937_64 rng;
-    explicit Gen(uint64_t seed) : rng(seed) {}
+    explicit Gen(uint64_t seed)
+        : rng(seed)
+    {
+    }
 
     int64_t code(int w)
     {
         const int64_t lo = -(int64_t(1) << (w - 1)), hi = (int64_t(1) << (w - 1)) - 1;
         switch (rng() % 8) {
-        case 0: return lo;
-        case 1: return hi;
-        case 2: return static_cast<int64_t>(rng() % 7) - 3;
-        case 3: return (rng() & 1) ? hi - static_cast<int64_t>(rng() % 64) : lo + static_cast<int64_t>(rng() % 64);
-        default: return std::uniform_int_distribution<int64_t>(lo, hi)(rng);
+        case 0:
+            return lo;
+        case 1:
+            return hi;
+        case 2:
+            return static_cast<int64_t>(rng() % 7) - 3;
+        case 3:
+            return (rng() & 1) ? hi - static_cast<int64_t>(rng() % 64)
+                               : lo + static_cast<int64_t>(rng() % 64);
+        default:
+            return std::uniform_int_distribution<int64_t>(lo, hi)(rng);
         }
     }
-    CRaw word(int w) { return CRaw{code(w), code(w)}; }
+    CRaw word(int w) { return CRaw { code(w), code(w) }; }
     // A twiddle from the table, or any value of the twiddle format.
     CRaw twiddle(const TWIDDLE_ROM& rom, int tw)
     {
@@ -122,8 +128,8 @@ struct R4Ref {
             U = T[1];
             V = T[2];
         }
-        KFixComplex Y[4] = {creg(W + 9, W + 5), creg(W + 9, W + 5), creg(W + 9, W + 5),
-                            creg(W + 9, W + 5)};
+        KFixComplex Y[4]
+            = { creg(W + 9, W + 5), creg(W + 9, W + 5), creg(W + 9, W + 5), creg(W + 9, W + 5) };
         Y[0] = A + B;
         Y[2] = A - B;
         Y[1] = U + V;
@@ -136,7 +142,7 @@ struct R4Ref {
             Z = S;
             if (outside(S.re) || outside(S.im))
                 overflow = 1;
-            zr[q] = CRaw{raw(Z.re, W - 1), raw(Z.im, W - 1)};
+            zr[q] = CRaw { raw(Z.re, W - 1), raw(Z.im, W - 1) };
         }
     }
 };
@@ -145,11 +151,14 @@ TEST(KfixReference, Radix4Butterfly)
 {
     const uint64_t seed = fft_test::test_seed();
     Gen gen(seed);
-    struct C { int iw, tw, scaling; } configs[] = {{8, 8, 1}, {16, 16, 1}, {12, 30, 1}, {34, 34, 1},
-                                                   {16, 16, 0}, {34, 20, 0}, {24, 34, 0}};
+    struct C {
+        int iw, tw, scaling;
+    } configs[] = { { 8, 8, 1 }, { 16, 16, 1 }, { 12, 30, 1 }, { 34, 34, 1 }, { 16, 16, 0 },
+        { 34, 20, 0 }, { 24, 34, 0 } };
     for (const C& c : configs) {
-        for (int rnd : {0, 1}) {
-            const FFT_CONFIG cfg = derive_fft_config(fft_test::generics(12, 1, c.iw, c.tw, c.scaling, 0, rnd));
+        for (int rnd : { 0, 1 }) {
+            const FFT_CONFIG cfg
+                = derive_fft_config(fft_test::generics(12, 1, c.iw, c.tw, c.scaling, 0, rnd));
             const int W = cfg.data_width;
             TWIDDLE_ROM rom(12, c.tw);
             for (int i = 0; i < kCases; ++i) {
@@ -160,13 +169,14 @@ TEST(KfixReference, Radix4Butterfly)
                     v = gen.twiddle(rom, c.tw);
                 const bool radix2 = gen.rng() % 4 == 0;
                 const int s = static_cast<int>(gen.rng() % 4);
-                R4Ref ref{W, c.tw, rnd != 0};
+                R4Ref ref { W, c.tw, rnd != 0 };
                 ref.run(x, w, radix2, s, zref);
                 R4_DIT_PE one(cfg);
                 one.butterfly(x, w, radix2, s, z);
                 for (int q = 0; q < 4; ++q) {
-                    ASSERT_EQ(z[q].re, zref[q].re) << "W=" << W << " TW=" << c.tw << " rnd=" << rnd
-                                                   << " case " << i << " output " << q << " seed " << seed;
+                    ASSERT_EQ(z[q].re, zref[q].re)
+                        << "W=" << W << " TW=" << c.tw << " rnd=" << rnd << " case " << i
+                        << " output " << q << " seed " << seed;
                     ASSERT_EQ(z[q].im, zref[q].im) << "W=" << W << " TW=" << c.tw << " case " << i;
                 }
                 ASSERT_EQ(one.pe_overflow(), ref.overflow) << "W=" << W << " case " << i;
@@ -182,14 +192,17 @@ TEST(KfixReference, Radix2Butterfly)
 {
     const uint64_t seed = fft_test::test_seed();
     Gen gen(seed + 1);
-    struct C { int iw, tw, scaling; } configs[] = {{8, 8, 1}, {16, 16, 1}, {34, 34, 1}, {16, 24, 0}, {34, 34, 0}};
+    struct C {
+        int iw, tw, scaling;
+    } configs[] = { { 8, 8, 1 }, { 16, 16, 1 }, { 34, 34, 1 }, { 16, 24, 0 }, { 34, 34, 0 } };
     for (const C& c : configs) {
-        for (int rnd : {0, 1}) {
-            const FFT_CONFIG cfg = derive_fft_config(fft_test::generics(12, 2, c.iw, c.tw, c.scaling, 0, rnd));
+        for (int rnd : { 0, 1 }) {
+            const FFT_CONFIG cfg
+                = derive_fft_config(fft_test::generics(12, 2, c.iw, c.tw, c.scaling, 0, rnd));
             const int W = cfg.data_width, TW = c.tw;
             TWIDDLE_ROM rom(12, TW);
             for (int i = 0; i < kCases; ++i) {
-                CRaw x[2] = {gen.word(W), gen.word(W)}, z[2];
+                CRaw x[2] = { gen.word(W), gen.word(W) }, z[2];
                 const CRaw w = gen.twiddle(rom, TW);
                 const int s = static_cast<int>(gen.rng() % 4);
                 R2_DIT_PE pe(cfg);
@@ -203,7 +216,7 @@ TEST(KfixReference, Radix2Butterfly)
                 P.re = P.re + K;
                 P.im = P.im + K;
                 T = P;
-                KFixComplex Y[2] = {creg(W + 5, W + 2), creg(W + 5, W + 2)};
+                KFixComplex Y[2] = { creg(W + 5, W + 2), creg(W + 5, W + 2) };
                 Y[0] = x0 + T;
                 Y[1] = x0 - T;
                 int overflow = 0;
@@ -214,8 +227,10 @@ TEST(KfixReference, Radix2Butterfly)
                     KFixComplex Z = creg(W, W - 1, rnd ? CONVERGENT_NOSAT : TRUNCATE);
                     Z = S;
                     overflow |= outside(S.re) || outside(S.im);
-                    ASSERT_EQ(z[q].re, raw(Z.re, W - 1)) << "W=" << W << " TW=" << TW << " case " << i << " seed " << seed;
-                    ASSERT_EQ(z[q].im, raw(Z.im, W - 1)) << "W=" << W << " TW=" << TW << " case " << i;
+                    ASSERT_EQ(z[q].re, raw(Z.re, W - 1))
+                        << "W=" << W << " TW=" << TW << " case " << i << " seed " << seed;
+                    ASSERT_EQ(z[q].im, raw(Z.im, W - 1))
+                        << "W=" << W << " TW=" << TW << " case " << i;
                 }
                 ASSERT_EQ(pe.pe_overflow(), overflow) << "W=" << W << " case " << i;
             }
@@ -230,12 +245,15 @@ TEST(KfixReference, PipelinedButterfly)
 {
     const uint64_t seed = fft_test::test_seed();
     Gen gen(seed + 2);
-    struct C { int M, iw, tw, scaling, bfp; } configs[] = {
-        {8, 16, 16, 1, 0}, {9, 16, 16, 1, 0}, {8, 8, 8, 1, 0}, {9, 34, 34, 1, 0},
-        {8, 16, 16, 0, 0}, {9, 34, 34, 0, 0}, {8, 16, 12, 1, 1}, {16, 34, 34, 1, 1}};
+    struct C {
+        int M, iw, tw, scaling, bfp;
+    } configs[]
+        = { { 8, 16, 16, 1, 0 }, { 9, 16, 16, 1, 0 }, { 8, 8, 8, 1, 0 }, { 9, 34, 34, 1, 0 },
+              { 8, 16, 16, 0, 0 }, { 9, 34, 34, 0, 0 }, { 8, 16, 12, 1, 1 }, { 16, 34, 34, 1, 1 } };
     for (const C& c : configs) {
-        for (int rnd : {0, 1}) {
-            const FFT_CONFIG cfg = derive_fft_config(fft_test::generics(c.M, 3, c.iw, c.tw, c.scaling, c.bfp, rnd));
+        for (int rnd : { 0, 1 }) {
+            const FFT_CONFIG cfg
+                = derive_fft_config(fft_test::generics(c.M, 3, c.iw, c.tw, c.scaling, c.bfp, rnd));
             auto eng = std::make_unique<R22_pipeline>(cfg);
             const int P = eng->internal_width(), TW = c.tw;
             const bool scaled = c.scaling == 1 && c.bfp == 0;
@@ -258,7 +276,7 @@ TEST(KfixReference, PipelinedButterfly)
 
                 const bool last = t == nfft - 1;
                 KFixComplex A = cfix(a, P + 1, P - 1), Bi = cfix(b, P + 1, P - 1);
-                KFixComplex B[2] = {creg(Bw, P - 1), creg(Bw, P - 1)};
+                KFixComplex B[2] = { creg(Bw, P - 1), creg(Bw, P - 1) };
                 if (t % 2 == 0 || g % 2 == 0) {
                     B[0] = A + Bi;
                     B[1] = A - Bi;
@@ -269,7 +287,7 @@ TEST(KfixReference, PipelinedButterfly)
                     B[1].re = fwd ? A.re - Bi.im : A.re + Bi.im;
                     B[1].im = fwd ? A.im + Bi.re : A.im - Bi.re;
                 }
-                KFixComplex O[2] = {creg(Bw, P - 1, oq), creg(Bw, P - 1, oq)};
+                KFixComplex O[2] = { creg(Bw, P - 1, oq), creg(Bw, P - 1, oq) };
                 int overflow = 0;
                 for (int q = 0; q < 2; ++q) {
                     if (t % 2 == 0) {
@@ -284,7 +302,8 @@ TEST(KfixReference, PipelinedButterfly)
                         }
                     } else if (!last) {
                         KFixComplex Pr = creg(Prw, P + TW - 2), Tw = creg(Tww, G);
-                        KFix K = fix((int64_t(1) << (scaled ? TW - 7 : TW - 8)) - 1, Prw, P + TW - 2);
+                        KFix K
+                            = fix((int64_t(1) << (scaled ? TW - 7 : TW - 8)) - 1, Prw, P + TW - 2);
                         Pr = B[q] * cfix(q == 0 ? w1 : w2, TW + 1, TW - 1, SATURATE);
                         Pr.re = Pr.re + K;
                         Pr.im = Pr.im + K;
@@ -309,9 +328,9 @@ TEST(KfixReference, PipelinedButterfly)
                         O[q] = B[q];
                     }
                     ASSERT_EQ(out[q].re, raw(O[q].re, P - 1))
-                        << "M=" << c.M << " P=" << P << " TW=" << TW << " rnd=" << rnd << " nfft=" << nfft
-                        << " t=" << t << " g=" << g << " dir=" << dir << " s=" << s << " case " << i
-                        << " seed " << seed;
+                        << "M=" << c.M << " P=" << P << " TW=" << TW << " rnd=" << rnd
+                        << " nfft=" << nfft << " t=" << t << " g=" << g << " dir=" << dir
+                        << " s=" << s << " case " << i << " seed " << seed;
                     ASSERT_EQ(out[q].im, raw(O[q].im, P - 1)) << "case " << i;
                 }
                 ASSERT_EQ(pe.pe_overflow(), overflow) << "case " << i;
@@ -328,7 +347,7 @@ TEST(KfixReference, SampleStorageMatchesKfixAssignment)
     const uint64_t seed = fft_test::test_seed();
     Gen gen(seed + 3);
     std::uniform_real_distribution<double> u(-1.25, 1.25);
-    for (int W : {8, 16, 27, 51}) {
+    for (int W : { 8, 16, 27, 51 }) {
         const FFT_CONFIG cfg = derive_fft_config(fft_test::generics(6, 2, W, 16, 1, 0, 0));
         FFT_CONFIG g = cfg;
         auto eng = std::make_unique<R2_loop>(cfg);
@@ -336,7 +355,8 @@ TEST(KfixReference, SampleStorageMatchesKfixAssignment)
         ASSERT_TRUE(eng->set_frame(g));
         KFix word = reg(W, W - 1);
         for (int i = 0; i < 500; ++i) {
-            const double x = (i % 3 == 0) ? std::ldexp(static_cast<double>(gen.code(W + 2)), 1 - W) : u(gen.rng);
+            const double x = (i % 3 == 0) ? std::ldexp(static_cast<double>(gen.code(W + 2)), 1 - W)
+                                          : u(gen.rng);
             ASSERT_TRUE(eng->load_input(0, x, -x));
             word = x;
             ASSERT_EQ(eng->word(0).re, raw(word, W - 1)) << "W=" << W << " x=" << x;
@@ -348,8 +368,8 @@ TEST(KfixReference, SampleStorageMatchesKfixAssignment)
 
 TEST(KfixReference, TwiddleLookupsAgree)
 {
-    for (int M : {3, 6, 10}) {
-        for (int TW : {8, 16, 34}) {
+    for (int M : { 3, 6, 10 }) {
+        for (int TW : { 8, 16, 34 }) {
             TWIDDLE_ROM rom(M, TW);
             for (uint64_t i = 0; i < (uint64_t(2) << M); ++i) {
                 const KFixComplex w = rom.lookup(i);
@@ -371,8 +391,9 @@ TEST(KfixReference, TwiddleLookupsAgree)
 TEST(KfixReference, BlockFloatingPointClassThroughScratchFormat)
 {
     // The class bounds apply to the value truncated to 8 bits with 7 fraction bits.
-    for (int W : {8, 16, 29}) {
-        for (int64_t code : {-(int64_t(1) << (W - 1)), (int64_t(1) << (W - 1)) - 1, int64_t(0), int64_t(-1)}) {
+    for (int W : { 8, 16, 29 }) {
+        for (int64_t code :
+            { -(int64_t(1) << (W - 1)), (int64_t(1) << (W - 1)) - 1, int64_t(0), int64_t(-1) }) {
             KFix scratch = reg(8, 7);
             scratch = fix(code, W, W - 1);
             const int64_t c8 = raw(scratch, 7);
@@ -382,4 +403,4 @@ TEST(KfixReference, BlockFloatingPointClassThroughScratchFormat)
     }
 }
 
-}  // namespace
+} // namespace

@@ -8,13 +8,13 @@ namespace {
 SweepOptions reduced()
 {
     SweepOptions o;
-    o.modes = {0, 3, 4};
-    o.roundings = {1};
+    o.modes = { 0, 3, 4 };
+    o.roundings = { 1 };
     o.full_scale_extra = false;
     return o;
 }
 
-}  // namespace
+} // namespace
 
 TEST(R4Dft, AllModesUpTo1024Points)
 {
@@ -36,7 +36,7 @@ TEST(R4Dft, LargestLengthsReduced)
 
 TEST(R4Dft, WideWordsUseWideProducts)
 {
-    for (int nfft : {6, 6 + 1, 9})
+    for (int nfft : { 6, 6 + 1, 9 })
         sweep<R4Traits>(10, nfft, 34, 34, SweepOptions());
 }
 
@@ -51,8 +51,8 @@ TEST(R4Dft, FloatingPointInterfaceWidths)
     // The floating-point interface runs this engine at 29-bit inputs (block floating
     // point for the burst engines, unscaled for the pipelined one).
     SweepOptions o;
-    o.modes = {3, 4};
-    o.roundings = {0};
-    for (int nfft : {6, 10})
+    o.modes = { 3, 4 };
+    o.roundings = { 0 };
+    for (int nfft : { 6, 10 })
         sweep<R4Traits>(10, nfft, 29, 24, o);
 }

@@ -12,13 +12,13 @@ namespace {
 
 int64_t unit(int tw) { return int64_t(1) << (tw - 1); }
 
-}  // namespace
+} // namespace
 
 TEST(TwiddleRom, SmallestTable)
 {
     TWIDDLE_ROM rom(3, 16);
-    EXPECT_EQ(rom.entries(), 3);  // angles 0, pi/4, pi/2
-    const CRaw w6 = rom.lookup_raw(6);  // 3 pi / 2
+    EXPECT_EQ(rom.entries(), 3); // angles 0, pi/4, pi/2
+    const CRaw w6 = rom.lookup_raw(6); // 3 pi / 2
     EXPECT_EQ(w6.re, 0);
     EXPECT_EQ(w6.im, -unit(16));
 }
@@ -59,8 +59,8 @@ TEST(TwiddleRom, EighthWaveAtEightBits)
 TEST(TwiddleRom, EveryEntryRoundsToNearestWithExactSymmetry)
 {
     const long double pi = 3.141592653589793238462643383279502884L;
-    for (int m : {3, 4, 7, 10, 12}) {
-        for (int tw : {8, 11, 16, 24, 34}) {
+    for (int m : { 3, 4, 7, 10, 12 }) {
+        for (int tw : { 8, 11, 16, 24, 34 }) {
             TWIDDLE_ROM rom(m, tw);
             const uint64_t n = uint64_t(1) << m;
             for (uint64_t i = 0; i < n; ++i) {
@@ -68,8 +68,10 @@ TEST(TwiddleRom, EveryEntryRoundsToNearestWithExactSymmetry)
                 const long double a = 2 * pi * static_cast<long double>(i) / n;
                 const long double c = std::ldexp(std::cos(a), tw - 1);
                 const long double s = std::ldexp(std::sin(a), tw - 1);
-                ASSERT_LE(std::fabs(w.re - c), 0.5L + 1e-6L) << "m=" << m << " tw=" << tw << " i=" << i;
-                ASSERT_LE(std::fabs(w.im - s), 0.5L + 1e-6L) << "m=" << m << " tw=" << tw << " i=" << i;
+                ASSERT_LE(std::fabs(w.re - c), 0.5L + 1e-6L)
+                    << "m=" << m << " tw=" << tw << " i=" << i;
+                ASSERT_LE(std::fabs(w.im - s), 0.5L + 1e-6L)
+                    << "m=" << m << " tw=" << tw << " i=" << i;
                 // Mirror images are exact negations or swaps.
                 const CRaw neg = rom.lookup_raw(i + n / 2);
                 ASSERT_EQ(neg.re, -w.re);
