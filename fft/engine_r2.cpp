@@ -37,7 +37,8 @@ R2_DIT_PE::R2_DIT_PE(const FFT_CONFIG& cfg)
 R2_DIT_PE::~R2_DIT_PE() = default;
 
 template <typename Acc, bool Round>
-void R2_DIT_PE::butterfly_t(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
+[[gnu::always_inline]] inline void R2_DIT_PE::butterfly_t(
+    const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 {
     const int W = W_;
 
@@ -52,14 +53,13 @@ void R2_DIT_PE::butterfly_t(const CRaw x[2], const CRaw& w, int shift, CRaw z[2]
     // bits) nor S = Y / 2^shift at W + 5 fraction bits wraps.
     const int64_t x0r = shl(x[0].re, 3);
     const int64_t x0i = shl(x[0].im, 3);
-    const int64_t Y[2][2] = { { x0r + tr, x0i + ti }, { x0r - tr, x0i - ti } };
-    for (int q = 0; q < 2; ++q) {
-        const int64_t sr = shl(Y[q][0], 3 - shift);
-        const int64_t si = shl(Y[q][1], 3 - shift);
-        pe_overflow_ |= outside_unit(sr, W + 5) | outside_unit(si, W + 5);
-        z[q].re = quant<Round>(sr, 6, W);
-        z[q].im = quant<Round>(si, 6, W);
-    }
+    const int64_t v[4] = { x0r + tr, x0i + ti, x0r - tr, x0i - ti };
+    int64_t o[4];
+    // S outside [-1, 1) is Y outside it at W + 2 + shift fraction bits; the data word drops
+    // 3 + shift bits of Y.
+    pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
+    z[0] = CRaw { o[0], o[1] };
+    z[1] = CRaw { o[2], o[3] };
 }
 
 void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])

@@ -86,14 +86,12 @@ inline void R22_DIF_PE::bf1(const CRaw& a, const CRaw& b, bool scale_last, int s
 {
     bf_sums(a, b, false, out);
     if (scale_last) {
-        const int P = P_;
-        for (int q = 0; q < 2; ++q) {
-            const int64_t sr = shl(out[q].re, 8 - s); // S at P + 7 fraction bits
-            const int64_t si = shl(out[q].im, 8 - s);
-            pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
-            out[q].re = quant<Round>(sr, 8, Bw_);
-            out[q].im = quant<Round>(si, 8, Bw_);
-        }
+        // S = B / 2^s at P + 7 fraction bits (exact); the output drops s bits of B.
+        const int64_t v[4] = { out[0].re, out[0].im, out[1].re, out[1].im };
+        int64_t o[4];
+        pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, P_ - 1 + s, s, Bw_, o);
+        out[0] = CRaw { o[0], o[1] };
+        out[1] = CRaw { o[2], o[3] };
     }
 }
 
@@ -106,24 +104,26 @@ inline void R22_DIF_PE::bf2_twiddle(
     CRaw B[2];
     bf_sums(a, b, rotate, B);
     const CRaw* W[2] = { &w1, &w2 };
+    int64_t v[4];
     for (int q = 0; q < 2; ++q) {
         const Acc br = B[q].re, bi = B[q].im;
         const Acc g0 = W[q]->re, h0 = W[q]->im;
         const Acc pr = br * g0 - bi * h0 + K_;
         const Acc pi = br * h0 + bi * g0 + K_;
-        const int64_t twr = wrap(static_cast<int64_t>(pr >> dTw_), Tww_);
-        const int64_t twi = wrap(static_cast<int64_t>(pi >> dTw_), Tww_);
-        if (scaled_) {
-            const int64_t sr = shl(twr, 3 - s); // S at P + 7 fraction bits
-            const int64_t si = shl(twi, 3 - s);
-            pe_overflow_ |= outside_unit(sr, P + 7) | outside_unit(si, P + 7);
-            out[q].re = quant<Round>(sr, 8, Bw_);
-            out[q].im = quant<Round>(si, 8, Bw_);
-        } else {
-            out[q].re = quant<Round>(twr, G_ - (P - 1), Bw_);
-            out[q].im = quant<Round>(twi, G_ - (P - 1), Bw_);
-        }
+        v[2 * q] = wrap(static_cast<int64_t>(pr >> dTw_), Tww_);
+        v[2 * q + 1] = wrap(static_cast<int64_t>(pi >> dTw_), Tww_);
     }
+    int64_t o[4];
+    if (scaled_) {
+        // S = Tw / 2^s at P + 7 fraction bits (exact); the output drops G - (P - 1) + s
+        // bits of Tw.
+        pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, G_ + s, G_ - (P - 1) + s, Bw_, o);
+    } else {
+        for (int i = 0; i < 4; ++i)
+            o[i] = quant<Round>(v[i], G_ - (P - 1), Bw_);
+    }
+    out[0] = CRaw { o[0], o[1] };
+    out[1] = CRaw { o[2], o[3] };
 }
 
 // BF2 as the last stage of an even-length frame: no twiddle; the scaled value passes

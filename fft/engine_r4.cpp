@@ -37,7 +37,8 @@ R4_DIT_PE::R4_DIT_PE(const FFT_CONFIG& cfg)
 R4_DIT_PE::~R4_DIT_PE() = default;
 
 template <typename Acc, bool Round>
-void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
+[[gnu::always_inline]] inline void R4_DIT_PE::butterfly_t(
+    const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
 {
     const int W = W_;
     const int tw = W + 4;
@@ -55,8 +56,9 @@ void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int s
         T[q].im = wrap(static_cast<int64_t>(pi >> dT_), tw);
     }
 
-    // First rank at W + 2 fraction bits. With |x0| < 1 and |T| < 2 the sums stay below 3
-    // and the outputs Y below 6: their registers (4 integer bits) never wrap.
+    // First rank at W + 2 fraction bits, then the outputs Y0..Y3 = A + B, U + V, A - B,
+    // U - V. With |x0| < 1 and |T| < 2 the sums stay below 4 and the outputs below 7: their
+    // registers (4 integer bits) never wrap.
     const CRaw x0 { shl(x[0].re, 3), shl(x[0].im, 3) };
     CRaw A, B, U, V;
     if (!radix2) {
@@ -70,23 +72,15 @@ void R4_DIT_PE::butterfly_t(const CRaw x[4], const CRaw w[3], bool radix2, int s
         U = T[1];
         V = T[2];
     }
-    const int64_t Y[4][2] = {
-        { A.re + B.re, A.im + B.im },
-        { U.re + V.re, U.im + V.im },
-        { A.re - B.re, A.im - B.im },
-        { U.re - V.re, U.im - V.im },
-    };
-
     // S = Y / 2^shift at W + 5 fraction bits (exact: Y has at most W + 2), then the data
-    // word; the flag marks a scaled value outside [-1, 1).
-    const int yf = W + 5;
-    for (int q = 0; q < 4; ++q) {
-        const int64_t sr = shl(Y[q][0], 3 - shift);
-        const int64_t si = shl(Y[q][1], 3 - shift);
-        pe_overflow_ |= outside_unit(sr, yf) | outside_unit(si, yf);
-        z[q].re = quant<Round>(sr, 6, W);
-        z[q].im = quant<Round>(si, 6, W);
-    }
+    // word. Working on Y directly: S outside [-1, 1) is Y outside it at W + 2 + shift
+    // fraction bits, and the data word drops 3 + shift bits of Y.
+    const int64_t v[8] = { A.re + B.re, A.im + B.im, U.re + V.re, U.im + V.im, A.re - B.re,
+        A.im - B.im, U.re - V.re, U.im - V.im };
+    int64_t o[8];
+    pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
+    for (int q = 0; q < 4; ++q)
+        z[q] = CRaw { o[2 * q], o[2 * q + 1] };
 }
 
 void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])

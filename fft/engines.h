@@ -239,14 +239,17 @@ public:
     // Writes Z0..Z3 (data format) and sets the sticky overflow flag.
     void butterfly(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
         kfft_raw::CRaw z[4]);
-    template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
-        kfft_raw::CRaw z[4]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
+    friend class R4_loop;
+    // The butterfly with the product type and the rounding mode fixed (engine loop only).
+    template <typename Acc, bool Round>
+    void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
+        kfft_raw::CRaw z[4]);
+
     int W_; // data width
     int pw_; // product width W + TW + 2 (fraction W + TW - 2)
     int dT_; // product to twiddled operand: TW - 4 fraction bits dropped
@@ -288,16 +291,21 @@ public:
     explicit R2_DIT_PE(const FFT_CONFIG& cfg);
     ~R2_DIT_PE() override;
 
+    // x: two operands (data format), w: the twiddle (twiddle format), shift 0..3.
+    // Writes Z0, Z1 (data format) and sets the sticky overflow flag.
     void butterfly(
-        const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
-    template <typename Acc, bool Round>
-    void butterfly_t(
         const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
+    friend class R2_loop;
+    // The butterfly with the product type and the rounding mode fixed (engine loop only).
+    template <typename Acc, bool Round>
+    void butterfly_t(
+        const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
+
     int W_;
     int pw_;
     int dT_;
@@ -344,14 +352,17 @@ public:
     // Writes the two lanes in the stage output format (P + 2 or P bits, P - 1 fraction).
     void butterfly(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
         const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
-    template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
-        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
-    // The three kinds of butterfly, as the engine calls them stage by stage.
+private:
+    friend class R22_pipeline;
+    // The pair with the product type and the rounding mode fixed, and the three kinds of
+    // butterfly the engine calls stage by stage (engine loop only).
+    template <typename Acc, bool Round>
+    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
+        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
     void bf_sums(
         const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, kfft_raw::CRaw B[2]) const;
     template <bool Round>
@@ -364,7 +375,6 @@ public:
     void bf2_last(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, int s,
         kfft_raw::CRaw out[2]);
 
-private:
     int P_;
     int nfft_pe_;
     int dir_;

@@ -68,6 +68,38 @@ template <bool Round> inline int64_t quant(int64_t v, int d, int w)
     return Round ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
 }
 
+// Quantises the n values v (f fraction bits, |v| < 2^62) to d fewer fraction bits in
+// w-bit registers (w - 1 >= f - d: the register holds [-1, 1)) and returns 1 when any value
+// lies outside [-1, 1) at f fraction bits. Values inside need no wrapping, so the common
+// case skips it.
+template <bool Round, int N>
+inline int32_t quant_unit_range(const int64_t (&v)[N], int f, int d, int w, int64_t (&out)[N])
+{
+    const uint64_t one = uint64_t(1) << f;
+    bool outside = false;
+    for (int i = 0; i < N; ++i)
+        outside |= static_cast<uint64_t>(v[i]) + one >= 2 * one;
+    if (outside) {
+        for (int i = 0; i < N; ++i)
+            out[i] = quant<Round>(v[i], d, w);
+        return 1;
+    }
+    if (!Round || d == 0) {
+        for (int i = 0; i < N; ++i)
+            out[i] = v[i] >> d;
+        return 0;
+    }
+    const int64_t largest = static_cast<int64_t>((uint64_t(1) << (w - 1)) - 1);
+    const uint64_t mask = (uint64_t(1) << d) - 1, half = uint64_t(1) << (d - 1);
+    for (int i = 0; i < N; ++i) {
+        const int64_t kept = v[i] >> d;
+        const uint64_t dropped = static_cast<uint64_t>(v[i]) & mask;
+        const bool up = kept != largest && (dropped > half || (dropped == half && (kept & 1)));
+        out[i] = kept + up;
+    }
+    return 0;
+}
+
 // 1 when raw value v with f fraction bits lies outside [-1, 1), else 0 (|v| < 2^62).
 inline int32_t outside_unit(int64_t v, int f)
 {
