@@ -17,13 +17,19 @@
 //                                unscaled/block floating point headroom factor itself,
 //                                stores it at its own position for sample n and updates the
 //                                input headroom (burst engines).
-//   3. set_direction(d)          1 forward, 0 inverse.
+//   3. set_direction(d)          1 forward, 0 inverse (any other non-zero value: forward).
 //      set_scaling_schedule(p)   scaled mode: sum of scaling_sch[i] * 4^i (pack_schedule()).
 //   4. run(rom)                  transforms the frame in place.
 //   5. read_output(k, re, im)    for k = 0..N-1: bin k in natural order, exact, in the
 //                                engine's data units (simulate applies the final
 //                                2^(C_NFFT_MAX+1) factor of the unscaled modes itself).
-//   6. block_exponent(), overflow()
+//   6. block_exponent(), overflow()   the engine's raw results: the block exponent is the
+//                                sum of the stage shifts for the burst engines (in the
+//                                scaled mode the schedule's sum) and the normalisation
+//                                shift of the pipelined engine in block floating point;
+//                                simulate zeroes what its mode does not report.
+// Constructors take FFT_CONFIG (from derive_fft_config()) and throw std::invalid_argument
+// for widths no generics produce, std::bad_alloc when memory runs out.
 // Out-of-range arguments are refused (false) without touching memory; run() refuses a
 // frame that was not set successfully or a twiddle table of another size or width.
 // Samples are stored as a KFix assignment into the word format would store them
