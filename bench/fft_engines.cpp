@@ -59,9 +59,6 @@ template <class Engine> void engine_frame(benchmark::State& state, int arch, int
         benchmark::DoNotOptimize(out_re.data());
         benchmark::ClobberMemory();
     }
-    state.counters["us_per_frame"]
-        = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-6,
-            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void BM_R4_burst(benchmark::State& s) { engine_frame<R4_loop>(s, 1, 2); }
@@ -84,9 +81,6 @@ void BM_FFTW_double(benchmark::State& state)
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
-    state.counters["us_per_frame"]
-        = benchmark::Counter(static_cast<double>(state.iterations()) * 1e-6,
-            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     fftw_destroy_plan(plan);
     fftw_free(in);
     fftw_free(out);
