@@ -202,6 +202,159 @@ static int run_filters(void) {
     return run_tones("Integer mode, decimate by 3", &c, two_tones, 4000000, 4, 300, 1);
 }
 
+/* ---- run-time reconfiguration and chaining ------------------------------------------------ */
+
+/* One path, one channel, n vectors holding v[0..n-1]. */
+static kip_array_real* make_samples(size_t n, const double* v) {
+    kip_array_real* a = kip_array_real_create();
+    size_t i;
+    if (!a || kip_array_real_reserve_dim(a, 3) || kip_array_real_reserve_data(a, n ? n : 1)) {
+        kip_array_real_destroy(a);
+        return NULL;
+    }
+    a->dim_size = 3;
+    a->dim[0] = 1;
+    a->dim[1] = 1;
+    a->dim[2] = n;
+    a->data_size = n;
+    for (i = 0; i < n; ++i) a->data[i] = v[i];
+    return a;
+}
+
+/* Queues a configuration packet selecting coefficient set `set` for every channel. */
+static int select_set(kip_fir_v6_3* model, uint32_t set) {
+    kip_array_uint* fsel = kip_array_uint_create();
+    kip_fir_v6_3_cnfg_packet packet;
+    int status = 1;
+    if (fsel && !kip_array_uint_reserve_dim(fsel, 1) && !kip_array_uint_reserve_data(fsel, 1)) {
+        fsel->dim_size = 1;
+        fsel->dim[0] = 1;
+        fsel->data_size = 1;
+        fsel->data[0] = set;
+        packet.chanpat = 0; /* basic channel sequence: not used */
+        packet.fsel = fsel;
+        status = kip_fir_v6_3_config_send(model, &packet); /* the model keeps a copy */
+    }
+    kip_array_uint_destroy(fsel);
+    return status;
+}
+
+/* Sends n samples and prints what the data sink received. */
+static int send_and_print(kip_fir_v6_3* model, const kip_array_real* sink, size_t n,
+                          const double* v) {
+    kip_array_real* in = make_samples(n, v);
+    size_t i;
+    int status = in ? kip_fir_v6_3_data_send(model, in) : 1;
+    kip_array_real_destroy(in);
+    if (status) return status;
+    for (i = 0; i < sink->data_size; ++i) printf(" %g", sink->data[i]);
+    return 0;
+}
+
+static const double kImpulses[8] = {1, 0, 0, 0, 1, 0, 0, 0};
+
+/* Two coefficient sets, one model; a configuration packet switches to set 1 half way. */
+static int demo_coefficient_switch(void) {
+    static const double taps[2][3] = {{1, 2, 1}, {1, 0, -1}};
+    kip_fir_v6_3_config c;
+    kip_fir_v6_3* m;
+    kip_array_real* sink = kip_array_real_create();
+    int status = 1;
+    kip_fir_v6_3_default_config(&c);
+    c.coeff = &taps[0][0];
+    c.num_coeffs = 3;
+    c.coeff_sets = 2;
+    m = kip_fir_v6_3_create(&c, print_message, (void*)"msg");
+    if (m && sink && !kip_fir_v6_3_set_data_sink(m, sink, NULL)) {
+        printf("set 0:");
+        status = send_and_print(m, sink, 4, kImpulses);
+        if (!status) status = select_set(m, 1); /* applies at the next configuration point */
+        if (!status) {
+            printf("  | set 1:");
+            status = send_and_print(m, sink, 4, kImpulses + 4);
+        }
+        printf("\n");
+    }
+    kip_fir_v6_3_destroy(m);
+    kip_array_real_destroy(sink);
+    return status;
+}
+
+/* A reload waits for a configuration packet: it changes nothing until one is applied. */
+static int demo_reload(void) {
+    static const double taps[3] = {1, 2, 1};
+    static const double fresh[3] = {4, 0, -4};
+    kip_fir_v6_3_config c;
+    kip_fir_v6_3* m;
+    kip_array_real* sink = kip_array_real_create();
+    kip_array_real* coeff = make_samples(3, fresh);
+    kip_fir_v6_3_rld_packet reload;
+    int status = 1;
+    kip_fir_v6_3_default_config(&c);
+    c.coeff = taps;
+    c.num_coeffs = 3;
+    c.reloadable = 1;
+    m = kip_fir_v6_3_create(&c, print_message, (void*)"msg");
+    if (m && sink && coeff && !kip_fir_v6_3_set_data_sink(m, sink, NULL)) {
+        coeff->dim_size = 1; /* the coefficients as a one-dimensional array of 3 */
+        coeff->dim[0] = 3;
+        reload.fsel = 0;
+        reload.coeff = coeff;
+        status = kip_fir_v6_3_reload_send(m, &reload);
+        printf("reload queued:");
+        if (!status) status = send_and_print(m, sink, 4, kImpulses);
+        if (!status) status = select_set(m, 0);
+        if (!status) {
+            printf("  | after packet:");
+            status = send_and_print(m, sink, 4, kImpulses + 4);
+        }
+        printf("\n");
+    }
+    kip_fir_v6_3_destroy(m);
+    kip_array_real_destroy(sink);
+    kip_array_real_destroy(coeff);
+    return status;
+}
+
+/* Model A (interpolate by 2) feeds model B (decimate by 2) through its sink. */
+static int demo_chain(void) {
+    static const double up[4] = {1, 1, 1, 1};
+    static const double down[2] = {1, 1};
+    static const double ramp[4] = {1, 2, 3, 4};
+    kip_fir_v6_3_config ca, cb;
+    kip_fir_v6_3 *a, *b;
+    kip_array_real* mid = kip_array_real_create();
+    kip_array_real* out = kip_array_real_create();
+    int status = 1;
+    kip_fir_v6_3_default_config(&ca);
+    ca.name = "A";
+    ca.filter_type = 1;
+    ca.interp_rate = 2;
+    ca.coeff = up;
+    ca.num_coeffs = 4;
+    kip_fir_v6_3_default_config(&cb);
+    cb.name = "B";
+    cb.filter_type = 2;
+    cb.decim_rate = 2;
+    cb.coeff = down;
+    cb.num_coeffs = 2;
+    cb.data_width = 24; /* A's full-precision output width */
+    a = kip_fir_v6_3_create(&ca, print_message, (void*)"msg");
+    b = kip_fir_v6_3_create(&cb, print_message, (void*)"msg");
+    if (a && b && mid && out && !kip_fir_v6_3_set_data_sink(a, mid, NULL) &&
+        !kip_fir_v6_3_set_data_handler(a, kip_fir_v6_3_data_send_handler, b, NULL) &&
+        !kip_fir_v6_3_set_data_sink(b, out, NULL)) {
+        printf("chain A->B:");
+        status = send_and_print(a, out, 4, ramp); /* A's status is B's status */
+        printf("  (A gave %u samples)\n", (unsigned)mid->data_size);
+    }
+    kip_fir_v6_3_destroy(a);
+    kip_fir_v6_3_destroy(b);
+    kip_array_real_destroy(mid);
+    kip_array_real_destroy(out);
+    return status;
+}
+
 int main(void) {
     kip_fir_v6_3_config config;
     kip_fir_v6_3_config completed;
@@ -225,5 +378,10 @@ int main(void) {
     print_config(&completed);
     if (kip_fir_v6_3_destroy(model) != 0) return 1;
 
-    return run_filters();
+    if (run_filters() != 0) return 1;
+    if (demo_coefficient_switch() || demo_reload() || demo_chain()) {
+        fprintf(stderr, "reconfiguration demo failed\n");
+        return 1;
+    }
+    return 0;
 }

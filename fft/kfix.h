@@ -385,13 +385,16 @@ inline int32_t KFix::compare(const KFix& a, const KFix& b)
     return (int32_t)(x > y) - (int32_t)(x < y);
 }
 
-inline bool comparableFix(const KFix& a, const KFix& b) { return a.valid && a.known && b.valid && b.known; }
-inline bool operator==(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) == 0; }
-inline bool operator!=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) != 0; }
-inline bool operator<(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) < 0; }
-inline bool operator>(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) > 0; }
-inline bool operator<=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) <= 0; }
-inline bool operator>=(const KFix& a, const KFix& b) { return comparableFix(a, b) && KFix::compare(a, b) >= 0; }
+namespace num_internal {
+inline bool comparable(const KFix& a, const KFix& b) { return a.valid && a.known && b.valid && b.known; }
+} // namespace num_internal
+
+inline bool operator==(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) == 0; }
+inline bool operator!=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) != 0; }
+inline bool operator<(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) < 0; }
+inline bool operator>(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) > 0; }
+inline bool operator<=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) <= 0; }
+inline bool operator>=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) >= 0; }
 
 namespace num_internal {
 

@@ -111,7 +111,8 @@ public:
     int32_t topbits; // bits used in the top slot, 0 .. 16
     uint32_t* digits; // owned: the inline slots below, or heap slots for wide values
     uint32_t status;  // bit 0: the last conversion into this value (from another KFix format
-                      // or from a double) overflowed; cleared at the start of each one
+                      // or from a double) overflowed; cleared at the start of each one (KFix
+                      // conversions under WRAP make no overflow test)
 
     // Top-slot tables indexed by topbits: mask 2^k - 1, sign bit 2^(k-1), carry bit 2^k.
     static const uint32_t TOP_MASK[17];
@@ -224,7 +225,11 @@ public:
     // overflows: SATURATE clamps by the sign (unshifted), RAISE throws "during left shift"
     // with -1/+1. Shifting by width or more under WRAP gives 0.
     void shiftLeft(int32_t n);
-    // Shift right by n bits (n < 0 shifts left), rounding the dropped bits by quant.
+    // Shift right by n bits (n < 0 shifts left), rounding the dropped bits by quant:
+    // TRUNCATE floor, ROUND half away from zero, CONVERGENT(_NOSAT) half to even. The same rule
+    // holds when every bit is shifted out (bits above the top read as the sign), so e.g. an
+    // unsigned 7 of 3 bits shifted by 3 is 1 under CONVERGENT and -128 of 8 bits shifted by 8
+    // is -1 under ROUND (-0.5 away from zero). The result always fits.
     void shiftRight(int32_t n);
     // d > 0: largest value of the format; d < 0: smallest (-2^(width-1) or 0); d = 0: zero.
     void saturate(int32_t d);

@@ -163,7 +163,7 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
                         0);
 }
 
-// Queued reloads release their private coefficient copies with rld_queue.
+// Queued packets release their private copies (coefficients, selectors) with their queues.
 FIR::~FIR() = default;
 
 // Quantised coefficient table, kernel rates and the kernel bank: every kernel is a copy of one
@@ -197,11 +197,6 @@ void FIR::build_kernel_bank(const kip_fir_v6_3_config& caller) {
 }
 
 int FIR::call_cnfg_sync(void* model) { return static_cast<FIR*>(model)->cnfg_sync(); }
-
-// Configuration point: applies queued reloads and one configuration packet. Until the packet
-// queue exists no packet can wait, so a configuration point changes nothing.
-int32_t FIR::cnfg_sync() { return 0; }
-bool FIR::config_pending() const { return false; }
 
 int32_t FIR::get_config(kip_fir_v6_3_config& out) const {
     out = config;

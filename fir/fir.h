@@ -35,6 +35,14 @@ struct FirReload {
     kip_fir::OwnedArray<kip_array_real> coeff;
 };
 
+// A queued configuration packet: the normalised pattern and the queue's own copy of the
+// selectors (one dimension, one valid set number per element: num_channels of them with the
+// by-channel method, else one). The copy is released with the entry.
+struct FirCnfgEntry {
+    kip_fir_v6_3_pattern chanpat;
+    kip_fir::OwnedArray<kip_array_uint> fsel;
+};
+
 // Data members are public so that the exported layer and the tests can read them; only FIR
 // methods change them. The two loggers are not owned.
 class FIR {
@@ -64,6 +72,9 @@ public:
 
     // ---- configuration point (change-configuration handler of kernel [0][0])
     static int call_cnfg_sync(void* model);
+    // When a configuration packet is queued: applies every queued reload, then exactly one
+    // configuration packet (coefficient sets of every kernel, pattern change with kernel
+    // reset). Returns 0. Runs inside kernel [0][0]'s run(), before it consumes its input.
     int32_t cnfg_sync();
     // True while a configuration point could change the model (configuration packets
     // waiting); false lets data_send feed each kernel its samples as one block.
@@ -110,6 +121,30 @@ public:
     // the advanced sequence by the slots channel 0 owns in CurrentPattern.
     int32_t output_vectors_waiting() const;
 
+    // ---- sinks, data handler and output sizing (fir_sinks.cpp)
+    // Installs the sink of the overload's family and removes the other three (a null pointer
+    // removes every sink). The real and GMP integer forms throw FIRException on a Hilbert
+    // model, leaving the sinks as they were. Return 0.
+    int32_t set_data_sink(kip_array_real* sink);
+    int32_t set_data_sink(kip_array_complex* sink);
+    int32_t set_data_sink(kip_array_mpz* sink);
+    int32_t set_data_sink(kip_array_mpz_complex* sink);
+    // Installs (null: removes) the handler called after the real sink is filled. Returns 0.
+    int32_t set_data_handler(kip_fir_v6_3_data_handler handler, void* arg1, void* arg2);
+    // Writes into out the shape the output of `in` needs (dim[0..1], dim[2] unless out is
+    // 2-D, data_size); reserves nothing. Instantiated with In = kip_array_real and the four
+    // output families. Throws FIRException when a 2-D out would need several vectors or when
+    // out's dim storage is too small for what would be written.
+    template <class In, class Out> int32_t calc_size(const In& in, Out& out) const;
+
+    // ---- configuration packets and reset (fir_packets.cpp)
+    // Checks and normalises a configuration packet and queues a private copy; returns 0
+    // (queued, or ignored as unnecessary) or throws FIRException.
+    int32_t config_send(const kip_fir_v6_3_cnfg_packet& packet);
+    // Returns the data path to its state after construction; keeps reloads, the coefficient
+    // table, sinks and handler; discards queued configuration packets. Returns 0.
+    int32_t reset();
+
     KLogger* logger;      // message logger: warnings for the user, errors from the wrappers
     KLogger* dbg_logger;  // debug logger: notes and traces
     kip_fir_v6_3_config config{};  // completed copy; name and coeff are null
@@ -118,8 +153,16 @@ public:
     double coeff_scale = 1.0;  // applied to every coefficient before quantisation
     std::vector<std::vector<double>> coeff_table;  // quantised sets, index = fsel
     int32_t acc_width = 0;
-    // Output sinks and the data handler, then the configuration packet queue, go here.
-    std::deque<FirReload> rld_queue;  // reloads waiting for the next configuration point
+    // Output sinks (at most one non-null) and the data handler; the arrays are the caller's.
+    kip_array_real* data_sink = nullptr;
+    kip_array_complex* data_sink_complex = nullptr;
+    kip_array_mpz* data_sink_mpz = nullptr;
+    kip_array_mpz_complex* data_sink_mpz_complex = nullptr;
+    kip_fir_v6_3_data_handler data_handler = nullptr;
+    void* data_handler_arg1 = nullptr;
+    void* data_handler_arg2 = nullptr;
+    std::deque<FirCnfgEntry> cnfg_queue;  // configuration packets waiting for a sync point
+    std::deque<FirReload> rld_queue;      // reloads waiting for the next configuration point
     FFPContext data_ctx;
     bool use_mpz = false;  // true: samples, kernels and accumulators are GMP integers
     // Kernel bank [path][channel]; only the bank of the chosen arithmetic is filled. The kernel
@@ -165,6 +208,13 @@ private:
     double convert_output(double raw);
     void pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note);
     double pop_hilbert(std::size_t path, std::size_t chan);
+    // Number of slots channel 0 owns in one repetition of CurrentPattern (advanced sequence).
+    int32_t chan0_slots() const;
+    // Coefficient set channel `chan` takes from a queued configuration packet.
+    uint32_t queued_selector(const FirCnfgEntry& entry, std::size_t chan) const;
+    // Fills one installed sink with n output vectors shaped for `in`; name is the member's name.
+    template <class Sink>
+    void fill_sink(Sink& sink, const char* name, const kip_array_real& in, int32_t n);
 
     static void validate(const kip_fir_v6_3_config& c);
     void compute_coeff_scale(const kip_fir_v6_3_config& c);

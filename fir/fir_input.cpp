@@ -248,10 +248,3 @@ int32_t FIR::data_send_chan(const kip_array_real& in) {
     if (++chanCountIn == config.num_channels) chanCountIn = 0;
     return 0;
 }
-
-// Sink delivery is added with the sinks; until then nothing is delivered.
-int32_t FIR::deliver_to_sinks(const kip_array_real& in, int32_t n) {
-    (void)in;
-    (void)n;
-    return 0;
-}

@@ -171,4 +171,59 @@ KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
     return kip_fir_guard(model, "reload_send", [&](FIR& fir) { return fir.reload_send(*packet); });
 }
 
+// ---------------------------------------------------------------- sinks, sizing, packets, reset
+
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(kip_fir_v6_3* model, kip_array_real* real,
+                                               kip_array_complex* complex) {
+    if (!model || (!real && !complex)) return 1;
+    return kip_fir_guard(model, "set_data_sink", [&](FIR& fir) {
+        return real ? fir.set_data_sink(real) : fir.set_data_sink(complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_array_mpz* mpz,
+                                                   kip_array_mpz_complex* mpz_complex) {
+    if (!model || (!mpz && !mpz_complex)) return 1;
+    return kip_fir_guard(model, "set_data_sink", [&](FIR& fir) {
+        return mpz ? fir.set_data_sink(mpz) : fir.set_data_sink(mpz_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
+                                                  kip_fir_v6_3_data_handler handler, void* arg1,
+                                                  void* arg2) {
+    if (!model) return 1;
+    return kip_fir_guard(model, "set_data_handler", [&](FIR& fir) {
+        return fir.set_data_handler(handler, arg1, arg2);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_calc_size(kip_fir_v6_3* model, const kip_array_real* in,
+                                           kip_array_real* real, kip_array_complex* complex) {
+    if (!model || !in || (!real && !complex)) return 1;
+    return kip_fir_guard(model, "calc_size", [&](FIR& fir) {
+        return real ? fir.calc_size(*in, *real) : fir.calc_size(*in, *complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_array_real* in,
+                                               kip_array_mpz* mpz,
+                                               kip_array_mpz_complex* mpz_complex) {
+    if (!model || !in || (!mpz && !mpz_complex)) return 1;
+    return kip_fir_guard(model, "calc_size", [&](FIR& fir) {
+        return mpz ? fir.calc_size(*in, *mpz) : fir.calc_size(*in, *mpz_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_send(kip_fir_v6_3* model,
+                                             const kip_fir_v6_3_cnfg_packet* packet) {
+    if (!model || !packet) return 1;
+    return kip_fir_guard(model, "config_send", [&](FIR& fir) { return fir.config_send(*packet); });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model) {
+    if (!model) return 1;
+    return kip_fir_guard(model, "reset", [&](FIR& fir) { return fir.reset(); });
+}
+
 KIP_FIR_EXTERN_C_END

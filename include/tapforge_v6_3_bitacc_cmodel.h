@@ -180,6 +180,102 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_a
 KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
                                              const kip_fir_v6_3_rld_packet* packet);
 
+/* ---------------------------------------------------------------------------------------------
+ * Output sinks, data handler and output sizing; configuration packets and reset
+ * ------------------------------------------------------------------------------------------- */
+
+/* Configuration packet (16 bytes, one 4-byte gap before fsel).
+ *  chanpat  channel pattern to use from the next configuration point (advanced channel
+ *           sequence only; ignored with the basic sequence).
+ *  fsel     one-dimensional array of coefficient-set selectors: with config_method 1 one per
+ *           channel (element c for channel c), with config_method 0 element 0 for every
+ *           channel. The model copies what it needs; the array stays the caller's. */
+typedef struct kip_fir_v6_3_cnfg_packet {
+    kip_fir_v6_3_pattern chanpat;
+    kip_array_uint* fsel;
+} kip_fir_v6_3_cnfg_packet;
+
+/* Installs the output sink that every kip_fir_v6_3_data_send refills with all complete output
+ * vectors (dim = num_paths, num_channels, vectors; the same values kip_fir_v6_3_data_get would
+ * store). real is used when non-null, else complex. Installing a sink removes any sink
+ * installed before, of whatever type; sinks and handler survive kip_fir_v6_3_reset.
+ * The sink stays the caller's and must outlive its installation; the model never frees it, but
+ * at every data_send it sets owner to 0 and grows dim and data with the array functions
+ * (realloc), so its storage must come from the array functions or the process heap, or already
+ * be large enough. A Hilbert model (filter_type 3) needs the complex sink: a real sink is
+ * refused with "Hilbert filter type requires a complex data sink" (the old sink stays).
+ * Returns 0; 1 if model is null or both arrays are null (no message), or on refusal. */
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(kip_fir_v6_3* model, kip_array_real* real,
+                                               kip_array_complex* complex);
+
+/* As kip_fir_v6_3_set_data_sink for the GMP integer families: mpz is used when non-null, else
+ * mpz_complex. A Hilbert model refuses the mpz sink with the same message. Elements are the
+ * outputs as integers in units of the output's least significant bit. */
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_array_mpz* mpz,
+                                                   kip_array_mpz_complex* mpz_complex);
+
+/* Installs (or, with a null handler, removes) the data handler, called with arg1 and arg2
+ * after the real data sink has been filled at the end of each kip_fir_v6_3_data_send; with a
+ * complex or GMP sink, or none, it is never called. The handler's result is returned by that
+ * data_send. To chain models, install kip_fir_v6_3_data_send_handler with the next model as
+ * arg1. The handler may send packets to, or reset, the model that calls it, but must not
+ * destroy it. Returns 0, or 1 if model is null. */
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
+                                                  kip_fir_v6_3_data_handler handler, void* arg1,
+                                                  void* arg2);
+
+/* Sizes an output array for the input array in: dim[0] = num_paths, dim[1] = num_channels
+ * and, for a 3-D output, dim[2] = the number of output vectors that in's vectors (dim[2] of a
+ * 3-D input, else 1) produce at the model's rates: vectors * interp_rate / decim_rate rounded
+ * down (under the advanced channel sequence counted in channel 0's slots of the current
+ * pattern, then divided back); data_size = the product. A 2-D output gets dim[0], dim[1] and
+ * data_size = 0 or num_paths * num_channels, and is refused with "Unable to size output
+ * structure, require 3 dimensions" when more than one vector would result. dim_size is read,
+ * never changed; nothing is reserved: the caller reserves dim (dim_size slots) and data
+ * (data_size elements) before use. The count actually delivered later may differ (it counts
+ * the vectors waiting). Any dim_size other than 2 is sized as 3-D. Refused without writing:
+ * an output whose dim storage (dim_capacity) has fewer slots than it would be given ("Unable to
+ * size output structure, insufficient dimension storage"), an input whose dim storage does not
+ * hold its dim_size lengths ("Unable to size output structure, invalid input array").
+ * real is used when non-null, else complex. Returns 0; 1 if model or in is null or both
+ * outputs are null (no message), or on refusal. */
+KIP_FIR_API int32_t kip_fir_v6_3_calc_size(kip_fir_v6_3* model, const kip_array_real* in,
+                                           kip_array_real* real, kip_array_complex* complex);
+
+/* As kip_fir_v6_3_calc_size for the GMP integer families (mpz used when non-null). */
+KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_array_real* in,
+                                               kip_array_mpz* mpz,
+                                               kip_array_mpz_complex* mpz_complex);
+
+/* Queues a configuration packet, applied at the next configuration point (when channel 0 of
+ * path 0 takes its first input after creation, reset or one of its outputs); at that point
+ * every queued coefficient reload is applied first, then exactly one configuration packet:
+ * every channel's kernel takes the selected coefficient set (history and phase kept) and,
+ * under the advanced channel sequence, a pattern different from the current one is put in
+ * force and every kernel is reset. Further packets wait for later points.
+ * Normalisation, each with a warning through the message handler: with the basic sequence, one
+ * set and no reloads the packet is not needed and ignored (result 0); an invalid pattern for
+ * the channel count becomes the first pattern for it; with several sets surplus selectors are
+ * ignored; a selector above coeff_sets - 1 becomes coeff_sets - 1.
+ * Refused (result 1, nothing queued): a null fsel of a packet that is needed, with the warning
+ * "Config packet has no fsel array, ignoring packet"; and, with one error message: with
+ * several sets, a selector array of more than one dimension ("Expecting 1-D array for fsel")
+ * or, with config_method 1, of fewer than num_channels selectors ("Insufficient fsel values
+ * specified, expecting" + num_channels; an array without dimension storage counts as empty);
+ * with any number of sets, an array whose data (data_size, within its reserved storage) holds
+ * fewer selectors than the model reads, num_channels with config_method 1, else 1 ("fsel array
+ * holds fewer values than required: " + that count). Returns 0 when queued or ignored as not
+ * needed; 1 if an argument is null (no message) or on refusal. */
+KIP_FIR_API int32_t kip_fir_v6_3_config_send(kip_fir_v6_3* model,
+                                             const kip_fir_v6_3_cnfg_packet* packet);
+
+/* Returns the data path to its state after creation: every kernel takes coefficient set 0
+ * with cleared history, waiting outputs (and Hilbert delay lines) are dropped, single-channel
+ * positions return to 0, the pattern returns to init_pattern, and queued configuration
+ * packets are discarded. Queued coefficient reloads, reloaded coefficient sets, the data sink
+ * and the data handler are kept. Returns 0, or 1 if model is null. */
+KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model);
+
 KIP_FIR_EXTERN_C_END
 
 #ifdef __cplusplus
@@ -211,6 +307,8 @@ static_assert(offsetof(kip_fir_v6_3_config, output_fract_width) == 104, "config 
 static_assert(offsetof(kip_fir_v6_3_config, config_method) == 108, "config layout");
 static_assert(sizeof(kip_fir_v6_3_rld_packet) == 16, "kip_fir_v6_3_rld_packet is 16 bytes");
 static_assert(offsetof(kip_fir_v6_3_rld_packet, coeff) == 8, "rld packet layout");
+static_assert(sizeof(kip_fir_v6_3_cnfg_packet) == 16, "kip_fir_v6_3_cnfg_packet is 16 bytes");
+static_assert(offsetof(kip_fir_v6_3_cnfg_packet, fsel) == 8, "cnfg packet layout");
 #endif
 
 #endif /* TAPFORGE_V6_3_BITACC_CMODEL_H */

@@ -245,6 +245,13 @@ TEST(KNumShift, RightShiftRounding)
     KNum d(100, 8, UNSIGNED, ROUND, WRAP);
     d >>= 8;
     EXPECT_EQ(value(d), 0);
+    // The general rounding rule also when every bit is dropped: 7/8 -> 1, -128/256 -> -1.
+    KNum e(7, 3, UNSIGNED, CONVERGENT, WRAP);
+    e >>= 3;
+    EXPECT_EQ(value(e), 1);
+    KNum f(-128, 8, SIGNED, ROUND, WRAP);
+    f >>= 8;
+    EXPECT_EQ(value(f), -1);
 }
 
 TEST(KNumDouble, AssignmentMatchesReference)
