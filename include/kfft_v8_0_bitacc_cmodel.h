@@ -1,4 +1,18 @@
-/* Bit-accurate model of the kfft v8.0 fixed-point FFT core: public C interface. */
+/* Bit-accurate model of the kfft v8.0 fixed-point FFT core: public C interface.
+ *
+ * Typical use:
+ *   kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+ *   g.C_ARCH = 3;                                  adjust the configuration
+ *   kelvar_ip_kfft_v8_0_state *s = kelvar_ip_kfft_v8_0_create_state(g);
+ *   ... fill a kelvar_ip_kfft_v8_0_inputs and a kelvar_ip_kfft_v8_0_outputs ...
+ *   int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);    once per frame
+ *   kelvar_ip_kfft_v8_0_destroy_state(s);
+ *
+ * Messages (errors and warnings) are written to the standard error stream, one line each,
+ * starting with "ERROR:kfft_v8_0:" or "WARNING:kfft_v8_0:", ended by a newline and flushed.
+ * No function lets an exception escape. The library keeps no global mutable state: separate
+ * states are independent, but one state must not be used by two threads at once.
+ */
 #ifndef KFFT_V8_0_BITACC_CMODEL_H
 #define KFFT_V8_0_BITACC_CMODEL_H
 
@@ -26,6 +40,89 @@ typedef struct kelvar_ip_kfft_v8_0_generics {
     int32_t C_HAS_BFP;       /* 1: block floating point */
     int32_t C_HAS_ROUNDING;  /* 1: convergent rounding after scaling; 0: truncation */
 } kelvar_ip_kfft_v8_0_generics;
+
+/* Inputs of one frame (caller-owned; 56 bytes, natural alignment on LP64).
+ * N below is 2^nfft for the effective nfft (see bitacc_simulate). */
+typedef struct kelvar_ip_kfft_v8_0_inputs {
+    int32_t nfft;             /* log2 of this frame's length; ignored (with a warning when it
+                                 differs) unless C_HAS_NFFT = 1, C_NFFT_MAX is used instead */
+    double *xn_re;            /* N real parts, sample 0 first. Fixed-point mode: -1.0 <= x < 1.0.
+                                 Floating-point mode: single-precision values; a value that is
+                                 denormal in single precision is set to 0.0 in this array */
+    int32_t xn_re_size;       /* number of elements of xn_re, must be N */
+    double *xn_im;            /* N imaginary parts, as xn_re */
+    int32_t xn_im_size;       /* number of elements of xn_im, must be N */
+    const int32_t *scaling_sch; /* per-stage right shifts 0 to 3, element 0 for the first stage;
+                                 read only when C_HAS_SCALING = 1, C_HAS_BFP = 0 and
+                                 C_USE_FLT_PT = 0 (may be null otherwise). Radix-4 and pipelined:
+                                 ceil(nfft/2) elements, the last 0 or 1 when nfft is odd;
+                                 radix-2 and lite: nfft elements */
+    int32_t scaling_sch_size; /* number of elements of scaling_sch */
+    int32_t direction;        /* 1 forward (kernel e^-j2pi nk/N), 0 inverse (e^+j2pi nk/N,
+                                 without a 1/N factor) */
+} kelvar_ip_kfft_v8_0_inputs;
+
+/* Results of one frame (caller-owned arrays; 40 bytes, natural alignment on LP64). The output
+ * arrays may be the input arrays themselves: all samples are read before any bin is written. */
+typedef struct kelvar_ip_kfft_v8_0_outputs {
+    double *xk_re;      /* receives N real parts of the bins, bin 0 first (natural order) */
+    int32_t xk_re_size; /* on entry the capacity of xk_re (at least N); set to N on success */
+    double *xk_im;      /* receives N imaginary parts */
+    int32_t xk_im_size; /* on entry the capacity of xk_im (at least N); set to N on success */
+    int32_t blk_exp;    /* block floating point: total right shift applied (the true transform is
+                           about the output times 2^blk_exp); 0 in every other mode */
+    int32_t overflow;   /* 1 if a scaled stage overflowed (scaled mode) or an output exceeded the
+                           single-precision range (floating-point mode); else 0 */
+} kelvar_ip_kfft_v8_0_outputs;
+
+/* One model instance. Opaque: created by create_state, freed by destroy_state. */
+typedef struct kelvar_ip_kfft_v8_0_state kelvar_ip_kfft_v8_0_state;
+
+/* Return codes of kelvar_ip_kfft_v8_0_bitacc_simulate besides 0 (success):
+ *   1 null state, 2 null outputs, 3/4/5 corrupted state (C_ARCH 1, 2 or 4, 3),
+ *   6/7 nfft out of range (C_ARCH 1, others), 8 null xn_re, 9 wrong xn_re_size,
+ *   10 real sample out of range, 11 null xn_im, 12 wrong xn_im_size, 13 imaginary sample out of
+ *   range, 14 null scaling_sch, 15/16 wrong scaling_sch_size (C_ARCH 1 or 3, C_ARCH 2 or 4),
+ *   17 schedule value outside 0 to 3, 18 final-stage schedule value above 1 for odd nfft,
+ *   19 direction not 0 or 1, 20 null xk_re, 21 null xk_im, 22 xk_re_size < N, 23 xk_im_size < N,
+ *   24 null inputs record. */
+#define KELVAR_IP_KFFT_V8_0_NULL_INPUTS 24
+
+/* Returns the default generics by value: C_NFFT_MAX 10, C_ARCH 1, C_HAS_NFFT 0,
+ * C_USE_FLT_PT 0, C_INPUT_WIDTH 16, C_TWIDDLE_WIDTH 16, C_HAS_SCALING 1, C_HAS_BFP 0,
+ * C_HAS_ROUNDING 0. */
+KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(void);
+
+/* Validates the generics (passed by value, only read) and builds a model instance: the twiddle
+ * table for 2^C_NFFT_MAX points and the engine of C_ARCH. Returns the new state, owned by the
+ * caller until passed to destroy_state. On invalid generics writes one error line naming the
+ * first faulty field or combination and returns NULL; if memory cannot be obtained it writes
+ * "ERROR:kfft_v8_0:create_state could not allocate memory for the model state" and returns NULL.
+ * Nothing is left allocated on failure. An engine is a large object (tens of megabytes). */
+KFFT_API kelvar_ip_kfft_v8_0_state *kelvar_ip_kfft_v8_0_create_state(
+    kelvar_ip_kfft_v8_0_generics generics);
+
+/* Frees a state returned by create_state and everything it owns. The pointer must not be used
+ * afterwards. A NULL state is ignored. */
+KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state *state);
+
+/* Transforms one frame.
+ *   state   - from create_state; used, not freed.
+ *   inputs  - read only, except that in floating-point mode single-precision denormal samples
+ *             are set to 0.0 in xn_re / xn_im. A NULL inputs record is refused with
+ *             "ERROR:kfft_v8_0:simulate called with null input structure" and code 24, after
+ *             the state and outputs checks (codes 1 to 5) and before every other check.
+ *   outputs - the caller's arrays receive N bins; sizes, blk_exp and overflow are set.
+ * Returns 0 on success. On failure returns the code of the first failed check (see the list
+ * above), writes one error line and leaves the outputs untouched. Warnings (nfft substitution,
+ * input values not on the C_INPUT_WIDTH grid and rounded, floating-point denormals flushed,
+ * infinite or NaN inputs) do not stop the call. In floating-point mode an infinite or NaN input
+ * makes every output bin NaN, with blk_exp 0, overflow 0 and return code 0. An internal failure
+ * of the engine (not expected) is reported with one error line and the corrupted-state code of
+ * the architecture (3, 4 or 5). */
+KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state *state,
+                                                 const kelvar_ip_kfft_v8_0_inputs *inputs,
+                                                 kelvar_ip_kfft_v8_0_outputs *outputs);
 
 #ifdef __cplusplus
 }

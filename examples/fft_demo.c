@@ -1,0 +1,110 @@
+/* Demonstration of the kfft v8.0 bit-accurate model: one two-tone frame of 1,024 points
+ * through the scaled radix-4, pipelined and radix-2 architectures, in block floating point,
+ * and in the floating-point interface mode. */
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "kfft_v8_0_bitacc_cmodel.h"
+
+#define NFFT 10
+#define N (1 << NFFT)
+
+static const double kPi = 3.14159265358979323846;
+
+/* Prints the three strongest bins, in transform units (output times 2^shift). */
+static void print_strongest(const char *title, const kelvar_ip_kfft_v8_0_outputs *out, int shift)
+{
+    int best[3] = {-1, -1, -1};
+    double mag[3] = {-1.0, -1.0, -1.0};
+    for (int k = 0; k < N; ++k) {
+        const double m = hypot(out->xk_re[k], out->xk_im[k]);
+        for (int i = 0; i < 3; ++i) {
+            if (m > mag[i]) {
+                for (int j = 2; j > i; --j) {
+                    mag[j] = mag[j - 1];
+                    best[j] = best[j - 1];
+                }
+                mag[i] = m;
+                best[i] = k;
+                break;
+            }
+        }
+    }
+    printf("%-44s blk_exp %2d  overflow %d\n", title, out->blk_exp, out->overflow);
+    for (int i = 0; i < 3; ++i)
+        printf("    bin %4d  |X| = %12.4f  (%.6g, %.6g) x 2^%d\n", best[i], ldexp(mag[i], shift),
+               out->xk_re[best[i]], out->xk_im[best[i]], shift);
+}
+
+/* Creates a state, runs one frame and prints its strongest bins. Returns 0 on success. */
+static int run(const char *title, kelvar_ip_kfft_v8_0_generics g, double *re, double *im,
+               const int32_t *sch, int32_t sch_size, double *xk_re, double *xk_im)
+{
+    kelvar_ip_kfft_v8_0_state *s = kelvar_ip_kfft_v8_0_create_state(g);
+    if (s == NULL)
+        return 1;
+    kelvar_ip_kfft_v8_0_inputs in = {NFFT, re, N, im, N, sch, sch_size, 1};
+    kelvar_ip_kfft_v8_0_outputs out = {xk_re, N, xk_im, N, 0, 0};
+    const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);
+    if (rc == 0) {
+        int shift = out.blk_exp;
+        if (g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && g.C_USE_FLT_PT == 0)
+            for (int i = 0; i < sch_size; ++i)
+                shift += sch[i];
+        print_strongest(title, &out, shift);
+    } else {
+        fprintf(stderr, "simulate returned %d\n", rc);
+    }
+    kelvar_ip_kfft_v8_0_destroy_state(s);
+    return rc;
+}
+
+int main(void)
+{
+    double *re = malloc(N * sizeof *re), *im = malloc(N * sizeof *im);
+    double *fre = malloc(N * sizeof *fre), *fim = malloc(N * sizeof *fim);
+    double *xk_re = malloc(N * sizeof *xk_re), *xk_im = malloc(N * sizeof *xk_im);
+    if (!re || !im || !fre || !fim || !xk_re || !xk_im)
+        return 1;
+
+    /* Two tones: a complex exponential at bin 100 and a real cosine at bin 300 (bins 300 and
+     * 724), quantised to 16-bit fractions so that no input rounding is needed. */
+    for (int n = 0; n < N; ++n) {
+        const double a1 = 2.0 * kPi * 100.0 * n / N, a2 = 2.0 * kPi * 300.0 * n / N;
+        re[n] = floor((0.5 * cos(a1) + 0.25 * cos(a2)) * 32768.0) / 32768.0;
+        im[n] = floor((0.5 * sin(a1)) * 32768.0) / 32768.0;
+        fre[n] = 1000.0 * re[n];
+        fim[n] = 1000.0 * im[n];
+    }
+
+    const int32_t r4_sch[5] = {2, 2, 2, 2, 2};
+    const int32_t r2_sch[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    int rc = 0;
+
+    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+    rc |= run("radix-4 burst, scaled (schedule 2,2,2,2,2)", g, re, im, r4_sch, 5, xk_re, xk_im);
+
+    g.C_ARCH = 3;
+    rc |= run("pipelined streaming, scaled (2,2,2,2,2)", g, re, im, r4_sch, 5, xk_re, xk_im);
+
+    g.C_ARCH = 2;
+    rc |= run("radix-2 burst, scaled (1 per stage)", g, re, im, r2_sch, 10, xk_re, xk_im);
+
+    g = kelvar_ip_kfft_v8_0_get_default_generics();
+    g.C_HAS_BFP = 1;
+    rc |= run("radix-4 burst, block floating point", g, re, im, NULL, 0, xk_re, xk_im);
+
+    g = kelvar_ip_kfft_v8_0_get_default_generics();
+    g.C_USE_FLT_PT = 1;
+    g.C_INPUT_WIDTH = 32;
+    rc |= run("radix-4 burst, floating point (input x1000)", g, fre, fim, NULL, 0, xk_re, xk_im);
+
+    free(re);
+    free(im);
+    free(fre);
+    free(fim);
+    free(xk_re);
+    free(xk_im);
+    return rc != 0;
+}

@@ -1,0 +1,34 @@
+// Validation of the generics (create_state) and of one simulate call against them.
+#ifndef KFFT_API_CHECKS_H
+#define KFFT_API_CHECKS_H
+
+#include <cstdint>
+
+#include "kfft_v8_0_bitacc_cmodel.h"
+
+namespace kfft {
+
+// Checks the generics in the fixed order of the fourteen rules and writes the message of the
+// first failure to the standard error stream. Returns 0 when all pass, else the rule number
+// (1 to 14).
+int check_generics(const kelvar_ip_kfft_v8_0_generics& g);
+
+// Largest single-precision magnitude, as a double.
+constexpr double kFloatMax = 3.4028234663852886e38;
+
+// Validates one call against valid generics, from the transform length to the output sizes
+// (return codes 6 to 23), writing the message of the first failure; writes the length
+// substitution warning when C_HAS_NFFT = 0 and inputs.nfft differs from C_NFFT_MAX. Returns 0
+// and sets nfft to the effective length on success. Reads no array element beyond the sizes
+// it has already checked.
+int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_inputs& in,
+                  const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft);
+
+// True when sample x is outside the accepted input range: [-1, 1) in fixed-point mode (NaN is
+// outside too), beyond the single-precision range without being an infinity in floating-point
+// mode (infinities and NaNs are handled when the frame is conditioned).
+bool sample_out_of_range(double x, bool floating_point);
+
+}  // namespace kfft
+
+#endif

@@ -1,0 +1,69 @@
+// Conditioning of one frame's samples before the engine, and of its results after it.
+// Fixed-point mode rounds the inputs to the input width; floating-point mode flushes
+// single-precision denormals, detects infinities and NaNs, removes a frame exponent on the way in
+// and restores it, with single-precision significance and range, on the way out.
+#ifndef KFFT_API_CONDITION_H
+#define KFFT_API_CONDITION_H
+
+#include <cstdint>
+
+#include "kfft_v8_0_bitacc_cmodel.h"
+
+namespace kfft {
+
+// v rounded to the nearest integer, ties to even, independent of the floating-point rounding
+// mode. v must be finite.
+double round_half_even(double v);
+
+// x rounded to a signed fraction of w bits (multiples of 2^-(w-1)), ties to even. With guard the
+// result is kept within [-1, 1 - 2^-(w-1)] by rounding towards zero instead where rounding to
+// nearest would leave that range.
+double quantise_input(double x, int w, bool guard);
+
+// True when every sample of re[0..n) and im[0..n) (tested re[i], then im[i]) is a multiple of
+// 2^-(w-1).
+bool on_input_grid(const double* re, const double* im, int32_t n, int w);
+
+// Fixed-point conditioning: when some sample is not on the C_INPUT_WIDTH grid, writes the
+// rounding warning once, rounds every sample to width w with the guard into a and b, and
+// returns true; otherwise returns false and the samples enter unchanged (a and b unused).
+bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
+                     int w, double* a, double* b);
+
+struct FloatFrame {
+    int32_t exponent = 0;  // E: floor(log2 of the largest magnitude) + 1, 0 for a zero frame
+    bool invalid = false;  // some sample is an infinity or a NaN in single precision
+};
+
+// Floating-point scan: sets samples that are denormal in single precision to 0.0 in the
+// caller's arrays, writes one warning per flushed or non-finite sample, and returns the frame
+// exponent (left 0 when the frame is invalid) and the invalid flag.
+FloatFrame scan_float_frame(double* re, double* im, int32_t n);
+
+// One floating-point sample as it enters the engine: single precision, frame exponent removed
+// in single precision, then rounded (without guard) to a signed fraction of w bits.
+double condition_float_sample(double x, int32_t exponent, int w);
+
+// Number (0 to 3) of bits directly below the sign bit that equal the sign bit, for a value in
+// [-1, 1) held as a signed fraction of at least 4 bits.
+int sample_headroom(double v);
+
+// v times 2^p (p of either sign), in steps of at most 2^62 so that every factor is exact.
+double scale_pow2(double v, int32_t p);
+
+// y rounded to 24 significant bits, ties to even; zero stays zero. y must be finite.
+double round_to_single_significance(double y);
+
+// Applies 2^t to a result value and replaces a magnitude beyond the single-precision range by
+// its single-precision conversion (an infinity, or the largest value when within half a unit in
+// the last place). Returns true when the range was exceeded.
+bool restore_float_range(double& v, int32_t t);
+
+// Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful
+// frame: the first rule that matches the mode applies.
+void set_final_fields(kelvar_ip_kfft_v8_0_outputs& out, int32_t n, bool floating_point,
+                      int scaling_flag, int bfp_flag);
+
+}  // namespace kfft
+
+#endif
