@@ -200,9 +200,7 @@ class FftModel:
             raise ValueError("transform_batch takes a 2-D array, one frame per row")
         if a.dtype == object or not (np.issubdtype(a.dtype, np.number) or a.dtype == bool):
             raise TypeError("frames must hold numbers")
-        re = np.ascontiguousarray(a.real, dtype=np.float64)
-        im = (np.ascontiguousarray(a.imag, dtype=np.float64) if np.iscomplexobj(a)
-              else np.zeros_like(re))
+        x = np.ascontiguousarray(a, dtype=np.complex128)
         n = self.effective_nfft(a.shape[1], nfft)
         call_nfft = n if nfft is None else _int32("nfft", nfft)
         sched = None
@@ -218,13 +216,10 @@ class FftModel:
             sched = np.ascontiguousarray(sched, dtype=np.int32)
         elif self.uses_schedule():
             sched = self.default_schedule(n)
-        rc, failed, xr, xi, blk, ovf, message = self._m.simulate(re, im, call_nfft, sched,
-                                                                 0 if inverse else 1)
+        rc, failed, xk, blk, ovf, message = self._m.simulate(x, call_nfft, sched,
+                                                             0 if inverse else 1)
         if rc != 0:
             raise FftError(message, code=rc, frame=None if _single else failed)
-        xk = np.empty(xr.shape, dtype=np.complex128)
-        xk.real = xr
-        xk.imag = xi
         return FftBatchResult(xk, blk, ovf.astype(bool))
 
 

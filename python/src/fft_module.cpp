@@ -6,12 +6,14 @@
 // the library's own error text for the Python exception; the repeat is safe because a refused
 // call writes no output and changes no state. Python-level exceptions and the result objects
 // are made in kip_models/fft.py.
+#include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <unistd.h>
 
 #include <algorithm>
+#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -27,12 +29,13 @@ namespace py = pybind11;
 namespace {
 
 using Generics = kelvar_ip_kfft_v8_0_generics;
-using CArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
 using Schedule = py::array_t<int32_t, py::array::c_style>;
 
 #define KIP_FFT_GENERICS(X)                                                                        \
     X(C_NFFT_MAX)                                                                                  \
-    X(C_ARCH) X(C_HAS_NFFT) X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING)   \
+    X(C_ARCH)                                                                                      \
+    X(C_HAS_NFFT) X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING)             \
         X(C_HAS_BFP) X(C_HAS_ROUNDING)
 
 py::dict generics_to_dict(const Generics& g)
@@ -191,20 +194,19 @@ public:
     bool closed() const { return state_ == nullptr; }
     py::dict generics() const { return generics_to_dict(generics_); }
 
-    // Transforms frames[f] for every f: re and im of shape (frames, N), the schedule of shape
-    // (S,) for every frame or (frames, S) (or None). Returns (code, failed frame, xk_re, xk_im,
-    // blk_exp, overflow, message): code 0 with every result, or the first failure's code, its
-    // frame and the library's message with the results set to None.
-    py::tuple simulate(const CArray& re, const CArray& im, int32_t nfft, const py::object& schedule,
-        int32_t direction)
+    // Transforms frames[f] for every f: x of shape (frames, N), complex; the schedule of shape
+    // (S,) for every frame or (frames, S) (or None). Returns (code, failed frame, xk, blk_exp,
+    // overflow, message): code 0 with every result, or the first failure's code, its frame and
+    // the library's message with the results set to None.
+    // Each frame is split into real and imaginary parts, transformed and interleaved again
+    // through four buffers of one frame each, which stay in cache however many frames there are.
+    py::tuple simulate(
+        const ComplexArray& x, int32_t nfft, const py::object& schedule, int32_t direction)
     {
-        if (re.ndim() != 2 || im.ndim() != 2)
-            throw py::value_error("expected 2-D sample arrays");
-        const py::ssize_t frames = re.shape(0);
-        if (im.shape(0) != frames)
-            throw py::value_error("real and imaginary parts differ in frame count");
-        const int32_t n_re = size32(re.shape(1), "a frame");
-        const int32_t n_im = size32(im.shape(1), "a frame");
+        if (x.ndim() != 2)
+            throw py::value_error("expected a 2-D array of frames");
+        const py::ssize_t frames = x.shape(0);
+        const int32_t n = size32(x.shape(1), "a frame");
 
         Schedule sched;
         bool per_frame = false;
@@ -221,75 +223,73 @@ public:
         const int32_t sched_len
             = schedule.is_none() ? 0 : size32(sched.shape(sched.ndim() - 1), "scaling schedule");
 
-        // The frame length the library returns equals the input length when the input is
-        // accepted, so the outputs are sized by the input.
-        const py::ssize_t cap = std::max<py::ssize_t>(re.shape(1), 1);
-        std::vector<double> out_re(static_cast<size_t>(frames * cap));
-        std::vector<double> out_im(static_cast<size_t>(frames * cap));
-        std::vector<int32_t> blk(static_cast<size_t>(frames));
-        std::vector<int32_t> ovf(static_cast<size_t>(frames));
-        int32_t out_n = frames == 0 ? n_re : 0;
+        // An accepted frame gives as many bins as it has samples.
+        py::array_t<std::complex<double>> xk({ frames, static_cast<py::ssize_t>(n) });
+        py::array_t<int32_t> blk(frames);
+        py::array_t<int32_t> ovf(frames);
+        const std::complex<double>* src = x.data();
+        std::complex<double>* dst = xk.mutable_data();
+        int32_t* blk_out = blk.mutable_data();
+        int32_t* ovf_out = ovf.mutable_data();
+        const size_t len = static_cast<size_t>(std::max<int32_t>(n, 1));
+        std::vector<double> in_re(len), in_im(len), out_re(len), out_im(len);
+        const int32_t no_schedule = 0;
         int rc = 0;
         py::ssize_t failed = -1;
         std::string message;
         bool was_closed = false;
 
-        const double zero = 0.0;
-        const int32_t no_schedule = 0;
-        auto frame_inputs = [&](py::ssize_t f) {
+        auto run_frame = [&](py::ssize_t f) {
+            const std::complex<double>* s = src + f * n;
+            for (int32_t i = 0; i < n; ++i) {
+                in_re[static_cast<size_t>(i)] = s[i].real();
+                in_im[static_cast<size_t>(i)] = s[i].imag();
+            }
             kelvar_ip_kfft_v8_0_inputs in {};
             in.nfft = nfft;
-            in.xn_re = const_cast<double*>(n_re > 0 ? re.data() + f * n_re : &zero);
-            in.xn_re_size = n_re;
-            in.xn_im = const_cast<double*>(n_im > 0 ? im.data() + f * n_im : &zero);
-            in.xn_im_size = n_im;
-            if (schedule.is_none()) {
+            in.xn_re = in_re.data();
+            in.xn_re_size = n;
+            in.xn_im = in_im.data();
+            in.xn_im_size = n;
+            if (schedule.is_none())
                 in.scaling_sch = nullptr;
-            } else if (sched_len == 0) {
+            else if (sched_len == 0)
                 in.scaling_sch = &no_schedule;
-            } else {
+            else
                 in.scaling_sch = sched.data() + (per_frame ? f * sched_len : 0);
-            }
             in.scaling_sch_size = sched_len;
             in.direction = direction;
-            return in;
-        };
-        auto frame_outputs = [&](py::ssize_t f) {
             kelvar_ip_kfft_v8_0_outputs out {};
-            out.xk_re = out_re.data() + f * cap;
-            out.xk_im = out_im.data() + f * cap;
-            out.xk_re_size = out.xk_im_size
-                = static_cast<int32_t>(std::min<py::ssize_t>(re.shape(1), cap));
-            return out;
+            out.xk_re = out_re.data();
+            out.xk_im = out_im.data();
+            out.xk_re_size = out.xk_im_size = n;
+            const int code = kelvar_ip_kfft_v8_0_bitacc_simulate(state_, &in, &out);
+            if (code == 0) {
+                std::complex<double>* d = dst + f * n;
+                const int32_t bins = std::min(out.xk_re_size, n);
+                for (int32_t k = 0; k < bins; ++k)
+                    d[k] = { out_re[static_cast<size_t>(k)], out_im[static_cast<size_t>(k)] };
+                blk_out[f] = out.blk_exp;
+                ovf_out[f] = out.overflow;
+            }
+            return code;
         };
+
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mu_);
             if (state_ == nullptr) {
                 was_closed = true;
             } else {
-                for (py::ssize_t f = 0; f < frames; ++f) {
-                    const kelvar_ip_kfft_v8_0_inputs in = frame_inputs(f);
-                    kelvar_ip_kfft_v8_0_outputs out = frame_outputs(f);
-                    rc = kelvar_ip_kfft_v8_0_bitacc_simulate(state_, &in, &out);
-                    if (rc != 0) {
+                for (py::ssize_t f = 0; f < frames && rc == 0; ++f) {
+                    rc = run_frame(f);
+                    if (rc != 0)
                         failed = f;
-                        break;
-                    }
-                    out_n = out.xk_re_size;
-                    blk[static_cast<size_t>(f)] = out.blk_exp;
-                    ovf[static_cast<size_t>(f)] = out.overflow;
                 }
                 if (rc != 0) {
                     // Repeat the refused frame with the error stream captured (see the top).
-                    const kelvar_ip_kfft_v8_0_inputs in = frame_inputs(failed);
-                    std::vector<double> scratch_re(static_cast<size_t>(cap)),
-                        scratch_im(static_cast<size_t>(cap));
-                    kelvar_ip_kfft_v8_0_outputs out = frame_outputs(failed);
-                    out.xk_re = scratch_re.data();
-                    out.xk_im = scratch_im.data();
                     StderrCapture capture;
-                    kelvar_ip_kfft_v8_0_bitacc_simulate(state_, &in, &out);
+                    run_frame(failed);
                     message = capture.text();
                     if (message.empty())
                         message = "ERROR:kfft_v8_0:simulate failed with code " + std::to_string(rc);
@@ -299,22 +299,8 @@ public:
         if (was_closed)
             throw py::value_error("the model is closed");
         if (rc != 0)
-            return py::make_tuple(
-                rc, failed, py::none(), py::none(), py::none(), py::none(), message);
-
-        py::array_t<double> xr(
-            { static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n) });
-        py::array_t<double> xi(
-            { static_cast<py::ssize_t>(frames), static_cast<py::ssize_t>(out_n) });
-        for (py::ssize_t f = 0; f < frames; ++f) {
-            std::copy_n(out_re.data() + f * cap, out_n, xr.mutable_data() + f * out_n);
-            std::copy_n(out_im.data() + f * cap, out_n, xi.mutable_data() + f * out_n);
-        }
-        py::array_t<int32_t> b(static_cast<py::ssize_t>(frames));
-        py::array_t<int32_t> o(static_cast<py::ssize_t>(frames));
-        std::copy(blk.begin(), blk.end(), b.mutable_data());
-        std::copy(ovf.begin(), ovf.end(), o.mutable_data());
-        return py::make_tuple(0, -1, xr, xi, b, o, py::none());
+            return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), message);
+        return py::make_tuple(0, -1, xk, blk, ovf, py::none());
     }
 
 private:
@@ -338,6 +324,6 @@ PYBIND11_MODULE(_fft, m)
         .def("close", &FftModel::close)
         .def_property_readonly("closed", &FftModel::closed)
         .def_property_readonly("generics", &FftModel::generics)
-        .def("simulate", &FftModel::simulate, py::arg("re"), py::arg("im"), py::arg("nfft"),
-            py::arg("schedule"), py::arg("direction"));
+        .def("simulate", &FftModel::simulate, py::arg("x"), py::arg("nfft"), py::arg("schedule"),
+            py::arg("direction"));
 }
