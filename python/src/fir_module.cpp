@@ -225,11 +225,12 @@ int32_t to_int32(const py::handle& value, const char* field)
 
 #define KIP_FIR_INT_FIELDS(X)                                                                      \
     X(filter_type)                                                                                 \
-    X(rate_change) X(interp_rate) X(decim_rate) X(zero_pack_factor) X(coeff_padding) X(num_coeffs) \
-        X(coeff_sets) X(reloadable) X(is_halfband) X(quantization) X(coeff_width)                  \
-            X(coeff_fract_width) X(chan_seq) X(num_channels) X(init_pattern) X(num_paths)          \
-                X(data_width) X(data_fract_width) X(output_rounding) X(output_width)               \
-                    X(output_fract_width) X(config_method)
+    X(rate_change)                                                                                 \
+    X(interp_rate) X(decim_rate) X(zero_pack_factor) X(coeff_padding) X(num_coeffs) X(coeff_sets)  \
+        X(reloadable) X(is_halfband) X(quantization) X(coeff_width) X(coeff_fract_width)           \
+            X(chan_seq) X(num_channels) X(init_pattern) X(num_paths) X(data_width)                 \
+                X(data_fract_width) X(output_rounding) X(output_width) X(output_fract_width)       \
+                    X(config_method)
 
 py::dict config_to_dict(const kip_fir_v6_3_config& c)
 {
@@ -351,9 +352,12 @@ public:
         for (py::ssize_t i = 0; i < x.ndim(); ++i)
             dims[i] = static_cast<size_t>(x.shape(i));
         kip_array_real a = borrowed_real(const_cast<double*>(x.data()), dims, x.ndim(), x.size());
-        auto r = call([&] { return kip_fir_v6_3_data_send(model_, &a); });
-        if (r.first == 0)
-            pending_vectors_ += dims[2];
+        auto r = call([&] {
+            const int32_t rc = kip_fir_v6_3_data_send(model_, &a);
+            if (rc == 0)
+                pending_vectors_ += dims[2];
+            return rc;
+        });
         return py::make_tuple(r.first, to_list(r.second));
     }
 
@@ -363,9 +367,12 @@ public:
             throw py::value_error("expected a 1-D array");
         size_t dims[1] = { static_cast<size_t>(x.shape(0)) };
         kip_array_real a = borrowed_real(const_cast<double*>(x.data()), dims, 1, x.size());
-        auto r = call([&] { return kip_fir_v6_3_data_send_channel(model_, &a); });
-        if (r.first == 0)
-            ++pending_positions_;
+        auto r = call([&] {
+            const int32_t rc = kip_fir_v6_3_data_send_channel(model_, &a);
+            if (rc == 0)
+                ++pending_positions_;
+            return rc;
+        });
         return py::make_tuple(r.first, to_list(r.second));
     }
 
