@@ -195,6 +195,17 @@ private:
     // End of data_send: fills the installed data sink with n output vectors and calls the data
     // handler for a real sink; returns the handler's result, else 0.
     int32_t deliver_to_sinks(const kip_array_real& in, int32_t n);
+    // Throws unless `a` is a 1-D array of num_paths elements with its dimension stored (the
+    // shape of single-channel input and output).
+    template <class A> void check_path_array(const A& a) const {
+        const std::size_t np = static_cast<std::size_t>(config.num_paths);
+        if (a.dim_size != 1)
+            throw FIRException("Incorrect data array dimension, expected 1-D array of num_paths");
+        if (!kip_fir::array_dims_valid(a))
+            throw FIRException("Data array dimensions are not allocated");
+        if (a.dim[0] != np)
+            throw FIRException("Incorrect data size, expecting num_paths: " + std::to_string(np));
+    }
     // Channel served by position `pos` of a frame under the current pattern (pos itself under
     // the basic sequence); throws when the pattern has no channel there.
     std::size_t position_channel(std::size_t pos) const;

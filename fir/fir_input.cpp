@@ -195,15 +195,7 @@ int32_t FIR::data_send(const kip_array_real& in) {
 
 int32_t FIR::data_send_chan(const kip_array_real& in) {
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
-    if (in.dim_size != 1)
-        throw FIRException("Incorrect data array dimension, expected 1-D array of num_paths");
-    if (!kip_fir::array_dims_valid(in))
-        throw FIRException("Data array dimensions are not allocated");
-    if (in.dim[0] != np) {
-        std::ostringstream os;
-        os << "Incorrect data size, expecting num_paths: " << np;
-        throw FIRException(os.str());
-    }
+    check_path_array(in);
     if (kip_fir::array_readable(in) < np)
         throw FIRException("Data array holds fewer than num_paths samples");
 

@@ -333,15 +333,7 @@ template <class T> int32_t FIR::data_get(T& out) {
 
 template <class T> int32_t FIR::data_get_chan(T& out) {
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
-    if (out.dim_size != 1)
-        throw FIRException("Incorrect data array dimension, expected 1-D array of num_paths");
-    if (!kip_fir::array_dims_valid(out))
-        throw FIRException("Data array dimensions are not allocated");
-    if (out.dim[0] != np) {
-        std::ostringstream os;
-        os << "Incorrect data size, expecting num_paths: " << np;
-        throw FIRException(os.str());
-    }
+    check_path_array(out);
     if (kip_fir::array_writable(out) < np)
         throw FIRException("Data array has fewer than num_paths elements reserved");
 
