@@ -296,6 +296,7 @@ struct R4Traits {
     using Engine = R4_loop;
     static constexpr int arch = 1;
     static constexpr const char* name = "radix-4";
+    static constexpr int fp_input_width = 29; // input width of the floating-point interface
     static int min_nfft() { return 6; }
     static int sched_len(int nfft) { return (nfft + 1) / 2; }
     static int stages(int nfft) { return nfft / 2 + (nfft & 1); }
@@ -313,6 +314,7 @@ struct R2Traits {
     using Engine = R2_loop;
     static constexpr int arch = 2;
     static constexpr const char* name = "radix-2";
+    static constexpr int fp_input_width = 28; // input width of the floating-point interface
     static int min_nfft() { return 3; }
     static int sched_len(int nfft) { return nfft; }
     static int stages(int nfft) { return nfft; }
@@ -329,6 +331,7 @@ struct R22Traits {
     using Engine = R22_pipeline;
     static constexpr int arch = 3;
     static constexpr const char* name = "pipelined";
+    static constexpr int fp_input_width = 27; // input width of the floating-point interface
     static int min_nfft() { return 3; }
     static int sched_len(int nfft) { return (nfft + 1) / 2; }
     static int stages(int nfft) { return nfft; }
