@@ -88,15 +88,7 @@ R2_loop::~R2_loop() = default;
 
 bool R2_loop::set_frame(const FFT_CONFIG& cfg)
 {
-    const int32_t nfft = cfg.nfft;
-    if (nfft < 3 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)) {
-        begin_frame(false);
-        return false;
-    }
-    nfft_ = nfft;
-    npoints_ = cfg.npoints;
-    begin_frame(true);
-    return true;
+    return start_frame(cfg, 3);
 }
 
 int32_t R2_loop::input_position(int32_t n) const
@@ -125,7 +117,7 @@ bool R2_loop::read_output(int32_t k, double& re, double& im) const
 
 bool R2_loop::run(const TWIDDLE_ROM& rom)
 {
-    if (!frame_ok_ || rom.nfft_max() != nfft_max_ || rom.twiddle_width() != twiddle_width_)
+    if (!ready_to_run(rom))
         return false;
     R2_DIT_PE pe(cfg_);
     if (pe.wide_products())

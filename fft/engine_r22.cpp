@@ -189,15 +189,7 @@ R22_pipeline::~R22_pipeline() = default;
 
 bool R22_pipeline::set_frame(const FFT_CONFIG& cfg)
 {
-    const int32_t nfft = cfg.nfft;
-    if (nfft < 3 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)) {
-        begin_frame(false);
-        return false;
-    }
-    nfft_ = nfft;
-    npoints_ = cfg.npoints;
-    begin_frame(true);
-    return true;
+    return start_frame(cfg, 3);
 }
 
 int32_t R22_pipeline::output_position(int32_t k) const
@@ -223,7 +215,7 @@ bool R22_pipeline::read_output(int32_t k, double& re, double& im) const
 
 bool R22_pipeline::run(const TWIDDLE_ROM& rom)
 {
-    if (!frame_ok_ || rom.nfft_max() != nfft_max_ || rom.twiddle_width() != twiddle_width_)
+    if (!ready_to_run(rom))
         return false;
     R22_DIF_PE pe(cfg_, P_, nfft_, direction_);
     blk_exp_ = 0;

@@ -110,20 +110,19 @@ R4_loop::~R4_loop() = default;
 bool R4_loop::set_frame(const FFT_CONFIG& cfg)
 {
     const int32_t nfft = cfg.nfft;
-    if (nfft < 6 || nfft > nfft_max_ || cfg.npoints != (int32_t(1) << nfft)
-        || cfg.nfft_odd != (nfft & 1) || cfg.r4_stages != nfft / 2
-        || cfg.r4_points != ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints)
-        || cfg.r4_addr_mask != cfg.r4_points / 4 - 1) {
+    const bool radix4_geometry = cfg.nfft_odd == (nfft & 1) && cfg.r4_stages == nfft / 2
+        && cfg.r4_points == ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints)
+        && cfg.r4_addr_mask == cfg.r4_points / 4 - 1;
+    if (!radix4_geometry) {
         begin_frame(false);
         return false;
     }
+    if (!start_frame(cfg, 6))
+        return false;
     nfft_odd_ = cfg.nfft_odd;
     r4_addr_mask_ = cfg.r4_addr_mask;
-    npoints_ = cfg.npoints;
-    nfft_ = cfg.nfft;
     r4_points_ = cfg.r4_points;
     r4_stages_ = cfg.r4_stages;
-    begin_frame(true);
     return true;
 }
 
@@ -157,7 +156,7 @@ bool R4_loop::read_output(int32_t k, double& re, double& im) const
 
 bool R4_loop::run(const TWIDDLE_ROM& rom)
 {
-    if (!frame_ok_ || rom.nfft_max() != nfft_max_ || rom.twiddle_width() != twiddle_width_)
+    if (!ready_to_run(rom))
         return false;
     R4_DIT_PE pe(cfg_);
     if (pe.wide_products())

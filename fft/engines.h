@@ -173,6 +173,25 @@ protected:
         input_headroom_ = 32;
         invalid_ = false;
     }
+    // Starts a frame of cfg.npoints = 2^cfg.nfft points when min_nfft <= nfft <= C_NFFT_MAX;
+    // otherwise marks the engine as having no frame. Returns whether the frame was taken.
+    bool start_frame(const FFT_CONFIG& cfg, int32_t min_nfft)
+    {
+        const int32_t nfft = cfg.nfft;
+        const bool ok
+            = nfft >= min_nfft && nfft <= nfft_max_ && cfg.npoints == (int32_t(1) << nfft);
+        if (ok) {
+            nfft_ = nfft;
+            npoints_ = cfg.npoints;
+        }
+        begin_frame(ok);
+        return ok;
+    }
+    // A frame is set and the table was built for this engine's maximum length and width.
+    bool ready_to_run(const TWIDDLE_ROM& rom) const
+    {
+        return frame_ok_ && rom.nfft_max() == nfft_max_ && rom.twiddle_width() == twiddle_width_;
+    }
 
     // Redundant sign bits (0..3) directly below the sign of a w-bit word.
     static int32_t word_headroom(int64_t v, int w)
