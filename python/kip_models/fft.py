@@ -26,6 +26,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _fft
+from ._lifecycle import ModelLifecycle
 
 __all__ = [
     "FftModel",
@@ -94,7 +95,7 @@ def _generic_name(key):
     return name
 
 
-class FftModel:
+class FftModel(ModelLifecycle):
     """One FFT model instance (a state of the library), built from the generics."""
 
     def __init__(self, **generics):
@@ -115,21 +116,6 @@ class FftModel:
         self._g = {k: built[k] for k in GENERICS}
 
     # -- lifecycle -----------------------------------------------------------------------------
-
-    def close(self):
-        """Frees the model's state; later calls raise ValueError."""
-        self._m.close()
-
-    @property
-    def closed(self):
-        return self._m.closed
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
 
     def __repr__(self):
         g = self._g

@@ -23,6 +23,7 @@ import operator
 import numpy as np
 
 from . import _fir
+from ._lifecycle import ModelLifecycle
 
 __all__ = [
     "FirModel",
@@ -136,7 +137,7 @@ def _as_int(name, value):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
 
 
-class FirModel:
+class FirModel(ModelLifecycle):
     """One FIR model instance.
 
     Keyword arguments are the fields of the configuration record (CONFIG_FIELDS); fields left
@@ -198,21 +199,6 @@ class FirModel:
         self._deliver(messages)
 
     # -- lifecycle -----------------------------------------------------------------------------
-
-    def close(self):
-        """Frees the model; later calls raise ValueError."""
-        self._m.close()
-
-    @property
-    def closed(self):
-        return self._m.closed
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.close()
-        return False
 
     def __repr__(self):
         if self.closed:
