@@ -228,6 +228,9 @@ public:
     void assignShifted(const KFixComplex& a, int32_t n);
 
 private:
+    // add (Sub false) and sub (Sub true).
+    template <bool Sub> void addSub(const KFixComplex& a, const KFixComplex& b);
+
     struct Raw {
     };
     KFixComplex(Raw, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
@@ -493,31 +496,38 @@ inline void KFixComplex::assignShifted(const KFixComplex& a, int32_t n)
     im.assignShifted(a.im, n);
 }
 
-inline void KFixComplex::add(const KFixComplex& a, const KFixComplex& b)
+template <bool Sub> inline void KFixComplex::addSub(const KFixComplex& a, const KFixComplex& b)
 {
     using namespace num_internal;
+    const auto exact = [&] { *this = Sub ? a - b : a + b; };
     if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !re.isSmall() || !im.isSmall()) {
-        *this = a + b;
+        exact();
         return;
     }
-    const int32_t t = (a.re.type == SIGNED || b.re.type == SIGNED) ? SIGNED : UNSIGNED;
+    // A difference is signed; a sum is signed when either operand is.
+    const bool is_signed = Sub || a.re.type == SIGNED || b.re.type == SIGNED;
     const int32_t f = a.re.binpt > b.re.binpt ? a.re.binpt : b.re.binpt;
     const int64_t ia = intBits(a.re), ib = intBits(b.re);
-    const int64_t w = f + (ia > ib ? ia : ib) + (t == SIGNED ? 2 : 1);
+    const int64_t w = f + (ia > ib ? ia : ib) + (is_signed ? 2 : 1);
     if (w > KNum::SMALL_WIDTH || !a.re.isSmall() || !b.re.isSmall()) {
-        *this = a + b;
+        exact();
         return;
     }
     const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
     i128 xr, xi;
     if (w <= 63 && a.re.width <= 63 && b.re.width <= 63) {
-        xr = (int64_t)(((uint64_t)a.re.get64() << sa) + ((uint64_t)b.re.get64() << sb));
-        xi = (int64_t)(((uint64_t)a.im.get64() << sa) + ((uint64_t)b.im.get64() << sb));
+        const uint64_t ar = (uint64_t)a.re.get64() << sa, br = (uint64_t)b.re.get64() << sb;
+        const uint64_t ai = (uint64_t)a.im.get64() << sa, bi = (uint64_t)b.im.get64() << sb;
+        xr = (int64_t)(Sub ? ar - br : ar + br);
+        xi = (int64_t)(Sub ? ai - bi : ai + bi);
     } else {
-        xr = (i128)(((u128)a.re.get128() << sa) + ((u128)b.re.get128() << sb));
-        xi = (i128)(((u128)a.im.get128() << sa) + ((u128)b.im.get128() << sb));
+        const u128 ar = (u128)a.re.get128() << sa, br = (u128)b.re.get128() << sb;
+        const u128 ai = (u128)a.im.get128() << sa, bi = (u128)b.im.get128() << sb;
+        xr = (i128)(Sub ? ar - br : ar + br);
+        xi = (i128)(Sub ? ai - bi : ai + bi);
     }
-    const double dr = a.re.dbl + b.re.dbl, di = a.im.dbl + b.im.dbl;
+    const double dr = Sub ? a.re.dbl - b.re.dbl : a.re.dbl + b.re.dbl;
+    const double di = Sub ? a.im.dbl - b.im.dbl : a.im.dbl + b.im.dbl;
     const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
                   kr = a.re.known && b.re.known;
     const int32_t vi = a.im.valid && b.im.valid, ai = a.im.assigned && b.im.assigned,
@@ -534,45 +544,9 @@ inline void KFixComplex::add(const KFixComplex& a, const KFixComplex& b)
     im.known = ki;
 }
 
-inline void KFixComplex::sub(const KFixComplex& a, const KFixComplex& b)
-{
-    using namespace num_internal;
-    if (!sameFormat(a.re, a.im) || !sameFormat(b.re, b.im) || !re.isSmall() || !im.isSmall()) {
-        *this = a - b;
-        return;
-    }
-    const int32_t f = a.re.binpt > b.re.binpt ? a.re.binpt : b.re.binpt;
-    const int64_t ia = intBits(a.re), ib = intBits(b.re);
-    const int64_t w = f + (ia > ib ? ia : ib) + 2;
-    if (w > KNum::SMALL_WIDTH || !a.re.isSmall() || !b.re.isSmall()) {
-        *this = a - b;
-        return;
-    }
-    const int64_t sa = (int64_t)f - a.re.binpt, sb = (int64_t)f - b.re.binpt;
-    i128 xr, xi;
-    if (w <= 63 && a.re.width <= 63 && b.re.width <= 63) {
-        xr = (int64_t)(((uint64_t)a.re.get64() << sa) - ((uint64_t)b.re.get64() << sb));
-        xi = (int64_t)(((uint64_t)a.im.get64() << sa) - ((uint64_t)b.im.get64() << sb));
-    } else {
-        xr = (i128)(((u128)a.re.get128() << sa) - ((u128)b.re.get128() << sb));
-        xi = (i128)(((u128)a.im.get128() << sa) - ((u128)b.im.get128() << sb));
-    }
-    const double dr = a.re.dbl - b.re.dbl, di = a.im.dbl - b.im.dbl;
-    const int32_t vr = a.re.valid && b.re.valid, ar = a.re.assigned && b.re.assigned,
-                  kr = a.re.known && b.re.known;
-    const int32_t vi = a.im.valid && b.im.valid, ai = a.im.assigned && b.im.assigned,
-                  ki = a.im.known && b.im.known;
-    convertExact(re, re.binpt, xr, (int32_t)w, f);
-    convertExact(im, im.binpt, xi, (int32_t)w, f);
-    re.dbl = dr;
-    im.dbl = di;
-    re.valid = (vr || re.always_valid) ? 1 : 0;
-    re.assigned = ar;
-    re.known = kr;
-    im.valid = (vi || im.always_valid) ? 1 : 0;
-    im.assigned = ai;
-    im.known = ki;
-}
+inline void KFixComplex::add(const KFixComplex& a, const KFixComplex& b) { addSub<false>(a, b); }
+
+inline void KFixComplex::sub(const KFixComplex& a, const KFixComplex& b) { addSub<true>(a, b); }
 
 inline void KFixComplex::mult(const KFixComplex& a, const KFixComplex& b)
 {
