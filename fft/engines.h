@@ -168,6 +168,12 @@ protected:
     // part, frame position order.
     double* mem_re() { return mem_re_.get(); }
     double* mem_im() { return mem_im_.get(); }
+    // Exchanges the memory with another pair of arrays of 2^C_NFFT_MAX words.
+    void swap_memory(std::unique_ptr<double[]>& re, std::unique_ptr<double[]>& im)
+    {
+        mem_re_.swap(re);
+        mem_im_.swap(im);
+    }
     kfft_raw::CRaw mem_word(int32_t p) const
     {
         return kfft_raw::CRaw { static_cast<int64_t>(mem_re_[p]),
@@ -296,12 +302,26 @@ public:
     bool set_frame(const FFT_CONFIG& cfg);
     bool run(const TWIDDLE_ROM& rom);
 
+    // Datapath implementation of the radix-4 stages; every one gives the same bits.
+    // Auto: exact doubles (AVX2 where the processor has it) when the widths allow, else
+    // integers. The others force one (tests): Float and FloatAvx2 still fall back to
+    // integers for widths beyond exact doubles; FloatAvx2 becomes Float without AVX2.
+    enum class Path { Auto, Integer, Float, FloatAvx2 };
+    void force_path(Path p);
+    static bool avx2_path_supported();
+
 private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
+    template <typename Acc, bool Round>
+    int64_t int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr, double* di,
+        int t, int s, const kfft_raw::CRaw* tw, const TWIDDLE_ROM& rom);
 
+    Path path_ = Path::Auto;
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 3 per index
+    std::unique_ptr<double[]> twiddles_fp_; // the same as doubles, one array per part
+    std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
 };
 
 // Radix-2 decimation-in-time butterfly of the radix-2 burst and lite engines.

@@ -1,0 +1,49 @@
+// Four-lane double vectors (GCC and Clang vector extensions) for the whole-frame loops: two
+// SSE2 operations per step on a baseline x86-64, one in functions built for AVX2. Every
+// operation is the IEEE operation of each lane, so the lanes give the bits of scalar code.
+#ifndef KFFT_SIMD4_H
+#define KFFT_SIMD4_H
+
+#include <cstdint>
+
+#if defined(__GNUC__) && !defined(__clang__)
+// The vectors only pass between inlined functions, never across an ABI boundary.
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+
+namespace kfft_simd {
+
+typedef double V4 __attribute__((vector_size(32)));
+typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparisons
+
+[[gnu::always_inline]] inline V4 load4(const double* p)
+{
+    V4 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline void store4(double* p, V4 v) { __builtin_memcpy(p, &v, sizeof v); }
+
+[[gnu::always_inline]] inline V4 splat(double x) { return V4 { x, x, x, x }; }
+
+[[gnu::always_inline]] inline V4 select(M4 m, V4 a, V4 b)
+{
+    return (V4)((m & (M4)a) | (~m & (M4)b));
+}
+
+[[gnu::always_inline]] inline bool any(M4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+
+// 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
+// mode, and keeps integers unchanged in every mode.
+constexpr double kMagic = 0x1.8p52;
+
+[[gnu::always_inline]] inline V4 round_int(V4 v)
+{
+    const V4 m = splat(kMagic);
+    return (v + m) - m;
+}
+
+} // namespace kfft_simd
+
+#endif // KFFT_SIMD4_H
