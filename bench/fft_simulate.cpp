@@ -142,9 +142,17 @@ public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                cpu_us_[r.benchmark_name()] = r.GetAdjustedCPUTime(); // in microseconds
+        // With --benchmark_repetitions the fastest repetition counts: on a shared machine the
+        // others mostly measure the other load.
+        for (const Run& r : runs) {
+            if (r.error_occurred || r.run_type != Run::RT_Iteration)
+                continue;
+            const std::string name = r.run_name.str();
+            const double us = r.GetAdjustedCPUTime(); // in microseconds
+            const auto it = cpu_us_.find(name);
+            if (it == cpu_us_.end() || us < it->second)
+                cpu_us_[name] = us;
+        }
     }
     void Finalize() override
     {

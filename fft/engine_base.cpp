@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "engines.h"
+#include "simd4.h"
 
 namespace {
 
@@ -229,40 +230,41 @@ bool FFT::load_frame(const double* re, const double* im)
 {
     if (!frame_ok_)
         return false;
-    const int32_t n = npoints_;
+    using namespace kfft_simd;
+    const int32_t n = npoints_; // a multiple of 4
     const double scale = load_scale_;
-    // Common case: every sample times the scale is an integer inside the word, which is
-    // then its raw value (adding and removing 1.5 * 2^52 keeps exactly the integers below
-    // 2^51, whatever the rounding mode). Anything else, NaN included, takes the exact
-    // per-sample conversion.
-    const double magic = 0x1.8p52;
-    const double hi = std::ldexp(1.0, word_w_ - 1);
-    bool plain = true;
-    double key = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double a = re[i] * scale;
-        const double b = im[i] * scale;
-        plain &= ((a + magic) - magic == a) & ((b + magic) - magic == b) & (a >= -hi) & (a < hi)
-            & (b >= -hi) & (b < hi);
-        const double ka = a < 0.0 ? -1.0 - a : a;
-        const double kb = b < 0.0 ? -1.0 - b : b;
-        key = ka > key ? ka : key;
-        key = kb > key ? kb : key;
-    }
     const int32_t* perm = in_perm_.data();
-    if (!plain) {
+    double* mr = mem_re_.get();
+    double* mi = mem_im_.get();
+    // Common case: every sample times the scale is an integer inside the word, which is
+    // then its raw value. Anything else, NaN included, takes the exact per-sample conversion.
+    const V2 sc = splat2(scale), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
+    const V2 minus_one = splat2(-1.0), zero = splat2(0.0);
+    M2 plain = ~M2 {};
+    V2 key = zero;
+    for (int32_t i = 0; i < n; i += 2) {
+        const V2 a = load2(re + i) * sc;
+        const V2 b = load2(im + i) * sc;
+        plain &= (round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
+            & (b < hi);
+        const V2 ka = select(a < zero, minus_one - a, a);
+        const V2 kb = select(b < zero, minus_one - b, b);
+        key = select(ka > key, ka, key);
+        key = select(kb > key, kb, key);
+        mr[perm[i]] = a[0];
+        mi[perm[i]] = b[0];
+        mr[perm[i + 1]] = a[1];
+        mi[perm[i + 1]] = b[1];
+    }
+    if (!all(plain)) {
         for (int32_t i = 0; i < n; ++i)
             store(perm[i], re[i], im[i]);
         return true;
     }
-    double* mr = mem_re_.get();
-    double* mi = mem_im_.get();
-    for (int32_t i = 0; i < n; ++i) {
-        mr[perm[i]] = re[i] * scale;
-        mi[perm[i]] = im[i] * scale;
+    if (track_headroom_) {
+        const double k = std::max(key[0], key[1]);
+        input_headroom_ = word_headroom(static_cast<int64_t>(k), word_w_);
     }
-    if (track_headroom_)
-        input_headroom_ = word_headroom(static_cast<int64_t>(key), word_w_);
     return true;
 }
 

@@ -34,6 +34,26 @@ typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparison
 
 [[gnu::always_inline]] inline bool any(M4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
 
+// Two lanes: the native width of baseline x86-64 (SSE2), for loops built without AVX.
+typedef double V2 __attribute__((vector_size(16)));
+typedef int64_t M2 __attribute__((vector_size(16)));
+
+[[gnu::always_inline]] inline V2 load2(const double* p)
+{
+    V2 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline]] inline V2 splat2(double x) { return V2 { x, x }; }
+
+[[gnu::always_inline]] inline V2 select(M2 m, V2 a, V2 b)
+{
+    return (V2)((m & (M2)a) | (~m & (M2)b));
+}
+
+[[gnu::always_inline]] inline bool all(M2 m) { return (m[0] & m[1]) != 0; }
+
 // 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
 // mode, and keeps integers unchanged in every mode.
 constexpr double kMagic = 0x1.8p52;
@@ -41,6 +61,12 @@ constexpr double kMagic = 0x1.8p52;
 [[gnu::always_inline]] inline V4 round_int(V4 v)
 {
     const V4 m = splat(kMagic);
+    return (v + m) - m;
+}
+
+[[gnu::always_inline]] inline V2 round_int(V2 v)
+{
+    const V2 m = splat2(kMagic);
     return (v + m) - m;
 }
 
