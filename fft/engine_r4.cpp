@@ -101,7 +101,6 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
     : FFT(cfg)
     , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
-    , twiddles_fp_(new double[6 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
     , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
     , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
 {
@@ -409,6 +408,41 @@ int64_t R4_loop::int_stage(R4_DIT_PE& pe, const double* sr, const double* si, do
     return max_key;
 }
 
+// Twiddles of the double stages of the current frame length in one direction, built once
+// and kept: stage t (L = 4^t) starts at 6 (L - 1) / 3 with the real and imaginary parts of
+// W1, W2 and W3, L each.
+const double* R4_loop::fp_twiddles(const TWIDDLE_ROM& rom, bool forward)
+{
+    std::vector<double>& table = fp_twiddles_[forward ? 1 : 0];
+    int32_t& built = fp_twiddles_nfft_[forward ? 1 : 0];
+    if (built == nfft_)
+        return table.data();
+    const int M = nfft_max_;
+    const int R = r4_stages_;
+    const uint64_t F = uint64_t(1) << (M - nfft_);
+    const uint64_t full = uint64_t(1) << M;
+    auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
+    table.clear();
+    for (int t = 0; t < R; ++t) {
+        const int32_t L = int32_t(1) << (2 * t);
+        const size_t at = table.size();
+        table.resize(at + 6 * static_cast<size_t>(L));
+        for (int32_t k = 0; k < L; ++k) {
+            uint64_t e = uint64_t(k) << (2 * (R - 1 - t));
+            if (nfft_odd_)
+                e <<= 1;
+            const uint64_t i1 = F * e;
+            for (uint64_t q = 1; q <= 3; ++q) {
+                const CRaw w = rom.lookup_raw(dir(q * i1));
+                table[at + (2 * q - 2) * L + k] = static_cast<double>(w.re);
+                table[at + (2 * q - 1) * L + k] = static_cast<double>(w.im);
+            }
+        }
+    }
+    built = nfft_;
+    return table.data();
+}
+
 template <typename Acc, bool Round, bool Bfp>
 void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
 {
@@ -447,8 +481,9 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
         int64_t max_key = 0;
         int32_t cls = -1; // class from the double stage, when it ran
         CRaw* tw = twiddles_.get();
-        if (t < R) {
-            const int32_t L = int32_t(1) << (2 * t);
+        const int32_t L = int32_t(1) << (2 * t);
+        // The integer stage's twiddles W1..W3 of index k, 3 per index.
+        auto fill_twiddles = [&] {
             for (int32_t k = 0; k < L; ++k) {
                 uint64_t e = uint64_t(k) << (2 * (R - 1 - t));
                 if (odd)
@@ -458,16 +493,10 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 tw[3 * k + 1] = rom.lookup_raw(dir(2 * i1));
                 tw[3 * k + 2] = rom.lookup_raw(dir(3 * i1));
             }
-        }
+        };
         bool done = false;
         if (fp && t < R) {
-            const int32_t L = int32_t(1) << (2 * t);
-            double* twf = twiddles_fp_.get();
-            for (int32_t k = 0; k < L; ++k)
-                for (int q = 0; q < 3; ++q) {
-                    twf[2 * q * L + k] = static_cast<double>(tw[3 * k + q].re);
-                    twf[(2 * q + 1) * L + k] = static_cast<double>(tw[3 * k + q].im);
-                }
+            const double* twf = fp_twiddles(rom, forward) + (L - 1) / 3 * 6;
             const FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L,
                 forward, std::ldexp(1.0, 4 - twiddle_width_), std::ldexp(1.0, -(3 + s)),
                 std::ldexp(1.0, 2 + s) - 0.5, std::ldexp(1.0, W - 1) - 1.0,
@@ -476,13 +505,15 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow) {
                 cls = r.cls;
-                done = true;
             } else {
+                fill_twiddles();
                 max_key = int_stage<Acc, Round>(
                     pe, mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), t, s, tw, rom);
-                done = true;
             }
             swap_memory(alt_re_, alt_im_);
+            done = true;
+        } else if (t < R) {
+            fill_twiddles();
         }
         if (!done)
             max_key = int_stage<Acc, Round>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);

@@ -314,13 +314,17 @@ private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
+    const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward);
     template <typename Acc, bool Round>
     int64_t int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr, double* di,
         int t, int s, const kfft_raw::CRaw* tw, const TWIDDLE_ROM& rom);
 
     Path path_ = Path::Auto;
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 3 per index
-    std::unique_ptr<double[]> twiddles_fp_; // the same as doubles, one array per part
+    // Twiddles of the double stages per direction (inverse, forward) and the frame length
+    // they were built for (-1: none).
+    std::vector<double> fp_twiddles_[2];
+    int32_t fp_twiddles_nfft_[2] = { -1, -1 };
     std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
 };
 
