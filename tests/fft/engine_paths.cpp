@@ -1,0 +1,103 @@
+// The radix-4 engine's stage implementations (integer registers, exact doubles, exact doubles
+// with AVX2) forced in turn on the same randomised frames: every memory word, block exponent,
+// overflow flag and stage shift must agree bit for bit.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <random>
+#include <vector>
+
+#include "fft_engine_harness.h"
+
+namespace {
+
+using fft_test::Frame;
+using fft_test::Result;
+
+struct Case {
+    int M, iw, tw, scaling, bfp, rounding;
+};
+
+// Samples of iw bits with a random magnitude class: quiet, ordinary, full scale, the
+// extreme codes that push scaled stages over the edge, or a constant frame whose first stage
+// lands exactly on (or one code beside) a block floating point class bound.
+Frame stress_frame(int n, int iw, std::mt19937_64& rng)
+{
+    const int kind = static_cast<int>(rng() % 5);
+    if (kind == 4) {
+        const int bounds[] = { 24, 48, 97 };
+        const double lsb = std::ldexp(1.0, 1 - iw);
+        double c = bounds[rng() % 3] / 512.0 + lsb * (static_cast<int>(rng() % 3) - 1);
+        if (rng() & 1)
+            c = -c;
+        Frame f;
+        f.re.assign(n, c);
+        f.im.assign(n, (rng() & 1) ? c : 0.0);
+        return f;
+    }
+    const double bound = kind == 0 ? 1.0 / 64 : kind == 1 ? 0.5 : 1.0;
+    Frame f = fft_test::random_frame(n, iw, bound, rng);
+    if (kind == 3)
+        for (int i = 0; i < n; ++i) {
+            f.re[i] = (rng() & 1) ? -1.0 : 1.0 - std::ldexp(1.0, 1 - iw);
+            f.im[i] = (i % 3 == 0) ? -1.0 : f.re[i];
+        }
+    return f;
+}
+
+void expect_same(const Result& a, const Result& b, const char* what)
+{
+    ASSERT_EQ(a.re.size(), b.re.size());
+    for (size_t k = 0; k < a.re.size(); ++k) {
+        ASSERT_EQ(a.re[k], b.re[k]) << what << " bin " << k;
+        ASSERT_EQ(a.im[k], b.im[k]) << what << " bin " << k;
+    }
+    EXPECT_EQ(a.blk_exp, b.blk_exp) << what;
+    EXPECT_EQ(a.overflow, b.overflow) << what;
+    EXPECT_EQ(a.shifts, b.shifts) << what;
+}
+
+TEST(EnginePaths, Radix4PathsAgreeBitForBit)
+{
+    std::mt19937_64 rng(fft_test::test_seed());
+    const bool avx2 = R4_loop::avx2_path_supported();
+    const Case cases[] = {
+        { 10, 16, 16, 1, 0, 0 }, { 10, 16, 16, 1, 0, 1 }, { 9, 16, 16, 1, 1, 0 },
+        { 11, 16, 16, 1, 1, 1 }, { 8, 16, 16, 0, 0, 0 }, { 7, 12, 12, 0, 0, 1 },
+        { 12, 24, 24, 1, 0, 1 }, { 8, 8, 8, 1, 1, 0 }, { 10, 29, 18, 1, 1, 0 },
+        { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
+    };
+    for (const Case& c : cases) {
+        const auto g = fft_test::generics(c.M, 1, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R4_loop integer(cfg), portable(cfg), wide(cfg);
+        integer.force_path(R4_loop::Path::Integer);
+        portable.force_path(R4_loop::Path::Float);
+        wide.force_path(R4_loop::Path::FloatAvx2);
+        for (int frame = 0; frame < 12; ++frame) {
+            const int nfft = 6 + static_cast<int>(rng() % (c.M - 5));
+            const int n = 1 << nfft;
+            const Frame f = stress_frame(n, c.iw, rng);
+            const int direction = static_cast<int>(rng() & 1);
+            uint32_t schedule = 0;
+            for (int t = 0; t < (nfft + 1) / 2; ++t)
+                schedule |= static_cast<uint32_t>(rng() % (t == nfft / 2 ? 2 : 4)) << (2 * t);
+            const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
+            expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
+                "portable");
+            if (avx2)
+                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
+                    "avx2");
+            // A rounding mode other than to nearest sends the double paths to integers.
+            std::fesetround(FE_UPWARD);
+            const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
+            std::fesetround(FE_TONEAREST);
+            expect_same(ref, up, "upward rounding");
+            if (HasFatalFailure())
+                return;
+        }
+    }
+}
+
+} // namespace
