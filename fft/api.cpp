@@ -35,7 +35,11 @@ void report(const char* text, const char* detail = nullptr) noexcept {
     std::fflush(stderr);
 }
 
-int corrupted_code(int32_t arch) { return arch == 1 ? 3 : arch == 3 ? 5 : 4; }
+int corrupted_code(int32_t arch) {
+    return arch == 1   ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4
+           : arch == 3 ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED
+                       : KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2;
+}
 
 // Conditions, transforms and scales one validated frame of 2^nfft points into the outputs.
 // Returns false when the engine refused the frame.
@@ -168,11 +172,11 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     try {
         if (state == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null state structure");
-            return 1;
+            return KELVAR_IP_KFFT_V8_0_NULL_STATE;
         }
         if (outputs == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null output structure");
-            return 2;
+            return KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS;
         }
         if (!kfft::engine_present(*state) || state->rom == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with corrupted state structure");
@@ -184,8 +188,8 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
         }
         int32_t nfft = 0;
         const int rc = kfft::validate_call(state->generics, *inputs, *outputs, nfft);
-        if (rc != 0) return rc;
-        if (simulate_frame(*state, *inputs, *outputs, nfft)) return 0;
+        if (rc != KELVAR_IP_KFFT_V8_0_OK) return rc;
+        if (simulate_frame(*state, *inputs, *outputs, nfft)) return KELVAR_IP_KFFT_V8_0_OK;
         report("ERROR:kfft_v8_0:simulate failed: the engine refused the frame");
         return corrupted_code(state->generics.C_ARCH);
     } catch (const std::exception& e) {
@@ -193,7 +197,8 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     } catch (...) {
         report("ERROR:kfft_v8_0:simulate failed");
     }
-    return state != nullptr ? corrupted_code(state->generics.C_ARCH) : 1;
+    return state != nullptr ? corrupted_code(state->generics.C_ARCH)
+                            : KELVAR_IP_KFFT_V8_0_NULL_STATE;
 }
 
 }  // extern "C"
