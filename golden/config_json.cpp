@@ -135,6 +135,8 @@ namespace {
                     ++ln;
             // Keep the parser's explanation, without its own position prefix.
             std::string what = ex.what();
+            if (!what.empty() && what[0] == '[' && what.find("] ") != std::string::npos)
+                what = what.substr(what.find("] ") + 2);
             std::size_t c = what.find("column ");
             if (c != std::string::npos) {
                 std::size_t colon = what.find(": ", c);

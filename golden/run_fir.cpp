@@ -258,7 +258,7 @@ int run_fir(const RunOptions& opt)
         out.set_shape({ out_vectors, nc, np });
     if (out.wrapped())
         std::fprintf(stderr,
-            "kip-golden: warning: %zu output words lay outside their width and were "
+            "kip-golden: warning: %zu output word(s) lay outside their width and were "
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();

@@ -362,6 +362,12 @@ TEST(GoldenFir, RoundTripsMatchTheCInterface)
                 c.output_width = 12;
             },
             40, true },
+        { "16-channel decimator across the tool's 64k-sample input blocks",
+            R"({ "filter_type": 2, "decim_rate": 3, "num_channels": 16 })", {},
+            [](kip_fir_v6_3_config& c) {
+                c.filter_type = 2, c.decim_rate = 3, c.num_channels = 16;
+            },
+            4100, true },
         { "advanced channel sequence",
             R"({ "chan_seq": 1, "num_channels": 4, "init_pattern": -1 })", {},
             [](kip_fir_v6_3_config& c) { c.chan_seq = 1, c.num_channels = 4, c.init_pattern = -1; },
@@ -385,6 +391,30 @@ TEST(GoldenFir, UnitTapReturnsTheInputWords)
             dir.file("out.txt") });
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir.file("out.txt")), words_text(words, 13, true));
+}
+
+// Rounding the largest accumulator up can pass the output width by one LSB. Double mode wraps
+// it (the output quantiser), integer mode hands out the unwrapped integer; the tool writes both
+// as the same wrapped word and warns about the integer-mode one.
+TEST(GoldenFir, OutputPastItsWidthIsWrittenWrappedInBothModes)
+{
+    for (int dw : { 16, 49 }) {
+        SCOPED_TRACE(dw);
+        ScratchDir dir;
+        write_file(dir.file("cfg.json"),
+            "{ \"coeff\": [8, 8], \"data_width\": " + std::to_string(dw)
+                + ", \"output_rounding\": 7, \"output_width\": 8 }");
+        write_file(dir.file("stim.txt"),
+            words_text({ (int64_t(1) << (dw - 1)) - 1, (int64_t(1) << (dw - 1)) - 1 }, dw, true));
+        RunResult r = run_tool(dir,
+            { "fir", "--config", dir.file("cfg.json"), "--input", dir.file("stim.txt"), "--output",
+                dir.file("out.txt") });
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(lines_of(read_file(dir.file("out.txt"))).back(), "80");
+        const bool warned
+            = r.err.find("1 output word(s) lay outside their width") != std::string::npos;
+        EXPECT_EQ(warned, dw == 49) << r.err;
+    }
 }
 
 // .npy in and out: an int16 array in, an int64 array of shape (vectors, channels, paths) out.
