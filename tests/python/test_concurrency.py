@@ -37,12 +37,11 @@ def run_threads(work):
 
 @pytest.fixture
 def stderr_watch(capfd):
-    """The target of file descriptor 2 and the open descriptors before the test, checked after
-    it; the test's own writes to stderr must come through."""
-    target = os.readlink("/proc/self/fd/2")
+    """The open descriptors before the test, checked after it; a write to stderr after the test
+    must still reach the captured descriptor 2 (pytest may swap its own capture file between
+    phases, so the target's name is not compared)."""
     fds = open_fds()
     yield
-    assert os.readlink("/proc/self/fd/2") == target
     os.write(2, b"stderr still works\n")
     assert capfd.readouterr().err == "stderr still works\n"
     assert open_fds() == fds
