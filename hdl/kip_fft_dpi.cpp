@@ -199,10 +199,12 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
             (part == 0 ? re : im)[static_cast<std::size_t>(k)] = static_cast<long long>(v);
         }
     }
-    for (int k = 0; k < n; ++k) {
-        sv_elem<long long>(xk_re, k) = re[static_cast<std::size_t>(k)];
-        sv_elem<long long>(xk_im, k) = im[static_cast<std::size_t>(k)];
-    }
+    // Words past the frame are zeroed: simulators differ in what an output array's
+    // unwritten elements hold.
+    for (int k = 0; k < cap_re; ++k)
+        sv_elem<long long>(xk_re, k) = k < n ? re[static_cast<std::size_t>(k)] : 0;
+    for (int k = 0; k < cap_im; ++k)
+        sv_elem<long long>(xk_im, k) = k < n ? im[static_cast<std::size_t>(k)] : 0;
     *blk_exp = out.blk_exp;
     *overflow = out.overflow;
     return 0;
@@ -266,15 +268,26 @@ KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,
     const svOpenArrayHandle xn_im, svOpenArrayHandle xk_re, svOpenArrayHandle xk_im, int* blk_exp,
     int* overflow)
 {
-    if (h == nullptr)
-        return 1;
-    FftDpi& dpi = *static_cast<FftDpi*>(h);
-    dpi.message.clear();
-    try {
-        return transform(
-            dpi, nfft, direction, scaling_sch, xn_re, xn_im, xk_re, xk_im, blk_exp, overflow);
-    } catch (...) {
-        dpi.message = "Out of memory";
-        return kOutOfMemory;
+    int rc = 1;
+    if (h != nullptr) {
+        FftDpi& dpi = *static_cast<FftDpi*>(h);
+        dpi.message.clear();
+        try {
+            rc = transform(
+                dpi, nfft, direction, scaling_sch, xn_re, xn_im, xk_re, xk_im, blk_exp, overflow);
+        } catch (...) {
+            dpi.message = "Out of memory";
+            rc = kOutOfMemory;
+        }
     }
+    if (rc != 0) {
+        // Outputs of a refused call are zero, whatever the simulator's copying of arguments.
+        for (int k = 0; k < svSize(xk_re, 1); ++k)
+            sv_elem<long long>(xk_re, k) = 0;
+        for (int k = 0; k < svSize(xk_im, 1); ++k)
+            sv_elem<long long>(xk_im, k) = 0;
+        *blk_exp = 0;
+        *overflow = 0;
+    }
+    return rc;
 }

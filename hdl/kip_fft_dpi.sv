@@ -34,9 +34,9 @@ package kip_fft_dpi;
   // direction: 1 forward, 0 inverse (no 1/N). scaling_sch: per-stage right shifts, element 0
   // first, read only in scaled mode without block floating point. xn_re/xn_im: N input words
   // from the left; longer arrays are allowed and their tail ignored. xk_re/xk_im: receive N
-  // output words from the left (their tail is left alone). blk_exp, overflow: as the model.
-  // Returns 0, the library's code (1 to 24) on refusal with nothing written, 100 if a bin is
-  // not a whole output word (not expected) or 101 when memory runs out.
+  // output words from the left, and 0 in the rest. blk_exp, overflow: as the model.
+  // Returns 0, or on refusal (every output then 0) the library's code (1 to 24), 100 if a bin
+  // is not a whole output word (not expected) or 101 when memory runs out.
   import "DPI-C" function int kip_fft_dpi_transform(
     input chandle h, input int nfft, input int direction, input int scaling_sch[],
     input longint xn_re[], input longint xn_im[], output longint xk_re[],

@@ -90,10 +90,10 @@ int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1)
     X(interp_rate)                                                                                 \
     X(decim_rate)                                                                                  \
     X(zero_pack_factor)                                                                            \
-    X(coeff_padding) X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband) X(quantization)      \
-        X(coeff_width) X(coeff_fract_width) X(chan_seq) X(num_channels) X(init_pattern)            \
-            X(num_paths) X(data_width) X(data_fract_width) X(output_rounding) X(output_width)      \
-                X(config_method)
+    X(coeff_padding)                                                                               \
+    X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband) X(quantization) X(coeff_width)        \
+        X(coeff_fract_width) X(chan_seq) X(num_channels) X(init_pattern) X(num_paths)              \
+            X(data_width) X(data_fract_width) X(output_rounding) X(output_width) X(config_method)
 
 // Applies "field=value" items separated by blanks or commas. Returns an empty string, or the
 // reason the settings are refused. num_coeffs_given tells whether num_coeffs was among them.
@@ -340,8 +340,11 @@ KIP_DPI_EXPORT int kip_fir_dpi_available(void* h)
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
+// The getters write 0 to their outputs first: a refused call leaves zeros there.
+
 KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 {
+    *y = 0;
     return guarded(h, [&](FirDpi& dpi) {
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
@@ -356,12 +359,16 @@ KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_complex(void* h, long long* re, long long* im)
 {
+    *re = 0;
+    *im = 0;
     return guarded(h, [&](FirDpi& dpi) {
         if (dpi.out.empty())
             return no_output(dpi);
         if (to_int64(dpi, dpi.out.front().first, re) != 0
-            || to_int64(dpi, dpi.out.front().second, im) != 0)
+            || to_int64(dpi, dpi.out.front().second, im) != 0) {
+            *re = 0;
             return 1;
+        }
         dpi.out.pop_front();
         return 0;
     });
@@ -369,6 +376,8 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_complex(void* h, long long* re, long long* im
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
 {
+    for (int i = 0; i < sv_count(y); ++i)
+        *static_cast<long long*>(svGetArrElemPtr1(y, sv_index(y, i))) = 0;
     return guarded(h, [&](FirDpi& dpi) {
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
@@ -392,6 +401,8 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_wide(void* h, svBitVecVal* y)
 {
+    for (int i = 0; i < kWideBits / 32; ++i)
+        y[i] = 0;
     return guarded(h, [&](FirDpi& dpi) {
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");

@@ -10,7 +10,8 @@
 // Every call that can fail returns 0 on success and non-zero on failure; the failure's text
 // (the model's own message, "<name> ERROR: ...", or this layer's) is returned by
 // kip_fir_dpi_message(h) until the next call on h, one line per message, ready for $display.
-// Creation failures return null and the text in msg. Nothing aborts the simulation.
+// Creation failures return null and the text in msg. Outputs of a refused call are 0.
+// Nothing aborts the simulation.
 package kip_fir_dpi;
 
   // Creates a model from the fields most benches need; every other field of the configuration

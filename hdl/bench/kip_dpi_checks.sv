@@ -1,5 +1,6 @@
-// Checks that failures reach the simulation as a status and a message, never a crash, and
-// that outputs wider than 64 bits arrive exactly. Runs with +test=dpi.
+// Checks that failures reach the simulation as a status and a message, never a crash, that
+// multi-channel words keep their order,
+// and that outputs wider than 64 bits arrive exactly. Runs with +test=dpi.
 module kip_dpi_checks (
     input logic clk
 );
@@ -27,6 +28,9 @@ module kip_dpi_checks (
     string msg;
     real c[3] = '{1.0, 2.0, 1.0};
     real wide_c[2] = '{-549755813887.0, 3.0};  // -(2^39 - 1)
+    real two_c[2] = '{1.0, 1.0};
+    longint frame_in[4] = '{1, 10, 2, 20};
+    longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
     longint y;
     bit [255:0] w, expect_w;
     int rc;
@@ -48,6 +52,22 @@ module kip_dpi_checks (
     rc |= kip_fir_dpi_get(h, y);
     expect_text("FIR -32768 accepted, output -32768", rc == 0 && y == -32768,
                 $sformatf("%0d", y), "-32768");
+    kip_fir_dpi_destroy(h);
+
+    // Two channels: words alternate between them, outputs come back in the same order.
+    h = kip_fir_dpi_create("two", two_c, 0, 1, 1, 16, 0, 16, 0, 0, 0, 2, 1, msg);
+    rc = kip_fir_dpi_send_frame(h, frame_in);
+    expect_text("FIR two channels: four outputs waiting",
+                rc == 0 && kip_fir_dpi_available(h) == 4,
+                $sformatf("%0d waiting", kip_fir_dpi_available(h)), "4 waiting");
+    rc = kip_fir_dpi_get_frame(h, frame_big);
+    expect_text("FIR get_frame of five words", rc != 0 && kip_fir_dpi_available(h) == 4,
+                kip_fir_dpi_message(h), "takes 5 output words but 4 are waiting");
+    rc = kip_fir_dpi_get_frame(h, frame_out);
+    expect_text("FIR two channels in order",
+                rc == 0 && frame_out == frame_expected && kip_fir_dpi_available(h) == 0,
+                $sformatf("%0d %0d %0d %0d", frame_out[0], frame_out[1], frame_out[2], frame_out[3]),
+                "1 10 3 30");
     kip_fir_dpi_destroy(h);
 
     // 40-bit data and coefficients: products need 79 bits and more, beyond a longint.
@@ -84,8 +104,10 @@ module kip_dpi_checks (
       xr[n] = 0;
       xi[n] = 0;
     end
+    foreach (yr[k]) yr[k] = 5;
     rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
-    expect_text("FFT schedule value 4", rc == 17, kip_fft_dpi_message(h), "scaling_sch[2] = 4");
+    expect_text("FFT schedule value 4", rc == 17 && yr[63] == 0, kip_fft_dpi_message(h),
+                "scaling_sch[2] = 4");
     sch[2] = 2;
     xr[3] = 32768;
     rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
@@ -101,7 +123,7 @@ module kip_dpi_checks (
       fir_checks();
       fft_checks();
       if (errors == 0) begin
-        $display("PASS dpi: %0d refusals and wide words reported as expected", checks);
+        $display("PASS dpi: %0d checks of refusals, channel order and wide words", checks);
         kip_bench_exit(0);
       end else begin
         $display("FAIL dpi: %0d of %0d checks failed", errors, checks);
