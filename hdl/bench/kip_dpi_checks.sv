@@ -1,6 +1,6 @@
 // Checks that failures reach the simulation as a status and a message, never a crash, that
-// multi-channel words keep their order,
-// and that outputs wider than 64 bits arrive exactly. Runs with +test=dpi.
+// multi-channel words keep their order, and that outputs wider than 64 bits arrive exactly.
+// Runs with +test=dpi.
 module kip_dpi_checks (
     input logic clk
 );
