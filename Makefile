@@ -59,6 +59,14 @@ demo: build
 	  echo "== fir_plot.py"; \
 	  MPLBACKEND=Agg ./$(BUILD)/python/kip_python examples/fir_plot.py $(BUILD)/fir_plot.png || exit 1; \
 	fi
+	@if [ -f $(BUILD)/octave/kip_fir.mex ] && command -v octave-cli >/dev/null; then \
+	  echo "== fir_spectrum.m"; \
+	  octave-cli --no-gui --norc --no-history --quiet --no-window-system \
+	    --path $(BUILD)/octave --eval "set(0, 'defaultfigurevisible', 'off'); \
+	      warning('off', 'Octave:gnuplot-graphics'); source('examples/fir_spectrum.m'); \
+	      print('-dpng', '$(BUILD)/fir_spectrum.png'); disp('wrote $(BUILD)/fir_spectrum.png')" \
+	    || exit 1; \
+	fi
 
 test-unit: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
