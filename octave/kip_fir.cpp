@@ -364,6 +364,7 @@ struct Model {
     std::vector<int64_t> out_int;
     size_t out_vectors = 0;
     std::string range_error; // the first waiting output that int64 cannot hold
+    int32_t chanpat = KIP_FIR_V6_3_PATTERN_NONE; // pattern of the last configuration packet
 
     ~Model()
     {
@@ -553,6 +554,7 @@ void cmd_create(int nrhs, const mxArray* prhs[], mxArray* plhs[])
     if (m->fir == nullptr)
         fail("kip:fir:invalidConfig", reason);
     kip_fir_v6_3_get_config(m->fir, &m->done);
+    m->chanpat = m->done.init_pattern;
     m->paths = static_cast<size_t>(m->done.num_paths);
     m->channels = static_cast<size_t>(m->done.num_channels);
     const bool hilbert = m->done.filter_type == 3;
@@ -692,10 +694,11 @@ void cmd_config(int nrhs, const mxArray* prhs[])
         sel[i] = static_cast<uint32_t>(v);
     }
     kip_fir_v6_3_cnfg_packet p {};
+    // Without chanpat the packet keeps the pattern of the previous one (init_pattern at first).
     p.chanpat = nrhs > 3 ? static_cast<int32_t>(get_integer(prhs[3],
                     std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
                     "kip:fir:invalidInput", "chanpat"))
-                         : m.done.init_pattern;
+                         : m.chanpat;
     size_t dims[1] = { n };
     kip_array_uint a {};
     a.data = sel.data();
@@ -709,6 +712,7 @@ void cmd_config(int nrhs, const mxArray* prhs[])
     const std::string reason = relay(m.messages, rc != 0, "kip_fir_v6_3_config_send failed");
     if (rc != 0)
         fail("kip:fir:configFailed", reason);
+    m.chanpat = p.chanpat;
 }
 
 void cmd_reset(int nrhs, const mxArray* prhs[])
@@ -717,6 +721,7 @@ void cmd_reset(int nrhs, const mxArray* prhs[])
     Model& m = get_model(prhs[1]);
     const int32_t rc = kip_fir_v6_3_reset(m.fir);
     m.clear_output();
+    m.chanpat = m.done.init_pattern;
     const std::string reason = relay(m.messages, rc != 0, "kip_fir_v6_3_reset failed");
     if (rc != 0)
         fail("kip:fir:resetFailed", reason);

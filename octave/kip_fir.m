@@ -42,9 +42,10 @@
 % Packets: 'reload' queues num_coeffs values for coefficient set fsel (the
 % model must be reloadable); 'config' queues the coefficient-set selectors
 % fsel (one per channel with config_method 1, else one) and, under the
-% advanced channel sequence, the channel pattern chanpat (default: the
-% completed init_pattern). Both take effect at the model's next configuration
-% point. 'reset' also drops outputs waiting for collection.
+% advanced channel sequence, the channel pattern chanpat (default: the pattern
+% of the previous packet; init_pattern at first and after 'reset'). Both take
+% effect at the model's next configuration point. 'reset' also drops outputs
+% waiting for collection.
 %
 % Messages: the model's warnings are Octave/MATLAB warnings with identifier
 % kip:fir:warning (warning('off', 'kip:fir:warning') silences them). Errors

@@ -3,6 +3,7 @@
  *   fir_dec_coeff.bin fir_dec_reload.bin fir_dec_in.bin fir_dec_out.bin   decimating, 2 paths x 4 ch
  *   fir_wide_coeff.bin fir_wide_in.bin fir_wide_out.bin (int64)           70-bit outputs
  *   fir_hil_in.bin fir_hil_out.bin (real parts, then imaginary parts)     Hilbert, 2 channels
+ *   fir_adv_coeff.bin fir_adv_in.bin fir_adv_out.bin                      channel patterns
  * test_kip_fir.m repeats the configurations and the call sequence given here. */
 #include <stdint.h>
 #include <stdio.h>
@@ -218,6 +219,62 @@ static void hilbert(const char* dir)
     kip_fir_v6_3_destroy(m);
 }
 
+/* Advanced channel sequence on 4 channels, 2 coefficient sets: packets change the pattern and
+ * the set between blocks, a reset returns to init_pattern; outputs collected after every block. */
+static void advanced(const char* dir)
+{
+    enum { C = 4, TOTAL = 18 };
+    static const size_t blocks[] = { 6, 5, 4, 3 };
+    static const int32_t chanpat[] = { 1, 1, 4 }; /* packets after blocks 1, 2 and 3 */
+    static const uint32_t sets[] = { 1, 0, 1 };
+    double coeff[2 * 7], in[C * TOTAL], out[C * TOTAL];
+    for (int i = 0; i < 2 * 7; ++i)
+        coeff[i] = (double)rand_int(-100, 100);
+    for (int i = 0; i < C * TOTAL; ++i)
+        in[i] = (double)rand_int(-1000, 1000);
+    kip_fir_v6_3_config cfg;
+    kip_fir_v6_3_default_config(&cfg);
+    cfg.coeff = coeff;
+    cfg.num_coeffs = 7;
+    cfg.coeff_sets = 2;
+    cfg.chan_seq = 1;
+    cfg.num_channels = C;
+    cfg.init_pattern = 4;
+    kip_fir_v6_3* m = kip_fir_v6_3_create(&cfg, on_message, NULL);
+    if (!m)
+        die("create advanced");
+    size_t sent = 0, got = 0;
+    for (size_t b = 0; b < sizeof blocks / sizeof blocks[0]; ++b) {
+        size_t dims[3] = { 1, C, blocks[b] };
+        kip_array_real* a = real_array(3, dims);
+        memcpy(a->data, in + sent * C, blocks[b] * C * sizeof(double));
+        if (kip_fir_v6_3_data_send(m, a))
+            die("data_send advanced");
+        kip_array_real_destroy(a);
+        sent += blocks[b];
+        kip_array_real* o = real_array(3, dims);
+        if (kip_fir_v6_3_data_get(m, o, NULL))
+            die("data_get advanced");
+        memcpy(out + got, o->data, o->data_size * sizeof(double));
+        got += o->data_size;
+        kip_array_real_destroy(o);
+        if (b == 2 && kip_fir_v6_3_reset(m))
+            die("reset");
+        if (b < 3) {
+            uint32_t sel = sets[b];
+            size_t d1 = 1;
+            kip_array_uint fsel = { &sel, 1, 1, &d1, 1, 1, 1 };
+            kip_fir_v6_3_cnfg_packet cp = { chanpat[b], &fsel };
+            if (kip_fir_v6_3_config_send(m, &cp))
+                die("config_send advanced");
+        }
+    }
+    write_file(dir, "fir_adv_coeff.bin", coeff, sizeof coeff);
+    write_file(dir, "fir_adv_in.bin", in, sizeof in);
+    write_file(dir, "fir_adv_out.bin", out, got * sizeof(double));
+    kip_fir_v6_3_destroy(m);
+}
+
 int main(int argc, char** argv)
 {
     if (argc != 2) {
@@ -227,5 +284,6 @@ int main(int argc, char** argv)
     decimating(argv[1]);
     wide(argv[1]);
     hilbert(argv[1]);
+    advanced(argv[1]);
     return 0;
 }

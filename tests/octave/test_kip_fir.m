@@ -98,6 +98,25 @@ same_bits(real(y), hwant(:, :, 1), 'Hilbert real part');
 same_bits(imag(y), hwant(:, :, 2), 'Hilbert imaginary part');
 kip_fir('destroy', h);
 
+%% Advanced channel sequence: a packet without chanpat keeps the previous packet's pattern, and
+%% after a reset init_pattern's; outputs collected after every block, as the reference does.
+acoeff = read_bin(dir, 'fir_adv_coeff.bin', 'double')';
+ain = reshape(read_bin(dir, 'fir_adv_in.bin', 'double'), 4, []);
+awant = reshape(read_bin(dir, 'fir_adv_out.bin', 'double'), 4, []);
+h = kip_fir('create', struct('coeff', acoeff, 'coeff_sets', 2, 'chan_seq', 1, ...
+                             'num_channels', 4, 'init_pattern', 4));
+y = zeros(4, 0);
+y = [y kip_fir('send', h, ain(:, 1:6))];
+kip_fir('config', h, 1, 1);
+y = [y kip_fir('send', h, ain(:, 7:11))];
+kip_fir('config', h, 0);
+y = [y kip_fir('send', h, ain(:, 12:15))];
+kip_fir('reset', h);
+kip_fir('config', h, 1);
+y = [y kip_fir('send', h, ain(:, 16:18))];
+same_bits(y, awant, 'advanced channel sequence');
+kip_fir('destroy', h);
+
 %% Configuration structs: defaults, refusals by name, library refusals with their text.
 d = kip_fir('defaults');
 assert(strcmp(d.name, 'tapforge_v6_3') && numel(d.coeff) == 21 && d.output_width == 24);
