@@ -52,15 +52,26 @@ expect_error(@() kip_fft('transform', h, [], sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, ones(128, 1, 2) / 2, sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, x), 'kip:fft:invalidScaling');
 expect_error(@() kip_fft('transform', h, x, sch(1:4)), 'kip:fft:invalidScaling');
-expect_error(@() kip_fft('transform', h, x, [sch(1:6) 4]), 'kip:fft:invalidScaling');
+expect_error(@() kip_fft('transform', h, [x x], [sch(1:6) 4]), 'kip:fft:invalidScaling', ...
+             'frame 1: ERROR:kfft_v8_0:simulate called with invalid scaling value: scaling_sch[6] = 4');
 expect_error(@() kip_fft('transform', h, x, [sch(1:6) 1.5]), 'kip:fft:invalidInput');
-expect_error(@() kip_fft('transform', h, x, sch, 2), 'kip:fft:invalidDirection');
+expect_error(@() kip_fft('transform', h, x, sch, 2), 'kip:fft:invalidDirection', ...
+             'ERROR:kfft_v8_0:simulate called with invalid direction input 2: must be 0 or 1');
 expect_error(@() kip_fft('transform', h, x, sch, 'forward'), 'kip:fft:invalidDirection');
 expect_error(@() kip_fft('transform', double(h), x, sch), 'kip:fft:invalidHandle');
 expect_error(@() kip_fft('transform', h + 1, x, sch), 'kip:fft:invalidHandle');
 expect_error(@() kip_fft('transform', h), 'kip:fft:usage');
 expect_error(@() kip_fft('fft', h), 'kip:fft:usage');
 same_bits(kip_fft('transform', h, x, sch), ref, 'model after refused calls');
+% The model's warnings are warnings with an identifier; turned into errors they leave it usable.
+lastwarn('');
+kip_fft('transform', h, [x x] / 3, sch);
+[msg, id] = lastwarn();
+assert(strcmp(id, 'kip:fft:warning') && ~isempty(strfind(msg, 'not pre-quantized')));
+warning('error', 'kip:fft:warning');
+expect_error(@() kip_fft('transform', h, x / 3, sch), 'kip:fft:warning');
+warning('on', 'kip:fft:warning');
+same_bits(kip_fft('transform', h, x, sch), ref, 'model after warnings');
 kip_fft('destroy', h);
 expect_error(@() kip_fft('transform', h, x, sch), 'kip:fft:invalidHandle', 'not a live');
 h = kip_fft('create', struct('C_NFFT_MAX', 7, 'C_ARCH', 3, 'C_HAS_NFFT', 1, 'C_HAS_BFP', 1));
@@ -73,7 +84,8 @@ kip_fft('destroy', h);
 d = kip_fft('defaults');
 assert(d.C_NFFT_MAX == 10 && d.C_ARCH == 1 && d.C_INPUT_WIDTH == 16);
 expect_error(@() kip_fft('create', struct('C_ARX', 2)), 'kip:fft:invalidGenerics', '''C_ARX''');
-expect_error(@() kip_fft('create', struct('C_ARCH', 7)), 'kip:fft:invalidGenerics');
+expect_error(@() kip_fft('create', struct('C_ARCH', 7)), 'kip:fft:invalidGenerics', ...
+             'invalid C_ARCH generic: must be in the range 1 to 4: Value is 7');
 expect_error(@() kip_fft('create', struct('C_ARCH', 1, 'C_NFFT_MAX', 5)), 'kip:fft:invalidGenerics');
 expect_error(@() kip_fft('create', struct('C_ARCH', 1.5)), 'kip:fft:invalidGenerics');
 expect_error(@() kip_fft('create', struct('C_ARCH', [1 2])), 'kip:fft:invalidGenerics');
