@@ -64,10 +64,8 @@ bool simulate_frame(State& s, const kelvar_ip_kfft_v8_0_inputs& in,
             kfft::set_final_fields(out, n, true, cfg.C_HAS_SCALING, cfg.C_HAS_BFP);
             return true;
         }
-        for (int32_t i = 0; i < n; ++i) {
-            s.a[i] = kfft::condition_float_sample(in.xn_re[i], frame.exponent, cfg.input_width);
-            s.b[i] = kfft::condition_float_sample(in.xn_im[i], frame.exponent, cfg.input_width);
-        }
+        kfft::condition_float_frame(in.xn_re, n, frame.exponent, cfg.input_width, s.a.data());
+        kfft::condition_float_frame(in.xn_im, n, frame.exponent, cfg.input_width, s.b.data());
     } else {
         if (!kfft::condition_fixed(in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH, cfg.input_width,
                                    s.a.data(), s.b.data())) {
@@ -101,11 +99,12 @@ bool simulate_frame(State& s, const kelvar_ip_kfft_v8_0_inputs& in,
     } else {
         const int32_t t =
             pipelined ? g.C_NFFT_MAX + frame.exponent + 1 : frame.exponent + job.blk_exp;
+        const kfft::Pow2Scaler scale(t);
         for (int32_t k = 0; k < n; ++k) {
-            double re = kfft::round_to_single_significance(out.xk_re[k]);
-            double im = kfft::round_to_single_significance(out.xk_im[k]);
-            if (kfft::restore_float_range(re, t)) overflow = 1;
-            if (kfft::restore_float_range(im, t)) overflow = 1;
+            double re = kfft::round_to_single_significance_fast(out.xk_re[k]);
+            double im = kfft::round_to_single_significance_fast(out.xk_im[k]);
+            if (kfft::restore_float_range(re, scale)) overflow = 1;
+            if (kfft::restore_float_range(im, scale)) overflow = 1;
             out.xk_re[k] = re;
             out.xk_im[k] = im;
         }

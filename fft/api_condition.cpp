@@ -1,5 +1,6 @@
 #include "api_condition.h"
 
+#include <cfenv>
 #include <cmath>
 #include <limits>
 
@@ -138,6 +139,33 @@ double condition_float_sample(double x, int32_t exponent, int w) {
     return quantise_input(static_cast<double>(f), w, false);
 }
 
+void condition_float_frame(const double* x, int32_t n, int32_t exponent, int w, double* out) {
+    // The single-precision factors of condition_float_sample, in the same order.
+    float factors[8];
+    int count = 0;
+    int32_t left = exponent < 0 ? -exponent : exponent;
+    while (left > 0 && count < 8) {
+        const int32_t k = left > 62 ? 62 : left;
+        factors[count++] = k == 62 ? std::ldexp(1.0f, 62) : std::ldexp(1.0f, k);
+        left -= k;
+    }
+    if (left > 0 || std::fegetround() != FE_TONEAREST) {
+        for (int32_t i = 0; i < n; ++i) out[i] = condition_float_sample(x[i], exponent, w);
+        return;
+    }
+    const double s = std::ldexp(1.0, w - 1);
+    const double limit = std::ldexp(1.0, 51);
+    for (int32_t i = 0; i < n; ++i) {
+        float f = static_cast<float>(x[i]);
+        for (int j = 0; j < count; ++j) f = exponent < 0 ? f * factors[j] : f / factors[j];
+        const double y = s * static_cast<double>(f);
+        // Rounding to nearest, ties to even, by adding and removing 1.5 * 2^52 (exact
+        // below 2^51 in the default rounding mode, as checked above).
+        out[i] = std::fabs(y) < limit ? ((y + kfft_simd::kMagic) - kfft_simd::kMagic) / s
+                                      : quantise_input(static_cast<double>(f), w, false);
+    }
+}
+
 int sample_headroom(double v) {
     int h = 0;
     if (v >= 0.0) {
@@ -168,6 +196,38 @@ double round_to_single_significance(double y) {
     const double two24 = 16777216.0;
     const double r = round_half_even(mag * m * two24) / two24 / m;
     return y < 0.0 ? -r : r;
+}
+
+double round_to_single_significance_fast(double y) {
+    if (y == 0.0) return y;
+    const double mag = std::fabs(y);
+    int ex = 0;
+    const double f = std::frexp(mag, &ex);  // mag = f 2^ex, 0.5 <= f < 1
+    // log2(mag) = ex - 1 + log2(2 f): the formula's quotient can only miss ex - 1 when
+    // log2(2 f) lies within its few-ulp error of 0 or 1.
+    const double margin = 0x1p-40;
+    if (f - 0.5 < margin || 1.0 - f < margin || ex < -1000 || ex > 1000)
+        return round_to_single_significance(y);
+    const double m = std::ldexp(1.0, -ex);  // pow(2, -1 - e) with e = ex - 1, exact
+    const double two24 = 16777216.0;
+    const double r = round_half_even(mag * m * two24) / two24 / m;
+    return y < 0.0 ? -r : r;
+}
+
+Pow2Scaler::Pow2Scaler(int32_t p) : divide_(p < 0) {
+    int32_t left = p < 0 ? -p : p;
+    while (left > 0 && count_ < 40) {
+        const int32_t k = left > 62 ? 62 : left;
+        factors_[count_++] = k == 62 ? std::ldexp(1.0, 62) : std::ldexp(1.0, k);
+        left -= k;
+    }
+}
+
+bool restore_float_range(double& v, const Pow2Scaler& t) {
+    v = t.apply(v);
+    if (std::fabs(v) <= kFloatMax) return false;
+    v = static_cast<double>(static_cast<float>(v));
+    return true;
 }
 
 bool restore_float_range(double& v, int32_t t) {
