@@ -65,8 +65,9 @@ void simulate(benchmark::State& bs, Case c)
     kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_NFFT_MAX = c.nfft;
     g.C_ARCH = c.arch;
+    // The floating-point mode needs 32-bit inputs and keeps the default twiddle width.
     g.C_INPUT_WIDTH = c.width;
-    g.C_TWIDDLE_WIDTH = c.width;
+    g.C_TWIDDLE_WIDTH = c.mode == kFloat ? 16 : c.width;
     g.C_HAS_SCALING = c.mode == kUnscaled ? 0 : 1;
     g.C_HAS_BFP = c.mode == kBfp ? 1 : 0;
     g.C_HAS_ROUNDING = c.rounding;

@@ -210,7 +210,12 @@ double round_to_single_significance_fast(double y) {
         return round_to_single_significance(y);
     const double m = std::ldexp(1.0, -ex);  // pow(2, -1 - e) with e = ex - 1, exact
     const double two24 = 16777216.0;
-    const double r = round_half_even(mag * m * two24) / two24 / m;
+    // As round_half_even, for x in [2^23, 2^24] where the parity test fits an integer.
+    const double x = mag * m * two24;
+    double q = std::floor(x);
+    const double d = x - q;
+    if (d > 0.5 || (d == 0.5 && (static_cast<int64_t>(q) & 1) != 0)) q += 1.0;
+    const double r = q / two24 / m;
     return y < 0.0 ? -r : r;
 }
 
