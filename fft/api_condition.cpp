@@ -2,6 +2,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "api_checks.h"
@@ -198,24 +199,39 @@ double round_to_single_significance(double y) {
     return y < 0.0 ? -r : r;
 }
 
+namespace {
+
+double from_bits(uint64_t b) {
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+// 2^k for a normal exponent k.
+double pow2(int k) { return from_bits(static_cast<uint64_t>(1023 + k) << 52); }
+
+}  // namespace
+
 double round_to_single_significance_fast(double y) {
-    if (y == 0.0) return y;
     const double mag = std::fabs(y);
-    int ex = 0;
-    const double f = std::frexp(mag, &ex);  // mag = f 2^ex, 0.5 <= f < 1
-    // log2(mag) = ex - 1 + log2(2 f): the formula's quotient can only miss ex - 1 when
-    // log2(2 f) lies within its few-ulp error of 0 or 1.
-    const double margin = 0x1p-40;
-    if (f - 0.5 < margin || 1.0 - f < margin || ex < -1000 || ex > 1000)
+    uint64_t b;
+    std::memcpy(&b, &mag, sizeof b);
+    const int biased = static_cast<int>(b >> 52);  // mag = 1.mant 2^(biased - 1023)
+    const uint64_t mant = b & ((uint64_t{1} << 52) - 1);
+    // log2(mag) = biased - 1023 + log2(1.mant): the formula's quotient can only miss
+    // biased - 1023 when log2(1.mant) lies within its few-ulp error of 0 or 1, so values
+    // within 2^-39 relative of a power of two (and zero, subnormals, extremes) take the
+    // formula itself.
+    const uint64_t near = uint64_t{1} << 13;
+    if (mant < near || (uint64_t{1} << 52) - mant <= near || biased < 100 || biased > 1900)
         return round_to_single_significance(y);
-    const double m = std::ldexp(1.0, -ex);  // pow(2, -1 - e) with e = ex - 1, exact
-    const double two24 = 16777216.0;
-    // As round_half_even, for x in [2^23, 2^24] where the parity test fits an integer.
-    const double x = mag * m * two24;
-    double q = std::floor(x);
+    const int e = biased - 1023;  // floor(log2(mag)); m = 2^(-1-e)
+    // mag m 2^24 in [2^23, 2^24), rounded half to even; then / 2^24 / m, all exact.
+    const double x = mag * pow2(23 - e);
+    double q = static_cast<double>(static_cast<int64_t>(x));
     const double d = x - q;
     if (d > 0.5 || (d == 0.5 && (static_cast<int64_t>(q) & 1) != 0)) q += 1.0;
-    const double r = q / two24 / m;
+    const double r = q * pow2(e - 23);
     return y < 0.0 ? -r : r;
 }
 

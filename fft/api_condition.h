@@ -60,9 +60,9 @@ double scale_pow2(double v, int32_t p);
 // exponent is e = floor(log10(|y|) / log10(2.0)) as computed by the platform math library,
 // which is not always the binary exponent next to a power of two.
 double round_to_single_significance(double y);
-// The same result, with the binary exponent taken from frexp where the formula provably
-// agrees with it (|y| not within 2^-40 relative of a power of two) and from the formula
-// otherwise.
+// The same result, with the binary exponent read from the bits of y where the formula
+// agrees with it (|y| not within 2^-39 relative of a power of two, nor extreme) and from
+// the formula otherwise.
 double round_to_single_significance_fast(double y);
 
 // Multiplies by 2^p (p of either sign) exactly as scale_pow2 does, with the factors formed

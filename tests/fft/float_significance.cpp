@@ -72,9 +72,14 @@ TEST(FloatSignificance, FastExponentMatchesFormulaOnRandomValues)
     std::mt19937_64 rng(20241208);
     std::uniform_int_distribution<int> ex(-1070, 1020);
     std::uniform_real_distribution<double> frac(0.5, 1.0);
+    std::uniform_int_distribution<int64_t> code(int64_t(1) << 23, (int64_t(1) << 24) - 1);
+    const double offsets[] = { 0.5, 0.5 - 0x1p-28, 0.5 + 0x1p-28, 0.0, 0x1p-29 };
     for (int i = 0; i < 200000; ++i) {
         const double v = std::ldexp(frac(rng), ex(rng));
         expect_same((i & 1) ? v : -v);
+        // Exact ties and near-ties of the 24-bit rounding, odd and even codes.
+        const double t = std::ldexp(static_cast<double>(code(rng)) + offsets[i % 5], ex(rng));
+        expect_same((i & 2) ? t : -t);
         if (HasFatalFailure())
             return;
     }
