@@ -1,5 +1,6 @@
 // Twiddle table and the engine base class.
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <stdexcept>
 
@@ -138,6 +139,33 @@ void FFT::set_memory(int width, int frac, int pre_shift, Order in, Order out, bo
     mem_im_.reset(new double[static_cast<size_t>(words_)]());
     in_perm_.reserve(static_cast<size_t>(words_));
     out_perm_.reserve(static_cast<size_t>(words_));
+}
+
+bool FFT::avx2_path_supported()
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+void FFT::force_path(Path p)
+{
+    if (p == Path::FloatAvx2 && !avx2_path_supported())
+        p = Path::Float;
+    path_ = p;
+}
+
+bool FFT::use_fp(int width) const
+{
+    return path_ != Path::Integer && width + twiddle_width_ <= 52 && width <= 46
+        && std::fegetround() == FE_TONEAREST;
+}
+
+bool FFT::use_avx2() const
+{
+    return path_ == Path::FloatAvx2 || (path_ == Path::Auto && avx2_path_supported());
 }
 
 int32_t FFT::position(Order order, int32_t n, int32_t nfft)

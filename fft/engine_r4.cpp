@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "engines.h"
-#include "simd4.h"
+#include "fp_stage.h"
 
 using kfft_raw::CRaw;
 using kfft_raw::i128;
@@ -142,11 +142,7 @@ struct FpStage {
     int32_t L; // sub-transform length 4^t; 1 for the first stage (all twiddles 1)
     bool forward;
     double c_prod; // 2^-(TW - 4): product to twiddled operand
-    double c_out; // 2^-(3 + s): butterfly output to data word
-    double bias; // 2^(2 + s) - 0.5: turns rounding to nearest into a floor
-    double largest; // largest data word 2^(W-1) - 1
-    double lim; // 2^(W + 2 + s): butterfly outputs from here on (or below -lim) overflow
-    double b1, b2, b3; // block floating point class bounds as raw data words
+    kfft_fp::OutputFormat out;
 };
 
 struct FpResult {
@@ -155,7 +151,6 @@ struct FpResult {
 };
 
 
-using kfft_simd::any;
 using kfft_simd::load4;
 using kfft_simd::M4;
 using kfft_simd::splat;
@@ -184,28 +179,7 @@ template <bool Round, bool Bfp, bool Forward>
 [[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a, const double* sr,
     const double* si, double* dr, double* di, const double* tw)
 {
-    const V4 lim = splat(a.lim), nlim = splat(-a.lim), c_out = splat(a.c_out);
-    const V4 bias = splat(a.bias), largest = splat(a.largest);
-    const V4 b1 = splat(a.b1), b2 = splat(a.b2), b3 = splat(a.b3);
-    const V4 nb1 = -b1, nb2 = -b2, nb3 = -b3;
-    M4 ovf {}, c1 {}, c2 {}, c3 {};
-    // Butterfly output (W + 2 fraction bits) to data word, with the overflow and class flags.
-    auto quant = [&](V4 y) __attribute__((always_inline)) {
-        ovf |= (y >= lim) | (y < nlim);
-        V4 z;
-        if (Round) {
-            z = to_int(y * c_out);
-            z = kfft_simd::select(z > largest, largest, z);
-        } else {
-            z = to_int((y - bias) * c_out);
-        }
-        if (Bfp) {
-            c1 |= (z >= b1) | (z < nb1);
-            c2 |= (z >= b2) | (z < nb2);
-            c3 |= (z >= b3) | (z < nb3);
-        }
-        return z;
-    };
+    kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
     // output order X0..X3.
     auto butterfly = [&](V4 x0r, V4 x0i, V4 t1r, V4 t1i, V4 t2r, V4 t2i, V4 t3r, V4 t3i, V4* zr,
@@ -252,7 +226,7 @@ template <bool Round, bool Bfp, bool Forward>
             }
         }
     } else {
-        const V4 c = splat(a.c_prod), half = splat(0.5);
+        const V4 c = splat(a.c_prod);
         for (int32_t base = 0; base < n; base += 4 * L) {
             for (int32_t k = 0; k < L; k += 4) {
                 const int32_t p = base + k;
@@ -261,9 +235,7 @@ template <bool Round, bool Bfp, bool Forward>
                     const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
                     const V4 g = load4(tw + (2 * q - 2) * L + k);
                     const V4 h = load4(tw + (2 * q - 1) * L + k);
-                    // T = (x W + K) >> (TW - 4) = round((x W - 1/2) / 2^(TW-4)), no ties.
-                    t[2 * q - 2] = to_int((xr * g - xi * h - half) * c);
-                    t[2 * q - 1] = to_int((xr * h + xi * g - half) * c);
+                    kfft_fp::twiddle(xr, xi, g, h, c, t[2 * q - 2], t[2 * q - 1]);
                 }
                 butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
                 for (int q = 0; q < 4; ++q) {
@@ -273,7 +245,7 @@ template <bool Round, bool Bfp, bool Forward>
             }
         }
     }
-    return FpResult { any(ovf), any(c3) ? 3 : any(c2) ? 2 : any(c1) ? 1 : 0 };
+    return FpResult { quant.overflow(), quant.bfp_class() };
 }
 
 template <bool Round, bool Bfp, bool Forward>
@@ -306,22 +278,6 @@ template <bool Round, bool Bfp> FpResult fp_stage_avx2(const FpStage& a)
 #endif
 
 } // namespace
-
-bool R4_loop::avx2_path_supported()
-{
-#ifdef KFFT_HAVE_AVX2_PATH
-    return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
-}
-
-void R4_loop::force_path(Path p)
-{
-    if (p == Path::FloatAvx2 && !avx2_path_supported())
-        p = Path::Float;
-    path_ = p;
-}
 
 bool R4_loop::run(const TWIDDLE_ROM& rom)
 {
@@ -458,14 +414,12 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
 
     // The exact-double stages need every register below 2^52 (products W + TW - 1 bits,
     // butterfly outputs W + 5) and rounding to nearest.
-    const bool fp = path_ != Path::Integer && W + twiddle_width_ <= 52 && W <= 46
-        && std::fegetround() == FE_TONEAREST;
+    const bool fp = use_fp(W);
     FpResult (*fp_stage)(const FpStage&) = fp_stage_portable<Round, Bfp>;
 #ifdef KFFT_HAVE_AVX2_PATH
-    if (path_ == Path::FloatAvx2 || (path_ == Path::Auto && avx2_path_supported()))
+    if (use_avx2())
         fp_stage = fp_stage_avx2<Round, Bfp>;
 #endif
-    const double unit = std::ldexp(1.0, W - 8); // one 8-bit code in raw data words
 
     blk_exp_ = 0;
     overflow_ = 0;
@@ -498,9 +452,8 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
         if (fp && t < R) {
             const double* twf = fp_twiddles(rom, forward) + (L - 1) / 3 * 6;
             const FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L,
-                forward, std::ldexp(1.0, 4 - twiddle_width_), std::ldexp(1.0, -(3 + s)),
-                std::ldexp(1.0, 2 + s) - 0.5, std::ldexp(1.0, W - 1) - 1.0,
-                std::ldexp(1.0, W + 2 + s), 24 * unit, 48 * unit, 97 * unit };
+                forward, std::ldexp(1.0, 4 - twiddle_width_),
+                kfft_fp::output_format(W, s, 24, 48, 97) };
             const FpResult r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow) {

@@ -129,6 +129,15 @@ public:
     bool load_frame(const double* re, const double* im);
     bool read_frame(double* re, double* im) const;
 
+    // Implementation of the burst engines' stages; every one gives the same bits. Auto:
+    // exact doubles (AVX2 where the processor has it) when the widths allow, else integers.
+    // The others force one (tests): Float and FloatAvx2 still take integers for widths beyond
+    // exact doubles or a rounding mode other than to nearest; FloatAvx2 becomes Float
+    // without AVX2.
+    enum class Path { Auto, Integer, Float, FloatAvx2 };
+    void force_path(Path p);
+    static bool avx2_path_supported();
+
     // Memory position of input sample n and of output bin k in the current frame.
     int32_t input_position(int32_t n) const;
     int32_t output_position(int32_t k) const;
@@ -242,6 +251,12 @@ protected:
     bool frame_ok_ = false;
     bool invalid_ = false; // a NaN sample: every bin reads NaN
     std::array<int32_t, 16> stage_shifts_ {};
+    Path path_ = Path::Auto;
+
+    // Whether this frame's stages run on exact doubles (products of width + twiddle width
+    // bits and outputs of width + 5 bits below 2^52, rounding to nearest), and with AVX2.
+    bool use_fp(int width) const;
+    bool use_avx2() const;
 
 private:
     static int32_t position(Order order, int32_t n, int32_t nfft);
@@ -302,14 +317,6 @@ public:
     bool set_frame(const FFT_CONFIG& cfg);
     bool run(const TWIDDLE_ROM& rom);
 
-    // Datapath implementation of the radix-4 stages; every one gives the same bits.
-    // Auto: exact doubles (AVX2 where the processor has it) when the widths allow, else
-    // integers. The others force one (tests): Float and FloatAvx2 still fall back to
-    // integers for widths beyond exact doubles; FloatAvx2 becomes Float without AVX2.
-    enum class Path { Auto, Integer, Float, FloatAvx2 };
-    void force_path(Path p);
-    static bool avx2_path_supported();
-
 private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
@@ -319,7 +326,6 @@ private:
     int64_t int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr, double* di,
         int t, int s, const kfft_raw::CRaw* tw, const TWIDDLE_ROM& rom);
 
-    Path path_ = Path::Auto;
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 3 per index
     // Twiddles of the double stages per direction (inverse, forward) and the frame length
     // they were built for (-1: none).
