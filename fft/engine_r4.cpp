@@ -182,7 +182,8 @@ template <bool Round, bool Bfp, bool Forward>
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
     // output order X0..X3.
-    auto butterfly = [&](V4 x0r, V4 x0i, V4 t1r, V4 t1i, V4 t2r, V4 t2i, V4 t3r, V4 t3i, V4* zr,
+    auto butterfly = [&](const V4& x0r, const V4& x0i, const V4& t1r, const V4& t1i,
+                         const V4& t2r, const V4& t2i, const V4& t3r, const V4& t3i, V4* zr,
                          V4* zi) __attribute__((always_inline)) {
         const V4 eight = splat(8.0);
         const V4 x8r = x0r * eight, x8i = x0i * eight;

@@ -378,8 +378,15 @@ private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
+    const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward);
+    template <typename Acc, bool Round>
+    int64_t int_stage(R2_DIT_PE& pe, const double* sr, const double* si, double* dr, double* di,
+        int t, int s, const TWIDDLE_ROM& rom);
 
+    std::vector<double> fp_twiddles_[2]; // per direction (inverse, forward)
+    int32_t fp_twiddles_nfft_[2] = { -1, -1 };
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_;
+    std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
 };
 
 // Radix-2^2 decimation-in-frequency butterfly pair of the pipelined engine.

@@ -23,16 +23,16 @@ typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparison
     return v;
 }
 
-[[gnu::always_inline]] inline void store4(double* p, V4 v) { __builtin_memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void store4(double* p, const V4& v) { __builtin_memcpy(p, &v, sizeof v); }
 
 [[gnu::always_inline]] inline V4 splat(double x) { return V4 { x, x, x, x }; }
 
-[[gnu::always_inline]] inline V4 select(M4 m, V4 a, V4 b)
+[[gnu::always_inline]] inline V4 select(const M4& m, const V4& a, const V4& b)
 {
     return (V4)((m & (M4)a) | (~m & (M4)b));
 }
 
-[[gnu::always_inline]] inline bool any(M4 m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
+[[gnu::always_inline]] inline bool any(const M4& m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
 
 // Two lanes: the native width of baseline x86-64 (SSE2), for loops built without AVX.
 typedef double V2 __attribute__((vector_size(16)));
@@ -47,24 +47,24 @@ typedef int64_t M2 __attribute__((vector_size(16)));
 
 [[gnu::always_inline]] inline V2 splat2(double x) { return V2 { x, x }; }
 
-[[gnu::always_inline]] inline V2 select(M2 m, V2 a, V2 b)
+[[gnu::always_inline]] inline V2 select(const M2& m, const V2& a, const V2& b)
 {
     return (V2)((m & (M2)a) | (~m & (M2)b));
 }
 
-[[gnu::always_inline]] inline bool all(M2 m) { return (m[0] & m[1]) != 0; }
+[[gnu::always_inline]] inline bool all(const M2& m) { return (m[0] & m[1]) != 0; }
 
 // 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
 // mode, and keeps integers unchanged in every mode.
 constexpr double kMagic = 0x1.8p52;
 
-[[gnu::always_inline]] inline V4 round_int(V4 v)
+[[gnu::always_inline]] inline V4 round_int(const V4& v)
 {
     const V4 m = splat(kMagic);
     return (v + m) - m;
 }
 
-[[gnu::always_inline]] inline V2 round_int(V2 v)
+[[gnu::always_inline]] inline V2 round_int(const V2& v)
 {
     const V2 m = splat2(kMagic);
     return (v + m) - m;

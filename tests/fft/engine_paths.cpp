@@ -21,13 +21,16 @@ struct Case {
 // Samples of iw bits with a random magnitude class: quiet, ordinary, full scale, the
 // extreme codes that push scaled stages over the edge, or a constant frame whose first stage
 // lands exactly on (or one code beside) a block floating point class bound.
-Frame stress_frame(int n, int iw, std::mt19937_64& rng)
+Frame stress_frame(int n, int iw, int arch, std::mt19937_64& rng)
 {
     const int kind = static_cast<int>(rng() % 5);
     if (kind == 4) {
-        const int bounds[] = { 24, 48, 97 };
+        // Radix-4: the first stage sums four equal operands unshifted; radix-2 sums two
+        // and shifts once at full scale.
+        const double r4[] = { 24 / 512.0, 48 / 512.0, 97 / 512.0 };
+        const double r2[] = { 53 / 256.0, 53 / 128.0, 106 / 128.0 };
         const double lsb = std::ldexp(1.0, 1 - iw);
-        double c = bounds[rng() % 3] / 512.0 + lsb * (static_cast<int>(rng() % 3) - 1);
+        double c = (arch == 1 ? r4 : r2)[rng() % 3] + lsb * (static_cast<int>(rng() % 3) - 1);
         if (rng() & 1)
             c = -c;
         Frame f;
@@ -57,32 +60,40 @@ void expect_same(const Result& a, const Result& b, const char* what)
     EXPECT_EQ(a.shifts, b.shifts) << what;
 }
 
-TEST(EnginePaths, Radix4PathsAgreeBitForBit)
+const Case kCases[] = {
+    { 10, 16, 16, 1, 0, 0 }, { 10, 16, 16, 1, 0, 1 }, { 9, 16, 16, 1, 1, 0 },
+    { 11, 16, 16, 1, 1, 1 }, { 8, 16, 16, 0, 0, 0 }, { 7, 12, 12, 0, 0, 1 },
+    { 12, 24, 24, 1, 0, 1 }, { 8, 8, 8, 1, 1, 0 }, { 10, 29, 18, 1, 1, 0 },
+    { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
+};
+
+// Runs random frames of every case through an engine per path; arch 1 (radix-4, frames
+// from 64 points, schedule per radix-4 stage) or 2 (radix-2, frames from 8 points, one
+// schedule value per stage).
+template <class Engine> void check_paths(int arch)
 {
-    std::mt19937_64 rng(fft_test::test_seed());
-    const bool avx2 = R4_loop::avx2_path_supported();
-    const Case cases[] = {
-        { 10, 16, 16, 1, 0, 0 }, { 10, 16, 16, 1, 0, 1 }, { 9, 16, 16, 1, 1, 0 },
-        { 11, 16, 16, 1, 1, 1 }, { 8, 16, 16, 0, 0, 0 }, { 7, 12, 12, 0, 0, 1 },
-        { 12, 24, 24, 1, 0, 1 }, { 8, 8, 8, 1, 1, 0 }, { 10, 29, 18, 1, 1, 0 },
-        { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
-    };
-    for (const Case& c : cases) {
-        const auto g = fft_test::generics(c.M, 1, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+    std::mt19937_64 rng(fft_test::test_seed() + arch);
+    const bool avx2 = FFT::avx2_path_supported();
+    const int min_nfft = arch == 1 ? 6 : 3;
+    for (const Case& c : kCases) {
+        const auto g = fft_test::generics(c.M, arch, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
         const FFT_CONFIG cfg = derive_fft_config(g);
         TWIDDLE_ROM rom(c.M, c.tw);
-        R4_loop integer(cfg), portable(cfg), wide(cfg);
-        integer.force_path(R4_loop::Path::Integer);
-        portable.force_path(R4_loop::Path::Float);
-        wide.force_path(R4_loop::Path::FloatAvx2);
+        Engine integer(cfg), portable(cfg), wide(cfg);
+        integer.force_path(FFT::Path::Integer);
+        portable.force_path(FFT::Path::Float);
+        wide.force_path(FFT::Path::FloatAvx2);
         for (int frame = 0; frame < 12; ++frame) {
-            const int nfft = 6 + static_cast<int>(rng() % (c.M - 5));
+            const int nfft = min_nfft + static_cast<int>(rng() % (c.M - min_nfft + 1));
             const int n = 1 << nfft;
-            const Frame f = stress_frame(n, c.iw, rng);
+            const Frame f = stress_frame(n, c.iw, arch, rng);
             const int direction = static_cast<int>(rng() & 1);
             uint32_t schedule = 0;
-            for (int t = 0; t < (nfft + 1) / 2; ++t)
-                schedule |= static_cast<uint32_t>(rng() % (t == nfft / 2 ? 2 : 4)) << (2 * t);
+            const int steps = arch == 1 ? (nfft + 1) / 2 : nfft;
+            for (int t = 0; t < steps; ++t) {
+                const bool half = arch == 1 && (nfft & 1) && t == steps - 1;
+                schedule |= static_cast<uint32_t>(rng() % (half ? 2 : 4)) << (2 * t);
+            }
             const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
             expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
                 "portable");
@@ -94,10 +105,14 @@ TEST(EnginePaths, Radix4PathsAgreeBitForBit)
             const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
             std::fesetround(FE_TONEAREST);
             expect_same(ref, up, "upward rounding");
-            if (HasFatalFailure())
+            if (::testing::Test::HasFatalFailure())
                 return;
         }
     }
 }
+
+TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
+
+TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }
 
 } // namespace
