@@ -91,9 +91,10 @@ bool simulate_frame(State& s, const kelvar_ip_kfft_v8_0_inputs& in,
     if (!flt) {
         // Undo the input prescaling of the unscaled datapaths.
         if (cfg.C_HAS_SCALING == 0 || (pipelined && cfg.C_HAS_BFP == 1)) {
+            const kfft::Pow2Scaler scale(g.C_NFFT_MAX + 1);
             for (int32_t k = 0; k < n; ++k) {
-                out.xk_re[k] = kfft::scale_pow2(out.xk_re[k], g.C_NFFT_MAX + 1);
-                out.xk_im[k] = kfft::scale_pow2(out.xk_im[k], g.C_NFFT_MAX + 1);
+                out.xk_re[k] = scale.apply(out.xk_re[k]);
+                out.xk_im[k] = scale.apply(out.xk_im[k]);
             }
         }
     } else {
