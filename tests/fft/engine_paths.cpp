@@ -68,13 +68,14 @@ const Case kCases[] = {
 };
 
 // Runs random frames of every case through an engine per path; arch 1 (radix-4, frames
-// from 64 points, schedule per radix-4 stage) or 2 (radix-2, frames from 8 points, one
-// schedule value per stage).
+// from 64 points, schedule per radix-4 stage), 2 (radix-2, frames from 8 points, one
+// schedule value per stage) or 3 (pipelined, frames from 8 points, schedule per stage pair).
 template <class Engine> void check_paths(int arch)
 {
     std::mt19937_64 rng(fft_test::test_seed() + arch);
     const bool avx2 = FFT::avx2_path_supported();
     const int min_nfft = arch == 1 ? 6 : 3;
+    const bool pairs = arch != 2;
     for (const Case& c : kCases) {
         const auto g = fft_test::generics(c.M, arch, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
         const FFT_CONFIG cfg = derive_fft_config(g);
@@ -89,9 +90,9 @@ template <class Engine> void check_paths(int arch)
             const Frame f = stress_frame(n, c.iw, arch, rng);
             const int direction = static_cast<int>(rng() & 1);
             uint32_t schedule = 0;
-            const int steps = arch == 1 ? (nfft + 1) / 2 : nfft;
+            const int steps = pairs ? (nfft + 1) / 2 : nfft;
             for (int t = 0; t < steps; ++t) {
-                const bool half = arch == 1 && (nfft & 1) && t == steps - 1;
+                const bool half = pairs && (nfft & 1) && t == steps - 1;
                 schedule |= static_cast<uint32_t>(rng() % (half ? 2 : 4)) << (2 * t);
             }
             const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
@@ -114,5 +115,7 @@ template <class Engine> void check_paths(int arch)
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
 
 TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }
+
+TEST(EnginePaths, PipelinedPathsAgreeBitForBit) { check_paths<R22_pipeline>(3); }
 
 } // namespace
