@@ -227,9 +227,9 @@ using kfft_simd::splat;
 using kfft_simd::store4;
 using kfft_simd::V4;
 
-// One stage of span h >= 4 (never the last) on exact doubles. Every register is checked
-// against the range of its format; any value that would wrap sends the stage to the integer
-// registers, so that wrapping never has to be modelled here.
+// One stage on exact doubles. Every register is checked against the range of its format;
+// any value that would wrap sends the stage to the integer registers, so that wrapping never
+// has to be modelled here.
 struct FpStage {
     const double* sr;
     const double* si;
@@ -237,14 +237,16 @@ struct FpStage {
     double* di;
     const double* tw; // odd stages: 8 arrays of h, real and imaginary parts of W^(q r)
     int32_t n, h;
-    int kind; // 0 BF1, 1 BF2 with twiddles
+    int kind; // 0 BF1, 1 BF2 with twiddles, 2 BF2 of the last stage
+    bool last;
     bool rotate_sign; // forward: the odd groups' lower input is rotated by -j
     bool scaled;
     double b_lim; // butterfly outputs B within [-b_lim, b_lim)
     double tw_lim; // twiddled outputs Tw within [-tw_lim, tw_lim)
     double o_lim; // stage outputs within [-o_lim, o_lim) (output register and memory word)
     double c_prod; // 2^-dTw
-    double ovf_lim; // scaled BF2: overflow bound of the twiddled outputs
+    double ovf_lim; // scaled: overflow bound of the quantised value
+    double pre; // last-stage BF2: the exact power of two from B to the last-stage intermediate
     int d; // bits dropped by the output quantisation
     double largest; // largest output word 2^(Bw - 1) - 1
 };
@@ -261,7 +263,7 @@ template <bool Round>
     const V4 ovf_lim = splat(a.ovf_lim), largest = splat(a.largest), c = splat(a.c_prod);
     const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
     const V4 bias = splat(a.d > 0 ? __builtin_ldexp(1.0, a.d - 1) - 0.5 : 0.0);
-    const bool check_ovf = a.scaled && a.kind == 1;
+    const bool check_ovf = a.scaled && (a.kind != 0 || a.last);
     M4 bad {}, ovf {};
     auto in_range = [&](const V4& v, const V4& lim) __attribute__((always_inline)) {
         bad |= (v >= lim) | (v < -lim);
@@ -282,51 +284,95 @@ template <bool Round>
         in_range(z, o_lim);
         return z;
     };
+    const V4 pre = splat(a.pre);
+    // Butterfly of four lanes: upper and lower inputs, rotation mask (BF2 of odd groups),
+    // twiddles of the upper and lower outputs; z: the two outputs.
+    auto butterfly = [&](const V4& ar, const V4& ai, const V4& br, const V4& bi, const M4& rot,
+                         const V4* w, V4* z) __attribute__((always_inline)) {
+        // Rotated lower input: -j b (forward) or +j b (inverse).
+        const V4 rr = a.rotate_sign ? bi : -bi;
+        const V4 ri = a.rotate_sign ? -br : br;
+        const V4 lr = kfft_simd::select(rot, rr, br);
+        const V4 li = kfft_simd::select(rot, ri, bi);
+        V4 v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
+        in_range(v0r, b_lim);
+        in_range(v0i, b_lim);
+        in_range(v1r, b_lim);
+        in_range(v1i, b_lim);
+        if (a.kind == 1) {
+            const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
+            kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
+            kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
+            in_range(v0r, tw_lim);
+            in_range(v0i, tw_lim);
+            in_range(v1r, tw_lim);
+            in_range(v1i, tw_lim);
+        } else if (a.kind == 2) {
+            v0r = v0r * pre;
+            v0i = v0i * pre;
+            v1r = v1r * pre;
+            v1i = v1i * pre;
+        }
+        z[0] = quant(v0r);
+        z[1] = quant(v0i);
+        z[2] = quant(v1r);
+        z[3] = quant(v1i);
+    };
     const int32_t n = a.n, h = a.h;
-    for (int32_t g = 0; g < n / (2 * h); ++g) {
-        const int32_t p0 = 2 * h * g;
-        const bool odd = (g & 1) != 0;
-        const bool rotate = a.kind == 1 && odd;
-        const double* gu = a.tw + (odd ? 1 : 0) * 2 * h;
-        const double* gl = a.tw + (odd ? 3 : 2) * 2 * h;
-        for (int32_t r = 0; r < h; r += 4) {
-            const int32_t p = p0 + r;
-            const V4 ar = load4(a.sr + p), ai = load4(a.si + p);
-            const V4 br = load4(a.sr + p + h), bi = load4(a.si + p + h);
-            V4 B0r, B0i, B1r, B1i;
-            if (!rotate) {
-                B0r = ar + br;
-                B0i = ai + bi;
-                B1r = ar - br;
-                B1i = ai - bi;
-            } else if (a.rotate_sign) {
-                B0r = ar + bi;
-                B0i = ai - br;
-                B1r = ar - bi;
-                B1i = ai + br;
-            } else {
-                B0r = ar - bi;
-                B0i = ai + br;
-                B1r = ar + bi;
-                B1i = ai - br;
+    const bool rotating = a.kind != 0;
+    V4 z[4], w[4];
+    if (h >= 4) {
+        for (int32_t g = 0; g < n / (2 * h); ++g) {
+            const int32_t p0 = 2 * h * g;
+            const bool odd = (g & 1) != 0;
+            const M4 rot = rotating && odd ? ~M4 {} : M4 {};
+            const double* gu = a.tw + (odd ? 1 : 0) * 2 * h;
+            const double* gl = a.tw + (odd ? 3 : 2) * 2 * h;
+            for (int32_t r = 0; r < h; r += 4) {
+                const int32_t p = p0 + r;
+                if (a.kind == 1) {
+                    w[0] = load4(gu + r);
+                    w[1] = load4(gu + h + r);
+                    w[2] = load4(gl + r);
+                    w[3] = load4(gl + h + r);
+                }
+                butterfly(load4(a.sr + p), load4(a.si + p), load4(a.sr + p + h),
+                    load4(a.si + p + h), rot, w, z);
+                store4(a.dr + p, z[0]);
+                store4(a.di + p, z[1]);
+                store4(a.dr + p + h, z[2]);
+                store4(a.di + p + h, z[3]);
             }
-            in_range(B0r, b_lim);
-            in_range(B0i, b_lim);
-            in_range(B1r, b_lim);
-            in_range(B1i, b_lim);
-            V4 v0r = B0r, v0i = B0i, v1r = B1r, v1i = B1i;
-            if (a.kind == 1) {
-                kfft_fp::twiddle(B0r, B0i, load4(gu + r), load4(gu + h + r), c, v0r, v0i);
-                kfft_fp::twiddle(B1r, B1i, load4(gl + r), load4(gl + h + r), c, v1r, v1i);
-                in_range(v0r, tw_lim);
-                in_range(v0i, tw_lim);
-                in_range(v1r, tw_lim);
-                in_range(v1i, tw_lim);
+        }
+    } else {
+        // Spans 1 and 2: lane i takes butterfly j + i, gathered and scattered.
+        for (int32_t j = 0; j < n / 2; j += 4) {
+            int32_t p[4];
+            V4 ar, ai, br, bi;
+            M4 rot;
+            for (int i = 0; i < 4; ++i) {
+                const int32_t g = (j + i) / h, r = (j + i) % h;
+                p[i] = 2 * h * g + r;
+                ar[i] = a.sr[p[i]];
+                ai[i] = a.si[p[i]];
+                br[i] = a.sr[p[i] + h];
+                bi[i] = a.si[p[i] + h];
+                rot[i] = rotating && (g & 1) ? -1 : 0;
+                if (a.kind == 1) {
+                    const int q = g & 1;
+                    w[0][i] = a.tw[2 * q * h + r];
+                    w[1][i] = a.tw[(2 * q + 1) * h + r];
+                    w[2][i] = a.tw[2 * (q + 2) * h + r];
+                    w[3][i] = a.tw[(2 * (q + 2) + 1) * h + r];
+                }
             }
-            store4(a.dr + p, quant(v0r));
-            store4(a.di + p, quant(v0i));
-            store4(a.dr + p + h, quant(v1r));
-            store4(a.di + p + h, quant(v1i));
+            butterfly(ar, ai, br, bi, rot, w, z);
+            for (int i = 0; i < 4; ++i) {
+                a.dr[p[i]] = z[0][i];
+                a.di[p[i]] = z[1][i];
+                a.dr[p[i] + h] = z[2][i];
+                a.di[p[i] + h] = z[3][i];
+            }
         }
     }
     return FpResult { kfft_simd::any(bad), kfft_simd::any(ovf) };
@@ -398,7 +444,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     CRaw out[2];
     const int P = P_;
     const int TW = twiddle_width_;
-    // Exact doubles: products of B (P + 2 bits) and twiddles, and Tw (P + 8 bits), below 2^50.
+    // Exact doubles: products of B (P + 2 bits) and twiddles, Tw (P + 8 bits) and the
+    // last-stage values (P + 5 bits), below 2^50.
     const bool fp = path_ != Path::Integer && P + 2 + TW <= 50 && P + 8 <= 50
         && std::fegetround() == FE_TONEAREST;
     FpResult (*fp_stage)(const FpStage&) = r22_stage_portable<Round>;
@@ -418,9 +465,12 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             s = sch & 1;
         stage_shifts_[t] = scaled ? s : 0;
 
-        // The last two stages (spans 1 and 2) stay on the integer registers.
-        if (fp && h >= 4) {
-            const int kind = t & 1;
+        // S = B 2^(3 - s) at P + 2 fraction bits, then L = S >> (P + 2 - Lf): exact for
+        // e1 <= 0; otherwise one bit is dropped, which convergent rounding would round twice.
+        const int e1 = (P + 2 - pe.Lf_) - (3 - s);
+        const bool twice = Round && scaled && last && (t & 1) && e1 > 0;
+        if (fp && !twice) {
+            const int kind = (t & 1) == 0 ? 0 : last ? 2 : 1;
             FpStage a {};
             a.sr = mem_re();
             a.si = mem_im();
@@ -430,6 +480,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.n = N;
             a.h = h;
             a.kind = kind;
+            a.last = last;
             a.rotate_sign = forward;
             a.scaled = scaled;
             a.b_lim = std::ldexp(1.0, pe.Bw_ - 1);
@@ -437,11 +488,19 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
             a.c_prod = std::ldexp(1.0, -pe.dTw_);
             a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
-            if (kind == 0) {
-                a.d = 0; // BF1 before the last stage: no scaling, no rounding
-            } else {
+            a.pre = 1.0;
+            a.d = 0;
+            if (kind == 0 && last && scaled) {
+                a.d = s; // S = B / 2^s, quantised
+                a.ovf_lim = std::ldexp(1.0, P - 1 + s);
+            } else if (kind == 1) {
                 a.d = pe.G_ - (P - 1) + (scaled ? s : 0);
                 a.ovf_lim = std::ldexp(1.0, pe.G_ + s);
+            } else if (kind == 2 && scaled) {
+                const int d2 = pe.Lf_ - (P - 1);
+                a.pre = std::ldexp(1.0, std::max(-e1, 0));
+                a.d = std::max(e1, 0) + d2;
+                a.ovf_lim = std::ldexp(1.0, P - 1 + s + std::max(-e1, 0));
             }
             const FpResult r = fp_stage(a);
             if (!r.fallback) {

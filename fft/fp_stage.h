@@ -85,7 +85,7 @@ inline OutputFormat output_format(int W, int s, int b1, int b2, int b3)
 }
 
 // Twiddled operand: (x W + K) >> (TW - 4) = round((x W - 1/2) / 2^(TW - 4)), never a tie
-// (c = 2^-(TW - 4)).
+// (c = 2^-(TW - 4)). The outputs must not alias the inputs.
 [[gnu::always_inline]] inline void twiddle(
     const V4& xr, const V4& xi, const V4& g, const V4& h, const V4& c, V4& tr, V4& ti)
 {
