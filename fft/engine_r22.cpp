@@ -256,14 +256,14 @@ struct FpResult {
     bool overflow;
 };
 
-template <bool Round>
+template <bool Round, int Kind, bool Drop>
 [[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
 {
     const V4 b_lim = splat(a.b_lim), tw_lim = splat(a.tw_lim), o_lim = splat(a.o_lim);
     const V4 ovf_lim = splat(a.ovf_lim), largest = splat(a.largest), c = splat(a.c_prod);
     const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
     const V4 bias = splat(a.d > 0 ? __builtin_ldexp(1.0, a.d - 1) - 0.5 : 0.0);
-    const bool check_ovf = a.scaled && (a.kind != 0 || a.last);
+    const bool check_ovf = a.scaled && (Kind != 0 || a.last);
     M4 bad {}, ovf {};
     auto in_range = [&](const V4& v, const V4& lim) __attribute__((always_inline)) {
         bad |= (v >= lim) | (v < -lim);
@@ -273,7 +273,7 @@ template <bool Round>
         if (check_ovf)
             ovf |= (v >= ovf_lim) | (v < -ovf_lim);
         V4 z;
-        if (a.d == 0)
+        if (!Drop)
             z = v;
         else if (Round) {
             z = round_int(v * c_out);
@@ -299,7 +299,7 @@ template <bool Round>
         in_range(v0i, b_lim);
         in_range(v1r, b_lim);
         in_range(v1i, b_lim);
-        if (a.kind == 1) {
+        if (Kind == 1) {
             const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
             kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
             kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
@@ -307,7 +307,7 @@ template <bool Round>
             in_range(v0i, tw_lim);
             in_range(v1r, tw_lim);
             in_range(v1i, tw_lim);
-        } else if (a.kind == 2) {
+        } else if (Kind == 2) {
             v0r = v0r * pre;
             v0i = v0i * pre;
             v1r = v1r * pre;
@@ -319,7 +319,7 @@ template <bool Round>
         z[3] = quant(v1i);
     };
     const int32_t n = a.n, h = a.h;
-    const bool rotating = a.kind != 0;
+    const bool rotating = Kind != 0;
     V4 z[4], w[4];
     if (h >= 4) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
@@ -330,7 +330,7 @@ template <bool Round>
             const double* gl = a.tw + (odd ? 3 : 2) * 2 * h;
             for (int32_t r = 0; r < h; r += 4) {
                 const int32_t p = p0 + r;
-                if (a.kind == 1) {
+                if (Kind == 1) {
                     w[0] = load4(gu + r);
                     w[1] = load4(gu + h + r);
                     w[2] = load4(gl + r);
@@ -358,7 +358,7 @@ template <bool Round>
                 br[i] = a.sr[p[i] + h];
                 bi[i] = a.si[p[i] + h];
                 rot[i] = rotating && (g & 1) ? -1 : 0;
-                if (a.kind == 1) {
+                if (Kind == 1) {
                     const int q = g & 1;
                     w[0][i] = a.tw[2 * q * h + r];
                     w[1][i] = a.tw[(2 * q + 1) * h + r];
@@ -378,9 +378,22 @@ template <bool Round>
     return FpResult { kfft_simd::any(bad), kfft_simd::any(ovf) };
 }
 
+// The stage with its kind and whether the output quantisation drops bits fixed.
+template <bool Round, int Kind> [[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
+{
+    return a.d > 0 ? r22_stage_body<Round, Kind, true>(a) : r22_stage_body<Round, Kind, false>(a);
+}
+
+template <bool Round> [[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
+{
+    return a.kind == 0 ? r22_stage_kind<Round, 0>(a)
+        : a.kind == 1  ? r22_stage_kind<Round, 1>(a)
+                       : r22_stage_kind<Round, 2>(a);
+}
+
 template <bool Round> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
 {
-    return r22_stage_body<Round>(a);
+    return r22_stage_any<Round>(a);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -388,7 +401,7 @@ template <bool Round> [[gnu::noinline]] FpResult r22_stage_portable(const FpStag
 template <bool Round>
 [[gnu::target("avx2"), gnu::noinline]] FpResult r22_stage_avx2(const FpStage& a)
 {
-    return r22_stage_body<Round>(a);
+    return r22_stage_any<Round>(a);
 }
 #endif
 
