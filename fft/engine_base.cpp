@@ -9,11 +9,19 @@
 
 namespace {
 
-// A signed KFix of w bits with f fraction bits holding zero.
-KFix make_format(int w, int f, int quant, int ovfl) { return KFix(0.0, w, f, SIGNED, quant, ovfl); }
-
-// Raw integer of a KFix whose value is an exact multiple of 2^-f and below 2^53 units.
-int64_t raw_of(const KFix& v, int f) { return static_cast<int64_t>(std::ldexp(v.toDouble(), f)); }
+// x 2^f rounded to the nearest integer, ties to even, as a CONVERGENT KFix assignment with f
+// fraction bits rounds it (|x| <= 1: the twiddle format never saturates), independent of
+// the floating-point rounding mode.
+int64_t round_convergent(double x, int f)
+{
+    const double v = std::ldexp(x, f); // exact
+    const double r = std::floor(v);
+    const double d = v - r; // exact
+    int64_t q = static_cast<int64_t>(r);
+    if (d > 0.5 || (d == 0.5 && (q & 1) != 0))
+        ++q;
+    return q;
+}
 
 } // namespace
 
@@ -32,24 +40,15 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
         throw std::invalid_argument("TWIDDLE_ROM: twiddle_width must be 8 to 34");
     full_mask_ = (uint64_t(1) << M_) - 1;
     quarter_mask_ = (uint64_t(1) << (M_ - 2)) - 1;
-
-    // Table entries round to nearest, ties to even, and saturate; +1.0 is exact in a
-    // format with two integer bits.
-    const KFix fmt = make_format(TW_ + 1, TW_ - 1, CONVERGENT, SATURATE);
-    result_.setFormat(fmt);
+    result_.setFormat(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
 
     const int32_t count = (int32_t(1) << (M_ - 2)) + 1;
-    table_.reserve(static_cast<size_t>(count));
     raw_.reserve(static_cast<size_t>(count));
     const double span = std::ldexp(1.0, M_);
     for (int32_t k = 0; k < count; ++k) {
         const double x = k * 6.283185307179586 / span;
-        KFix re = fmt;
-        KFix im = fmt;
-        re = std::cos(x);
-        im = std::sin(x);
-        raw_.push_back(kfft_raw::CRaw { raw_of(re, TW_ - 1), raw_of(im, TW_ - 1) });
-        table_.emplace_back(re, im);
+        raw_.push_back(
+            kfft_raw::CRaw { round_convergent(std::cos(x), TW_ - 1), round_convergent(std::sin(x), TW_ - 1) });
     }
 }
 
@@ -57,22 +56,10 @@ TWIDDLE_ROM::~TWIDDLE_ROM() = default;
 
 KFixComplex TWIDDLE_ROM::lookup(uint64_t i) const
 {
-    const uint64_t j = i & full_mask_;
-    const bool h = (j >> (M_ - 1)) & 1;
-    const bool q = (j >> (M_ - 2)) & 1;
-    uint64_t m = j & quarter_mask_;
-    if (q)
-        m = (quarter_mask_ + 1) - m;
-    const KFixComplex& e = table_[m];
-    // Negation is exact in the twiddle format.
-    if (q != h)
-        result_.re = -e.re;
-    else
-        result_.re = e.re;
-    if (h)
-        result_.im = -e.im;
-    else
-        result_.im = e.im;
+    // Every entry and its negation are exact in the twiddle format.
+    const kfft_raw::CRaw w = lookup_raw(i);
+    result_.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
+    result_.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
     return result_;
 }
 

@@ -84,8 +84,7 @@ private:
     uint64_t full_mask_;
     uint64_t quarter_mask_;
     mutable KFixComplex result_; // result register of lookup()
-    std::vector<KFixComplex> table_; // entries 0..2^(M-2)
-    std::vector<kfft_raw::CRaw> raw_; // the same entries as raw integers
+    std::vector<kfft_raw::CRaw> raw_; // entries 0..2^(M-2) as raw integers of the format
 };
 
 // Base of the engines and of their processing elements: widths and flags from FFT_CONFIG,

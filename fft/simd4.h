@@ -23,7 +23,10 @@ typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparison
     return v;
 }
 
-[[gnu::always_inline]] inline void store4(double* p, const V4& v) { __builtin_memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void store4(double* p, const V4& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
 
 [[gnu::always_inline]] inline V4 splat(double x) { return V4 { x, x, x, x }; }
 
