@@ -4,7 +4,7 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "engines.h"
+#include "engine_base.h"
 #include "simd4.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engines.h"
+#include "engine_r2.h"
 #include "fp_stage.h"
 
 using kfft_raw::CRaw;
@@ -77,7 +77,7 @@ void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 // R2_loop
 
 R2_loop::R2_loop(const FFT_CONFIG& cfg)
-    : FFT(cfg)
+    : FrameEngine(cfg)
     , twiddles_(new CRaw[(size_t(1) << cfg.C_NFFT_MAX) / 2]())
     , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
     , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())

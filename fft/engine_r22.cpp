@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "engines.h"
+#include "engine_r22.h"
 #include "fp_stage.h"
 
 using kfft_raw::CRaw;
@@ -176,7 +176,7 @@ void R22_DIF_PE::butterfly(
 // R22_pipeline
 
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
-    : FFT(cfg)
+    : FrameEngine(cfg)
     , P_(internal_width_of(cfg))
     , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX]())
     , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
@@ -320,7 +320,7 @@ template <bool Round, int Kind, bool Drop>
     };
     const int32_t n = a.n, h = a.h;
     const bool rotating = Kind != 0;
-    V4 z[4], w[4];
+    V4 z[4], w[4] = {};
     if (h >= 4) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
             const int32_t p0 = 2 * h * g;

@@ -4,7 +4,7 @@
 #include <cfenv>
 #include <cmath>
 
-#include "engines.h"
+#include "engine_r4.h"
 #include "fp_stage.h"
 
 using kfft_raw::CRaw;
@@ -99,7 +99,7 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 // R4_loop
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
-    : FFT(cfg)
+    : FrameEngine(cfg)
     , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
     , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
     , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
