@@ -15,6 +15,7 @@
 #include "message_sink.h"
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
