@@ -145,6 +145,11 @@ expect_error(@() kip_fir('config', h, 0), 'kip:fir:warning');
 warning('on', 'kip:fir:warning');
 same_bits(kip_fir('send', h, 0:9), [0 1 4 10 18 27 36 45 54 63], 'model after warnings');
 
+%% 'help kip_fir' prints the usage from the help file beside the MEX file.
+usage = evalc('help kip_fir');
+assert(~isempty(strfind(usage, "h   = kip_fir('create'[, cfg])")));
+assert(~isempty(regexp(which('kip_fir'), '\.mex$', 'once')));
+
 %% Handles of live models; 'clear kip_fir' frees them and invalidates their handles.
 h2 = kip_fir('create');
 assert(isequal(sort(kip_fir('handles')), sort([h; h2])));
