@@ -22,6 +22,7 @@ the width ('_' separators and a 0x prefix accepted). With --radix dec a word is 
 decimal number. Input files may hold blank lines and // comments. A file name ending in
 .npy reads (any integer dtype, C order) or writes (int64) a NumPy array instead.
 
+On success one summary line (counts and the output word width) goes to standard output.
 Exit status: 0 success; 2 refused arguments, configuration, input words or output path
 (the message names the file and line; no output file is left behind); 1 a model failure.
 Messages of the FIR model are printed with the prefix "kip-golden: FIR model:"; the FFT

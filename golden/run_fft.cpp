@@ -172,6 +172,10 @@ int run_fft(const RunOptions& opt)
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
+    std::printf(
+        "kip-golden fft: %zu frames of %zu samples, %d-bit bin words and block exponent and "
+        "overflow per frame (%zu words), to %s\n",
+        frames, n, out_width, out.count(), opt.output.c_str());
     return 0;
 }
 

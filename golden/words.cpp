@@ -250,6 +250,8 @@ namespace {
                 unsigned long long d = std::strtoull(item.c_str(), &end, 10);
                 if (*end != '\0')
                     throw InputError(file + ": malformed .npy shape " + shape);
+                if (d != 0 && count > SIZE_MAX / 16 / d)
+                    throw InputError(file + ": .npy shape " + shape + " is too large");
                 count *= std::size_t(d);
                 ++ndims;
             }
