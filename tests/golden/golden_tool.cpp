@@ -598,6 +598,32 @@ TEST(GoldenFft, UnscaledImpulseGivesTheSameWordInEveryBin)
     EXPECT_EQ(read_file(dir.file("spectra.txt")), expect);
 }
 
+// Independent of both paths: with block floating point a DC frame of word A puts N x A into
+// bin 0 once its word is scaled by 2^blk_exp, and nothing into the other bins.
+TEST(GoldenFft, BlockFloatingPointDcBinTimesItsExponentIsTheSum)
+{
+    for (int arch : { 2, 3 }) {
+        SCOPED_TRACE(arch);
+        ScratchDir dir;
+        write_file(dir.file("fft.json"),
+            "{ \"C_NFFT_MAX\": 6, \"C_HAS_BFP\": 1, \"C_ARCH\": " + std::to_string(arch) + " }");
+        std::string frames;
+        for (int i = 0; i < 64; ++i)
+            frames += "4000\n0\n";
+        write_file(dir.file("frames.txt"), frames);
+        RunResult r = run_tool(dir,
+            { "fft", "--config", dir.file("fft.json"), "--input", dir.file("frames.txt"),
+                "--output", dir.file("spectra.txt"), "--radix", "dec" });
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> w = lines_of(read_file(dir.file("spectra.txt")));
+        ASSERT_EQ(w.size(), 130u);
+        EXPECT_EQ(std::stoll(w[0]) << std::stoi(w[128]), 64 * 4000);
+        for (size_t i = 1; i < 128; ++i)
+            EXPECT_EQ(w[i], "0") << "word " << i;
+        EXPECT_EQ(w[129], "0"); // no overflow
+    }
+}
+
 // ---- refusals: exit status 2, file and line named, no output left ---------------------------
 
 struct BadCase {
