@@ -358,8 +358,7 @@ OutputFile::OutputFile(const std::string& path, Radix radix)
     // mkstemp creates the file private; give it the permissions of an ordinary new file.
     mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) { /* keep the private mode */
-    }
+    fchmod(fd, 0666 & ~mask); // on failure the file keeps the private mode
     fp_ = fdopen(fd, "wb");
     if (!fp_) {
         int e = errno;
