@@ -59,9 +59,10 @@ C_USE_FLT_PT, C_INPUT_WIDTH, C_TWIDDLE_WIDTH, C_HAS_SCALING, C_HAS_BFP, C_HAS_RO
                C_HAS_NFFT = 1)
   direction    1 forward (default), 0 inverse
   scaling_sch  per-stage right shifts, first stage first (scaled fixed-point mode only);
-               default: 2 per radix-4 stage (1 for the last stage of an odd nfft) with
-               C_ARCH 1 and 3, 1 per radix-2 stage with C_ARCH 2 and 4, which cannot
-               overflow.
+               default, which cannot overflow: C_ARCH 1 and 3 shift the first stage by
+               3, later stages by 2 and the last stage of an odd nfft by 1
+               ([3, 2, 2] for nfft 6, [3, 2, 1] for nfft 5); C_ARCH 2 and 4 shift the
+               first stage by 2 and later stages by 1 ([2, 1, 1, 1, 1, 1] for nfft 6).
 Unknown or mistyped keys are refused with their line.
 
 Input: frames of N = 2^nfft complex samples, two words per sample, real part first:
