@@ -70,7 +70,7 @@ Input: frames of N = 2^nfft complex samples, two words per sample, real part fir
 value word x 2^-(C_INPUT_WIDTH-1). Floating point (C_USE_FLT_PT = 1): 32-bit words holding
 IEEE single-precision bit patterns.
 Output per frame: N bins (bin 0 first), real then imaginary word each, then the block
-exponent and the overflow flag as two more words: 2N + 2 words per frame. Bin words have
+exponent and the overflow flag as two more words of the bin width: 2N + 2 words per frame. Bin words have
 the output width: C_INPUT_WIDTH bits when scaled (schedule or block floating point),
 C_INPUT_WIDTH + C_NFFT_MAX + 1 bits when unscaled, value word x 2^-(C_INPUT_WIDTH-1)
 (block floating point: times 2^blk_exp); 32-bit single-precision patterns in floating-point
