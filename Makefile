@@ -13,7 +13,7 @@ CMAKE_ARGS ?=
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
             pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib \
-            verilator
+            nlohmann-json3-dev libcli11-dev verilator
 
 .PHONY: all deps build build-asan demo test test-unit test-asan bench install clean
 
