@@ -1,5 +1,6 @@
 // Checks that failures reach the simulation as a status and a message, never a crash, that
-// multi-channel words keep their order, and that outputs wider than 64 bits arrive exactly.
+// multi-channel words keep their order, and that Hilbert (complex) outputs and outputs wider
+// than 64 bits arrive exactly.
 // Runs with +test=dpi.
 module kip_dpi_checks (
     input logic clk
@@ -29,6 +30,10 @@ module kip_dpi_checks (
     real c[3] = '{1.0, 2.0, 1.0};
     real wide_c[2] = '{-549755813887.0, 3.0};  // -(2^39 - 1)
     real two_c[2] = '{1.0, 1.0};
+    real hilbert_c[7] = '{-1.0, 0.0, 3.0, 0.0, -3.0, 0.0, 1.0};
+    longint re[6], im[6];
+    longint hilbert_re[6] = '{0, 0, 0, 1, 10, 2};
+    longint hilbert_im[6] = '{-1, -10, 1, 10, -27, -10};
     longint frame_in[4] = '{1, 10, 2, 20};
     longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
     longint y;
@@ -68,6 +73,21 @@ module kip_dpi_checks (
                 rc == 0 && frame_out == frame_expected && kip_fir_dpi_available(h) == 0,
                 $sformatf("%0d %0d %0d %0d", frame_out[0], frame_out[1], frame_out[2], frame_out[3]),
                 "1 10 3 30");
+    kip_fir_dpi_destroy(h);
+
+    // Hilbert transformer: complex outputs, the delayed input word and the filter's word.
+    h = kip_fir_dpi_create_ex("hilbert", hilbert_c, "filter_type=3", msg);
+    rc = kip_fir_dpi_send_frame(h, frame_in);
+    rc |= kip_fir_dpi_send(h, 30);
+    rc |= kip_fir_dpi_send(h, 40);
+    expect_text("FIR Hilbert: get refused", rc == 0 && kip_fir_dpi_get(h, y) != 0 && y == 0,
+                "", "");
+    expect_text("FIR Hilbert: get's message", 1'b1, kip_fir_dpi_message(h),
+                "use kip_fir_dpi_get_complex");
+    for (int i = 0; i < 6; i++) rc |= kip_fir_dpi_get_complex(h, re[i], im[i]);
+    expect_text("FIR Hilbert outputs", rc == 0 && re == hilbert_re && im == hilbert_im,
+                $sformatf("(%0d,%0d) (%0d,%0d) (%0d,%0d) (%0d,%0d)", re[0], im[0], re[1], im[1],
+                          re[3], im[3], re[5], im[5]), "(0,-1) (0,-10) (1,10) (2,-10)");
     kip_fir_dpi_destroy(h);
 
     // 40-bit data and coefficients: products need 79 bits and more, beyond a longint.
@@ -123,7 +143,7 @@ module kip_dpi_checks (
       fir_checks();
       fft_checks();
       if (errors == 0) begin
-        $display("PASS dpi: %0d checks of refusals, channel order and wide words", checks);
+        $display("PASS dpi: %0d checks of refusals, word order, complex and wide outputs", checks);
         kip_bench_exit(0);
       end else begin
         $display("FAIL dpi: %0d of %0d checks failed", errors, checks);
