@@ -29,6 +29,7 @@ module kip_dpi_checks (
     string msg;
     real c[3] = '{1.0, 2.0, 1.0};
     real wide_c[2] = '{-549755813887.0, 3.0};  // -(2^39 - 1)
+    real one_c[1] = '{1.0};
     real two_c[2] = '{1.0, 1.0};
     real hilbert_c[7] = '{-1.0, 0.0, 3.0, 0.0, -3.0, 0.0, 1.0};
     longint re[6], im[6];
@@ -57,6 +58,16 @@ module kip_dpi_checks (
     rc |= kip_fir_dpi_get(h, y);
     expect_text("FIR -32768 accepted, output -32768", rc == 0 && y == -32768,
                 $sformatf("%0d", y), "-32768");
+    kip_fir_dpi_destroy(h);
+
+    // Fractional formats: the word, not its value, crosses the interface.
+    h = kip_fir_dpi_create_ex("frac", one_c, "data_fract_width=15 coeff_fract_width=3", msg);
+    rc = kip_fir_dpi_send(h, -12345);
+    rc |= kip_fir_dpi_get(h, y);
+    expect_text("FIR Q15 data, tap 1.0 in Q3: output word -12345 * 8",
+                rc == 0 && y == -12345 * 8 && kip_fir_dpi_output_fract_width(h) == 18,
+                $sformatf("%0d, %0d fraction bits", y, kip_fir_dpi_output_fract_width(h)),
+                "-98760, 18 fraction bits");
     kip_fir_dpi_destroy(h);
 
     // Two channels: words alternate between them, outputs come back in the same order.
@@ -134,6 +145,16 @@ module kip_dpi_checks (
     expect_text("FFT word beyond 16 bits", rc == 10, kip_fft_dpi_message(h), "xn_re[3]");
     rc = kip_fft_dpi_transform(h, 6, 1, sch, short_x, xi, yr, yi, blk_exp, overflow);
     expect_text("FFT frame of 8 words", rc == 9, kip_fft_dpi_message(h), "xn_re_size input 8");
+    kip_fft_dpi_destroy(h);
+
+    // 12-bit words, unscaled 8-point radix-2: an impulse of 1000 gives 1000 in every bin.
+    h = kip_fft_dpi_create(3, 2, 0, 12, 16, 0, 0, 0, msg);
+    foreach (xr[n]) xr[n] = n == 0 ? 1000 : 0;
+    rc = kip_fft_dpi_transform(h, 3, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT 12-bit impulse, 16-bit output words",
+                rc == 0 && yr[0] == 1000 && yr[7] == 1000 && yi[7] == 0 && yr[8] == 0
+                    && kip_fft_dpi_output_width(h, 3) == 16,
+                $sformatf("%0d %0d %0d", yr[0], yr[7], yr[8]), "1000 1000 0");
     kip_fft_dpi_destroy(h);
   endtask
 
