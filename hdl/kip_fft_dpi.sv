@@ -20,7 +20,7 @@ package kip_fft_dpi;
     input int twiddle_width, input int has_scaling, input int has_bfp, input int has_rounding,
     output string msg);
 
-  // Frees the model. h may be null.
+  // Frees the model; h (null allowed) must not be used afterwards.
   import "DPI-C" function void kip_fft_dpi_destroy(input chandle h);
 
   // Message of the latest failed call on h ("" after a success).
