@@ -708,15 +708,16 @@ class FirModel(ModelLifecycle):
         exact = np.ldexp(a.astype(np.float64), c["data_fract_width"])
         if not np.all(np.isfinite(exact)):
             return  # refused by the library
-        lost = 1.0 - _kept_energy(exact, exact - np.floor(exact))
-        if lost >= 0.5:
+        energy = float(np.sum(np.square(exact)))
+        error = float(np.sum(np.square(exact - np.floor(exact))))
+        if error <= 0.5 * energy:
             return
         self._samples_checked = True
         f = _fract_for(a, c["data_width"])
         warnings.warn(
             f"the samples floored to data_width={c['data_width']}, data_fract_width="
             f"{c['data_fract_width']} keep little of their value (the rounding error has "
-            f"{1 - lost:.0%} of their energy): set data_fract_width"
+            f"{error / energy:.0%} of their energy): set data_fract_width"
             f"{f' (e.g. {f})' if f is not None else ''} or scale the samples",
             FirWarning, stacklevel=3)
 

@@ -62,7 +62,8 @@ class TestConfig:
                 assert d[f] == getattr(c, f), f
 
     def test_config_reads_back_the_completed_record(self):
-        with FirModel(filter_type=1, interp_rate=3, decim_rate=5, num_channels=3, num_paths=2,
+        with pytest.warns(F.FirWarning, match="decim_rate=5 is overridden"), \
+             FirModel(filter_type=1, interp_rate=3, decim_rate=5, num_channels=3, num_paths=2,
                       name="f1") as m:
             cfg = m.config
             assert list(cfg) == list(F.CONFIG_FIELDS)
