@@ -8,8 +8,8 @@
 //
 // Failures return a non-zero status, and kip_fft_dpi_message(h) returns the library's error
 // line ("ERROR:kfft_v8_0:...") until the next call on h, ready for $display. Creation failures
-// return null and the line in msg. The library also writes its errors and warnings to the
-// standard error stream, as for any caller.
+// return null and the line in msg. Error lines go only to the simulation; warning lines are
+// written to the standard error stream, as for any caller.
 package kip_fft_dpi;
 
   // Creates a model from the generics C_NFFT_MAX, C_ARCH, C_HAS_NFFT, C_INPUT_WIDTH,
