@@ -30,18 +30,21 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
         }
         condition_float_frame(in.xn_re, n, frame.exponent, cfg.input_width, s.a.data());
         condition_float_frame(in.xn_im, n, frame.exponent, cfg.input_width, s.b.data());
-    } else {
-        if (!condition_fixed(in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH, cfg.input_width,
-                                   s.a.data(), s.b.data())) {
-            a = in.xn_re;  // already on the input grid
-            b = in.xn_im;
-        }
     }
 
     // The engine: geometry, samples, controls, transform, bins in the engine's units.
     if (!set_frame_geometry(cfg, nfft)) return false;
     FrameEngine& e = *s.engine;
-    if (!e.set_frame(cfg) || !e.load_frame(a, b)) return false;
+    if (!e.set_frame(cfg)) return false;
+    if (flt) {
+        if (!e.load_frame(a, b)) return false;
+    } else if (!e.load_frame_if_plain(in.xn_re, in.xn_im)) {
+        // Validated samples load plainly exactly when they lie on the C_INPUT_WIDTH grid
+        // (input_width in fixed-point mode); otherwise they are rounded, with the warning.
+        const bool rounded = condition_fixed(in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH,
+                                             cfg.input_width, s.a.data(), s.b.data());
+        if (!e.load_frame(rounded ? a : in.xn_re, rounded ? b : in.xn_im)) return false;
+    }
     if (cfg.C_HAS_SCALING == 1 && cfg.C_HAS_BFP == 0)
         e.set_scaling_schedule(FFT::pack_schedule(in.scaling_sch, in.scaling_sch_size));
     e.set_direction(in.direction);

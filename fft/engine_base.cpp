@@ -245,15 +245,30 @@ bool FFT::load_frame(const double* re, const double* im)
 {
     if (!frame_ok_)
         return false;
+    if (!load_plain(re, im)) {
+        const int32_t* perm = in_perm_.data();
+        for (int32_t i = 0; i < npoints_; ++i)
+            store(perm[i], re[i], im[i]);
+    }
+    return true;
+}
+
+bool FFT::load_frame_if_plain(const double* re, const double* im)
+{
+    return frame_ok_ && load_plain(re, im);
+}
+
+bool FFT::load_plain(const double* re, const double* im)
+{
     using namespace kfft_simd;
     const int32_t n = npoints_; // a multiple of 4
-    const double scale = load_scale_;
     const int32_t* perm = in_perm_.data();
     double* mr = mem_re_.get();
     double* mi = mem_im_.get();
-    // Common case: every sample times the scale is an integer inside the word, which is
-    // then its raw value. Anything else, NaN included, takes the exact per-sample conversion.
-    const V2 sc = splat2(scale), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
+    // Every sample times the scale must be an integer inside the word, which is then its
+    // raw value. Adding and removing 1.5 * 2^52 keeps exactly the integers below 2^51,
+    // whatever the rounding mode; NaN fails every comparison.
+    const V2 sc = splat2(load_scale_), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
     const V2 minus_one = splat2(-1.0), zero = splat2(0.0);
     M2 plain = ~M2 {};
     V2 key = zero;
@@ -271,11 +286,8 @@ bool FFT::load_frame(const double* re, const double* im)
         mr[perm[i + 1]] = a[1];
         mi[perm[i + 1]] = b[1];
     }
-    if (!all(plain)) {
-        for (int32_t i = 0; i < n; ++i)
-            store(perm[i], re[i], im[i]);
-        return true;
-    }
+    if (!all(plain))
+        return false;
     if (track_headroom_) {
         const double k = std::max(key[0], key[1]);
         input_headroom_ = word_headroom(static_cast<int64_t>(k), word_w_);

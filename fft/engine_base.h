@@ -51,6 +51,10 @@ public:
     bool read_output(int32_t k, double& re, double& im) const;
     // The whole frame: N samples, and N bins in natural order, as N single calls would.
     bool load_frame(const double* re, const double* im);
+    // The same when every sample times 2^(input_width - 1), after the engine's headroom
+    // division, is an integer inside the memory word (for samples in [-1, 1): they lie on
+    // the input_width grid); otherwise false, with the memory unspecified.
+    bool load_frame_if_plain(const double* re, const double* im);
     bool read_frame(double* re, double* im) const;
 
     // Implementation of the burst engines' stages; every one gives the same bits. Auto:
@@ -184,6 +188,7 @@ protected:
 
 private:
     static int32_t position(Order order, int32_t n, int32_t nfft);
+    bool load_plain(const double* re, const double* im);
     void store(int32_t p, double re, double im);
 
     int word_w_ = 0;
