@@ -26,13 +26,13 @@ int32_t first_bad_sample(const double* x, int32_t n, bool flt) {
     if (!flt) {
         using namespace kfft_simd;
         const V2 lo = splat2(-1.0), hi = splat2(1.0);
-        M2 ok = ~M2{};
+        AllTrue ok;
         int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             const V2 v = load2(x + i);
-            ok &= (v >= lo) & (v < hi);
+            ok.add((v >= lo) & (v < hi));
         }
-        bool all_ok = all(ok);
+        bool all_ok = ok.get();
         for (; i < n; ++i) all_ok &= (x[i] >= -1.0) & (x[i] < 1.0);
         if (all_ok) return -1;
     }

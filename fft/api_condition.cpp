@@ -37,15 +37,15 @@ bool on_input_grid(const double* re, const double* im, int32_t n, int w) {
     {
         using namespace kfft_simd;
         const V2 sv = splat2(std::ldexp(1.0, w - 1)), big = splat2(std::ldexp(1.0, 51));
-        M2 ok = ~M2{};
+        AllTrue ok;
         int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             const V2 yr = sv * load2(re + i);
             const V2 yi = sv * load2(im + i);
-            ok &= (round_int(yr) == yr) & (round_int(yi) == yi) & (yr < big) & (yr > -big) &
-                  (yi < big) & (yi > -big);
+            ok.add((round_int(yr) == yr) & (round_int(yi) == yi) & (yr < big) & (yr > -big) &
+                   (yi < big) & (yi > -big));
         }
-        if (i == n && all(ok)) return true;
+        if (i == n && ok.get()) return true;
     }
     // Off the grid somewhere, or too large for the test above: the plain test.
     const double s = std::ldexp(1.0, w - 1);

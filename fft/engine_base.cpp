@@ -270,13 +270,13 @@ bool FFT::load_plain(const double* re, const double* im)
     // whatever the rounding mode; NaN fails every comparison.
     const V2 sc = splat2(load_scale_), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
     const V2 minus_one = splat2(-1.0), zero = splat2(0.0);
-    M2 plain = ~M2 {};
+    AllTrue plain;
     V2 key = zero;
     for (int32_t i = 0; i < n; i += 2) {
         const V2 a = load2(re + i) * sc;
         const V2 b = load2(im + i) * sc;
-        plain &= (round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
-            & (b < hi);
+        plain.add((round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
+            & (b < hi));
         const V2 ka = select(a < zero, minus_one - a, a);
         const V2 kb = select(b < zero, minus_one - b, b);
         key = select(ka > key, ka, key);
@@ -286,7 +286,7 @@ bool FFT::load_plain(const double* re, const double* im)
         mr[perm[i + 1]] = a[1];
         mi[perm[i + 1]] = b[1];
     }
-    if (!all(plain))
+    if (!plain.get())
         return false;
     if (track_headroom_) {
         const double k = std::max(key[0], key[1]);

@@ -6,6 +6,10 @@
 
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #if defined(__GNUC__) && !defined(__clang__)
 // The vectors only pass between inlined functions, never across an ABI boundary.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -56,6 +60,22 @@ typedef int64_t M2 __attribute__((vector_size(16)));
 }
 
 [[gnu::always_inline]] inline bool all(const M2& m) { return (m[0] & m[1]) != 0; }
+
+// An all-lanes truth accumulated over a loop. GCC keeps vector-extension masks in general
+// registers inside such loops, so SSE2 builds use the intrinsics.
+#if defined(__SSE2__)
+struct AllTrue {
+    __m128d acc = _mm_castsi128_pd(_mm_set1_epi64x(-1));
+    [[gnu::always_inline]] void add(const M2& m) { acc = _mm_and_pd(acc, _mm_castsi128_pd((__m128i)m)); }
+    bool get() const { return _mm_movemask_pd(acc) == 3; }
+};
+#else
+struct AllTrue {
+    M2 acc = ~M2 {};
+    [[gnu::always_inline]] void add(const M2& m) { acc &= m; }
+    bool get() const { return (acc[0] & acc[1]) != 0; }
+};
+#endif
 
 // 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
 // mode, and keeps integers unchanged in every mode.
