@@ -277,14 +277,13 @@ bool FFT::load_plain(const double* re, const double* im)
         const V2 b = load2(im + i) * sc;
         plain.add((round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
             & (b < hi));
-        const V2 ka = select(a < zero, minus_one - a, a);
-        const V2 kb = select(b < zero, minus_one - b, b);
-        key = select(ka > key, ka, key);
-        key = select(kb > key, kb, key);
-        mr[perm[i]] = a[0];
-        mi[perm[i]] = b[0];
-        mr[perm[i + 1]] = a[1];
-        mi[perm[i + 1]] = b[1];
+        key = max2(max2(key, select(a < zero, minus_one - a, a)),
+            select(b < zero, minus_one - b, b));
+    }
+    const double scale = load_scale_;
+    for (int32_t i = 0; i < n; ++i) {
+        mr[perm[i]] = re[i] * scale;
+        mi[perm[i]] = im[i] * scale;
     }
     if (!plain.get())
         return false;

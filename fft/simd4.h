@@ -77,6 +77,16 @@ struct AllTrue {
 };
 #endif
 
+// Lane-wise a > b ? a : b.
+[[gnu::always_inline]] inline V2 max2(const V2& a, const V2& b)
+{
+#if defined(__SSE2__)
+    return (V2)_mm_max_pd((__m128d)b, (__m128d)a); // b unless a > b
+#else
+    return select(a > b, a, b);
+#endif
+}
+
 // 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
 // mode, and keeps integers unchanged in every mode.
 constexpr double kMagic = 0x1.8p52;
