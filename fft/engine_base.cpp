@@ -270,16 +270,36 @@ bool FFT::load_plain(const double* re, const double* im)
     // whatever the rounding mode; NaN fails every comparison.
     const V2 sc = splat2(load_scale_), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
     const V2 minus_one = splat2(-1.0), zero = splat2(0.0);
+    // For an integer v, max(v, -1 - v) is the magnitude key of word_headroom.
     AllTrue plain;
     V2 key = zero;
+#if defined(__SSE2__)
+    const __m128d m_sc = (__m128d)sc, m_hi = (__m128d)hi, m_lo = (__m128d)lo;
+    const __m128d m_magic = _mm_set1_pd(kMagic), m_one = (__m128d)minus_one;
+    __m128d ok = _mm_castsi128_pd(_mm_set1_epi64x(-1)), m_key = _mm_setzero_pd();
+    for (int32_t i = 0; i < n; i += 2) {
+        const __m128d a = _mm_mul_pd(_mm_loadu_pd(re + i), m_sc);
+        const __m128d b = _mm_mul_pd(_mm_loadu_pd(im + i), m_sc);
+        const __m128d ra = _mm_sub_pd(_mm_add_pd(a, m_magic), m_magic);
+        const __m128d rb = _mm_sub_pd(_mm_add_pd(b, m_magic), m_magic);
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpeq_pd(ra, a), _mm_cmpeq_pd(rb, b)));
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpge_pd(a, m_lo), _mm_cmplt_pd(a, m_hi)));
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpge_pd(b, m_lo), _mm_cmplt_pd(b, m_hi)));
+        m_key = _mm_max_pd(m_key, _mm_max_pd(a, _mm_sub_pd(m_one, a)));
+        m_key = _mm_max_pd(m_key, _mm_max_pd(b, _mm_sub_pd(m_one, b)));
+    }
+    plain.acc = ok;
+    key = (V2)m_key;
+#else
     for (int32_t i = 0; i < n; i += 2) {
         const V2 a = load2(re + i) * sc;
         const V2 b = load2(im + i) * sc;
         plain.add((round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
             & (b < hi));
-        key = max2(max2(key, select(a < zero, minus_one - a, a)),
-            select(b < zero, minus_one - b, b));
+        key = max2(max2(key, a), minus_one - a);
+        key = max2(max2(key, b), minus_one - b);
     }
+#endif
     const double scale = load_scale_;
     for (int32_t i = 0; i < n; ++i) {
         mr[perm[i]] = re[i] * scale;
