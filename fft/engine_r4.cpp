@@ -157,7 +157,6 @@ using kfft_simd::splat;
 using kfft_simd::store4;
 using kfft_simd::V4;
 
-[[gnu::always_inline]] inline V4 to_int(V4 v) { return kfft_simd::round_int(v); }
 
 // Rows of a 4 x 4 block become columns.
 [[gnu::always_inline]] inline void transpose(V4& a0, V4& a1, V4& a2, V4& a3)

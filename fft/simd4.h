@@ -10,7 +10,7 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__GNUC__) && !defined(__clang__)
+#if defined(__GNUC__)
 // The vectors only pass between inlined functions, never across an ABI boundary.
 #pragma GCC diagnostic ignored "-Wpsabi"
 #endif
