@@ -630,7 +630,7 @@ class FirModel(ModelLifecycle):
             if p != 1 or c != 1:
                 raise ValueError(f"x: a 1-D input needs a model with one path and one channel; "
                                  f"this one takes {layout}")
-            return _samples(a.reshape(1, 1, -1))
+            return _samples(a).reshape(1, 1, -1)
         if a.ndim not in (2, 3):
             raise ValueError(f"x: expected an array shaped {layout} or (vectors,), got "
                              f"{a.ndim} dimensions")
