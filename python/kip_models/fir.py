@@ -499,7 +499,9 @@ class FirModel(ModelLifecycle):
 
     def run(self, x, integer=None):
         """send(x), then get(): returns every output vector waiting afterwards, shaped
-        (vectors,) for a 1-D input and (paths, channels, vectors) otherwise."""
+        (vectors,) for a 1-D input and (paths, channels, vectors) otherwise. A rate-changing
+        filter gives len(x) * L // M outputs per channel in total, aligned as the module help
+        states (y[m] = sum_j c[j] u[m*M + d - j])."""
         a = np.asarray(x)
         self.send(a)
         out = self.get(integer=integer)
