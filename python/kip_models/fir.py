@@ -42,8 +42,8 @@ so the decimator keeps the last sample of each group of M. With scipy:
     ref = upfirdn(c, x, L, 1)[d::M][:len(y)]      # equals y for integer formats
 
 Messages of the model (warnings, and debug notes when created with debug=True) go to the
-callable given as on_message(error, text), or else to the logging module (logger
-"kip_models.fir"), each distinct text once per call. A failed call raises FirError carrying
+callable given as on_message(error, text), each distinct text once per call, or else to the
+logging module (logger "kip_models.fir"), each distinct warning once per model. A failed call raises FirError carrying
 the library's message; argument errors found before the library is called raise ValueError
 or TypeError naming the argument.
 """
@@ -364,6 +364,7 @@ class FirModel(ModelLifecycle):
                             f"fields are {', '.join(CONFIG_FIELDS)}")
         self._on_message = on_message
         self._debug = debug
+        self._logged = set()  # warnings already sent to the default logger
         fields = {}
         for f in _INT_FIELDS:
             if f in config:
@@ -740,7 +741,8 @@ class FirModel(ModelLifecycle):
 
     def _deliver(self, messages):
         """Hands the messages of a call to on_message / the debug callable / the logger, each
-        distinct warning or error once."""
+        distinct warning or error once per call; the default logger gets each distinct warning
+        once per model."""
         seen = set()
         for debug, error, text in messages:
             if not debug:  # debug traces repeat legitimately
@@ -750,6 +752,10 @@ class FirModel(ModelLifecycle):
             target = self._on_message
             if debug and callable(self._debug) and not isinstance(self._debug, bool):
                 target = self._debug
+            if target is None and not debug and not error:
+                if text in self._logged:
+                    continue
+                self._logged.add(text)
             if target is None or isinstance(target, logging.Logger):
                 logger = target or _LOG
                 if error:
