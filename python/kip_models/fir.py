@@ -528,7 +528,10 @@ class FirModel(ModelLifecycle):
         bounds = np.linspace(0, len(items), workers + 1).astype(int)
 
         def run_share(k):
-            model, _ = _fir.Model.create(self._fields, self._coeff, False)
+            model, msgs = _fir.Model.create(self._fields, self._coeff, False)
+            if model is None:
+                raise FirError("\n".join(m[2] for m in msgs if m[1]) or "model creation failed",
+                               [m[1:] for m in msgs])
             results = []
             try:
                 for i in range(bounds[k], bounds[k + 1]):
