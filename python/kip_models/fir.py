@@ -348,6 +348,12 @@ class FirModel(ModelLifecycle):
     debug: False; True to receive the model's debug notes too (through on_message, or the
     logger at DEBUG level); or a callable of its own for them.
 
+    Output alignment (the hardware's, no delay compensation): with L = interp_rate and
+    M = decim_rate as completed (config), u the input zero-stuffed by L and c the taps,
+    y[m] = sum_j c[j] * u[m*M + d - j] with d = M - 1 when L <= M, else 0: the decimator
+    keeps the last sample of each group of M. scipy.signal.upfirdn(c, x, L, 1)[d::M] gives
+    the same sequence. Full-precision output has output_fract_width fraction bits.
+
     Raises FirError (the library's text and the fields concerned) when the library refuses
     the configuration, TypeError for unknown fields or non-integer values, ValueError for
     coefficients that do not match num_coeffs * coeff_sets. Warns (FirWarning) when the

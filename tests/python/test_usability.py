@@ -212,11 +212,13 @@ class TestDocumentation:
         doc = inspect.getdoc(FirModel)
         for f in FIR.CONFIG_FIELDS:
             assert f in doc, f
-        mod = inspect.getdoc(FFT)
-        for g in FFT.GENERICS:
-            assert g in mod, g
-        assert "log2 of the maximum transform length" in mod
-        assert "y[m] = sum_j c[j] * u[m*M + d - j]" in inspect.getdoc(FIR)
+        for doc in (inspect.getdoc(FftModel), inspect.getdoc(FFT)):
+            for g in FFT.GENERICS:
+                assert g in doc, g
+            assert "log2 of the maximum transform length" in doc
+        for doc in (inspect.getdoc(FirModel), inspect.getdoc(FIR)):
+            assert "y[m] = sum_j c[j] * u[m*M + d - j]" in doc
+        assert "Rounding: 0 full precision, 1 to 7" in inspect.getdoc(FirModel)
 
     def test_type_stubs_cover_the_public_names(self):
         pkg = pathlib.Path(kip_models.__file__).parent
