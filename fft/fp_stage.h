@@ -26,8 +26,10 @@ struct OutputFormat {
 };
 
 template <bool Round, bool Bfp> struct OutputQuant {
-    V4 lim, nlim, c_out, bias, largest, b1, b2, b3;
-    M4 ovf {}, c1 {}, c2 {}, c3 {};
+    V4 lim, nlim, c_out, bias, largest;
+    double b1, b2, b3;
+    M4 ovf {};
+    V4 zkey {}; // largest magnitude key max(z, -1 - z) of the words (block floating point)
 
     explicit OutputQuant(const OutputFormat& f)
         : lim(splat(f.lim))
@@ -35,9 +37,9 @@ template <bool Round, bool Bfp> struct OutputQuant {
         , c_out(splat(f.c_out))
         , bias(splat(f.bias))
         , largest(splat(f.largest))
-        , b1(splat(f.b1))
-        , b2(splat(f.b2))
-        , b3(splat(f.b3))
+        , b1(f.b1)
+        , b2(f.b2)
+        , b3(f.b3)
     {
     }
 
@@ -54,9 +56,8 @@ template <bool Round, bool Bfp> struct OutputQuant {
             z = kfft_simd::round_int((y - bias) * c_out);
         }
         if (Bfp) {
-            c1 |= (z >= b1) | (z < -b1);
-            c2 |= (z >= b2) | (z < -b2);
-            c3 |= (z >= b3) | (z < -b3);
+            const V4 k = kfft_simd::select(z < splat(0.0), splat(-1.0) - z, z);
+            zkey = kfft_simd::select(k > zkey, k, zkey);
         }
         return z;
     }
@@ -65,7 +66,10 @@ template <bool Round, bool Bfp> struct OutputQuant {
     // Number of class bounds reached by the largest word.
     int32_t bfp_class() const
     {
-        return kfft_simd::any(c3) ? 3 : kfft_simd::any(c2) ? 2 : kfft_simd::any(c1) ? 1 : 0;
+        double k = zkey[0];
+        for (int i = 1; i < 4; ++i)
+            k = zkey[i] > k ? zkey[i] : k;
+        return k >= b3 ? 3 : k >= b2 ? 2 : k >= b1 ? 1 : 0;
     }
 };
 

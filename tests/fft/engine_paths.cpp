@@ -18,26 +18,30 @@ struct Case {
     int M, iw, tw, scaling, bfp, rounding;
 };
 
+// A constant frame whose first stage lands exactly on (offset 0) or one code beside a block
+// floating point class bound (bound 0..2): radix-4 sums four equal operands unshifted,
+// radix-2 sums two and shifts once at full scale.
+Frame bound_frame(int n, int iw, int arch, int bound, int offset, bool negative, bool complex)
+{
+    const double r4[] = { 24 / 512.0, 48 / 512.0, 97 / 512.0 };
+    const double r2[] = { 53 / 256.0, 53 / 128.0, 106 / 128.0 };
+    double c = (arch == 1 ? r4 : r2)[bound] + offset * std::ldexp(1.0, 1 - iw);
+    if (negative)
+        c = -c;
+    Frame f;
+    f.re.assign(n, c);
+    f.im.assign(n, complex ? c : 0.0);
+    return f;
+}
+
 // Samples of iw bits with a random magnitude class: quiet, ordinary, full scale, the
-// extreme codes that push scaled stages over the edge, or a constant frame whose first stage
-// lands exactly on (or one code beside) a block floating point class bound.
+// extreme codes that push scaled stages over the edge, or a frame on a class bound.
 Frame stress_frame(int n, int iw, int arch, std::mt19937_64& rng)
 {
     const int kind = static_cast<int>(rng() % 5);
-    if (kind == 4) {
-        // Radix-4: the first stage sums four equal operands unshifted; radix-2 sums two
-        // and shifts once at full scale.
-        const double r4[] = { 24 / 512.0, 48 / 512.0, 97 / 512.0 };
-        const double r2[] = { 53 / 256.0, 53 / 128.0, 106 / 128.0 };
-        const double lsb = std::ldexp(1.0, 1 - iw);
-        double c = (arch == 1 ? r4 : r2)[rng() % 3] + lsb * (static_cast<int>(rng() % 3) - 1);
-        if (rng() & 1)
-            c = -c;
-        Frame f;
-        f.re.assign(n, c);
-        f.im.assign(n, (rng() & 1) ? c : 0.0);
-        return f;
-    }
+    if (kind == 4)
+        return bound_frame(n, iw, arch, static_cast<int>(rng() % 3),
+            static_cast<int>(rng() % 3) - 1, rng() & 1, rng() & 1);
     const double bound = kind == 0 ? 1.0 / 64 : kind == 1 ? 0.5 : 1.0;
     Frame f = fft_test::random_frame(n, iw, bound, rng);
     if (kind == 3)
@@ -109,6 +113,20 @@ template <class Engine> void check_paths(int arch)
             if (::testing::Test::HasFatalFailure())
                 return;
         }
+        // Every class bound, exactly and one code to each side, in block floating point.
+        if (c.bfp && c.iw >= 10)
+            for (int bound = 0; bound < 3; ++bound)
+                for (int offset = -1; offset <= 1; ++offset) {
+                    const int nfft = min_nfft + 1;
+                    const Frame f
+                        = bound_frame(1 << nfft, c.iw, arch, bound, offset, offset < 0, offset > 0);
+                    const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, 1, 0);
+                    expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, 1, 0),
+                        "portable, class bound");
+                    if (avx2)
+                        expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
+                            "avx2, class bound");
+                }
     }
 }
 
