@@ -104,6 +104,8 @@ struct Result {
     int32_t blk_exp = 0;
     int32_t overflow = 0;
     bool prequantised = true; // false: the samples were rounded to the input grid
+    // Burst engines: per stage, the largest class key of the written results (see peak_key).
+    std::vector<int32_t> stage_peak;
 };
 
 // What the engines see of one frame.
@@ -118,6 +120,7 @@ struct Frame {
     int32_t h = 32; // input headroom (burst engines)
     int32_t blk_exp = 0;
     int32_t overflow = 0;
+    std::vector<int32_t> stage_peak;
 
     int32_t out_quant() const { return rounding ? CONVERGENT_NOSAT : TRUNCATE; }
     // Index for direction 1 is reflected: the forward kernel.
@@ -151,6 +154,16 @@ inline int32_t bfp_class(const KFix& v, const int32_t* bounds, int32_t nbounds)
         ++c;
     }
     return c;
+}
+
+// Trace only: the 8-bit truncated code c of a value as a key, c for c >= 0 and -c - 1 below,
+// so that a value is inside class bound B exactly when its key is below B.
+inline int32_t peak_key(const KFix& v)
+{
+    KFix t = reg(8, 7);
+    t = v;
+    const int32_t c = static_cast<int32_t>(std::ldexp(t.toDouble(), 7));
+    return c >= 0 ? c : -c - 1;
 }
 
 inline uint64_t digit_reverse4(uint64_t n, int32_t digits)
@@ -201,6 +214,7 @@ inline void run_r4(Frame& f)
         f.blk_exp += s;
         shift_reg = 0;
         const bool radix2 = t == R;
+        f.stage_peak.push_back(0);
         for (uint64_t b = 0; b < N / 4; ++b) {
             uint64_t pos[4], idx[4];
             if (!radix2) {
@@ -278,6 +292,8 @@ inline void run_r4(Frame& f)
                 f.mem[pos[q]] = z;
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[pos[q]].re, bounds, 3));
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[pos[q]].im, bounds, 3));
+                f.stage_peak.back() = std::max({ f.stage_peak.back(), peak_key(f.mem[pos[q]].re),
+                    peak_key(f.mem[pos[q]].im) });
             }
         }
         f.overflow = pe_overflow;
@@ -303,6 +319,7 @@ inline void run_r2(Frame& f)
         f.blk_exp += s;
         shift_reg = 0;
         const uint64_t L = uint64_t { 1 } << t;
+        f.stage_peak.push_back(0);
         for (uint64_t b = 0; b < N / 2; ++b) {
             const uint64_t k = b % L, g = b / L;
             const uint64_t p0 = g * 2 * L + k, p1 = p0 + L;
@@ -334,6 +351,8 @@ inline void run_r2(Frame& f)
             for (uint64_t p : { p0, p1 }) {
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[p].re, bounds, 2));
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[p].im, bounds, 2));
+                f.stage_peak.back() = std::max(
+                    { f.stage_peak.back(), peak_key(f.mem[p].re), peak_key(f.mem[p].im) });
             }
         }
     }
@@ -582,6 +601,7 @@ inline Result simulate(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, cons
     }
     res.blk_exp = f.blk_exp;
     res.overflow = f.overflow;
+    res.stage_peak = f.stage_peak;
     if (f.scaling == 0) {
         res.blk_exp = 0;
         res.overflow = 0;
