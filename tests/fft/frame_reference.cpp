@@ -78,8 +78,11 @@ std::string describe(const Case& c)
     return o.str();
 }
 
+// Equal bits, or both NaN.
 bool same_bits(double a, double b)
 {
+    if (std::isnan(a) && std::isnan(b))
+        return true;
     uint64_t x, y;
     std::memcpy(&x, &a, sizeof x);
     std::memcpy(&y, &b, sizeof y);
@@ -117,12 +120,20 @@ testing::AssertionResult matches(Case c)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
 
-    const fft_ref::Result ref
-        = fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction);
+    const bool flt = c.g.C_USE_FLT_PT == 1;
+    std::vector<double> rre = c.re, rim = c.im;
+    const fft_ref::Result ref = flt
+        ? fft_ref::simulate_float(c.g, c.nfft, rre.data(), rim.data(), c.direction)
+        : fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction);
     const bool warned = err.find("not pre-quantized") != std::string::npos;
-    if (warned == ref.prequantised)
+    if (!flt && warned == ref.prequantised)
         return testing::AssertionFailure() << "pre-quantisation warning " << warned << ", expected "
                                            << !ref.prequantised << ": " << describe(c);
+    for (size_t i = 0; i < n; ++i)
+        if (!same_bits(xre[i], rre[i]) || !same_bits(xim[i], rim[i]))
+            return testing::AssertionFailure()
+                << "input sample " << i << " left as (" << xre[i] << ", " << xim[i]
+                << "), expected (" << rre[i] << ", " << rim[i] << "): " << describe(c);
     for (size_t k = 0; k < n; ++k) {
         if (!same_bits(ore[k], ref.re[k]) || !same_bits(oim[k], ref.im[k])) {
             std::ostringstream o;
@@ -334,6 +345,80 @@ TEST_P(FrameReference, NearOverflowSchedules)
         }
     }
     EXPECT_GT(overflowed, 0);
+}
+
+// Floating-point interface frames: 0 wide dynamic range, 1 largest magnitude an exact power of
+// two, 2 single-precision denormals (flushed in the caller's array), 3 near the single-precision
+// range (bins overflow to infinity), 4 an infinity or NaN (every bin NaN), 5 doubles that are not
+// single-precision values.
+void fill_float(Case& c, std::mt19937& rng, int kind)
+{
+    const size_t n = size_t { 1 } << c.nfft;
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    static const char* names[] = { "float wide range", "float power-of-two peak", "float denormals",
+        "float near range", "float inf/nan", "float non-single" };
+    c.kind = names[kind];
+    const int eb = static_cast<int>(rng() % 240) - 120;
+    const auto single
+        = [&](int e) { return static_cast<double>(static_cast<float>(std::ldexp(u(rng), e))); };
+    c.re.assign(n, 0.0);
+    c.im.assign(n, 0.0);
+    for (size_t i = 0; i < n; ++i) {
+        if (kind == 5) {
+            c.re[i] = std::ldexp(u(rng), eb - static_cast<int>(rng() % 8));
+            c.im[i] = std::ldexp(u(rng), eb - static_cast<int>(rng() % 8));
+        } else if (kind == 3) {
+            c.re[i] = single(128 - static_cast<int>(rng() % 3));
+            c.im[i] = std::fabs(single(128 - static_cast<int>(rng() % 3)));
+        } else if (kind == 2) {
+            c.re[i] = single(-120 - static_cast<int>(rng() % 30));
+            c.im[i] = rng() % 4 == 0 ? 0.0 : single(-100 - static_cast<int>(rng() % 50));
+        } else if (rng() % 8 != 0) {
+            c.re[i] = single(eb - static_cast<int>(rng() % 24));
+            c.im[i] = single(eb - static_cast<int>(rng() % 24));
+        }
+    }
+    if (kind == 1) {
+        const size_t i = rng() % n;
+        c.re[i] = (rng() % 2 ? -1.0 : 1.0) * std::ldexp(1.0, eb + 1);
+    } else if (kind == 4) {
+        const double bad[] = { HUGE_VAL, -HUGE_VAL, std::nan("") };
+        (rng() % 2 ? c.re : c.im)[rng() % n] = bad[rng() % 3];
+    }
+}
+
+// The floating-point interface of every architecture: exponent extraction, the engines at
+// their floating-point widths, rounding to single significance and the result exponent.
+TEST_P(FrameReference, FloatingPointFrames)
+{
+    const int arch = GetParam();
+    const int per = kReducedBuild ? 1 : 3;
+    int overflowed = 0, flushed = 0, invalidated = 0;
+    for (int kind = 0; kind < 6; ++kind) {
+        for (int i = 0; i < per; ++i) {
+            const uint32_t seed
+                = frame_seed() * 6007u + static_cast<uint32_t>(arch * 100 + kind * 10 + i);
+            std::mt19937 rng(seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + static_cast<int>(rng() % 5);
+            const int M = rng() % 2 ? c.nfft : c.nfft + 1 + static_cast<int>(rng() % 3);
+            c.g = generics(arch, M, c.nfft, 2, 0, 32, kWidths[(kind + i) % 6]);
+            c.g.C_USE_FLT_PT = 1;
+            c.direction = static_cast<int>(rng() % 2);
+            fill_float(c, rng, kind);
+            ASSERT_TRUE(matches(c));
+            std::vector<double> re = c.re, im = c.im;
+            const fft_ref::Result r
+                = fft_ref::simulate_float(c.g, c.nfft, re.data(), im.data(), c.direction);
+            overflowed += r.overflow;
+            flushed += re != c.re || im != c.im;
+            invalidated += std::isnan(r.re[0]);
+        }
+    }
+    EXPECT_GT(overflowed, 0);
+    EXPECT_GT(flushed, 0);
+    EXPECT_GT(invalidated, 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Arch, FrameReference, testing::Values(1, 2, 3, 4),
