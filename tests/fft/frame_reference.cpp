@@ -319,6 +319,28 @@ TEST_P(FrameReference, EveryWidthFullScale)
     }
 }
 
+// The widest words: 34-bit samples and twiddles at C_NFFT_MAX 16 (unscaled data words of 51
+// bits), short frames of the run-time length, every mode and both directions.
+TEST_P(FrameReference, WidestWordsAtLargestMaximum)
+{
+    const int arch = GetParam();
+    uint32_t seed = frame_seed() * 263u + static_cast<uint32_t>(arch);
+    for (int mode = 0; mode < 3; ++mode) {
+        for (int direction = 0; direction < 2; ++direction) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + direction;
+            c.g = generics(arch, 16, c.nfft, mode, mode % 2, 34, 34);
+            c.direction = direction;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 0);
+            fill(c, rng, direction ? 1 : 2);
+            ASSERT_TRUE(matches(c));
+        }
+    }
+}
+
 // Scaled frames at full scale with schedules too small for them: the stage results wrap and
 // the overflow flag is raised; with the safe schedule it stays clear.
 TEST_P(FrameReference, NearOverflowSchedules)
@@ -493,14 +515,14 @@ TEST(FrameReferenceBfp, LaterStagesOnEachThreshold)
                     targets.emplace_back(t, key);
         std::map<std::pair<int, int>, Case> found;
         const size_t n = size_t { 1 } << a.nfft;
-        for (uint32_t base = 1; base <= 3 && found.size() < targets.size(); ++base) {
+        for (uint32_t base = 1; base <= 6 && found.size() < targets.size(); ++base) {
             // Fixed frames: the keys reached do not depend on the test seed.
             std::mt19937 rng(base);
             Case c;
             c.nfft = a.nfft;
             c.g = generics(a.arch, a.nfft, a.nfft, 2, static_cast<int>(base % 2), 24, 16);
             c.direction = static_cast<int>(base % 2);
-            fill(c, rng, base == 1 ? 0 : base == 2 ? 2 : 3);
+            fill(c, rng, static_cast<int>(base % 4));
             const std::vector<double> re0 = c.re, im0 = c.im;
             const auto peaks = [&](double amp) {
                 for (size_t i = 0; i < n; ++i) {
@@ -511,8 +533,8 @@ TEST(FrameReferenceBfp, LaterStagesOnEachThreshold)
                     .stage_peak;
             };
             std::vector<int32_t> prev = peaks(1.0 / 64);
-            for (double lo = 1.0 / 64; lo < 1.0; lo *= 1.03) {
-                const double hi_amp = std::min(lo * 1.03, 1.0);
+            for (double lo = 1.0 / 64; lo < 1.0; lo *= 1.08) {
+                const double hi_amp = std::min(lo * 1.08, 1.0);
                 const std::vector<int32_t> next = peaks(hi_amp);
                 for (const auto& tk : targets) {
                     const size_t t = static_cast<size_t>(tk.first);
