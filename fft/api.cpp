@@ -5,11 +5,13 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "api_checks.h"
 #include "api_condition.h"
 #include "api_messages.h"
 #include "api_state.h"
+#include "message_sink.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 
 namespace {
@@ -17,8 +19,16 @@ namespace {
 using State = kelvar_ip_kfft_v8_0_state;
 using kfft::emit_line;
 
-// Last-resort message inside a guard: no allocation, so it cannot throw.
+// Last-resort error line inside a guard. Cannot throw: when the line cannot be built (no
+// memory), it goes to the standard error stream without allocating.
 void report(const char* text, const char* detail = nullptr) noexcept {
+    try {
+        std::string line(text);
+        if (detail != nullptr) line += detail;
+        kfft::deliver_line(line.data(), line.size(), true);
+        return;
+    } catch (...) {
+    }
     std::fputs(text, stderr);
     if (detail != nullptr) std::fputs(detail, stderr);
     std::fputc('\n', stderr);

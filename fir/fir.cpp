@@ -97,6 +97,12 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
     const int32_t fract_sum = config.coeff_fract_width + config.data_fract_width;
     const int32_t out_fract = fract_sum - (acc_width - config.output_width);
     config.output_fract_width = out_fract > 0 ? out_fract : 0;
+    if (config.output_fract_width > kFirMaxFractMagnitude) {
+        std::ostringstream os;
+        os << "Invalid output fractional width " << config.output_fract_width << " (at most "
+           << kFirMaxFractMagnitude << ")";
+        throw FIRException(os.str());
+    }
     {
         std::ostringstream os;
         os << "Output fract width: " << config.output_fract_width;
@@ -104,6 +110,15 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
     }
 
     use_mpz = acc_width > kFirDoubleMaxAccWidth;
+    // Double mode holds real values: the accumulator's top bit, 2^(acc_width - 1 - fractions),
+    // must stay within the double range.
+    if (!use_mpz && acc_width - 1 - fract_sum > 1023) {
+        std::ostringstream os;
+        os << "Coefficient and data fractional widths put the accumulator outside the double "
+              "range (2^"
+           << acc_width - 1 - fract_sum << ")";
+        throw FIRException(os.str());
+    }
     if (!use_mpz) {
         coeff_ctx = FFPContext(config.coeff_width, config.coeff_fract_width, RND_TO_ZERO, OVF_WRAP,
                                SIGN_SIGNED, WARN_NONE);
@@ -140,6 +155,11 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
                           SIGN_SIGNED, WARN_ONCE);
 
     dout_rnd = kOutputRounding[config.output_rounding];
+    // The integer mode rounds by itself, but a rounded output needs at least one bit there too;
+    // it is refused with the text the output format gives in double mode.
+    if (use_mpz && config.output_width < 1)
+        FFPContext(config.output_width, config.output_fract_width, dout_rnd, OVF_WRAP,
+                   SIGN_SIGNED, WARN_NONE);
     if (!use_mpz)
         dout_ctx = FFPContext(config.output_width, config.output_fract_width, dout_rnd, OVF_WRAP,
                               SIGN_SIGNED, WARN_OVERFLOW);
@@ -234,18 +254,52 @@ void FIR::validate(const kip_fir_v6_3_config& c) {
     // coefficients, or make its width arithmetic meaningless.
     if (c.num_channels == 0) throw FIRException("Number of channels must be at least 1");
     if (c.num_paths == 0) throw FIRException("Number of paths must be at least 1");
-    if (c.interp_rate == 0) throw FIRException("Invalid Filter rate");
-    if (c.decim_rate == 0) throw FIRException("Invalid Filter rate");
-    if (c.zero_pack_factor == 0) throw FIRException("Zero packing factor must be at least 1");
+    // A zero rate or packing factor is refused only where something reads it: the filter type
+    // keeps it, the kernel takes it (rate_change 1), or, for interp_rate, the accumulator width
+    // of a model that is not reloadable sums over its phases. Elsewhere it is normalised to 1.
+    if (c.interp_rate == 0 && (c.filter_type == 1 || c.rate_change == 1 || c.reloadable == 0))
+        throw FIRException("Invalid Filter rate");
+    if (c.decim_rate == 0 && (c.filter_type == 2 || c.rate_change == 1))
+        throw FIRException("Invalid Filter rate");
+    if (c.zero_pack_factor == 0 && c.filter_type == 4)
+        throw FIRException("Zero packing factor must be at least 1");
     if (c.num_coeffs < 1) throw FIRException("Number of coefficients must be at least 1");
     if (c.coeff_sets < 1) throw FIRException("Number of coefficient sets must be at least 1");
     if (c.coeff_padding < 0) throw FIRException("Coefficient padding must not be negative");
+    check_table_size(c);
     if (c.coeff_fract_width > kFirMaxFractMagnitude || c.coeff_fract_width < -kFirMaxFractMagnitude)
         throw FIRException("Invalid coefficient fractional width");
     if (!c.coeff) throw FIRException("Coefficient pointer must not be null");
     const size_t total = static_cast<size_t>(c.num_coeffs) * static_cast<size_t>(c.coeff_sets);
     for (size_t k = 0; k < total; ++k)
         if (!std::isfinite(c.coeff[k])) throw FIRException("Coefficient values must be finite");
+}
+
+// Every kernel and every coefficient set holds a padded set: refuse sizes that would exhaust
+// memory before anything is allocated.
+void FIR::check_table_size(const kip_fir_v6_3_config& c) {
+    const uint64_t zpf = c.filter_type == 4 ? static_cast<uint32_t>(c.zero_pack_factor) : 1;
+    const uint64_t padding = static_cast<uint64_t>(c.coeff_padding) * zpf;
+    const uint64_t taps = static_cast<uint64_t>(c.num_coeffs) * zpf;
+    const uint64_t set_len = padding + taps;
+    if (set_len > kFirMaxSetTaps) {
+        std::ostringstream os;
+        if (taps > kFirMaxSetTaps)
+            os << "Invalid num_coeffs " << c.num_coeffs << ": a coefficient set of " << taps;
+        else
+            os << "Invalid coeff_padding " << c.coeff_padding << ": a padded coefficient set of "
+               << set_len;
+        os << " taps exceeds the limit of " << kFirMaxSetTaps << " taps";
+        throw FIRException(os.str());
+    }
+    const uint64_t tables = static_cast<uint64_t>(c.coeff_sets) +
+                            static_cast<uint64_t>(c.num_paths) * static_cast<uint64_t>(c.num_channels);
+    if (tables * set_len > kFirMaxTableTaps) {
+        std::ostringstream os;
+        os << "Coefficient tables too large: (coeff_sets + num_paths * num_channels) * " << set_len
+           << " taps exceeds the limit of " << kFirMaxTableTaps;
+        throw FIRException(os.str());
+    }
 }
 
 // With quantization 2 the coefficients are scaled so that the value of largest magnitude

@@ -27,6 +27,8 @@ constexpr uint32_t kFirMaxChannels = 64;
 constexpr uint32_t kFirMaxPaths = 16;
 constexpr int32_t kFirMaxFractMagnitude = 1023;  // |coeff_fract_width|: 2^f finite and non-zero
 constexpr int32_t kFirDoubleMaxAccWidth = 52;    // wider accumulators run on GMP integers
+constexpr uint64_t kFirMaxSetTaps = uint64_t(1) << 22;    // one padded coefficient set
+constexpr uint64_t kFirMaxTableTaps = uint64_t(1) << 25;  // all sets and kernels together
 
 // A queued coefficient reload: the set it replaces and the queue's private copy of the values
 // (one dimension of num_coeffs elements), released with the entry.
@@ -69,6 +71,10 @@ public:
     // Replaces coeff_table[fsel] by every queued reload, front to back, emptying rld_queue.
     // Called at configuration points; kernels see the new sets only when selected again.
     void apply_reloads();
+    // One coefficient scaled by coeff_scale, offset by just under half a code towards its sign
+    // and quantised by coeff_ctx; not finite when it has no code in the coefficient format.
+    double quantise_coeff(double c, double offset);
+    [[noreturn]] static void refuse_coeff(double c, const std::string& where, std::size_t index);
 
     // ---- configuration point (change-configuration handler of kernel [0][0])
     static int call_cnfg_sync(void* model);
@@ -228,6 +234,7 @@ private:
     void fill_sink(Sink& sink, const char* name, const kip_array_real& in, int32_t n);
 
     static void validate(const kip_fir_v6_3_config& c);
+    static void check_table_size(const kip_fir_v6_3_config& c);
     void compute_coeff_scale(const kip_fir_v6_3_config& c);
     void compute_acc_width(const kip_fir_v6_3_config& c);
     // Sizes the per-path, per-channel output FIFOs of the chosen arithmetic, empty.

@@ -2,9 +2,23 @@
 #include <cmath>
 #include <cstring>
 #include <sstream>
+#include <string>
 #include <utility>
 
 #include "fir.h"
+
+double FIR::quantise_coeff(double c, double offset) {
+    const double x = c * coeff_scale + (c < 0 ? -offset : offset);
+    coeff_ctx.messages.clear();
+    return coeff_ctx.do_restrict(x * coeff_ctx.scale) * coeff_ctx.unscale;
+}
+
+void FIR::refuse_coeff(double c, const std::string& where, std::size_t index) {
+    std::ostringstream os;
+    os << "Coefficient value " << c << " " << where << ", index " << index
+       << " cannot be quantised to the coefficient format";
+    throw FIRException(os.str());
+}
 
 // Each coefficient is scaled, offset by just under half a code towards its own sign and then
 // truncated towards zero by coeff_ctx: round to nearest with halves going towards zero.
@@ -24,9 +38,8 @@ std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsign
         set.assign(padding, 0.0);
         for (size_t i = 0; i < taps; ++i) {
             const double c = values[k++];
-            const double x = c * coeff_scale + (c < 0 ? -offset : offset);
-            coeff_ctx.messages.clear();
-            const double q = coeff_ctx.do_restrict(x * coeff_ctx.scale) * coeff_ctx.unscale;
+            const double q = quantise_coeff(c, offset);
+            if (!std::isfinite(q)) refuse_coeff(c, "of set " + std::to_string(s), i);
             set.push_back(q);
             if (trace) {
                 std::ostringstream os;
@@ -76,6 +89,13 @@ int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet) {
     for (size_t i = 0; i < taps; ++i)
         if (!std::isfinite(coeff->data[i]))
             throw FIRException("Coefficient values must be finite");
+    // Refused now rather than when applied: a set without codes would leave the model without
+    // usable coefficients (and set 0 could never be selected again by a reset).
+    const double offset = 0.49999999999 / std::pow(2.0, coeff_ctx.frac);
+    for (size_t i = 0; i < taps; ++i)
+        if (!std::isfinite(quantise_coeff(coeff->data[i], offset)))
+            refuse_coeff(coeff->data[i],
+                         "of reload packet for set " + std::to_string(sets > 1 ? fsel : 0), i);
     if (n > taps) {
         std::ostringstream os;
         os << "More coeff values specified than required, will use first " << taps;

@@ -1,4 +1,5 @@
 // FIR -- input path: whole frames and single channel positions into the kernel bank.
+#include <cmath>
 #include <sstream>
 
 #include "advchanpat.h"
@@ -14,12 +15,27 @@ struct FrameInputScope {
 };
 
 // Integer of a double, truncated toward zero (as mpz_set_d); input codes fit 64 bits and take
-// the short way.
+// the short way. Samples are checked on entry, so a code is always finite; the test keeps GMP
+// from ever being handed a NaN or an infinity.
 inline void set_code(mpz_class& z, double code) {
     if (code > -9.2e18 && code < 9.2e18)
         mpz_set_si(z.get_mpz_t(), static_cast<long>(code));
-    else
+    else if (std::isfinite(code))
         mpz_set_d(z.get_mpz_t(), code);
+    else
+        throw FIRException("Input code is not finite");
+}
+
+// A sample has a code when it is finite and stays finite once scaled by 2^data_fract_width.
+inline bool has_code(double sample, double scale) { return std::isfinite(sample * scale); }
+
+[[noreturn]] void refuse_sample(double sample, std::size_t path, std::size_t chan,
+                                const std::size_t* vector) {
+    std::ostringstream os;
+    os << "Data value " << sample << " at path: " << path << " chan: " << chan;
+    if (vector) os << " vector: " << *vector;
+    os << " cannot be quantised to the data format";
+    throw FIRException(os.str());
 }
 
 }  // namespace
@@ -146,9 +162,20 @@ int32_t FIR::data_send(const kip_array_real& in) {
         os << "Incorrect data size, expecting num_paths: " << np << " by num_channels: " << nc;
         throw FIRException(os.str());
     }
-    const std::size_t vectors = in.dim_size == 3 ? static_cast<uint32_t>(in.dim[2]) : 1;
-    if (kip_fir::array_readable(in) < np * nc * vectors)
+    const std::size_t vectors = in.dim_size == 3 ? in.dim[2] : 1;
+    std::size_t samples = 0;
+    if (__builtin_mul_overflow(np * nc, vectors, &samples) ||
+        kip_fir::array_readable(in) < samples)
         throw FIRException("Data array holds fewer samples than its dimensions imply");
+    // Every sample of the frame is checked before any is fed, so a refused frame changes
+    // nothing. Pattern addressing reads within the same elements.
+    const double scale = data_ctx.scale;
+    for (std::size_t i = 0; i < samples; ++i) {
+        if (!has_code(in.data[i], scale)) {
+            const std::size_t v = i / (np * nc);
+            refuse_sample(in.data[i], i % np, (i / np) % nc, &v);
+        }
+    }
 
     FrameInputScope scope{chanCountIn};
     if (!feed_by_sample && !config_pending()) {
@@ -182,6 +209,11 @@ int32_t FIR::data_send(const kip_array_real& in) {
                            << " vector: " << k;
                         throw FIRException(os.str());
                     }
+                    // A pattern changed inside the frame can reach past the checked elements.
+                    if (!has_code(sample, scale)) {
+                        const std::size_t vk = k;
+                        refuse_sample(sample, p, ch, &vk);
+                    }
                     feed(p, ch, sample);
                     ++k;
                 }
@@ -198,6 +230,9 @@ int32_t FIR::data_send_chan(const kip_array_real& in) {
     check_path_array(in);
     if (kip_fir::array_readable(in) < np)
         throw FIRException("Data array holds fewer than num_paths samples");
+    for (std::size_t p = 0; p < np; ++p)
+        if (!has_code(in.data[p], data_ctx.scale))
+            refuse_sample(in.data[p], p, static_cast<std::size_t>(chanCountIn), nullptr);
 
     const bool trace = dbg_logger->active();
     const bool advanced = config.chan_seq == 1;

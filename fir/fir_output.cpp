@@ -1,5 +1,6 @@
 // FIR -- output path: conversion of kernel outputs to the output format and their collection
 // into the four output array families.
+#include <cmath>
 #include <sstream>
 #include <type_traits>
 
@@ -14,6 +15,14 @@ constexpr bool is_complex_family =
 
 const char kDimMessage[] =
     "Incorrect data array dimension, expecting num_paths by num_channels (by number of vectors)";
+
+// Integer of a double by truncation. Every value reaching here is finite (inputs and
+// coefficients are checked when they come in, and the formats keep the accumulator within the
+// double range); the test keeps GMP from ever being handed a NaN or an infinity.
+void set_truncated(mpz_ptr z, double x) {
+    if (!std::isfinite(x)) throw FIRException("Output value is not finite");
+    mpz_set_d(z, x);
+}
 
 }  // namespace
 
@@ -131,7 +140,7 @@ void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool
     fifo.pop_front();
     const double r = convert_output(raw);
     const double scaled = r * out_pow;
-    mpz_set_d(value, scaled);
+    set_truncated(value, scaled);
     if (dbg_logger->active()) {
         std::ostringstream os;
         os << "Out raw: " << raw;
@@ -186,7 +195,7 @@ int32_t FIR::get_chan(kip_mpz_complex& value, int path, int chan) {
     const std::size_t p = static_cast<std::size_t>(path), c = static_cast<std::size_t>(chan);
     if (config.filter_type == 3) {
         pop_output_mpz(value.im, p, c, false);
-        mpz_set_d(value.re, pop_hilbert(p, c) * data_pow);
+        set_truncated(value.re, pop_hilbert(p, c) * data_pow);
     } else {
         pop_output_mpz(value.re, p, c, false);
         mpz_set_ui(value.im, 0);
@@ -273,6 +282,32 @@ template <class T> int32_t FIR::data_get(T& out) {
         require_output(need, is_complex_family<T> && config.filter_type == 3);
     }
 
+    // Basic addressing into an array of the model's shape with room for every vector: each
+    // store succeeds. Otherwise every store is tried first, so that a refused collection
+    // removes nothing and leaves the array (data_size within data_capacity) as it was.
+    const std::size_t frame = np * nc;
+    const bool in_place = config.chan_seq != 1 && out.data != nullptr && out.dim[0] == np &&
+                          out.dim[1] == nc && act_vectors <= out.data_capacity / frame;
+    if (act_vectors > 0 && !in_place) {
+        std::vector<uint32_t>& count = vector_count_scratch;
+        count.assign(np * nc, 0);
+        for (std::size_t v = 0; v < act_vectors; ++v) {
+            for (std::size_t p = 0; p < np; ++p) {
+                for (std::size_t c = 0; c < nc; ++c) {
+                    const std::size_t ch = position_channel(c);
+                    uint32_t& k = count[p * nc + ch];
+                    if (kip_fir::array_can_set(out, p, ch, k, CurrentPattern) != 0) {
+                        std::ostringstream os;
+                        os << "Unabled to set data for path: " << p << " chan: " << ch
+                           << " vector: " << k;
+                        throw FIRException(os.str());
+                    }
+                    ++k;
+                }
+            }
+        }
+    }
+
     if (requested > act_vectors) {
         logger->warn("Getting more vectors than available, reseting array size");
         if (out.dim_size == 3) out.dim[2] = act_vectors;
@@ -286,12 +321,9 @@ template <class T> int32_t FIR::data_get(T& out) {
     }
     if (act_vectors == 0) return 0;
 
-    // Basic addressing into an array of the model's shape with room for every vector: each
-    // store would succeed, so the samples are written in place (same order) and the array's
-    // size is raised once, as the accessor would raise it.
-    const std::size_t frame = np * nc;
-    if (!trace && config.chan_seq != 1 && out.data != nullptr && out.dim[0] == np &&
-        out.dim[1] == nc && act_vectors <= out.data_capacity / frame) {
+    // In place: the samples are written directly (same order) and the array's size is raised
+    // once, as the accessor would raise it.
+    if (!trace && in_place) {
         for (std::size_t v = 0; v < act_vectors; ++v)
             for (std::size_t p = 0; p < np; ++p)
                 for (std::size_t c = 0; c < nc; ++c)

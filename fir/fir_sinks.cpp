@@ -9,11 +9,12 @@
 
 namespace {
 
-// Vectors carried by an input array: dim[2] (its low 32 bits) of a 3-D array, else 1.
-template <class In> uint32_t input_vectors(const In& in) {
+// Vectors carried by an input array: dim[2] of a 3-D array (all 64 bits, as data_send counts
+// them), else 1.
+template <class In> uint64_t input_vectors(const In& in) {
     if (!kip_fir::array_dims_valid(in))
         throw FIRException("Unable to size output structure, invalid input array");
-    return in.dim_size == 3 ? static_cast<uint32_t>(in.dim[2]) : 1u;
+    return in.dim_size == 3 ? static_cast<uint64_t>(in.dim[2]) : 1u;
 }
 
 }  // namespace
@@ -67,19 +68,25 @@ int32_t FIR::chan0_slots() const {
     return m;
 }
 
-// The vector count is computed in 64 bits: vectors * interp_rate cannot wrap, so a long input
+// The vector count is computed in 128 bits: vectors * interp_rate cannot wrap, so a long input
 // never yields a short (or, under the advanced sequence, negative) size.
 template <class In, class Out> int32_t FIR::calc_size(const In& in, Out& out) const {
-    const uint64_t vectors = input_vectors(in);
-    const uint64_t interp = static_cast<uint32_t>(config.interp_rate);
-    const uint64_t decim = static_cast<uint32_t>(config.decim_rate);
-    uint64_t n;
+    using u128 = unsigned __int128;
+    const u128 vectors = input_vectors(in);
+    const u128 interp = static_cast<uint32_t>(config.interp_rate);
+    const u128 decim = static_cast<uint32_t>(config.decim_rate);
+    u128 wide;
     if (config.chan_seq == 1) {
-        const uint64_t m = static_cast<uint64_t>(chan0_slots());
-        n = vectors * m * interp / decim / m;
+        const u128 m = static_cast<u128>(chan0_slots());
+        wide = vectors * m * interp / decim / m;
     } else {
-        n = vectors * interp / decim;
+        wide = vectors * interp / decim;
     }
+    const std::size_t frame_size =
+        static_cast<std::size_t>(config.num_paths) * static_cast<std::size_t>(config.num_channels);
+    if (wide > SIZE_MAX / frame_size)
+        throw FIRException("Unable to size output structure, too many vectors");
+    const uint64_t n = static_cast<uint64_t>(wide);
 
     const bool two_d = out.dim_size == 2;
     if (two_d && n > 1) throw FIRException("Unable to size output structure, require 3 dimensions");
@@ -108,12 +115,16 @@ void FIR::fill_sink(Sink& sink, const char* name, const kip_array_real& in, int3
     sink.owner = 0;
     if (kip_fir::array_reserve_dim(sink, 3) != 0)
         throw FIRException(std::string("Unable to reserve dimension for ") + name);
+    const std::size_t old_size = sink.data_size;
     sink.dim_size = 3;
     calc_size(in, sink);
     sink.dim[2] = static_cast<std::size_t>(n);
-    sink.data_size = sink.dim[0] * sink.dim[1] * sink.dim[2];
-    if (kip_fir::array_reserve_data(sink, sink.data_size) != 0)
+    const std::size_t size = sink.dim[0] * sink.dim[1] * sink.dim[2];
+    if (kip_fir::array_reserve_data(sink, size) != 0) {
+        sink.data_size = old_size < sink.data_capacity ? old_size : sink.data_capacity;
         throw FIRException(std::string("Unable to reserve data for ") + name);
+    }
+    sink.data_size = size;
     data_get(sink);
 }
 

@@ -324,6 +324,31 @@ int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value,
     return set_chan(&array, value, path, chan, index, pattern);
 }
 
+int array_can_set(const kip_array_real& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
+{
+    Target target {};
+    return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
+}
+int array_can_set(const kip_array_complex& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
+{
+    Target target {};
+    return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
+}
+int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
+{
+    Target target {};
+    return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
+}
+int array_can_set(const kip_array_mpz_complex& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
+{
+    Target target {};
+    return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
+}
+
 } // namespace kip_fir
 
 using namespace kip_fir;

@@ -92,6 +92,16 @@ int array_set_chan(kip_array_mpz& array, const mpz_class& value, std::size_t pat
 int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value,
     std::size_t path, std::size_t chan, std::size_t index, int32_t pattern) noexcept;
 
+// 0 when array_set_chan with these arguments would store its value, else 1; writes nothing.
+int array_can_set(const kip_array_real& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+int array_can_set(const kip_array_complex& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+int array_can_set(const kip_array_mpz_complex& array, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+
 // Number of elements at array.data that may be read directly: min(data_size, data_capacity),
 // or 0 when data is null. Use before reading data[0 .. n-1] of a one-dimensional array.
 template <class Array> std::size_t array_readable(const Array& array) noexcept

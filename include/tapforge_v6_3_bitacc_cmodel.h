@@ -28,11 +28,14 @@ typedef struct kip_fir_v6_3_config {
     int32_t filter_type;        /* 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
                                    4 zero-packed */
     int32_t rate_change;        /* 0 integer, 1 fractional (interp_rate / decim_rate) */
-    int32_t interp_rate;        /* interpolation rate, 1 to 1024 */
-    int32_t decim_rate;         /* decimation rate, 1 to 1024 */
-    int32_t zero_pack_factor;   /* zero packing factor of filter type 4, 1 to 8 */
+    int32_t interp_rate;        /* interpolation rate, 1 to 1024 (0 accepted where unused,
+                                   see kip_fir_v6_3_create) */
+    int32_t decim_rate;         /* decimation rate, 1 to 1024 (0 accepted where unused) */
+    int32_t zero_pack_factor;   /* zero packing factor of filter type 4, 1 to 8; other filter
+                                   types ignore it (0 accepted, reported as 1) */
     const double* coeff;        /* num_coeffs * coeff_sets values, set after set; not null */
-    int32_t coeff_padding;      /* zero coefficients put in front of each set, >= 0 */
+    int32_t coeff_padding;      /* zero coefficients put in front of each set, >= 0; see the
+                                   table limits of kip_fir_v6_3_create */
     int32_t num_coeffs;         /* coefficients per set, >= 1 */
     int32_t coeff_sets;         /* number of coefficient sets, >= 1 */
     int32_t reloadable;         /* 1: coefficients can be reloaded at run time; 0 or 1 */
@@ -82,11 +85,31 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config);
  * Returns the model, to be freed with kip_fir_v6_3_destroy; null if config is null (no
  * message) or the configuration is refused (one message through handler, error flag 1).
  * Fields are checked in record order against the ranges above (data_width above 49:
- * "Invalid data width"); then a zero interp_rate or decim_rate ("Invalid Filter rate", the
- * kernel's text) and, with their own messages, zero num_channels, num_paths or
- * zero_pack_factor, num_coeffs or coeff_sets below 1, a negative
- * coeff_padding, coeff_fract_width outside -1023..1023, a null coeff and non-finite
- * coefficient values are refused. A null name is refused with "Instance name must not be
+ * "Invalid data width"); then, with their own messages, zero num_channels or num_paths, a zero
+ * rate where it is read ("Invalid Filter rate", the kernel's text), a zero zero_pack_factor
+ * with filter_type 4, num_coeffs or coeff_sets below 1, a negative coeff_padding, tables
+ * beyond the limits below, coeff_fract_width outside -1023..1023, a null coeff and non-finite
+ * coefficient values are refused.
+ * Zero rates: interp_rate 0 is refused with filter_type 1, with rate_change 1 (the kernel
+ * takes both rates) and when reloadable is 0 (the accumulator width sums the coefficients of
+ * each of interp_rate phases); decim_rate 0 with filter_type 2 and with rate_change 1.
+ * Elsewhere a zero rate or zero_pack_factor is not used and the model works with 1
+ * (kip_fir_v6_3_get_config reports 1), so a zero-initialised record needs only the fields its
+ * filter type uses.
+ * Table limits, checked before anything is allocated: a padded coefficient set
+ * (coeff_padding + num_coeffs, both times zero_pack_factor for filter_type 4) holds at most
+ * 4194304 (2^22) taps ("Invalid coeff_padding <n>: a padded coefficient set of <taps> taps
+ * exceeds the limit of 4194304 taps", or "Invalid num_coeffs ..." when the taps alone exceed
+ * it), and (coeff_sets + num_paths * num_channels) padded sets hold at most 33554432 (2^25)
+ * taps in all ("Coefficient tables too large: ...").
+ * Values that cannot be represented: a coefficient with no code in the coefficient format
+ * (not finite once scaled and quantised, e.g. 1e308 with coeff_fract_width 1) is refused with
+ * "Coefficient value <v> of set <s>, index <i> cannot be quantised to the coefficient format";
+ * an output fraction above 1023 bits ("Invalid output fractional width <n> (at most 1023)");
+ * in double mode, fractional widths that put the accumulator's top bit at 2^1024 or above
+ * ("Coefficient and data fractional widths put the accumulator outside the double range
+ * (2^<n>)"); output_rounding 1 to 7 with output_width 0, in either arithmetic, with
+ * "Bad format specified (IFIX_0_<output_fract_width>)". A null name is refused with "Instance name must not be
  * null". Coefficients that are all zero (or whose scaled sums overflow) leave no accumulator
  * width and are refused with "Cannot derive the accumulator width from the coefficients",
  * or with quantization 2 "Unable to scale coefficients to maximise dynamic range".
@@ -133,14 +156,19 @@ typedef int32_t (*kip_fir_v6_3_data_handler)(const kip_array_real* data, void* a
 
 /* Sends whole frames: input dim (num_paths, num_channels) or (num_paths, num_channels,
  * vectors); each sample is quantised to the data format and run through the filter of its path
- * and channel. Refused, with nothing fed: a single-channel input sequence part way through a
- * frame, other dimensions, dimension storage (dim, dim_capacity) short of dim_size, and an
- * array whose data_size or data_capacity holds fewer samples than its dimensions imply.
+ * and channel. The vector count is dim[2] in full (64 bits). Refused, with nothing fed: a
+ * single-channel input sequence part way through a frame, other dimensions, dimension storage
+ * (dim, dim_capacity) short of dim_size, an array whose data_size or data_capacity holds fewer
+ * samples than its dimensions imply, and a frame holding a sample with no code in the data
+ * format (NaN, an infinity, or a value that overflows once scaled by 2^data_fract_width):
+ * "Data value <v> at path: <p> chan: <slot> vector: <v> cannot be quantised to the data
+ * format", for the first such sample in storage order.
  * Returns 0, 1 on failure, or the data handler's result when a real data sink is installed. */
 KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_real* data);
 
 /* Sends one channel position for every path: dim (num_paths), with data_size and
- * data_capacity at least num_paths (else refused, nothing fed). Returns 0 or 1. */
+ * data_capacity at least num_paths, and every sample with a code in the data format (as for
+ * kip_fir_v6_3_data_send); else refused, nothing fed. Returns 0 or 1. */
 KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model,
                                                    const kip_array_real* data);
 
@@ -155,7 +183,10 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, v
  * 1, nothing removed) when any output buffer of the frame, or for the complex form of a Hilbert
  * model any delay line, holds fewer samples than the collection takes, which can happen after
  * single-channel input stopped part way through a frame or with a Hilbert filter that makes
- * more outputs than inputs. Returns 0 or 1. */
+ * more outputs than inputs; and when a sample would not fit the array (path or slot beyond its
+ * dimensions, vector beyond data_capacity): "Unabled to set data for path: <p> chan: <c>
+ * vector: <k>" for the first such sample, nothing removed, the array unchanged. data_size
+ * never exceeds data_capacity. Returns 0 or 1. */
 KIP_FIR_API int32_t kip_fir_v6_3_data_get(kip_fir_v6_3* model, kip_array_real* data,
                                           kip_array_complex* data_complex);
 /* As kip_fir_v6_3_data_get, into GMP integer arrays (values in units of the output LSB). */
@@ -176,7 +207,10 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_a
  * values. Returns 0 when queued (or not needed: the model is not reloadable, with a warning),
  * 1 for a selector above the last set (warning), for a null coeff or a coeff array without
  * dimensions (warning, nothing read), and for an array that is not one-dimensional, holds fewer
- * than num_coeffs values (by dim[0], or by data_size / data_capacity) or non-finite values. */
+ * than num_coeffs values (by dim[0], or by data_size / data_capacity), non-finite values, or a
+ * value with no code in the coefficient format ("Coefficient value <v> of reload packet for set
+ * <s>, index <i> cannot be quantised to the coefficient format"). Packets already queued stay
+ * queued. */
 KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
                                              const kip_fir_v6_3_rld_packet* packet);
 
@@ -226,7 +260,7 @@ KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
 
 /* Sizes an output array for the input array in: dim[0] = num_paths, dim[1] = num_channels
  * and, for a 3-D output, dim[2] = the number of output vectors that in's vectors (dim[2] of a
- * 3-D input, else 1) produce at the model's rates: vectors * interp_rate / decim_rate rounded
+ * 3-D input in full 64 bits, else 1) produce at the model's rates: vectors * interp_rate / decim_rate rounded
  * down (under the advanced channel sequence counted in channel 0's slots of the current
  * pattern, then divided back); data_size = the product. A 2-D output gets dim[0], dim[1] and
  * data_size = 0 or num_paths * num_channels, and is refused with "Unable to size output
@@ -236,7 +270,11 @@ KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
  * the vectors waiting). Any dim_size other than 2 is sized as 3-D. Refused without writing:
  * an output whose dim storage (dim_capacity) has fewer slots than it would be given ("Unable to
  * size output structure, insufficient dimension storage"), an input whose dim storage does not
- * hold its dim_size lengths ("Unable to size output structure, invalid input array").
+ * hold its dim_size lengths ("Unable to size output structure, invalid input array"), and a
+ * count whose data_size would not fit a size_t ("Unable to size output structure, too many
+ * vectors"). Unlike data_get, calc_size may leave data_size above data_capacity: it states
+ * what to reserve. When sink delivery cannot reserve that storage, the sink's data_size is
+ * left within its capacity.
  * real is used when non-null, else complex. Returns 0; 1 if model or in is null or both
  * outputs are null (no message), or on refusal. */
 KIP_FIR_API int32_t kip_fir_v6_3_calc_size(kip_fir_v6_3* model, const kip_array_real* in,

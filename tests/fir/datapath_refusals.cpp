@@ -188,16 +188,16 @@ TEST(DataGetRefusals, StatedChecksAndWarnings) {
     EXPECT_EQ(m.log.messages.size(), 1u);
     EXPECT_EQ(flat->data_size, 0u);
 
-    // A smaller array passes the size test; the store of path 1 is refused after its sample
-    // was taken.
+    // A smaller array passes the size test; the store of path 1 is refused before anything
+    // is taken.
     m.log.messages.clear();
     ASSERT_EQ(kip_fir_v6_3_data_send(m.h, frame.get()), 0);
     auto narrow = make_array<kip_array_real>({1, 3, 1});
     EXPECT_EQ(kip_fir_v6_3_data_get(m.h, narrow.get(), nullptr), 1);
     EXPECT_EQ(m.log.texts(),
               (std::vector<std::string>{err("Unabled to set data for path: 1 chan: 0 vector: 0")}));
-    EXPECT_EQ(m.waiting(0, 0), 1u);
-    EXPECT_EQ(m.waiting(1, 0), 1u);
+    EXPECT_EQ(m.waiting(0, 0), 2u);
+    EXPECT_EQ(m.waiting(1, 0), 2u);
     EXPECT_EQ(m.waiting(1, 1), 2u);
 }
 

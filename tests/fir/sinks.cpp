@@ -112,11 +112,15 @@ TEST(CalcSize, LongInputsDoNotWrap) {
     ASSERT_EQ(kip_fir_v6_3_calc_size_mpz(up.h, in.get(), out.get(), nullptr), 0);
     EXPECT_EQ(shape(out), (Shape{{2, 3, std::size_t{1} << 33}, std::size_t{6} << 33}));
 
-    // Only the low 32 bits of the input's vector count are used, as data_send does.
+    // All 64 bits of the input's vector count are used, as data_send does.
     in->dim[2] = (std::size_t{1} << 32) + 3;
     Record<kip_array_mpz_complex> out2({0, 0, 0});
     ASSERT_EQ(kip_fir_v6_3_calc_size_mpz(up.h, in.get(), nullptr, out2.get()), 0);
-    EXPECT_EQ(shape(out2), (Shape{{2, 3, 3072}, 6 * 3072}));
+    const std::size_t n = ((std::size_t{1} << 32) + 3) * 1024;
+    EXPECT_EQ(shape(out2), (Shape{{2, 3, n}, 6 * n}));
+    // A count whose output would not fit a size_t is refused.
+    in->dim[2] = std::size_t{1} << 60;
+    EXPECT_EQ(kip_fir_v6_3_calc_size_mpz(up.h, in.get(), nullptr, out2.get()), 1);
 }
 
 TEST(CalcSize, RefusalsAndArgumentChoice) {
