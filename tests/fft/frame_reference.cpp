@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -60,21 +61,39 @@ struct Case {
     uint32_t seed = 0;
 };
 
+// Writes every input sample of the frame (hexadecimal floating point, one "re im" pair a line)
+// to the file named by KIP_FRAME_REF_DUMP, when set; returns a note naming it.
+std::string dump_inputs(const Case& c)
+{
+    const char* path = std::getenv("KIP_FRAME_REF_DUMP");
+    if (path == nullptr)
+        return " (set KIP_FRAME_REF_DUMP=<file> to write every input sample)";
+    FILE* f = std::fopen(path, "w");
+    if (f == nullptr)
+        return std::string(" (cannot write ") + path + ")";
+    for (size_t i = 0; i < c.re.size(); ++i)
+        std::fprintf(f, "%a %a\n", c.re[i], c.im[i]);
+    std::fclose(f);
+    return std::string(" (every input sample written to ") + path + ")";
+}
+
 std::string describe(const Case& c)
 {
     std::ostringstream o;
-    o << "seed " << frame_seed() << " case seed " << c.seed << " kind " << c.kind
+    o << "KIP_TEST_SEED=" << frame_seed() << " case seed " << c.seed << " kind " << c.kind
       << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT "
-      << c.g.C_HAS_NFFT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH "
-      << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP "
-      << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft
-      << " direction " << c.direction << " schedule {";
+      << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH "
+      << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING "
+      << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING "
+      << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction " << c.direction
+      << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
     o.precision(17);
     for (size_t i = 0; i < std::min<size_t>(8, c.re.size()); ++i)
         o << " (" << c.re[i] << "," << c.im[i] << ")";
+    o << dump_inputs(c);
     return o.str();
 }
 
