@@ -46,7 +46,7 @@ int cases_per_config()
 {
     if (const char* s = std::getenv("KIP_FRAME_REF_CASES"))
         return std::max(1, std::atoi(s));
-    return kReducedBuild ? 1 : 6;
+    return kReducedBuild ? 2 : 10;
 }
 
 const int kWidths[] = { 8, 16, 17, 24, 32, 34 };
@@ -433,7 +433,7 @@ void fill_float(Case& c, std::mt19937& rng, int kind)
 TEST_P(FrameReference, FloatingPointFrames)
 {
     const int arch = GetParam();
-    const int per = kReducedBuild ? 1 : 3;
+    const int per = kReducedBuild ? 2 : 5;
     int overflowed = 0, flushed = 0, invalidated = 0;
     for (int kind = 0; kind < 6; ++kind) {
         for (int i = 0; i < per; ++i) {
