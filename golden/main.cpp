@@ -22,6 +22,7 @@ the width ('_' separators and a 0x prefix accepted). With --radix dec a word is 
 decimal number. Input files may hold blank lines and // comments. A file name ending in
 .npy reads (any integer dtype, C order) or writes (int64) a NumPy array instead.
 
+On success one summary line (counts and the output word width) goes to standard output.
 Exit status: 0 success; 2 refused arguments, configuration, input words or output path
 (the message names the file and line; no output file is left behind); 1 a model failure.
 Messages of the FIR model are printed with the prefix "kip-golden: FIR model:"; the FFT
@@ -58,9 +59,10 @@ C_USE_FLT_PT, C_INPUT_WIDTH, C_TWIDDLE_WIDTH, C_HAS_SCALING, C_HAS_BFP, C_HAS_RO
                C_HAS_NFFT = 1)
   direction    1 forward (default), 0 inverse
   scaling_sch  per-stage right shifts, first stage first (scaled fixed-point mode only);
-               default: 2 per radix-4 stage (1 for the last stage of an odd nfft) with
-               C_ARCH 1 and 3, 1 per radix-2 stage with C_ARCH 2 and 4, which cannot
-               overflow.
+               default, which cannot overflow: C_ARCH 1 and 3 shift the first stage by
+               3, later stages by 2 and the last stage of an odd nfft by 1
+               ([3, 2, 2] for nfft 6, [3, 2, 1] for nfft 5); C_ARCH 2 and 4 shift the
+               first stage by 2 and later stages by 1 ([2, 1, 1, 1, 1, 1] for nfft 6).
 Unknown or mistyped keys are refused with their line.
 
 Input: frames of N = 2^nfft complex samples, two words per sample, real part first:
@@ -68,7 +70,7 @@ Input: frames of N = 2^nfft complex samples, two words per sample, real part fir
 value word x 2^-(C_INPUT_WIDTH-1). Floating point (C_USE_FLT_PT = 1): 32-bit words holding
 IEEE single-precision bit patterns.
 Output per frame: N bins (bin 0 first), real then imaginary word each, then the block
-exponent and the overflow flag as two more words: 2N + 2 words per frame. Bin words have
+exponent and the overflow flag as two more words of the bin width: 2N + 2 words per frame. Bin words have
 the output width: C_INPUT_WIDTH bits when scaled (schedule or block floating point),
 C_INPUT_WIDTH + C_NFFT_MAX + 1 bits when unscaled, value word x 2^-(C_INPUT_WIDTH-1)
 (block floating point: times 2^blk_exp); 32-bit single-precision patterns in floating-point

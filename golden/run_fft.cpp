@@ -22,13 +22,20 @@ namespace {
         }
     };
 
-    // A schedule that cannot overflow: each radix-4 stage shifts by 2 (the last one of an odd
-    // length by 1), each radix-2 stage by 1.
+    // A schedule that cannot overflow. Inputs of modulus up to sqrt(2) grow by up to 4 sqrt(2) in
+    // a first radix-4 stage and 2 sqrt(2) in a first radix-2 stage, so the first stage shifts by 3
+    // (radix-4) or 2 (radix-2), bringing the modulus below 1/sqrt(2); every later stage then shifts
+    // by its full growth: 2 per radix-4 stage (1 for the final radix-2 stage of an odd length) and
+    // 1 per radix-2 stage.
     std::vector<int32_t> safe_schedule(int arch, int nfft)
     {
-        if (arch == 2 || arch == 4)
-            return std::vector<int32_t>(std::size_t(nfft), 1);
+        if (arch == 2 || arch == 4) {
+            std::vector<int32_t> s(std::size_t(nfft), 1);
+            s.front() = 2;
+            return s;
+        }
         std::vector<int32_t> s(std::size_t((nfft + 1) / 2), 2);
+        s.front() = 3;
         if (nfft & 1)
             s.back() = 1;
         return s;
@@ -172,6 +179,10 @@ int run_fft(const RunOptions& opt)
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
+    std::printf(
+        "kip-golden fft: %zu frames of %zu samples, %d-bit bin words and block exponent and "
+        "overflow per frame (%zu words), to %s\n",
+        frames, n, out_width, out.count(), opt.output.c_str());
     return 0;
 }
 

@@ -262,6 +262,10 @@ int run_fir(const RunOptions& opt)
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
+    std::printf("kip-golden fir: %zu input vectors, %zu output vectors (%zu words) of %d-bit words "
+                "with %d fractional bits, to %s\n",
+        vectors, out_vectors, out.count(), eff.output_width, eff.output_fract_width,
+        opt.output.c_str());
     return 0;
 }
 

@@ -250,6 +250,8 @@ namespace {
                 unsigned long long d = std::strtoull(item.c_str(), &end, 10);
                 if (*end != '\0')
                     throw InputError(file + ": malformed .npy shape " + shape);
+                if (d != 0 && count > SIZE_MAX / 16 / d)
+                    throw InputError(file + ": .npy shape " + shape + " is too large");
                 count *= std::size_t(d);
                 ++ndims;
             }
@@ -356,8 +358,7 @@ OutputFile::OutputFile(const std::string& path, Radix radix)
     // mkstemp creates the file private; give it the permissions of an ordinary new file.
     mode_t mask = umask(0);
     umask(mask);
-    if (fchmod(fd, 0666 & ~mask) != 0) { /* keep the private mode */
-    }
+    fchmod(fd, 0666 & ~mask); // on failure the file keeps the private mode
     fp_ = fdopen(fd, "wb");
     if (!fp_) {
         int e = errno;

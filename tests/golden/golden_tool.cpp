@@ -558,7 +558,7 @@ TEST(GoldenFft, RoundTripsMatchTheCInterface)
                "C_HAS_ROUNDING": 1, "scaling_sch": [1, 2, 1, 1], "direction": 0 })",
             generics(7, 1, 0, 0, 12, 14, 1, 0, 1), 7, 0, { 1, 2, 1, 1 }, 2 },
         { "radix-4 burst, the default schedule", R"({ "C_NFFT_MAX": 6 })",
-            generics(6, 1, 0, 0, 16, 16, 1, 0, 0), 6, 1, { 2, 2, 2 }, 2 },
+            generics(6, 1, 0, 0, 16, 16, 1, 0, 0), 6, 1, { 3, 2, 2 }, 2 },
         { "pipelined, unscaled, run-time length below the maximum",
             R"({ "C_NFFT_MAX": 8, "C_ARCH": 3, "C_HAS_NFFT": 1, "C_HAS_SCALING": 0,
                "C_INPUT_WIDTH": 18, "nfft": 5 })",
@@ -596,6 +596,80 @@ TEST(GoldenFft, UnscaledImpulseGivesTheSameWordInEveryBin)
         expect += "-1234\n0\n";
     expect += "0\n0\n";
     EXPECT_EQ(read_file(dir.file("spectra.txt")), expect);
+}
+
+// Independent of both paths: the default schedule keeps full-scale frames from overflowing,
+// including those whose samples all add in phase at 45 degrees within a butterfly:
+// x[n] = (+-1 +-j) j^(kn) for every bin k, and random full-scale frames.
+TEST(GoldenFft, DefaultScheduleNeverOverflows)
+{
+    for (auto [arch, nfft] :
+        { std::pair<int, int>(1, 6), { 3, 6 }, { 3, 5 }, { 2, 6 }, { 4, 5 } }) {
+        SCOPED_TRACE("C_ARCH " + std::to_string(arch) + ", nfft " + std::to_string(nfft));
+        ScratchDir dir;
+        write_file(dir.file("fft.json"),
+            "{ \"C_NFFT_MAX\": " + std::to_string(nfft) + ", \"C_ARCH\": " + std::to_string(arch)
+                + " }");
+        const int n = 1 << nfft;
+        std::string frames;
+        int count = 0;
+        auto word = [](int s) { return s > 0 ? std::string("32767\n") : std::string("-32768\n"); };
+        for (int k = 0; k < n; ++k)
+            for (int sr : { 1, -1 })
+                for (int si : { 1, -1 }) {
+                    for (int i = 0; i < n; ++i) {
+                        int re = sr, im = si; // times j^(k i): one quarter turn per step
+                        for (int q = 0; q < (k * i) % 4; ++q) {
+                            int t = re;
+                            re = -im;
+                            im = t;
+                        }
+                        frames += word(re) + word(im);
+                    }
+                    ++count;
+                }
+        std::mt19937 rng(17);
+        for (int f = 0; f < 64; ++f, ++count)
+            for (int i = 0; i < 2 * n; ++i)
+                frames += word(rng() & 1 ? 1 : -1);
+        write_file(dir.file("frames.txt"), frames);
+        RunResult r = run_tool(dir,
+            { "fft", "--config", dir.file("fft.json"), "--input", dir.file("frames.txt"),
+                "--output", dir.file("spectra.txt"), "--radix", "dec" });
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> w = lines_of(read_file(dir.file("spectra.txt")));
+        ASSERT_EQ(w.size(), size_t(count) * (2 * n + 2));
+        int overflows = 0;
+        for (int f = 0; f < count; ++f)
+            overflows += w[size_t(f) * (2 * n + 2) + 2 * n + 1] != "0";
+        EXPECT_EQ(overflows, 0);
+    }
+}
+
+// Independent of both paths: with block floating point a DC frame of word A puts N x A into
+// bin 0 once its word is scaled by 2^blk_exp, and nothing into the other bins.
+TEST(GoldenFft, BlockFloatingPointDcBinTimesItsExponentIsTheSum)
+{
+    for (int arch : { 2, 3 }) {
+        SCOPED_TRACE(arch);
+        ScratchDir dir;
+        write_file(dir.file("fft.json"),
+            "{ \"C_NFFT_MAX\": 6, \"C_HAS_BFP\": 1, \"C_ARCH\": " + std::to_string(arch) + " }");
+        std::string frames;
+        for (int i = 0; i < 64; ++i)
+            frames += "4000\n0\n";
+        write_file(dir.file("frames.txt"), frames);
+        RunResult r = run_tool(dir,
+            { "fft", "--config", dir.file("fft.json"), "--input", dir.file("frames.txt"),
+                "--output", dir.file("spectra.txt"), "--radix", "dec" });
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<std::string> w = lines_of(read_file(dir.file("spectra.txt")));
+        ASSERT_EQ(w.size(), 130u);
+        EXPECT_EQ(std::stoll(w[0]) << std::stoi(w[128]), 64 * 4000);
+        for (size_t i = 1; i < 128; ++i)
+            EXPECT_EQ(w[i], "0") << "word " << i;
+        EXPECT_EQ(w[129], "0"); // no overflow
+    }
 }
 
 // ---- refusals: exit status 2, file and line named, no output left ---------------------------
