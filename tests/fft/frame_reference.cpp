@@ -338,6 +338,30 @@ TEST_P(FrameReference, EveryWidthFullScale)
     }
 }
 
+// Every input width from 8 to 34 bits, each with an equal and a complementary twiddle width,
+// so that the word and product widths cross every machine-word boundary; short full-scale
+// frames, modes, rounding and directions rotating.
+TEST_P(FrameReference, EveryWidthPair)
+{
+    const int arch = GetParam();
+    uint32_t seed = frame_seed() * 389u + static_cast<uint32_t>(arch);
+    for (int iw = 8; iw <= 34; ++iw) {
+        for (int tw : { iw, std::min(34, std::max(8, 42 - iw)) }) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + iw % 2;
+            const int mode = (iw + tw) % 3;
+            c.g = generics(arch, c.nfft + iw % 3, c.nfft, mode, iw % 2, iw, tw);
+            c.direction = tw % 2;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 0);
+            fill(c, rng, 1);
+            ASSERT_TRUE(matches(c));
+        }
+    }
+}
+
 // The widest words: 34-bit samples and twiddles at C_NFFT_MAX 16 (unscaled data words of 51
 // bits), short frames of the run-time length, every mode and both directions.
 TEST_P(FrameReference, WidestWordsAtLargestMaximum)
