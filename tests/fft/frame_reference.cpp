@@ -21,6 +21,7 @@
 
 namespace {
 
+// Sanitizer and unoptimised builds run fewer random frames.
 #if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
 constexpr bool kReducedBuild = true;
 #elif defined(__has_feature)
