@@ -458,7 +458,7 @@ void fill_float(Case& c, std::mt19937& rng, int kind)
 TEST_P(FrameReference, FloatingPointFrames)
 {
     const int arch = GetParam();
-    const int per = kReducedBuild ? 2 : 5;
+    const int per = cases_per_config() / 2 + 1;
     int overflowed = 0, flushed = 0, invalidated = 0;
     for (int kind = 0; kind < 6; ++kind) {
         for (int i = 0; i < per; ++i) {
