@@ -606,6 +606,40 @@ TEST(FrameReferenceBfp, LaterStagesOnEachThreshold)
     }
 }
 
+// Burst engines in block floating point: the first stage's shift follows the input headroom,
+// so the largest sample sits on and next to each headroom boundary (+-2^-k and one unit inside
+// or outside) over small noise.
+TEST(FrameReferenceBfp, InputHeadroomBoundaries)
+{
+    uint32_t seed = frame_seed() * 521u;
+    for (int arch : { 1, 2 }) {
+        for (int k = 1; k <= 3; ++k) {
+            for (int sign : { 1, -1 }) {
+                for (int step : { -1, 0, 1 }) {
+                    std::mt19937 rng(++seed);
+                    std::uniform_real_distribution<double> noise(-1.0 / 64, 1.0 / 64);
+                    Case c;
+                    c.seed = seed;
+                    c.nfft = min_nfft(arch);
+                    c.kind = "headroom 2^-" + std::to_string(k);
+                    c.g = generics(arch, c.nfft, c.nfft, 2, k % 2, 16, 16);
+                    c.direction = step != 0;
+                    const size_t n = size_t { 1 } << c.nfft;
+                    c.re.resize(n);
+                    c.im.resize(n);
+                    for (size_t i = 0; i < n; ++i) {
+                        c.re[i] = on_grid(noise(rng), 16);
+                        c.im[i] = on_grid(noise(rng), 16);
+                    }
+                    const double v = sign * std::ldexp(1.0, -k) + step * std::ldexp(1.0, -15);
+                    (sign > 0 ? c.re : c.im)[rng() % n] = v;
+                    ASSERT_TRUE(matches(c));
+                }
+            }
+        }
+    }
+}
+
 // Pipelined block floating point: the block exponent counts the halvings of the largest value
 // (imaginary part preferred on a tie, first one met kept), exact powers of two included.
 TEST(FrameReferenceBfp, PipelinedNormalisationBoundaries)
