@@ -7,6 +7,7 @@
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "fir_guard.h"
@@ -58,7 +60,7 @@ struct Model {
 template <class A> using Array = kip_fir::OwnedArray<A>;
 
 // An array with the given dimensions, data_size their product and that many elements reserved
-// (plus `extra`).
+// (plus `extra`), all zero (the GMP families' reserve sets their integers to 0 itself).
 template <class A> Array<A> make_array(std::initializer_list<size_t> dims, size_t extra = 0) {
     Array<A> a = kip_fir::make_owned_array<A>();
     kip_fir::array_reserve_dim(*a, dims.size());
@@ -69,6 +71,10 @@ template <class A> Array<A> make_array(std::initializer_list<size_t> dims, size_
         n *= d;
     }
     kip_fir::array_reserve_data(*a, n + extra);
+    using E = std::remove_pointer_t<decltype(a->data)>;
+    if constexpr (std::is_same_v<E, double> || std::is_same_v<E, kip_complex>
+                  || std::is_same_v<E, uint32_t>)
+        std::fill(a->data, a->data + n + extra, E{});
     a->data_size = n;
     return a;
 }
