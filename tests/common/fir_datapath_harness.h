@@ -4,6 +4,7 @@
 #ifndef KIP_TESTS_FIR_DATAPATH_HARNESS_H
 #define KIP_TESTS_FIR_DATAPATH_HARNESS_H
 
+#include "kip_test_seed.h"
 #include <gmpxx.h>
 #include <gtest/gtest.h>
 
@@ -30,11 +31,6 @@ inline kip_fir_v6_3_config defaults() {
     return c;
 }
 
-// Seed of randomised tests: KIP_TEST_SEED, else a fixed default.
-inline uint64_t test_seed() {
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s ? std::strtoull(s, nullptr, 10) : 20240611u;
-}
 
 // A model built through the C interface; messages and (optionally) debug notes recorded.
 struct Model {
