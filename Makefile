@@ -19,12 +19,14 @@ CLANG_FORMAT ?= $(shell command -v clang-format-14 2>/dev/null || echo clang-for
 
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
-            pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib
+            pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib \
+            python3-scipy python3-dask python3-distributed \
+            nlohmann-json3-dev libcli11-dev \
+            verilator octave liboctave-dev
 # Only for the targets that need them.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FORMAT_PACKAGES := clang-format
 FUZZ_TARGETS := fir fft
-FORMAT_DIRS := fir fft include tests bench examples python fuzz
 
 .PHONY: all deps build build-asan demo test test-unit test-asan bench install clean \
         fuzz fuzz-merge format format-check
@@ -70,6 +72,20 @@ demo: build
 	@if [ -x $(BUILD)/python/kip_python ]; then \
 	  echo "== fir_plot.py"; \
 	  MPLBACKEND=Agg ./$(BUILD)/python/kip_python examples/fir_plot.py $(BUILD)/fir_plot.png || exit 1; \
+	fi
+	@if cmake --build $(BUILD) --target help 2>/dev/null | grep kip_hdl_bench > /dev/null; then \
+	  echo "== Verilator bench: RTL FIR checked against the FIR model through kip_fir_dpi"; \
+	  cmake --build $(BUILD) --target kip_hdl_bench -j $(JOBS) > $(BUILD)/hdl/verilator.log 2>&1 \
+	    || { cat $(BUILD)/hdl/verilator.log; exit 1; }; \
+	  ./$(BUILD)/hdl/verilator/Vkip_bench_top +test=fir_decim || exit 1; \
+	fi
+	@if [ -f $(BUILD)/octave/kip_fir.mex ] && command -v octave-cli >/dev/null; then \
+	  echo "== fir_spectrum.m"; \
+	  octave-cli --no-gui --norc --no-history --quiet --no-window-system \
+	    --path $(BUILD)/octave --eval "set(0, 'defaultfigurevisible', 'off'); \
+	      warning('off', 'Octave:gnuplot-graphics'); source('examples/fir_spectrum.m'); \
+	      print('-dpng', '$(BUILD)/fir_spectrum.png'); disp('wrote $(BUILD)/fir_spectrum.png')" \
+	    || exit 1; \
 	fi
 
 test-unit: build
@@ -117,7 +133,9 @@ fuzz-merge:
 	  rm -f fuzz/corpus/$$t/* && cp $(FUZZ_BUILD)/merged/$$t/* fuzz/corpus/$$t/ || exit 1; \
 	done
 
-FORMAT_FILES = $(shell find $(FORMAT_DIRS) -name '*.cpp' -o -name '*.h' -o -name '*.c')
+# Every C/C++ source of the tree, build directories excepted.
+FORMAT_FILES = $(shell find . \( -name 'build*' -o -name '.git' \) -prune -o \
+                 \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.cc' \) -type f -print)
 
 format:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(FORMAT_PACKAGES)"

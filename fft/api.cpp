@@ -5,11 +5,13 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <string>
 
 #include "api_checks.h"
 #include "api_condition.h"
 #include "api_messages.h"
 #include "api_state.h"
+#include "message_sink.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 
 namespace {
@@ -17,15 +19,27 @@ namespace {
 using State = kelvar_ip_kfft_v8_0_state;
 using kfft::emit_line;
 
-// Last-resort message inside a guard: no allocation, so it cannot throw.
+// Last-resort error line inside a guard. Cannot throw: when the line cannot be built (no
+// memory), it goes to the standard error stream without allocating.
 void report(const char* text, const char* detail = nullptr) noexcept {
+    try {
+        std::string line(text);
+        if (detail != nullptr) line += detail;
+        kfft::deliver_line(line.data(), line.size(), true);
+        return;
+    } catch (...) {
+    }
     std::fputs(text, stderr);
     if (detail != nullptr) std::fputs(detail, stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
-int corrupted_code(int32_t arch) { return arch == 1 ? 3 : arch == 3 ? 5 : 4; }
+int corrupted_code(int32_t arch) {
+    return arch == 1   ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4
+           : arch == 3 ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED
+                       : KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2;
+}
 
 // Conditions, transforms and scales one validated frame of 2^nfft points into the outputs.
 // Returns false when the engine refused the frame.
@@ -158,11 +172,11 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     try {
         if (state == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null state structure");
-            return 1;
+            return KELVAR_IP_KFFT_V8_0_NULL_STATE;
         }
         if (outputs == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null output structure");
-            return 2;
+            return KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS;
         }
         if (!kfft::engine_present(*state) || state->rom == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with corrupted state structure");
@@ -174,8 +188,8 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
         }
         int32_t nfft = 0;
         const int rc = kfft::validate_call(state->generics, *inputs, *outputs, nfft);
-        if (rc != 0) return rc;
-        if (simulate_frame(*state, *inputs, *outputs, nfft)) return 0;
+        if (rc != KELVAR_IP_KFFT_V8_0_OK) return rc;
+        if (simulate_frame(*state, *inputs, *outputs, nfft)) return KELVAR_IP_KFFT_V8_0_OK;
         report("ERROR:kfft_v8_0:simulate failed: the engine refused the frame");
         return corrupted_code(state->generics.C_ARCH);
     } catch (const std::exception& e) {
@@ -183,7 +197,8 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     } catch (...) {
         report("ERROR:kfft_v8_0:simulate failed");
     }
-    return state != nullptr ? corrupted_code(state->generics.C_ARCH) : 1;
+    return state != nullptr ? corrupted_code(state->generics.C_ARCH)
+                            : KELVAR_IP_KFFT_V8_0_NULL_STATE;
 }
 
 }  // extern "C"

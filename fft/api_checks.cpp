@@ -114,7 +114,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
         if (in.nfft < lo || in.nfft > g.C_NFFT_MAX) {
             emit_line(MessageLine() << kSim << "nfft input " << in.nfft << " out of legal range "
                                     << lo << " to C_NFFT_MAX");
-            return g.C_ARCH == 1 ? 6 : 7;
+            return g.C_ARCH == 1 ? KELVAR_IP_KFFT_V8_0_BAD_NFFT_R4 : KELVAR_IP_KFFT_V8_0_BAD_NFFT;
         }
         nfft = in.nfft;
     } else if (in.nfft != g.C_NFFT_MAX) {
@@ -130,49 +130,51 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
     // Input samples.
     if (in.xn_re == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xn_re input");
-        return 8;
+        return KELVAR_IP_KFFT_V8_0_NULL_XN_RE;
     }
     if (in.xn_re_size != n) {
         emit_line(MessageLine() << kSim << "incorrect xn_re_size input " << in.xn_re_size
                                 << ": must be 2^nfft = " << n);
-        return 9;
+        return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE;
     }
-    if (bad_sample(in.xn_re, n, flt, "real", "xn_re")) return 10;
+    if (bad_sample(in.xn_re, n, flt, "real", "xn_re"))
+        return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE;
     if (in.xn_im == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xn_im input");
-        return 11;
+        return KELVAR_IP_KFFT_V8_0_NULL_XN_IM;
     }
     if (in.xn_im_size != n) {
         emit_line(MessageLine() << kSim << "incorrect xn_im_size input " << in.xn_im_size
                                 << ": must be 2^nfft = " << n);
-        return 12;
+        return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE;
     }
-    if (bad_sample(in.xn_im, n, flt, "imaginary", "xn_im")) return 13;
+    if (bad_sample(in.xn_im, n, flt, "imaginary", "xn_im"))
+        return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE;
 
     // Scaling schedule: read only for the scaled, non block floating point, fixed-point mode.
     if (g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && !flt) {
         if (in.scaling_sch == nullptr) {
             emit_line(MessageLine() << kSim << "null pointer for scaling_sch input");
-            return 14;
+            return KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH;
         }
         const bool radix4_steps = g.C_ARCH == 1 || g.C_ARCH == 3;
         if (radix4_steps && in.scaling_sch_size != (nfft + 1) / 2) {
             emit_line(MessageLine() << kSim << "incorrect scaling_sch_size input "
                                     << in.scaling_sch_size
                                     << ": must be ceil(nfft/2) = " << (nfft + 1) / 2);
-            return 15;
+            return KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R4;
         }
         if (!radix4_steps && in.scaling_sch_size != nfft) {
             emit_line(MessageLine() << kSim << "incorrect scaling_sch_size input "
                                     << in.scaling_sch_size << ": must be nfft = " << nfft);
-            return 16;
+            return KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R2;
         }
         for (int32_t i = 0; i < in.scaling_sch_size; ++i) {
             const int32_t v = in.scaling_sch[i];
             if (v < 0 || v > 3) {
                 emit_line(MessageLine() << kSim << "invalid scaling value: scaling_sch[" << i
                                         << "] = " << v << ": all values must be in the range 0 to 3");
-                return 17;
+                return KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE;
             }
         }
         const int32_t last = in.scaling_sch_size - 1;
@@ -183,38 +185,38 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
                       << ": when C_ARCH = 1 (Radix-4, Burst I/O architecture) or C_ARCH = 3 "
                          "(Pipelined, Streaming I/O architecture) and nfft is odd, the final "
                          "stage scaling value must be 0 or 1");
-            return 18;
+            return KELVAR_IP_KFFT_V8_0_BAD_FINAL_SCALING_VALUE;
         }
     }
 
     if (in.direction != 0 && in.direction != 1) {
         emit_line(MessageLine() << kSim << "invalid direction input " << in.direction
                                 << ": must be 0 or 1");
-        return 19;
+        return KELVAR_IP_KFFT_V8_0_BAD_DIRECTION;
     }
 
     // Output arrays.
     if (out.xk_re == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xk_re output");
-        return 20;
+        return KELVAR_IP_KFFT_V8_0_NULL_XK_RE;
     }
     if (out.xk_im == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xk_im output");
-        return 21;
+        return KELVAR_IP_KFFT_V8_0_NULL_XK_IM;
     }
     if (out.xk_re_size < n) {
         emit_line(MessageLine() << kSim
                                 << "too small a value for xk_re_size in outputs structure "
                                 << out.xk_re_size << ": must be at least 2^nfft = " << n);
-        return 22;
+        return KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE;
     }
     if (out.xk_im_size < n) {
         emit_line(MessageLine() << kSim
                                 << "too small a value for xk_im_size in outputs structure "
                                 << out.xk_im_size << ": must be at least 2^nfft = " << n);
-        return 23;
+        return KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE;
     }
-    return 0;
+    return KELVAR_IP_KFFT_V8_0_OK;
 }
 
 }  // namespace kfft

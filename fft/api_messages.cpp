@@ -1,16 +1,15 @@
 #include "api_messages.h"
 
-#include <cstdio>
 #include <locale>
+
+#include "message_sink.h"
 
 namespace kfft {
 
 MessageLine::MessageLine() { text_.imbue(std::locale::classic()); }
 
 void emit_line(const std::string& text) {
-    std::fwrite(text.data(), 1, text.size(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    deliver_line(text.data(), text.size(), text.compare(0, 6, "ERROR:") == 0);
 }
 
 }  // namespace kfft

@@ -1,4 +1,5 @@
-// Message lines of the FFT model: one line on the standard error stream per message.
+// Message lines of the FFT model: one line per message, on the standard error stream or the
+// calling thread's sink (message_sink.h).
 #ifndef KFFT_API_MESSAGES_H
 #define KFFT_API_MESSAGES_H
 
@@ -23,7 +24,8 @@ private:
     std::ostringstream text_;
 };
 
-// Writes text and a newline to the standard error stream and flushes it.
+// Delivers text as one line to the calling thread's sink, else writes it and a newline to the
+// standard error stream and flushes it. Lines starting "ERROR:" are errors, others warnings.
 void emit_line(const std::string& text);
 inline void emit_line(const MessageLine& line) { emit_line(line.str()); }
 

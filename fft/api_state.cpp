@@ -17,16 +17,11 @@ template <class Engine>
 bool run_engine(kelvar_ip_kfft_v8_0_state& s, FrameJob& job) {
     Engine& e = *slot<Engine>(s);
     if (!e.set_frame(s.config)) return false;
-    const int32_t n = int32_t{1} << job.nfft;
-    const double* a = job.re;
-    const double* b = job.im;
-    for (int32_t i = 0; i < n; ++i)
-        if (!e.load_input(i, a[i], b[i])) return false;
+    if (!e.load_frame(job.re, job.im)) return false;
     if (job.has_schedule) e.set_scaling_schedule(job.schedule);
     e.set_direction(job.direction);
     if (!e.run(*s.rom)) return false;
-    for (int32_t k = 0; k < n; ++k)
-        if (!e.read_output(k, job.xk_re[k], job.xk_im[k])) return false;
+    if (!e.read_frame(job.xk_re, job.xk_im)) return false;
     job.blk_exp = e.block_exponent();
     job.overflow = e.overflow();
     return true;

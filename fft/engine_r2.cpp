@@ -77,43 +77,16 @@ void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 
 R2_loop::R2_loop(const FFT_CONFIG& cfg)
     : FFT(cfg)
-    , mem_(new CRaw[kMaxPoints]())
-    , twiddles_(new CRaw[kMaxPoints / 2]())
+    , twiddles_(new CRaw[(size_t(1) << cfg.C_NFFT_MAX) / 2]())
 {
     // Unscaled words leave room for the full growth of the largest transform.
-    set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
+    set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
+        Order::BitReversed, Order::Natural, true);
 }
 
 R2_loop::~R2_loop() = default;
 
-bool R2_loop::set_frame(const FFT_CONFIG& cfg)
-{
-    return start_frame(cfg, 3);
-}
-
-int32_t R2_loop::input_position(int32_t n) const
-{
-    return static_cast<int32_t>(kfft_raw::reverse_low_bits(static_cast<uint32_t>(n), nfft_));
-}
-
-bool R2_loop::load_input(int32_t n, double re, double im)
-{
-    if (!frame_ok_ || n < 0 || n >= npoints_)
-        return false;
-    const CRaw v = store_sample(re, im);
-    mem_[input_position(n)] = v;
-    input_headroom_ = std::min(
-        { input_headroom_, word_headroom(v.re, data_width_), word_headroom(v.im, data_width_) });
-    return true;
-}
-
-bool R2_loop::read_output(int32_t k, double& re, double& im) const
-{
-    if (!frame_ok_ || k < 0 || k >= npoints_)
-        return false;
-    read_word(mem_[output_position(k)], re, im);
-    return true;
-}
+bool R2_loop::set_frame(const FFT_CONFIG& cfg) { return start_frame(cfg, 3); }
 
 bool R2_loop::run(const TWIDDLE_ROM& rom)
 {
@@ -152,12 +125,10 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
     overflow_ = 0;
     stage_shifts_.fill(0);
     int32_t shift_reg = std::max(1 - input_headroom_, 0);
-    CRaw* mem = mem_.get();
     CRaw* tw = twiddles_.get();
     CRaw x[2], z[2];
 
     for (int t = 0; t < nfft_; ++t) {
-        stage_ = t;
         int s = 0;
         if (scaling_)
             s = bfp_ ? shift_reg : static_cast<int>((scaling_sch_ >> (2 * t)) & 3u);
@@ -174,12 +145,12 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
         }
         for (int32_t base = 0; base < N; base += 2 * L) {
             for (int32_t k = 0; k < L; ++k) {
-                CRaw* p = mem + base + k;
-                x[0] = p[0];
-                x[1] = p[L];
+                const int32_t p = base + k;
+                x[0] = mem_word(p);
+                x[1] = mem_word(p + L);
                 pe.template butterfly_t<Acc, Round>(x, tw[k], s, z);
-                p[0] = z[0];
-                p[L] = z[1];
+                set_mem_word(p, z[0]);
+                set_mem_word(p + L, z[1]);
                 if (Bfp)
                     max_key = std::max({ max_key, class_key(z[0].re), class_key(z[0].im),
                         class_key(z[1].re), class_key(z[1].im) });
@@ -187,7 +158,6 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
         }
         // Bounds 53/128 and 106/128; there is no class 3.
         shift_reg = bfp_class(max_key, W, 53, 106, 1 << 30);
-        butterfly_ = N / 2;
     }
     overflow_ = pe.pe_overflow();
 }

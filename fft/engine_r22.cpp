@@ -176,42 +176,18 @@ void R22_DIF_PE::butterfly(
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     : FFT(cfg)
     , P_(internal_width_of(cfg))
-    , mem_(new CRaw[kMaxPoints]())
-    , twiddles_(new CRaw[4 * (kMaxPoints / 4)]())
+    , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX]())
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
     // Unscaled and block floating point frames run at full growth.
-    set_word_format(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_);
+    set_memory(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_,
+        Order::Natural, Order::BitReversed, false);
 }
 
 R22_pipeline::~R22_pipeline() = default;
 
-bool R22_pipeline::set_frame(const FFT_CONFIG& cfg)
-{
-    return start_frame(cfg, 3);
-}
-
-int32_t R22_pipeline::output_position(int32_t k) const
-{
-    return static_cast<int32_t>(kfft_raw::reverse_low_bits(static_cast<uint32_t>(k), nfft_));
-}
-
-bool R22_pipeline::load_input(int32_t n, double re, double im)
-{
-    if (!frame_ok_ || n < 0 || n >= npoints_)
-        return false;
-    mem_[n] = store_sample(re, im);
-    return true;
-}
-
-bool R22_pipeline::read_output(int32_t k, double& re, double& im) const
-{
-    if (!frame_ok_ || k < 0 || k >= npoints_)
-        return false;
-    read_word(mem_[output_position(k)], re, im);
-    return true;
-}
+bool R22_pipeline::set_frame(const FFT_CONFIG& cfg) { return start_frame(cfg, 3); }
 
 bool R22_pipeline::run(const TWIDDLE_ROM& rom)
 {
@@ -249,12 +225,10 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     const bool forward = direction_ != 0;
     const bool scaled = scaling_ == 1 && bfp_ == 0;
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
-    CRaw* mem = mem_.get();
     CRaw* tw = twiddles_.get();
     CRaw out[2];
 
     for (int t = 0; t < nfft; ++t) {
-        stage_ = t;
         const int32_t h = N >> (t + 1);
         const bool last = t == nfft - 1;
         const int sch = static_cast<int>((scaling_sch_ >> (2 * (t / 2))) & 3u);
@@ -268,11 +242,9 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
         if ((t & 1) == 0) {
             const bool scale_last = last && scaled;
             for (int32_t base = 0; base < N; base += 2 * h) {
-                CRaw* p = mem + base;
-                for (int32_t r = 0; r < h; ++r) {
-                    pe.template bf1<Round>(p[r], p[r + h], scale_last, s, out);
-                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
-                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
+                for (int32_t p = base; p < base + h; ++p) {
+                    pe.template bf1<Round>(mem_word(p), mem_word(p + h), scale_last, s, out);
+                    store_pair(p, h, out);
                 }
             }
         } else if (!last) {
@@ -283,38 +255,43 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
                     tw[4 * r + q] = rom.lookup_raw(dir(q * step));
             }
             for (int32_t g = 0; g < N / (2 * h); ++g) {
-                CRaw* p = mem + 2 * h * g;
+                const int32_t p0 = 2 * h * g;
                 const int q1 = g & 1;
                 for (int32_t r = 0; r < h; ++r) {
-                    pe.template bf2_twiddle<Acc, Round>(
-                        p[r], p[r + h], q1 != 0, tw[4 * r + q1], tw[4 * r + q1 + 2], s, out);
-                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
-                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
+                    pe.template bf2_twiddle<Acc, Round>(mem_word(p0 + r), mem_word(p0 + r + h),
+                        q1 != 0, tw[4 * r + q1], tw[4 * r + q1 + 2], s, out);
+                    store_pair(p0 + r, h, out);
                 }
             }
         } else {
             for (int32_t g = 0; g < N / (2 * h); ++g) {
-                CRaw* p = mem + 2 * h * g;
+                const int32_t p0 = 2 * h * g;
                 for (int32_t r = 0; r < h; ++r) {
-                    pe.template bf2_last<Round>(p[r], p[r + h], (g & 1) != 0, s, out);
-                    p[r] = CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) };
-                    p[r + h] = CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) };
+                    pe.template bf2_last<Round>(
+                        mem_word(p0 + r), mem_word(p0 + r + h), (g & 1) != 0, s, out);
+                    store_pair(p0 + r, h, out);
                 }
             }
         }
-        butterfly_ = N / 2;
         overflow_ = pe.pe_overflow();
     }
+}
+
+void R22_pipeline::store_pair(int32_t p, int32_t h, const CRaw out[2])
+{
+    set_mem_word(p, CRaw { wrap(out[0].re, P_ + 1), wrap(out[0].im, P_ + 1) });
+    set_mem_word(p + h, CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) });
 }
 
 void R22_pipeline::normalise()
 {
     const int32_t N = npoints_;
-    CRaw* mem = mem_.get();
+    double* mr = mem_re();
+    double* mi = mem_im();
     // Largest magnitude, real or imaginary; a later word wins only when strictly larger.
     int64_t m = 0;
     for (int32_t p = 0; p < N; ++p) {
-        const int64_t re = mem[p].re, im = mem[p].im;
+        const int64_t re = static_cast<int64_t>(mr[p]), im = static_cast<int64_t>(mi[p]);
         const int64_t c = std::llabs(im) >= std::llabs(re) ? im : re;
         if (std::llabs(c) > std::llabs(m))
             m = c;
@@ -328,7 +305,7 @@ void R22_pipeline::normalise()
     if (e == 0)
         return;
     for (int32_t p = 0; p < N; ++p) {
-        mem[p].re >>= e;
-        mem[p].im >>= e;
+        mr[p] = static_cast<double>(static_cast<int64_t>(mr[p]) >> e);
+        mi[p] = static_cast<double>(static_cast<int64_t>(mi[p]) >> e);
     }
 }

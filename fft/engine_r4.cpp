@@ -98,11 +98,11 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
     : FFT(cfg)
-    , mem_(new CRaw[kMaxPoints]())
-    , twiddles_(new CRaw[3 * (kMaxPoints / 4)]())
+    , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
 {
     // Unscaled words leave room for the full growth of the largest transform.
-    set_word_format(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_);
+    set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
+        Order::DigitReversed4, Order::Natural, true);
 }
 
 R4_loop::~R4_loop() = default;
@@ -113,44 +113,12 @@ bool R4_loop::set_frame(const FFT_CONFIG& cfg)
     const bool radix4_geometry = cfg.nfft_odd == (nfft & 1) && cfg.r4_stages == nfft / 2
         && cfg.r4_points == ((nfft & 1) ? cfg.npoints / 2 : cfg.npoints)
         && cfg.r4_addr_mask == cfg.r4_points / 4 - 1;
-    if (!radix4_geometry) {
-        begin_frame(false);
-        return false;
-    }
-    if (!start_frame(cfg, 6))
+    if (!start_frame(cfg, 6, radix4_geometry))
         return false;
     nfft_odd_ = cfg.nfft_odd;
     r4_addr_mask_ = cfg.r4_addr_mask;
     r4_points_ = cfg.r4_points;
     r4_stages_ = cfg.r4_stages;
-    return true;
-}
-
-int32_t R4_loop::input_position(int32_t n) const
-{
-    const uint32_t u = static_cast<uint32_t>(n);
-    if (!nfft_odd_)
-        return static_cast<int32_t>(kfft_raw::reverse_low_bits(u, 2 * r4_stages_, 2));
-    return static_cast<int32_t>(
-        ((u & 1u) << (nfft_ - 1)) + kfft_raw::reverse_low_bits(u >> 1, 2 * r4_stages_, 2));
-}
-
-bool R4_loop::load_input(int32_t n, double re, double im)
-{
-    if (!frame_ok_ || n < 0 || n >= npoints_)
-        return false;
-    const CRaw v = store_sample(re, im);
-    mem_[input_position(n)] = v;
-    input_headroom_ = std::min(
-        { input_headroom_, word_headroom(v.re, data_width_), word_headroom(v.im, data_width_) });
-    return true;
-}
-
-bool R4_loop::read_output(int32_t k, double& re, double& im) const
-{
-    if (!frame_ok_ || k < 0 || k >= npoints_)
-        return false;
-    read_word(mem_[output_position(k)], re, im);
     return true;
 }
 
@@ -195,11 +163,9 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     overflow_ = 0;
     stage_shifts_.fill(0);
     int32_t shift_reg = std::max(2 - input_headroom_, 0);
-    CRaw* mem = mem_.get();
     CRaw x[4], z[4];
 
     for (int t = 0; t < R + odd; ++t) {
-        stage_ = t;
         int s = 0;
         if (scaling_)
             s = bfp_ ? shift_reg : static_cast<int>((scaling_sch_ >> (2 * t)) & 3u);
@@ -224,17 +190,15 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             }
             for (int32_t base = 0; base < N; base += span) {
                 for (int32_t k = 0; k < L; ++k) {
-                    CRaw* p = mem + base + k;
-                    x[0] = p[0];
-                    x[1] = p[L];
-                    x[2] = p[2 * L];
-                    x[3] = p[3 * L];
+                    const int32_t p = base + k;
+                    for (int q = 0; q < 4; ++q)
+                        x[q] = mem_word(p + q * L);
                     pe.template butterfly_t<Acc, Round>(x, tw + 3 * k, false, s, z);
                     // The inverse butterfly swaps X1 and X3.
-                    p[0] = z[0];
-                    p[L] = forward ? z[1] : z[3];
-                    p[2 * L] = z[2];
-                    p[3 * L] = forward ? z[3] : z[1];
+                    set_mem_word(p, z[0]);
+                    set_mem_word(p + L, forward ? z[1] : z[3]);
+                    set_mem_word(p + 2 * L, z[2]);
+                    set_mem_word(p + 3 * L, forward ? z[3] : z[1]);
                     if (Bfp)
                         for (int q = 0; q < 4; ++q)
                             max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
@@ -250,15 +214,15 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 const int32_t e = 2 * b - (b & 1);
                 w[0] = rom.lookup_raw(dir(F * uint64_t(e)));
                 w[2] = rom.lookup_raw(dir(F * uint64_t(e + 2)));
-                x[0] = mem[e];
-                x[1] = mem[e + half];
-                x[2] = mem[e + 2];
-                x[3] = mem[e + 2 + half];
+                x[0] = mem_word(e);
+                x[1] = mem_word(e + half);
+                x[2] = mem_word(e + 2);
+                x[3] = mem_word(e + 2 + half);
                 pe.template butterfly_t<Acc, Round>(x, w, true, s, z);
-                mem[e] = z[0];
-                mem[e + half] = z[2];
-                mem[e + 2] = z[1];
-                mem[e + 2 + half] = z[3];
+                set_mem_word(e, z[0]);
+                set_mem_word(e + half, z[2]);
+                set_mem_word(e + 2, z[1]);
+                set_mem_word(e + 2 + half, z[3]);
                 if (Bfp)
                     for (int q = 0; q < 4; ++q)
                         max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
@@ -266,7 +230,6 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
         }
         // Bounds 24/128, 48/128 and 97/128.
         shift_reg = bfp_class(max_key, W, 24, 48, 97);
-        butterfly_ = N / 4;
         overflow_ = pe.pe_overflow();
     }
 }

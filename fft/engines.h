@@ -92,9 +92,6 @@ private:
 // the data and twiddle format templates, the per-frame controls and the per-frame results.
 class FFT {
 public:
-    // Largest frame every engine is sized for.
-    static constexpr int32_t kMaxPoints = 65536;
-
     // Throws std::invalid_argument when the widths or C_NFFT_MAX lie outside what the
     // generics can produce (data_width 8..51, input_width 8..data_width, twiddle width
     // 8..34, C_NFFT_MAX 3..16).
@@ -106,7 +103,6 @@ public:
     // Per-frame controls.
     void set_direction(int32_t direction) { direction_ = direction; }
     void set_scaling_schedule(uint32_t packed) { scaling_sch_ = packed; }
-    void set_input_headroom(int32_t h) { input_headroom_ = h; }
     int32_t direction() const { return direction_; }
     uint32_t scaling_schedule() const { return scaling_sch_; }
     int32_t input_headroom() const { return input_headroom_; }
@@ -122,13 +118,32 @@ public:
     // taken modulo 4).
     static uint32_t pack_schedule(const int32_t* scaling_sch, int32_t size);
 
-    const KFix& data_format() const { return data_fmt_; }
-    const KFix& twiddle_format() const { return twiddle_fmt_; }
-
     int32_t input_width() const { return input_width_; }
     int32_t data_width() const { return data_width_; }
 
+    // Sample and bin transfer of a frame that was set (engines with memory only; false
+    // otherwise or for an index outside the frame). One sample n = 0..N-1, in input units.
+    bool load_input(int32_t n, double re, double im);
+    bool read_output(int32_t k, double& re, double& im) const;
+    // The whole frame: N samples, and N bins in natural order, as N single calls would.
+    bool load_frame(const double* re, const double* im);
+    bool read_frame(double* re, double* im) const;
+
+    // Memory position of input sample n and of output bin k in the current frame.
+    int32_t input_position(int32_t n) const;
+    int32_t output_position(int32_t k) const;
+    // Memory word at position p (wrapped to the memory size).
+    kfft_raw::CRaw word(int32_t p) const;
+
 protected:
+    // Storage order of a frame in memory.
+    enum class Order {
+        Natural, // position n
+        BitReversed, // bits of n reversed over nfft bits
+        DigitReversed4, // radix-4 digits of n reversed; for odd nfft the lowest bit of n
+                        // selects the half
+    };
+
     // Stores x into a signed register of w bits with f fraction bits, TRUNCATE and WRAP,
     // as a KFix assignment from a double does. Non-finite values store 0.
     static int64_t to_raw(double x, int w, int f);
@@ -144,49 +159,30 @@ protected:
         }
         return to_raw(x * scale, w, 0);
     }
-    // Memory word format of the derived engine, and the factor that brings a sample in
-    // input units to its word value (a power of two: the unscaled and block floating
-    // point headroom of the engine divided out).
-    void set_word_format(int width, int frac, int pre_shift);
-    // A sample pair as memory words; a NaN marks the frame invalid (its bins read NaN).
-    kfft_raw::CRaw store_sample(double re, double im)
+    // Memory of 2^C_NFFT_MAX words of the given format; pre_shift is the unscaled and
+    // block floating point headroom of the engine, divided out of every sample on loading.
+    // track_headroom: the input headroom is kept up to date as samples arrive.
+    void set_memory(int width, int frac, int pre_shift, Order in, Order out, bool track_headroom);
+
+    // Memory words as exact doubles (raw integers below 2^52 in magnitude), one array per
+    // part, frame position order.
+    double* mem_re() { return mem_re_.get(); }
+    double* mem_im() { return mem_im_.get(); }
+    kfft_raw::CRaw mem_word(int32_t p) const
     {
-        if (re != re || im != im)
-            invalid_ = true;
-        return kfft_raw::CRaw { to_raw_scaled(re, load_scale_, word_w_),
-            to_raw_scaled(im, load_scale_, word_w_) };
+        return kfft_raw::CRaw { static_cast<int64_t>(mem_re_[p]),
+            static_cast<int64_t>(mem_im_[p]) };
     }
-    // The exact value of a memory word (NaN for an invalid frame).
-    void read_word(const kfft_raw::CRaw& v, double& re, double& im) const
+    void set_mem_word(int32_t p, const kfft_raw::CRaw& v)
     {
-        if (invalid_) {
-            re = im = __builtin_nan("");
-            return;
-        }
-        re = static_cast<double>(v.re) * read_scale_;
-        im = static_cast<double>(v.im) * read_scale_;
+        mem_re_[p] = static_cast<double>(v.re);
+        mem_im_[p] = static_cast<double>(v.im);
     }
-    // Starts a frame: geometry accepted or refused, input headroom 32, valid samples.
-    void begin_frame(bool ok)
-    {
-        frame_ok_ = ok;
-        input_headroom_ = 32;
-        invalid_ = false;
-    }
-    // Starts a frame of cfg.npoints = 2^cfg.nfft points when min_nfft <= nfft <= C_NFFT_MAX;
-    // otherwise marks the engine as having no frame. Returns whether the frame was taken.
-    bool start_frame(const FFT_CONFIG& cfg, int32_t min_nfft)
-    {
-        const int32_t nfft = cfg.nfft;
-        const bool ok
-            = nfft >= min_nfft && nfft <= nfft_max_ && cfg.npoints == (int32_t(1) << nfft);
-        if (ok) {
-            nfft_ = nfft;
-            npoints_ = cfg.npoints;
-        }
-        begin_frame(ok);
-        return ok;
-    }
+
+    // Starts a frame of cfg.npoints = 2^cfg.nfft points when min_nfft <= nfft <= C_NFFT_MAX
+    // (and geometry_ok); otherwise marks the engine as having no frame. Returns whether the
+    // frame was taken. The input headroom restarts at 32 and the frame is valid.
+    bool start_frame(const FFT_CONFIG& cfg, int32_t min_nfft, bool geometry_ok = true);
     // A frame is set and the table was built for this engine's maximum length and width.
     bool ready_to_run(const TWIDDLE_ROM& rom) const
     {
@@ -206,8 +202,8 @@ protected:
     // -v - 1 below, so that [-b, b) becomes key < b for every bound b.
     static int64_t class_key(int64_t v) { return v ^ (v >> 63); }
     // Class of the largest key of a stage: the value truncated to 8 bits with 7 fraction
-    // bits (a floor, like the scratch register) is compared with the 8-bit bounds
-    // b1 < b2 < b3; the class is the number of bounds it reaches.
+    // bits (a floor) is compared with the 8-bit bounds b1 < b2 < b3; the class is the
+    // number of bounds it reaches.
     static int32_t bfp_class(int64_t max_key, int w, int b1, int b2, int b3)
     {
         const int64_t code = max_key >> (w - 8);
@@ -224,10 +220,6 @@ protected:
     int32_t scaling_;
     int32_t bfp_;
 
-    KFix bfp_scratch_; // 8 bits, 7 fraction bits: where stage results are classified
-    KFix data_fmt_; // data_width bits, data_width - 1 fraction bits
-    KFix twiddle_fmt_; // twiddle width + 1 bits, twiddle width - 1 fraction bits
-
     int32_t input_headroom_ = 0;
     int32_t direction_ = 1;
     int32_t blk_exp_ = 0;
@@ -242,15 +234,24 @@ protected:
     int32_t r4_points_ = 64;
     int32_t r4_stages_ = 3;
     bool frame_ok_ = false;
-    bool invalid_ = false;
+    bool invalid_ = false; // a NaN sample: every bin reads NaN
+    std::array<int32_t, 16> stage_shifts_ {};
+
+private:
+    static int32_t position(Order order, int32_t n, int32_t nfft);
+    void store(int32_t p, double re, double im);
+
     int word_w_ = 0;
-    int word_f_ = 0;
     double load_scale_ = 1.0;
     double read_scale_ = 1.0;
-
-    int32_t stage_ = 0;
-    int32_t butterfly_ = 0;
-    std::array<int32_t, 16> stage_shifts_ {};
+    Order in_order_ = Order::Natural;
+    Order out_order_ = Order::Natural;
+    bool track_headroom_ = false;
+    int32_t words_ = 0; // memory size, 2^C_NFFT_MAX (0: no memory)
+    std::unique_ptr<double[]> mem_re_, mem_im_;
+    // Memory positions of the samples and bins of frames of perm_nfft_ points.
+    int32_t perm_nfft_ = -1;
+    std::vector<int32_t> in_perm_, out_perm_;
 };
 
 // Radix-4 decimation-in-time butterfly of the radix-4 burst engine (also the radix-2
@@ -290,23 +291,16 @@ public:
     explicit R4_loop(const FFT_CONFIG& cfg);
     ~R4_loop() override;
 
+    // Input sample n at the base-4 digit reversal of n (for odd nfft the lowest bit of n
+    // selects the half); bin k at k.
     bool set_frame(const FFT_CONFIG& cfg);
-    bool load_input(int32_t n, double re, double im);
     bool run(const TWIDDLE_ROM& rom);
-    bool read_output(int32_t k, double& re, double& im) const;
-
-    // Memory position of input sample n (base-4 digit reversal; for odd nfft the lowest
-    // bit of n selects the half) and of output bin k (k itself).
-    int32_t input_position(int32_t n) const;
-    int32_t output_position(int32_t k) const { return k; }
-    kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
 
-    std::unique_ptr<kfft_raw::CRaw[]> mem_; // 65,536 words, frame position order
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 3 per index
 };
 
@@ -346,22 +340,15 @@ public:
     explicit R2_loop(const FFT_CONFIG& cfg);
     ~R2_loop() override;
 
+    // Input sample n at the bit reversal of n over nfft bits; bin k at k.
     bool set_frame(const FFT_CONFIG& cfg);
-    bool load_input(int32_t n, double re, double im);
     bool run(const TWIDDLE_ROM& rom);
-    bool read_output(int32_t k, double& re, double& im) const;
-
-    // Bit reversal of n over nfft bits; bins in natural order.
-    int32_t input_position(int32_t n) const;
-    int32_t output_position(int32_t k) const { return k; }
-    kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe);
 
-    std::unique_ptr<kfft_raw::CRaw[]> mem_;
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_;
 };
 
@@ -422,24 +409,19 @@ public:
     explicit R22_pipeline(const FFT_CONFIG& cfg);
     ~R22_pipeline() override;
 
+    // Input sample n at n; bin k at the bit reversal of k over nfft bits.
     bool set_frame(const FFT_CONFIG& cfg);
-    bool load_input(int32_t n, double re, double im);
     bool run(const TWIDDLE_ROM& rom);
-    bool read_output(int32_t k, double& re, double& im) const;
-
-    // Natural order in; bin k at the bit reversal of k over nfft bits.
-    int32_t input_position(int32_t n) const { return n; }
-    int32_t output_position(int32_t k) const;
     int32_t internal_width() const { return P_; }
-    kfft_raw::CRaw word(int32_t p) const { return mem_[static_cast<size_t>(p) & 0xFFFF]; }
 
 private:
     template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
     template <typename Acc, bool Round> void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
     void normalise();
+    // Writes a butterfly's two lanes to positions p and p + h, wrapped to the memory width.
+    void store_pair(int32_t p, int32_t h, const kfft_raw::CRaw out[2]);
 
     int P_;
-    std::unique_ptr<kfft_raw::CRaw[]> mem_; // 65,536 words of P + 1 bits, P - 1 fraction
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 4 per index
 };
 

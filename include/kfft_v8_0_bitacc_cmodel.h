@@ -78,15 +78,34 @@ typedef struct kelvar_ip_kfft_v8_0_outputs {
 /* One model instance. Opaque: created by create_state, freed by destroy_state. */
 typedef struct kelvar_ip_kfft_v8_0_state kelvar_ip_kfft_v8_0_state;
 
-/* Return codes of kelvar_ip_kfft_v8_0_bitacc_simulate besides 0 (success):
- *   1 null state, 2 null outputs, 3/4/5 corrupted state (C_ARCH 1, 2 or 4, 3),
- *   6/7 nfft out of range (C_ARCH 1, others), 8 null xn_re, 9 wrong xn_re_size,
- *   10 real sample out of range, 11 null xn_im, 12 wrong xn_im_size, 13 imaginary sample out of
- *   range, 14 null scaling_sch, 15/16 wrong scaling_sch_size (C_ARCH 1 or 3, C_ARCH 2 or 4),
- *   17 schedule value outside 0 to 3, 18 final-stage schedule value above 1 for odd nfft,
- *   19 direction not 0 or 1, 20 null xk_re, 21 null xk_im, 22 xk_re_size < N, 23 xk_im_size < N,
- *   24 null inputs record. */
-#define KELVAR_IP_KFFT_V8_0_NULL_INPUTS 24
+/* Return codes of kelvar_ip_kfft_v8_0_bitacc_simulate. Every failure writes one error line and
+ * leaves the outputs untouched; the checks run in the order of the codes, except that the null
+ * inputs record (24) is refused right after the state and outputs checks (1 to 5). */
+#define KELVAR_IP_KFFT_V8_0_OK 0                       /* the frame was transformed */
+#define KELVAR_IP_KFFT_V8_0_NULL_STATE 1               /* state is NULL */
+#define KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS 2             /* outputs is NULL */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4 3         /* C_ARCH 1: no engine, or it failed */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2 4         /* C_ARCH 2 or 4: the same */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED 5  /* C_ARCH 3: the same */
+#define KELVAR_IP_KFFT_V8_0_BAD_NFFT_R4 6              /* C_ARCH 1: nfft outside 6..C_NFFT_MAX */
+#define KELVAR_IP_KFFT_V8_0_BAD_NFFT 7                 /* others: nfft outside 3..C_NFFT_MAX */
+#define KELVAR_IP_KFFT_V8_0_NULL_XN_RE 8               /* xn_re is NULL */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE 9           /* xn_re_size is not N */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE 10         /* a real sample is out of range */
+#define KELVAR_IP_KFFT_V8_0_NULL_XN_IM 11              /* xn_im is NULL */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE 12          /* xn_im_size is not N */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE 13         /* an imaginary sample is out of range */
+#define KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH 14        /* scaling_sch is NULL where it is read */
+#define KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R4 15 /* C_ARCH 1, 3: size not ceil(nfft/2) */
+#define KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R2 16 /* C_ARCH 2, 4: size not nfft */
+#define KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE 17       /* a schedule value outside 0..3 */
+#define KELVAR_IP_KFFT_V8_0_BAD_FINAL_SCALING_VALUE 18 /* C_ARCH 1, 3, odd nfft: last above 1 */
+#define KELVAR_IP_KFFT_V8_0_BAD_DIRECTION 19           /* direction is neither 0 nor 1 */
+#define KELVAR_IP_KFFT_V8_0_NULL_XK_RE 20              /* xk_re is NULL */
+#define KELVAR_IP_KFFT_V8_0_NULL_XK_IM 21              /* xk_im is NULL */
+#define KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE 22        /* xk_re_size is below N */
+#define KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE 23        /* xk_im_size is below N */
+#define KELVAR_IP_KFFT_V8_0_NULL_INPUTS 24             /* inputs is NULL */
 
 /* Returns the default generics by value: C_NFFT_MAX 10, C_ARCH 1, C_HAS_NFFT 0,
  * C_USE_FLT_PT 0, C_INPUT_WIDTH 16, C_TWIDDLE_WIDTH 16, C_HAS_SCALING 1, C_HAS_BFP 0,
@@ -113,13 +132,13 @@ KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state *state
  *             "ERROR:kfft_v8_0:simulate called with null input structure" and code 24, after
  *             the state and outputs checks (codes 1 to 5) and before every other check.
  *   outputs - the caller's arrays receive N bins; sizes, blk_exp and overflow are set.
- * Returns 0 on success. On failure returns the code of the first failed check (see the list
- * above), writes one error line and leaves the outputs untouched. Warnings (nfft substitution,
- * input values not on the C_INPUT_WIDTH grid and rounded, floating-point denormals flushed,
- * infinite or NaN inputs) do not stop the call. In floating-point mode an infinite or NaN input
- * makes every output bin NaN, with blk_exp 0, overflow 0 and return code 0. An internal failure
- * of the engine (not expected) is reported with one error line and the corrupted-state code of
- * the architecture (3, 4 or 5). */
+ * Returns KELVAR_IP_KFFT_V8_0_OK (0) on success. On failure returns the code of the first
+ * failed check (see the list above), writes one error line and leaves the outputs untouched.
+ * Warnings (nfft substitution, input values not on the C_INPUT_WIDTH grid and rounded,
+ * floating-point denormals flushed, infinite or NaN inputs) do not stop the call. In
+ * floating-point mode an infinite or NaN input makes every output bin NaN, with blk_exp 0,
+ * overflow 0 and return code 0. An internal failure of the engine (not expected) is reported
+ * with one error line and the corrupted-state code of the architecture (3, 4 or 5). */
 KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state *state,
                                                  const kelvar_ip_kfft_v8_0_inputs *inputs,
                                                  kelvar_ip_kfft_v8_0_outputs *outputs);

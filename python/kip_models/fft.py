@@ -1,38 +1,56 @@
 """FFT model (libIp_kfft_v8_0_bitacc_cmodel) from Python.
 
     import numpy as np
-    from kip_models.fft import FftModel
+    from kip_models.fft import FftModel, Arch
 
-    with FftModel(C_NFFT_MAX=8, C_ARCH=3) as fft:
-        r = fft.transform(x)              # x: 256 complex samples, -1 <= re, im < 1
-        spectrum, blk_exp, overflow = r
+    with FftModel(C_NFFT_MAX=8, C_ARCH=Arch.PIPELINED_STREAMING) as fft:
+        x = fft.quantize(0.5 * np.exp(2j * np.pi * 5 * np.arange(256) / 256))
+        r = fft.transform(x)                  # bit-accurate, in the model's scaled units
+        X = fft.transform(x, numpy_units=True).xk   # comparable with numpy.fft.fft(x)
 
 Generics are given by their names (C_NFFT_MAX, ...); the C_ prefix and upper case may be left
-out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics()).
+out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics()):
 
-Messages: the library writes its warnings and errors to the standard error stream (file
-descriptor 2), and this module leaves successful calls alone, so warnings appear there as for
-any C program. When a call is refused, it is repeated once with file descriptor 2 redirected to
-a temporary file to obtain the library's error line; FftError carries that line (str(error))
-and the library's code (error.code; None for refused generics). The repeat is harmless: a
-refused call writes no output. While the repeat runs (a fraction of a millisecond), output that
-other threads write to file descriptor 2 is held back and written after it, except lines of
-this library, which are dropped (the repeat's own warnings were written by the first attempt).
+    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (10 means 1,024 points)
+    C_ARCH           architecture, an Arch: 1 radix-4 burst, 2 radix-2 burst,
+                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
+    C_HAS_NFFT       1: the length can be chosen per call (nfft argument); 0: always C_NFFT_MAX
+    C_USE_FLT_PT     1: single-precision floating-point data (C_INPUT_WIDTH must be 32)
+    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (default 16)
+    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (default 16)
+    C_HAS_SCALING    1: scaled (a per-stage schedule, or block floating point); 0: unscaled
+    C_HAS_BFP        1: block floating point (needs C_HAS_SCALING 1)
+    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation
+
+Fixed-point samples must lie in -1 <= re, im < 1. A frame whose samples are not on the
+C_INPUT_WIDTH grid is rounded by the model (ties to even) and produces a warning; quantize()
+rounds it the same way beforehand.
+
+Messages: the library's warnings become Python warnings of class FftWarning, one per distinct
+text per call (and, by Python's default filter, once per place in your code); its errors
+become FftError. Nothing is written to the standard error stream.
 """
 
+import enum
 import operator
+import os
+import warnings
+from concurrent.futures import ThreadPoolExecutor
 from typing import NamedTuple
 
 import numpy as np
 
 from . import _fft
 from ._lifecycle import ModelLifecycle
+from .quant import quantize as _quantize
 
 __all__ = [
     "FftModel",
     "FftError",
+    "FftWarning",
     "FftResult",
     "FftBatchResult",
+    "Arch",
     "GENERICS",
     "default_generics",
 ]
@@ -50,11 +68,29 @@ GENERICS = (
     "C_HAS_ROUNDING",
 )
 
+_RANGES = {
+    "C_NFFT_MAX": (3, 16),
+    "C_ARCH": (1, 4),
+    "C_INPUT_WIDTH": (8, 34),
+    "C_TWIDDLE_WIDTH": (8, 34),
+}
+
+
+class Arch(enum.IntEnum):
+    """Values of the C_ARCH generic."""
+
+    RADIX4_BURST = 1  #: Radix-4 Burst I/O (transform length 64 and more)
+    RADIX2_BURST = 2  #: Radix-2 Burst I/O
+    PIPELINED_STREAMING = 3  #: Pipelined Streaming I/O
+    RADIX2_LITE_BURST = 4  #: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+
 
 class FftError(RuntimeError):
-    """The FFT model refused a call. str(error) is the library's message line; .code is the
-    library's return code (1 to 24) or None when create_state refused the generics; .frame is
-    the index of the refused frame in transform_batch (None otherwise)."""
+    """The FFT model refused a call.
+
+    str(error) is the library's message line ("ERROR:kfft_v8_0:..."); .code is the library's
+    return code (1 to 24) or None when create_state refused the generics; .frame is the index
+    of the refused frame in transform_batch (None for transform and creation)."""
 
     def __init__(self, message, code=None, frame=None):
         super().__init__(message)
@@ -62,9 +98,19 @@ class FftError(RuntimeError):
         self.frame = frame
 
 
+class FftWarning(UserWarning):
+    """A warning line of the FFT model ("WARNING:kfft_v8_0:..."): input rounded to the input
+    grid, length substituted, denormal or non-finite floating-point data."""
+
+
 class FftResult(NamedTuple):
-    """One transformed frame: the spectrum (complex128, bin 0 first), the block exponent
-    (block floating point: the true transform is about xk * 2**blk_exp) and the overflow flag."""
+    """One transformed frame.
+
+    xk: the spectrum, complex128, bin 0 first (natural order), N = 2**nfft bins.
+    blk_exp: block exponent (block floating point: the number of right shifts applied; the
+    true transform is xk * 2**blk_exp); 0 otherwise.
+    overflow: True when the datapath overflowed (scaled schedules too small, or a floating-
+    point result beyond single precision); always False for block floating point."""
 
     xk: np.ndarray
     blk_exp: int
@@ -81,7 +127,8 @@ class FftBatchResult(NamedTuple):
 
 
 def default_generics():
-    """The library's default generics as a dict in record order."""
+    """The library's default generics as a dict in record order (C_NFFT_MAX 10, C_ARCH 1,
+    16-bit data and twiddles, scaled, truncating)."""
     d = _fft.default_generics()
     return {g: d[g] for g in GENERICS}
 
@@ -91,12 +138,43 @@ def _generic_name(key):
     if not name.startswith("C_"):
         name = "C_" + name
     if name not in GENERICS:
-        raise TypeError(f"unknown generic {key!r}")
+        raise TypeError(f"unknown generic {key!r}; the generics are {', '.join(GENERICS)}")
     return name
 
 
+def _check_generic(name, value):
+    """Refuses, with the reason, the values the library would refuse in a way that misleads a
+    Python caller (a length instead of its logarithm)."""
+    if name == "C_NFFT_MAX" and value > 16 and value & (value - 1) == 0:
+        raise ValueError(f"C_NFFT_MAX={value}: C_NFFT_MAX is log2 of the maximum transform "
+                         f"length (3 to 16); for {value} points give "
+                         f"C_NFFT_MAX={value.bit_length() - 1}")
+
+
+def _report(lines, stacklevel):
+    """Issues the distinct warning lines of a call, in order, as FftWarning."""
+    seen = set()
+    for _frame, is_error, text in lines:
+        if not is_error and text not in seen:
+            seen.add(text)
+            warnings.warn(text, FftWarning, stacklevel=stacklevel + 1)
+
+
+def _error_text(lines, fallback):
+    errors = [text for _f, is_error, text in lines if is_error]
+    return errors[-1] if errors else fallback
+
+
 class FftModel(ModelLifecycle):
-    """One FFT model instance (a state of the library), built from the generics."""
+    """One FFT model instance (a state of the library), built from the generics.
+
+    FftModel(**generics): keyword arguments are generics (see the module help: C_NFFT_MAX is
+    log2 of the maximum length, C_ARCH an Arch); omitted ones keep the defaults. Raises
+    FftError with the library's line when the generics are refused, TypeError for an unknown
+    name or a non-integer value, ValueError for a length given where its log2 is expected.
+
+    The model is closed with close() or by a with-block; one instance may be used from several
+    threads (calls are serialised); transform_batch(workers=N) runs N states in parallel."""
 
     def __init__(self, **generics):
         g = {}
@@ -107,15 +185,25 @@ class FftModel(ModelLifecycle):
             try:
                 g[name] = operator.index(value)
             except TypeError:
-                raise TypeError(f"{name} must be an integer") from None
-        model, message = _fft.Model.create(g)
+                raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+            _check_generic(name, g[name])
+        model, lines = _fft.Model.create(g)
         if model is None:
-            raise FftError(message)
+            raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state refused the generics"))
+        _report(lines, 2)
         self._m = model
         built = model.generics
         self._g = {k: built[k] for k in GENERICS}
+        self._workers = []  # extra states for transform_batch(workers=N), made on first use
 
     # -- lifecycle -----------------------------------------------------------------------------
+
+    def close(self):
+        """Frees the model (and its worker states); later calls raise ValueError."""
+        for w in self._workers:
+            w.close()
+        self._workers = []
+        self._m.close()
 
     def __repr__(self):
         g = self._g
@@ -129,9 +217,10 @@ class FftModel(ModelLifecycle):
 
     @property
     def nfft_max(self):
+        """C_NFFT_MAX: log2 of the maximum transform length."""
         return self._g["C_NFFT_MAX"]
 
-    # -- transforms ----------------------------------------------------------------------------
+    # -- helpers -------------------------------------------------------------------------------
 
     def effective_nfft(self, n_samples, nfft=None):
         """The frame length exponent a call uses: nfft (or, when None, log2 of the number of
@@ -155,7 +244,7 @@ class FftModel(ModelLifecycle):
         stage (1 for the last stage of an odd length) on C_ARCH 1 and 3, a shift of 1 per
         radix-2 stage on C_ARCH 2 and 4. The output is then the transform divided by N. Inputs
         near full scale can still overflow (see the overflow flag); pass a schedule with larger
-        early shifts for those."""
+        early shifts for those. Returns an int32 array."""
         n = self.nfft_max if nfft is None else int(nfft)
         if self._g["C_ARCH"] in (1, 3):
             sched = [2] * (n // 2) + ([1] if n % 2 else [])
@@ -163,29 +252,92 @@ class FftModel(ModelLifecycle):
             sched = [1] * n
         return np.array(sched, dtype=np.int32)
 
-    def transform(self, x, nfft=None, scaling=None, inverse=False):
-        """Transforms one frame of complex samples x (1-D; fixed-point mode: real and imaginary
-        parts in -1 <= v < 1). nfft: frame length exponent (run-time length models; default:
-        from len(x)). scaling: per-stage right shifts (element 0 for the first stage; only read
-        by scaled models without block floating point; default: default_schedule()).
-        inverse: kernel e^(+j2pi nk/N), without 1/N. Returns an FftResult."""
+    def quantize(self, x):
+        """x rounded to the input grid of the model (C_INPUT_WIDTH bits, C_INPUT_WIDTH - 1
+        fraction bits), exactly as the model rounds a frame that is not on the grid: to
+        nearest, ties to even, values that would reach +1.0 kept just below it. Real and
+        imaginary parts separately; complex in, complex out. Raises ValueError for values
+        outside -1 <= v < 1, which the model refuses. Floating-point models take any finite
+        value: x is returned unchanged."""
+        a = np.asarray(x)
+        if self._g["C_USE_FLT_PT"]:
+            return a
+        w = self._g["C_INPUT_WIDTH"]
+        parts = (a.real, a.imag) if np.iscomplexobj(a) else (a,)
+        for p in parts:
+            if p.size and not (np.all(p >= -1.0) and np.all(p < 1.0)):
+                raise ValueError("x: fixed-point samples must lie in -1 <= v < 1")
+        return _quantize(a, w, w - 1, rounding="nearest", overflow="saturate")
+
+    def numpy_scale(self, result, scaling=None, nfft=None, inverse=False):
+        """log2 of the factor that takes this model's xk to numpy's units: the sum of the
+        schedule's shifts (scaled fixed point; default schedule when scaling is None), blk_exp
+        (block floating point), else 0; minus nfft for an inverse transform (numpy.fft.ifft
+        divides by N). result: an FftResult or FftBatchResult (its blk_exp is used)."""
+        n = self.nfft_max if nfft is None or not self._g["C_HAS_NFFT"] else int(nfft)
+        if self.uses_schedule():
+            sched = self.default_schedule(n) if scaling is None else np.asarray(scaling)
+            shift = sched.astype(np.int64).sum(axis=-1)
+        elif self._g["C_HAS_BFP"] and not self._g["C_USE_FLT_PT"]:
+            shift = np.asarray(result.blk_exp, dtype=np.int64)
+        else:
+            shift = np.int64(0)
+        return shift - (n if inverse else 0)
+
+    # -- transforms ----------------------------------------------------------------------------
+
+    def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False):
+        """Transforms one frame.
+
+        x: 1-D complex (or real) samples; fixed point: real and imaginary parts in
+        -1 <= v < 1 (off-grid values are rounded with an FftWarning; see quantize()).
+        nfft: frame length exponent for run-time length models (default: log2(len(x))).
+        scaling: per-stage right shifts, 0 to 3, element 0 for the first stage; read only by
+        scaled models without block floating point (default: default_schedule()).
+        inverse: False forward, X[k] = sum x[n] e^(-j2pi nk/N); True inverse kernel
+        e^(+j2pi nk/N) without 1/N.
+        numpy_units: False gives the model's output bit for bit; True multiplies it exactly by
+        2**numpy_scale(...) so that it compares with numpy.fft.fft(x) (numpy.fft.ifft(x) when
+        inverse), within the model's quantisation.
+
+        Returns an FftResult (xk, blk_exp, overflow). Raises FftError (the library's line and
+        code) when the model refuses the call, ValueError/TypeError for arrays of the wrong
+        shape or type."""
         a = np.asarray(x)
         if a.ndim != 1:
-            raise ValueError("transform takes a 1-D frame; use transform_batch for several")
-        r = self.transform_batch(a[np.newaxis, :], nfft=nfft, scaling=scaling, inverse=inverse,
-                                 _single=True)
+            raise ValueError(f"x: transform takes a 1-D frame, got shape {a.shape}; use "
+                             f"transform_batch for several")
+        r = self._batch(a[np.newaxis, :], nfft, scaling, inverse, numpy_units, 1, single=True)
         return FftResult(r.xk[0], int(r.blk_exp[0]), bool(r.overflow[0]))
 
-    def transform_batch(self, frames, nfft=None, scaling=None, inverse=False, _single=False):
-        """Transforms every row of frames (2-D, one frame per row) in one call, with the GIL
-        released while the library runs. scaling: one schedule for all frames (1-D) or one per
-        frame (2-D). Returns an FftBatchResult. On the first refused frame raises FftError with
-        .frame set to its index."""
+    def transform_batch(self, frames, nfft=None, scaling=None, inverse=False,
+                        numpy_units=False, workers=1):
+        """Transforms every row of frames (2-D, one frame per row) with the GIL released.
+
+        scaling: one schedule for all frames (1-D) or one per frame (2-D, a row per frame).
+        workers: number of threads (None: os.cpu_count()); each runs its own model state of
+        the same generics on a contiguous share of the frames. The results are identical to
+        workers=1. Other arguments as transform().
+
+        Returns an FftBatchResult. On a refused frame raises FftError with .frame set to the
+        index of the first refused frame (and .code to the library's code); the warnings of
+        the frames before it are issued."""
         a = np.asarray(frames)
         if a.ndim != 2:
-            raise ValueError("transform_batch takes a 2-D array, one frame per row")
+            raise ValueError(f"frames: expected a 2-D array, one frame per row, got shape "
+                             f"{a.shape}")
+        if workers is None:
+            workers = os.cpu_count() or 1
+        workers = operator.index(workers)
+        if workers < 1:
+            raise ValueError(f"workers={workers}: must be at least 1")
+        return self._batch(a, nfft, scaling, inverse, numpy_units, workers, single=False)
+
+    # -- internals -----------------------------------------------------------------------------
+
+    def _batch(self, a, nfft, scaling, inverse, numpy_units, workers, single):
         if a.dtype == object or not (np.issubdtype(a.dtype, np.number) or a.dtype == bool):
-            raise TypeError("frames must hold numbers")
+            raise TypeError(f"frames must hold numbers, not {a.dtype}")
         x = np.ascontiguousarray(a, dtype=np.complex128)
         n = self.effective_nfft(a.shape[1], nfft)
         call_nfft = n if nfft is None else _int32("nfft", nfft)
@@ -193,7 +345,7 @@ class FftModel(ModelLifecycle):
         if scaling is not None:
             sched = np.asarray(scaling)
             if sched.size and not np.issubdtype(sched.dtype, np.integer):
-                raise TypeError("scaling must hold integers")
+                raise TypeError(f"scaling must hold integers, not {sched.dtype}")
             if sched.ndim not in (1, 2):
                 raise ValueError("scaling must be 1-D (all frames) or 2-D (one row per frame)")
             i32 = np.iinfo(np.int32)
@@ -202,15 +354,58 @@ class FftModel(ModelLifecycle):
             sched = np.ascontiguousarray(sched, dtype=np.int32)
         elif self.uses_schedule():
             sched = self.default_schedule(n)
-        rc, failed, xk, blk, ovf, message = self._m.simulate(x, call_nfft, sched,
-                                                             0 if inverse else 1)
-        if rc != 0:
-            raise FftError(message, code=rc, frame=None if _single else failed)
-        return FftBatchResult(xk, blk, ovf.astype(bool))
+        direction = 0 if inverse else 1
+        count = x.shape[0]
+        workers = max(1, min(workers, count))
+        if workers == 1:
+            parts = [(0, self._m.simulate(x, call_nfft, sched, direction))]
+        else:
+            bounds = np.linspace(0, count, workers + 1).astype(int)
+            models = [self._m] + self._worker_states(workers - 1)
+
+            def run(i):
+                lo, hi = bounds[i], bounds[i + 1]
+                s = sched[lo:hi] if sched is not None and sched.ndim == 2 else sched
+                return lo, models[i].simulate(x[lo:hi], call_nfft, s, direction)
+
+            with ThreadPoolExecutor(workers) as pool:
+                parts = list(pool.map(run, range(workers)))
+        lines = []
+        for lo, (rc, failed, _xk, _blk, _ovf, part_lines) in parts:
+            lines += [(lo + f, e, t) for f, e, t in part_lines]
+            if rc != 0:
+                first = lo + failed
+                _report([ln for ln in lines if ln[0] < first], 3)
+                text = _error_text([ln for ln in lines if ln[0] == first],
+                                   f"ERROR:kfft_v8_0:simulate failed with code {rc}")
+                raise FftError(text, code=rc, frame=None if single else int(first))
+        _report(lines, 3)
+        if len(parts) == 1:
+            xk, blk, ovf = parts[0][1][2:5]
+        else:
+            xk = np.concatenate([p[1][2] for p in parts])
+            blk = np.concatenate([p[1][3] for p in parts])
+            ovf = np.concatenate([p[1][4] for p in parts])
+        result = FftBatchResult(xk, blk, ovf.astype(bool))
+        if numpy_units:
+            shift = self.numpy_scale(result, sched, n, inverse)
+            xk = np.ldexp(xk.real, np.reshape(shift, (-1, 1))) + 1j * np.ldexp(
+                xk.imag, np.reshape(shift, (-1, 1)))
+            result = result._replace(xk=xk)
+        return result
+
+    def _worker_states(self, count):
+        """count extra model states with this model's generics, kept for later calls."""
+        while len(self._workers) < count:
+            model, lines = _fft.Model.create(self._g)
+            if model is None:
+                raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state failed"))
+            self._workers.append(model)
+        return self._workers[:count]
 
 
 def _int32(name, value):
-    v = int(value)
+    v = operator.index(value)
     if not -2**31 <= v < 2**31:
-        raise ValueError(f"{name} does not fit a 32-bit integer")
+        raise ValueError(f"{name}={v} does not fit a 32-bit integer")
     return v

@@ -1,33 +1,78 @@
 """FIR filter model (libIp_tapforge_v6_3_bitacc_cmodel) from Python.
 
     import numpy as np
-    from kip_models.fir import FirModel
+    from kip_models.fir import FirModel, FilterType
 
-    with FirModel(coeff=[1, 2, 3, 2, 1], data_width=16) as fir:
-        y = fir.run(np.arange(10))        # send, then collect everything waiting
+    taps = [0.02, 0.1, 0.25, 0.3, 0.25, 0.1, 0.02]          # designed in [-1, 1)
+    with FirModel(coeff=taps, coeff_width=16, coeff_fract_width=15,
+                  filter_type=FilterType.DECIMATING, decim_rate=2,
+                  data_width=16, data_fract_width=15) as fir:
+        x = fir.quantize(0.9 * np.sin(np.arange(64) / 3))   # onto the 16-bit input grid
+        y = fir.run(x)                    # send, then collect everything waiting
 
-Samples are numpy arrays shaped (paths, channels, vectors), as the library lays them out; a
-model with one path and one channel also takes (vectors,). Outputs are float64 arrays (complex
-for a Hilbert filter); a model that computes on arbitrary-precision integers (accumulators of
-53 bits and more) returns numpy object arrays of Python ints instead, in units of the output's
-least significant bit (config["output_fract_width"] fraction bits), so no bit is lost.
+Formats. Samples, coefficients and outputs are signed fixed point: data_width bits with
+data_fract_width fraction bits (default 16 and 0: integers!), coefficients coeff_width and
+coeff_fract_width (default 16 and 0). Values in [-1, 1) therefore need data_fract_width and
+coeff_fract_width (for example 15 with 16-bit widths), or quantization=2 for coefficients;
+FirModel warns (FirWarning) when the quantised coefficients or samples lose most of their
+energy. The model floors samples it is given off the grid (a bias of -1/2 LSB) and wraps
+values beyond the format: quantize() rounds to nearest first.
+
+Layout. Samples are numpy arrays shaped (paths, channels, vectors): x[p, c, v] is sample v of
+channel c on path p; a model with one path and one channel also takes (vectors,). Outputs
+come back in the same layout.
+
+Output values. In full precision (output_rounding 0) the output is the accumulator, in units
+of 2**-output_fract_width (config["output_fract_width"], usually coeff_fract_width +
+data_fract_width): a format other than the input's. With rounding 1 to 7 it is rounded to
+output_width bits. Models whose accumulator has 53 bits or more compute on exact integers;
+get() then returns int64 arrays in units of the output's least significant bit (object
+arrays of Python ints when output_width exceeds 63 bits).
+
+Rate change (the hardware's own alignment, no delay compensation): with interpolation L
+and decimation M, u the input zero-stuffed by L (u[nL] = x[n], zeros between) and c the taps,
+output m is
+
+    y[m] = sum_j c[j] * u[m*M + d - j],   d = M - 1 when L <= M, else 0,
+
+so the decimator keeps the last sample of each group of M. With scipy:
+
+    from scipy.signal import upfirdn
+    d = M - 1 if L <= M else 0
+    ref = upfirdn(c, x, L, 1)[d::M][:len(y)]      # equals y for integer formats
 
 Messages of the model (warnings, and debug notes when created with debug=True) go to the
 callable given as on_message(error, text), or else to the logging module (logger
-"kip_models.fir"). A failed call raises FirError carrying the library's message.
+"kip_models.fir"), each distinct text once per call. A failed call raises FirError carrying
+the library's message; argument errors found before the library is called raise ValueError
+or TypeError naming the argument.
 """
 
+import enum
 import logging
+import math
+import numbers
 import operator
+import os
+import warnings
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
 from . import _fir
 from ._lifecycle import ModelLifecycle
+from .quant import quantize as _quantize
 
 __all__ = [
     "FirModel",
     "FirError",
+    "FirWarning",
+    "FilterType",
+    "RateChange",
+    "Quantization",
+    "Rounding",
+    "ChannelSequence",
+    "ConfigMethod",
     "version",
     "default_config",
     "CONFIG_FIELDS",
@@ -70,6 +115,59 @@ CONFIG_FIELDS = (
 )
 _INT_FIELDS = tuple(f for f in CONFIG_FIELDS if f not in ("name", "coeff"))
 
+
+class FilterType(enum.IntEnum):
+    """Values of filter_type."""
+
+    SINGLE_RATE = 0  #: one output per input
+    INTERPOLATING = 1  #: interp_rate outputs per input (with rate_change 1: L/M)
+    DECIMATING = 2  #: one output per decim_rate inputs (with rate_change 1: L/M)
+    HILBERT = 3  #: Hilbert transformer: complex output (delayed input, filter output)
+    ZERO_PACKED = 4  #: coefficients spread by zero_pack_factor
+
+
+class RateChange(enum.IntEnum):
+    """Values of rate_change."""
+
+    INTEGER = 0  #: interpolation or decimation by an integer
+    FRACTIONAL = 1  #: interpolation by interp_rate and decimation by decim_rate together
+
+
+class Quantization(enum.IntEnum):
+    """Values of quantization (coefficient quantisation)."""
+
+    INTEGER_COEFFICIENTS = 0  #: truncated to coeff_width / coeff_fract_width
+    QUANTIZE_ONLY = 1  #: the same as 0
+    MAXIMIZE_DYNAMIC_RANGE = 2  #: scaled so the largest tap reaches the end of the format
+
+
+class Rounding(enum.IntEnum):
+    """Values of output_rounding: full precision, or rounding to output_width bits."""
+
+    FULL_PRECISION = 0  #: the whole accumulator; output_width becomes its width
+    FLOOR = 1  #: toward minus infinity (truncation of two's complement)
+    HALF_TOWARD_ZERO = 2  #: nearest, ties toward zero
+    HALF_AWAY_FROM_ZERO = 3  #: nearest, ties away from zero
+    HALF_EVEN = 4  #: nearest, ties to even (convergent)
+    HALF_ODD = 5  #: nearest, ties to odd
+    HALF_DOWN = 6  #: nearest, ties toward minus infinity
+    HALF_UP = 7  #: nearest, ties toward plus infinity
+
+
+class ChannelSequence(enum.IntEnum):
+    """Values of chan_seq."""
+
+    BASIC = 0  #: channels in order 0 .. num_channels-1
+    ADVANCED = 1  #: channel patterns (num_channels 4, 6, 8, 12, 16, 24, 32, 48 or 64)
+
+
+class ConfigMethod(enum.IntEnum):
+    """Values of config_method: how configuration packets select coefficient sets."""
+
+    SINGLE = 0  #: one selector for every channel
+    BY_CHANNEL = 1  #: one selector per channel
+
+
 #: Channel pattern number selecting the basic channel sequence.
 PATTERN_NONE = _fir.PATTERN_NONE
 #: Number of channel patterns (0 to PATTERN_COUNT - 1).
@@ -84,14 +182,60 @@ PATTERN_MAP = _fir.pattern_map
 
 _LOG = logging.getLogger("kip_models.fir")
 
+# Configuration fields named by the library's refusals, to name them with their values.
+_REFUSAL_FIELDS = (
+    ("Invalid filter type", ("filter_type",), "0 to 4"),
+    ("Invalid rate change type", ("rate_change",), "0 or 1"),
+    ("Invalid interpolation rate", ("interp_rate",), "1 to 1024"),
+    ("Invalid decimation rate", ("decim_rate",), "1 to 1024"),
+    ("Invalid zero packing factor", ("zero_pack_factor",), "1 to 8"),
+    ("Invalid value for is_halfband", ("is_halfband",), "0 or 1"),
+    ("Invalid value for reloadable", ("reloadable",), "0 or 1"),
+    ("Invalid quantization type", ("quantization",), "0 to 2"),
+    ("Invalid coefficient width", ("coeff_width",), "at most 49"),
+    ("Invalid channel sequence type", ("chan_seq",), "0 or 1"),
+    ("Invalid number of channels", ("num_channels", "chan_seq"),
+     "1 to 64; with chan_seq 1: 4, 6, 8, 12, 16, 24, 32, 48 or 64"),
+    ("Number of channels", ("num_channels",), "1 to 64"),
+    ("Invalid number of paths", ("num_paths",), "1 to 16"),
+    ("Number of paths", ("num_paths",), "1 to 16"),
+    ("Invalid data width", ("data_width",), "at most 49"),
+    ("Data fractional width", ("data_fract_width", "data_width"), None),
+    ("Invalid output rounding type", ("output_rounding",), "0 to 7"),
+    ("Invalid configuration method", ("config_method",), "0 or 1"),
+    ("Invalid Filter rate", ("filter_type", "interp_rate", "decim_rate"), None),
+    ("common factors", ("interp_rate", "decim_rate"), None),
+    ("Zero packing factor", ("zero_pack_factor",), "1 to 8"),
+    ("Number of coefficients", ("num_coeffs",), None),
+    ("Number of coefficient sets", ("coeff_sets",), None),
+    ("Coefficient padding", ("coeff_padding",), None),
+    ("Invalid coefficient fractional width", ("coeff_fract_width",), None),
+    ("Invalid output width", ("output_width", "output_rounding"),
+     "at most the accumulator width"),
+    ("Coefficient values must be finite", ("coeff",), None),
+)
+# Fields that size a model's tables: named when construction fails for want of memory.
+_SIZE_FIELDS = ("num_coeffs", "coeff_sets", "coeff_padding", "num_channels", "num_paths",
+                "interp_rate", "decim_rate", "zero_pack_factor")
+
 
 class FirError(RuntimeError):
-    """A call of the FIR model failed. str(error) is the library's message; .messages holds
-    every message of the failed call as (error flag, text) pairs."""
+    """A call of the FIR model failed.
 
-    def __init__(self, message, messages=()):
+    str(error) is the library's message (for a refused configuration followed by the fields
+    it concerns and their values); .messages holds every message of the failed call as
+    (error flag, text) pairs, texts as the library wrote them; .index is the stimulus index
+    for run_batch (None otherwise)."""
+
+    def __init__(self, message, messages=(), index=None):
         super().__init__(message)
         self.messages = list(messages)
+        self.index = index
+
+
+class FirWarning(UserWarning):
+    """A configuration or stimulus that the model accepts but that is probably not what was
+    meant (coefficients or samples quantised away, a field overridden by the filter type)."""
 
 
 def version():
@@ -100,7 +244,8 @@ def version():
 
 
 def default_config():
-    """The library's default configuration as a dict in record order (coeff as an array)."""
+    """The library's default configuration as a dict in record order (coeff as a read-only
+    array: 21 integer taps)."""
     d = _fir.default_config()
     out = {f: d[f] for f in CONFIG_FIELDS}
     out["coeff"].flags.writeable = False
@@ -114,19 +259,28 @@ def patterns_for(num_channels):
     return range(int(PATTERN_MIN[num_channels]), int(PATTERN_MAX[num_channels]) + 1)
 
 
-def _samples(a):
-    """Samples as float64. The library takes doubles; integers beyond 2**53 would be rounded on
-    the way, so they are refused rather than changed silently (in-range samples of the widest
-    data format, 49 bits, always convert exactly)."""
+def _samples(a, name="x"):
+    """Samples as float64. Integers beyond 2**53 would be rounded on the way to the library's
+    doubles, so they are refused rather than changed silently (in-range samples of the widest
+    data format, 49 bits, always convert exactly); so are elements that are not real
+    numbers. NaN and infinities pass on: the library refuses them with its own message."""
     if a.dtype.kind in "iu" and a.size:
         if a.max() > 2**53 or a.min() < -2**53:
-            raise ValueError("integer samples beyond 2**53 cannot be passed exactly as doubles")
+            raise ValueError(f"{name}: integer samples beyond 2**53 cannot be passed exactly "
+                             f"as doubles")
+    elif a.dtype.kind == "b":
+        raise TypeError(f"{name}: boolean samples are not numbers")
     elif a.dtype == object:
-        f = a.astype(np.float64)
-        ints = ((v, w) for v, w in zip(a.flat, f.flat) if isinstance(v, (int, np.integer)))
-        if any(int(v) != float(w) for v, w in ints):
-            raise ValueError("integer samples beyond 2**53 cannot be passed exactly as doubles")
-        return f
+        for i, v in enumerate(a.flat):
+            if isinstance(v, bool) or not isinstance(v, numbers.Real):
+                idx = np.unravel_index(i, a.shape) if a.ndim > 1 else i
+                raise TypeError(f"{name}[{idx}] is {v!r}: samples must be real numbers")
+            if isinstance(v, numbers.Integral) and abs(int(v)) > 2**53:
+                raise ValueError(f"{name}: integer samples beyond 2**53 cannot be passed "
+                                 f"exactly as doubles")
+        return a.astype(np.float64)
+    elif a.dtype.kind not in "fiu":
+        raise TypeError(f"{name}: samples must be real numbers, not {a.dtype}")
     return a
 
 
@@ -137,25 +291,77 @@ def _as_int(name, value):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
 
 
+def _kept_energy(exact, codes):
+    """Share of the energy of exact that the quantised codes keep (1.0 for an all-zero input)."""
+    e = float(np.sum(np.square(exact)))
+    return 1.0 if e == 0 else float(np.sum(np.square(codes))) / e
+
+
+def _fract_for(values, width):
+    """Fraction bits that bring the largest magnitude of values just inside width bits."""
+    peak = float(np.max(np.abs(values))) if np.size(values) else 0.0
+    if peak == 0 or not math.isfinite(peak):
+        return None
+    return width - 1 - math.floor(math.log2(peak)) - 1
+
+
 class FirModel(ModelLifecycle):
     """One FIR model instance.
 
+    FirModel(*, on_message=None, debug=False, **config)
+
     Keyword arguments are the fields of the configuration record (CONFIG_FIELDS); fields left
-    out keep the library's defaults (default_config()). coeff takes a sequence or array of
-    num_coeffs * coeff_sets values, set after set, or a 2-D array shaped (coeff_sets,
-    num_coeffs); num_coeffs and coeff_sets are derived from it when not given.
-    output_fract_width is computed by the model; a given value is ignored.
+    out keep the library's defaults (default_config()). Codes may be given as the IntEnums of
+    this module or as ints:
+
+    name              instance name, the prefix of every message ("tapforge_v6_3")
+    filter_type       FilterType: 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
+                      4 zero-packed (default 0)
+    rate_change       RateChange: 0 integer, 1 fractional L/M with filter_type 1 or 2 (0)
+    interp_rate       L, 1 to 1024; used by filter_type 1, and by 2 with rate_change 1 (1)
+    decim_rate        M, 1 to 1024; used by filter_type 2, and by 1 with rate_change 1 (1)
+    zero_pack_factor  1 to 8; used by filter_type 4 (1)
+    coeff             num_coeffs * coeff_sets taps, set after set, or a 2-D array shaped
+                      (coeff_sets, num_coeffs); num_coeffs and coeff_sets follow from it when
+                      not given (default: 21 integer taps)
+    coeff_padding     zero taps placed in front of each set (0)
+    num_coeffs, coeff_sets   taps per set (21) and number of sets (1)
+    reloadable        1: sets can be replaced at run time with reload() (0)
+    is_halfband       1: half-band structure (0)
+    quantization      Quantization: 0/1 truncate taps to the coefficient format, 2 scale
+                      them to its full range first (0)
+    coeff_width, coeff_fract_width   coefficient format: bits (at most 49, default 16) and
+                      fraction bits (0: integer taps)
+    chan_seq          ChannelSequence: 0 basic, 1 advanced (channel patterns) (0)
+    num_channels      time-multiplexed channels, 1 to 64 (1)
+    init_pattern      channel pattern after creation and reset (PATTERN_NONE)
+    num_paths         parallel paths, 1 to 16 (1)
+    data_width, data_fract_width     input format: bits (at most 49, default 16) and
+                      fraction bits (0: integer samples)
+    output_rounding   Rounding: 0 full precision, 1 to 7 rounded to output_width (0)
+    output_width      output bits when rounding (24); full precision uses the accumulator's
+    output_fract_width   computed by the model; a given value is ignored
+    config_method     ConfigMethod: 0 one selector for all channels, 1 one per channel (0)
 
     on_message: None (messages go to the logger "kip_models.fir"), a logging.Logger, or a
     callable on_message(error, text) with error True for error-level messages.
     debug: False; True to receive the model's debug notes too (through on_message, or the
     logger at DEBUG level); or a callable of its own for them.
-    """
+
+    Raises FirError (the library's text and the fields concerned) when the library refuses
+    the configuration, TypeError for unknown fields or non-integer values, ValueError for
+    coefficients that do not match num_coeffs * coeff_sets. Warns (FirWarning) when the
+    quantised coefficients keep less than half their energy, and when a given rate or
+    packing factor is overridden by the filter type.
+
+    One instance may be used from several threads (calls are serialised); run_batch()
+    runs independent stimuli on several model states in parallel."""
 
     def __init__(self, *, on_message=None, debug=False, **config):
         unknown = sorted(set(config) - set(CONFIG_FIELDS))
         if unknown:
-            raise TypeError(f"unknown configuration field(s): {', '.join(unknown)}")
+            raise TypeError(f"unknown configuration field(s): {', '.join(unknown)}; the "
+                            f"fields are {', '.join(CONFIG_FIELDS)}")
         self._on_message = on_message
         self._debug = debug
         fields = {}
@@ -168,7 +374,7 @@ class FirModel(ModelLifecycle):
             fields["name"] = config["name"]
         coeff = config.get("coeff")
         if coeff is not None:
-            coeff = np.array(coeff, dtype=np.float64)
+            coeff = _samples(np.asarray(coeff), "coeff").astype(np.float64)
             if coeff.ndim == 2:
                 sets, taps = coeff.shape
                 for f, v in (("coeff_sets", sets), ("num_coeffs", taps)):
@@ -179,24 +385,29 @@ class FirModel(ModelLifecycle):
                 sets = fields.setdefault("coeff_sets", 1)
                 if "num_coeffs" not in fields:
                     if sets <= 0 or len(coeff) % sets:
-                        raise ValueError(f"{len(coeff)} coefficients do not split into "
+                        raise ValueError(f"coeff: {len(coeff)} coefficients do not split into "
                                          f"coeff_sets={sets} sets")
                     fields["num_coeffs"] = len(coeff) // sets
             else:
-                raise ValueError("coeff must be 1-D or 2-D")
+                raise ValueError(f"coeff must be 1-D or 2-D, got shape {coeff.shape}")
             coeff = np.ascontiguousarray(coeff.reshape(-1))
+        self._fields = fields
         model, messages = _fir.Model.create(fields, coeff, bool(debug))
         if model is None:
             errors = [text for _dbg, err, text in messages if err]
-            self._deliver([m for m in messages if not m[2] in errors])
-            raise FirError(errors[-1] if errors else "model creation failed",
-                           [m[1:] for m in messages])
+            self._deliver([m for m in messages if m[2] not in errors])
+            text = errors[-1] if errors else "model creation failed"
+            raise FirError(self._explain_refusal(text), [m[1:] for m in messages])
         self._m = model
         if coeff is None:
             coeff = default_config()["coeff"]
         self._coeff = coeff.copy()
         self._coeff.flags.writeable = False
         self._deliver(messages)
+        self._samples_checked = False
+        done = self.config
+        self._check_overrides(done)
+        self._check_coefficients(done)
 
     # -- lifecycle -----------------------------------------------------------------------------
 
@@ -210,21 +421,26 @@ class FirModel(ModelLifecycle):
     @property
     def config(self):
         """The completed configuration the model runs with (read back from the library), as a
-        dict in record order; coeff holds the coefficients given at creation."""
+        dict in record order: rates as forced by the filter type, output_width (the
+        accumulator width in full precision) and output_fract_width as computed; coeff holds
+        the coefficients given at creation."""
         d = self._m.get_config()
         d["coeff"] = self._coeff
         return {f: d[f] for f in CONFIG_FIELDS}
 
     @property
     def name(self):
+        """The instance name."""
         return self._m.get_config()["name"]
 
     @property
     def paths(self):
+        """num_paths: the first dimension of every sample array."""
         return self._m.paths
 
     @property
     def channels(self):
+        """num_channels: the second dimension of every sample array."""
         return self._m.channels
 
     @property
@@ -234,38 +450,49 @@ class FirModel(ModelLifecycle):
 
     @property
     def integer_mode(self):
-        """True when the model computes on arbitrary-precision integers; get() then returns
-        Python ints (object arrays) by default."""
+        """True when the model computes on exact integers (accumulator of 53 bits and more);
+        get() then returns integers in units of the output LSB by default."""
         return self._m.integer_mode
+
+    @property
+    def waiting(self):
+        """Whole output vectors waiting to be collected (what get() returns now)."""
+        return max(self._m.waiting(), 0)
+
+    def quantize(self, x, rounding="nearest"):
+        """x on this model's input grid (data_width bits, data_fract_width fraction bits):
+        rounding "nearest" (ties to even) or "floor" (what the model does itself); values
+        beyond the format raise ValueError rather than wrap. Returns float64. See
+        kip_models.quantize for other formats."""
+        c = self.config
+        return _quantize(x, c["data_width"], c["data_fract_width"], rounding=rounding,
+                         overflow="error")
 
     # -- data ----------------------------------------------------------------------------------
 
     def send(self, x):
         """Sends samples: an array shaped (paths, channels, vectors), (paths, channels) for one
-        vector, or (vectors,) for a model with one path and one channel."""
-        a = np.asarray(x)
-        if np.iscomplexobj(a):
-            raise TypeError("the model takes real samples")
-        if a.ndim == 1:
-            if self.paths != 1 or self.channels != 1:
-                raise ValueError(
-                    f"a 1-D input needs a model with one path and one channel; this one has "
-                    f"{self.paths} and {self.channels}: shape the input (paths, channels, vectors)")
-            a = a.reshape(1, 1, -1)
-        elif a.ndim not in (2, 3):
-            raise ValueError("samples must be shaped (paths, channels, vectors) or (vectors,)")
-        rc, messages = self._m.send(np.asfortranarray(_samples(a), dtype=np.float64))
+        vector, or (vectors,) for a model with one path and one channel. Real numbers only;
+        off-grid values are floored, values beyond data_width wrap (see quantize()). Raises
+        ValueError naming the expected layout when the shape does not fit, TypeError for
+        elements that are not real numbers, FirError when the library refuses the call."""
+        a = self._input(x)
+        self._check_samples(a)
+        rc, messages = self._m.send(np.asfortranarray(a, dtype=np.float64))
         self._finish("send", rc, messages)
 
     def get(self, vectors=None, integer=None):
         """Collects output vectors: every vector waiting (vectors=None) or at most `vectors`.
-        Returns an array shaped (paths, channels, vectors). integer=None chooses by the model's
-        arithmetic; True gives Python ints in units of the output's least significant bit
-        (object array; for a Hilbert filter a structured array with fields "re" and "im"),
-        False gives float64 (complex128 for a Hilbert filter)."""
+
+        Returns an array shaped (paths, channels, vectors). integer=None chooses by the
+        model's arithmetic (integer_mode); True gives integers in units of the output's least
+        significant bit (int64, or Python ints in an object array when output_width exceeds
+        63 bits; a Hilbert filter gives a structured array with fields "re" and "im"); False
+        gives float64 (complex128 for a Hilbert filter), the integers times
+        2**-output_fract_width. Raises FirError when the library refuses the call."""
         want = -1 if vectors is None else _as_int("vectors", vectors)
         if vectors is not None and want < 0:
-            raise ValueError("vectors must not be negative")
+            raise ValueError(f"vectors={want}: must not be negative")
         rc, out, messages = self._m.get(self._kind(integer), want)
         self._finish("get", rc, messages)
         return out
@@ -278,21 +505,81 @@ class FirModel(ModelLifecycle):
         out = self.get(integer=integer)
         return out[0, 0] if a.ndim == 1 else out
 
+    def run_batch(self, stimuli, workers=1, integer=None):
+        """Runs each stimulus of the sequence `stimuli` on this configuration from the state
+        after creation (as reset() leaves it) and returns the list of outputs, as run() gives
+        them. workers: number of threads (None: os.cpu_count()), each with a model state of
+        its own; the results are identical to workers=1. Reconfiguration packets sent to this
+        instance are not carried over. Messages are delivered in stimulus order after the
+        run; a refused stimulus raises FirError with .index set (the first one, in order)."""
+        items = [np.asarray(s) for s in stimuli]
+        for a in items:
+            self._input(a)
+        if workers is None:
+            workers = os.cpu_count() or 1
+        workers = _as_int("workers", workers)
+        if workers < 1:
+            raise ValueError(f"workers={workers}: must be at least 1")
+        workers = max(1, min(workers, len(items)))
+        kind = self._kind(integer)
+        bounds = np.linspace(0, len(items), workers + 1).astype(int)
+
+        def run_share(k):
+            model, _ = _fir.Model.create(self._fields, self._coeff, False)
+            results = []
+            try:
+                for i in range(bounds[k], bounds[k + 1]):
+                    a = items[i]
+                    shaped = a.reshape(1, 1, -1) if a.ndim == 1 else a
+                    rc, msgs = model.reset()
+                    if rc == 0:
+                        rc, more = model.send(np.asfortranarray(_samples(shaped),
+                                                                dtype=np.float64))
+                        msgs = msgs + more
+                    out = None
+                    if rc == 0:
+                        rc, out, more = model.get(kind, -1)
+                        msgs = msgs + more
+                    results.append((rc, out, msgs))
+                    if rc != 0:
+                        break
+            finally:
+                model.close()
+            return results
+
+        if workers == 1:
+            shares = [run_share(0)]
+        else:
+            with ThreadPoolExecutor(workers) as pool:
+                shares = list(pool.map(run_share, range(workers)))
+        outs = []
+        for i, (rc, out, msgs) in enumerate(r for share in shares for r in share):
+            if rc != 0:
+                try:
+                    self._finish("run_batch", rc, msgs)
+                except FirError as e:
+                    e.index = i
+                    raise
+            self._deliver(msgs)
+            outs.append(out[0, 0] if items[i].ndim == 1 else out)
+        return outs
+
     def send_channel(self, x):
         """Sends one channel position of every path: x shaped (paths,), or a scalar for one
         path. Positions go round the channels in order (the pattern's slots under the advanced
         channel sequence)."""
         a = np.atleast_1d(np.asarray(x))
         if np.iscomplexobj(a):
-            raise TypeError("the model takes real samples")
+            raise TypeError("x: the model takes real samples")
         if a.ndim != 1:
-            raise ValueError("send_channel takes one sample per path")
+            raise ValueError(f"x: send_channel takes one sample per path, shape "
+                             f"({self.paths},); got {a.shape}")
         rc, messages = self._m.send_channel(np.ascontiguousarray(_samples(a), dtype=np.float64))
         self._finish("send_channel", rc, messages)
 
     def get_channel(self, integer=None):
         """Collects one channel position of every path: an array shaped (paths,), or shaped
-        (0,) when that channel has nothing waiting."""
+        (0,) when that channel has nothing waiting. integer as for get()."""
         rc, out, messages = self._m.get_channel(self._kind(integer))
         self._finish("get_channel", rc, messages)
         return out
@@ -300,12 +587,14 @@ class FirModel(ModelLifecycle):
     # -- run-time reconfiguration --------------------------------------------------------------
 
     def reload(self, fsel, coeffs):
-        """Queues a reload of coefficient set fsel with num_coeffs values; it takes effect at
-        the configuration point where the next configure() packet is applied."""
-        c = np.asarray(coeffs, dtype=np.float64)
+        """Queues a reload of coefficient set fsel (0 to coeff_sets - 1) with num_coeffs
+        values; it takes effect at the configuration point where the next configure() packet
+        is applied. Needs reloadable=1 (otherwise the library ignores it with a warning)."""
+        c = _samples(np.asarray(coeffs), "coeffs")
         if c.ndim != 1:
-            raise ValueError("coeffs must be 1-D")
-        rc, messages = self._m.reload(_as_int("fsel", fsel), np.ascontiguousarray(c))
+            raise ValueError(f"coeffs must be 1-D, got shape {c.shape}")
+        rc, messages = self._m.reload(_as_int("fsel", fsel),
+                                      np.ascontiguousarray(c, dtype=np.float64))
         self._finish("reload", rc, messages)
 
     def configure(self, fsel=0, pattern=PATTERN_NONE):
@@ -323,11 +612,35 @@ class FirModel(ModelLifecycle):
         self._finish("configure", rc, messages)
 
     def reset(self):
-        """Returns the data path to its state after creation (see the C header)."""
+        """Returns the data path to its state after creation: filters, output FIFOs, queued
+        packets and channel position cleared, init_pattern in force (see the C header)."""
         rc, messages = self._m.reset()
         self._finish("reset", rc, messages)
 
     # -- internals -----------------------------------------------------------------------------
+
+    def _input(self, x):
+        """x as an array in the (paths, channels, vectors) layout, or refused naming it."""
+        a = np.asarray(x)
+        if np.iscomplexobj(a):
+            raise TypeError("x: the model takes real samples")
+        p, c = self.paths, self.channels
+        layout = f"(paths, channels, vectors) = ({p}, {c}, n)"
+        if a.ndim == 1:
+            if p != 1 or c != 1:
+                raise ValueError(f"x: a 1-D input needs a model with one path and one channel; "
+                                 f"this one takes {layout}")
+            return _samples(a.reshape(1, 1, -1))
+        if a.ndim not in (2, 3):
+            raise ValueError(f"x: expected an array shaped {layout} or (vectors,), got "
+                             f"{a.ndim} dimensions")
+        if a.shape[:2] != (p, c):
+            hint = ""
+            if p == 1 and a.shape[0] == c:
+                hint = ("; a (channels, samples) array is one path: pass x[np.newaxis]")
+            raise ValueError(f"x: shape {a.shape} does not fit this model's layout "
+                             f"{layout}{hint}")
+        return _samples(a)
 
     def _kind(self, integer):
         if integer is None:
@@ -335,6 +648,78 @@ class FirModel(ModelLifecycle):
         if integer:
             return _fir.KIND_MPZ_COMPLEX if self.hilbert else _fir.KIND_MPZ
         return _fir.KIND_COMPLEX if self.hilbert else _fir.KIND_REAL
+
+    def _explain_refusal(self, text):
+        """The library's refusal of a configuration, followed by the fields it concerns."""
+        values = dict(default_config())
+        values.update(self._fields)
+        if text == "Uncaught exception in FIR model create":
+            sizes = ", ".join(f"{f}={values[f]}" for f in _SIZE_FIELDS)
+            return (f"{text}: the model could not be built, most likely for want of memory; "
+                    f"the fields that size it: {sizes}")
+        for key, names, accepted in _REFUSAL_FIELDS:
+            if key in text:
+                shown = ", ".join(f"{f}={values[f]!r}" if f != "coeff" else "coeff"
+                                  for f in names)
+                return f"{text} ({shown}{'; accepted: ' + accepted if accepted else ''})"
+        return text
+
+    def _check_overrides(self, done):
+        """Warns when a rate or packing factor given at creation is overridden by the filter
+        type (the library forces it to 1 silently)."""
+        ft = done["filter_type"]
+        fixes = {
+            "interp_rate": "interpolation needs filter_type=FilterType.INTERPOLATING (1); a "
+                           "rational L/M needs filter_type 1 or 2 with rate_change=1",
+            "decim_rate": "decimation needs filter_type=FilterType.DECIMATING (2); a rational "
+                          "L/M needs filter_type 1 or 2 with rate_change=1",
+            "zero_pack_factor": "zero packing needs filter_type=FilterType.ZERO_PACKED (4)",
+        }
+        for f, fix in fixes.items():
+            if f in self._fields and self._fields[f] != done[f]:
+                warnings.warn(f"{f}={self._fields[f]} is overridden by filter_type={ft} "
+                              f"({FilterType(ft).name}): the model uses {f}={done[f]}; {fix}",
+                              FirWarning, stacklevel=3)
+
+    def _check_coefficients(self, done):
+        """Warns when truncation to the coefficient format keeps less than half of the taps'
+        energy (typically taps designed in [-1, 1) with coeff_fract_width 0)."""
+        if done["quantization"] == Quantization.MAXIMIZE_DYNAMIC_RANGE:
+            return
+        exact = np.ldexp(self._coeff, done["coeff_fract_width"])
+        codes = np.trunc(exact)
+        kept = _kept_energy(exact, codes)
+        if kept >= 0.5:
+            return
+        f = _fract_for(self._coeff, done["coeff_width"])
+        what = "all become zero" if not np.any(codes) else f"keep {kept:.0%} of their energy"
+        warnings.warn(
+            f"the coefficients quantised to coeff_width={done['coeff_width']}, "
+            f"coeff_fract_width={done['coeff_fract_width']} {what}: set coeff_fract_width"
+            f"{f' (e.g. {f})' if f is not None else ''} or "
+            f"quantization=Quantization.MAXIMIZE_DYNAMIC_RANGE (2)", FirWarning, stacklevel=3)
+
+    def _check_samples(self, a):
+        """Warns once per model when flooring to the input format changes the samples by more
+        than half of their energy (samples in [-1, 1) with data_fract_width 0)."""
+        if self._samples_checked or not a.size:
+            return
+        c = self._m.get_config()
+        exact = np.ldexp(a.astype(np.float64), c["data_fract_width"])
+        if not np.all(np.isfinite(exact)):
+            return  # refused by the library
+        energy = float(np.sum(np.square(exact)))
+        error = float(np.sum(np.square(exact - np.floor(exact))))
+        if error <= 0.5 * energy:
+            return
+        self._samples_checked = True
+        f = _fract_for(a, c["data_width"])
+        warnings.warn(
+            f"the samples floored to data_width={c['data_width']}, data_fract_width="
+            f"{c['data_fract_width']} keep little of their value (the rounding error has "
+            f"{error / energy:.0%} of their energy): set data_fract_width"
+            f"{f' (e.g. {f})' if f is not None else ''} or scale the samples",
+            FirWarning, stacklevel=3)
 
     def _finish(self, op, rc, messages):
         """Delivers the messages of a call; raises FirError when it failed. The error messages
@@ -352,7 +737,14 @@ class FirModel(ModelLifecycle):
         raise FirError(text, [m[1:] for m in messages])
 
     def _deliver(self, messages):
+        """Hands the messages of a call to on_message / the debug callable / the logger, each
+        distinct warning or error once."""
+        seen = set()
         for debug, error, text in messages:
+            if not debug:  # debug traces repeat legitimately
+                if (error, text) in seen:
+                    continue
+                seen.add((error, text))
             target = self._on_message
             if debug and callable(self._debug) and not isinstance(self._debug, bool):
                 target = self._debug

@@ -1,21 +1,16 @@
 // kip_models._fft: Python binding of the FFT model's C interface.
 //
-// The library writes its messages to the standard error stream and returns codes. Successful
-// calls leave the stream alone, so warnings appear there as with any C caller. When a call
-// fails, it is repeated once with file descriptor 2 redirected to a temporary file to obtain
-// the library's own error text for the Python exception; the repeat is safe because a refused
-// call writes no output and changes no state. Python-level exceptions and the result objects
-// are made in kip_models/fft.py.
+// Every library call runs with a message sink on its thread, so the library's lines come back
+// with the call's result instead of going to the standard error stream; nothing is redirected
+// and no call is repeated. Python-level exceptions, warnings and the result objects are made
+// in kip_models/fft.py.
 #include <pybind11/complex.h>
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <complex>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <memory>
 #include <mutex>
@@ -23,6 +18,7 @@
 #include <vector>
 
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "message_sink.h"
 
 namespace py = pybind11;
 
@@ -35,8 +31,9 @@ using Schedule = py::array_t<int32_t, py::array::c_style>;
 #define KIP_FFT_GENERICS(X)                                                                        \
     X(C_NFFT_MAX)                                                                                  \
     X(C_ARCH)                                                                                      \
-    X(C_HAS_NFFT) X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING)             \
-        X(C_HAS_BFP) X(C_HAS_ROUNDING)
+    X(C_HAS_NFFT)                                                                                  \
+    X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING) X(C_HAS_BFP)              \
+        X(C_HAS_ROUNDING)
 
 py::dict generics_to_dict(const Generics& g)
 {
@@ -47,87 +44,34 @@ py::dict generics_to_dict(const Generics& g)
     return d;
 }
 
-// Redirects file descriptor 2 into a temporary file until text() is called. Failing to set
-// up the redirection is not an error: text() then returns an empty string.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        std::fflush(stderr);
-        file_ = std::tmpfile();
-        if (file_ == nullptr)
-            return;
-        saved_ = dup(2);
-        if (saved_ < 0 || dup2(fileno(file_), 2) < 0) {
-            restore();
-            return;
-        }
-        active_ = true;
-    }
-    StderrCapture(const StderrCapture&) = delete;
-    StderrCapture& operator=(const StderrCapture&) = delete;
-    ~StderrCapture() { restore(); }
+// The library's message lines of one call, with the frame each came from (-1 for creation).
+struct Line {
+    long long frame;
+    int is_error;
+    std::string text;
+};
 
-    // Ends the redirection and returns the library's last error line (without the newline).
-    // Other lines (the repeat's warnings, written once already by the first attempt, and
-    // anything else written meanwhile) are dropped, except lines that are not the library's,
-    // which are passed on to the restored stream.
-    std::string text()
+struct LineCollector {
+    std::vector<Line> lines;
+    long long frame = -1;
+
+    static void on_line(void* ctx, int is_error, const char* text)
     {
-        if (!active_)
-            return std::string();
-        std::fflush(stderr);
-        restore_fd();
-        std::string all;
-        std::rewind(file_);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, file_)) > 0)
-            all.append(buf, n);
-        restore();
-        std::string error;
-        std::string foreign;
-        size_t pos = 0;
-        while (pos < all.size()) {
-            size_t end = all.find('\n', pos);
-            if (end == std::string::npos)
-                end = all.size();
-            const std::string line = all.substr(pos, end - pos);
-            if (line.rfind("ERROR:kfft_v8_0:", 0) == 0) {
-                error = line;
-            } else if (line.rfind("WARNING:kfft_v8_0:", 0) != 0) {
-                foreign += line + "\n";
-            }
-            pos = end + 1;
+        auto* self = static_cast<LineCollector*>(ctx);
+        try {
+            self->lines.push_back({ self->frame, is_error, text });
+        } catch (...) {
+            // Out of memory while recording a message: the message is lost, the call goes on.
         }
-        if (!foreign.empty()) {
-            std::fwrite(foreign.data(), 1, foreign.size(), stderr);
-            std::fflush(stderr);
-        }
-        return error;
     }
 
-private:
-    void restore_fd()
+    py::list to_list() const
     {
-        if (saved_ >= 0) {
-            dup2(saved_, 2);
-            close(saved_);
-            saved_ = -1;
-        }
+        py::list out;
+        for (const Line& l : lines)
+            out.append(py::make_tuple(l.frame, l.is_error, l.text));
+        return out;
     }
-    void restore()
-    {
-        restore_fd();
-        if (file_ != nullptr)
-            std::fclose(file_);
-        file_ = nullptr;
-        active_ = false;
-    }
-
-    std::FILE* file_ = nullptr;
-    int saved_ = -1;
-    bool active_ = false;
 };
 
 int32_t size32(py::ssize_t n, const char* what)
@@ -140,7 +84,7 @@ int32_t size32(py::ssize_t n, const char* what)
 
 class FftModel {
 public:
-    // Returns (model or None, message): the message is the library's error line on refusal.
+    // Returns (model or None, [(frame -1, is_error, line), ...]): the library's lines.
     static py::tuple create(const py::dict& generics)
     {
         Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
@@ -155,25 +99,16 @@ public:
 #undef KIP_SET
         std::unique_ptr<FftModel> m(new FftModel);
         m->generics_ = g;
+        LineCollector lines;
         {
             py::gil_scoped_release nogil;
+            kfft::ScopedMessageSink sink(LineCollector::on_line, &lines);
             m->state_ = kelvar_ip_kfft_v8_0_create_state(g);
         }
-        if (m->state_ == nullptr) {
-            std::string text;
-            {
-                StderrCapture capture;
-                kelvar_ip_kfft_v8_0_state* again = kelvar_ip_kfft_v8_0_create_state(g);
-                if (again != nullptr)
-                    kelvar_ip_kfft_v8_0_destroy_state(again);
-                text = capture.text();
-            }
-            if (text.empty())
-                text = "ERROR:kfft_v8_0:create_state refused the generics";
-            return py::make_tuple(py::none(), text);
-        }
+        if (m->state_ == nullptr)
+            return py::make_tuple(py::none(), lines.to_list());
         return py::make_tuple(
-            py::cast(m.release(), py::return_value_policy::take_ownership), py::none());
+            py::cast(m.release(), py::return_value_policy::take_ownership), lines.to_list());
     }
 
     ~FftModel()
@@ -196,8 +131,9 @@ public:
 
     // Transforms frames[f] for every f: x of shape (frames, N), complex; the schedule of shape
     // (S,) for every frame or (frames, S) (or None). Returns (code, failed frame, xk, blk_exp,
-    // overflow, message): code 0 with every result, or the first failure's code, its frame and
-    // the library's message with the results set to None.
+    // overflow, lines): code 0 with every result, or the first failure's code and frame with
+    // the results set to None; lines: [(frame, is_error, line), ...], the library's messages
+    // up to the end of the call.
     // Each frame is split into real and imaginary parts, transformed and interleaved again
     // through four buffers of one frame each, which stay in cache however many frames there are.
     py::tuple simulate(
@@ -236,7 +172,7 @@ public:
         const int32_t no_schedule = 0;
         int rc = 0;
         py::ssize_t failed = -1;
-        std::string message;
+        LineCollector lines;
         bool was_closed = false;
 
         auto run_frame = [&](py::ssize_t f) {
@@ -281,26 +217,20 @@ public:
             if (state_ == nullptr) {
                 was_closed = true;
             } else {
+                kfft::ScopedMessageSink sink(LineCollector::on_line, &lines);
                 for (py::ssize_t f = 0; f < frames && rc == 0; ++f) {
+                    lines.frame = f;
                     rc = run_frame(f);
                     if (rc != 0)
                         failed = f;
-                }
-                if (rc != 0) {
-                    // Repeat the refused frame with the error stream captured (see the top).
-                    StderrCapture capture;
-                    run_frame(failed);
-                    message = capture.text();
-                    if (message.empty())
-                        message = "ERROR:kfft_v8_0:simulate failed with code " + std::to_string(rc);
                 }
             }
         }
         if (was_closed)
             throw py::value_error("the model is closed");
         if (rc != 0)
-            return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), message);
-        return py::make_tuple(0, -1, xk, blk, ovf, py::none());
+            return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), lines.to_list());
+        return py::make_tuple(0, -1, xk, blk, ovf, lines.to_list());
     }
 
 private:

@@ -15,6 +15,42 @@ using namespace kfft_test;
 
 namespace {
 
+// The named return codes keep the values callers compiled against.
+constexpr int kCodes[] = {
+    KELVAR_IP_KFFT_V8_0_OK,
+    KELVAR_IP_KFFT_V8_0_NULL_STATE,
+    KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS,
+    KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4,
+    KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2,
+    KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED,
+    KELVAR_IP_KFFT_V8_0_BAD_NFFT_R4,
+    KELVAR_IP_KFFT_V8_0_BAD_NFFT,
+    KELVAR_IP_KFFT_V8_0_NULL_XN_RE,
+    KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE,
+    KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE,
+    KELVAR_IP_KFFT_V8_0_NULL_XN_IM,
+    KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE,
+    KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE,
+    KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH,
+    KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R4,
+    KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R2,
+    KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE,
+    KELVAR_IP_KFFT_V8_0_BAD_FINAL_SCALING_VALUE,
+    KELVAR_IP_KFFT_V8_0_BAD_DIRECTION,
+    KELVAR_IP_KFFT_V8_0_NULL_XK_RE,
+    KELVAR_IP_KFFT_V8_0_NULL_XK_IM,
+    KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE,
+    KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE,
+    KELVAR_IP_KFFT_V8_0_NULL_INPUTS,
+};
+static_assert(sizeof kCodes / sizeof kCodes[0] == 25, "one name per code");
+constexpr bool codes_in_order() {
+    for (int i = 0; i < 25; ++i)
+        if (kCodes[i] != i) return false;
+    return true;
+}
+static_assert(codes_in_order(), "return code values changed");
+
 const std::string kSim = "ERROR:kfft_v8_0:simulate called with ";
 
 // Runs the frame, expects code and exactly one message line, and checks that the outputs were

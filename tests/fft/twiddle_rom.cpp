@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engines.h"
+#include "fft_frame_ref.h"
 
 using kfft_raw::CRaw;
 
@@ -94,4 +95,72 @@ TEST(TwiddleRom, RefusesImpossibleSizes)
     EXPECT_THROW(TWIDDLE_ROM(17, 16), std::invalid_argument);
     EXPECT_THROW(TWIDDLE_ROM(10, 7), std::invalid_argument);
     EXPECT_THROW(TWIDDLE_ROM(10, 35), std::invalid_argument);
+}
+
+namespace {
+
+// FNV-1a over the raw real and imaginary integers of entries 0..2^(m-2), as 64-bit words.
+struct Fnv {
+    uint64_t h = 14695981039346656037ull;
+    void add(int64_t v)
+    {
+        for (int b = 0; b < 8; ++b) {
+            h ^= (static_cast<uint64_t>(v) >> (8 * b)) & 0xffu;
+            h *= 1099511628211ull;
+        }
+    }
+};
+
+int64_t raw_of(const KFix& v, int tw)
+{
+    return static_cast<int64_t>(std::ldexp(v.toDouble(), tw - 1));
+}
+
+} // namespace
+
+// Every entry of a few tables, pinned by checksum: a change of the math library's cos/sin
+// that moves a single entry by one unit is caught. The table built here from the stated
+// angle formula with KFix, and the library's lookups, both reproduce the pinned sums.
+TEST(TwiddleRom, EntriesPinnedByChecksum)
+{
+    struct Pin {
+        int m, tw;
+        uint64_t sum;
+    };
+    const Pin pins[] = {
+        { 3, 8, 0x5a094fa1fae3f885ull },
+        { 6, 16, 0x8d5ad3bd631c4399ull },
+        { 10, 16, 0x3d48096d9b1b3b59ull },
+        { 10, 24, 0xc2df6e8a88183c71ull },
+        { 11, 17, 0x4af0ca7dc9c4bf95ull },
+        { 12, 34, 0x13fca7ec35f80fa5ull },
+        { 16, 16, 0xb058e7a294c6ea71ull },
+        { 16, 34, 0xbd02a6cee1480b1dull },
+    };
+    for (const Pin& p : pins) {
+        TWIDDLE_ROM rom(p.m, p.tw);
+        const fft_ref::Twiddles ref(p.m, p.tw);
+        ASSERT_EQ(rom.entries(), ref.entries());
+        Fnv lib, own;
+        for (int32_t k = 0; k < ref.entries(); ++k) {
+            const CRaw w = rom.lookup_raw(static_cast<uint64_t>(k));
+            const int64_t re = raw_of(ref.entry(k).re, p.tw), im = raw_of(ref.entry(k).im, p.tw);
+            ASSERT_EQ(w.re, re) << "m=" << p.m << " tw=" << p.tw << " entry " << k;
+            ASSERT_EQ(w.im, im) << "m=" << p.m << " tw=" << p.tw << " entry " << k;
+            lib.add(w.re);
+            lib.add(w.im);
+            own.add(re);
+            own.add(im);
+        }
+        EXPECT_EQ(lib.h, p.sum) << "m=" << p.m << " tw=" << p.tw;
+        EXPECT_EQ(own.h, p.sum) << "m=" << p.m << " tw=" << p.tw;
+        // The symmetric lookups of the reference agree with the library's over the circle.
+        const uint64_t n = uint64_t(1) << p.m;
+        for (uint64_t i = 0; i < n; i += 1 + n / 512) {
+            const KFixComplex r = ref.lookup(i);
+            const CRaw w = rom.lookup_raw(i);
+            ASSERT_EQ(w.re, raw_of(r.re, p.tw)) << "m=" << p.m << " tw=" << p.tw << " i " << i;
+            ASSERT_EQ(w.im, raw_of(r.im, p.tw)) << "m=" << p.m << " tw=" << p.tw << " i " << i;
+        }
+    }
 }

@@ -15,3 +15,6 @@ pcdir=$(dirname "$(find "$work/prefix" -name Ip_kfft_v8_0_bitacc_cmodel.pc)")
 flags=$(PKG_CONFIG_PATH="$pcdir" pkg-config --cflags --libs Ip_tapforge_v6_3_bitacc_cmodel Ip_kfft_v8_0_bitacc_cmodel)
 cc -o "$work/consumer-pc" "$src/consumer.c" $flags
 LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"
+
+# The installed kip-golden finds the installed libraries by its run path alone.
+"$work/prefix/bin/kip-golden" --help >/dev/null

@@ -62,7 +62,8 @@ class TestConfig:
                 assert d[f] == getattr(c, f), f
 
     def test_config_reads_back_the_completed_record(self):
-        with FirModel(filter_type=1, interp_rate=3, decim_rate=5, num_channels=3, num_paths=2,
+        with pytest.warns(F.FirWarning, match="decim_rate=5 is overridden"), \
+             FirModel(filter_type=1, interp_rate=3, decim_rate=5, num_channels=3, num_paths=2,
                       name="f1") as m:
             cfg = m.config
             assert list(cfg) == list(F.CONFIG_FIELDS)
@@ -105,11 +106,17 @@ class TestConfig:
         rec = Recorder()
         with pytest.raises(FirError) as e:
             FirModel(filter_type=5, on_message=rec)
-        assert str(e.value) == "Invalid filter type"
+        assert str(e.value) == "Invalid filter type (filter_type=5; accepted: 0 to 4)"
         assert e.value.messages == [(1, "Invalid filter type")]
         assert rec.messages == []  # raised, not delivered as well
-        with pytest.raises(FirError, match="^Invalid decimation rate$"):
+        with pytest.raises(FirError, match="^Invalid decimation rate \\(decim_rate=-1; "):
             FirModel(decim_rate=-1)
+        with pytest.raises(FirError, match="^Coefficient values must be finite \\(coeff\\)$"):
+            FirModel(coeff=[1.0, float("nan")])
+        with pytest.raises(FirError, match="^Data fractional width must be less than or equal "
+                                           "to the data width \\(data_fract_width=17, "
+                                           "data_width=16\\)$"):
+            FirModel(data_fract_width=17)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -186,7 +193,7 @@ class TestData:
         with FirModel(coeff=[1, 2]) as m:
             m.send(np.array([3, 4, 5]))
             y = m.get(integer=True)
-        assert y.dtype == object and y[0, 0].tolist() == [3, 10, 13]
+        assert y.dtype == np.int64 and y[0, 0].tolist() == [3, 10, 13]
 
     def test_hilbert_outputs_are_complex(self):
         taps = [-1, 0, -3, 0, 3, 0, 1]
@@ -234,10 +241,17 @@ class TestData:
                 m.send(np.full((1, 2, 1), 2**60))
             with pytest.raises(ValueError, match="2\\*\\*53"):
                 m.send(np.array([[[2**53 + 1], [0]]], dtype=object))
-            with pytest.raises(FirError) as e:
+            with pytest.raises(ValueError) as e:
                 m.send(np.zeros((1, 3, 2)))
-            assert str(e.value) == ("tapforge_v6_3 ERROR: Incorrect data size, expecting "
-                                    "num_paths: 1 by num_channels: 2")
+            assert str(e.value) == ("x: shape (1, 3, 2) does not fit this model's layout "
+                                    "(paths, channels, vectors) = (1, 2, n)")
+            # A (channels, samples) array is not silently read as (paths, channels).
+            with pytest.raises(ValueError, match="\\(channels, samples\\) array is one path: "
+                                                 "pass x\\[np.newaxis\\]"):
+                m.send(np.zeros((2, 5)))
+            with pytest.raises(TypeError, match="^x\\[\\(0, 1, 0\\)\\] is None: samples must be "
+                                                "real numbers$"):
+                m.send(np.array([[[6], [None]]], dtype=object))
             m.send_channel([1.0])
             with pytest.raises(FirError, match="Channel postion non-zero, cannot send a packet"):
                 m.send(np.zeros((1, 2, 1)))
@@ -245,18 +259,18 @@ class TestData:
                                                "expecting num_paths: 1$"):
                 m.send_channel([1.0, 2.0])
 
-    def test_explicit_vector_count_and_its_warning(self):
+    def test_explicit_vector_count(self):
         rec = Recorder()
         with FirModel(on_message=rec) as m:
             m.send(np.arange(5))
             assert m.get(vectors=2).shape == (1, 1, 2)
             assert rec.messages == []
-            assert m.get(vectors=10).shape == (1, 1, 3)
-            assert rec.messages == [(False, "tapforge_v6_3 WARNING: Getting more vectors than "
-                                            "available, reseting array size")]
+            assert m.waiting == 3
+            # At most the vectors waiting: the request is trimmed, nothing is allocated for it.
+            assert m.get(vectors=2**62).shape == (1, 1, 3)
             assert m.get().shape == (1, 1, 0)
-            assert len(rec.messages) == 1  # the automatic collection drops that warning
-            with pytest.raises(ValueError):
+            assert rec.messages == []
+            with pytest.raises(ValueError, match="^vectors=-1: must not be negative$"):
                 m.get(vectors=-1)
 
 

@@ -25,8 +25,7 @@ def test_installed_package_runs_from_its_prefix(tmp_path):
         "print(FirModel(coeff=[1, 2]).run(np.arange(3)).tolist())\n"
         "print(FftModel(C_NFFT_MAX=4, C_ARCH=2).transform(np.zeros(16)).xk.shape)\n"
     )
-    # Only the installed copy is on the path; the libraries are found through the modules'
-    # run path, relative to the prefix.
+    # Only the installed copy is on the path, and no library path is set.
     env = {k: v for k, v in os.environ.items() if k not in ("PYTHONPATH", "LD_LIBRARY_PATH")}
     env["PYTHONPATH"] = str(sites[0])
     run = subprocess.run([sys.executable, "-c", code], env=env, cwd=tmp_path,

@@ -1,0 +1,131 @@
+// kip-golden: command line of the golden-vector tool (fir and fft commands).
+#include "golden.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char* const description
+    = R"(kip-golden: golden vectors for RTL test benches from the bit-accurate models.
+
+  kip-golden fir --config fir.json --input stim.txt --output golden.txt
+  kip-golden fft --config fft.json --input frames.txt --output spectra.txt)";
+
+const char* const footer
+    = R"(Word files: one word per line, two's complement of the stated width. With --radix hex
+(the default, the format $readmemh reads) a word is its bits as plain hex digits; the tool
+writes exactly ceil(width/4) digits, zero-padded, no prefix, and reads any digit count up to
+the width ('_' separators and a 0x prefix accepted). With --radix dec a word is a signed
+decimal number. Input files may hold blank lines and // comments. A file name ending in
+.npy reads (any integer dtype, C order) or writes (int64) a NumPy array instead.
+
+On success one summary line (counts and the output word width) goes to standard output.
+Exit status: 0 success; 2 refused arguments, configuration, input words or output path
+(the message names the file and line; no output file is left behind); 1 a model failure.
+Messages of the FIR model are printed with the prefix "kip-golden: FIR model:"; the FFT
+model prints its own "ERROR:kfft_v8_0:" and "WARNING:kfft_v8_0:" lines.
+"kip-golden fir --help" and "kip-golden fft --help" describe each command's files.)";
+
+const char* const fir_help
+    = R"(Configuration: a JSON object whose keys are the fields of the FIR configuration record
+(name, filter_type, rate_change, interp_rate, decim_rate, zero_pack_factor, coeff_padding,
+num_coeffs, coeff_sets, reloadable, is_halfband, quantization, coeff_width,
+coeff_fract_width, chan_seq, num_channels, init_pattern, num_paths, data_width,
+data_fract_width, output_rounding, output_width, config_method); keys left out take the
+model's defaults. Coefficients: "coeff": [..] (one flat list, set after set, or one list
+per set) or "coeff_file": "taps.txt" (one real number per line, relative to the
+configuration's folder); without either, the model's 21 default taps. num_coeffs (and
+coeff_sets for a list of lists) follow the list when not given. output_fract_width is
+computed by the model and refused as a key. Unknown or mistyped keys are refused with
+their line. // and /* */ comments are allowed.
+
+Input: words of data_width bits; the real sample is word x 2^-data_fract_width. Order:
+paths fastest, then channels (pattern slots with chan_seq 1), then time:
+word p + num_paths * (c + num_channels * v) is path p, channel c, input vector v.
+Output: the output words (output_width bits, in units of 2^-output_fract_width, the
+widths the model derives) of every complete output vector, in the same order. Hilbert
+filters (filter_type 3) give two lines per output: the real part (the delayed input,
+data_width bits), then the imaginary part (the filter output, output_width bits). .npy
+output has shape (vectors, num_channels, num_paths[, 2]).)";
+
+const char* const fft_help
+    = R"(Configuration: a JSON object with the generics C_NFFT_MAX, C_ARCH, C_HAS_NFFT,
+C_USE_FLT_PT, C_INPUT_WIDTH, C_TWIDDLE_WIDTH, C_HAS_SCALING, C_HAS_BFP, C_HAS_ROUNDING
+(left out: the model's defaults) and the per-frame inputs, used for every frame:
+  nfft         log2 of the frame length (default C_NFFT_MAX; another value needs
+               C_HAS_NFFT = 1)
+  direction    1 forward (default), 0 inverse
+  scaling_sch  per-stage right shifts, first stage first (scaled fixed-point mode only);
+               default, which cannot overflow: C_ARCH 1 and 3 shift the first stage by
+               3, later stages by 2 and the last stage of an odd nfft by 1
+               ([3, 2, 2] for nfft 6, [3, 2, 1] for nfft 5); C_ARCH 2 and 4 shift the
+               first stage by 2 and later stages by 1 ([2, 1, 1, 1, 1, 1] for nfft 6).
+Unknown or mistyped keys are refused with their line.
+
+Input: frames of N = 2^nfft complex samples, two words per sample, real part first:
+2N words per frame, frames back to back. Fixed point: C_INPUT_WIDTH-bit words, sample
+value word x 2^-(C_INPUT_WIDTH-1). Floating point (C_USE_FLT_PT = 1): 32-bit words holding
+IEEE single-precision bit patterns.
+Output per frame: N bins (bin 0 first), real then imaginary word each, then the block
+exponent and the overflow flag as two more words of the bin width: 2N + 2 words per frame. Bin words have
+the output width: C_INPUT_WIDTH bits when scaled (schedule or block floating point),
+C_INPUT_WIDTH + C_NFFT_MAX + 1 bits when unscaled, value word x 2^-(C_INPUT_WIDTH-1)
+(block floating point: times 2^blk_exp); 32-bit single-precision patterns in floating-point
+mode. .npy output has shape (frames, 2N + 2).)";
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    CLI::App app(description, "kip-golden");
+    app.footer(footer);
+    app.require_subcommand(1);
+    app.formatter(std::make_shared<CLI::Formatter>());
+    app.get_formatter()->column_width(28);
+
+    golden::RunOptions fir_opt, fft_opt;
+    std::string fir_radix = "hex", fft_radix = "hex";
+    auto add_common = [&](CLI::App* sub, golden::RunOptions& o, std::string& radix,
+                          const char* cfg_name) {
+        sub->add_option("--config", o.config, std::string("JSON configuration (") + cfg_name + ")")
+            ->required();
+        sub->add_option("--input", o.input, "input word file (text, or .npy)")->required();
+        sub->add_option("--output", o.output, "output word file (text, or .npy); replaced whole")
+            ->required();
+        sub->add_option("--radix", radix, "word radix of the text files: hex (default) or dec")
+            ->check(CLI::IsMember({ "hex", "dec" }));
+    };
+    CLI::App* fir = app.add_subcommand("fir", "run the FIR model over a stimulus");
+    fir->footer(fir_help);
+    add_common(fir, fir_opt, fir_radix, "FIR configuration record fields");
+    CLI::App* fft = app.add_subcommand("fft", "run the FFT model over frames");
+    fft->footer(fft_help);
+    add_common(fft, fft_opt, fft_radix, "FFT generics and per-frame inputs");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : 2;
+    }
+    fir_opt.radix = fir_radix == "dec" ? golden::Radix::dec : golden::Radix::hex;
+    fft_opt.radix = fft_radix == "dec" ? golden::Radix::dec : golden::Radix::hex;
+
+    try {
+        if (fir->parsed())
+            return golden::run_fir(fir_opt);
+        return golden::run_fft(fft_opt);
+    } catch (const golden::InputError& e) {
+        std::fprintf(stderr, "kip-golden: error: %s\n", e.what());
+        return 2;
+    } catch (const golden::ModelError& e) {
+        std::fprintf(stderr, "kip-golden: error: %s\n", e.what());
+        return 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "kip-golden: error: %s\n", e.what());
+        return 1;
+    }
+}

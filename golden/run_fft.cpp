@@ -1,0 +1,189 @@
+// kip-golden fft: JSON generics and frames of input words through the FFT model to bin words.
+#include "golden.h"
+
+#include <kfft_v8_0_bitacc_cmodel.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+namespace golden {
+
+namespace {
+
+    const std::vector<std::string> fft_keys = { "C_NFFT_MAX", "C_ARCH", "C_HAS_NFFT",
+        "C_USE_FLT_PT", "C_INPUT_WIDTH", "C_TWIDDLE_WIDTH", "C_HAS_SCALING", "C_HAS_BFP",
+        "C_HAS_ROUNDING", "nfft", "direction", "scaling_sch" };
+
+    struct StateDeleter {
+        void operator()(kelvar_ip_kfft_v8_0_state* s) const
+        {
+            kelvar_ip_kfft_v8_0_destroy_state(s);
+        }
+    };
+
+    // A schedule that cannot overflow. Inputs of modulus up to sqrt(2) grow by up to 4 sqrt(2) in
+    // a first radix-4 stage and 2 sqrt(2) in a first radix-2 stage, so the first stage shifts by 3
+    // (radix-4) or 2 (radix-2), bringing the modulus below 1/sqrt(2); every later stage then shifts
+    // by its full growth: 2 per radix-4 stage (1 for the final radix-2 stage of an odd length) and
+    // 1 per radix-2 stage.
+    std::vector<int32_t> safe_schedule(int arch, int nfft)
+    {
+        if (arch == 2 || arch == 4) {
+            std::vector<int32_t> s(std::size_t(nfft), 1);
+            s.front() = 2;
+            return s;
+        }
+        std::vector<int32_t> s(std::size_t((nfft + 1) / 2), 2);
+        s.front() = 3;
+        if (nfft & 1)
+            s.back() = 1;
+        return s;
+    }
+
+    int32_t float_bits(double x)
+    {
+        float f = static_cast<float>(x);
+        int32_t b;
+        std::memcpy(&b, &f, sizeof b);
+        return b;
+    }
+
+    double from_float_bits(int64_t w)
+    {
+        uint32_t u = static_cast<uint32_t>(static_cast<uint64_t>(w));
+        float f;
+        std::memcpy(&f, &u, sizeof f);
+        return double(f);
+    }
+
+} // namespace
+
+int run_fft(const RunOptions& opt)
+{
+    ConfigKeys keys(opt.config, read_json_config(opt.config));
+    keys.check_known(fft_keys);
+
+    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+    keys.get_int("C_NFFT_MAX", g.C_NFFT_MAX);
+    keys.get_int("C_ARCH", g.C_ARCH);
+    keys.get_int("C_HAS_NFFT", g.C_HAS_NFFT);
+    keys.get_int("C_USE_FLT_PT", g.C_USE_FLT_PT);
+    keys.get_int("C_INPUT_WIDTH", g.C_INPUT_WIDTH);
+    keys.get_int("C_TWIDDLE_WIDTH", g.C_TWIDDLE_WIDTH);
+    keys.get_int("C_HAS_SCALING", g.C_HAS_SCALING);
+    keys.get_int("C_HAS_BFP", g.C_HAS_BFP);
+    keys.get_int("C_HAS_ROUNDING", g.C_HAS_ROUNDING);
+
+    std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
+        kelvar_ip_kfft_v8_0_create_state(g));
+    if (!state)
+        throw InputError(opt.config
+            + ": generics refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
+
+    int32_t nfft = g.C_NFFT_MAX;
+    keys.get_int("nfft", nfft);
+    if (nfft != g.C_NFFT_MAX && g.C_HAS_NFFT != 1)
+        keys.fail("nfft",
+            "differs from C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX)
+                + "; a frame length chosen per frame needs C_HAS_NFFT = 1");
+    const int32_t nfft_min = g.C_ARCH == 1 ? 6 : 3;
+    if (nfft < nfft_min || nfft > g.C_NFFT_MAX)
+        keys.fail("nfft",
+            "value " + std::to_string(nfft) + " outside " + std::to_string(nfft_min)
+                + " to C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX));
+    int32_t direction = 1;
+    keys.get_int("direction", direction, 0, 1);
+
+    const bool flt = g.C_USE_FLT_PT == 1;
+    const bool uses_schedule = g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && !flt;
+    std::vector<int32_t> sched;
+    if (keys.has("scaling_sch")) {
+        if (!uses_schedule)
+            keys.fail("scaling_sch",
+                "only scaled fixed-point generics (C_HAS_SCALING = 1, "
+                "C_HAS_BFP = 0, C_USE_FLT_PT = 0) use a scaling schedule");
+        keys.get_int_array("scaling_sch", sched, 0, 3);
+    } else if (uses_schedule) {
+        sched = safe_schedule(g.C_ARCH, nfft);
+    }
+
+    const int in_width = flt ? 32 : g.C_INPUT_WIDTH;
+    const int out_width
+        = flt ? 32 : (g.C_HAS_SCALING ? g.C_INPUT_WIDTH : g.C_INPUT_WIDTH + g.C_NFFT_MAX + 1);
+    const std::size_t n = std::size_t(1) << nfft;
+
+    OutputFile out(opt.output, opt.radix);
+    const Words in = read_words(opt.input, opt.radix, in_width);
+    const std::size_t frame = 2 * n;
+    if (in.values.empty())
+        throw InputError(in.file + ": no input words");
+    if (in.values.size() % frame != 0)
+        throw InputError(in.at(in.values.size() - 1) + std::to_string(in.values.size())
+            + " words are not a whole number of frames of 2 x 2^" + std::to_string(nfft) + " = "
+            + std::to_string(frame) + " words (real and imaginary word per sample; "
+            + std::to_string(in.values.size() % frame) + " left over)");
+    const std::size_t frames = in.values.size() / frame;
+
+    std::vector<double> xr(n), xi(n), yr(n), yi(n);
+    for (std::size_t f = 0; f < frames; ++f) {
+        for (std::size_t k = 0; k < n; ++k) {
+            const int64_t re = in.values[f * frame + 2 * k], im = in.values[f * frame + 2 * k + 1];
+            xr[k] = flt ? from_float_bits(re) : std::ldexp(double(re), 1 - in_width);
+            xi[k] = flt ? from_float_bits(im) : std::ldexp(double(im), 1 - in_width);
+        }
+        kelvar_ip_kfft_v8_0_inputs inp;
+        inp.nfft = nfft;
+        inp.xn_re = xr.data();
+        inp.xn_re_size = int32_t(n);
+        inp.xn_im = xi.data();
+        inp.xn_im_size = int32_t(n);
+        inp.scaling_sch = sched.empty() ? nullptr : sched.data();
+        inp.scaling_sch_size = int32_t(sched.size());
+        inp.direction = direction;
+        kelvar_ip_kfft_v8_0_outputs res;
+        res.xk_re = yr.data();
+        res.xk_re_size = int32_t(n);
+        res.xk_im = yi.data();
+        res.xk_im_size = int32_t(n);
+        res.blk_exp = 0;
+        res.overflow = 0;
+        const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(state.get(), &inp, &res);
+        if (rc >= 14 && rc <= 18)
+            keys.fail(
+                "scaling_sch", "refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
+        if (rc != 0)
+            throw ModelError("the FFT model failed on frame " + std::to_string(f) + " (code "
+                + std::to_string(rc) + ")");
+        for (std::size_t k = 0; k < n; ++k) {
+            for (double y : { yr[k], yi[k] }) {
+                if (flt) {
+                    out.put(int64_t(float_bits(y)), 32);
+                    continue;
+                }
+                // Bins are exact multiples of the output LSB, 2^-(C_INPUT_WIDTH-1).
+                const double w = std::ldexp(y, in_width - 1);
+                if (!(std::trunc(w) == w) || std::fabs(w) > 9.0e15)
+                    throw ModelError("frame " + std::to_string(f) + " bin " + std::to_string(k)
+                        + ": value is not a whole output word");
+                out.put(int64_t(w), out_width);
+            }
+        }
+        out.put(int64_t(res.blk_exp), out_width);
+        out.put(int64_t(res.overflow), out_width);
+    }
+    out.set_shape({ frames, frame + 2 });
+    if (out.wrapped())
+        std::fprintf(stderr,
+            "kip-golden: warning: %zu output word(s) lay outside their width and were "
+            "written modulo 2^width (first: output word %zu)\n",
+            out.wrapped(), out.first_wrapped());
+    out.commit();
+    std::printf(
+        "kip-golden fft: %zu frames of %zu samples, %d-bit bin words and block exponent and "
+        "overflow per frame (%zu words), to %s\n",
+        frames, n, out_width, out.count(), opt.output.c_str());
+    return 0;
+}
+
+} // namespace golden

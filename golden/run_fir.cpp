@@ -1,0 +1,272 @@
+// kip-golden fir: JSON configuration and stimulus words through the FIR model to output words.
+#include "golden.h"
+
+#include <tapforge_v6_3_bitacc_cmodel.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <memory>
+
+namespace golden {
+
+namespace {
+
+    const std::vector<std::string> fir_keys
+        = { "name", "filter_type", "rate_change", "interp_rate", "decim_rate", "zero_pack_factor",
+              "coeff", "coeff_file", "coeff_padding", "num_coeffs", "coeff_sets", "reloadable",
+              "is_halfband", "quantization", "coeff_width", "coeff_fract_width", "chan_seq",
+              "num_channels", "init_pattern", "num_paths", "data_width", "data_fract_width",
+              "output_rounding", "output_width", "output_fract_width", "config_method" };
+
+    // Collects the model's messages: warnings go to stderr with a clear prefix; the last error is
+    // kept and reported in the tool's own error message.
+    struct MessageSink {
+        std::string last_error;
+        static void handler(void* handle, int32_t error, const char* message)
+        {
+            auto* self = static_cast<MessageSink*>(handle);
+            if (error)
+                self->last_error = message;
+            else
+                std::fprintf(stderr, "kip-golden: FIR model: %s\n", message);
+        }
+    };
+
+    std::string folder_of(const std::string& path)
+    {
+        std::size_t s = path.rfind('/');
+        return s == std::string::npos ? std::string() : path.substr(0, s + 1);
+    }
+
+    // One real coefficient per line; blank lines and // comments skipped.
+    std::vector<double> read_coeff_file(const std::string& file)
+    {
+        std::ifstream in(file);
+        if (!in)
+            throw InputError(file + ": cannot open coefficient file: " + std::strerror(errno));
+        std::vector<double> out;
+        std::string text;
+        std::size_t line = 0;
+        while (std::getline(in, text)) {
+            ++line;
+            std::size_t cm = text.find("//");
+            if (cm != std::string::npos)
+                text.resize(cm);
+            const char* ws = " \t\r\f\v";
+            std::size_t b = text.find_first_not_of(ws);
+            if (b == std::string::npos)
+                continue;
+            text = text.substr(b, text.find_last_not_of(ws) - b + 1);
+            errno = 0;
+            char* end = nullptr;
+            double v = std::strtod(text.c_str(), &end);
+            if (end == text.c_str() || *end != '\0')
+                throw InputError(where(file, line) + "malformed coefficient '" + text + "'");
+            if (!std::isfinite(v) || errno == ERANGE)
+                throw InputError(
+                    where(file, line) + "coefficient '" + text + "' is not a finite double");
+            out.push_back(v);
+        }
+        return out;
+    }
+
+    struct ModelDeleter {
+        void operator()(kip_fir_v6_3* m) const { kip_fir_v6_3_destroy(m); }
+    };
+    struct RealDeleter {
+        void operator()(kip_array_real* a) const { kip_array_real_destroy(a); }
+    };
+    struct MpzDeleter {
+        void operator()(kip_array_mpz* a) const { kip_array_mpz_destroy(a); }
+    };
+    struct MpzComplexDeleter {
+        void operator()(kip_array_mpz_complex* a) const { kip_array_mpz_complex_destroy(a); }
+    };
+
+} // namespace
+
+int run_fir(const RunOptions& opt)
+{
+    ConfigKeys keys(opt.config, read_json_config(opt.config));
+    keys.check_known(fir_keys);
+    if (keys.has("output_fract_width"))
+        keys.fail("output_fract_width",
+            "computed by the model from the widths and cannot be set; remove the key");
+
+    kip_fir_v6_3_config cfg;
+    kip_fir_v6_3_default_config(&cfg);
+    std::string name = cfg.name;
+    keys.get_string("name", name);
+    cfg.name = name.c_str();
+    keys.get_int("filter_type", cfg.filter_type);
+    keys.get_int("rate_change", cfg.rate_change);
+    keys.get_int("interp_rate", cfg.interp_rate);
+    keys.get_int("decim_rate", cfg.decim_rate);
+    keys.get_int("zero_pack_factor", cfg.zero_pack_factor);
+    keys.get_int("coeff_padding", cfg.coeff_padding);
+    keys.get_int("num_coeffs", cfg.num_coeffs);
+    keys.get_int("coeff_sets", cfg.coeff_sets);
+    keys.get_int("reloadable", cfg.reloadable);
+    keys.get_int("is_halfband", cfg.is_halfband);
+    keys.get_int("quantization", cfg.quantization);
+    keys.get_int("coeff_width", cfg.coeff_width);
+    keys.get_int("coeff_fract_width", cfg.coeff_fract_width);
+    keys.get_int("chan_seq", cfg.chan_seq);
+    keys.get_int("num_channels", cfg.num_channels);
+    keys.get_int("init_pattern", cfg.init_pattern);
+    keys.get_int("num_paths", cfg.num_paths);
+    keys.get_int("data_width", cfg.data_width);
+    keys.get_int("data_fract_width", cfg.data_fract_width);
+    keys.get_int("output_rounding", cfg.output_rounding);
+    keys.get_int("output_width", cfg.output_width);
+    keys.get_int("config_method", cfg.config_method);
+
+    // Coefficients: inline, from a file, or the library's default set. The model cannot check
+    // the length of the list it is given, so it is checked here against num_coeffs x coeff_sets.
+    std::vector<double> coeff;
+    std::string coeff_key;
+    std::size_t nested_sets = 0;
+    if (keys.has("coeff") && keys.has("coeff_file"))
+        keys.fail("coeff_file", "give either coeff or coeff_file, not both");
+    if (keys.has("coeff")) {
+        coeff_key = "coeff";
+        keys.get_real_array("coeff", coeff, nested_sets);
+    } else if (keys.has("coeff_file")) {
+        coeff_key = "coeff_file";
+        std::string path;
+        keys.get_string("coeff_file", path);
+        if (path.empty())
+            keys.fail("coeff_file", "empty file name");
+        if (path[0] != '/')
+            path = folder_of(opt.config) + path;
+        coeff = read_coeff_file(path);
+    }
+    if (!coeff_key.empty()) {
+        if (coeff.empty())
+            keys.fail(coeff_key, "no coefficients");
+        if (nested_sets > 0) {
+            if (keys.has("coeff_sets") && std::size_t(cfg.coeff_sets) != nested_sets)
+                keys.fail("coeff_sets",
+                    "coeff holds " + std::to_string(nested_sets) + " sets, coeff_sets says "
+                        + std::to_string(cfg.coeff_sets));
+            cfg.coeff_sets = int32_t(nested_sets);
+            if (!keys.has("num_coeffs"))
+                cfg.num_coeffs = int32_t(coeff.size() / nested_sets);
+        } else if (!keys.has("num_coeffs") && cfg.coeff_sets > 0) {
+            if (coeff.size() % std::size_t(cfg.coeff_sets) != 0)
+                keys.fail(coeff_key,
+                    std::to_string(coeff.size()) + " coefficients do not divide into coeff_sets = "
+                        + std::to_string(cfg.coeff_sets) + " equal sets");
+            cfg.num_coeffs = int32_t(coeff.size() / std::size_t(cfg.coeff_sets));
+        }
+        if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != int64_t(coeff.size()))
+            keys.fail(coeff_key,
+                "holds " + std::to_string(coeff.size())
+                    + " coefficients; num_coeffs x coeff_sets = " + std::to_string(cfg.num_coeffs)
+                    + " x " + std::to_string(cfg.coeff_sets));
+        cfg.coeff = coeff.data();
+    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != 21) {
+        keys.fail(keys.has("num_coeffs") ? "num_coeffs" : "coeff_sets",
+            "without coeff or coeff_file the 21 default coefficients are used, so "
+            "num_coeffs x coeff_sets must be 21");
+    }
+
+    MessageSink msgs;
+    std::unique_ptr<kip_fir_v6_3, ModelDeleter> model(
+        kip_fir_v6_3_create(&cfg, &MessageSink::handler, &msgs));
+    if (!model)
+        throw InputError(
+            opt.config + ": configuration refused by the FIR model: " + msgs.last_error);
+    kip_fir_v6_3_config eff;
+    kip_fir_v6_3_get_config(model.get(), &eff);
+    const std::size_t np = std::size_t(eff.num_paths), nc = std::size_t(eff.num_channels);
+    const bool hilbert = eff.filter_type == 3;
+    if (eff.data_width < 1 || eff.data_width > 64 || eff.output_width < 1)
+        throw InputError(opt.config + ": data_width " + std::to_string(eff.data_width)
+            + " or output_width " + std::to_string(eff.output_width)
+            + " leaves no word to read or write");
+
+    OutputFile out(opt.output, opt.radix);
+    if (out.npy() && eff.output_width > 64)
+        throw InputError(opt.output + ": " + std::to_string(eff.output_width)
+            + "-bit output words do not fit a .npy int64 array; write text output");
+
+    const Words in = read_words(opt.input, opt.radix, eff.data_width);
+    const std::size_t frame = np * nc;
+    if (in.values.empty())
+        throw InputError(in.file + ": no input words");
+    if (in.values.size() % frame != 0)
+        throw InputError(in.at(in.values.size() - 1) + std::to_string(in.values.size())
+            + " words are not a whole number of input vectors of num_paths x "
+              "num_channels = "
+            + std::to_string(frame) + " words (" + std::to_string(in.values.size() % frame)
+            + " left over)");
+    const std::size_t vectors = in.values.size() / frame;
+
+    std::unique_ptr<kip_array_mpz, MpzDeleter> sink;
+    std::unique_ptr<kip_array_mpz_complex, MpzComplexDeleter> sink_c;
+    if (hilbert)
+        sink_c.reset(kip_array_mpz_complex_create());
+    else
+        sink.reset(kip_array_mpz_create());
+    if ((!hilbert && !sink) || (hilbert && !sink_c))
+        throw ModelError("out of memory");
+    if (kip_fir_v6_3_set_data_sink_mpz(model.get(), sink.get(), sink_c.get()) != 0)
+        throw ModelError("the FIR model refused the output sink: " + msgs.last_error);
+
+    // Vectors go in chunks of about 64k samples; each data_send refills the sink with every
+    // complete output vector.
+    const std::size_t chunk = std::max<std::size_t>(1, 65536 / frame);
+    std::unique_ptr<kip_array_real, RealDeleter> block(kip_array_real_create());
+    if (!block || kip_array_real_reserve_dim(block.get(), 3) != 0
+        || kip_array_real_reserve_data(block.get(), chunk * frame) != 0)
+        throw ModelError("out of memory");
+    block->dim_size = 3;
+    block->dim[0] = np;
+    block->dim[1] = nc;
+    std::size_t out_vectors = 0;
+    for (std::size_t v0 = 0; v0 < vectors; v0 += chunk) {
+        const std::size_t nv = std::min(chunk, vectors - v0);
+        block->dim[2] = nv;
+        block->data_size = nv * frame;
+        for (std::size_t i = 0; i < nv * frame; ++i)
+            block->data[i] = std::ldexp(double(in.values[v0 * frame + i]), -eff.data_fract_width);
+        if (kip_fir_v6_3_data_send(model.get(), block.get()) != 0)
+            throw ModelError("the FIR model failed on input vectors " + std::to_string(v0) + " to "
+                + std::to_string(v0 + nv - 1) + ": " + msgs.last_error);
+        if (hilbert) {
+            const std::size_t n = sink_c->data_size;
+            for (std::size_t i = 0; i < n; ++i) {
+                out.put(sink_c->data[i].re, eff.data_width);
+                out.put(sink_c->data[i].im, eff.output_width);
+            }
+            if (n)
+                out_vectors += sink_c->dim[2];
+        } else {
+            const std::size_t n = sink->data_size;
+            for (std::size_t i = 0; i < n; ++i)
+                out.put(sink->data[i], eff.output_width);
+            if (n)
+                out_vectors += sink->dim[2];
+        }
+    }
+    if (hilbert)
+        out.set_shape({ out_vectors, nc, np, 2 });
+    else
+        out.set_shape({ out_vectors, nc, np });
+    if (out.wrapped())
+        std::fprintf(stderr,
+            "kip-golden: warning: %zu output word(s) lay outside their width and were "
+            "written modulo 2^width (first: output word %zu)\n",
+            out.wrapped(), out.first_wrapped());
+    out.commit();
+    std::printf("kip-golden fir: %zu input vectors, %zu output vectors (%zu words) of %d-bit words "
+                "with %d fractional bits, to %s\n",
+        vectors, out_vectors, out.count(), eff.output_width, eff.output_fract_width,
+        opt.output.c_str());
+    return 0;
+}
+
+} // namespace golden

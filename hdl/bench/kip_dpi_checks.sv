@@ -1,0 +1,135 @@
+// Checks that failures reach the simulation as a status and a message, never a crash, that
+// multi-channel words keep their order, and that outputs wider than 64 bits arrive exactly.
+// Runs with +test=dpi.
+module kip_dpi_checks (
+    input logic clk
+);
+  import kip_fir_dpi::*;
+  import kip_fft_dpi::*;
+  import kip_bench_pkg::*;
+
+  bit active = 1'b0, done = 1'b0;
+  int checks = 0, errors = 0;
+
+  initial active = selected_test() == "dpi";
+
+  task automatic expect_text(string what, bit ok, string text, string part);
+    checks++;
+    if (ok && contains(text, part)) begin
+      $display("dpi: %s -> \"%s\"", what, text);
+    end else begin
+      errors++;
+      $display("dpi: FAILED %s: got \"%s\", expected a message with \"%s\"", what, text, part);
+    end
+  endtask
+
+  task automatic fir_checks();
+    chandle h;
+    string msg;
+    real c[3] = '{1.0, 2.0, 1.0};
+    real wide_c[2] = '{-549755813887.0, 3.0};  // -(2^39 - 1)
+    real two_c[2] = '{1.0, 1.0};
+    longint frame_in[4] = '{1, 10, 2, 20};
+    longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
+    longint y;
+    bit [255:0] w, expect_w;
+    int rc;
+
+    h = kip_fir_dpi_create("f1", c, 7, 1, 1, 16, 0, 16, 0, 0, 0, 1, 1, msg);
+    expect_text("FIR filter_type 7", h == null, msg, "Invalid filter type");
+    h = kip_fir_dpi_create_ex("f1", c, "decim_rat=4", msg);
+    expect_text("FIR unknown field", h == null, msg, "Unknown configuration field \"decim_rat\"");
+    h = kip_fir_dpi_create_ex("f1", c, "num_coeffs=4", msg);
+    expect_text("FIR short coefficient array", h == null, msg, "holds 3 values");
+
+    h = kip_fir_dpi_create_ex("f1", c, "data_width=16", msg);
+    expect_text("FIR valid model", h != null && msg == "", "", "");
+    rc = kip_fir_dpi_get(h, y);
+    expect_text("FIR get with nothing waiting", rc != 0, kip_fir_dpi_message(h), "No output");
+    rc = kip_fir_dpi_send(h, 32768);
+    expect_text("FIR word beyond 16 bits", rc != 0, kip_fir_dpi_message(h), "does not fit");
+    rc = kip_fir_dpi_send(h, -32768);
+    rc |= kip_fir_dpi_get(h, y);
+    expect_text("FIR -32768 accepted, output -32768", rc == 0 && y == -32768,
+                $sformatf("%0d", y), "-32768");
+    kip_fir_dpi_destroy(h);
+
+    // Two channels: words alternate between them, outputs come back in the same order.
+    h = kip_fir_dpi_create("two", two_c, 0, 1, 1, 16, 0, 16, 0, 0, 0, 2, 1, msg);
+    rc = kip_fir_dpi_send_frame(h, frame_in);
+    expect_text("FIR two channels: four outputs waiting",
+                rc == 0 && kip_fir_dpi_available(h) == 4,
+                $sformatf("%0d waiting", kip_fir_dpi_available(h)), "4 waiting");
+    rc = kip_fir_dpi_get_frame(h, frame_big);
+    expect_text("FIR get_frame of five words", rc != 0 && kip_fir_dpi_available(h) == 4,
+                kip_fir_dpi_message(h), "takes 5 output words but 4 are waiting");
+    rc = kip_fir_dpi_get_frame(h, frame_out);
+    expect_text("FIR two channels in order",
+                rc == 0 && frame_out == frame_expected && kip_fir_dpi_available(h) == 0,
+                $sformatf("%0d %0d %0d %0d", frame_out[0], frame_out[1], frame_out[2], frame_out[3]),
+                "1 10 3 30");
+    kip_fir_dpi_destroy(h);
+
+    // 40-bit data and coefficients: products need 79 bits and more, beyond a longint.
+    h = kip_fir_dpi_create_ex("wide", wide_c, "data_width=40 coeff_width=40", msg);
+    expect_text("FIR wide model", h != null, msg, "");
+    rc = kip_fir_dpi_send(h, -64'sd549755813888);  // -2^39
+    rc |= kip_fir_dpi_send(h, 64'sd549755813887);  // 2^39 - 1
+    rc |= kip_fir_dpi_get(h, y);
+    expect_text("FIR 64-bit get of a wider word", rc != 0, kip_fir_dpi_message(h), "get_wide");
+    rc = kip_fir_dpi_get_wide(h, w);
+    expect_w = 256'sd549755813887 * 256'sd549755813888;
+    expect_text("FIR first wide output", rc == 0 && w == expect_w, $sformatf("%h", w), "");
+    rc = kip_fir_dpi_get_wide(h, w);
+    expect_w = -256'sd549755813887 * 256'sd549755813887 - 256'sd3 * 256'sd549755813888;
+    expect_text("FIR second wide output", rc == 0 && w == expect_w, $sformatf("%h", w), "");
+    expect_text("FIR output width above 64", kip_fir_dpi_output_width(h) > 64,
+                $sformatf("%0d bits", kip_fir_dpi_output_width(h)), "bits");
+    kip_fir_dpi_destroy(h);
+  endtask
+
+  task automatic fft_checks();
+    chandle h;
+    string msg;
+    int sch[3] = '{2, 2, 4};
+    longint xr[64], xi[64], yr[64], yi[64], short_x[8];
+    int blk_exp, overflow, rc;
+
+    h = kip_fft_dpi_create(6, 5, 0, 16, 16, 1, 0, 0, msg);
+    expect_text("FFT C_ARCH 5", h == null, msg,
+                "ERROR:kfft_v8_0:create_state called with invalid C_ARCH generic");
+    h = kip_fft_dpi_create(6, 1, 0, 16, 16, 1, 0, 0, msg);
+    expect_text("FFT valid model", h != null, msg, "");
+    foreach (xr[n]) begin
+      xr[n] = 0;
+      xi[n] = 0;
+    end
+    foreach (yr[k]) yr[k] = 5;
+    rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT schedule value 4", rc == 17 && yr[63] == 0, kip_fft_dpi_message(h),
+                "scaling_sch[2] = 4");
+    sch[2] = 2;
+    xr[3] = 32768;
+    rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT word beyond 16 bits", rc == 10, kip_fft_dpi_message(h), "xn_re[3]");
+    rc = kip_fft_dpi_transform(h, 6, 1, sch, short_x, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT frame of 8 words", rc == 9, kip_fft_dpi_message(h), "xn_re_size input 8");
+    kip_fft_dpi_destroy(h);
+  endtask
+
+  always @(posedge clk) begin
+    if (active && !done) begin
+      done <= 1'b1;
+      fir_checks();
+      fft_checks();
+      if (errors == 0) begin
+        $display("PASS dpi: %0d checks of refusals, channel order and wide words", checks);
+        kip_bench_exit(0);
+      end else begin
+        $display("FAIL dpi: %0d of %0d checks failed", errors, checks);
+        kip_bench_exit(1);
+      end
+      $finish;
+    end
+  end
+endmodule

@@ -1,0 +1,293 @@
+// DPI-C layer over the FFT model's C interface, imported by the SystemVerilog package
+// kip_fft_dpi (kip_fft_dpi.sv). Samples and bins cross as two's complement integer words.
+//
+// The library writes its messages to the standard error stream and returns codes. A refused
+// call is repeated once with file descriptor 2 redirected to a temporary file, to hand the
+// library's own error line to the simulation; the repeat is safe because a refused call writes
+// no output and changes no state. Successful calls leave the stream alone.
+#include <svdpi.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "kfft_v8_0_bitacc_cmodel.h"
+
+#define KIP_DPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// Statuses of kip_fft_dpi_transform beyond the library's codes: a bin that is not a whole
+// output word (not expected), and memory exhaustion.
+constexpr int kOffGrid = 100;
+constexpr int kOutOfMemory = 101;
+
+struct FftDpi {
+    kelvar_ip_kfft_v8_0_state* state = nullptr;
+    kelvar_ip_kfft_v8_0_generics g {};
+    std::vector<double> xr, xi, yr, yi;
+    std::vector<int32_t> sch;
+    std::string message;
+
+    ~FftDpi()
+    {
+        if (state != nullptr)
+            kelvar_ip_kfft_v8_0_destroy_state(state);
+    }
+};
+
+// Serialises redirections of the process-wide descriptor 2.
+std::mutex& capture_mutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+// Runs call() with descriptor 2 redirected and returns the last "ERROR:kfft_v8_0:" line it
+// wrote (without the newline); lines of other origin are passed on to the real stream.
+// Returns an empty string when the redirection cannot be set up (call() is then not run).
+template <class Call> std::string library_error(Call&& call)
+{
+    std::lock_guard<std::mutex> lock(capture_mutex());
+    std::fflush(stderr);
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr)
+        return std::string();
+    const int saved = dup(2);
+    if (saved < 0 || dup2(fileno(file), 2) < 0) {
+        if (saved >= 0)
+            close(saved);
+        std::fclose(file);
+        return std::string();
+    }
+    call();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string all;
+    std::rewind(file);
+    char buf[4096];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
+        all.append(buf, n);
+    std::fclose(file);
+    std::string error;
+    std::string foreign;
+    std::size_t pos = 0;
+    while (pos < all.size()) {
+        std::size_t end = all.find('\n', pos);
+        if (end == std::string::npos)
+            end = all.size();
+        const std::string line = all.substr(pos, end - pos);
+        if (line.rfind("ERROR:kfft_v8_0:", 0) == 0)
+            error = line;
+        else if (line.rfind("WARNING:kfft_v8_0:", 0) != 0)
+            foreign += line + "\n";
+        pos = end + 1;
+    }
+    if (!foreign.empty()) {
+        std::fwrite(foreign.data(), 1, foreign.size(), stderr);
+        std::fflush(stderr);
+    }
+    return error;
+}
+
+void set_create_message(const char** msg, const std::string& text) noexcept
+{
+    static thread_local std::string buffer;
+    try {
+        buffer = text;
+    } catch (...) {
+        buffer.clear();
+    }
+    if (msg != nullptr)
+        *msg = buffer.c_str();
+}
+
+// SystemVerilog order of an open array: leftmost element first.
+int sv_index(const svOpenArrayHandle a, int i)
+{
+    const int left = svLeft(a, 1);
+    return left <= svRight(a, 1) ? left + i : left - i;
+}
+
+template <class T> T& sv_elem(const svOpenArrayHandle a, int i)
+{
+    return *static_cast<T*>(svGetArrElemPtr1(a, sv_index(a, i)));
+}
+
+// log2 of the frame length a call with this nfft transforms, or -1 when the library will
+// refuse the nfft.
+int effective_nfft(const kelvar_ip_kfft_v8_0_generics& g, int nfft)
+{
+    const int e = g.C_HAS_NFFT == 1 ? nfft : g.C_NFFT_MAX;
+    return e >= 0 && e <= g.C_NFFT_MAX ? e : -1;
+}
+
+int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
+    const svOpenArrayHandle xn_re, const svOpenArrayHandle xn_im, const svOpenArrayHandle xk_re,
+    const svOpenArrayHandle xk_im, int* blk_exp, int* overflow)
+{
+    const int e = effective_nfft(dpi.g, nfft);
+    const int n = e < 0 ? 0 : 1 << e;
+    const int frac = dpi.g.C_INPUT_WIDTH - 1;
+    // Arrays longer than the frame are used from their left end; shorter ones are passed as
+    // they are and the library refuses them with its size message.
+    const int n_re = std::min(svSize(xn_re, 1), n);
+    const int n_im = std::min(svSize(xn_im, 1), n);
+    dpi.xr.resize(static_cast<std::size_t>(std::max(n_re, 1)));
+    dpi.xi.resize(static_cast<std::size_t>(std::max(n_im, 1)));
+    // Words are exact in a double up to 2^53; larger ones lie far outside the input range and
+    // are refused by the library whatever their rounding.
+    for (int i = 0; i < n_re; ++i)
+        dpi.xr[static_cast<std::size_t>(i)]
+            = std::ldexp(static_cast<double>(sv_elem<long long>(xn_re, i)), -frac);
+    for (int i = 0; i < n_im; ++i)
+        dpi.xi[static_cast<std::size_t>(i)]
+            = std::ldexp(static_cast<double>(sv_elem<long long>(xn_im, i)), -frac);
+    const int n_sch = svSize(sch, 1);
+    dpi.sch.resize(static_cast<std::size_t>(std::max(n_sch, 1)));
+    for (int i = 0; i < n_sch; ++i)
+        dpi.sch[static_cast<std::size_t>(i)] = sv_elem<int>(sch, i);
+    const int cap_re = svSize(xk_re, 1);
+    const int cap_im = svSize(xk_im, 1);
+    dpi.yr.resize(static_cast<std::size_t>(std::max(cap_re, 1)));
+    dpi.yi.resize(static_cast<std::size_t>(std::max(cap_im, 1)));
+
+    kelvar_ip_kfft_v8_0_inputs in {};
+    in.nfft = nfft;
+    in.xn_re = dpi.xr.data();
+    in.xn_re_size = n_re;
+    in.xn_im = dpi.xi.data();
+    in.xn_im_size = n_im;
+    in.scaling_sch = dpi.sch.data();
+    in.scaling_sch_size = n_sch;
+    in.direction = direction;
+    kelvar_ip_kfft_v8_0_outputs out {};
+    out.xk_re = dpi.yr.data();
+    out.xk_re_size = cap_re;
+    out.xk_im = dpi.yi.data();
+    out.xk_im_size = cap_im;
+    const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(dpi.state, &in, &out);
+    if (rc != 0) {
+        kelvar_ip_kfft_v8_0_outputs again = out;
+        dpi.message
+            = library_error([&] { kelvar_ip_kfft_v8_0_bitacc_simulate(dpi.state, &in, &again); });
+        if (dpi.message.empty())
+            dpi.message = "kelvar_ip_kfft_v8_0_bitacc_simulate refused the frame with code "
+                + std::to_string(rc);
+        return rc;
+    }
+    // Bins are whole words of the output format: the value times 2^(C_INPUT_WIDTH - 1).
+    std::vector<long long> re(static_cast<std::size_t>(n)), im(static_cast<std::size_t>(n));
+    for (int k = 0; k < n; ++k) {
+        for (int part = 0; part < 2; ++part) {
+            const double v
+                = std::ldexp((part == 0 ? dpi.yr : dpi.yi)[static_cast<std::size_t>(k)], frac);
+            if (!(std::fabs(v) < 0x1p62) || v != std::nearbyint(v)) {
+                dpi.message = std::string("Bin ") + std::to_string(k)
+                    + (part ? " imaginary" : " real") + " part is not a whole output word";
+                return kOffGrid;
+            }
+            (part == 0 ? re : im)[static_cast<std::size_t>(k)] = static_cast<long long>(v);
+        }
+    }
+    // Words past the frame are zeroed: simulators differ in what an output array's
+    // unwritten elements hold.
+    for (int k = 0; k < cap_re; ++k)
+        sv_elem<long long>(xk_re, k) = k < n ? re[static_cast<std::size_t>(k)] : 0;
+    for (int k = 0; k < cap_im; ++k)
+        sv_elem<long long>(xk_im, k) = k < n ? im[static_cast<std::size_t>(k)] : 0;
+    *blk_exp = out.blk_exp;
+    *overflow = out.overflow;
+    return 0;
+}
+
+} // namespace
+
+KIP_DPI_EXPORT void* kip_fft_dpi_create(int nfft_max, int arch, int has_nfft, int input_width,
+    int twiddle_width, int has_scaling, int has_bfp, int has_rounding, const char** msg)
+{
+    try {
+        std::unique_ptr<FftDpi> dpi(new FftDpi);
+        kelvar_ip_kfft_v8_0_generics& g = dpi->g;
+        g = kelvar_ip_kfft_v8_0_get_default_generics();
+        g.C_NFFT_MAX = nfft_max;
+        g.C_ARCH = arch;
+        g.C_HAS_NFFT = has_nfft;
+        g.C_USE_FLT_PT = 0;
+        g.C_INPUT_WIDTH = input_width;
+        g.C_TWIDDLE_WIDTH = twiddle_width;
+        g.C_HAS_SCALING = has_scaling;
+        g.C_HAS_BFP = has_bfp;
+        g.C_HAS_ROUNDING = has_rounding;
+        dpi->state = kelvar_ip_kfft_v8_0_create_state(g);
+        if (dpi->state == nullptr) {
+            std::string text = library_error([&] {
+                kelvar_ip_kfft_v8_0_state* again = kelvar_ip_kfft_v8_0_create_state(g);
+                kelvar_ip_kfft_v8_0_destroy_state(again);
+            });
+            set_create_message(msg, text.empty() ? "The generics were refused" : text);
+            return nullptr;
+        }
+        set_create_message(msg, std::string());
+        return dpi.release();
+    } catch (...) {
+        set_create_message(msg, "Out of memory");
+        return nullptr;
+    }
+}
+
+KIP_DPI_EXPORT void kip_fft_dpi_destroy(void* h) { delete static_cast<FftDpi*>(h); }
+
+KIP_DPI_EXPORT const char* kip_fft_dpi_message(void* h)
+{
+    return h == nullptr ? "Null model handle" : static_cast<FftDpi*>(h)->message.c_str();
+}
+
+KIP_DPI_EXPORT int kip_fft_dpi_output_width(void* h, int nfft)
+{
+    if (h == nullptr)
+        return 0;
+    const FftDpi& dpi = *static_cast<FftDpi*>(h);
+    const int e = effective_nfft(dpi.g, nfft);
+    if (e < 0)
+        return 0;
+    return dpi.g.C_INPUT_WIDTH + (dpi.g.C_HAS_SCALING == 1 ? 0 : e + 1);
+}
+
+KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,
+    const svOpenArrayHandle scaling_sch, const svOpenArrayHandle xn_re,
+    const svOpenArrayHandle xn_im, svOpenArrayHandle xk_re, svOpenArrayHandle xk_im, int* blk_exp,
+    int* overflow)
+{
+    int rc = 1;
+    if (h != nullptr) {
+        FftDpi& dpi = *static_cast<FftDpi*>(h);
+        dpi.message.clear();
+        try {
+            rc = transform(
+                dpi, nfft, direction, scaling_sch, xn_re, xn_im, xk_re, xk_im, blk_exp, overflow);
+        } catch (...) {
+            dpi.message = "Out of memory";
+            rc = kOutOfMemory;
+        }
+    }
+    if (rc != 0) {
+        // Outputs of a refused call are zero, whatever the simulator's copying of arguments.
+        for (int k = 0; k < svSize(xk_re, 1); ++k)
+            sv_elem<long long>(xk_re, k) = 0;
+        for (int k = 0; k < svSize(xk_im, 1); ++k)
+            sv_elem<long long>(xk_im, k) = 0;
+        *blk_exp = 0;
+        *overflow = 0;
+    }
+    return rc;
+}

@@ -1,0 +1,45 @@
+// kip_fft_dpi: the kfft FFT model (version 8.0) for SystemVerilog test benches, through DPI-C
+// imports of kip_fft_dpi.cpp (libkip_fft_dpi.so).
+//
+// Samples and bins are integers in the hardware's two's complement words: an input word x of
+// C_INPUT_WIDTH bits stands for x * 2^-(C_INPUT_WIDTH-1), and so does an output word, whose
+// width is kip_fft_dpi_output_width (C_INPUT_WIDTH when scaled or block floating point,
+// C_INPUT_WIDTH + nfft + 1 unscaled). The fixed-point modes only: C_USE_FLT_PT is always 0.
+//
+// Failures return a non-zero status, and kip_fft_dpi_message(h) returns the library's error
+// line ("ERROR:kfft_v8_0:...") until the next call on h, ready for $display. Creation failures
+// return null and the line in msg. Warnings of successful calls go to the standard error
+// stream, as for any caller of the library.
+package kip_fft_dpi;
+
+  // Creates a model from the generics C_NFFT_MAX, C_ARCH, C_HAS_NFFT, C_INPUT_WIDTH,
+  // C_TWIDDLE_WIDTH, C_HAS_SCALING, C_HAS_BFP, C_HAS_ROUNDING. Returns null on refusal, with
+  // the library's message in msg ("" on success).
+  import "DPI-C" function chandle kip_fft_dpi_create(
+    input int nfft_max, input int arch, input int has_nfft, input int input_width,
+    input int twiddle_width, input int has_scaling, input int has_bfp, input int has_rounding,
+    output string msg);
+
+  // Frees the model. h may be null.
+  import "DPI-C" function void kip_fft_dpi_destroy(input chandle h);
+
+  // Message of the latest failed call on h ("" after a success).
+  import "DPI-C" function string kip_fft_dpi_message(input chandle h);
+
+  // Width of the output words of a frame of 2^nfft points (nfft is ignored unless C_HAS_NFFT);
+  // 0 for an nfft the model refuses.
+  import "DPI-C" function int kip_fft_dpi_output_width(input chandle h, input int nfft);
+
+  // Transforms one frame of N = 2^nfft points (N = 2^C_NFFT_MAX unless C_HAS_NFFT).
+  // direction: 1 forward, 0 inverse (no 1/N). scaling_sch: per-stage right shifts, element 0
+  // first, read only in scaled mode without block floating point. xn_re/xn_im: N input words
+  // from the left; longer arrays are allowed and their tail ignored. xk_re/xk_im: receive N
+  // output words from the left, and 0 in the rest. blk_exp, overflow: as the model.
+  // Returns 0, or on refusal (every output then 0) the library's code (1 to 24), 100 if a bin
+  // is not a whole output word (not expected) or 101 when memory runs out.
+  import "DPI-C" function int kip_fft_dpi_transform(
+    input chandle h, input int nfft, input int direction, input int scaling_sch[],
+    input longint xn_re[], input longint xn_im[], output longint xk_re[],
+    output longint xk_im[], output int blk_exp, output int overflow);
+
+endpackage

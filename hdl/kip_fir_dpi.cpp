@@ -1,0 +1,437 @@
+// DPI-C layer over the FIR model's C interface, imported by the SystemVerilog package
+// kip_fir_dpi (kip_fir_dpi.sv). Words cross as two's complement integers; every failure is a
+// status and a message string, never an exception or an abort.
+#include <svdpi.h>
+
+#include <gmpxx.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tapforge_v6_3_bitacc_cmodel.h"
+
+#define KIP_DPI_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// Width of the packed word kip_fir_dpi_get_wide fills (bit [255:0] in the package).
+constexpr int kWideBits = 256;
+
+struct FirDpi {
+    kip_fir_v6_3* model = nullptr;
+    kip_fir_v6_3_config cfg {}; // completed configuration, as get_config returns it
+    kip_array_real* in = nullptr; // one input vector: (paths, channels, 1)
+    kip_array_mpz_complex* sink = nullptr; // refilled by every data_send
+    std::size_t words = 1; // words per vector: paths * channels
+    std::size_t staged = 0; // words of the current input vector taken so far
+    std::deque<std::pair<mpz_class, mpz_class>> out; // output words (re, im), oldest first
+    std::string message; // messages of the latest call, one per line
+
+    ~FirDpi()
+    {
+        if (model != nullptr)
+            kip_fir_v6_3_destroy(model);
+        kip_array_real_destroy(in);
+        kip_array_mpz_complex_destroy(sink);
+    }
+};
+
+void append_line(std::string& to, const char* text) noexcept
+{
+    try {
+        if (!to.empty())
+            to += '\n';
+        to += text;
+    } catch (...) {
+    }
+}
+
+void on_message(void* handle, int32_t, const char* text)
+{
+    append_line(*static_cast<std::string*>(handle), text);
+}
+
+// Writes text into *msg through a buffer that lives until the next create on this thread.
+void set_create_message(const char** msg, const std::string& text) noexcept
+{
+    static thread_local std::string buffer;
+    try {
+        buffer = text;
+    } catch (...) {
+        buffer.clear();
+    }
+    if (msg != nullptr)
+        *msg = buffer.c_str();
+}
+
+// SystemVerilog order of an open array: leftmost element first.
+int sv_index(const svOpenArrayHandle a, int i)
+{
+    const int left = svLeft(a, 1);
+    return left <= svRight(a, 1) ? left + i : left - i;
+}
+
+int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1); }
+
+// Integer fields of the configuration record settable by name.
+#define KIP_FIR_DPI_FIELDS(X)                                                                      \
+    X(filter_type)                                                                                 \
+    X(rate_change)                                                                                 \
+    X(interp_rate)                                                                                 \
+    X(decim_rate)                                                                                  \
+    X(zero_pack_factor)                                                                            \
+    X(coeff_padding)                                                                               \
+    X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband) X(quantization) X(coeff_width)        \
+        X(coeff_fract_width) X(chan_seq) X(num_channels) X(init_pattern) X(num_paths)              \
+            X(data_width) X(data_fract_width) X(output_rounding) X(output_width) X(config_method)
+
+// Applies "field=value" items separated by blanks or commas. Returns an empty string, or the
+// reason the settings are refused. num_coeffs_given tells whether num_coeffs was among them.
+std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num_coeffs_given)
+{
+    num_coeffs_given = false;
+    const std::string s = text == nullptr ? std::string() : std::string(text);
+    std::size_t pos = 0;
+    while (pos < s.size()) {
+        if (std::isspace(static_cast<unsigned char>(s[pos])) || s[pos] == ',') {
+            ++pos;
+            continue;
+        }
+        std::size_t end = pos;
+        while (end < s.size() && !std::isspace(static_cast<unsigned char>(s[end])) && s[end] != ',')
+            ++end;
+        const std::string item = s.substr(pos, end - pos);
+        pos = end;
+        const std::size_t eq = item.find('=');
+        if (eq == std::string::npos)
+            return "Setting \"" + item + "\" is not of the form field=value";
+        const std::string key = item.substr(0, eq);
+        const std::string value = item.substr(eq + 1);
+        char* stop = nullptr;
+        errno = 0;
+        const long long v = std::strtoll(value.c_str(), &stop, 0);
+        if (value.empty() || *stop != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
+            return "Setting " + key + " needs a 32-bit integer, not \"" + value + "\"";
+        bool known = false;
+#define KIP_SET(f)                                                                                 \
+    if (key == #f) {                                                                               \
+        cfg.f = static_cast<int32_t>(v);                                                           \
+        known = true;                                                                              \
+    }
+        KIP_FIR_DPI_FIELDS(KIP_SET)
+#undef KIP_SET
+        if (!known)
+            return "Unknown configuration field \"" + key + "\"";
+        if (key == "num_coeffs")
+            num_coeffs_given = true;
+    }
+    return std::string();
+}
+
+FirDpi* create(const char* name, const svOpenArrayHandle coeff, const char* settings,
+    const char** msg) noexcept
+{
+    try {
+        std::unique_ptr<FirDpi> dpi(new FirDpi);
+        kip_fir_v6_3_config cfg;
+        kip_fir_v6_3_default_config(&cfg);
+        const std::string instance = name == nullptr || *name == '\0' ? cfg.name : name;
+        cfg.name = instance.c_str();
+        bool num_coeffs_given = false;
+        std::string error = apply_settings(cfg, settings, num_coeffs_given);
+        if (!error.empty()) {
+            set_create_message(msg, error);
+            return nullptr;
+        }
+        const int n = sv_count(coeff);
+        std::vector<double> values(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i)
+            values[static_cast<std::size_t>(i)]
+                = *static_cast<const double*>(svGetArrElemPtr1(coeff, sv_index(coeff, i)));
+        if (!num_coeffs_given && cfg.coeff_sets > 0)
+            cfg.num_coeffs = n / cfg.coeff_sets;
+        if (n == 0 || cfg.num_coeffs < 1 || cfg.coeff_sets < 1
+            || static_cast<long long>(cfg.num_coeffs) * cfg.coeff_sets != n) {
+            set_create_message(msg,
+                "The coefficient array holds " + std::to_string(n)
+                    + " values; num_coeffs * coeff_sets must equal that count and be at least 1");
+            return nullptr;
+        }
+        cfg.coeff = values.data();
+        dpi->model = kip_fir_v6_3_create(&cfg, on_message, &dpi->message);
+        if (dpi->model == nullptr) {
+            set_create_message(
+                msg, dpi->message.empty() ? "The configuration was refused" : dpi->message);
+            return nullptr;
+        }
+        kip_fir_v6_3_get_config(dpi->model, &dpi->cfg);
+        dpi->words = static_cast<std::size_t>(dpi->cfg.num_paths)
+            * static_cast<std::size_t>(dpi->cfg.num_channels);
+        dpi->in = kip_array_real_create();
+        dpi->sink = kip_array_mpz_complex_create();
+        if (dpi->in == nullptr || dpi->sink == nullptr
+            || kip_array_real_reserve_dim(dpi->in, 3) != 0
+            || kip_array_real_reserve_data(dpi->in, dpi->words) != 0) {
+            set_create_message(msg, "Out of memory");
+            return nullptr;
+        }
+        dpi->in->dim_size = 3;
+        dpi->in->dim[0] = static_cast<std::size_t>(dpi->cfg.num_paths);
+        dpi->in->dim[1] = static_cast<std::size_t>(dpi->cfg.num_channels);
+        dpi->in->dim[2] = 1;
+        dpi->in->data_size = dpi->words;
+        if (kip_fir_v6_3_set_data_sink_mpz(dpi->model, nullptr, dpi->sink) != 0) {
+            set_create_message(msg, dpi->message);
+            return nullptr;
+        }
+        dpi->message.clear();
+        set_create_message(msg, std::string());
+        return dpi.release();
+    } catch (...) {
+        set_create_message(msg, "Out of memory");
+        return nullptr;
+    }
+}
+
+// Takes the output vectors the last data_send left in the sink.
+void collect(FirDpi& dpi)
+{
+    const kip_array_mpz_complex& s = *dpi.sink;
+    for (std::size_t i = 0; i < s.data_size; ++i)
+        dpi.out.emplace_back(mpz_class(s.data[i].re), mpz_class(s.data[i].im));
+}
+
+int send_word(FirDpi& dpi, long long x)
+{
+    const int w = dpi.cfg.data_width;
+    const bool fits = w >= 64 || (w >= 1 && x >= -(1LL << (w - 1)) && x < (1LL << (w - 1)));
+    if (!fits) {
+        append_line(dpi.message,
+            ("Input word " + std::to_string(x) + " does not fit the " + std::to_string(w)
+                + "-bit signed input")
+                .c_str());
+        return 1;
+    }
+    // |x| < 2^49: exact in a double, and so is the power-of-two scaling.
+    dpi.in->data[dpi.staged++] = std::ldexp(static_cast<double>(x), -dpi.cfg.data_fract_width);
+    if (dpi.staged < dpi.words)
+        return 0;
+    dpi.staged = 0;
+    if (kip_fir_v6_3_data_send(dpi.model, dpi.in) != 0)
+        return 1;
+    collect(dpi);
+    return 0;
+}
+
+bool is_hilbert(const FirDpi& dpi) { return dpi.cfg.filter_type == 3; }
+
+int refuse(FirDpi& dpi, const std::string& text)
+{
+    append_line(dpi.message, text.c_str());
+    return 1;
+}
+
+int no_output(FirDpi& dpi) { return refuse(dpi, "No output word is waiting"); }
+
+// Stores v as a 64-bit word, or refuses when it does not fit.
+int to_int64(FirDpi& dpi, const mpz_class& v, long long* y)
+{
+    if (!mpz_fits_slong_p(v.get_mpz_t()))
+        return refuse(
+            dpi, "Output word " + v.get_str() + " does not fit 64 bits: use kip_fir_dpi_get_wide");
+    *y = mpz_get_si(v.get_mpz_t());
+    return 0;
+}
+
+template <class Body> int guarded(void* h, Body&& body) noexcept
+{
+    if (h == nullptr)
+        return 1;
+    FirDpi& dpi = *static_cast<FirDpi*>(h);
+    dpi.message.clear();
+    try {
+        return body(dpi);
+    } catch (...) {
+        append_line(dpi.message, "Out of memory");
+        return 1;
+    }
+}
+
+} // namespace
+
+KIP_DPI_EXPORT void* kip_fir_dpi_create(const char* name, const svOpenArrayHandle coeff,
+    int filter_type, int interp_rate, int decim_rate, int data_width, int data_fract_width,
+    int coeff_width, int coeff_fract_width, int output_rounding, int output_width, int num_channels,
+    int num_paths, const char** msg)
+{
+    try {
+        std::string s = "filter_type=" + std::to_string(filter_type) + " interp_rate="
+            + std::to_string(interp_rate) + " decim_rate=" + std::to_string(decim_rate)
+            + " data_width=" + std::to_string(data_width) + " data_fract_width="
+            + std::to_string(data_fract_width) + " coeff_width=" + std::to_string(coeff_width)
+            + " coeff_fract_width=" + std::to_string(coeff_fract_width) + " output_rounding="
+            + std::to_string(output_rounding) + " output_width=" + std::to_string(output_width)
+            + " num_channels=" + std::to_string(num_channels)
+            + " num_paths=" + std::to_string(num_paths);
+        if (interp_rate > 1 && decim_rate > 1)
+            s += " rate_change=1";
+        return create(name, coeff, s.c_str(), msg);
+    } catch (...) {
+        set_create_message(msg, "Out of memory");
+        return nullptr;
+    }
+}
+
+KIP_DPI_EXPORT void* kip_fir_dpi_create_ex(
+    const char* name, const svOpenArrayHandle coeff, const char* settings, const char** msg)
+{
+    return create(name, coeff, settings, msg);
+}
+
+KIP_DPI_EXPORT void kip_fir_dpi_destroy(void* h) { delete static_cast<FirDpi*>(h); }
+
+KIP_DPI_EXPORT const char* kip_fir_dpi_message(void* h)
+{
+    return h == nullptr ? "Null model handle" : static_cast<FirDpi*>(h)->message.c_str();
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_output_width(void* h)
+{
+    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_width;
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_output_fract_width(void* h)
+{
+    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_fract_width;
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_send(void* h, long long x)
+{
+    return guarded(h, [&](FirDpi& dpi) { return send_word(dpi, x); });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_send_frame(void* h, const svOpenArrayHandle x)
+{
+    return guarded(h, [&](FirDpi& dpi) {
+        const int n = sv_count(x);
+        for (int i = 0; i < n; ++i)
+            if (send_word(dpi, *static_cast<const long long*>(svGetArrElemPtr1(x, sv_index(x, i))))
+                != 0)
+                return 1;
+        return 0;
+    });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_available(void* h)
+{
+    if (h == nullptr)
+        return 0;
+    const std::size_t n = static_cast<FirDpi*>(h)->out.size();
+    return n > INT_MAX ? INT_MAX : static_cast<int>(n);
+}
+
+// The getters write 0 to their outputs first: a refused call leaves zeros there.
+
+KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
+{
+    *y = 0;
+    return guarded(h, [&](FirDpi& dpi) {
+        if (is_hilbert(dpi))
+            return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
+        if (dpi.out.empty())
+            return no_output(dpi);
+        if (to_int64(dpi, dpi.out.front().first, y) != 0)
+            return 1;
+        dpi.out.pop_front();
+        return 0;
+    });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_get_complex(void* h, long long* re, long long* im)
+{
+    *re = 0;
+    *im = 0;
+    return guarded(h, [&](FirDpi& dpi) {
+        if (dpi.out.empty())
+            return no_output(dpi);
+        if (to_int64(dpi, dpi.out.front().first, re) != 0
+            || to_int64(dpi, dpi.out.front().second, im) != 0) {
+            *re = 0;
+            return 1;
+        }
+        dpi.out.pop_front();
+        return 0;
+    });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
+{
+    for (int i = 0; i < sv_count(y); ++i)
+        *static_cast<long long*>(svGetArrElemPtr1(y, sv_index(y, i))) = 0;
+    return guarded(h, [&](FirDpi& dpi) {
+        if (is_hilbert(dpi))
+            return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
+        const std::size_t n = static_cast<std::size_t>(sv_count(y));
+        if (n > dpi.out.size())
+            return refuse(dpi,
+                "The array takes " + std::to_string(n) + " output words but "
+                    + std::to_string(dpi.out.size()) + " are waiting");
+        std::vector<long long> words(n);
+        for (std::size_t i = 0; i < n; ++i)
+            if (to_int64(dpi, dpi.out[i].first, &words[i]) != 0)
+                return 1;
+        for (std::size_t i = 0; i < n; ++i) {
+            *static_cast<long long*>(svGetArrElemPtr1(y, sv_index(y, static_cast<int>(i))))
+                = words[i];
+            dpi.out.pop_front();
+        }
+        return 0;
+    });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_get_wide(void* h, svBitVecVal* y)
+{
+    for (int i = 0; i < kWideBits / 32; ++i)
+        y[i] = 0;
+    return guarded(h, [&](FirDpi& dpi) {
+        if (is_hilbert(dpi))
+            return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
+        if (dpi.out.empty())
+            return no_output(dpi);
+        const mpz_class& v = dpi.out.front().first;
+        const mpz_class limit = mpz_class(1) << (kWideBits - 1);
+        if (v < -limit || v >= limit)
+            return refuse(dpi,
+                "Output word " + v.get_str() + " does not fit " + std::to_string(kWideBits)
+                    + " bits");
+        mpz_class word = v;
+        if (word < 0)
+            word += mpz_class(1) << kWideBits;
+        uint32_t limbs[kWideBits / 32] = {};
+        std::size_t count = 0;
+        mpz_export(limbs, &count, -1, sizeof(uint32_t), 0, 0, word.get_mpz_t());
+        for (int i = 0; i < kWideBits / 32; ++i)
+            y[i] = limbs[i];
+        dpi.out.pop_front();
+        return 0;
+    });
+}
+
+KIP_DPI_EXPORT int kip_fir_dpi_reset(void* h)
+{
+    return guarded(h, [&](FirDpi& dpi) {
+        dpi.out.clear();
+        dpi.staged = 0;
+        return kip_fir_v6_3_reset(dpi.model) == 0 ? 0 : 1;
+    });
+}

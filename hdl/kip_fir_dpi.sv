@@ -1,0 +1,70 @@
+// kip_fir_dpi: the tapforge FIR model (version 6.3.1) for SystemVerilog test benches, through
+// DPI-C imports of kip_fir_dpi.cpp (libkip_fir_dpi.so).
+//
+// Words are integers in the hardware's two's complement format: an input word x stands for
+// x * 2^-data_fract_width, an output word y for y * 2^-output_fract_width. Input words are
+// taken in the order of the model's frames (paths fastest, then channels): after
+// num_paths * num_channels words one vector enters the model, and its outputs, if any, are
+// queued at once, so kip_fir_dpi_available() tells cycle by cycle what the filter has produced.
+//
+// Every call that can fail returns 0 on success and non-zero on failure; the failure's text
+// (the model's own message, "<name> ERROR: ...", or this layer's) is returned by
+// kip_fir_dpi_message(h) until the next call on h, one line per message, ready for $display.
+// Creation failures return null and the text in msg. Outputs of a refused call are 0.
+// Nothing aborts the simulation.
+package kip_fir_dpi;
+
+  // Creates a model from the fields most benches need; every other field of the configuration
+  // record keeps its default. coeff holds the coefficients (num_coeffs is its size); rate_change
+  // is set to 1 (fractional) when both rates exceed 1. Returns null on refusal, with the reason
+  // in msg (msg is "" on success).
+  import "DPI-C" function chandle kip_fir_dpi_create(
+    input string name, input real coeff[], input int filter_type, input int interp_rate,
+    input int decim_rate, input int data_width, input int data_fract_width,
+    input int coeff_width, input int coeff_fract_width, input int output_rounding,
+    input int output_width, input int num_channels, input int num_paths, output string msg);
+
+  // Creates a model from "field=value" settings separated by blanks or commas, for any integer
+  // field of the configuration record (e.g. "filter_type=2 decim_rate=4 coeff_sets=2"); unknown
+  // fields and malformed values are refused. num_coeffs defaults to size(coeff) / coeff_sets.
+  import "DPI-C" function chandle kip_fir_dpi_create_ex(
+    input string name, input real coeff[], input string settings, output string msg);
+
+  // Frees the model. h may be null.
+  import "DPI-C" function void kip_fir_dpi_destroy(input chandle h);
+
+  // Messages of the latest call on h ("" when there were none).
+  import "DPI-C" function string kip_fir_dpi_message(input chandle h);
+
+  // Output format chosen by the model: width (the accumulator width at full precision) and
+  // fractional bits.
+  import "DPI-C" function int kip_fir_dpi_output_width(input chandle h);
+  import "DPI-C" function int kip_fir_dpi_output_fract_width(input chandle h);
+
+  // Sends one input word; refused when it does not fit data_width bits (signed).
+  import "DPI-C" function int kip_fir_dpi_send(input chandle h, input longint x);
+
+  // Sends every word of x, leftmost first; stops at the first refusal.
+  import "DPI-C" function int kip_fir_dpi_send_frame(input chandle h, input longint x[]);
+
+  // Number of output words waiting.
+  import "DPI-C" function int kip_fir_dpi_available(input chandle h);
+
+  // Takes the oldest output word; refused when none is waiting or it needs more than 64 bits.
+  import "DPI-C" function int kip_fir_dpi_get(input chandle h, output longint y);
+
+  // Fills y with the oldest size(y) output words; refused, taking nothing, when fewer wait.
+  import "DPI-C" function int kip_fir_dpi_get_frame(input chandle h, output longint y[]);
+
+  // As kip_fir_dpi_get for outputs of any width up to 256 bits, sign-extended.
+  import "DPI-C" function int kip_fir_dpi_get_wide(input chandle h, output bit [255:0] y);
+
+  // Hilbert filters (filter_type 3): re is the delayed input word, im the filter's output
+  // word. Other filters: re is the output word, im is 0.
+  import "DPI-C" function int kip_fir_dpi_get_complex(
+    input chandle h, output longint re, output longint im);
+
+  // Returns the model to its state after creation and drops waiting and part-sent words.
+  import "DPI-C" function int kip_fir_dpi_reset(input chandle h);
+
+endpackage

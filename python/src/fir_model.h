@@ -1,0 +1,107 @@
+// The FIR binding's model class: one kip_fir_v6_3 handle behind a mutex, called without the GIL.
+#ifndef KIP_PY_FIR_MODEL_H
+#define KIP_PY_FIR_MODEL_H
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+
+#include "fir_messages.h"
+#include "fir_outputs.h"
+#include "tapforge_v6_3_bitacc_cmodel.h"
+
+namespace kip_py {
+
+namespace py = pybind11;
+
+// Fields of kip_fir_v6_3_config after name and coeff, in record order.
+#define KIP_FIR_INT_FIELDS(X)                                                                      \
+    X(filter_type)                                                                                 \
+    X(rate_change)                                                                                 \
+    X(interp_rate)                                                                                 \
+    X(decim_rate)                                                                                  \
+    X(zero_pack_factor)                                                                            \
+    X(coeff_padding)                                                                               \
+    X(num_coeffs)                                                                                  \
+    X(coeff_sets)                                                                                  \
+    X(reloadable)                                                                                  \
+    X(is_halfband)                                                                                 \
+    X(quantization)                                                                                \
+    X(coeff_width)                                                                                 \
+    X(coeff_fract_width)                                                                           \
+    X(chan_seq)                                                                                    \
+    X(num_channels)                                                                                \
+    X(init_pattern)                                                                                \
+    X(num_paths)                                                                                   \
+    X(data_width)                                                                                  \
+    X(data_fract_width)                                                                            \
+    X(output_rounding)                                                                             \
+    X(output_width)                                                                                \
+    X(output_fract_width)                                                                          \
+    X(config_method)
+
+py::dict config_to_dict(const kip_fir_v6_3_config& c);
+
+// Every method makes its library calls with the GIL released and the instance's mutex held,
+// and hands back the status and the messages the library produced during the call; turning
+// them into exceptions and warnings is left to kip_models/fir.py.
+class FirModel {
+public:
+    using RealIn = py::array_t<double, py::array::f_style | py::array::forcecast>;
+    using Vector = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+    // Builds a model from the fields present in config (others keep the library's defaults)
+    // and coeff (None: the library's default set). Returns (model or None, messages).
+    static py::tuple create(const py::dict& config, const py::object& coeff, bool debug);
+    ~FirModel();
+
+    void close();
+    bool closed() const { return model_ == nullptr; }
+    bool integer_mode() const { return integer_; }
+    bool hilbert() const { return hilbert_; }
+    std::size_t paths() const { return paths_; }
+    std::size_t channels() const { return channels_; }
+    int32_t output_width() const { return output_width_; }
+
+    py::dict get_config();
+    // Complete output vectors get() would collect now (-1: the model cannot say).
+    long long waiting();
+    // (status, messages). x shaped (paths, channels[, vectors]).
+    py::tuple send(const RealIn& x);
+    py::tuple send_channel(const Vector& x);
+    // (status, array (paths, channels, vectors) or None, messages); vectors < 0: all waiting,
+    // else at most that many.
+    py::tuple get(int kind, long long vectors);
+    // (status, array (paths,) or (0,) or None, messages).
+    py::tuple get_channel(int kind);
+    py::tuple reload(long long fsel, const Vector& coeff);
+    py::tuple configure(const py::array_t<uint32_t, py::array::c_style>& fsel, long long pattern);
+    py::tuple reset();
+
+private:
+    FirModel() = default;
+
+    // Runs fn (library calls) with the GIL released and the model locked; returns its status
+    // and the messages it produced. Refuses a closed model with ValueError.
+    template <class Fn> std::pair<int32_t, Messages> call(Fn&& fn);
+
+    // Whole vectors waiting, clamped to 0 (requires the lock).
+    std::size_t waiting_locked() const;
+
+    kip_fir_v6_3* model_ = nullptr;
+    std::mutex mu_;
+    Collector col_;
+    std::size_t paths_ = 0;
+    std::size_t channels_ = 0;
+    int32_t output_width_ = 0;
+    bool hilbert_ = false;
+    bool integer_ = false;
+};
+
+} // namespace kip_py
+
+#endif

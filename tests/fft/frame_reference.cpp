@@ -1,0 +1,415 @@
+// Whole frames through the C interface against the KFix reference model, bit for bit: every
+// output word, the block exponent and the overflow flag, over every architecture, mode,
+// rounding, direction, length and width, with frames chosen to sit on each block floating
+// point threshold and to overflow.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "fft_frame_ref.h"
+#include "kfft_v8_0_bitacc_cmodel.h"
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
+constexpr bool kReducedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kReducedBuild = true;
+#else
+constexpr bool kReducedBuild = false;
+#endif
+#else
+constexpr bool kReducedBuild = false;
+#endif
+
+// Seed of the randomised frames: KIP_TEST_SEED when set, else a fixed default.
+uint32_t frame_seed()
+{
+    const char* s = std::getenv("KIP_TEST_SEED");
+    return s != nullptr ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261208u;
+}
+
+// Random frames per configuration of the sweep: KIP_FRAME_REF_CASES when set; fewer in
+// sanitizer and unoptimised builds (every category is still visited).
+int cases_per_config()
+{
+    if (const char* s = std::getenv("KIP_FRAME_REF_CASES"))
+        return std::max(1, std::atoi(s));
+    return kReducedBuild ? 1 : 3;
+}
+
+const int kWidths[] = { 8, 16, 17, 24, 32, 34 };
+
+struct Case {
+    kelvar_ip_kfft_v8_0_generics g {};
+    int32_t nfft = 0;
+    int32_t direction = 1;
+    std::vector<int32_t> sch;
+    std::vector<double> re, im;
+    std::string kind;
+    uint32_t seed = 0;
+};
+
+std::string describe(const Case& c)
+{
+    std::ostringstream o;
+    o << "seed " << frame_seed() << " case seed " << c.seed << " kind " << c.kind
+      << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT "
+      << c.g.C_HAS_NFFT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH "
+      << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP "
+      << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft
+      << " direction " << c.direction << " schedule {";
+    for (size_t i = 0; i < c.sch.size(); ++i)
+        o << (i ? "," : "") << c.sch[i];
+    o << "} | first inputs";
+    o.precision(17);
+    for (size_t i = 0; i < std::min<size_t>(8, c.re.size()); ++i)
+        o << " (" << c.re[i] << "," << c.im[i] << ")";
+    return o.str();
+}
+
+bool same_bits(double a, double b)
+{
+    uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
+// Runs the frame through the library and the reference and compares everything.
+testing::AssertionResult matches(Case c)
+{
+    kelvar_ip_kfft_v8_0_state* st = kelvar_ip_kfft_v8_0_create_state(c.g);
+    if (st == nullptr)
+        return testing::AssertionFailure() << "create_state refused: " << describe(c);
+    const size_t n = size_t { 1 } << c.nfft;
+    std::vector<double> xre = c.re, xim = c.im; // the library may not change them
+    std::vector<double> ore(n, -7.0), oim(n, -7.0);
+    kelvar_ip_kfft_v8_0_inputs in {};
+    in.nfft = c.nfft;
+    in.xn_re = xre.data();
+    in.xn_re_size = static_cast<int32_t>(n);
+    in.xn_im = xim.data();
+    in.xn_im_size = static_cast<int32_t>(n);
+    in.scaling_sch = c.sch.data();
+    in.scaling_sch_size = static_cast<int32_t>(c.sch.size());
+    in.direction = c.direction;
+    kelvar_ip_kfft_v8_0_outputs out {};
+    out.xk_re = ore.data();
+    out.xk_re_size = static_cast<int32_t>(n);
+    out.xk_im = oim.data();
+    out.xk_im_size = static_cast<int32_t>(n);
+    testing::internal::CaptureStderr();
+    const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(st, &in, &out);
+    const std::string err = testing::internal::GetCapturedStderr();
+    kelvar_ip_kfft_v8_0_destroy_state(st);
+    if (rc != 0)
+        return testing::AssertionFailure()
+            << "simulate returned " << rc << " (" << err << "): " << describe(c);
+
+    const fft_ref::Result ref
+        = fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction);
+    const bool warned = err.find("not pre-quantized") != std::string::npos;
+    if (warned == ref.prequantised)
+        return testing::AssertionFailure() << "pre-quantisation warning " << warned << ", expected "
+                                           << !ref.prequantised << ": " << describe(c);
+    for (size_t k = 0; k < n; ++k) {
+        if (!same_bits(ore[k], ref.re[k]) || !same_bits(oim[k], ref.im[k])) {
+            std::ostringstream o;
+            o.precision(17);
+            o << "first differing bin " << k << ": library (" << ore[k] << ", " << oim[k]
+              << ") reference (" << ref.re[k] << ", " << ref.im[k] << "); blk_exp " << out.blk_exp
+              << "/" << ref.blk_exp << " overflow " << out.overflow << "/" << ref.overflow << ": "
+              << describe(c);
+            return testing::AssertionFailure() << o.str();
+        }
+    }
+    if (out.blk_exp != ref.blk_exp || out.overflow != ref.overflow)
+        return testing::AssertionFailure()
+            << "blk_exp " << out.blk_exp << " (reference " << ref.blk_exp << "), overflow "
+            << out.overflow << " (reference " << ref.overflow << "): " << describe(c);
+    if (out.xk_re_size != static_cast<int32_t>(n) || out.xk_im_size != static_cast<int32_t>(n))
+        return testing::AssertionFailure() << "output sizes not set: " << describe(c);
+    return testing::AssertionSuccess();
+}
+
+int min_nfft(int arch) { return arch == 1 ? 6 : 3; }
+
+kelvar_ip_kfft_v8_0_generics generics(
+    int arch, int M, int nfft, int mode, int rounding, int iw, int tw)
+{
+    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+    g.C_ARCH = arch;
+    g.C_NFFT_MAX = M;
+    g.C_HAS_NFFT = nfft != M ? 1 : 0;
+    g.C_INPUT_WIDTH = iw;
+    g.C_TWIDDLE_WIDTH = tw;
+    g.C_HAS_SCALING = mode == 0 ? 0 : 1;
+    g.C_HAS_BFP = mode == 2 ? 1 : 0;
+    g.C_HAS_ROUNDING = rounding;
+    return g;
+}
+
+size_t schedule_size(int arch, int nfft)
+{
+    return static_cast<size_t>(arch == 2 || arch == 4 ? nfft : (nfft + 1) / 2);
+}
+
+// Legal schedule: each step uniformly 0..3 ("random"), the growth of the step ("safe": 1 per
+// radix-2 stage, 2 per radix-4 step), or one below it ("tight": overflows on large frames).
+std::vector<int32_t> schedule(std::mt19937& rng, int arch, int nfft, int style)
+{
+    const size_t n = schedule_size(arch, nfft);
+    const bool radix2 = arch == 2 || arch == 4;
+    std::vector<int32_t> s(n);
+    for (size_t i = 0; i < n; ++i) {
+        const bool half = !radix2 && (nfft & 1) && i + 1 == n; // final radix-2 step
+        const int growth = radix2 || half ? 1 : 2;
+        if (style == 0)
+            s[i] = static_cast<int32_t>(rng() % (half ? 2 : 4));
+        else if (style == 1)
+            s[i] = growth;
+        else
+            s[i] = std::max(0, growth - static_cast<int>(rng() % 2));
+    }
+    return s;
+}
+
+// Value on the w-bit grid, clamped into [-1, 1).
+double on_grid(double x, int w)
+{
+    const double s = std::ldexp(1.0, w - 1);
+    double r = std::floor(x * s);
+    r = std::min(std::max(r, -s), s - 1);
+    return r / s;
+}
+
+// Input frames: 0 uniform of random amplitude, 1 full-scale extremes, 2 tone near full scale,
+// 3 sparse, 4 off the input grid (rounded by the model).
+void fill(Case& c, std::mt19937& rng, int kind)
+{
+    const size_t n = size_t { 1 } << c.nfft;
+    const int w = c.g.C_INPUT_WIDTH;
+    const double top = 1.0 - std::ldexp(1.0, 1 - w);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    c.re.assign(n, 0.0);
+    c.im.assign(n, 0.0);
+    static const char* names[] = { "uniform", "full-scale", "tone", "sparse", "off-grid" };
+    c.kind = names[kind];
+    if (kind == 0) {
+        const double amp = std::ldexp(1.0, -static_cast<int>(rng() % 8));
+        for (size_t i = 0; i < n; ++i) {
+            c.re[i] = on_grid(amp * u(rng), w);
+            c.im[i] = on_grid(amp * u(rng), w);
+        }
+    } else if (kind == 1) {
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned r = rng() % 4;
+            c.re[i] = r == 0 ? -1.0 : r == 1 ? top : on_grid(u(rng), w);
+            const unsigned q = rng() % 4;
+            c.im[i] = q == 0 ? -1.0 : q == 1 ? top : on_grid(u(rng), w);
+        }
+    } else if (kind == 2) {
+        const double bin = static_cast<double>(rng() % n) + (rng() % 2 ? 0.0 : 0.37);
+        const double amp = 0.999 - 0.3 * (rng() % 2);
+        const double pi = 3.141592653589793;
+        for (size_t i = 0; i < n; ++i) {
+            const double a = 2 * pi * bin * static_cast<double>(i) / static_cast<double>(n);
+            c.re[i] = on_grid(amp * std::cos(a), w);
+            c.im[i] = on_grid(amp * std::sin(a), w);
+        }
+    } else if (kind == 3) {
+        for (int k = 0; k < 3; ++k) {
+            const size_t i = rng() % n;
+            c.re[i] = on_grid(u(rng), w);
+            c.im[i] = on_grid(u(rng), w);
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            c.re[i] = u(rng) * 0.999999;
+            c.im[i] = u(rng) * 0.999999;
+        }
+        c.re[0] = 1.0 - std::ldexp(1.0, -w - 2); // rounds to the top code by the guard
+        c.im[n - 1] = -1.0 + std::ldexp(1.0, -w - 1); // a tie
+    }
+}
+
+// One random configuration of the sweep for (arch, mode, rounding, direction); i varies the
+// widths and lengths so that every width and every length is visited.
+Case random_case(int arch, int mode, int rounding, int direction, int i, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    Case c;
+    c.seed = seed;
+    const int lo = min_nfft(arch);
+    const int span = 12 - lo + 1;
+    c.nfft = lo + (i * 5 + mode * 3 + rounding * 2 + direction) % span;
+    int M = c.nfft;
+    if (rng() % 3 == 0)
+        M = std::min(16, c.nfft + 1 + static_cast<int>(rng() % 4));
+    const int iw = kWidths[(i + mode + 2 * direction) % 6];
+    const int tw = kWidths[(i * 2 + rounding + mode) % 6];
+    c.g = generics(arch, M, c.nfft, mode, rounding, iw, tw);
+    c.direction = direction;
+    if (mode == 1)
+        c.sch = schedule(rng, arch, c.nfft, static_cast<int>(rng() % 3));
+    fill(c, rng, static_cast<int>(rng() % 5));
+    return c;
+}
+
+class FrameReference : public testing::TestWithParam<int> { };
+
+// Every mode, rounding and direction of one architecture over random frames.
+TEST_P(FrameReference, RandomFramesEveryModeAndWidth)
+{
+    const int arch = GetParam();
+    const int per = cases_per_config();
+    for (int mode = 0; mode < 3; ++mode)
+        for (int rounding = 0; rounding < 2; ++rounding)
+            for (int direction = 0; direction < 2; ++direction)
+                for (int i = 0; i < per; ++i) {
+                    const uint32_t seed = frame_seed() * 7919u
+                        + static_cast<uint32_t>(((arch * 3 + mode) * 2 + rounding) * 2 + direction)
+                            * 1000u
+                        + static_cast<uint32_t>(i);
+                    ASSERT_TRUE(matches(random_case(arch, mode, rounding, direction, i, seed)));
+                }
+}
+
+// Each input and twiddle width with the smallest and a medium length, full-scale frames.
+TEST_P(FrameReference, EveryWidthFullScale)
+{
+    const int arch = GetParam();
+    uint32_t seed = frame_seed() * 31u + static_cast<uint32_t>(arch);
+    for (int wi = 0; wi < 6; ++wi) {
+        for (int mode = 0; mode < 3; ++mode) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + (wi % 2) * 2;
+            c.g = generics(arch, c.nfft, c.nfft, mode, wi % 2, kWidths[wi], kWidths[5 - wi]);
+            c.direction = wi % 2;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 1);
+            fill(c, rng, 1);
+            ASSERT_TRUE(matches(c));
+        }
+    }
+}
+
+// Scaled frames at full scale with schedules too small for them: the stage results wrap and
+// the overflow flag is raised; with the safe schedule it stays clear.
+TEST_P(FrameReference, NearOverflowSchedules)
+{
+    const int arch = GetParam();
+    uint32_t seed = frame_seed() * 131u + static_cast<uint32_t>(arch);
+    int overflowed = 0;
+    for (int nfft = min_nfft(arch); nfft <= min_nfft(arch) + 3; ++nfft) {
+        for (int style = 1; style <= 2; ++style) {
+            for (int kind : { 1, 2 }) {
+                std::mt19937 rng(++seed);
+                Case c;
+                c.seed = seed;
+                c.nfft = nfft;
+                c.g = generics(arch, nfft, nfft, 1, static_cast<int>(seed % 2), 16, 16);
+                c.direction = static_cast<int>(rng() % 2);
+                c.sch = schedule(rng, arch, nfft, style);
+                fill(c, rng, kind);
+                ASSERT_TRUE(matches(c));
+                overflowed
+                    += fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction)
+                           .overflow;
+            }
+        }
+    }
+    EXPECT_GT(overflowed, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Arch, FrameReference, testing::Values(1, 2, 3, 4),
+    [](const testing::TestParamInfo<int>& p) { return "arch" + std::to_string(p.param); });
+
+// Burst engines in block floating point: the first stage's largest result sits just below
+// and just above each class bound (keys B - 1 and B of the 8-bit truncated value, both
+// signs), so the second stage's shift depends on each bound exactly. Small noise on every
+// sample keeps the shifts from cancelling out in the results.
+TEST(FrameReferenceBfp, FirstStageOnEachThreshold)
+{
+    struct Arch {
+        int arch;
+        std::vector<int> bounds;
+        int fan; // operands of the first butterfly that carry the value
+    };
+    const Arch archs[] = { { 1, { 24, 48, 97 }, 4 }, { 2, { 53, 106 }, 2 }, { 4, { 53, 106 }, 2 } };
+    uint32_t seed = frame_seed() * 17u;
+    for (const Arch& a : archs) {
+        for (int bound : a.bounds) {
+            for (int key : { bound - 1, bound }) {
+                for (int sign : { 1, -1 }) {
+                    for (int nfft : { min_nfft(a.arch), min_nfft(a.arch) + 1 }) {
+                        for (int part = 0; part < 2; ++part) {
+                            std::mt19937 rng(++seed);
+                            std::uniform_real_distribution<double> noise(
+                                -std::ldexp(1.0, -12), std::ldexp(1.0, -12));
+                            Case c;
+                            c.seed = seed;
+                            c.nfft = nfft;
+                            c.kind = "first-stage key " + std::to_string(sign * key);
+                            c.g = generics(a.arch, nfft, nfft, 2, part, 16, 16);
+                            c.direction = part;
+                            const size_t n = size_t { 1 } << nfft;
+                            c.re.resize(n);
+                            c.im.resize(n);
+                            for (size_t i = 0; i < n; ++i) {
+                                c.re[i] = on_grid(noise(rng), 16);
+                                c.im[i] = on_grid(noise(rng), 16);
+                            }
+                            // The first butterfly sums its operands: fan equal samples put
+                            // fan * v, in the middle of the wanted key, at its first output.
+                            const double v = sign * (key + 0.5) / (128.0 * a.fan);
+                            for (int q = 0; q < a.fan; ++q)
+                                (part ? c.im : c.re)[q * n / a.fan] = v;
+                            ASSERT_TRUE(matches(c));
+                        }
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Pipelined block floating point: the block exponent counts the halvings of the largest value
+// (imaginary part preferred on a tie, first one met kept), exact powers of two included.
+TEST(FrameReferenceBfp, PipelinedNormalisationBoundaries)
+{
+    for (int nfft : { 3, 4, 6 }) {
+        const size_t n = size_t { 1 } << nfft;
+        for (int k = 0; k <= nfft; ++k) {
+            for (int sign : { 1, -1 }) {
+                for (int tie = 0; tie < 2; ++tie) {
+                    Case c;
+                    c.nfft = nfft;
+                    c.kind = "dc 2^-" + std::to_string(k);
+                    c.g = generics(3, nfft, nfft, 2, tie, 16, 16);
+                    c.direction = 1;
+                    // A constant frame: bin 0 is n times the value, a power of two.
+                    const double v = sign * std::ldexp(1.0, -k);
+                    c.re.assign(n, v >= 1.0 ? on_grid(v, 16) : v);
+                    const double opposite = -c.re[0] < 1.0 ? -c.re[0] : c.re[0];
+                    c.im.assign(n, tie ? opposite : 0.0);
+                    ASSERT_TRUE(matches(c));
+                }
+            }
+        }
+    }
+}
+
+} // namespace

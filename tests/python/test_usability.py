@@ -1,0 +1,238 @@
+"""What a new user meets: warnings for configurations that quantise the signal away or ignore a
+field, codes as enums, quantisation, the rate-change alignment, numpy units, integer dtypes,
+refusals that name their argument, and the help texts and type stubs."""
+
+import ast
+import inspect
+import pathlib
+import warnings
+
+import numpy as np
+import pytest
+
+import kip_models
+from kip_models import fft as FFT
+from kip_models import fir as FIR
+from kip_models import quantize
+from kip_models.fft import Arch, FftModel, FftWarning
+from kip_models.fir import FilterType, FirError, FirModel, FirWarning, Quantization, Rounding
+
+LOWPASS = np.array([-0.0105, 0.0, 0.0455, 0.1246, 0.2011, 0.2786, 0.2011, 0.1246, 0.0455, 0.0,
+                    -0.0105])
+
+
+class TestWarnings:
+    def test_taps_quantised_away(self):
+        with pytest.warns(FirWarning, match="coeff_width=16, coeff_fract_width=0 all become "
+                                            "zero: set coeff_fract_width \\(e.g. 16\\)"):
+            FirModel(coeff=LOWPASS, filter_type=2, decim_rate=4).close()
+        with pytest.warns(FirWarning, match="keep 48% of their energy: set coeff_fract_width \\(e.g. 13\\)"):
+            FirModel(coeff=LOWPASS * 8).close()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            FirModel(coeff=LOWPASS, coeff_fract_width=15).close()
+            FirModel(coeff=LOWPASS, quantization=Quantization.MAXIMIZE_DYNAMIC_RANGE).close()
+            FirModel(coeff=[1, 2, 3]).close()
+
+    def test_samples_quantised_away_warn_once(self):
+        x = 0.5 * np.sin(np.arange(50) / 3)
+        with FirModel(coeff=[1, 2, 1]) as m:
+            m.run(np.zeros(5))  # nothing to lose
+            with pytest.warns(FirWarning, match="data_width=16, data_fract_width=0 keep little "
+                                                "of their value.*set data_fract_width \\(e.g. 16\\)"):
+                m.run(x)
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                m.run(x)  # once per model
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            with FirModel(coeff=[1, 2, 1], data_fract_width=15) as m:
+                m.run(x)
+            with FirModel(coeff=[1, 2, 1]) as m:
+                m.run(np.round(x * 1000))
+                m.run(np.zeros(5))
+
+    def test_fields_overridden_by_the_filter_type(self):
+        with pytest.warns(FirWarning, match="^decim_rate=4 is overridden by filter_type=0 "
+                                            "\\(SINGLE_RATE\\): the model uses decim_rate=1; "
+                                            "decimation needs filter_type=FilterType.DECIMATING"):
+            FirModel(decim_rate=4).close()
+        with pytest.warns(FirWarning, match="^decim_rate=3 is overridden by filter_type=1 .*"
+                                            "rate_change=1"):
+            FirModel(filter_type=1, interp_rate=2, decim_rate=3).close()
+        with pytest.warns(FirWarning, match="^zero_pack_factor=2 is overridden"):
+            FirModel(zero_pack_factor=2).close()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            FirModel(filter_type=FilterType.DECIMATING, decim_rate=4).close()
+            FirModel(filter_type=1, rate_change=1, interp_rate=2, decim_rate=3).close()
+            FirModel(decim_rate=1).close()
+
+    def test_fft_warning_once_per_call_and_never_on_stderr(self, capfd, rng):
+        x = rng.uniform(-0.5, 0.5, (20, 64))
+        with FftModel(C_NFFT_MAX=6) as m:
+            with pytest.warns(FftWarning, match="not pre-quantized") as w:
+                m.transform_batch(x)
+            assert len(w) == 1
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                m.transform_batch(m.quantize(x))
+        assert capfd.readouterr().err == ""
+
+
+class TestCodesAndQuantisation:
+    def test_enums_are_accepted_wherever_a_code_is(self, rng):
+        x = rng.integers(-100, 100, 40)
+        with FirModel(coeff=[1, 3, 1], filter_type=FilterType.INTERPOLATING, interp_rate=3,
+                      output_rounding=Rounding.HALF_EVEN, output_width=10) as a, \
+             FirModel(coeff=[1, 3, 1], filter_type=1, interp_rate=3, output_rounding=4,
+                      output_width=10) as b:
+            assert {k: v for k, v in a.config.items() if k != "coeff"} == \
+                {k: v for k, v in b.config.items() if k != "coeff"}
+            assert np.array_equal(a.run(x), b.run(x))
+        assert FftModel(C_ARCH=Arch.PIPELINED_STREAMING, C_NFFT_MAX=4).generics["C_ARCH"] == 3
+
+    def test_nfft_max_given_as_a_length_is_explained(self):
+        with pytest.raises(ValueError, match="C_NFFT_MAX=1024: C_NFFT_MAX is log2 of the maximum "
+                                             "transform length \\(3 to 16\\); for 1024 points "
+                                             "give C_NFFT_MAX=10"):
+            FftModel(nfft_max=1024)
+
+    def test_quantize(self):
+        x = np.array([0.3, -0.3, 1.5 / 2**15, 2.5 / 2**15, -1.0, 0.99999])
+        q = quantize(x, 16, 15, overflow="saturate")
+        assert np.array_equal(q * 2**15, [9830, -9830, 2, 2, -32768, 32767])
+        assert np.array_equal(quantize(x, 16, 15, "floor", "saturate") * 2**15,
+                              [9830, -9831, 1, 2, -32768, 32767])
+        assert np.array_equal(quantize([7.0, -9.0], 4, 0, overflow="wrap"), [7, 7])
+        with pytest.raises(ValueError, match="outside the 4-bit format"):
+            quantize([8.0], 4, 0)
+        with pytest.raises(ValueError, match="non-finite"):
+            quantize([np.nan], 8, 0)
+        z = quantize([0.3 - 0.7j], 8, 7)
+        assert z.dtype == complex and z[0] == (38 - 90j) / 128
+
+    def test_fft_quantize_is_the_models_own_rounding(self, rng):
+        x = rng.uniform(-1, 1, 256) + 1j * rng.uniform(-1, 1, 256)
+        x[:4] = [1 - 2**-17, -1, 0.5 + 2**-16, 0.5 + 3 * 2**-16]
+        with FftModel(C_NFFT_MAX=8, C_ARCH=2) as m:
+            q = m.quantize(x)
+            with pytest.warns(FftWarning):
+                raw = m.transform(x)
+            assert np.array_equal(m.transform(q).xk, raw.xk)
+            assert q[:4].real.tolist() == [1 - 2**-15, -1, 0.5, 0.5 + 4 * 2**-16]
+            with pytest.raises(ValueError, match="-1 <= v < 1"):
+                m.quantize([1.0])
+
+    def test_fir_quantize_rounds_where_the_model_floors(self):
+        with FirModel(coeff=[1], data_width=8, data_fract_width=7, output_rounding=0) as m:
+            x = np.array([0.3, -0.3])
+            assert m.quantize(x).tolist() == [38 / 128, -38 / 128]
+            assert m.run(m.quantize(x)).tolist() == [38 / 128, -38 / 128]
+            assert m.run(x).tolist() == [38 / 128, -39 / 128]  # floored
+
+
+class TestOutputs:
+    @pytest.mark.parametrize("ft,rc,L,M", [(2, 0, 1, 4), (1, 0, 3, 1), (1, 1, 3, 2), (2, 1, 2, 5),
+                                           (1, 1, 5, 2)])
+    def test_rate_change_lines_up_with_upfirdn(self, ft, rc, L, M, rng):
+        from scipy.signal import upfirdn
+        c = rng.integers(-50, 50, 13).astype(float)
+        x = rng.integers(-1000, 1000, 120).astype(float)
+        with FirModel(coeff=c, filter_type=ft, rate_change=rc, interp_rate=L, decim_rate=M) as m:
+            y = m.run(x)
+        d = M - 1 if L <= M else 0
+        assert len(y) == len(x) * L // M
+        assert np.array_equal(y, upfirdn(c, x, L, 1)[d::M][:len(y)])
+
+    def test_integer_mode_returns_int64_while_the_output_fits(self, rng):
+        taps = rng.integers(-2**15, 2**15, 9)
+        x = rng.integers(-2**40, 2**40, 50)
+        with FirModel(coeff=taps, data_width=41) as m:
+            assert m.integer_mode and m.config["output_width"] <= 63
+            y = m.run(x)
+        assert y.dtype == np.int64
+        want = [sum(int(taps[k]) * int(x[n - k]) for k in range(9) if n >= k) for n in range(50)]
+        assert y.tolist() == want
+        with FirModel(coeff=taps, data_width=41, filter_type=3) as m:
+            h = m.run(x)
+        assert h.dtype.names == ("re", "im") and h.dtype["re"] == np.int64
+
+    def test_numpy_units(self, rng):
+        x = rng.uniform(-0.5, 0.5, 64) + 1j * rng.uniform(-0.5, 0.5, 64)
+        for g in ({"C_ARCH": 1}, {"C_ARCH": 2, "C_HAS_BFP": 1}, {"C_ARCH": 3, "C_HAS_SCALING": 0},
+                  {"C_ARCH": 4}):
+            with FftModel(C_NFFT_MAX=6, **g) as m:
+                q = m.quantize(x)
+                raw = m.transform(q)
+                for inverse, ref in ((False, np.fft.fft(q)), (True, np.fft.ifft(q))):
+                    r = m.transform(q, inverse=inverse)
+                    got = m.transform(q, inverse=inverse, numpy_units=True)
+                    shift = m.numpy_scale(r, inverse=inverse)
+                    assert np.array_equal(got.xk, r.xk * 2.0**shift)  # exact power of two
+                    assert np.max(np.abs(got.xk - ref)) < 0.02 * np.max(np.abs(ref)), g
+                assert np.array_equal(raw.xk, m.transform(q).xk)
+
+
+class TestRefusals:
+    def test_huge_configuration_names_the_sizing_fields(self):
+        m = FirModel.__new__(FirModel)
+        m._fields = {"num_coeffs": 2**30}
+        text = m._explain_refusal("Uncaught exception in FIR model create")
+        assert text.startswith("Uncaught exception in FIR model create: the model could not be "
+                               "built, most likely for want of memory; the fields that size it: "
+                               "num_coeffs=1073741824, coeff_sets=1,")
+
+    def test_non_finite_samples_are_refused_by_the_library(self):
+        with FirModel(coeff=[1, 2]) as m:
+            try:
+                m.send([1.0, float("nan")])
+            except FirError as e:
+                assert str(e).startswith("tapforge_v6_3 ERROR: ")
+                assert e.messages and e.messages[-1][0] == 1
+            else:
+                pytest.skip("this build of the library accepts non-finite samples")
+
+
+class TestDocumentation:
+    PUBLIC = [FirModel, FftModel, FIR.FirError, FFT.FftError, FIR.FirWarning, FFT.FftWarning,
+              FFT.FftResult, FFT.FftBatchResult]
+
+    def test_every_public_callable_has_a_docstring(self):
+        for cls in self.PUBLIC:
+            assert inspect.getdoc(cls), cls
+            for name, member in vars(cls).items():
+                if not name.startswith("_") and (callable(member) or isinstance(member, property)):
+                    assert inspect.getdoc(member), f"{cls.__name__}.{name}"
+        for mod in (FIR, FFT, kip_models.quant):
+            for name in mod.__all__:
+                assert inspect.getdoc(getattr(mod, name)), f"{mod.__name__}.{name}"
+
+    def test_help_explains_every_field_and_code(self):
+        doc = inspect.getdoc(FirModel)
+        for f in FIR.CONFIG_FIELDS:
+            assert f in doc, f
+        mod = inspect.getdoc(FFT)
+        for g in FFT.GENERICS:
+            assert g in mod, g
+        assert "log2 of the maximum transform length" in mod
+        assert "y[m] = sum_j c[j] * u[m*M + d - j]" in inspect.getdoc(FIR)
+
+    def test_type_stubs_cover_the_public_names(self):
+        pkg = pathlib.Path(kip_models.__file__).parent
+        for mod in (FIR, FFT, kip_models.quant):
+            stub = pkg / (mod.__name__.rsplit(".", 1)[1] + ".pyi")
+            tree = ast.parse(stub.read_text())
+            names = {n.name for n in tree.body if isinstance(n, (ast.ClassDef, ast.FunctionDef))}
+            names |= {t.id for n in tree.body if isinstance(n, (ast.Assign, ast.AnnAssign))
+                      for t in (n.targets if isinstance(n, ast.Assign) else [n.target])
+                      if isinstance(t, ast.Name)}
+            assert set(mod.__all__) <= names, set(mod.__all__) - names
+            for cls in (n for n in tree.body if isinstance(n, ast.ClassDef)):
+                real = getattr(mod, cls.name)
+                stubbed = {f.name for f in cls.body if isinstance(f, ast.FunctionDef)}
+                public = {n for n, v in vars(real).items() if not n.startswith("_")
+                          and (callable(v) or isinstance(v, property))}
+                assert public <= stubbed | {f.target.id for f in cls.body
+                                            if isinstance(f, ast.AnnAssign)}, cls.name
+        assert (pkg / "py.typed").exists()
