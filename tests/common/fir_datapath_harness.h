@@ -65,6 +65,10 @@ template <class A> Array<A> make_array(std::initializer_list<size_t> dims, size_
         n *= d;
     }
     kip_fir::array_reserve_data(*a, n + extra);
+    // Reserved storage of the plain families is uninitialised: start from zeros so that no
+    // test depends on what malloc returned (a NaN there is refused by data_send).
+    if constexpr (kip_fir::ArrayFamily<A>::trait == KIP_TYPE_TRAIT_PLAIN)
+        for (size_t i = 0; i < n + extra; ++i) a->data[i] = {};
     a->data_size = n;
     return a;
 }
