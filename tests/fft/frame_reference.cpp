@@ -18,6 +18,7 @@
 
 #include "fft_frame_ref.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "kip_test_seed.h"
 
 namespace {
 
@@ -33,13 +34,6 @@ constexpr bool kReducedBuild = false;
 #else
 constexpr bool kReducedBuild = false;
 #endif
-
-// Seed of the randomised frames: KIP_TEST_SEED when set, else a fixed default.
-uint32_t frame_seed()
-{
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s != nullptr ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261208u;
-}
 
 // Random frames per configuration of the sweep: KIP_FRAME_REF_CASES when set; fewer in
 // sanitizer and unoptimised builds (every category is still visited).
@@ -81,7 +75,7 @@ std::string dump_inputs(const Case& c)
 std::string describe(const Case& c)
 {
     std::ostringstream o;
-    o << "KIP_TEST_SEED=" << frame_seed() << " case seed " << c.seed << " kind " << c.kind
+    o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
       << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT "
       << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH "
       << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING "
@@ -310,7 +304,7 @@ TEST_P(FrameReference, RandomFramesEveryModeAndWidth)
         for (int rounding = 0; rounding < 2; ++rounding)
             for (int direction = 0; direction < 2; ++direction)
                 for (int i = 0; i < per; ++i) {
-                    const uint32_t seed = frame_seed() * 7919u
+                    const uint32_t seed = kip_test::seed() * 7919u
                         + static_cast<uint32_t>(((arch * 3 + mode) * 2 + rounding) * 2 + direction)
                             * 1000u
                         + static_cast<uint32_t>(i);
@@ -322,7 +316,7 @@ TEST_P(FrameReference, RandomFramesEveryModeAndWidth)
 TEST_P(FrameReference, EveryWidthFullScale)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 31u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 31u + static_cast<uint32_t>(arch);
     for (int wi = 0; wi < 6; ++wi) {
         for (int mode = 0; mode < 3; ++mode) {
             std::mt19937 rng(++seed);
@@ -345,7 +339,7 @@ TEST_P(FrameReference, EveryWidthFullScale)
 TEST_P(FrameReference, EveryWidthPair)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 389u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 389u + static_cast<uint32_t>(arch);
     for (int iw = 8; iw <= 34; ++iw) {
         for (int tw : { iw, std::min(34, std::max(8, 42 - iw)) }) {
             std::mt19937 rng(++seed);
@@ -368,7 +362,7 @@ TEST_P(FrameReference, EveryWidthPair)
 TEST_P(FrameReference, WidestWordsAtLargestMaximum)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 263u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 263u + static_cast<uint32_t>(arch);
     for (int mode = 0; mode < 3; ++mode) {
         for (int direction = 0; direction < 2; ++direction) {
             std::mt19937 rng(++seed);
@@ -390,7 +384,7 @@ TEST_P(FrameReference, WidestWordsAtLargestMaximum)
 TEST_P(FrameReference, NearOverflowSchedules)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 131u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 131u + static_cast<uint32_t>(arch);
     int overflowed = 0;
     for (int nfft = min_nfft(arch); nfft <= min_nfft(arch) + 3; ++nfft) {
         for (int style = 1; style <= 2; ++style) {
@@ -463,7 +457,7 @@ TEST_P(FrameReference, FloatingPointFrames)
     for (int kind = 0; kind < 6; ++kind) {
         for (int i = 0; i < per; ++i) {
             const uint32_t seed
-                = frame_seed() * 6007u + static_cast<uint32_t>(arch * 100 + kind * 10 + i);
+                = kip_test::seed() * 6007u + static_cast<uint32_t>(arch * 100 + kind * 10 + i);
             std::mt19937 rng(seed);
             Case c;
             c.seed = seed;
@@ -502,7 +496,7 @@ TEST(FrameReferenceBfp, FirstStageOnEachThreshold)
         int fan; // operands of the first butterfly that carry the value
     };
     const Arch archs[] = { { 1, { 24, 48, 97 }, 4 }, { 2, { 53, 106 }, 2 }, { 4, { 53, 106 }, 2 } };
-    uint32_t seed = frame_seed() * 17u;
+    uint32_t seed = kip_test::seed() * 17u;
     for (const Arch& a : archs) {
         for (int bound : a.bounds) {
             for (int key : { bound - 1, bound }) {
@@ -611,7 +605,7 @@ TEST(FrameReferenceBfp, LaterStagesOnEachThreshold)
 // or outside) over small noise.
 TEST(FrameReferenceBfp, InputHeadroomBoundaries)
 {
-    uint32_t seed = frame_seed() * 521u;
+    uint32_t seed = kip_test::seed() * 521u;
     for (int arch : { 1, 2 }) {
         for (int k = 1; k <= 3; ++k) {
             for (int sign : { 1, -1 }) {
