@@ -3,12 +3,19 @@
 #   make test    build and run every test, then the unit tests under ASan+UBSan
 #   make bench   build and run the benchmarks
 #   make install PREFIX=/path
+#   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
+#   make fuzz-merge  fold the inputs found by make fuzz, minimised, into fuzz/corpus
+#   make format  apply .clang-format (clang-format 14) to every C/C++ file of the tree
+#   make format-check  fail when a C/C++ file does not follow .clang-format
 
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 150
+CLANG_FORMAT ?= $(shell command -v clang-format-14 2>/dev/null || echo clang-format)
 
 # Installed without their recommendations, which would add a desktop stack (about 150 more
 # packages, 120 MB); gnuplot-nox is the one recommendation used, by make demo's plot.
@@ -20,8 +27,13 @@ PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             python3-scipy python3-dask python3-distributed \
             nlohmann-json3-dev libcli11-dev \
             verilator $(LEAN_PACKAGES)
+# Only for the targets that need them.
+FUZZ_PACKAGES := clang libclang-rt-14-dev
+FORMAT_PACKAGES := clang-format
+FUZZ_TARGETS := fir fft
 
-.PHONY: all deps build build-asan demo test test-unit test-asan bench install clean
+.PHONY: all deps build build-asan demo test test-unit test-asan bench install clean \
+        fuzz fuzz-merge format format-check
 
 all: build
 
@@ -104,5 +116,46 @@ bench: build
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
+# libFuzzer with ASan and UBSan (clang). New inputs go to $(FUZZ_BUILD)/corpus, findings to
+# $(FUZZ_BUILD)/artifacts; the committed corpus in fuzz/corpus is only read.
+$(FUZZ_BUILD)/CMakeCache.txt:
+	cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DKIP_SANITIZE=ON -DKIP_FUZZ=ON -DKIP_BUILD_TESTS=OFF \
+	  -DKIP_BUILD_BENCH=OFF -DKIP_BUILD_EXAMPLES=OFF -DKIP_BUILD_PYTHON=OFF -DKIP_BUILD_OCTAVE=OFF \
+	  $(CMAKE_ARGS)
+
+fuzz:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(PACKAGES) $(FUZZ_PACKAGES)"
+	@$(MAKE) --no-print-directory $(FUZZ_BUILD)/CMakeCache.txt
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target $(addprefix fuzz_,$(FUZZ_TARGETS))
+	@mkdir -p $(FUZZ_BUILD)/artifacts
+	@for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
+	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
+	  ./$(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=60 \
+	    -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- \
+	    $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t || exit 1; \
+	done
+
+fuzz-merge:
+	@for t in $(FUZZ_TARGETS); do \
+	  rm -rf $(FUZZ_BUILD)/merged/$$t && mkdir -p $(FUZZ_BUILD)/merged/$$t || exit 1; \
+	  ./$(FUZZ_BUILD)/fuzz/fuzz_$$t -set_cover_merge=1 $(FUZZ_BUILD)/merged/$$t fuzz/corpus/$$t \
+	    $(FUZZ_BUILD)/corpus/$$t || exit 1; \
+	  rm -f fuzz/corpus/$$t/* && cp $(FUZZ_BUILD)/merged/$$t/* fuzz/corpus/$$t/ || exit 1; \
+	done
+
+# Every C/C++ source of the tree, build directories excepted.
+FORMAT_FILES = $(shell find . \( -name 'build*' -o -name '.git' \) -prune -o \
+                 \( -name '*.cpp' -o -name '*.h' -o -name '*.c' -o -name '*.cc' \) -type f -print)
+
+format:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FORMAT_PACKAGES)"
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+format-check:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(FORMAT_PACKAGES)"
+	$(CLANG_FORMAT) --dry-run --Werror $(FORMAT_FILES)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -206,8 +206,13 @@ void FIR::build_kernel_bank(const kip_fir_v6_3_config& caller) {
     filters.clear();
     filters_mpz.clear();
     if (use_mpz) {
-        const FirFilter<mpz_class, double> proto(coeff_table[0], L, M);
-        filters_mpz.assign(paths, std::vector<FirFilter<mpz_class, double>>(chans, proto));
+        // Each kernel is built rather than copied: a copy would copy-construct every GMP
+        // integer of the zeroed history (one allocation each), a new kernel leaves them unset.
+        filters_mpz.resize(paths);
+        for (auto& row : filters_mpz) {
+            row.reserve(chans);
+            for (size_t c = 0; c < chans; ++c) row.emplace_back(coeff_table[0], L, M);
+        }
         filters_mpz[0][0].set_change_config_handler(&FIR::call_cnfg_sync, this);
     } else {
         const FirFilter<double, double> proto(coeff_table[0], L, M);
@@ -338,16 +343,24 @@ void FIR::compute_acc_width(const kip_fir_v6_3_config& c) {
         const size_t taps = static_cast<size_t>(c.num_coeffs);
         const double frac_scale = std::pow(2.0, c.coeff_fract_width);
         double maximum = 0.0;
+        // The note repeats the running maximum after every phase: its text is formatted
+        // again only when the maximum changes.
+        const bool trace = dbg_logger->active();
+        std::string note;
         for (size_t s = 0; s < static_cast<size_t>(c.coeff_sets); ++s) {
             for (size_t p = 0; p < rate; ++p) {
                 double sum = 0.0;
                 for (size_t i = s * taps + p; i < (s + 1) * taps; i += rate)
                     sum += std::fabs(c.coeff[i] * coeff_scale * frac_scale);
+                const bool changed = sum > maximum || note.empty();
                 if (sum > maximum) maximum = sum;
-                if (dbg_logger->active()) {
-                    std::ostringstream os;
-                    os << "Max coeff sum: " << maximum;
-                    dbg_logger->note(os);
+                if (trace) {
+                    if (changed) {
+                        std::ostringstream os;
+                        os << "Max coeff sum: " << maximum;
+                        note = os.str();
+                    }
+                    dbg_logger->note(note);
                 }
             }
         }

@@ -31,6 +31,7 @@ std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsign
     const bool trace = dbg_logger->active();
 
     std::vector<std::vector<double>> out(sets);
+    std::ostringstream os;  // one stream for every note: building a stream costs more than a note
     size_t k = 0;
     for (unsigned int s = 0; s < sets; ++s) {
         std::vector<double>& set = out[s];
@@ -42,7 +43,7 @@ std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsign
             if (!std::isfinite(q)) refuse_coeff(c, "of set " + std::to_string(s), i);
             set.push_back(q);
             if (trace) {
-                std::ostringstream os;
+                os.str("");
                 os << " Coeff[" << i << "] : " << q;
                 dbg_logger->note(os);
             }

@@ -4,6 +4,7 @@
 #ifndef KFFT_TEST_FFT_ENGINE_HARNESS_H
 #define KFFT_TEST_FFT_ENGINE_HARNESS_H
 
+#include "kip_test_seed.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,11 +26,6 @@ namespace fft_test {
 
 using cld = std::complex<long double>;
 
-inline uint64_t test_seed()
-{
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s ? std::strtoull(s, nullptr, 0) : 20240611u;
-}
 
 inline kelvar_ip_kfft_v8_0_generics generics(
     int M, int arch, int iw, int tw, int scaling, int bfp, int rounding, int flt = 0)
@@ -397,7 +393,7 @@ struct SweepOptions {
 // widths against the exact DFT. C_NFFT_MAX is M (M >= nfft exercises the run-time length).
 template <class T> void sweep(int M, int nfft, int iw, int tw, const SweepOptions& opt)
 {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     std::mt19937_64 rng(seed ^ (uint64_t(T::arch) << 40) ^ (uint64_t(M) << 32)
         ^ (uint64_t(nfft) << 24) ^ (uint64_t(iw) << 8) ^ uint64_t(tw));
     const int n = 1 << nfft;

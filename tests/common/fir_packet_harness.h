@@ -26,6 +26,9 @@ template <class A> struct Record {
             a->dim_size = dims.size();
         }
         if (capacity) kip_fir::array_reserve_data(*a, capacity);
+        // Plain storage starts uninitialised: zeros, so that no test reads what malloc left.
+        if constexpr (kip_fir::ArrayFamily<A>::trait == KIP_TYPE_TRAIT_PLAIN)
+            for (std::size_t i = 0; i < capacity; ++i) a->data[i] = {};
     }
     ~Record() {
         a->owner = 0;

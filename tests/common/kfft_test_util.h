@@ -3,6 +3,7 @@
 #ifndef KFFT_TEST_UTIL_H
 #define KFFT_TEST_UTIL_H
 
+#include "kip_test_seed.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,11 +18,6 @@
 
 namespace kfft_test {
 
-// Seed of the randomised tests: KIP_TEST_SEED when set, else a fixed default.
-inline uint32_t test_seed() {
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s != nullptr ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20240611u;
-}
 
 // Runs f with the standard error stream captured and returns what it wrote.
 template <typename F>

@@ -3,6 +3,7 @@
 #ifndef TESTS_NUM_REF_H
 #define TESTS_NUM_REF_H
 
+#include "kip_test_seed.h"
 #include "num.h"
 
 #include <gmpxx.h>
@@ -17,14 +18,8 @@
 
 namespace numref {
 
-// Seed from KIP_TEST_SEED (default 20240607); printed with every failure through SCOPED_TRACE.
-inline uint64_t testSeed()
-{
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s ? std::strtoull(s, nullptr, 10) : 20240607ull;
-}
 
-inline std::string seedNote() { return "KIP_TEST_SEED=" + std::to_string(testSeed()); }
+inline std::string seedNote() { return "KIP_TEST_SEED=" + std::to_string(kip_test::seed()); }
 
 #define NUM_SEED_TRACE() SCOPED_TRACE(numref::seedNote())
 
@@ -123,7 +118,7 @@ inline std::string str(const mpz_class& v) { return v.get_str(); }
 // Random source with the boundary widths and values that break arithmetic.
 class Rng {
 public:
-    Rng(uint64_t salt = 0) : gen_(testSeed() * 0x9E3779B97F4A7C15ull + salt) {}
+    Rng(uint64_t salt = 0) : gen_(kip_test::seed() * 0x9E3779B97F4A7C15ull + salt) {}
 
     int range(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen_); }
     bool coin() { return range(0, 1) == 1; }

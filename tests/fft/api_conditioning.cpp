@@ -178,7 +178,7 @@ TEST(SingleSignificance, MatchesSinglePrecisionRoundingInNormalRange) {
               1.0 + std::ldexp(1.0, -22));
     EXPECT_EQ(round_to_single_significance(-(1.0 + 3 * std::ldexp(1.0, -24))),
               -(1.0 + std::ldexp(1.0, -22)));
-    const uint32_t seed = kfft_test::test_seed();
+    const uint32_t seed = kip_test::seed();
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> mant(-1.0, 1.0);
     std::uniform_int_distribution<int> ex(-100, 100);

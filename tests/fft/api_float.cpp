@@ -64,7 +64,7 @@ TEST(FloatMode, ZeroFrame) {
 // fed the samples with the frame exponent removed, with outputs rounded to 24 significant bits
 // and the exponent restored.
 TEST(FloatMode, EqualsFixedPointEngineWithExponentRestored) {
-    const uint32_t seed = test_seed();
+    const uint32_t seed = kip_test::seed();
     std::mt19937 rng(seed);
     const int width[] = {0, 29, 28, 27, 28};
     for (int arch = 1; arch <= 4; ++arch) {

@@ -33,7 +33,7 @@ TEST_P(Transform, MatchesExactDftWithinWidthBound) {
     g.C_HAS_ROUNDING = c.rounding;
     State st(g);
     ASSERT_NE(st.get(), nullptr);
-    const uint32_t seed = test_seed();
+    const uint32_t seed = kip_test::seed();
     std::mt19937 rng(seed + static_cast<uint32_t>(c.arch * 1000 + c.mode * 100 + c.nfft));
     const size_t n = size_t{1} << c.nfft;
     for (int direction : {1, 0}) {
@@ -109,7 +109,7 @@ Frame run(kelvar_ip_kfft_v8_0_state* s, int nfft, std::vector<double> re, std::v
 }
 
 TEST(Equivalence, Radix2AndLiteGiveIdenticalResults) {
-    std::mt19937 rng(test_seed());
+    std::mt19937 rng(kip_test::seed());
     for (int mode : {0, 1, 2}) {
         for (int rounding : {0, 1}) {
             kelvar_ip_kfft_v8_0_generics g = make_generics(2, 6, mode, 18, 12);
@@ -132,7 +132,7 @@ TEST(Equivalence, Radix2AndLiteGiveIdenticalResults) {
 
 TEST(Equivalence, Radix2BlockFloatingPointEqualsScheduleOfOnes) {
     // A near-constant frame keeps the largest stage result in the shift-1 class at every stage.
-    std::mt19937 rng(test_seed());
+    std::mt19937 rng(kip_test::seed());
     for (int rounding : {0, 1}) {
         for (int nfft : {3, 6}) {
             const size_t n = size_t{1} << nfft;
@@ -249,7 +249,7 @@ TEST(EdgeCases, OverflowFlagPerMode) {
 TEST(EdgeCases, FramesDoNotCarryOver) {
     // The same frame gives the same result on a fresh state and after other frames of other
     // lengths, schedules, directions and headrooms.
-    std::mt19937 rng(test_seed());
+    std::mt19937 rng(kip_test::seed());
     for (int arch = 1; arch <= 3; ++arch) {
         for (int mode : {1, 2}) {
             kelvar_ip_kfft_v8_0_generics g = make_generics(arch, 7, mode);
@@ -272,7 +272,7 @@ TEST(EdgeCases, FramesDoNotCarryOver) {
 
 TEST(EdgeCases, OutputsMayOverwriteTheInputs) {
     // The samples are conditioned before any bin is written, so in-place calls work.
-    std::mt19937 rng(test_seed());
+    std::mt19937 rng(kip_test::seed());
     for (int arch = 1; arch <= 3; ++arch) {
         State st(make_generics(arch, 6, 2));
         const auto re = random_samples(rng, 64, 16, 0.9);

@@ -148,7 +148,7 @@ TEST(R2Examples, EightPointsAreLegal)
 
 TEST(R2Examples, LiteArchitectureGivesIdenticalResults)
 {
-    std::mt19937_64 rng(test_seed());
+    std::mt19937_64 rng(kip_test::seed());
     const Frame f = random_frame(512, 16, 0.5, rng);
     TWIDDLE_ROM rom(9, 16);
     const FFT_CONFIG c2 = derive_fft_config(generics(9, 2, 16, 16, 1, 1, 1));
@@ -172,7 +172,7 @@ TEST(R2Examples, BlockFloatingPointZeroAndSmallFrames)
     expect_all_bins(r, 0.0, 0.0);
 
     // Largest magnitude below 0.25: two redundant sign bits, no shift in the first stage.
-    std::mt19937_64 rng(test_seed());
+    std::mt19937_64 rng(kip_test::seed());
     const Frame f = random_frame(64, 16, 0.25, rng);
     r = run_frame(*eng, rom, cfg, 6, f, 1, 0);
     EXPECT_EQ(eng->input_headroom(), 2);
@@ -309,7 +309,7 @@ template <class T> void check_no_carry_over()
     const int M = 8;
     const FFT_CONFIG cfg = derive_fft_config(generics(M, T::arch, 16, 16, 1, 1, 1));
     TWIDDLE_ROM rom(M, 16);
-    std::mt19937_64 rng(test_seed());
+    std::mt19937_64 rng(kip_test::seed());
     const Frame a = random_frame(256, 16, 1.0, rng);
     const Frame b = random_frame(64, 16, 0.25, rng);
     auto used = std::make_unique<typename T::Engine>(cfg);
@@ -447,7 +447,7 @@ template <class T> void check_float_config_twin(int input_width, int scaling, in
     ASSERT_EQ(cf.input_width, cx.input_width);
     ASSERT_EQ(cf.data_width, cx.data_width);
     TWIDDLE_ROM rom(M, 20);
-    std::mt19937_64 rng(test_seed());
+    std::mt19937_64 rng(kip_test::seed());
     const Frame f = random_frame(512, input_width, 1.0, rng);
     auto ef = std::make_unique<typename T::Engine>(cf);
     auto ex = std::make_unique<typename T::Engine>(cx);

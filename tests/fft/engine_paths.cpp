@@ -76,7 +76,7 @@ const Case kCases[] = {
 // schedule value per stage) or 3 (pipelined, frames from 8 points, schedule per stage pair).
 template <class Engine> void check_paths(int arch)
 {
-    std::mt19937_64 rng(fft_test::test_seed() + arch);
+    std::mt19937_64 rng(kip_test::seed() + arch);
     const bool avx2 = FFT::avx2_path_supported();
     const int min_nfft = arch == 1 ? 6 : 3;
     const bool pairs = arch != 2;

@@ -149,7 +149,7 @@ struct R4Ref {
 
 TEST(KfixReference, Radix4Butterfly)
 {
-    const uint64_t seed = fft_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     Gen gen(seed);
     struct C {
         int iw, tw, scaling;
@@ -190,7 +190,7 @@ TEST(KfixReference, Radix4Butterfly)
 
 TEST(KfixReference, Radix2Butterfly)
 {
-    const uint64_t seed = fft_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     Gen gen(seed + 1);
     struct C {
         int iw, tw, scaling;
@@ -243,7 +243,7 @@ TEST(KfixReference, Radix2Butterfly)
 
 TEST(KfixReference, PipelinedButterfly)
 {
-    const uint64_t seed = fft_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     Gen gen(seed + 2);
     struct C {
         int M, iw, tw, scaling, bfp;
@@ -344,7 +344,7 @@ TEST(KfixReference, PipelinedButterfly)
 
 TEST(KfixReference, SampleStorageMatchesKfixAssignment)
 {
-    const uint64_t seed = fft_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     Gen gen(seed + 3);
     std::uniform_real_distribution<double> u(-1.25, 1.25);
     for (int W : { 8, 16, 27, 51 }) {

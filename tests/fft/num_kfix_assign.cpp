@@ -227,7 +227,8 @@ TEST(KFixAssign, FlagsAndShadow)
     dst = src;
     EXPECT_EQ(dst.dbl, 0.75);
     EXPECT_EQ(dst.toDouble(), 0.5);
-    dst = dst; // self-assignment changes nothing
+    const KFix& self = dst;
+    dst = self; // self-assignment changes nothing
     EXPECT_EQ(dst.toDouble(), 0.5);
     src = NAN;
     EXPECT_EQ(raw(src), 0);

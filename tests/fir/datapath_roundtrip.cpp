@@ -289,7 +289,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
 }
 
 TEST(RoundTrip, EveryFilterTypeMatchesTheReference) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     for (const Scenario& sc : scenarios(seed)) {
         run_scenario(sc, Collect::Real, seed);
         run_scenario(sc, Collect::Complex, seed);
@@ -301,7 +301,7 @@ TEST(RoundTrip, EveryFilterTypeMatchesTheReference) {
 // Double mode and integer mode on the same taps and stimulus, with the same number of bits
 // dropped at the output: identical codes for every rounding rule.
 TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
     const std::vector<double> taps = grid_taps(rng, 15, 12, 0);
@@ -353,7 +353,7 @@ TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
 // Pattern 18 (8 slots: channel 0 rate 4, channels 1 and 2 rate 2), decimating by 2 on two
 // paths: every channel's stream, read back through the pattern, matches the reference.
 TEST(AdvancedSequence, ChannelsOfDifferentRates) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
     const int pattern = 18;
@@ -415,7 +415,7 @@ TEST(AdvancedSequence, ChannelsOfDifferentRates) {
 // The same stimulus sent as whole frames and as single channel positions, collected as whole
 // frames and as single positions (interleaved with the input): identical streams.
 TEST(SingleChannel, SameStreamAsWholeFrames) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
     const std::vector<double> taps = grid_taps(rng, 13, 16, 0);
@@ -467,7 +467,7 @@ TEST(SingleChannel, SameStreamAsWholeFrames) {
 // Advanced sequence, one position at a time: each output carries the pattern it was made
 // under, and data_get_chan finds its channel through it.
 TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     std::mt19937_64 rng(seed);
     const std::vector<double> taps = grid_taps(rng, 7, 16, 0);
     kip_fir_v6_3_config cfg = defaults();
@@ -512,7 +512,7 @@ TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue) {
 // exactly as sample-by-sample feeding in frame order leaves them, for any frame sizes
 // (including frames longer than one block).
 TEST(BlockFeeding, SameStateAsSampleBySample) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
     const std::vector<double> taps = grid_taps(rng, 19, 16, 0);

@@ -1,5 +1,6 @@
 // FFPContext: formats, mode checks, descriptions, the rounding and overflow tables checked
 // against exact integer references, and the warning records.
+#include "kip_test_seed.h"
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,10 +18,6 @@ const RndMode kAllRnd[] = {RND_NONE,      RND_CHECK,  RND_TO_ZERO,  RND_TO_INF,
                            RND_DOWN,      RND_UP,     RND_TO_EVEN,  RND_TO_ODD,
                            RND_POSIX,     RND_HALF_DOWN, RND_HALF_UP, RND_HALF_TO_ZERO};
 
-uint64_t test_seed() {
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s ? std::strtoull(s, nullptr, 10) : 20240611u;
-}
 
 // ---------------------------------------------------------------- formats and modes
 
@@ -207,7 +204,7 @@ TEST(FFPRounding, QuarterStepsAgainstReference) {
 }
 
 TEST(FFPRounding, RandomWideValuesAgainstReference) {
-    const uint64_t seed = test_seed();
+    const uint64_t seed = kip_test::seed();
     std::mt19937_64 gen(seed);
     std::uniform_int_distribution<int64_t> kdist(-(int64_t{1} << 50), int64_t{1} << 50);
     std::uniform_int_distribution<int> sdist(0, 3);

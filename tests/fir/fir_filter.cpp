@@ -1,6 +1,7 @@
 // Polyphase filter kernel: construction, phase/advance arithmetic, history, the
 // change-configuration handler, block-split invariance and agreement with a direct
 // zero-stuffed convolution.
+#include "kip_test_seed.h"
 #include "fir_filter.h"
 
 #include <gtest/gtest.h>
@@ -22,11 +23,6 @@ using ZFilter = FirFilter<mpz_class, double>;
 using DVec = std::vector<double>;
 using ZVec = std::vector<mpz_class>;
 
-uint64_t testSeed()
-{
-    const char* env = std::getenv("KIP_TEST_SEED");
-    return env != nullptr ? std::strtoull(env, nullptr, 10) : 20240611u;
-}
 
 template <typename F> std::string thrownText(F&& f)
 {
@@ -593,7 +589,7 @@ TEST(FirFilterHandler, CopiesCarryHandlerAndState)
 
 TEST(FirFilterRandom, DoubleMatchesReferenceForAnySplit)
 {
-    const uint64_t seed = testSeed();
+    const uint64_t seed = kip_test::seed();
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> val(-1.0, 1.0);
     for (const Rates& r : rateGrid()) {
@@ -649,7 +645,7 @@ TEST(FirFilterRandom, DoubleMatchesReferenceForAnySplit)
 
 TEST(FirFilterRandom, IntegerMatchesExactReferenceForAnySplit)
 {
-    const uint64_t seed = testSeed() + 1;
+    const uint64_t seed = kip_test::seed() + 1;
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> val(-1.0, 1.0);
     for (const Rates& r : rateGrid()) {
@@ -716,7 +712,7 @@ TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
             got, refInteger(k.c, k.L, 1, k.x), describe(0, k.L, 1, k.c, listText(k.x))));
     }
 
-    const uint64_t seed = testSeed() + 5;
+    const uint64_t seed = kip_test::seed() + 5;
     std::mt19937_64 rng(seed);
     for (Rates r :
         { Rates { 1, 1, 21 }, Rates { 3, 2, 33 }, Rates { 1, 3, 7 }, Rates { 4, 1, 9 } }) {
@@ -745,7 +741,7 @@ TEST(FirFilterRandom, IntegerSumsAtTheWidthLimitsStayExact)
 
 TEST(FirFilterRandom, DoubleAndIntegerAgreeOnSmallIntegers)
 {
-    const uint64_t seed = testSeed() + 2;
+    const uint64_t seed = kip_test::seed() + 2;
     std::mt19937_64 rng(seed);
     for (const Rates& r : rateGrid()) {
         DVec c(r.N);
@@ -771,7 +767,7 @@ TEST(FirFilterRandom, DoubleAndIntegerAgreeOnSmallIntegers)
 
 TEST(FirFilterRandom, LargeBlocksAreChunkedTransparently)
 {
-    const uint64_t seed = testSeed() + 3;
+    const uint64_t seed = kip_test::seed() + 3;
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> val(-1.0, 1.0);
     const DVec c { 0.25, -0.5, 0.75, 0.125, 1.5 };
@@ -810,7 +806,7 @@ TEST(FirFilterRandom, ExtremeRatesDoNotOverflow)
 
 TEST(FirFifo, MatchesDequeThroughWrapAndGrowth)
 {
-    const uint64_t seed = testSeed() + 4;
+    const uint64_t seed = kip_test::seed() + 4;
     std::mt19937_64 rng(seed);
     FirFifo<mpz_class> fifo;
     std::deque<mpz_class> model;

@@ -1,5 +1,6 @@
 // Array families: lifecycle and ownership, GMP slot handling, the channel accessors with basic
 // and pattern addressing against a naive layout model, and refusal of bad input.
+#include "kip_test_seed.h"
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -15,11 +16,6 @@ namespace {
 
 constexpr int32_t kBasic = 175;
 
-unsigned test_seed()
-{
-    const char* env = std::getenv("KIP_TEST_SEED");
-    return env != nullptr ? static_cast<unsigned>(std::strtoul(env, nullptr, 10)) : 20240611u;
-}
 
 // Test-side holder of a kip_mpz_complex with value semantics.
 struct MpzPair {
@@ -451,7 +447,7 @@ TEST(ArrayPatterns, EveryPatternFillsEachSlotOnce)
 TYPED_TEST(ArrayAccess, RandomRoundTrips)
 {
     using F = Fam<TypeParam>;
-    const unsigned seed = test_seed();
+    const unsigned seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(seed);
     for (int round = 0; round < 50; ++round) {

@@ -118,7 +118,7 @@ void send_reload(Model& m, int32_t set, const Taps& taps) {
 // vector is a configuration point. Two packets queued before any data take effect at vectors 0
 // and 1; one packet per point.
 TEST(Reconfig, PacketsApplyAtSuccessivePoints) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(static_cast<uint32_t>(seed));
     SetsModel s(rng, 3, 9, 2, 0, 0);
@@ -148,7 +148,7 @@ TEST(Reconfig, PacketsApplyAtSuccessivePoints) {
 // Decimation by 2: configuration points are the inputs of channel 0 after each of its outputs,
 // i.e. every other vector; a queued packet waits for the next one.
 TEST(Reconfig, DecimatorPointsFollowOutputs) {
-    std::mt19937 rng(static_cast<uint32_t>(fir_test::test_seed()));
+    std::mt19937 rng(static_cast<uint32_t>(kip_test::seed()));
     SetsModel s(rng, 2, 5, 1, 0, 0);
     s.c.filter_type = 2;
     s.c.decim_rate = 2;
@@ -174,7 +174,7 @@ TEST(Reconfig, DecimatorPointsFollowOutputs) {
 // By-channel selection gives every channel its own set, over-range selectors take the last
 // set; the single method gives every channel the first selector.
 TEST(Reconfig, SelectionMethods) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     for (int method : {1, 0}) {
         std::mt19937 rng(static_cast<uint32_t>(seed));
@@ -203,7 +203,7 @@ TEST(Reconfig, SelectionMethods) {
 // ---------------------------------------------------------------- reloads
 
 TEST(Reconfig, ReloadWaitsForAConfigurationPacket) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     for (int width : {16, 40}) {  // double mode, then integer mode (accumulator above 52 bits)
         std::mt19937 rng(static_cast<uint32_t>(seed));
@@ -263,7 +263,7 @@ std::vector<double> pattern_frame(const std::vector<std::vector<double>>& x, int
 // 0 and 1 two slots each. A packet changing the pattern resets every kernel at the point; one
 // naming the pattern in force keeps their history.
 TEST(Reconfig, PatternChangesResetTheKernels) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(static_cast<uint32_t>(seed));
     SetsModel s(rng, 1, 5, 4, 0, 1);
@@ -321,7 +321,7 @@ TEST(Reconfig, PatternChangesResetTheKernels) {
 // returns: the reset done by a pattern change does not make its next input a configuration
 // point, so a second queued packet waits for that kernel's next output.
 TEST(Reconfig, PatternChangeDoesNotConsumeTheNextPacketAtOnce) {
-    std::mt19937 rng(static_cast<uint32_t>(fir_test::test_seed()));
+    std::mt19937 rng(static_cast<uint32_t>(kip_test::seed()));
     SetsModel s(rng, 1, 5, 4, 0, 1);
     s.c.chan_seq = 1;
     s.c.filter_type = 2;
@@ -359,7 +359,7 @@ TEST(Reconfig, PatternChangeDoesNotConsumeTheNextPacketAtOnce) {
 // ---------------------------------------------------------------- reset
 
 TEST(Reconfig, ResetKeepsReloadsSinksAndHandler) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(static_cast<uint32_t>(seed));
     SetsModel s(rng, 2, 6, 3, 1, 1);

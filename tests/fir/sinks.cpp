@@ -309,7 +309,7 @@ kip_fir_v6_3_config delivery_config() {
 }
 
 TEST(Delivery, SinksHoldWhatDataGetReturns) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     kip_fir_v6_3_config c = delivery_config();
     check_sink_family<kip_array_real>(c, seed);
     check_sink_family<kip_array_complex>(c, seed);
@@ -400,7 +400,7 @@ TEST(Delivery, HandlerFollowsOnlyTheRealSink) {
 // A's output feeds B through the sink and kip_fir_v6_3_data_send_handler; the result must equal
 // running A, collecting its output, and sending that to B by hand.
 TEST(Delivery, ChainingEqualsRunningTheModelsInTurn) {
-    const uint64_t seed = fir_test::test_seed();
+    const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937 rng(static_cast<uint32_t>(seed));
     kip_fir_v6_3_config first = rate_config(1, 0, 2, 1);
