@@ -178,9 +178,10 @@ void R22_DIF_PE::butterfly(
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     : FrameEngine(cfg)
     , P_(internal_width_of(cfg))
-    , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    // Scratch written before it is read: left uninitialised.
+    , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX])
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");

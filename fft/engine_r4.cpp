@@ -100,9 +100,10 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
     : FrameEngine(cfg)
-    , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
-    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    // Scratch written before it is read: left uninitialised.
+    , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)])
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX])
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
