@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "engine_base.h"
+#include "fp_stage.h"
 #include "simd4.h"
 
 namespace {
@@ -148,6 +149,16 @@ bool FFT::use_fp(int width) const
 {
     return path_ != Path::Integer && width + twiddle_width_ <= 52 && width <= 46
         && std::fegetround() == FE_TONEAREST;
+}
+
+int FFT::fp_split(int width) const
+{
+    if (use_fp(width))
+        return 0;
+    if (path_ == Path::Integer || width > 46 || std::fegetround() != FE_TONEAREST)
+        return -1;
+    const int s = kfft_fp::wide_split(width, twiddle_width_, twiddle_width_ - 4);
+    return s > 0 ? s : -1;
 }
 
 bool FFT::use_avx2() const

@@ -184,6 +184,10 @@ protected:
     // Whether this frame's stages run on exact doubles (products of width + twiddle width
     // bits and outputs of width + 5 bits below 2^52, rounding to nearest), and with AVX2.
     bool use_fp(int width) const;
+    // The same for operands of width bits and twiddled products shifted by TW - 4: -1 for
+    // the integer stages, 0 for plain exact doubles, s > 0 for exact doubles with the
+    // twiddle split in parts of s bits (kfft_fp::wide_split()).
+    int fp_split(int width) const;
     bool use_avx2() const;
 
 private:

@@ -109,6 +109,7 @@ struct FpStage {
     int32_t L; // sub-transform length 2^t
     double c_prod; // 2^-(TW - 4)
     kfft_fp::OutputFormat out;
+    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (the Wide stages)
 };
 
 struct FpResult {
@@ -118,7 +119,7 @@ struct FpResult {
 
 // One stage, four butterflies at a time: L >= 4 takes consecutive butterflies of a group;
 // L = 1 and 2 gather the operands of two 4-word blocks into lanes.
-template <bool Round, bool Bfp>
+template <bool Round, bool Bfp, bool Wide>
 [[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a)
 {
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
@@ -149,7 +150,7 @@ template <bool Round, bool Bfp>
                 x1r = __builtin_shufflevector(ar, br, 2, 3, 6, 7);
                 x0i = __builtin_shufflevector(ai, bi, 0, 1, 4, 5);
                 x1i = __builtin_shufflevector(ai, bi, 2, 3, 6, 7);
-                kfft_fp::twiddle(x1r, x1i, g, h, c, tr, ti);
+                kfft_fp::twiddle_any<Wide>(x1r, x1i, g, h, c, a.wide, tr, ti);
             }
             const V4 z0r = quant(x0r * eight + tr), z0i = quant(x0i * eight + ti);
             const V4 z1r = quant(x0r * eight - tr), z1i = quant(x0i * eight - ti);
@@ -173,8 +174,8 @@ template <bool Round, bool Bfp>
                 const int32_t p = base + k;
                 const V4 x0r = load4(sr + p), x0i = load4(si + p);
                 V4 tr, ti;
-                kfft_fp::twiddle(load4(sr + p + L), load4(si + p + L), load4(gs + k),
-                    load4(hs + k), c, tr, ti);
+                kfft_fp::twiddle_any<Wide>(load4(sr + p + L), load4(si + p + L),
+                    load4(gs + k), load4(hs + k), c, a.wide, tr, ti);
                 store4(dr + p, quant(x0r * eight + tr));
                 store4(di + p, quant(x0i * eight + ti));
                 store4(dr + p + L, quant(x0r * eight - tr));
@@ -185,17 +186,18 @@ template <bool Round, bool Bfp>
     return FpResult { quant.overflow(), quant.bfp_class() };
 }
 
-template <bool Round, bool Bfp> [[gnu::noinline]] FpResult fp_stage_portable(const FpStage& a)
+template <bool Round, bool Bfp, bool Wide>
+[[gnu::noinline]] FpResult fp_stage_portable(const FpStage& a)
 {
-    return fp_stage_body<Round, Bfp>(a);
+    return fp_stage_body<Round, Bfp, Wide>(a);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Bfp>
+template <bool Round, bool Bfp, bool Wide>
 [[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2(const FpStage& a)
 {
-    return fp_stage_body<Round, Bfp>(a);
+    return fp_stage_body<Round, Bfp, Wide>(a);
 }
 #endif
 
@@ -293,11 +295,14 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
     const int32_t N = npoints_;
     const bool forward = direction_ != 0;
     const int W = data_width_;
-    const bool fp = use_fp(W);
-    FpResult (*fp_stage)(const FpStage&) = fp_stage_portable<Round, Bfp>;
+    // Twiddle products wider than exact doubles split the twiddle.
+    const int split = fp_split(W);
+    const bool fp = split >= 0;
+    FpResult (*fp_stage)(const FpStage&)
+        = split ? fp_stage_portable<Round, Bfp, true> : fp_stage_portable<Round, Bfp, false>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = fp_stage_avx2<Round, Bfp>;
+        fp_stage = split ? fp_stage_avx2<Round, Bfp, true> : fp_stage_avx2<Round, Bfp, false>;
 #endif
 
     blk_exp_ = 0;
@@ -314,11 +319,13 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
         int32_t cls = 0;
         if (fp) {
             const int32_t L = int32_t(1) << t;
-            const FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(),
+            FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(),
                 fp_twiddles(rom, forward) + 2 * (L - 1), N, L,
                 std::ldexp(1.0, 4 - twiddle_width_),
                 kfft_fp::output_format(
                     W, s, kfft_fp::kR2Bounds[0], kfft_fp::kR2Bounds[1], kfft_fp::kR2Bounds[2]) };
+            if (split)
+                a.wide = kfft_fp::wide_twiddle(split, twiddle_width_ - 4);
             const FpResult r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow)

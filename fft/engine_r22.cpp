@@ -250,6 +250,7 @@ struct FpStage {
     double pre; // last-stage BF2: the exact power of two from B to the last-stage intermediate
     int d; // bits dropped by the output quantisation
     double largest; // largest output word 2^(Bw - 1) - 1
+    kfft_fp::WideTwiddle wide; // products beyond exact doubles (the Wide stages)
 };
 
 struct FpResult {
@@ -257,7 +258,7 @@ struct FpResult {
     bool overflow;
 };
 
-template <bool Round, int Kind, bool Drop>
+template <bool Round, int Kind, bool Drop, bool Wide>
 [[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
 {
     const V4 largest = splat(a.largest), c = splat(a.c_prod);
@@ -316,8 +317,8 @@ template <bool Round, int Kind, bool Drop>
         eb.add(v1i);
         if (Kind == 1) {
             const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
-            kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
-            kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
+            kfft_fp::twiddle_any<Wide>(b0r, b0i, w[0], w[1], c, a.wide, v0r, v0i);
+            kfft_fp::twiddle_any<Wide>(b1r, b1i, w[2], w[3], c, a.wide, v1r, v1i);
             et.add(v0r);
             et.add(v0i);
             et.add(v1r);
@@ -395,29 +396,33 @@ template <bool Round, int Kind, bool Drop>
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
-template <bool Round, int Kind> [[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
+template <bool Round, int Kind, bool Wide>
+[[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
 {
-    return a.d > 0 ? r22_stage_body<Round, Kind, true>(a) : r22_stage_body<Round, Kind, false>(a);
+    return a.d > 0 ? r22_stage_body<Round, Kind, true, Wide>(a)
+                   : r22_stage_body<Round, Kind, false, Wide>(a);
 }
 
-template <bool Round> [[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
+// Only the twiddled stages (kind 1) depend on Wide.
+template <bool Round, bool Wide>
+[[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
 {
-    return a.kind == 0 ? r22_stage_kind<Round, 0>(a)
-        : a.kind == 1  ? r22_stage_kind<Round, 1>(a)
-                       : r22_stage_kind<Round, 2>(a);
+    return a.kind == 0 ? r22_stage_kind<Round, 0, false>(a)
+        : a.kind == 1  ? r22_stage_kind<Round, 1, Wide>(a)
+                       : r22_stage_kind<Round, 2, false>(a);
 }
 
-template <bool Round> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
+template <bool Round, bool Wide> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
 {
-    return r22_stage_any<Round>(a);
+    return r22_stage_any<Round, Wide>(a);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round>
+template <bool Round, bool Wide>
 [[gnu::target("avx2"), gnu::noinline]] FpResult r22_stage_avx2(const FpStage& a)
 {
-    return r22_stage_any<Round>(a);
+    return r22_stage_any<Round, Wide>(a);
 }
 #endif
 
@@ -475,12 +480,16 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     const int TW = twiddle_width_;
     // Exact doubles: products of B (P + 2 bits) and twiddles, Tw (P + 8 bits) and the
     // last-stage values (P + 5 bits), below 2^50.
-    const bool fp = path_ != Path::Integer && P + 2 + TW <= 50 && P + 8 <= 50
-        && std::fegetround() == FE_TONEAREST;
-    FpResult (*fp_stage)(const FpStage&) = r22_stage_portable<Round>;
+    // Wider products split the twiddle (B below 2^(P + 1) in magnitude when no stage falls
+    // back).
+    const bool fp_env = path_ != Path::Integer && P + 8 <= 50 && std::fegetround() == FE_TONEAREST;
+    const int split = P + 2 + TW <= 50 ? 0 : kfft_fp::wide_split(P + 2, TW, pe.dTw_);
+    const bool fp = fp_env && (P + 2 + TW <= 50 || split > 0);
+    FpResult (*fp_stage)(const FpStage&)
+        = split ? r22_stage_portable<Round, true> : r22_stage_portable<Round, false>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = r22_stage_avx2<Round>;
+        fp_stage = split ? r22_stage_avx2<Round, true> : r22_stage_avx2<Round, false>;
 #endif
 
     for (int t = 0; t < nfft; ++t) {
@@ -516,6 +525,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.tw_lim = std::ldexp(1.0, pe.Tww_ - 1);
             a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
             a.c_prod = std::ldexp(1.0, -pe.dTw_);
+            if (split)
+                a.wide = kfft_fp::wide_twiddle(split, pe.dTw_);
             a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
             a.d = 0;

@@ -144,6 +144,7 @@ struct FpStage {
     bool forward;
     double c_prod; // 2^-(TW - 4): product to twiddled operand
     kfft_fp::OutputFormat out;
+    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (the Wide stages)
 };
 
 struct FpResult {
@@ -175,7 +176,7 @@ using kfft_simd::V4;
 // The stage, four butterflies at a time. Stages after the first take four consecutive
 // butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
 // transposes four butterflies' operands into lanes.
-template <bool Round, bool Bfp, bool Forward>
+template <bool Round, bool Bfp, bool Forward, bool Wide>
 [[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a, const double* sr,
     const double* si, double* dr, double* di, const double* tw)
 {
@@ -236,7 +237,7 @@ template <bool Round, bool Bfp, bool Forward>
                     const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
                     const V4 g = load4(tw + (2 * q - 2) * L + k);
                     const V4 h = load4(tw + (2 * q - 1) * L + k);
-                    kfft_fp::twiddle(xr, xi, g, h, c, t[2 * q - 2], t[2 * q - 1]);
+                    kfft_fp::twiddle_any<Wide>(xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
                 }
                 butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
                 for (int q = 0; q < 4; ++q) {
@@ -249,32 +250,34 @@ template <bool Round, bool Bfp, bool Forward>
     return FpResult { quant.overflow(), quant.bfp_class() };
 }
 
-template <bool Round, bool Bfp, bool Forward>
+template <bool Round, bool Bfp, bool Forward, bool Wide>
 [[gnu::noinline]] FpResult fp_stage_portable_loops(const FpStage& a, const double* sr,
     const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Wide>(a, sr, si, dr, di, tw);
 }
 
-template <bool Round, bool Bfp> FpResult fp_stage_portable(const FpStage& a)
+template <bool Round, bool Bfp, bool Wide> FpResult fp_stage_portable(const FpStage& a)
 {
-    return a.forward ? fp_stage_portable_loops<Round, Bfp, true>(a, a.sr, a.si, a.dr, a.di, a.tw)
-                     : fp_stage_portable_loops<Round, Bfp, false>(a, a.sr, a.si, a.dr, a.di, a.tw);
+    return a.forward
+        ? fp_stage_portable_loops<Round, Bfp, true, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw)
+        : fp_stage_portable_loops<Round, Bfp, false, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Bfp, bool Forward>
+template <bool Round, bool Bfp, bool Forward, bool Wide>
 [[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(const FpStage& a,
     const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Wide>(a, sr, si, dr, di, tw);
 }
 
-template <bool Round, bool Bfp> FpResult fp_stage_avx2(const FpStage& a)
+template <bool Round, bool Bfp, bool Wide> FpResult fp_stage_avx2(const FpStage& a)
 {
-    return a.forward ? fp_stage_avx2_loops<Round, Bfp, true>(a, a.sr, a.si, a.dr, a.di, a.tw)
-                     : fp_stage_avx2_loops<Round, Bfp, false>(a, a.sr, a.si, a.dr, a.di, a.tw);
+    return a.forward
+        ? fp_stage_avx2_loops<Round, Bfp, true, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw)
+        : fp_stage_avx2_loops<Round, Bfp, false, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw);
 }
 #endif
 
@@ -416,12 +419,14 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
 
     // The exact-double stages need every register below 2^52 (products W + TW - 1 bits,
-    // butterfly outputs W + 5) and rounding to nearest.
-    const bool fp = use_fp(W);
-    FpResult (*fp_stage)(const FpStage&) = fp_stage_portable<Round, Bfp>;
+    // butterfly outputs W + 5) and rounding to nearest; wider products split the twiddle.
+    const int split = fp_split(W);
+    const bool fp = split >= 0;
+    FpResult (*fp_stage)(const FpStage&)
+        = split ? fp_stage_portable<Round, Bfp, true> : fp_stage_portable<Round, Bfp, false>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = fp_stage_avx2<Round, Bfp>;
+        fp_stage = split ? fp_stage_avx2<Round, Bfp, true> : fp_stage_avx2<Round, Bfp, false>;
 #endif
 
     blk_exp_ = 0;
@@ -454,9 +459,10 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
         bool done = false;
         if (fp && t < R) {
             const double* twf = fp_twiddles(rom, forward) + (L - 1) / 3 * 6;
-            const FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L,
-                forward, std::ldexp(1.0, 4 - twiddle_width_),
-                kfft_fp::output_format(W, s, 24, 48, 97) };
+            FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L, forward,
+                std::ldexp(1.0, 4 - twiddle_width_), kfft_fp::output_format(W, s, 24, 48, 97) };
+            if (split)
+                a.wide = kfft_fp::wide_twiddle(split, twiddle_width_ - 4);
             const FpResult r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow) {

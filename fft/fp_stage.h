@@ -107,6 +107,76 @@ inline OutputFormat output_format(int W, int s, int b1, int b2, int b3)
     ti = kfft_simd::round_int((xr * h + xi * g - half) * c);
 }
 
+// Twiddled operands whose products exceed exact doubles: the twiddle splits into three
+// parts g = g2 2^2s + g1 2^s + g0 (|g1|, |g0| <= 2^(s-1)) whose partial sums x g_k are exact,
+// and the quotient by 2^d is taken part by part, each remainder folded into the next part.
+struct WideTwiddle {
+    V4 c; // 2^-d
+    V4 inv_s, s1; // 2^-s, 2^s
+    V4 inv_2s, s2; // 2^-2s, 2^2s
+    V4 q2c, q2p; // 2^(2s-d), 2^(d-2s)
+    V4 q1c, q1p; // 2^(s-d), 2^(d-s)
+};
+
+// The split s for operands of at most xb bits, twiddles of tw bits and a quotient by 2^d
+// (every intermediate below 2^50, quotients below 2^51); 0 when there is none.
+inline int wide_split(int xb, int tw, int d)
+{
+    if (xb + tw - d > 50)
+        return 0;
+    for (int s = 1; 2 * s <= d; ++s)
+        if (xb + s <= 50 && xb + tw - 2 * s <= 52)
+            return s;
+    return 0;
+}
+
+inline WideTwiddle wide_twiddle(int s, int d)
+{
+    WideTwiddle k;
+    k.c = splat(__builtin_ldexp(1.0, -d));
+    k.inv_s = splat(__builtin_ldexp(1.0, -s));
+    k.s1 = splat(__builtin_ldexp(1.0, s));
+    k.inv_2s = splat(__builtin_ldexp(1.0, -2 * s));
+    k.s2 = splat(__builtin_ldexp(1.0, 2 * s));
+    k.q2c = splat(__builtin_ldexp(1.0, 2 * s - d));
+    k.q2p = splat(__builtin_ldexp(1.0, d - 2 * s));
+    k.q1c = splat(__builtin_ldexp(1.0, s - d));
+    k.q1p = splat(__builtin_ldexp(1.0, d - s));
+    return k;
+}
+
+// (x W + K) >> d as twiddle() gives it, for a split found by wide_split().
+[[gnu::always_inline]] inline void twiddle_wide(const V4& xr, const V4& xi, const V4& g,
+    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+{
+    using kfft_simd::round_int;
+    const V4 g2 = round_int(g * k.inv_2s), h2 = round_int(h * k.inv_2s);
+    const V4 gm = g - g2 * k.s2, hm = h - h2 * k.s2;
+    const V4 g1 = round_int(gm * k.inv_s), h1 = round_int(hm * k.inv_s);
+    const V4 g0 = gm - g1 * k.s1, h0 = hm - h1 * k.s1;
+    // Partial sums of the real and imaginary parts, part by part.
+    auto part = [&](const V4& p2, const V4& p1, const V4& p0) __attribute__((always_inline)) {
+        const V4 q2 = round_int(p2 * k.q2c);
+        const V4 f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
+        const V4 q1 = round_int(f1 * k.q1c);
+        const V4 f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
+        return (q2 + q1) + round_int((f0 - splat(0.5)) * k.c);
+    };
+    tr = part(xr * g2 - xi * h2, xr * g1 - xi * h1, xr * g0 - xi * h0);
+    ti = part(xr * h2 + xi * g2, xr * h1 + xi * g1, xr * h0 + xi * g0);
+}
+
+// Either twiddle product, chosen at compile time.
+template <bool Wide>
+[[gnu::always_inline]] inline void twiddle_any(const V4& xr, const V4& xi, const V4& g,
+    const V4& h, const V4& c, const WideTwiddle& k, V4& tr, V4& ti)
+{
+    if (Wide)
+        twiddle_wide(xr, xi, g, h, k, tr, ti);
+    else
+        twiddle(xr, xi, g, h, c, tr, ti);
+}
+
 // Block floating point class bounds of the radix-2 and radix-4 engines (8-bit codes).
 constexpr int kR4Bounds[3] = { 24, 48, 97 };
 constexpr int kR2Bounds[3] = { 53, 106, 0 };
