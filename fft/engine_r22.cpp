@@ -317,8 +317,13 @@ template <bool Round, int Kind, bool Drop, bool Wide>
         eb.add(v1i);
         if (Kind == 1) {
             const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
-            kfft_fp::twiddle_any<Wide>(b0r, b0i, w[0], w[1], c, a.wide, v0r, v0i);
-            kfft_fp::twiddle_any<Wide>(b1r, b1i, w[2], w[3], c, a.wide, v1r, v1i);
+            if (Wide) {
+                kfft_fp::twiddle_parts(b0r, b0i, w, w + 3, a.wide, v0r, v0i);
+                kfft_fp::twiddle_parts(b1r, b1i, w + 6, w + 9, a.wide, v1r, v1i);
+            } else {
+                kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
+                kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
+            }
             et.add(v0r);
             et.add(v0i);
             et.add(v1r);
@@ -336,22 +341,24 @@ template <bool Round, int Kind, bool Drop, bool Wide>
     };
     const int32_t n = a.n, h = a.h;
     const bool rotating = Kind != 0;
-    V4 z[4], w[4] = {};
+    // Twiddles of the upper and lower outputs, real then imaginary parts (each as its three
+    // parts when Wide).
+    constexpr int m = Wide ? 3 : 1;
+    V4 z[4], w[4 * m] = {};
     if (h >= 4) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
             const int32_t p0 = 2 * h * g;
             const bool odd = (g & 1) != 0;
             const M4 rot = rotating && odd ? ~M4 {} : M4 {};
-            const double* gu = a.tw + (odd ? 1 : 0) * 2 * h;
-            const double* gl = a.tw + (odd ? 3 : 2) * 2 * h;
+            const double* gu = a.tw + (odd ? 1 : 0) * 2 * m * h;
+            const double* gl = a.tw + (odd ? 3 : 2) * 2 * m * h;
             for (int32_t r = 0; r < h; r += 4) {
                 const int32_t p = p0 + r;
-                if (Kind == 1) {
-                    w[0] = load4(gu + r);
-                    w[1] = load4(gu + h + r);
-                    w[2] = load4(gl + r);
-                    w[3] = load4(gl + h + r);
-                }
+                if (Kind == 1)
+                    for (int i = 0; i < 2 * m; ++i) {
+                        w[i] = load4(gu + i * h + r);
+                        w[2 * m + i] = load4(gl + i * h + r);
+                    }
                 butterfly(load4(a.sr + p), load4(a.si + p), load4(a.sr + p + h),
                     load4(a.si + p + h), rot, w, z);
                 store4(a.dr + p, z[0]);
@@ -376,10 +383,10 @@ template <bool Round, int Kind, bool Drop, bool Wide>
                 rot[i] = rotating && (g & 1) ? -1 : 0;
                 if (Kind == 1) {
                     const int q = g & 1;
-                    w[0][i] = a.tw[2 * q * h + r];
-                    w[1][i] = a.tw[(2 * q + 1) * h + r];
-                    w[2][i] = a.tw[2 * (q + 2) * h + r];
-                    w[3][i] = a.tw[(2 * (q + 2) + 1) * h + r];
+                    for (int j = 0; j < 2 * m; ++j) {
+                        w[j][i] = a.tw[(2 * q * m + j) * h + r];
+                        w[2 * m + j][i] = a.tw[(2 * (q + 2) * m + j) * h + r];
+                    }
                 }
             }
             butterfly(ar, ai, br, bi, rot, w, z);
@@ -430,9 +437,12 @@ template <bool Round, bool Wide>
 
 // Twiddles of the double stages (odd stages with a span of 4 or more, not the last) of the
 // current frame length in one direction, built once and kept: for stage t, 8 arrays of h,
-// real then imaginary parts of W^(q r) for q = 0..3.
-const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t)
+// real then imaginary parts of W^(q r) for q = 0..3; with a split, each array becomes the
+// three arrays of its parts (kfft_fp::split_twiddle()).
+const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t, int split)
 {
+    const size_t m = split ? 3 : 1;
+    const int32_t key = nfft_ + 32 * split;
     std::vector<double>& table = fp_twiddles_[forward ? 1 : 0];
     int32_t& built = fp_twiddles_nfft_[forward ? 1 : 0];
     const uint64_t F = uint64_t(1) << (nfft_max_ - nfft_);
@@ -440,10 +450,10 @@ const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, in
     auto offset = [&](int stage) {
         size_t at = 0;
         for (int u = 1; u < stage; u += 2)
-            at += 8 * static_cast<size_t>(npoints_ >> (u + 1));
+            at += 8 * m * static_cast<size_t>(npoints_ >> (u + 1));
         return at;
     };
-    if (built != nfft_) {
+    if (built != key) {
         table.assign(offset(nfft_ + 1), 0.0);
         for (int u = 1; u < nfft_ - 1; u += 2) {
             const int32_t h = npoints_ >> (u + 1);
@@ -453,12 +463,23 @@ const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, in
                 for (uint64_t q = 0; q < 4; ++q) {
                     const uint64_t i = q * step;
                     const CRaw w = rom.lookup_raw(forward ? (full - i) & (full - 1) : i);
-                    base[2 * q * h + r] = static_cast<double>(w.re);
-                    base[(2 * q + 1) * h + r] = static_cast<double>(w.im);
+                    const double re = static_cast<double>(w.re), im = static_cast<double>(w.im);
+                    if (!split) {
+                        base[2 * q * h + r] = re;
+                        base[(2 * q + 1) * h + r] = im;
+                        continue;
+                    }
+                    double pr[3], pi[3];
+                    kfft_fp::split_twiddle(re, split, pr);
+                    kfft_fp::split_twiddle(im, split, pi);
+                    for (size_t j = 0; j < 3; ++j) {
+                        base[(2 * q * m + j) * h + r] = pr[j];
+                        base[((2 * q + 1) * m + j) * h + r] = pi[j];
+                    }
                 }
             }
         }
-        built = nfft_;
+        built = key;
     }
     return table.data() + offset(t);
 }
@@ -514,7 +535,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.si = mem_im();
             a.dr = alt_re_.get();
             a.di = alt_im_.get();
-            a.tw = kind == 1 ? fp_twiddles(rom, forward, t) : nullptr;
+            a.tw = kind == 1 ? fp_twiddles(rom, forward, t, split) : nullptr;
             a.n = N;
             a.h = h;
             a.kind = kind;

@@ -77,13 +77,13 @@ private:
     // Writes a butterfly's two lanes to positions p and p + h, wrapped to the memory width.
     void store_pair(int32_t p, int32_t h, const kfft_raw::CRaw out[2]);
 
-    const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t);
+    const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t, int split);
 
     int P_;
     std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 4 per index
     std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
     std::vector<double> fp_twiddles_[2]; // per direction (inverse, forward)
-    int32_t fp_twiddles_nfft_[2] = { -1, -1 };
+    int32_t fp_twiddles_nfft_[2] = { -1, -1 }; // frame length and split the tables hold
 };
 
 #endif // KFFT_ENGINE_R22_H

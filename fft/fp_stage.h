@@ -145,16 +145,33 @@ inline WideTwiddle wide_twiddle(int s, int d)
     return k;
 }
 
-// (x W + K) >> d as twiddle() gives it, for a split found by wide_split().
-[[gnu::always_inline]] inline void twiddle_wide(const V4& xr, const V4& xi, const V4& g,
-    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+// Parts g2, g1, g0 of twiddles g (g = g2 2^2s + g1 2^s + g0, |g1|, |g0| <= 2^(s-1)).
+[[gnu::always_inline]] inline void split_twiddle(const V4& g, const WideTwiddle& k, V4 p[3])
 {
     using kfft_simd::round_int;
-    const V4 g2 = round_int(g * k.inv_2s), h2 = round_int(h * k.inv_2s);
-    const V4 gm = g - g2 * k.s2, hm = h - h2 * k.s2;
-    const V4 g1 = round_int(gm * k.inv_s), h1 = round_int(hm * k.inv_s);
-    const V4 g0 = gm - g1 * k.s1, h0 = hm - h1 * k.s1;
-    // Partial sums of the real and imaginary parts, part by part.
+    p[0] = round_int(g * k.inv_2s);
+    const V4 m = g - p[0] * k.s2;
+    p[1] = round_int(m * k.inv_s);
+    p[2] = m - p[1] * k.s1;
+}
+
+// The same for one twiddle, for tables built once.
+inline void split_twiddle(double g, int s, double p[3])
+{
+    const double magic = kfft_simd::kMagic;
+    p[0] = (g * __builtin_ldexp(1.0, -2 * s) + magic) - magic;
+    const double m = g - p[0] * __builtin_ldexp(1.0, 2 * s);
+    p[1] = (m * __builtin_ldexp(1.0, -s) + magic) - magic;
+    p[2] = m - p[1] * __builtin_ldexp(1.0, s);
+}
+
+// (x W + K) >> d as twiddle() gives it, for a split found by wide_split(), from the parts
+// of the twiddle's real part g and imaginary part h.
+[[gnu::always_inline]] inline void twiddle_parts(const V4& xr, const V4& xi, const V4 g[3],
+    const V4 h[3], const WideTwiddle& k, V4& tr, V4& ti)
+{
+    using kfft_simd::round_int;
+    // Quotient by 2^d of p2 2^2s + p1 2^s + p0, part by part.
     auto part = [&](const V4& p2, const V4& p1, const V4& p0) __attribute__((always_inline)) {
         const V4 q2 = round_int(p2 * k.q2c);
         const V4 f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
@@ -162,8 +179,17 @@ inline WideTwiddle wide_twiddle(int s, int d)
         const V4 f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
         return (q2 + q1) + round_int((f0 - splat(0.5)) * k.c);
     };
-    tr = part(xr * g2 - xi * h2, xr * g1 - xi * h1, xr * g0 - xi * h0);
-    ti = part(xr * h2 + xi * g2, xr * h1 + xi * g1, xr * h0 + xi * g0);
+    tr = part(xr * g[0] - xi * h[0], xr * g[1] - xi * h[1], xr * g[2] - xi * h[2]);
+    ti = part(xr * h[0] + xi * g[0], xr * h[1] + xi * g[1], xr * h[2] + xi * g[2]);
+}
+
+[[gnu::always_inline]] inline void twiddle_wide(const V4& xr, const V4& xi, const V4& g,
+    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+{
+    V4 gp[3], hp[3];
+    split_twiddle(g, k, gp);
+    split_twiddle(h, k, hp);
+    twiddle_parts(xr, xi, gp, hp, k, tr, ti);
 }
 
 // Either twiddle product, chosen at compile time.
