@@ -109,7 +109,7 @@ struct FpStage {
     int32_t L; // sub-transform length 2^t
     double c_prod; // 2^-(TW - 4)
     kfft_fp::OutputFormat out;
-    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (the Wide stages)
+    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (Parts 2 and 3)
 };
 
 struct FpResult {
@@ -119,7 +119,7 @@ struct FpResult {
 
 // One stage, four butterflies at a time: L >= 4 takes consecutive butterflies of a group;
 // L = 1 and 2 gather the operands of two 4-word blocks into lanes.
-template <bool Round, bool Bfp, bool Wide>
+template <bool Round, bool Bfp, int Parts>
 [[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a)
 {
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
@@ -150,7 +150,7 @@ template <bool Round, bool Bfp, bool Wide>
                 x1r = __builtin_shufflevector(ar, br, 2, 3, 6, 7);
                 x0i = __builtin_shufflevector(ai, bi, 0, 1, 4, 5);
                 x1i = __builtin_shufflevector(ai, bi, 2, 3, 6, 7);
-                kfft_fp::twiddle_any<Wide>(x1r, x1i, g, h, c, a.wide, tr, ti);
+                kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, c, a.wide, tr, ti);
             }
             const V4 z0r = quant(x0r * eight + tr), z0i = quant(x0i * eight + ti);
             const V4 z1r = quant(x0r * eight - tr), z1i = quant(x0i * eight - ti);
@@ -174,7 +174,7 @@ template <bool Round, bool Bfp, bool Wide>
                 const int32_t p = base + k;
                 const V4 x0r = load4(sr + p), x0i = load4(si + p);
                 V4 tr, ti;
-                kfft_fp::twiddle_any<Wide>(load4(sr + p + L), load4(si + p + L),
+                kfft_fp::twiddle_any<Parts>(load4(sr + p + L), load4(si + p + L),
                     load4(gs + k), load4(hs + k), c, a.wide, tr, ti);
                 store4(dr + p, quant(x0r * eight + tr));
                 store4(di + p, quant(x0i * eight + ti));
@@ -186,18 +186,18 @@ template <bool Round, bool Bfp, bool Wide>
     return FpResult { quant.overflow(), quant.bfp_class() };
 }
 
-template <bool Round, bool Bfp, bool Wide>
+template <bool Round, bool Bfp, int Parts>
 [[gnu::noinline]] FpResult fp_stage_portable(const FpStage& a)
 {
-    return fp_stage_body<Round, Bfp, Wide>(a);
+    return fp_stage_body<Round, Bfp, Parts>(a);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Bfp, bool Wide>
+template <bool Round, bool Bfp, int Parts>
 [[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2(const FpStage& a)
 {
-    return fp_stage_body<Round, Bfp, Wide>(a);
+    return fp_stage_body<Round, Bfp, Parts>(a);
 }
 #endif
 
@@ -298,11 +298,17 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
     // Twiddle products wider than exact doubles split the twiddle.
     const int split = fp_split(W);
     const bool fp = split >= 0;
-    FpResult (*fp_stage)(const FpStage&)
-        = split ? fp_stage_portable<Round, Bfp, true> : fp_stage_portable<Round, Bfp, false>;
+    // Twiddle parts: 1 (products exact), else 2 where a two-part split exists, else 3.
+    const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
+    const int parts = split == 0 ? 1 : split2 ? 2 : 3;
+    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
+        : parts == 2                                   ? fp_stage_portable<Round, Bfp, 2>
+                                                       : fp_stage_portable<Round, Bfp, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = split ? fp_stage_avx2<Round, Bfp, true> : fp_stage_avx2<Round, Bfp, false>;
+        fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
+            : parts == 2      ? fp_stage_avx2<Round, Bfp, 2>
+                              : fp_stage_avx2<Round, Bfp, 3>;
 #endif
 
     blk_exp_ = 0;
@@ -325,7 +331,7 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
                 kfft_fp::output_format(
                     W, s, kfft_fp::kR2Bounds[0], kfft_fp::kR2Bounds[1], kfft_fp::kR2Bounds[2]) };
             if (split)
-                a.wide = kfft_fp::wide_twiddle(split, twiddle_width_ - 4);
+                a.wide = kfft_fp::wide_twiddle(parts == 2 ? split2 : split, twiddle_width_ - 4);
             const FpResult r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow)

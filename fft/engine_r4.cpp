@@ -144,7 +144,7 @@ struct FpStage {
     bool forward;
     double c_prod; // 2^-(TW - 4): product to twiddled operand
     kfft_fp::OutputFormat out;
-    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (the Wide stages)
+    kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (Parts 2 and 3)
 };
 
 struct FpResult {
@@ -176,7 +176,7 @@ using kfft_simd::V4;
 // The stage, four butterflies at a time. Stages after the first take four consecutive
 // butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
 // transposes four butterflies' operands into lanes.
-template <bool Round, bool Bfp, bool Forward, bool Wide>
+template <bool Round, bool Bfp, bool Forward, int Parts>
 [[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a, const double* sr,
     const double* si, double* dr, double* di, const double* tw)
 {
@@ -237,7 +237,7 @@ template <bool Round, bool Bfp, bool Forward, bool Wide>
                     const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
                     const V4 g = load4(tw + (2 * q - 2) * L + k);
                     const V4 h = load4(tw + (2 * q - 1) * L + k);
-                    kfft_fp::twiddle_any<Wide>(xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
+                    kfft_fp::twiddle_any<Parts>(xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
                 }
                 butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
                 for (int q = 0; q < 4; ++q) {
@@ -250,34 +250,34 @@ template <bool Round, bool Bfp, bool Forward, bool Wide>
     return FpResult { quant.overflow(), quant.bfp_class() };
 }
 
-template <bool Round, bool Bfp, bool Forward, bool Wide>
+template <bool Round, bool Bfp, bool Forward, int Parts>
 [[gnu::noinline]] FpResult fp_stage_portable_loops(const FpStage& a, const double* sr,
     const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward, Wide>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
 
-template <bool Round, bool Bfp, bool Wide> FpResult fp_stage_portable(const FpStage& a)
+template <bool Round, bool Bfp, int Parts> FpResult fp_stage_portable(const FpStage& a)
 {
     return a.forward
-        ? fp_stage_portable_loops<Round, Bfp, true, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw)
-        : fp_stage_portable_loops<Round, Bfp, false, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw);
+        ? fp_stage_portable_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
+        : fp_stage_portable_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Bfp, bool Forward, bool Wide>
+template <bool Round, bool Bfp, bool Forward, int Parts>
 [[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(const FpStage& a,
     const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward, Wide>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
 
-template <bool Round, bool Bfp, bool Wide> FpResult fp_stage_avx2(const FpStage& a)
+template <bool Round, bool Bfp, int Parts> FpResult fp_stage_avx2(const FpStage& a)
 {
     return a.forward
-        ? fp_stage_avx2_loops<Round, Bfp, true, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw)
-        : fp_stage_avx2_loops<Round, Bfp, false, Wide>(a, a.sr, a.si, a.dr, a.di, a.tw);
+        ? fp_stage_avx2_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
+        : fp_stage_avx2_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
 }
 #endif
 
@@ -422,11 +422,17 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     // butterfly outputs W + 5) and rounding to nearest; wider products split the twiddle.
     const int split = fp_split(W);
     const bool fp = split >= 0;
-    FpResult (*fp_stage)(const FpStage&)
-        = split ? fp_stage_portable<Round, Bfp, true> : fp_stage_portable<Round, Bfp, false>;
+    // Twiddle parts: 1 (products exact), else 2 where a two-part split exists, else 3.
+    const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
+    const int parts = split == 0 ? 1 : split2 ? 2 : 3;
+    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
+        : parts == 2                                   ? fp_stage_portable<Round, Bfp, 2>
+                                                       : fp_stage_portable<Round, Bfp, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = split ? fp_stage_avx2<Round, Bfp, true> : fp_stage_avx2<Round, Bfp, false>;
+        fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
+            : parts == 2      ? fp_stage_avx2<Round, Bfp, 2>
+                              : fp_stage_avx2<Round, Bfp, 3>;
 #endif
 
     blk_exp_ = 0;
@@ -462,7 +468,7 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L, forward,
                 std::ldexp(1.0, 4 - twiddle_width_), kfft_fp::output_format(W, s, 24, 48, 97) };
             if (split)
-                a.wide = kfft_fp::wide_twiddle(split, twiddle_width_ - 4);
+                a.wide = kfft_fp::wide_twiddle(parts == 2 ? split2 : split, twiddle_width_ - 4);
             const FpResult r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow) {

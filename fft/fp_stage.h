@@ -192,13 +192,41 @@ inline void split_twiddle(double g, int s, double p[3])
     twiddle_parts(xr, xi, gp, hp, k, tr, ti);
 }
 
-// Either twiddle product, chosen at compile time.
-template <bool Wide>
+// A split in two parts, g = g1 2^s + g0 (|g0| <= 2^(s-1)), when one exists for operands of
+// at most xb bits, twiddles of tw bits and a quotient by 2^d: s > 0, else 0. The constants
+// are those of wide_twiddle(s, d) (q1c, q1p, s1, inv_s and c are used).
+inline int wide_split2(int xb, int tw, int d)
+{
+    const int s = xb + tw - 53 > 1 ? xb + tw - 53 : 1;
+    return xb + s <= 50 && s <= d && xb + tw - d <= 50 ? s : 0;
+}
+
+// (x W + K) >> d for a split found by wide_split2().
+[[gnu::always_inline]] inline void twiddle_wide2(const V4& xr, const V4& xi, const V4& g,
+    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+{
+    using kfft_simd::round_int;
+    const V4 g1 = round_int(g * k.inv_s), h1 = round_int(h * k.inv_s);
+    const V4 g0 = g - g1 * k.s1, h0 = h - h1 * k.s1;
+    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline)) {
+        const V4 q1 = round_int(p1 * k.q1c);
+        const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
+        return q1 + round_int((f0 - splat(0.5)) * k.c);
+    };
+    tr = part(xr * g1 - xi * h1, xr * g0 - xi * h0);
+    ti = part(xr * h1 + xi * g1, xr * h0 + xi * g0);
+}
+
+// Twiddle product by the number of twiddle parts (1: twiddle(), 2: twiddle_wide2(),
+// 3: twiddle_wide()), chosen at compile time.
+template <int Parts>
 [[gnu::always_inline]] inline void twiddle_any(const V4& xr, const V4& xi, const V4& g,
     const V4& h, const V4& c, const WideTwiddle& k, V4& tr, V4& ti)
 {
-    if (Wide)
+    if (Parts == 3)
         twiddle_wide(xr, xi, g, h, k, tr, ti);
+    else if (Parts == 2)
+        twiddle_wide2(xr, xi, g, h, k, tr, ti);
     else
         twiddle(xr, xi, g, h, c, tr, ti);
 }

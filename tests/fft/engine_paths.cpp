@@ -153,9 +153,9 @@ template <class Engine> void check_paths(int arch)
     }
 }
 
-// The split twiddle product against 128-bit integers, (x g - y h + K) >> d with
-// K = 2^(d-1) - 1, for every operand width, twiddle width and shift the engines can give it
-// a split for: random operands and the extreme codes of both.
+// The split twiddle products (two and three parts) against 128-bit integers,
+// (x g - y h + K) >> d with K = 2^(d-1) - 1, for every operand width, twiddle width and
+// shift the engines can give them a split for: random operands and the extreme codes of both.
 TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
 {
     using i128 = __int128;
@@ -163,52 +163,62 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
     int checked = 0;
     for (int xb = 8; xb <= 48; ++xb)
         for (int tw = 8; tw <= 34; ++tw)
-            for (int dd : { 4, 6, 7 }) {
-                const int d = tw - dd;
-                const int s = kfft_fp::wide_split(xb, tw, d);
-                if (s == 0)
-                    continue;
-                ++checked;
-                const kfft_fp::WideTwiddle k = kfft_fp::wide_twiddle(s, d);
-                const int64_t xmax = int64_t(1) << (xb - 1), gmax = int64_t(1) << (tw - 1);
-                auto pick = [&](int64_t m, bool closed) {
-                    const int64_t edge[] = { -m, m - 1, closed ? m : -m + 1, 0, -1 };
-                    const uint64_t r = rng();
-                    return (r & 7) < 5 ? edge[r & 7]
-                                       : static_cast<int64_t>((r >> 3) % uint64_t(2 * m)) - m;
-                };
-                // Twiddles whose lower parts are both at their extreme, +-2^(s-1).
-                auto split_edge = [&] {
-                    const int64_t half = int64_t(1) << (s - 1);
-                    const int64_t lo = ((rng() & 1) ? half : -half) * ((int64_t(1) << s) + 1);
-                    const int64_t top = (static_cast<int64_t>(rng() % 3) - 1) * (gmax - (gmax >> 2));
-                    const int64_t v = (top >> (2 * s) << (2 * s)) + lo;
-                    return std::min(std::max(v, -gmax), gmax - 1);
-                };
-                for (int rep = 0; rep < 64; ++rep) {
-                    kfft_simd::V4 x, y, g, h;
-                    for (int i = 0; i < 4; ++i) {
-                        x[i] = static_cast<double>(pick(xmax, true));
-                        y[i] = static_cast<double>(pick(xmax, true));
-                        const bool edge = rep % 4 == 0;
-                        g[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
-                        h[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
-                    }
-                    kfft_simd::V4 tr, ti;
-                    kfft_fp::twiddle_wide(x, y, g, h, k, tr, ti);
-                    const i128 K = (i128(1) << (d - 1)) - 1;
-                    for (int i = 0; i < 4; ++i) {
-                        const i128 a = static_cast<int64_t>(x[i]), b = static_cast<int64_t>(y[i]);
-                        const i128 c = static_cast<int64_t>(g[i]), e = static_cast<int64_t>(h[i]);
-                        ASSERT_EQ(static_cast<int64_t>((a * c - b * e + K) >> d),
-                            static_cast<int64_t>(tr[i]))
-                            << "xb " << xb << " tw " << tw << " d " << d;
-                        ASSERT_EQ(static_cast<int64_t>((a * e + b * c + K) >> d),
-                            static_cast<int64_t>(ti[i]))
-                            << "xb " << xb << " tw " << tw << " d " << d;
+            for (int dd : { 4, 6, 7 })
+                for (int parts : { 2, 3 }) {
+                    const int d = tw - dd;
+                    const int s = parts == 3 ? kfft_fp::wide_split(xb, tw, d)
+                                             : kfft_fp::wide_split2(xb, tw, d);
+                    if (s == 0)
+                        continue;
+                    ++checked;
+                    const kfft_fp::WideTwiddle k = kfft_fp::wide_twiddle(s, d);
+                    const int64_t xmax = int64_t(1) << (xb - 1), gmax = int64_t(1) << (tw - 1);
+                    auto pick = [&](int64_t m, bool closed) {
+                        const int64_t edge[] = { -m, m - 1, closed ? m : -m + 1, 0, -1 };
+                        const uint64_t r = rng();
+                        return (r & 7) < 5 ? edge[r & 7]
+                                           : static_cast<int64_t>((r >> 3) % uint64_t(2 * m)) - m;
+                    };
+                    // Twiddles whose lower parts are all at their extreme, +-2^(s-1).
+                    auto split_edge = [&] {
+                        const int64_t half = int64_t(1) << (s - 1);
+                        const int low = (parts - 1) * s;
+                        const int64_t lo = ((rng() & 1) ? half : -half)
+                            * (parts == 3 ? (int64_t(1) << s) + 1 : 1);
+                        const int64_t top
+                            = (static_cast<int64_t>(rng() % 3) - 1) * (gmax - (gmax >> 2));
+                        const int64_t v = (top >> low << low) + lo;
+                        return std::min(std::max(v, -gmax), gmax - 1);
+                    };
+                    for (int rep = 0; rep < 64; ++rep) {
+                        kfft_simd::V4 x, y, g, h;
+                        for (int i = 0; i < 4; ++i) {
+                            x[i] = static_cast<double>(pick(xmax, true));
+                            y[i] = static_cast<double>(pick(xmax, true));
+                            const bool edge = rep % 4 == 0;
+                            g[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
+                            h[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
+                        }
+                        kfft_simd::V4 tr, ti;
+                        if (parts == 3)
+                            kfft_fp::twiddle_wide(x, y, g, h, k, tr, ti);
+                        else
+                            kfft_fp::twiddle_wide2(x, y, g, h, k, tr, ti);
+                        const i128 K = (i128(1) << (d - 1)) - 1;
+                        for (int i = 0; i < 4; ++i) {
+                            const i128 a = static_cast<int64_t>(x[i]),
+                                       b = static_cast<int64_t>(y[i]);
+                            const i128 c = static_cast<int64_t>(g[i]),
+                                       e = static_cast<int64_t>(h[i]);
+                            ASSERT_EQ(static_cast<int64_t>((a * c - b * e + K) >> d),
+                                static_cast<int64_t>(tr[i]))
+                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                            ASSERT_EQ(static_cast<int64_t>((a * e + b * c + K) >> d),
+                                static_cast<int64_t>(ti[i]))
+                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                        }
                     }
                 }
-            }
     EXPECT_GT(checked, 100);
 }
 
