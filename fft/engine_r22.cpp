@@ -622,22 +622,57 @@ void R22_pipeline::normalise()
     const int32_t N = npoints_;
     double* mr = mem_re();
     double* mi = mem_im();
-    // Largest magnitude, real or imaginary; a later word wins only when strictly larger.
-    int64_t m = 0;
-    for (int32_t p = 0; p < N; ++p) {
-        const int64_t re = static_cast<int64_t>(mr[p]), im = static_cast<int64_t>(mi[p]);
-        const int64_t c = std::llabs(im) >= std::llabs(re) ? im : re;
-        if (std::llabs(c) > std::llabs(m))
-            m = c;
-    }
     // m * 2^(M+1) in [-1, 1) means |raw| within one = 2^(P - M - 2).
     const int64_t one = int64_t(1) << (P_ - nfft_max_ - 2);
+    const bool fast = path_ != Path::Integer && std::fegetround() == FE_TONEAREST;
+    // The largest magnitude A decides the exponent, except when A is one 2^k: then the sign
+    // of the word chosen by the scan below does.
+    int64_t m = 0;
+    bool scan = !fast;
+    if (fast) {
+        using kfft_simd::load2;
+        using kfft_simd::max2;
+        using kfft_simd::V2;
+        V2 a[4] = {}; // four running maxima (N is a multiple of 4)
+        for (int32_t p = 0; p < N; p += 4)
+            for (int j = 0; j < 2; ++j) {
+                const V2 re = load2(mr + p + 2 * j), im = load2(mi + p + 2 * j);
+                a[2 * j] = max2(max2(re, -re), a[2 * j]);
+                a[2 * j + 1] = max2(max2(im, -im), a[2 * j + 1]);
+            }
+        const V2 amax = max2(max2(a[0], a[1]), max2(a[2], a[3]));
+        m = static_cast<int64_t>(amax[0] > amax[1] ? amax[0] : amax[1]);
+        scan = m >= one && (m & (m - 1)) == 0;
+    }
+    if (scan) {
+        // Largest magnitude, real or imaginary; a later word wins only when strictly larger.
+        m = 0;
+        for (int32_t p = 0; p < N; ++p) {
+            const int64_t re = static_cast<int64_t>(mr[p]), im = static_cast<int64_t>(mi[p]);
+            const int64_t c = std::llabs(im) >= std::llabs(re) ? im : re;
+            if (std::llabs(c) > std::llabs(m))
+                m = c;
+        }
+    }
     int e = 0;
     while (!(m >= -(one << e) && m < (one << e)))
         ++e;
     blk_exp_ = e;
     if (e == 0)
         return;
+    if (fast) {
+        // floor(x / 2^e) = round(x 2^-e - 1/2 + 2^-(e+1)), never a tie, exact for words
+        // below 2^51.
+        using kfft_simd::V2;
+        const V2 c = kfft_simd::splat2(std::ldexp(1.0, -e));
+        const V2 off = kfft_simd::splat2(0.5 - std::ldexp(1.0, -(e + 1)));
+        for (double* w : { mr, mi })
+            for (int32_t p = 0; p < N; p += 2) {
+                const V2 v = kfft_simd::round_int(kfft_simd::load2(w + p) * c - off);
+                __builtin_memcpy(w + p, &v, sizeof v);
+            }
+        return;
+    }
     for (int32_t p = 0; p < N; ++p) {
         mr[p] = static_cast<double>(static_cast<int64_t>(mr[p]) >> e);
         mi[p] = static_cast<double>(static_cast<int64_t>(mi[p]) >> e);
