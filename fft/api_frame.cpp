@@ -48,21 +48,17 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
     if (cfg.C_HAS_SCALING == 1 && cfg.C_HAS_BFP == 0)
         e.set_scaling_schedule(FFT::pack_schedule(in.scaling_sch, in.scaling_sch_size));
     e.set_direction(in.direction);
-    if (!e.run(*s.rom) || !e.read_frame(out.xk_re, out.xk_im)) return false;
+    const bool pipelined = g.C_ARCH == 3;
+    // The unscaled datapaths' input prescaling is undone as the bins are read.
+    const bool prescaled =
+        !flt && (cfg.C_HAS_SCALING == 0 || (pipelined && cfg.C_HAS_BFP == 1));
+    if (!e.run(*s.rom) ||
+        !e.read_frame(out.xk_re, out.xk_im, prescaled ? g.C_NFFT_MAX + 1 : 0))
+        return false;
     const int32_t blk_exp = e.block_exponent();
 
     int32_t overflow = e.overflow();
-    const bool pipelined = g.C_ARCH == 3;
-    if (!flt) {
-        // Undo the input prescaling of the unscaled datapaths.
-        if (cfg.C_HAS_SCALING == 0 || (pipelined && cfg.C_HAS_BFP == 1)) {
-            const Pow2Scaler scale(g.C_NFFT_MAX + 1);
-            for (int32_t k = 0; k < n; ++k) {
-                out.xk_re[k] = scale.apply(out.xk_re[k]);
-                out.xk_im[k] = scale.apply(out.xk_im[k]);
-            }
-        }
-    } else {
+    if (flt) {
         const int32_t t =
             pipelined ? g.C_NFFT_MAX + frame.exponent + 1 : frame.exponent + blk_exp;
         const Pow2Scaler scale(t);

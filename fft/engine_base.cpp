@@ -325,7 +325,7 @@ bool FFT::load_plain(const double* re, const double* im)
     return true;
 }
 
-bool FFT::read_frame(double* re, double* im) const
+bool FFT::read_frame(double* re, double* im, int shift) const
 {
     if (!frame_ok_)
         return false;
@@ -335,7 +335,8 @@ bool FFT::read_frame(double* re, double* im) const
             re[k] = im[k] = __builtin_nan("");
         return true;
     }
-    const double scale = read_scale_;
+    // Words are integers below 2^52 and the scales powers of two: one product is exact.
+    const double scale = read_scale_ * std::ldexp(1.0, shift);
     const double* mr = mem_re_.get();
     const double* mi = mem_im_.get();
     if (out_order_ == Order::Natural) {

@@ -55,7 +55,8 @@ public:
     // division, is an integer inside the memory word (for samples in [-1, 1): they lie on
     // the input_width grid); otherwise false, with the memory unspecified.
     bool load_frame_if_plain(const double* re, const double* im);
-    bool read_frame(double* re, double* im) const;
+    // shift: the bins are multiplied by 2^shift as well (exact, |shift| <= 64).
+    bool read_frame(double* re, double* im, int shift = 0) const;
 
     // Implementation of the burst engines' stages; every one gives the same bits. Auto:
     // exact doubles (AVX2 where the processor has it) when the widths allow, else integers.
