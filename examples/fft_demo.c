@@ -47,7 +47,7 @@ static int run(const char *title, kelvar_ip_kfft_v8_0_generics g, double *re, do
     kelvar_ip_kfft_v8_0_inputs in = {NFFT, re, N, im, N, sch, sch_size, 1};
     kelvar_ip_kfft_v8_0_outputs out = {xk_re, N, xk_im, N, 0, 0};
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);
-    if (rc == 0) {
+    if (rc == KELVAR_IP_KFFT_V8_0_OK) {
         int shift = out.blk_exp;
         if (g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && g.C_USE_FLT_PT == 0)
             for (int i = 0; i < sch_size; ++i)
@@ -106,5 +106,5 @@ int main(void)
     free(fim);
     free(xk_re);
     free(xk_im);
-    return rc != 0;
+    return rc != KELVAR_IP_KFFT_V8_0_OK;
 }

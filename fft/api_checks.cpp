@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "api_messages.h"
+#include "simd4.h"
 
 namespace kfft {
 namespace {
@@ -23,8 +24,16 @@ bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name) {
 // tested without a branch per sample.
 int32_t first_bad_sample(const double* x, int32_t n, bool flt) {
     if (!flt) {
-        bool all_ok = true;
-        for (int32_t i = 0; i < n; ++i) all_ok &= (x[i] >= -1.0) & (x[i] < 1.0);
+        using namespace kfft_simd;
+        const V2 lo = splat2(-1.0), hi = splat2(1.0);
+        AllTrue ok;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const V2 v = load2(x + i);
+            ok.add((v >= lo) & (v < hi));
+        }
+        bool all_ok = ok.get();
+        for (; i < n; ++i) all_ok &= (x[i] >= -1.0) & (x[i] < 1.0);
         if (all_ok) return -1;
     }
     for (int32_t i = 0; i < n; ++i)

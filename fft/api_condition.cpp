@@ -1,10 +1,13 @@
 #include "api_condition.h"
 
+#include <cfenv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "api_checks.h"
 #include "api_messages.h"
+#include "simd4.h"
 
 namespace kfft {
 
@@ -29,8 +32,22 @@ double quantise_input(double x, int w, bool guard) {
 }
 
 bool on_input_grid(const double* re, const double* im, int32_t n, int w) {
-    // |s x| <= 2^33 for accepted samples, so the integer conversion is exact when s x is an
-    // integer; anything else fails the comparison. No branch per sample.
+    // |s x| <= 2^33 for accepted samples. Below 2^51 in magnitude a value is an integer when
+    // adding and removing 1.5 * 2^52 leaves it unchanged (in every rounding mode).
+    {
+        using namespace kfft_simd;
+        const V2 sv = splat2(std::ldexp(1.0, w - 1)), big = splat2(std::ldexp(1.0, 51));
+        AllTrue ok;
+        int32_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            const V2 yr = sv * load2(re + i);
+            const V2 yi = sv * load2(im + i);
+            ok.add((round_int(yr) == yr) & (round_int(yi) == yi) & (yr < big) & (yr > -big) &
+                   (yi < big) & (yi > -big));
+        }
+        if (i == n && ok.get()) return true;
+    }
+    // Off the grid somewhere, or too large for the test above: the plain test.
     const double s = std::ldexp(1.0, w - 1);
     const double limit = std::ldexp(1.0, 62);
     bool on_grid = true;
@@ -123,6 +140,33 @@ double condition_float_sample(double x, int32_t exponent, int w) {
     return quantise_input(static_cast<double>(f), w, false);
 }
 
+void condition_float_frame(const double* x, int32_t n, int32_t exponent, int w, double* out) {
+    // The single-precision factors of condition_float_sample, in the same order.
+    float factors[8];
+    int count = 0;
+    int32_t left = exponent < 0 ? -exponent : exponent;
+    while (left > 0 && count < 8) {
+        const int32_t k = left > 62 ? 62 : left;
+        factors[count++] = k == 62 ? std::ldexp(1.0f, 62) : std::ldexp(1.0f, k);
+        left -= k;
+    }
+    if (left > 0 || std::fegetround() != FE_TONEAREST) {
+        for (int32_t i = 0; i < n; ++i) out[i] = condition_float_sample(x[i], exponent, w);
+        return;
+    }
+    const double s = std::ldexp(1.0, w - 1);
+    const double limit = std::ldexp(1.0, 51);
+    for (int32_t i = 0; i < n; ++i) {
+        float f = static_cast<float>(x[i]);
+        for (int j = 0; j < count; ++j) f = exponent < 0 ? f * factors[j] : f / factors[j];
+        const double y = s * static_cast<double>(f);
+        // Rounding to nearest, ties to even, by adding and removing 1.5 * 2^52 (exact
+        // below 2^51 in the default rounding mode, as checked above).
+        out[i] = std::fabs(y) < limit ? ((y + kfft_simd::kMagic) - kfft_simd::kMagic) / s
+                                      : quantise_input(static_cast<double>(f), w, false);
+    }
+}
+
 int sample_headroom(double v) {
     int h = 0;
     if (v >= 0.0) {
@@ -153,6 +197,58 @@ double round_to_single_significance(double y) {
     const double two24 = 16777216.0;
     const double r = round_half_even(mag * m * two24) / two24 / m;
     return y < 0.0 ? -r : r;
+}
+
+namespace {
+
+double from_bits(uint64_t b) {
+    double v;
+    std::memcpy(&v, &b, sizeof v);
+    return v;
+}
+
+// 2^k for a normal exponent k.
+double pow2(int k) { return from_bits(static_cast<uint64_t>(1023 + k) << 52); }
+
+}  // namespace
+
+double round_to_single_significance_fast(double y) {
+    const double mag = std::fabs(y);
+    uint64_t b;
+    std::memcpy(&b, &mag, sizeof b);
+    const int biased = static_cast<int>(b >> 52);  // mag = 1.mant 2^(biased - 1023)
+    const uint64_t mant = b & ((uint64_t{1} << 52) - 1);
+    // log2(mag) = biased - 1023 + log2(1.mant): the formula's quotient can only miss
+    // biased - 1023 when log2(1.mant) lies within its few-ulp error of 0 or 1, so values
+    // within 2^-39 relative of a power of two (and zero, subnormals, extremes) take the
+    // formula itself.
+    const uint64_t near = uint64_t{1} << 13;
+    if (mant < near || (uint64_t{1} << 52) - mant <= near || biased < 100 || biased > 1900)
+        return round_to_single_significance(y);
+    const int e = biased - 1023;  // floor(log2(mag)); m = 2^(-1-e)
+    // mag m 2^24 in [2^23, 2^24), rounded half to even; then / 2^24 / m, all exact.
+    const double x = mag * pow2(23 - e);
+    double q = static_cast<double>(static_cast<int64_t>(x));
+    const double d = x - q;
+    if (d > 0.5 || (d == 0.5 && (static_cast<int64_t>(q) & 1) != 0)) q += 1.0;
+    const double r = q * pow2(e - 23);
+    return y < 0.0 ? -r : r;
+}
+
+Pow2Scaler::Pow2Scaler(int32_t p) : divide_(p < 0) {
+    int32_t left = p < 0 ? -p : p;
+    while (left > 0 && count_ < 40) {
+        const int32_t k = left > 62 ? 62 : left;
+        factors_[count_++] = k == 62 ? std::ldexp(1.0, 62) : std::ldexp(1.0, k);
+        left -= k;
+    }
+}
+
+bool restore_float_range(double& v, const Pow2Scaler& t) {
+    v = t.apply(v);
+    if (std::fabs(v) <= kFloatMax) return false;
+    v = static_cast<double>(static_cast<float>(v));
+    return true;
 }
 
 bool restore_float_range(double& v, int32_t t) {

@@ -44,6 +44,11 @@ FloatFrame scan_float_frame(double* re, double* im, int32_t n);
 // in single precision, then rounded (without guard) to a signed fraction of w bits.
 double condition_float_sample(double x, int32_t exponent, int w);
 
+// The same for a whole frame: x[0..n) into out[0..n). The frame exponent's powers of two are
+// formed once; the rounding takes a shortcut with identical results in the default rounding
+// mode.
+void condition_float_frame(const double* x, int32_t n, int32_t exponent, int w, double* out);
+
 // Number (0 to 3) of bits directly below the sign bit that equal the sign bit, for a value in
 // [-1, 1) held as a signed fraction of at least 4 bits.
 int sample_headroom(double v);
@@ -51,13 +56,36 @@ int sample_headroom(double v);
 // v times 2^p (p of either sign), in steps of at most 2^62 so that every factor is exact.
 double scale_pow2(double v, int32_t p);
 
-// y rounded to 24 significant bits, ties to even; zero stays zero. y must be finite.
+// y rounded to 24 significant bits, ties to even; zero stays zero. y must be finite. The
+// exponent is e = floor(log10(|y|) / log10(2.0)) as computed by the platform math library,
+// which is not always the binary exponent next to a power of two.
 double round_to_single_significance(double y);
+// The same result, with the binary exponent read from the bits of y where the formula
+// agrees with it (|y| not within 2^-39 relative of a power of two, nor extreme) and from
+// the formula otherwise.
+double round_to_single_significance_fast(double y);
 
-// Applies 2^t to a result value and replaces a magnitude beyond the single-precision range by
+// Multiplies by 2^p (p of either sign) exactly as scale_pow2 does, with the factors formed
+// once.
+class Pow2Scaler {
+public:
+    explicit Pow2Scaler(int32_t p);
+    double apply(double v) const {
+        for (int i = 0; i < count_; ++i) v = divide_ ? v / factors_[i] : v * factors_[i];
+        return v;
+    }
+
+private:
+    double factors_[40];  // |p| <= 2,400
+    int count_ = 0;
+    bool divide_ = false;
+};
+
+// Applies 2^t (as the scaler) to a result value and replaces a magnitude beyond the single-precision range by
 // its single-precision conversion (an infinity, or the largest value when within half a unit in
 // the last place). Returns true when the range was exceeded.
 bool restore_float_range(double& v, int32_t t);
+bool restore_float_range(double& v, const Pow2Scaler& t);
 
 // Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful
 // frame: the first rule that matches the mode applies.

@@ -1,17 +1,27 @@
 // Twiddle table and the engine base class.
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <stdexcept>
 
-#include "engines.h"
+#include "engine_base.h"
+#include "simd4.h"
 
 namespace {
 
-// A signed KFix of w bits with f fraction bits holding zero.
-KFix make_format(int w, int f, int quant, int ovfl) { return KFix(0.0, w, f, SIGNED, quant, ovfl); }
-
-// Raw integer of a KFix whose value is an exact multiple of 2^-f and below 2^53 units.
-int64_t raw_of(const KFix& v, int f) { return static_cast<int64_t>(std::ldexp(v.toDouble(), f)); }
+// x 2^f rounded to the nearest integer, ties to even, as a CONVERGENT KFix assignment with f
+// fraction bits rounds it (|x| <= 1: the twiddle format never saturates), independent of
+// the floating-point rounding mode.
+int64_t round_convergent(double x, int f)
+{
+    const double v = std::ldexp(x, f); // exact
+    const double r = std::floor(v);
+    const double d = v - r; // exact
+    int64_t q = static_cast<int64_t>(r);
+    if (d > 0.5 || (d == 0.5 && (q & 1) != 0))
+        ++q;
+    return q;
+}
 
 } // namespace
 
@@ -30,24 +40,15 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
         throw std::invalid_argument("TWIDDLE_ROM: twiddle_width must be 8 to 34");
     full_mask_ = (uint64_t(1) << M_) - 1;
     quarter_mask_ = (uint64_t(1) << (M_ - 2)) - 1;
-
-    // Table entries round to nearest, ties to even, and saturate; +1.0 is exact in a
-    // format with two integer bits.
-    const KFix fmt = make_format(TW_ + 1, TW_ - 1, CONVERGENT, SATURATE);
-    result_.setFormat(fmt);
+    result_.setFormat(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
 
     const int32_t count = (int32_t(1) << (M_ - 2)) + 1;
-    table_.reserve(static_cast<size_t>(count));
     raw_.reserve(static_cast<size_t>(count));
     const double span = std::ldexp(1.0, M_);
     for (int32_t k = 0; k < count; ++k) {
         const double x = k * 6.283185307179586 / span;
-        KFix re = fmt;
-        KFix im = fmt;
-        re = std::cos(x);
-        im = std::sin(x);
-        raw_.push_back(kfft_raw::CRaw { raw_of(re, TW_ - 1), raw_of(im, TW_ - 1) });
-        table_.emplace_back(re, im);
+        raw_.push_back(
+            kfft_raw::CRaw { round_convergent(std::cos(x), TW_ - 1), round_convergent(std::sin(x), TW_ - 1) });
     }
 }
 
@@ -55,22 +56,10 @@ TWIDDLE_ROM::~TWIDDLE_ROM() = default;
 
 KFixComplex TWIDDLE_ROM::lookup(uint64_t i) const
 {
-    const uint64_t j = i & full_mask_;
-    const bool h = (j >> (M_ - 1)) & 1;
-    const bool q = (j >> (M_ - 2)) & 1;
-    uint64_t m = j & quarter_mask_;
-    if (q)
-        m = (quarter_mask_ + 1) - m;
-    const KFixComplex& e = table_[m];
-    // Negation is exact in the twiddle format.
-    if (q != h)
-        result_.re = -e.re;
-    else
-        result_.re = e.re;
-    if (h)
-        result_.im = -e.im;
-    else
-        result_.im = e.im;
+    // Every entry and its negation are exact in the twiddle format.
+    const kfft_raw::CRaw w = lookup_raw(i);
+    result_.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
+    result_.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
     return result_;
 }
 
@@ -137,6 +126,33 @@ void FFT::set_memory(int width, int frac, int pre_shift, Order in, Order out, bo
     mem_im_.reset(new double[static_cast<size_t>(words_)]());
     in_perm_.reserve(static_cast<size_t>(words_));
     out_perm_.reserve(static_cast<size_t>(words_));
+}
+
+bool FFT::avx2_path_supported()
+{
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+void FFT::force_path(Path p)
+{
+    if (p == Path::FloatAvx2 && !avx2_path_supported())
+        p = Path::Float;
+    path_ = p;
+}
+
+bool FFT::use_fp(int width) const
+{
+    return path_ != Path::Integer && width + twiddle_width_ <= 52 && width <= 46
+        && std::fegetround() == FE_TONEAREST;
+}
+
+bool FFT::use_avx2() const
+{
+    return path_ == Path::FloatAvx2 || (path_ == Path::Auto && avx2_path_supported());
 }
 
 int32_t FFT::position(Order order, int32_t n, int32_t nfft)
@@ -229,40 +245,72 @@ bool FFT::load_frame(const double* re, const double* im)
 {
     if (!frame_ok_)
         return false;
-    const int32_t n = npoints_;
-    const double scale = load_scale_;
-    // Common case: every sample times the scale is an integer inside the word, which is
-    // then its raw value (adding and removing 1.5 * 2^52 keeps exactly the integers below
-    // 2^51, whatever the rounding mode). Anything else, NaN included, takes the exact
-    // per-sample conversion.
-    const double magic = 0x1.8p52;
-    const double hi = std::ldexp(1.0, word_w_ - 1);
-    bool plain = true;
-    double key = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-        const double a = re[i] * scale;
-        const double b = im[i] * scale;
-        plain &= ((a + magic) - magic == a) & ((b + magic) - magic == b) & (a >= -hi) & (a < hi)
-            & (b >= -hi) & (b < hi);
-        const double ka = a < 0.0 ? -1.0 - a : a;
-        const double kb = b < 0.0 ? -1.0 - b : b;
-        key = ka > key ? ka : key;
-        key = kb > key ? kb : key;
-    }
-    const int32_t* perm = in_perm_.data();
-    if (!plain) {
-        for (int32_t i = 0; i < n; ++i)
+    if (!load_plain(re, im)) {
+        const int32_t* perm = in_perm_.data();
+        for (int32_t i = 0; i < npoints_; ++i)
             store(perm[i], re[i], im[i]);
-        return true;
     }
+    return true;
+}
+
+bool FFT::load_frame_if_plain(const double* re, const double* im)
+{
+    return frame_ok_ && load_plain(re, im);
+}
+
+bool FFT::load_plain(const double* re, const double* im)
+{
+    using namespace kfft_simd;
+    const int32_t n = npoints_; // a multiple of 4
+    const int32_t* perm = in_perm_.data();
     double* mr = mem_re_.get();
     double* mi = mem_im_.get();
+    // Every sample times the scale must be an integer inside the word, which is then its
+    // raw value. Adding and removing 1.5 * 2^52 keeps exactly the integers below 2^51,
+    // whatever the rounding mode; NaN fails every comparison.
+    const V2 sc = splat2(load_scale_), hi = splat2(std::ldexp(1.0, word_w_ - 1)), lo = -hi;
+    const V2 minus_one = splat2(-1.0), zero = splat2(0.0);
+    // For an integer v, max(v, -1 - v) is the magnitude key of word_headroom.
+    AllTrue plain;
+    V2 key = zero;
+#if defined(__SSE2__)
+    const __m128d m_sc = (__m128d)sc, m_hi = (__m128d)hi, m_lo = (__m128d)lo;
+    const __m128d m_magic = _mm_set1_pd(kMagic), m_one = (__m128d)minus_one;
+    __m128d ok = _mm_castsi128_pd(_mm_set1_epi64x(-1)), m_key = _mm_setzero_pd();
+    for (int32_t i = 0; i < n; i += 2) {
+        const __m128d a = _mm_mul_pd(_mm_loadu_pd(re + i), m_sc);
+        const __m128d b = _mm_mul_pd(_mm_loadu_pd(im + i), m_sc);
+        const __m128d ra = _mm_sub_pd(_mm_add_pd(a, m_magic), m_magic);
+        const __m128d rb = _mm_sub_pd(_mm_add_pd(b, m_magic), m_magic);
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpeq_pd(ra, a), _mm_cmpeq_pd(rb, b)));
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpge_pd(a, m_lo), _mm_cmplt_pd(a, m_hi)));
+        ok = _mm_and_pd(ok, _mm_and_pd(_mm_cmpge_pd(b, m_lo), _mm_cmplt_pd(b, m_hi)));
+        m_key = _mm_max_pd(m_key, _mm_max_pd(a, _mm_sub_pd(m_one, a)));
+        m_key = _mm_max_pd(m_key, _mm_max_pd(b, _mm_sub_pd(m_one, b)));
+    }
+    plain.acc = ok;
+    key = (V2)m_key;
+#else
+    for (int32_t i = 0; i < n; i += 2) {
+        const V2 a = load2(re + i) * sc;
+        const V2 b = load2(im + i) * sc;
+        plain.add((round_int(a) == a) & (round_int(b) == b) & (a >= lo) & (a < hi) & (b >= lo)
+            & (b < hi));
+        key = max2(max2(key, a), minus_one - a);
+        key = max2(max2(key, b), minus_one - b);
+    }
+#endif
+    const double scale = load_scale_;
     for (int32_t i = 0; i < n; ++i) {
         mr[perm[i]] = re[i] * scale;
         mi[perm[i]] = im[i] * scale;
     }
-    if (track_headroom_)
-        input_headroom_ = word_headroom(static_cast<int64_t>(key), word_w_);
+    if (!plain.get())
+        return false;
+    if (track_headroom_) {
+        const double k = std::max(key[0], key[1]);
+        input_headroom_ = word_headroom(static_cast<int64_t>(k), word_w_);
+    }
     return true;
 }
 

@@ -1,11 +1,13 @@
 // Pipelined streaming engine: radix-2^2 decimation in frequency, stage by stage over a
 // frame in natural order; the spectrum is left in bit-reversed order.
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
 
-#include "engines.h"
+#include "engine_r22.h"
+#include "fp_stage.h"
 
 using kfft_raw::CRaw;
 using kfft_raw::i128;
@@ -174,9 +176,11 @@ void R22_DIF_PE::butterfly(
 // R22_pipeline
 
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
-    : FFT(cfg)
+    : FrameEngine(cfg)
     , P_(internal_width_of(cfg))
     , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX]())
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
@@ -214,6 +218,230 @@ template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_
         run_stages<Acc, false>(rom, pe);
 }
 
+namespace {
+
+using kfft_simd::load4;
+using kfft_simd::M4;
+using kfft_simd::round_int;
+using kfft_simd::splat;
+using kfft_simd::store4;
+using kfft_simd::V4;
+
+// One stage on exact doubles. Every register is checked against the range of its format;
+// any value that would wrap sends the stage to the integer registers, so that wrapping never
+// has to be modelled here.
+struct FpStage {
+    const double* sr;
+    const double* si;
+    double* dr;
+    double* di;
+    const double* tw; // odd stages: 8 arrays of h, real and imaginary parts of W^(q r)
+    int32_t n, h;
+    int kind; // 0 BF1, 1 BF2 with twiddles, 2 BF2 of the last stage
+    bool last;
+    bool rotate_sign; // forward: the odd groups' lower input is rotated by -j
+    bool scaled;
+    double b_lim; // butterfly outputs B within [-b_lim, b_lim)
+    double tw_lim; // twiddled outputs Tw within [-tw_lim, tw_lim)
+    double o_lim; // stage outputs within [-o_lim, o_lim) (output register and memory word)
+    double c_prod; // 2^-dTw
+    double ovf_lim; // scaled: overflow bound of the quantised value
+    double pre; // last-stage BF2: the exact power of two from B to the last-stage intermediate
+    int d; // bits dropped by the output quantisation
+    double largest; // largest output word 2^(Bw - 1) - 1
+};
+
+struct FpResult {
+    bool fallback;
+    bool overflow;
+};
+
+template <bool Round, int Kind, bool Drop>
+[[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
+{
+    const V4 b_lim = splat(a.b_lim), tw_lim = splat(a.tw_lim), o_lim = splat(a.o_lim);
+    const V4 ovf_lim = splat(a.ovf_lim), largest = splat(a.largest), c = splat(a.c_prod);
+    const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
+    const V4 bias = splat(a.d > 0 ? __builtin_ldexp(1.0, a.d - 1) - 0.5 : 0.0);
+    const bool check_ovf = a.scaled && (Kind != 0 || a.last);
+    M4 bad {}, ovf {};
+    auto in_range = [&](const V4& v, const V4& lim) __attribute__((always_inline)) {
+        bad |= (v >= lim) | (v < -lim);
+    };
+    // Output quantisation: d bits dropped, floor or convergent (never up from the largest).
+    auto quant = [&](const V4& v) __attribute__((always_inline)) {
+        if (check_ovf)
+            ovf |= (v >= ovf_lim) | (v < -ovf_lim);
+        V4 z;
+        if (!Drop)
+            z = v;
+        else if (Round) {
+            z = round_int(v * c_out);
+            z = kfft_simd::select(z > largest, largest, z);
+        } else {
+            z = round_int((v - bias) * c_out);
+        }
+        in_range(z, o_lim);
+        return z;
+    };
+    const V4 pre = splat(a.pre);
+    // Butterfly of four lanes: upper and lower inputs, rotation mask (BF2 of odd groups),
+    // twiddles of the upper and lower outputs; z: the two outputs.
+    auto butterfly = [&](const V4& ar, const V4& ai, const V4& br, const V4& bi, const M4& rot,
+                         const V4* w, V4* z) __attribute__((always_inline)) {
+        // Rotated lower input: -j b (forward) or +j b (inverse).
+        const V4 rr = a.rotate_sign ? bi : -bi;
+        const V4 ri = a.rotate_sign ? -br : br;
+        const V4 lr = kfft_simd::select(rot, rr, br);
+        const V4 li = kfft_simd::select(rot, ri, bi);
+        V4 v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
+        in_range(v0r, b_lim);
+        in_range(v0i, b_lim);
+        in_range(v1r, b_lim);
+        in_range(v1i, b_lim);
+        if (Kind == 1) {
+            const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
+            kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
+            kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
+            in_range(v0r, tw_lim);
+            in_range(v0i, tw_lim);
+            in_range(v1r, tw_lim);
+            in_range(v1i, tw_lim);
+        } else if (Kind == 2) {
+            v0r = v0r * pre;
+            v0i = v0i * pre;
+            v1r = v1r * pre;
+            v1i = v1i * pre;
+        }
+        z[0] = quant(v0r);
+        z[1] = quant(v0i);
+        z[2] = quant(v1r);
+        z[3] = quant(v1i);
+    };
+    const int32_t n = a.n, h = a.h;
+    const bool rotating = Kind != 0;
+    V4 z[4], w[4] = {};
+    if (h >= 4) {
+        for (int32_t g = 0; g < n / (2 * h); ++g) {
+            const int32_t p0 = 2 * h * g;
+            const bool odd = (g & 1) != 0;
+            const M4 rot = rotating && odd ? ~M4 {} : M4 {};
+            const double* gu = a.tw + (odd ? 1 : 0) * 2 * h;
+            const double* gl = a.tw + (odd ? 3 : 2) * 2 * h;
+            for (int32_t r = 0; r < h; r += 4) {
+                const int32_t p = p0 + r;
+                if (Kind == 1) {
+                    w[0] = load4(gu + r);
+                    w[1] = load4(gu + h + r);
+                    w[2] = load4(gl + r);
+                    w[3] = load4(gl + h + r);
+                }
+                butterfly(load4(a.sr + p), load4(a.si + p), load4(a.sr + p + h),
+                    load4(a.si + p + h), rot, w, z);
+                store4(a.dr + p, z[0]);
+                store4(a.di + p, z[1]);
+                store4(a.dr + p + h, z[2]);
+                store4(a.di + p + h, z[3]);
+            }
+        }
+    } else {
+        // Spans 1 and 2: lane i takes butterfly j + i, gathered and scattered.
+        for (int32_t j = 0; j < n / 2; j += 4) {
+            int32_t p[4];
+            V4 ar, ai, br, bi;
+            M4 rot;
+            for (int i = 0; i < 4; ++i) {
+                const int32_t g = (j + i) / h, r = (j + i) % h;
+                p[i] = 2 * h * g + r;
+                ar[i] = a.sr[p[i]];
+                ai[i] = a.si[p[i]];
+                br[i] = a.sr[p[i] + h];
+                bi[i] = a.si[p[i] + h];
+                rot[i] = rotating && (g & 1) ? -1 : 0;
+                if (Kind == 1) {
+                    const int q = g & 1;
+                    w[0][i] = a.tw[2 * q * h + r];
+                    w[1][i] = a.tw[(2 * q + 1) * h + r];
+                    w[2][i] = a.tw[2 * (q + 2) * h + r];
+                    w[3][i] = a.tw[(2 * (q + 2) + 1) * h + r];
+                }
+            }
+            butterfly(ar, ai, br, bi, rot, w, z);
+            for (int i = 0; i < 4; ++i) {
+                a.dr[p[i]] = z[0][i];
+                a.di[p[i]] = z[1][i];
+                a.dr[p[i] + h] = z[2][i];
+                a.di[p[i] + h] = z[3][i];
+            }
+        }
+    }
+    return FpResult { kfft_simd::any(bad), kfft_simd::any(ovf) };
+}
+
+// The stage with its kind and whether the output quantisation drops bits fixed.
+template <bool Round, int Kind> [[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
+{
+    return a.d > 0 ? r22_stage_body<Round, Kind, true>(a) : r22_stage_body<Round, Kind, false>(a);
+}
+
+template <bool Round> [[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
+{
+    return a.kind == 0 ? r22_stage_kind<Round, 0>(a)
+        : a.kind == 1  ? r22_stage_kind<Round, 1>(a)
+                       : r22_stage_kind<Round, 2>(a);
+}
+
+template <bool Round> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
+{
+    return r22_stage_any<Round>(a);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KFFT_HAVE_AVX2_PATH 1
+template <bool Round>
+[[gnu::target("avx2"), gnu::noinline]] FpResult r22_stage_avx2(const FpStage& a)
+{
+    return r22_stage_any<Round>(a);
+}
+#endif
+
+} // namespace
+
+// Twiddles of the double stages (odd stages with a span of 4 or more, not the last) of the
+// current frame length in one direction, built once and kept: for stage t, 8 arrays of h,
+// real then imaginary parts of W^(q r) for q = 0..3.
+const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t)
+{
+    std::vector<double>& table = fp_twiddles_[forward ? 1 : 0];
+    int32_t& built = fp_twiddles_nfft_[forward ? 1 : 0];
+    const uint64_t F = uint64_t(1) << (nfft_max_ - nfft_);
+    const uint64_t full = uint64_t(1) << nfft_max_;
+    auto offset = [&](int stage) {
+        size_t at = 0;
+        for (int u = 1; u < stage; u += 2)
+            at += 8 * static_cast<size_t>(npoints_ >> (u + 1));
+        return at;
+    };
+    if (built != nfft_) {
+        table.assign(offset(nfft_ + 1), 0.0);
+        for (int u = 1; u < nfft_ - 1; u += 2) {
+            const int32_t h = npoints_ >> (u + 1);
+            double* base = table.data() + offset(u);
+            for (int32_t r = 0; r < h; ++r) {
+                const uint64_t step = (uint64_t(r) << (u - 1)) * F;
+                for (uint64_t q = 0; q < 4; ++q) {
+                    const uint64_t i = q * step;
+                    const CRaw w = rom.lookup_raw(forward ? (full - i) & (full - 1) : i);
+                    base[2 * q * h + r] = static_cast<double>(w.re);
+                    base[(2 * q + 1) * h + r] = static_cast<double>(w.im);
+                }
+            }
+        }
+        built = nfft_;
+    }
+    return table.data() + offset(t);
+}
+
 template <typename Acc, bool Round>
 void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
 {
@@ -227,6 +455,17 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
     CRaw* tw = twiddles_.get();
     CRaw out[2];
+    const int P = P_;
+    const int TW = twiddle_width_;
+    // Exact doubles: products of B (P + 2 bits) and twiddles, Tw (P + 8 bits) and the
+    // last-stage values (P + 5 bits), below 2^50.
+    const bool fp = path_ != Path::Integer && P + 2 + TW <= 50 && P + 8 <= 50
+        && std::fegetround() == FE_TONEAREST;
+    FpResult (*fp_stage)(const FpStage&) = r22_stage_portable<Round>;
+#ifdef KFFT_HAVE_AVX2_PATH
+    if (use_avx2())
+        fp_stage = r22_stage_avx2<Round>;
+#endif
 
     for (int t = 0; t < nfft; ++t) {
         const int32_t h = N >> (t + 1);
@@ -238,6 +477,53 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
         else if (last)
             s = sch & 1;
         stage_shifts_[t] = scaled ? s : 0;
+
+        // S = B 2^(3 - s) at P + 2 fraction bits, then L = S >> (P + 2 - Lf): exact for
+        // e1 <= 0; otherwise one bit is dropped, which convergent rounding would round twice.
+        const int e1 = (P + 2 - pe.Lf_) - (3 - s);
+        const bool twice = Round && scaled && last && (t & 1) && e1 > 0;
+        if (fp && !twice) {
+            const int kind = (t & 1) == 0 ? 0 : last ? 2 : 1;
+            FpStage a {};
+            a.sr = mem_re();
+            a.si = mem_im();
+            a.dr = alt_re_.get();
+            a.di = alt_im_.get();
+            a.tw = kind == 1 ? fp_twiddles(rom, forward, t) : nullptr;
+            a.n = N;
+            a.h = h;
+            a.kind = kind;
+            a.last = last;
+            a.rotate_sign = forward;
+            a.scaled = scaled;
+            a.b_lim = std::ldexp(1.0, pe.Bw_ - 1);
+            a.tw_lim = std::ldexp(1.0, pe.Tww_ - 1);
+            a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
+            a.c_prod = std::ldexp(1.0, -pe.dTw_);
+            a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
+            a.pre = 1.0;
+            a.d = 0;
+            if (kind == 0 && last && scaled) {
+                a.d = s; // S = B / 2^s, quantised
+                a.ovf_lim = std::ldexp(1.0, P - 1 + s);
+            } else if (kind == 1) {
+                a.d = pe.G_ - (P - 1) + (scaled ? s : 0);
+                a.ovf_lim = std::ldexp(1.0, pe.G_ + s);
+            } else if (kind == 2 && scaled) {
+                const int d2 = pe.Lf_ - (P - 1);
+                a.pre = std::ldexp(1.0, std::max(-e1, 0));
+                a.d = std::max(e1, 0) + d2;
+                a.ovf_lim = std::ldexp(1.0, P - 1 + s + std::max(-e1, 0));
+            }
+            const FpResult r = fp_stage(a);
+            if (!r.fallback) {
+                if (r.overflow)
+                    pe.pe_overflow_ = 1;
+                swap_memory(alt_re_, alt_im_);
+                overflow_ = pe.pe_overflow();
+                continue;
+            }
+        }
 
         if ((t & 1) == 0) {
             const bool scale_last = last && scaled;

@@ -1,9 +1,11 @@
 // Radix-4 burst engine: one radix-4 decimation-in-time butterfly applied stage by stage to
 // a digit-reversed frame held in place; for odd nfft the last stage is radix-2.
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 
-#include "engines.h"
+#include "engine_r4.h"
+#include "fp_stage.h"
 
 using kfft_raw::CRaw;
 using kfft_raw::i128;
@@ -97,8 +99,10 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 // R4_loop
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
-    : FFT(cfg)
+    : FrameEngine(cfg)
     , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
@@ -121,6 +125,159 @@ bool R4_loop::set_frame(const FFT_CONFIG& cfg)
     r4_stages_ = cfg.r4_stages;
     return true;
 }
+
+namespace {
+
+// One radix-4 stage on exact doubles: every register of the butterfly holds an integer
+// (its raw value) below 2^52, so products, sums and the roundings below are exact and the
+// results are those of the integer datapath. Rounding to an integer adds and removes
+// 1.5 * 2^52, which needs the default rounding mode (to nearest).
+struct FpStage {
+    const double* sr;
+    const double* si;
+    double* dr;
+    double* di;
+    const double* tw; // L twiddles: real and imaginary parts of W1, W2, W3, L each
+    int32_t n; // frame points
+    int32_t L; // sub-transform length 4^t; 1 for the first stage (all twiddles 1)
+    bool forward;
+    double c_prod; // 2^-(TW - 4): product to twiddled operand
+    kfft_fp::OutputFormat out;
+};
+
+struct FpResult {
+    bool overflow; // some butterfly output lies outside [-1, 1)
+    int32_t cls; // block floating point class of the written words
+};
+
+
+using kfft_simd::load4;
+using kfft_simd::M4;
+using kfft_simd::splat;
+using kfft_simd::store4;
+using kfft_simd::V4;
+
+
+// Rows of a 4 x 4 block become columns.
+[[gnu::always_inline]] inline void transpose(V4& a0, V4& a1, V4& a2, V4& a3)
+{
+    const V4 t0 = __builtin_shufflevector(a0, a1, 0, 4, 2, 6);
+    const V4 t1 = __builtin_shufflevector(a0, a1, 1, 5, 3, 7);
+    const V4 t2 = __builtin_shufflevector(a2, a3, 0, 4, 2, 6);
+    const V4 t3 = __builtin_shufflevector(a2, a3, 1, 5, 3, 7);
+    a0 = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+    a1 = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+    a2 = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+    a3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
+}
+
+// The stage, four butterflies at a time. Stages after the first take four consecutive
+// butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
+// transposes four butterflies' operands into lanes.
+template <bool Round, bool Bfp, bool Forward>
+[[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a, const double* sr,
+    const double* si, double* dr, double* di, const double* tw)
+{
+    kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
+    // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
+    // output order X0..X3.
+    auto butterfly = [&](const V4& x0r, const V4& x0i, const V4& t1r, const V4& t1i,
+                         const V4& t2r, const V4& t2i, const V4& t3r, const V4& t3i, V4* zr,
+                         V4* zi) __attribute__((always_inline)) {
+        const V4 eight = splat(8.0);
+        const V4 x8r = x0r * eight, x8i = x0i * eight;
+        const V4 ar = x8r + t2r, ai = x8i + t2i;
+        const V4 ur = x8r - t2r, ui = x8i - t2i;
+        const V4 br = t1r + t3r, bi = t1i + t3i;
+        const V4 vr = t1i - t3i, vi = t3r - t1r;
+        zr[0] = quant(ar + br);
+        zi[0] = quant(ai + bi);
+        zr[1] = quant(ur + vr);
+        zi[1] = quant(ui + vi);
+        zr[2] = quant(ar - br);
+        zi[2] = quant(ai - bi);
+        zr[3] = quant(ur - vr);
+        zi[3] = quant(ui - vi);
+        if (!Forward) { // the inverse butterfly swaps X1 and X3
+            std::swap(zr[1], zr[3]);
+            std::swap(zi[1], zi[3]);
+        }
+    };
+
+    const int32_t n = a.n;
+    const int32_t L = a.L;
+    V4 zr[4], zi[4];
+    if (L == 1) {
+        const V4 eight = splat(8.0);
+        for (int32_t p = 0; p < n; p += 16) {
+            V4 r0 = load4(sr + p), r1 = load4(sr + p + 4), r2 = load4(sr + p + 8),
+               r3 = load4(sr + p + 12);
+            V4 i0 = load4(si + p), i1 = load4(si + p + 4), i2 = load4(si + p + 8),
+               i3 = load4(si + p + 12);
+            transpose(r0, r1, r2, r3);
+            transpose(i0, i1, i2, i3);
+            butterfly(r0, i0, r1 * eight, i1 * eight, r2 * eight, i2 * eight, r3 * eight,
+                i3 * eight, zr, zi);
+            transpose(zr[0], zr[1], zr[2], zr[3]);
+            transpose(zi[0], zi[1], zi[2], zi[3]);
+            for (int q = 0; q < 4; ++q) {
+                store4(dr + p + 4 * q, zr[q]);
+                store4(di + p + 4 * q, zi[q]);
+            }
+        }
+    } else {
+        const V4 c = splat(a.c_prod);
+        for (int32_t base = 0; base < n; base += 4 * L) {
+            for (int32_t k = 0; k < L; k += 4) {
+                const int32_t p = base + k;
+                V4 t[6];
+                for (int q = 1; q < 4; ++q) {
+                    const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
+                    const V4 g = load4(tw + (2 * q - 2) * L + k);
+                    const V4 h = load4(tw + (2 * q - 1) * L + k);
+                    kfft_fp::twiddle(xr, xi, g, h, c, t[2 * q - 2], t[2 * q - 1]);
+                }
+                butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
+                for (int q = 0; q < 4; ++q) {
+                    store4(dr + p + q * L, zr[q]);
+                    store4(di + p + q * L, zi[q]);
+                }
+            }
+        }
+    }
+    return FpResult { quant.overflow(), quant.bfp_class() };
+}
+
+template <bool Round, bool Bfp, bool Forward>
+[[gnu::noinline]] FpResult fp_stage_portable_loops(const FpStage& a, const double* sr,
+    const double* si, double* dr, double* di, const double* tw)
+{
+    return fp_stage_body<Round, Bfp, Forward>(a, sr, si, dr, di, tw);
+}
+
+template <bool Round, bool Bfp> FpResult fp_stage_portable(const FpStage& a)
+{
+    return a.forward ? fp_stage_portable_loops<Round, Bfp, true>(a, a.sr, a.si, a.dr, a.di, a.tw)
+                     : fp_stage_portable_loops<Round, Bfp, false>(a, a.sr, a.si, a.dr, a.di, a.tw);
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define KFFT_HAVE_AVX2_PATH 1
+template <bool Round, bool Bfp, bool Forward>
+[[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(const FpStage& a,
+    const double* sr, const double* si, double* dr, double* di, const double* tw)
+{
+    return fp_stage_body<Round, Bfp, Forward>(a, sr, si, dr, di, tw);
+}
+
+template <bool Round, bool Bfp> FpResult fp_stage_avx2(const FpStage& a)
+{
+    return a.forward ? fp_stage_avx2_loops<Round, Bfp, true>(a, a.sr, a.si, a.dr, a.di, a.tw)
+                     : fp_stage_avx2_loops<Round, Bfp, false>(a, a.sr, a.si, a.dr, a.di, a.tw);
+}
+#endif
+
+} // namespace
 
 bool R4_loop::run(const TWIDDLE_ROM& rom)
 {
@@ -146,6 +303,102 @@ template <typename Acc> void R4_loop::dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE
         track ? run_stages<Acc, false, true>(rom, pe) : run_stages<Acc, false, false>(rom, pe);
 }
 
+// One stage on the integer registers, from the source words to the destination words
+// (which may be the same); returns the largest class key of the written words.
+template <typename Acc, bool Round>
+int64_t R4_loop::int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr,
+    double* di, int t, int s, const CRaw* tw, const TWIDDLE_ROM& rom)
+{
+    const int32_t N = npoints_;
+    const bool forward = direction_ != 0;
+    int64_t max_key = 0;
+    CRaw x[4], z[4];
+    auto get = [&](int32_t p) {
+        return CRaw { static_cast<int64_t>(sr[p]), static_cast<int64_t>(si[p]) };
+    };
+    auto put = [&](int32_t p, const CRaw& v) {
+        dr[p] = static_cast<double>(v.re);
+        di[p] = static_cast<double>(v.im);
+        max_key = std::max({ max_key, class_key(v.re), class_key(v.im) });
+    };
+    if (t < r4_stages_) {
+        // Sub-transforms of length 4^(t+1) combine four of length L = 4^t.
+        const int32_t L = int32_t(1) << (2 * t);
+        for (int32_t base = 0; base < N; base += 4 * L) {
+            for (int32_t k = 0; k < L; ++k) {
+                const int32_t p = base + k;
+                for (int q = 0; q < 4; ++q)
+                    x[q] = get(p + q * L);
+                pe.template butterfly_t<Acc, Round>(x, tw + 3 * k, false, s, z);
+                // The inverse butterfly swaps X1 and X3.
+                put(p, z[0]);
+                put(p + L, forward ? z[1] : z[3]);
+                put(p + 2 * L, z[2]);
+                put(p + 3 * L, forward ? z[3] : z[1]);
+            }
+        }
+        return max_key;
+    }
+    // Radix-2 stage: even-sample half element e with odd-sample half element e, and the
+    // same for e + 2.
+    const uint64_t F = uint64_t(1) << (nfft_max_ - nfft_);
+    const uint64_t full = uint64_t(1) << nfft_max_;
+    auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
+    const int32_t half = N / 2;
+    CRaw w[3];
+    w[1] = rom.lookup_raw(0);
+    for (int32_t b = 0; b < N / 4; ++b) {
+        const int32_t e = 2 * b - (b & 1);
+        w[0] = rom.lookup_raw(dir(F * uint64_t(e)));
+        w[2] = rom.lookup_raw(dir(F * uint64_t(e + 2)));
+        x[0] = get(e);
+        x[1] = get(e + half);
+        x[2] = get(e + 2);
+        x[3] = get(e + 2 + half);
+        pe.template butterfly_t<Acc, Round>(x, w, true, s, z);
+        put(e, z[0]);
+        put(e + half, z[2]);
+        put(e + 2, z[1]);
+        put(e + 2 + half, z[3]);
+    }
+    return max_key;
+}
+
+// Twiddles of the double stages of the current frame length in one direction, built once
+// and kept: stage t (L = 4^t) starts at 6 (L - 1) / 3 with the real and imaginary parts of
+// W1, W2 and W3, L each.
+const double* R4_loop::fp_twiddles(const TWIDDLE_ROM& rom, bool forward)
+{
+    std::vector<double>& table = fp_twiddles_[forward ? 1 : 0];
+    int32_t& built = fp_twiddles_nfft_[forward ? 1 : 0];
+    if (built == nfft_)
+        return table.data();
+    const int M = nfft_max_;
+    const int R = r4_stages_;
+    const uint64_t F = uint64_t(1) << (M - nfft_);
+    const uint64_t full = uint64_t(1) << M;
+    auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
+    table.clear();
+    for (int t = 0; t < R; ++t) {
+        const int32_t L = int32_t(1) << (2 * t);
+        const size_t at = table.size();
+        table.resize(at + 6 * static_cast<size_t>(L));
+        for (int32_t k = 0; k < L; ++k) {
+            uint64_t e = uint64_t(k) << (2 * (R - 1 - t));
+            if (nfft_odd_)
+                e <<= 1;
+            const uint64_t i1 = F * e;
+            for (uint64_t q = 1; q <= 3; ++q) {
+                const CRaw w = rom.lookup_raw(dir(q * i1));
+                table[at + (2 * q - 2) * L + k] = static_cast<double>(w.re);
+                table[at + (2 * q - 1) * L + k] = static_cast<double>(w.im);
+            }
+        }
+    }
+    built = nfft_;
+    return table.data();
+}
+
 template <typename Acc, bool Round, bool Bfp>
 void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
 {
@@ -159,11 +412,19 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     const int W = data_width_;
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
 
+    // The exact-double stages need every register below 2^52 (products W + TW - 1 bits,
+    // butterfly outputs W + 5) and rounding to nearest.
+    const bool fp = use_fp(W);
+    FpResult (*fp_stage)(const FpStage&) = fp_stage_portable<Round, Bfp>;
+#ifdef KFFT_HAVE_AVX2_PATH
+    if (use_avx2())
+        fp_stage = fp_stage_avx2<Round, Bfp>;
+#endif
+
     blk_exp_ = 0;
     overflow_ = 0;
     stage_shifts_.fill(0);
     int32_t shift_reg = std::max(2 - input_headroom_, 0);
-    CRaw x[4], z[4];
 
     for (int t = 0; t < R + odd; ++t) {
         int s = 0;
@@ -171,14 +432,12 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             s = bfp_ ? shift_reg : static_cast<int>((scaling_sch_ >> (2 * t)) & 3u);
         blk_exp_ += s;
         stage_shifts_[t] = s;
-        shift_reg = 0;
         int64_t max_key = 0;
-
-        if (t < R) {
-            // Sub-transforms of length 4^(t+1) combine four of length L = 4^t.
-            const int32_t L = int32_t(1) << (2 * t);
-            const int32_t span = 4 * L;
-            CRaw* tw = twiddles_.get();
+        int32_t cls = -1; // class from the double stage, when it ran
+        CRaw* tw = twiddles_.get();
+        const int32_t L = int32_t(1) << (2 * t);
+        // The integer stage's twiddles W1..W3 of index k, 3 per index.
+        auto fill_twiddles = [&] {
             for (int32_t k = 0; k < L; ++k) {
                 uint64_t e = uint64_t(k) << (2 * (R - 1 - t));
                 if (odd)
@@ -188,48 +447,31 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 tw[3 * k + 1] = rom.lookup_raw(dir(2 * i1));
                 tw[3 * k + 2] = rom.lookup_raw(dir(3 * i1));
             }
-            for (int32_t base = 0; base < N; base += span) {
-                for (int32_t k = 0; k < L; ++k) {
-                    const int32_t p = base + k;
-                    for (int q = 0; q < 4; ++q)
-                        x[q] = mem_word(p + q * L);
-                    pe.template butterfly_t<Acc, Round>(x, tw + 3 * k, false, s, z);
-                    // The inverse butterfly swaps X1 and X3.
-                    set_mem_word(p, z[0]);
-                    set_mem_word(p + L, forward ? z[1] : z[3]);
-                    set_mem_word(p + 2 * L, z[2]);
-                    set_mem_word(p + 3 * L, forward ? z[3] : z[1]);
-                    if (Bfp)
-                        for (int q = 0; q < 4; ++q)
-                            max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
-                }
+        };
+        bool done = false;
+        if (fp && t < R) {
+            const double* twf = fp_twiddles(rom, forward) + (L - 1) / 3 * 6;
+            const FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L,
+                forward, std::ldexp(1.0, 4 - twiddle_width_),
+                kfft_fp::output_format(W, s, 24, 48, 97) };
+            const FpResult r = fp_stage(a);
+            // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
+            if (!r.overflow) {
+                cls = r.cls;
+            } else {
+                fill_twiddles();
+                max_key = int_stage<Acc, Round>(
+                    pe, mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), t, s, tw, rom);
             }
-        } else {
-            // Radix-2 stage: even-sample half element e with odd-sample half element e,
-            // and the same for e + 2.
-            const int32_t half = N / 2;
-            CRaw w[3];
-            w[1] = rom.lookup_raw(0);
-            for (int32_t b = 0; b < N / 4; ++b) {
-                const int32_t e = 2 * b - (b & 1);
-                w[0] = rom.lookup_raw(dir(F * uint64_t(e)));
-                w[2] = rom.lookup_raw(dir(F * uint64_t(e + 2)));
-                x[0] = mem_word(e);
-                x[1] = mem_word(e + half);
-                x[2] = mem_word(e + 2);
-                x[3] = mem_word(e + 2 + half);
-                pe.template butterfly_t<Acc, Round>(x, w, true, s, z);
-                set_mem_word(e, z[0]);
-                set_mem_word(e + half, z[2]);
-                set_mem_word(e + 2, z[1]);
-                set_mem_word(e + 2 + half, z[3]);
-                if (Bfp)
-                    for (int q = 0; q < 4; ++q)
-                        max_key = std::max({ max_key, class_key(z[q].re), class_key(z[q].im) });
-            }
+            swap_memory(alt_re_, alt_im_);
+            done = true;
+        } else if (t < R) {
+            fill_twiddles();
         }
+        if (!done)
+            max_key = int_stage<Acc, Round>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
         // Bounds 24/128, 48/128 and 97/128.
-        shift_reg = bfp_class(max_key, W, 24, 48, 97);
+        shift_reg = !Bfp ? 0 : cls >= 0 ? cls : bfp_class(max_key, W, 24, 48, 97);
         overflow_ = pe.pe_overflow();
     }
 }

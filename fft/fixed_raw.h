@@ -56,12 +56,6 @@ inline int64_t quant_conv_nosat(int64_t v, int d, int w)
     return kept;
 }
 
-// Output quantisation selected by the rounding flag.
-inline int64_t quant_out(int64_t v, int d, int w, bool rounding)
-{
-    return rounding ? quant_conv_nosat(v, d, w) : quant_trunc(v, d, w);
-}
-
 // The same with the mode fixed at compile time.
 template <bool Round> inline int64_t quant(int64_t v, int d, int w)
 {

@@ -1,12 +1,9 @@
 // DPI-C layer over the FFT model's C interface, imported by the SystemVerilog package
 // kip_fft_dpi (kip_fft_dpi.sv). Samples and bins cross as two's complement integer words.
 //
-// The library writes its messages to the standard error stream and returns codes. A refused
-// call is repeated once with file descriptor 2 redirected to a temporary file, to hand the
-// library's own error line to the simulation; the repeat is safe because a refused call writes
-// no output and changes no state. Successful calls leave the stream alone.
+// The library's error lines reach the simulation through a per-thread message sink installed
+// around each call (the layer links the FFT core directly); warnings still go to stderr.
 #include <svdpi.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -14,11 +11,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "message_sink.h"
 
 #define KIP_DPI_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -43,61 +40,33 @@ struct FftDpi {
     }
 };
 
-// Serialises redirections of the process-wide descriptor 2.
-std::mutex& capture_mutex()
-{
-    static std::mutex m;
-    return m;
-}
+// Keeps the last "ERROR:kfft_v8_0:" line of the calls made while it is installed; warning
+// lines are passed on to the standard error stream as the C interface writes them.
+class ErrorLine {
+public:
+    ErrorLine()
+        : guard_(&ErrorLine::take, this)
+    {
+    }
+    const std::string& text() const { return text_; }
 
-// Runs call() with descriptor 2 redirected and returns the last "ERROR:kfft_v8_0:" line it
-// wrote (without the newline); lines of other origin are passed on to the real stream.
-// Returns an empty string when the redirection cannot be set up (call() is then not run).
-template <class Call> std::string library_error(Call&& call)
-{
-    std::lock_guard<std::mutex> lock(capture_mutex());
-    std::fflush(stderr);
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr)
-        return std::string();
-    const int saved = dup(2);
-    if (saved < 0 || dup2(fileno(file), 2) < 0) {
-        if (saved >= 0)
-            close(saved);
-        std::fclose(file);
-        return std::string();
+private:
+    static void take(void* ctx, int is_error, const char* line)
+    {
+        if (is_error == 0) {
+            std::fputs(line, stderr);
+            std::fputc('\n', stderr);
+            std::fflush(stderr);
+            return;
+        }
+        try {
+            static_cast<ErrorLine*>(ctx)->text_ = line;
+        } catch (...) {
+        }
     }
-    call();
-    std::fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string all;
-    std::rewind(file);
-    char buf[4096];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, file)) > 0)
-        all.append(buf, n);
-    std::fclose(file);
-    std::string error;
-    std::string foreign;
-    std::size_t pos = 0;
-    while (pos < all.size()) {
-        std::size_t end = all.find('\n', pos);
-        if (end == std::string::npos)
-            end = all.size();
-        const std::string line = all.substr(pos, end - pos);
-        if (line.rfind("ERROR:kfft_v8_0:", 0) == 0)
-            error = line;
-        else if (line.rfind("WARNING:kfft_v8_0:", 0) != 0)
-            foreign += line + "\n";
-        pos = end + 1;
-    }
-    if (!foreign.empty()) {
-        std::fwrite(foreign.data(), 1, foreign.size(), stderr);
-        std::fflush(stderr);
-    }
-    return error;
-}
+    std::string text_;
+    kfft::ScopedMessageSink guard_;
+};
 
 void set_create_message(const char** msg, const std::string& text) noexcept
 {
@@ -175,11 +144,10 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
     out.xk_re_size = cap_re;
     out.xk_im = dpi.yi.data();
     out.xk_im_size = cap_im;
+    ErrorLine error;
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(dpi.state, &in, &out);
     if (rc != 0) {
-        kelvar_ip_kfft_v8_0_outputs again = out;
-        dpi.message
-            = library_error([&] { kelvar_ip_kfft_v8_0_bitacc_simulate(dpi.state, &in, &again); });
+        dpi.message = error.text();
         if (dpi.message.empty())
             dpi.message = "kelvar_ip_kfft_v8_0_bitacc_simulate refused the frame with code "
                 + std::to_string(rc);
@@ -228,12 +196,10 @@ KIP_DPI_EXPORT void* kip_fft_dpi_create(int nfft_max, int arch, int has_nfft, in
         g.C_HAS_SCALING = has_scaling;
         g.C_HAS_BFP = has_bfp;
         g.C_HAS_ROUNDING = has_rounding;
+        ErrorLine error;
         dpi->state = kelvar_ip_kfft_v8_0_create_state(g);
         if (dpi->state == nullptr) {
-            std::string text = library_error([&] {
-                kelvar_ip_kfft_v8_0_state* again = kelvar_ip_kfft_v8_0_create_state(g);
-                kelvar_ip_kfft_v8_0_destroy_state(again);
-            });
+            const std::string& text = error.text();
             set_create_message(msg, text.empty() ? "The generics were refused" : text);
             return nullptr;
         }

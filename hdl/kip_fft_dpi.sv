@@ -8,8 +8,8 @@
 //
 // Failures return a non-zero status, and kip_fft_dpi_message(h) returns the library's error
 // line ("ERROR:kfft_v8_0:...") until the next call on h, ready for $display. Creation failures
-// return null and the line in msg. Warnings of successful calls go to the standard error
-// stream, as for any caller of the library.
+// return null and the line in msg. Error lines go only to the simulation; warning lines are
+// written to the standard error stream, as for any caller.
 package kip_fft_dpi;
 
   // Creates a model from the generics C_NFFT_MAX, C_ARCH, C_HAS_NFFT, C_INPUT_WIDTH,
@@ -20,7 +20,7 @@ package kip_fft_dpi;
     input int twiddle_width, input int has_scaling, input int has_bfp, input int has_rounding,
     output string msg);
 
-  // Frees the model. h may be null.
+  // Frees the model; h (null allowed) must not be used afterwards.
   import "DPI-C" function void kip_fft_dpi_destroy(input chandle h);
 
   // Message of the latest failed call on h ("" after a success).

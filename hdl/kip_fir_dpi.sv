@@ -30,7 +30,7 @@ package kip_fir_dpi;
   import "DPI-C" function chandle kip_fir_dpi_create_ex(
     input string name, input real coeff[], input string settings, output string msg);
 
-  // Frees the model. h may be null.
+  // Frees the model; h (null allowed) must not be used afterwards.
   import "DPI-C" function void kip_fir_dpi_destroy(input chandle h);
 
   // Messages of the latest call on h ("" when there were none).

@@ -15,6 +15,7 @@
 #include "message_sink.h"
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -117,18 +118,41 @@ std::vector<double> numeric_values(const mxArray* a, const char* id, const std::
     const void* raw = mxGetData(a);
     for (size_t i = 0; i < n; ++i) {
         switch (mxGetClassID(a)) {
-        case mxDOUBLE_CLASS: v[i] = static_cast<const double*>(raw)[i]; break;
-        case mxLOGICAL_CLASS: v[i] = static_cast<const mxLogical*>(raw)[i]; break;
-        case mxSINGLE_CLASS: v[i] = static_cast<const float*>(raw)[i]; break;
-        case mxINT8_CLASS: v[i] = static_cast<const int8_t*>(raw)[i]; break;
-        case mxUINT8_CLASS: v[i] = static_cast<const uint8_t*>(raw)[i]; break;
-        case mxINT16_CLASS: v[i] = static_cast<const int16_t*>(raw)[i]; break;
-        case mxUINT16_CLASS: v[i] = static_cast<const uint16_t*>(raw)[i]; break;
-        case mxINT32_CLASS: v[i] = static_cast<const int32_t*>(raw)[i]; break;
-        case mxUINT32_CLASS: v[i] = static_cast<const uint32_t*>(raw)[i]; break;
-        case mxINT64_CLASS: v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]); break;
-        case mxUINT64_CLASS: v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]); break;
-        default: fail(id, what + " must be real and numeric");
+        case mxDOUBLE_CLASS:
+            v[i] = static_cast<const double*>(raw)[i];
+            break;
+        case mxLOGICAL_CLASS:
+            v[i] = static_cast<const mxLogical*>(raw)[i];
+            break;
+        case mxSINGLE_CLASS:
+            v[i] = static_cast<const float*>(raw)[i];
+            break;
+        case mxINT8_CLASS:
+            v[i] = static_cast<const int8_t*>(raw)[i];
+            break;
+        case mxUINT8_CLASS:
+            v[i] = static_cast<const uint8_t*>(raw)[i];
+            break;
+        case mxINT16_CLASS:
+            v[i] = static_cast<const int16_t*>(raw)[i];
+            break;
+        case mxUINT16_CLASS:
+            v[i] = static_cast<const uint16_t*>(raw)[i];
+            break;
+        case mxINT32_CLASS:
+            v[i] = static_cast<const int32_t*>(raw)[i];
+            break;
+        case mxUINT32_CLASS:
+            v[i] = static_cast<const uint32_t*>(raw)[i];
+            break;
+        case mxINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]);
+            break;
+        case mxUINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]);
+            break;
+        default:
+            fail(id, what + " must be real and numeric");
         }
     }
     return v;
@@ -247,7 +271,8 @@ Model& get_model(const mxArray* a)
     auto it = g_models.find(handle_value(a));
     if (it == g_models.end())
         fail("kip:fft:invalidHandle",
-            "not a live kip_fft handle (destroyed, cleared with 'clear kip_fft', or never created)");
+            "not a live kip_fft handle (destroyed, cleared with 'clear kip_fft', or never "
+            "created)");
     return *it->second;
 }
 
@@ -270,8 +295,8 @@ std::string code_text(int code)
     static const char* const texts[] = { "", "null state", "null outputs",
         "corrupted state (C_ARCH 1)", "corrupted state (C_ARCH 2 or 4)",
         "corrupted state (C_ARCH 3)", "nfft out of range (C_ARCH 1)", "nfft out of range",
-        "null xn_re", "wrong frame length (real part)", "real sample out of range",
-        "null xn_im", "wrong frame length (imaginary part)", "imaginary sample out of range",
+        "null xn_re", "wrong frame length (real part)", "real sample out of range", "null xn_im",
+        "wrong frame length (imaginary part)", "imaginary sample out of range",
         "scaling_sch needed", "wrong scaling_sch length (C_ARCH 1 or 3)",
         "wrong scaling_sch length (C_ARCH 2 or 4)", "scaling value outside 0 to 3",
         "final-stage scaling value above 1 for odd nfft", "direction not 0 or 1", "null xk_re",
@@ -332,12 +357,14 @@ struct Outputs {
 
 void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
 {
-    need_args(nrhs, 3, 5, "[xk, blk_exp, overflow] = kip_fft('transform', h, x[, scaling_sch[, direction]])");
+    need_args(nrhs, 3, 5,
+        "[xk, blk_exp, overflow] = kip_fft('transform', h, x[, scaling_sch[, direction]])");
     const Model& m = get_model(prhs[1]);
     const kelvar_ip_kfft_v8_0_generics& g = m.generics;
     const mxArray* x = prhs[2];
     if (!mxIsDouble(x) || mxIsSparse(x) || mxGetNumberOfDimensions(x) != 2)
-        fail("kip:fft:invalidInput", "x must be a full double column or matrix (one frame per column)");
+        fail("kip:fft:invalidInput",
+            "x must be a full double column or matrix (one frame per column)");
     const size_t rows = mxGetM(x), frames = mxGetN(x);
     if (rows == 0 || frames == 0)
         fail("kip:fft:invalidInput", "x must not be empty");

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <map>
@@ -109,7 +110,8 @@ bool is_real_numeric_scalar(const mxArray* a)
 }
 
 // An integer-valued real scalar within [lo, hi].
-int64_t get_integer(const mxArray* a, int64_t lo, int64_t hi, const char* id, const std::string& what)
+int64_t get_integer(
+    const mxArray* a, int64_t lo, int64_t hi, const char* id, const std::string& what)
 {
     if (!is_real_numeric_scalar(a))
         fail(id, what + " must be a real numeric scalar");
@@ -150,18 +152,41 @@ std::vector<double> numeric_values(const mxArray* a)
     const void* raw = mxGetData(a);
     for (size_t i = 0; i < n; ++i) {
         switch (mxGetClassID(a)) {
-        case mxDOUBLE_CLASS: v[i] = static_cast<const double*>(raw)[i]; break;
-        case mxLOGICAL_CLASS: v[i] = static_cast<const mxLogical*>(raw)[i]; break;
-        case mxSINGLE_CLASS: v[i] = static_cast<const float*>(raw)[i]; break;
-        case mxINT8_CLASS: v[i] = static_cast<const int8_t*>(raw)[i]; break;
-        case mxUINT8_CLASS: v[i] = static_cast<const uint8_t*>(raw)[i]; break;
-        case mxINT16_CLASS: v[i] = static_cast<const int16_t*>(raw)[i]; break;
-        case mxUINT16_CLASS: v[i] = static_cast<const uint16_t*>(raw)[i]; break;
-        case mxINT32_CLASS: v[i] = static_cast<const int32_t*>(raw)[i]; break;
-        case mxUINT32_CLASS: v[i] = static_cast<const uint32_t*>(raw)[i]; break;
-        case mxINT64_CLASS: v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]); break;
-        case mxUINT64_CLASS: v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]); break;
-        default: fail("kip:fir:invalidInput", "expected a real numeric array");
+        case mxDOUBLE_CLASS:
+            v[i] = static_cast<const double*>(raw)[i];
+            break;
+        case mxLOGICAL_CLASS:
+            v[i] = static_cast<const mxLogical*>(raw)[i];
+            break;
+        case mxSINGLE_CLASS:
+            v[i] = static_cast<const float*>(raw)[i];
+            break;
+        case mxINT8_CLASS:
+            v[i] = static_cast<const int8_t*>(raw)[i];
+            break;
+        case mxUINT8_CLASS:
+            v[i] = static_cast<const uint8_t*>(raw)[i];
+            break;
+        case mxINT16_CLASS:
+            v[i] = static_cast<const int16_t*>(raw)[i];
+            break;
+        case mxUINT16_CLASS:
+            v[i] = static_cast<const uint16_t*>(raw)[i];
+            break;
+        case mxINT32_CLASS:
+            v[i] = static_cast<const int32_t*>(raw)[i];
+            break;
+        case mxUINT32_CLASS:
+            v[i] = static_cast<const uint32_t*>(raw)[i];
+            break;
+        case mxINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]);
+            break;
+        case mxUINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]);
+            break;
+        default:
+            fail("kip:fir:invalidInput", "expected a real numeric array");
         }
     }
     return v;
@@ -208,30 +233,54 @@ const char* const k_field_names[F_COUNT] = { "name", "filter_type", "rate_change
 int32_t* int_field(kip_fir_v6_3_config& c, int f)
 {
     switch (f) {
-    case F_FILTER_TYPE: return &c.filter_type;
-    case F_RATE_CHANGE: return &c.rate_change;
-    case F_INTERP_RATE: return &c.interp_rate;
-    case F_DECIM_RATE: return &c.decim_rate;
-    case F_ZERO_PACK_FACTOR: return &c.zero_pack_factor;
-    case F_COEFF_PADDING: return &c.coeff_padding;
-    case F_NUM_COEFFS: return &c.num_coeffs;
-    case F_COEFF_SETS: return &c.coeff_sets;
-    case F_RELOADABLE: return &c.reloadable;
-    case F_IS_HALFBAND: return &c.is_halfband;
-    case F_QUANTIZATION: return &c.quantization;
-    case F_COEFF_WIDTH: return &c.coeff_width;
-    case F_COEFF_FRACT_WIDTH: return &c.coeff_fract_width;
-    case F_CHAN_SEQ: return &c.chan_seq;
-    case F_NUM_CHANNELS: return &c.num_channels;
-    case F_INIT_PATTERN: return &c.init_pattern;
-    case F_NUM_PATHS: return &c.num_paths;
-    case F_DATA_WIDTH: return &c.data_width;
-    case F_DATA_FRACT_WIDTH: return &c.data_fract_width;
-    case F_OUTPUT_ROUNDING: return &c.output_rounding;
-    case F_OUTPUT_WIDTH: return &c.output_width;
-    case F_OUTPUT_FRACT_WIDTH: return &c.output_fract_width;
-    case F_CONFIG_METHOD: return &c.config_method;
-    default: return nullptr;
+    case F_FILTER_TYPE:
+        return &c.filter_type;
+    case F_RATE_CHANGE:
+        return &c.rate_change;
+    case F_INTERP_RATE:
+        return &c.interp_rate;
+    case F_DECIM_RATE:
+        return &c.decim_rate;
+    case F_ZERO_PACK_FACTOR:
+        return &c.zero_pack_factor;
+    case F_COEFF_PADDING:
+        return &c.coeff_padding;
+    case F_NUM_COEFFS:
+        return &c.num_coeffs;
+    case F_COEFF_SETS:
+        return &c.coeff_sets;
+    case F_RELOADABLE:
+        return &c.reloadable;
+    case F_IS_HALFBAND:
+        return &c.is_halfband;
+    case F_QUANTIZATION:
+        return &c.quantization;
+    case F_COEFF_WIDTH:
+        return &c.coeff_width;
+    case F_COEFF_FRACT_WIDTH:
+        return &c.coeff_fract_width;
+    case F_CHAN_SEQ:
+        return &c.chan_seq;
+    case F_NUM_CHANNELS:
+        return &c.num_channels;
+    case F_INIT_PATTERN:
+        return &c.init_pattern;
+    case F_NUM_PATHS:
+        return &c.num_paths;
+    case F_DATA_WIDTH:
+        return &c.data_width;
+    case F_DATA_FRACT_WIDTH:
+        return &c.data_fract_width;
+    case F_OUTPUT_ROUNDING:
+        return &c.output_rounding;
+    case F_OUTPUT_WIDTH:
+        return &c.output_width;
+    case F_OUTPUT_FRACT_WIDTH:
+        return &c.output_fract_width;
+    case F_CONFIG_METHOD:
+        return &c.config_method;
+    default:
+        return nullptr;
     }
 }
 
@@ -279,8 +328,8 @@ kip_fir_v6_3_config parse_config(const mxArray* s, std::string& name, std::vecto
             if (f == F_NAME) {
                 name = get_string(v, "configuration field 'name'");
             } else if (f == F_COEFF) {
-                const double* p = get_finite_doubles(
-                    v, "kip:fir:invalidConfig", "configuration field 'coeff'");
+                const double* p
+                    = get_finite_doubles(v, "kip:fir:invalidConfig", "configuration field 'coeff'");
                 if (!is_vector(v) || mxGetNumberOfElements(v) == 0)
                     fail("kip:fir:invalidConfig",
                         "configuration field 'coeff' must be a non-empty vector");
@@ -320,8 +369,9 @@ kip_fir_v6_3_config parse_config(const mxArray* s, std::string& name, std::vecto
             const int64_t need = static_cast<int64_t>(c.num_coeffs) * c.coeff_sets;
             if (need > d.num_coeffs)
                 fail("kip:fir:invalidConfig",
-                    "num_coeffs * coeff_sets = " + std::to_string(need) + " needs field 'coeff' (the "
-                        + std::to_string(d.num_coeffs) + " default coefficients are too few)");
+                    "num_coeffs * coeff_sets = " + std::to_string(need)
+                        + " needs field 'coeff' (the " + std::to_string(d.num_coeffs)
+                        + " default coefficients are too few)");
             coeff.assign(d.coeff, d.coeff + need);
         }
     } else if (!have_coeff) {
@@ -345,8 +395,8 @@ using RealArray = std::unique_ptr<kip_array_real,
     ArrayDeleter<kip_array_real, kip_fir_v6_3_kip_array_real_destroy>>;
 using ComplexArray = std::unique_ptr<kip_array_complex,
     ArrayDeleter<kip_array_complex, kip_fir_v6_3_kip_array_complex_destroy>>;
-using MpzArray
-    = std::unique_ptr<kip_array_mpz, ArrayDeleter<kip_array_mpz, kip_fir_v6_3_kip_array_mpz_destroy>>;
+using MpzArray = std::unique_ptr<kip_array_mpz,
+    ArrayDeleter<kip_array_mpz, kip_fir_v6_3_kip_array_mpz_destroy>>;
 
 struct Model {
     kip_fir_v6_3* fir = nullptr;
@@ -424,7 +474,8 @@ Model& get_model(const mxArray* a)
     auto it = g_models.find(handle_value(a));
     if (it == g_models.end())
         fail("kip:fir:invalidHandle",
-            "not a live kip_fir handle (destroyed, cleared with 'clear kip_fir', or never created)");
+            "not a live kip_fir handle (destroyed, cleared with 'clear kip_fir', or never "
+            "created)");
     return *it->second;
 }
 
@@ -448,8 +499,9 @@ bool to_int64(const mpz_t z, int64_t& out)
     uint64_t mag = 0;
     size_t count = 0;
     mpz_export(&mag, &count, -1, sizeof mag, 0, 0, z);
-    const uint64_t limit = sign > 0 ? static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-                                    : static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
+    const uint64_t limit = sign > 0
+        ? static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+        : static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) + 1;
     if (mag > limit)
         return false;
     out = sign > 0 ? static_cast<int64_t>(mag) : static_cast<int64_t>(0 - mag);
@@ -494,8 +546,7 @@ void harvest(Model& m)
                     + std::to_string(m.out_vectors + i / frame + 1) + " needs "
                     + std::to_string(mpz_sizeinbase(m.sink_mpz->data[i], 2) + 1)
                     + " bits and does not fit int64 (output_width "
-                    + std::to_string(m.done.output_width)
-                    + "); the waiting outputs were dropped";
+                    + std::to_string(m.done.output_width) + "); the waiting outputs were dropped";
             m.out_int.push_back(v);
         }
         m.out_vectors += n / frame;
@@ -582,7 +633,8 @@ void cmd_create(int nrhs, const mxArray* prhs[], mxArray* plhs[])
         if (m->sink_real)
             rc = kip_fir_v6_3_set_data_sink(m->fir, m->sink_real.get(), nullptr);
     }
-    const std::string sink_reason = relay(m->messages, rc != 0, "could not set up the output array");
+    const std::string sink_reason
+        = relay(m->messages, rc != 0, "could not set up the output array");
     if (rc != 0)
         fail("kip:fir:internal", sink_reason);
     const uint64_t h = new_handle();
@@ -655,8 +707,8 @@ void cmd_reload(int nrhs, const mxArray* prhs[])
     need_args(nrhs, 4, 4, "kip_fir('reload', h, fsel, coeff)");
     Model& m = get_model(prhs[1]);
     kip_fir_v6_3_rld_packet p {};
-    p.fsel = static_cast<int32_t>(get_integer(prhs[2], 0, std::numeric_limits<int32_t>::max(),
-        "kip:fir:invalidInput", "fsel"));
+    p.fsel = static_cast<int32_t>(get_integer(
+        prhs[2], 0, std::numeric_limits<int32_t>::max(), "kip:fir:invalidInput", "fsel"));
     const double* v = get_finite_doubles(prhs[3], "kip:fir:invalidInput", "coeff");
     if (!is_vector(prhs[3]))
         fail("kip:fir:invalidInput", "coeff must be a vector");
@@ -695,10 +747,10 @@ void cmd_config(int nrhs, const mxArray* prhs[])
     }
     kip_fir_v6_3_cnfg_packet p {};
     // Without chanpat the packet keeps the pattern of the previous one (init_pattern at first).
-    p.chanpat = nrhs > 3 ? static_cast<int32_t>(get_integer(prhs[3],
-                    std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
-                    "kip:fir:invalidInput", "chanpat"))
-                         : m.chanpat;
+    p.chanpat = nrhs > 3
+        ? static_cast<int32_t>(get_integer(prhs[3], std::numeric_limits<int32_t>::min(),
+            std::numeric_limits<int32_t>::max(), "kip:fir:invalidInput", "chanpat"))
+        : m.chanpat;
     size_t dims[1] = { n };
     kip_array_uint a {};
     a.data = sel.data();

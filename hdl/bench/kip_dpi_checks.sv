@@ -1,5 +1,6 @@
 // Checks that failures reach the simulation as a status and a message, never a crash, that
-// multi-channel words keep their order, and that outputs wider than 64 bits arrive exactly.
+// multi-channel words keep their order, and that Hilbert (complex) outputs and outputs wider
+// than 64 bits arrive exactly.
 // Runs with +test=dpi.
 module kip_dpi_checks (
     input logic clk
@@ -28,7 +29,12 @@ module kip_dpi_checks (
     string msg;
     real c[3] = '{1.0, 2.0, 1.0};
     real wide_c[2] = '{-549755813887.0, 3.0};  // -(2^39 - 1)
+    real one_c[1] = '{1.0};
     real two_c[2] = '{1.0, 1.0};
+    real hilbert_c[7] = '{-1.0, 0.0, 3.0, 0.0, -3.0, 0.0, 1.0};
+    longint re[6], im[6];
+    longint hilbert_re[6] = '{0, 0, 0, 1, 10, 2};
+    longint hilbert_im[6] = '{-1, -10, 1, 10, -27, -10};
     longint frame_in[4] = '{1, 10, 2, 20};
     longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
     longint y;
@@ -54,6 +60,16 @@ module kip_dpi_checks (
                 $sformatf("%0d", y), "-32768");
     kip_fir_dpi_destroy(h);
 
+    // Fractional formats: the word, not its value, crosses the interface.
+    h = kip_fir_dpi_create_ex("frac", one_c, "data_fract_width=15 coeff_fract_width=3", msg);
+    rc = kip_fir_dpi_send(h, -12345);
+    rc |= kip_fir_dpi_get(h, y);
+    expect_text("FIR Q15 data, tap 1.0 in Q3: output word -12345 * 8",
+                rc == 0 && y == -12345 * 8 && kip_fir_dpi_output_fract_width(h) == 18,
+                $sformatf("%0d, %0d fraction bits", y, kip_fir_dpi_output_fract_width(h)),
+                "-98760, 18 fraction bits");
+    kip_fir_dpi_destroy(h);
+
     // Two channels: words alternate between them, outputs come back in the same order.
     h = kip_fir_dpi_create("two", two_c, 0, 1, 1, 16, 0, 16, 0, 0, 0, 2, 1, msg);
     rc = kip_fir_dpi_send_frame(h, frame_in);
@@ -68,6 +84,21 @@ module kip_dpi_checks (
                 rc == 0 && frame_out == frame_expected && kip_fir_dpi_available(h) == 0,
                 $sformatf("%0d %0d %0d %0d", frame_out[0], frame_out[1], frame_out[2], frame_out[3]),
                 "1 10 3 30");
+    kip_fir_dpi_destroy(h);
+
+    // Hilbert transformer: complex outputs, the delayed input word and the filter's word.
+    h = kip_fir_dpi_create_ex("hilbert", hilbert_c, "filter_type=3", msg);
+    rc = kip_fir_dpi_send_frame(h, frame_in);
+    rc |= kip_fir_dpi_send(h, 30);
+    rc |= kip_fir_dpi_send(h, 40);
+    expect_text("FIR Hilbert: get refused", rc == 0 && kip_fir_dpi_get(h, y) != 0 && y == 0,
+                "", "");
+    expect_text("FIR Hilbert: get's message", 1'b1, kip_fir_dpi_message(h),
+                "use kip_fir_dpi_get_complex");
+    for (int i = 0; i < 6; i++) rc |= kip_fir_dpi_get_complex(h, re[i], im[i]);
+    expect_text("FIR Hilbert outputs", rc == 0 && re == hilbert_re && im == hilbert_im,
+                $sformatf("(%0d,%0d) (%0d,%0d) (%0d,%0d) (%0d,%0d)", re[0], im[0], re[1], im[1],
+                          re[3], im[3], re[5], im[5]), "(0,-1) (0,-10) (1,10) (2,-10)");
     kip_fir_dpi_destroy(h);
 
     // 40-bit data and coefficients: products need 79 bits and more, beyond a longint.
@@ -115,6 +146,16 @@ module kip_dpi_checks (
     rc = kip_fft_dpi_transform(h, 6, 1, sch, short_x, xi, yr, yi, blk_exp, overflow);
     expect_text("FFT frame of 8 words", rc == 9, kip_fft_dpi_message(h), "xn_re_size input 8");
     kip_fft_dpi_destroy(h);
+
+    // 12-bit words, unscaled 8-point radix-2: an impulse of 1000 gives 1000 in every bin.
+    h = kip_fft_dpi_create(3, 2, 0, 12, 16, 0, 0, 0, msg);
+    foreach (xr[n]) xr[n] = n == 0 ? 1000 : 0;
+    rc = kip_fft_dpi_transform(h, 3, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT 12-bit impulse, 16-bit output words",
+                rc == 0 && yr[0] == 1000 && yr[7] == 1000 && yi[7] == 0 && yr[8] == 0
+                    && kip_fft_dpi_output_width(h, 3) == 16,
+                $sformatf("%0d %0d %0d", yr[0], yr[7], yr[8]), "1000 1000 0");
+    kip_fft_dpi_destroy(h);
   endtask
 
   always @(posedge clk) begin
@@ -123,7 +164,7 @@ module kip_dpi_checks (
       fir_checks();
       fft_checks();
       if (errors == 0) begin
-        $display("PASS dpi: %0d checks of refusals, channel order and wide words", checks);
+        $display("PASS dpi: %0d checks of refusals, word order, complex and wide outputs", checks);
         kip_bench_exit(0);
       end else begin
         $display("FAIL dpi: %0d of %0d checks failed", errors, checks);

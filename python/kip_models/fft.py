@@ -168,8 +168,21 @@ def _error_text(lines, fallback):
 class FftModel(ModelLifecycle):
     """One FFT model instance (a state of the library), built from the generics.
 
-    FftModel(**generics): keyword arguments are generics (see the module help: C_NFFT_MAX is
-    log2 of the maximum length, C_ARCH an Arch); omitted ones keep the defaults. Raises
+    FftModel(**generics): keyword arguments are generics, by name (the C_ prefix and upper
+    case may be left out); omitted ones keep the defaults:
+
+    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (default 10: 1,024 points)
+    C_ARCH           Arch: 1 radix-4 burst (64 points and more), 2 radix-2 burst,
+                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
+    C_HAS_NFFT       1: length chosen per call (nfft argument); 0: always C_NFFT_MAX (0)
+    C_USE_FLT_PT     1: single-precision floating-point data, needs C_INPUT_WIDTH 32 (0)
+    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (16)
+    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (16)
+    C_HAS_SCALING    1: scaled (schedule or block floating point); 0: unscaled (1)
+    C_HAS_BFP        1: block floating point, needs C_HAS_SCALING 1 (0)
+    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation (0)
+
+    Raises
     FftError with the library's line when the generics are refused, TypeError for an unknown
     name or a non-integer value, ValueError for a length given where its log2 is expected.
 

@@ -42,8 +42,8 @@ so the decimator keeps the last sample of each group of M. With scipy:
     ref = upfirdn(c, x, L, 1)[d::M][:len(y)]      # equals y for integer formats
 
 Messages of the model (warnings, and debug notes when created with debug=True) go to the
-callable given as on_message(error, text), or else to the logging module (logger
-"kip_models.fir"), each distinct text once per call. A failed call raises FirError carrying
+callable given as on_message(error, text), each distinct text once per call, or else to the
+logging module (logger "kip_models.fir"), each distinct warning once per model. A failed call raises FirError carrying
 the library's message; argument errors found before the library is called raise ValueError
 or TypeError naming the argument.
 """
@@ -348,6 +348,12 @@ class FirModel(ModelLifecycle):
     debug: False; True to receive the model's debug notes too (through on_message, or the
     logger at DEBUG level); or a callable of its own for them.
 
+    Output alignment (the hardware's, no delay compensation): with L = interp_rate and
+    M = decim_rate as completed (config), u the input zero-stuffed by L and c the taps,
+    y[m] = sum_j c[j] * u[m*M + d - j] with d = M - 1 when L <= M, else 0: the decimator
+    keeps the last sample of each group of M. scipy.signal.upfirdn(c, x, L, 1)[d::M] gives
+    the same sequence. Full-precision output has output_fract_width fraction bits.
+
     Raises FirError (the library's text and the fields concerned) when the library refuses
     the configuration, TypeError for unknown fields or non-integer values, ValueError for
     coefficients that do not match num_coeffs * coeff_sets. Warns (FirWarning) when the
@@ -364,6 +370,7 @@ class FirModel(ModelLifecycle):
                             f"fields are {', '.join(CONFIG_FIELDS)}")
         self._on_message = on_message
         self._debug = debug
+        self._logged = set()  # warnings already sent to the default logger
         fields = {}
         for f in _INT_FIELDS:
             if f in config:
@@ -499,7 +506,9 @@ class FirModel(ModelLifecycle):
 
     def run(self, x, integer=None):
         """send(x), then get(): returns every output vector waiting afterwards, shaped
-        (vectors,) for a 1-D input and (paths, channels, vectors) otherwise."""
+        (vectors,) for a 1-D input and (paths, channels, vectors) otherwise. A rate-changing
+        filter gives len(x) * L // M outputs per channel in total, aligned as the module help
+        states (y[m] = sum_j c[j] u[m*M + d - j])."""
         a = np.asarray(x)
         self.send(a)
         out = self.get(integer=integer)
@@ -525,7 +534,10 @@ class FirModel(ModelLifecycle):
         bounds = np.linspace(0, len(items), workers + 1).astype(int)
 
         def run_share(k):
-            model, _ = _fir.Model.create(self._fields, self._coeff, False)
+            model, msgs = _fir.Model.create(self._fields, self._coeff, False)
+            if model is None:
+                raise FirError("\n".join(m[2] for m in msgs if m[1]) or "model creation failed",
+                               [m[1:] for m in msgs])
             results = []
             try:
                 for i in range(bounds[k], bounds[k + 1]):
@@ -630,7 +642,7 @@ class FirModel(ModelLifecycle):
             if p != 1 or c != 1:
                 raise ValueError(f"x: a 1-D input needs a model with one path and one channel; "
                                  f"this one takes {layout}")
-            return _samples(a.reshape(1, 1, -1))
+            return _samples(a).reshape(1, 1, -1)
         if a.ndim not in (2, 3):
             raise ValueError(f"x: expected an array shaped {layout} or (vectors,), got "
                              f"{a.ndim} dimensions")
@@ -738,7 +750,8 @@ class FirModel(ModelLifecycle):
 
     def _deliver(self, messages):
         """Hands the messages of a call to on_message / the debug callable / the logger, each
-        distinct warning or error once."""
+        distinct warning or error once per call; the default logger gets each distinct warning
+        once per model."""
         seen = set()
         for debug, error, text in messages:
             if not debug:  # debug traces repeat legitimately
@@ -748,6 +761,10 @@ class FirModel(ModelLifecycle):
             target = self._on_message
             if debug and callable(self._debug) and not isinstance(self._debug, bool):
                 target = self._debug
+            if target is None and not debug and not error:
+                if text in self._logged:
+                    continue
+                self._logged.add(text)
             if target is None or isinstance(target, logging.Logger):
                 logger = target or _LOG
                 if error:

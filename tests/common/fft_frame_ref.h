@@ -104,6 +104,8 @@ struct Result {
     int32_t blk_exp = 0;
     int32_t overflow = 0;
     bool prequantised = true; // false: the samples were rounded to the input grid
+    // Burst engines: per stage, the largest class key of the written results (see peak_key).
+    std::vector<int32_t> stage_peak;
 };
 
 // What the engines see of one frame.
@@ -118,6 +120,7 @@ struct Frame {
     int32_t h = 32; // input headroom (burst engines)
     int32_t blk_exp = 0;
     int32_t overflow = 0;
+    std::vector<int32_t> stage_peak;
 
     int32_t out_quant() const { return rounding ? CONVERGENT_NOSAT : TRUNCATE; }
     // Index for direction 1 is reflected: the forward kernel.
@@ -151,6 +154,16 @@ inline int32_t bfp_class(const KFix& v, const int32_t* bounds, int32_t nbounds)
         ++c;
     }
     return c;
+}
+
+// Trace only: the 8-bit truncated code c of a value as a key, c for c >= 0 and -c - 1 below,
+// so that a value is inside class bound B exactly when its key is below B.
+inline int32_t peak_key(const KFix& v)
+{
+    KFix t = reg(8, 7);
+    t = v;
+    const int32_t c = static_cast<int32_t>(std::ldexp(t.toDouble(), 7));
+    return c >= 0 ? c : -c - 1;
 }
 
 inline uint64_t digit_reverse4(uint64_t n, int32_t digits)
@@ -201,6 +214,7 @@ inline void run_r4(Frame& f)
         f.blk_exp += s;
         shift_reg = 0;
         const bool radix2 = t == R;
+        f.stage_peak.push_back(0);
         for (uint64_t b = 0; b < N / 4; ++b) {
             uint64_t pos[4], idx[4];
             if (!radix2) {
@@ -278,6 +292,8 @@ inline void run_r4(Frame& f)
                 f.mem[pos[q]] = z;
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[pos[q]].re, bounds, 3));
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[pos[q]].im, bounds, 3));
+                f.stage_peak.back() = std::max({ f.stage_peak.back(), peak_key(f.mem[pos[q]].re),
+                    peak_key(f.mem[pos[q]].im) });
             }
         }
         f.overflow = pe_overflow;
@@ -303,6 +319,7 @@ inline void run_r2(Frame& f)
         f.blk_exp += s;
         shift_reg = 0;
         const uint64_t L = uint64_t { 1 } << t;
+        f.stage_peak.push_back(0);
         for (uint64_t b = 0; b < N / 2; ++b) {
             const uint64_t k = b % L, g = b / L;
             const uint64_t p0 = g * 2 * L + k, p1 = p0 + L;
@@ -334,6 +351,8 @@ inline void run_r2(Frame& f)
             for (uint64_t p : { p0, p1 }) {
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[p].re, bounds, 2));
                 shift_reg = std::max(shift_reg, bfp_class(f.mem[p].im, bounds, 2));
+                f.stage_peak.back() = std::max(
+                    { f.stage_peak.back(), peak_key(f.mem[p].re), peak_key(f.mem[p].im) });
             }
         }
     }
@@ -496,16 +515,89 @@ inline double round_to_grid(double x, int32_t w)
     return r / s;
 }
 
+// The engine's view of the configuration: widths and flags after the floating-point overrides.
+struct EngineConfig {
+    int32_t arch, M, TW, input_width, data_width, rounding, scaling, bfp;
+};
+
+// Loads conditioned samples (input units, on the input_width grid) into the engine of the
+// configuration, runs it and reads the bins in natural order, exact, in engine units
+// (without the final 2^(M+1) of the unscaled datapaths). Sets the engine's raw block
+// exponent, overflow flag and stage peaks in res.
+inline void run_engine(const EngineConfig& e, int32_t nfft, const std::vector<double>& a,
+    const std::vector<double>& b, const std::vector<int32_t>& sch, int32_t direction, Result& res)
+{
+    const uint64_t N = uint64_t { 1 } << nfft;
+    const Twiddles rom(e.M, e.TW);
+    Frame f;
+    f.M = e.M;
+    f.TW = e.TW;
+    f.nfft = nfft;
+    f.N = N;
+    f.rounding = e.rounding;
+    f.scaling = e.scaling;
+    f.bfp = e.bfp;
+    f.direction = direction;
+    f.rom = &rom;
+    if (f.scaling == 1 && f.bfp == 0)
+        f.sch = sch;
+
+    const bool pipelined = e.arch == 3;
+    int32_t prescale = 0;
+    if (pipelined) {
+        f.W = (f.scaling == 1 && f.bfp == 1) ? e.input_width + e.M + 1 : e.data_width;
+        if (!(f.scaling == 1 && f.bfp == 0))
+            prescale = f.W - e.input_width;
+        f.mem.assign(N, creg(f.W + 1, f.W - 1));
+    } else {
+        f.W = e.data_width;
+        if (f.scaling == 0)
+            prescale = e.data_width - e.input_width;
+        f.mem.assign(N, creg(f.W, f.W - 1));
+    }
+    for (uint64_t n = 0; n < N; ++n) {
+        KFixComplex v = f.mem[0];
+        v.re = std::ldexp(a[n], -prescale);
+        v.im = std::ldexp(b[n], -prescale);
+        uint64_t p = n;
+        if (e.arch == 1)
+            p = r4_input_position(n, nfft);
+        else if (!pipelined)
+            p = bit_reverse(n, nfft);
+        f.mem[p] = v;
+        if (!pipelined)
+            f.h = std::min(f.h, std::min(headroom(v.re), headroom(v.im)));
+    }
+
+    if (e.arch == 1)
+        run_r4(f);
+    else if (pipelined)
+        run_r22(f);
+    else
+        run_r2(f);
+
+    res.re.resize(N);
+    res.im.resize(N);
+    for (uint64_t k = 0; k < N; ++k) {
+        const KFixComplex& v = f.mem[pipelined ? bit_reverse(k, nfft) : k];
+        res.re[k] = v.re.toDouble();
+        res.im[k] = v.im.toDouble();
+    }
+    res.blk_exp = f.blk_exp;
+    res.overflow = f.overflow;
+    res.stage_peak = f.stage_peak;
+}
+
 // Fixed-point frame through the whole model: validated inputs assumed (samples in [-1, 1),
 // schedule legal). nfft is the effective length.
 inline Result simulate(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, const double* xre,
     const double* xim, const std::vector<int32_t>& sch, int32_t direction)
 {
     if (g.C_USE_FLT_PT != 0)
-        throw std::invalid_argument("fixed-point reference only");
-    const int32_t M = g.C_NFFT_MAX, IW = g.C_INPUT_WIDTH, TW = g.C_TWIDDLE_WIDTH;
-    const int32_t input_width = IW;
-    const int32_t data_width = IW + (M + 1) * (1 - g.C_HAS_SCALING);
+        throw std::invalid_argument("fixed-point reference: use simulate_float");
+    const int32_t M = g.C_NFFT_MAX, IW = g.C_INPUT_WIDTH;
+    const EngineConfig e { g.C_ARCH, M, g.C_TWIDDLE_WIDTH, IW, IW + (M + 1) * (1 - g.C_HAS_SCALING),
+        g.C_HAS_ROUNDING, g.C_HAS_SCALING, g.C_HAS_BFP };
     const uint64_t N = uint64_t { 1 } << nfft;
     Result res;
 
@@ -516,80 +608,138 @@ inline Result simulate(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, cons
             res.prequantised = false;
     if (!res.prequantised)
         for (uint64_t i = 0; i < N; ++i) {
-            a[i] = round_to_grid(a[i], input_width);
-            b[i] = round_to_grid(b[i], input_width);
+            a[i] = round_to_grid(a[i], e.input_width);
+            b[i] = round_to_grid(b[i], e.input_width);
         }
 
-    const Twiddles rom(M, TW);
-    Frame f;
-    f.M = M;
-    f.TW = TW;
-    f.nfft = nfft;
-    f.N = N;
-    f.rounding = g.C_HAS_ROUNDING;
-    f.scaling = g.C_HAS_SCALING;
-    f.bfp = g.C_HAS_BFP;
-    f.direction = direction;
-    f.rom = &rom;
-    if (f.scaling == 1 && f.bfp == 0)
-        f.sch = sch;
+    run_engine(e, nfft, a, b, sch, direction, res);
 
-    const bool pipelined = g.C_ARCH == 3;
-    int32_t prescale = 0;
-    if (pipelined) {
-        f.W = (f.scaling == 1 && f.bfp == 1) ? input_width + M + 1 : data_width;
-        if (!(f.scaling == 1 && f.bfp == 0))
-            prescale = f.W - input_width;
-        f.mem.assign(N, creg(f.W + 1, f.W - 1));
-    } else {
-        f.W = data_width;
-        if (f.scaling == 0)
-            prescale = data_width - input_width;
-        f.mem.assign(N, creg(f.W, f.W - 1));
-    }
-    for (uint64_t n = 0; n < N; ++n) {
-        KFixComplex v = f.mem[0];
-        v.re = std::ldexp(a[n], -prescale);
-        v.im = std::ldexp(b[n], -prescale);
-        uint64_t p = n;
-        if (g.C_ARCH == 1)
-            p = r4_input_position(n, nfft);
-        else if (!pipelined)
-            p = bit_reverse(n, nfft);
-        f.mem[p] = v;
-        if (!pipelined)
-            f.h = std::min(f.h, std::min(headroom(v.re), headroom(v.im)));
-    }
-
-    if (g.C_ARCH == 1)
-        run_r4(f);
-    else if (pipelined)
-        run_r22(f);
-    else
-        run_r2(f);
-
-    const bool scale_back = f.scaling == 0 || (pipelined && f.bfp == 1);
-    res.re.resize(N);
-    res.im.resize(N);
-    for (uint64_t k = 0; k < N; ++k) {
-        const KFixComplex& v = f.mem[pipelined ? bit_reverse(k, nfft) : k];
-        res.re[k] = v.re.toDouble();
-        res.im[k] = v.im.toDouble();
-        if (scale_back) {
+    if (e.scaling == 0 || (e.arch == 3 && e.bfp == 1))
+        for (uint64_t k = 0; k < N; ++k) {
             res.re[k] = std::ldexp(res.re[k], M + 1);
             res.im[k] = std::ldexp(res.im[k], M + 1);
         }
-    }
-    res.blk_exp = f.blk_exp;
-    res.overflow = f.overflow;
-    if (f.scaling == 0) {
+    if (e.scaling == 0) {
         res.blk_exp = 0;
         res.overflow = 0;
-    } else if (f.bfp == 0) {
+    } else if (e.bfp == 0) {
         res.blk_exp = 0;
     } else {
         res.overflow = 0;
     }
+    return res;
+}
+
+// ---- floating-point interface --------------------------------------------------------------
+
+constexpr double kFloatMax = 3.4028234663852886e38;
+
+inline bool single_denormal(double x)
+{
+    return std::fpclassify(static_cast<float>(x)) == FP_SUBNORMAL;
+}
+
+// x * 2^e (e may be negative) in single precision, in steps of at most 2^62.
+inline float scale_single(float x, int32_t e)
+{
+    for (int32_t r = e < 0 ? -e : e; r > 0; r -= std::min(r, 62)) {
+        const float step = std::ldexp(1.0f, std::min(r, 62));
+        x = e < 0 ? x / step : x * step;
+    }
+    return x;
+}
+
+// The same in double precision.
+inline double scale_double(double x, int32_t e)
+{
+    for (int32_t r = e < 0 ? -e : e; r > 0; r -= std::min(r, 62)) {
+        const double step = std::ldexp(1.0, std::min(r, 62));
+        x = e < 0 ? x / step : x * step;
+    }
+    return x;
+}
+
+// Binary exponent by the decimal logarithm, as the model takes it.
+inline int32_t log_exponent(double v)
+{
+    return static_cast<int32_t>(std::floor(std::log10(v) / std::log10(2.0)));
+}
+
+// y rounded to 24 significant bits, ties to even, the exponent taken by log_exponent.
+inline double single_significance(double y)
+{
+    if (y == 0.0)
+        return y;
+    const int32_t e = log_exponent(std::fabs(y));
+    const double m = std::pow(2.0, -1 - e);
+    const double r = std::nearbyint(std::fabs(y) * m * 16777216.0) / 16777216.0 / m;
+    return y < 0 ? -r : r;
+}
+
+// Floating-point frame through the whole model (C_USE_FLT_PT = 1). xre and xim are the
+// caller's arrays: single-precision denormals are set to zero in them, as the model does.
+inline Result simulate_float(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, double* xre,
+    double* xim, int32_t direction)
+{
+    const int32_t M = g.C_NFFT_MAX, arch = g.C_ARCH;
+    const int32_t iw = arch == 1 ? 29 : arch == 3 ? 27 : 28;
+    const bool pipelined = arch == 3;
+    const EngineConfig e { arch, M, g.C_TWIDDLE_WIDTH, iw, pipelined ? 27 + M + 1 : iw, 0,
+        pipelined ? 0 : 1, pipelined ? 0 : 1 };
+    const uint64_t N = uint64_t { 1 } << nfft;
+    Result res;
+
+    // Denormals, invalid samples and the largest magnitude.
+    bool invalid = false;
+    double peak = 0.0;
+    const auto scan = [&](double& x) {
+        if (single_denormal(x))
+            x = 0.0;
+        const float fx = static_cast<float>(x);
+        const double mag = static_cast<double>(static_cast<float>(fx > 0 ? x : -x));
+        if (mag > peak)
+            peak = mag;
+        if (std::isnan(fx) || std::isinf(fx))
+            invalid = true;
+    };
+    for (uint64_t i = 0; i < N; ++i) {
+        scan(xre[i]);
+        scan(xim[i]);
+    }
+    res.re.assign(N, 0.0);
+    res.im.assign(N, 0.0);
+    if (invalid) {
+        const double nan = std::nan("");
+        res.re.assign(N, nan);
+        res.im.assign(N, nan);
+        return res;
+    }
+    const int32_t E = peak > 0 ? log_exponent(peak) + 1 : 0;
+    const auto condition = [&](double x) {
+        const double y = static_cast<double>(scale_single(static_cast<float>(x), -E));
+        const double s = std::ldexp(1.0, iw - 1);
+        return std::nearbyint(s * y) / s;
+    };
+    std::vector<double> a(N), b(N);
+    for (uint64_t i = 0; i < N; ++i) {
+        a[i] = condition(xre[i]);
+        b[i] = condition(xim[i]);
+    }
+
+    run_engine(e, nfft, a, b, {}, direction, res);
+
+    // The engine's overflow flag stands; bins beyond the single-precision range raise it.
+    const int32_t T = pipelined ? M + E + 1 : E + res.blk_exp;
+    for (uint64_t k = 0; k < N; ++k) {
+        for (double* v : { &res.re[k], &res.im[k] }) {
+            *v = scale_double(single_significance(*v), T);
+            if (std::fabs(*v) > kFloatMax) {
+                *v = static_cast<double>(static_cast<float>(*v));
+                res.overflow = 1;
+            }
+        }
+    }
+    res.blk_exp = 0;
     return res;
 }
 

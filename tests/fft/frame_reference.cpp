@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
 #include <sstream>
 #include <string>
@@ -16,9 +18,11 @@
 
 #include "fft_frame_ref.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "kip_test_seed.h"
 
 namespace {
 
+// Sanitizer and unoptimised builds run fewer random frames.
 #if defined(__SANITIZE_ADDRESS__) || !defined(NDEBUG)
 constexpr bool kReducedBuild = true;
 #elif defined(__has_feature)
@@ -31,20 +35,13 @@ constexpr bool kReducedBuild = false;
 constexpr bool kReducedBuild = false;
 #endif
 
-// Seed of the randomised frames: KIP_TEST_SEED when set, else a fixed default.
-uint32_t frame_seed()
-{
-    const char* s = std::getenv("KIP_TEST_SEED");
-    return s != nullptr ? static_cast<uint32_t>(std::strtoul(s, nullptr, 10)) : 20261208u;
-}
-
 // Random frames per configuration of the sweep: KIP_FRAME_REF_CASES when set; fewer in
 // sanitizer and unoptimised builds (every category is still visited).
 int cases_per_config()
 {
     if (const char* s = std::getenv("KIP_FRAME_REF_CASES"))
         return std::max(1, std::atoi(s));
-    return kReducedBuild ? 1 : 3;
+    return kReducedBuild ? 2 : 10;
 }
 
 const int kWidths[] = { 8, 16, 17, 24, 32, 34 };
@@ -59,26 +56,47 @@ struct Case {
     uint32_t seed = 0;
 };
 
+// Writes every input sample of the frame (hexadecimal floating point, one "re im" pair a line)
+// to the file named by KIP_FRAME_REF_DUMP, when set; returns a note naming it.
+std::string dump_inputs(const Case& c)
+{
+    const char* path = std::getenv("KIP_FRAME_REF_DUMP");
+    if (path == nullptr)
+        return " (set KIP_FRAME_REF_DUMP=<file> to write every input sample)";
+    FILE* f = std::fopen(path, "w");
+    if (f == nullptr)
+        return std::string(" (cannot write ") + path + ")";
+    for (size_t i = 0; i < c.re.size(); ++i)
+        std::fprintf(f, "%a %a\n", c.re[i], c.im[i]);
+    std::fclose(f);
+    return std::string(" (every input sample written to ") + path + ")";
+}
+
 std::string describe(const Case& c)
 {
     std::ostringstream o;
-    o << "seed " << frame_seed() << " case seed " << c.seed << " kind " << c.kind
+    o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
       << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT "
-      << c.g.C_HAS_NFFT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH "
-      << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP "
-      << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft
-      << " direction " << c.direction << " schedule {";
+      << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH "
+      << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING "
+      << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING "
+      << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction " << c.direction
+      << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
     o.precision(17);
     for (size_t i = 0; i < std::min<size_t>(8, c.re.size()); ++i)
         o << " (" << c.re[i] << "," << c.im[i] << ")";
+    o << dump_inputs(c);
     return o.str();
 }
 
+// Equal bits, or both NaN.
 bool same_bits(double a, double b)
 {
+    if (std::isnan(a) && std::isnan(b))
+        return true;
     uint64_t x, y;
     std::memcpy(&x, &a, sizeof x);
     std::memcpy(&y, &b, sizeof y);
@@ -116,12 +134,20 @@ testing::AssertionResult matches(Case c)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
 
-    const fft_ref::Result ref
-        = fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction);
+    const bool flt = c.g.C_USE_FLT_PT == 1;
+    std::vector<double> rre = c.re, rim = c.im;
+    const fft_ref::Result ref = flt
+        ? fft_ref::simulate_float(c.g, c.nfft, rre.data(), rim.data(), c.direction)
+        : fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction);
     const bool warned = err.find("not pre-quantized") != std::string::npos;
-    if (warned == ref.prequantised)
+    if (!flt && warned == ref.prequantised)
         return testing::AssertionFailure() << "pre-quantisation warning " << warned << ", expected "
                                            << !ref.prequantised << ": " << describe(c);
+    for (size_t i = 0; i < n; ++i)
+        if (!same_bits(xre[i], rre[i]) || !same_bits(xim[i], rim[i]))
+            return testing::AssertionFailure()
+                << "input sample " << i << " left as (" << xre[i] << ", " << xim[i]
+                << "), expected (" << rre[i] << ", " << rim[i] << "): " << describe(c);
     for (size_t k = 0; k < n; ++k) {
         if (!same_bits(ore[k], ref.re[k]) || !same_bits(oim[k], ref.im[k])) {
             std::ostringstream o;
@@ -252,12 +278,13 @@ Case random_case(int arch, int mode, int rounding, int direction, int i, uint32_
     c.seed = seed;
     const int lo = min_nfft(arch);
     const int span = 12 - lo + 1;
-    c.nfft = lo + (i * 5 + mode * 3 + rounding * 2 + direction) % span;
+    const int combo = (mode * 2 + rounding) * 2 + direction; // 0..11
+    c.nfft = lo + (i * 5 + combo) % span;
     int M = c.nfft;
     if (rng() % 3 == 0)
         M = std::min(16, c.nfft + 1 + static_cast<int>(rng() % 4));
-    const int iw = kWidths[(i + mode + 2 * direction) % 6];
-    const int tw = kWidths[(i * 2 + rounding + mode) % 6];
+    const int iw = kWidths[(combo + i) % 6];
+    const int tw = kWidths[(combo * 5 + i * 2 + 1) % 6];
     c.g = generics(arch, M, c.nfft, mode, rounding, iw, tw);
     c.direction = direction;
     if (mode == 1)
@@ -277,7 +304,7 @@ TEST_P(FrameReference, RandomFramesEveryModeAndWidth)
         for (int rounding = 0; rounding < 2; ++rounding)
             for (int direction = 0; direction < 2; ++direction)
                 for (int i = 0; i < per; ++i) {
-                    const uint32_t seed = frame_seed() * 7919u
+                    const uint32_t seed = kip_test::seed() * 7919u
                         + static_cast<uint32_t>(((arch * 3 + mode) * 2 + rounding) * 2 + direction)
                             * 1000u
                         + static_cast<uint32_t>(i);
@@ -289,7 +316,7 @@ TEST_P(FrameReference, RandomFramesEveryModeAndWidth)
 TEST_P(FrameReference, EveryWidthFullScale)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 31u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 31u + static_cast<uint32_t>(arch);
     for (int wi = 0; wi < 6; ++wi) {
         for (int mode = 0; mode < 3; ++mode) {
             std::mt19937 rng(++seed);
@@ -306,12 +333,58 @@ TEST_P(FrameReference, EveryWidthFullScale)
     }
 }
 
+// Every input width from 8 to 34 bits, each with an equal and a complementary twiddle width,
+// so that the word and product widths cross every machine-word boundary; short full-scale
+// frames, modes, rounding and directions rotating.
+TEST_P(FrameReference, EveryWidthPair)
+{
+    const int arch = GetParam();
+    uint32_t seed = kip_test::seed() * 389u + static_cast<uint32_t>(arch);
+    for (int iw = 8; iw <= 34; ++iw) {
+        for (int tw : { iw, std::min(34, std::max(8, 42 - iw)) }) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + iw % 2;
+            const int mode = (iw + tw) % 3;
+            c.g = generics(arch, c.nfft + iw % 3, c.nfft, mode, iw % 2, iw, tw);
+            c.direction = tw % 2;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 0);
+            fill(c, rng, 1);
+            ASSERT_TRUE(matches(c));
+        }
+    }
+}
+
+// The widest words: 34-bit samples and twiddles at C_NFFT_MAX 16 (unscaled data words of 51
+// bits), short frames of the run-time length, every mode and both directions.
+TEST_P(FrameReference, WidestWordsAtLargestMaximum)
+{
+    const int arch = GetParam();
+    uint32_t seed = kip_test::seed() * 263u + static_cast<uint32_t>(arch);
+    for (int mode = 0; mode < 3; ++mode) {
+        for (int direction = 0; direction < 2; ++direction) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + direction;
+            c.g = generics(arch, 16, c.nfft, mode, mode % 2, 34, 34);
+            c.direction = direction;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 0);
+            fill(c, rng, direction ? 1 : 2);
+            ASSERT_TRUE(matches(c));
+        }
+    }
+}
+
 // Scaled frames at full scale with schedules too small for them: the stage results wrap and
 // the overflow flag is raised; with the safe schedule it stays clear.
 TEST_P(FrameReference, NearOverflowSchedules)
 {
     const int arch = GetParam();
-    uint32_t seed = frame_seed() * 131u + static_cast<uint32_t>(arch);
+    uint32_t seed = kip_test::seed() * 131u + static_cast<uint32_t>(arch);
     int overflowed = 0;
     for (int nfft = min_nfft(arch); nfft <= min_nfft(arch) + 3; ++nfft) {
         for (int style = 1; style <= 2; ++style) {
@@ -334,6 +407,80 @@ TEST_P(FrameReference, NearOverflowSchedules)
     EXPECT_GT(overflowed, 0);
 }
 
+// Floating-point interface frames: 0 wide dynamic range, 1 largest magnitude an exact power of
+// two, 2 single-precision denormals (flushed in the caller's array), 3 near the single-precision
+// range (bins overflow to infinity), 4 an infinity or NaN (every bin NaN), 5 doubles that are not
+// single-precision values.
+void fill_float(Case& c, std::mt19937& rng, int kind)
+{
+    const size_t n = size_t { 1 } << c.nfft;
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    static const char* names[] = { "float wide range", "float power-of-two peak", "float denormals",
+        "float near range", "float inf/nan", "float non-single" };
+    c.kind = names[kind];
+    const int eb = static_cast<int>(rng() % 240) - 120;
+    const auto single
+        = [&](int e) { return static_cast<double>(static_cast<float>(std::ldexp(u(rng), e))); };
+    c.re.assign(n, 0.0);
+    c.im.assign(n, 0.0);
+    for (size_t i = 0; i < n; ++i) {
+        if (kind == 5) {
+            c.re[i] = std::ldexp(u(rng), eb - static_cast<int>(rng() % 8));
+            c.im[i] = std::ldexp(u(rng), eb - static_cast<int>(rng() % 8));
+        } else if (kind == 3) {
+            c.re[i] = single(128 - static_cast<int>(rng() % 3));
+            c.im[i] = std::fabs(single(128 - static_cast<int>(rng() % 3)));
+        } else if (kind == 2) {
+            c.re[i] = single(-120 - static_cast<int>(rng() % 30));
+            c.im[i] = rng() % 4 == 0 ? 0.0 : single(-100 - static_cast<int>(rng() % 50));
+        } else if (rng() % 8 != 0) {
+            c.re[i] = single(eb - static_cast<int>(rng() % 24));
+            c.im[i] = single(eb - static_cast<int>(rng() % 24));
+        }
+    }
+    if (kind == 1) {
+        const size_t i = rng() % n;
+        c.re[i] = (rng() % 2 ? -1.0 : 1.0) * std::ldexp(1.0, eb + 1);
+    } else if (kind == 4) {
+        const double bad[] = { HUGE_VAL, -HUGE_VAL, std::nan("") };
+        (rng() % 2 ? c.re : c.im)[rng() % n] = bad[rng() % 3];
+    }
+}
+
+// The floating-point interface of every architecture: exponent extraction, the engines at
+// their floating-point widths, rounding to single significance and the result exponent.
+TEST_P(FrameReference, FloatingPointFrames)
+{
+    const int arch = GetParam();
+    const int per = cases_per_config() / 2 + 1;
+    int overflowed = 0, flushed = 0, invalidated = 0;
+    for (int kind = 0; kind < 6; ++kind) {
+        for (int i = 0; i < per; ++i) {
+            const uint32_t seed
+                = kip_test::seed() * 6007u + static_cast<uint32_t>(arch * 100 + kind * 10 + i);
+            std::mt19937 rng(seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = min_nfft(arch) + static_cast<int>(rng() % 5);
+            const int M = rng() % 2 ? c.nfft : c.nfft + 1 + static_cast<int>(rng() % 3);
+            c.g = generics(arch, M, c.nfft, 2, 0, 32, kWidths[(kind + i) % 6]);
+            c.g.C_USE_FLT_PT = 1;
+            c.direction = static_cast<int>(rng() % 2);
+            fill_float(c, rng, kind);
+            ASSERT_TRUE(matches(c));
+            std::vector<double> re = c.re, im = c.im;
+            const fft_ref::Result r
+                = fft_ref::simulate_float(c.g, c.nfft, re.data(), im.data(), c.direction);
+            overflowed += r.overflow;
+            flushed += re != c.re || im != c.im;
+            invalidated += std::isnan(r.re[0]);
+        }
+    }
+    EXPECT_GT(overflowed, 0);
+    EXPECT_GT(flushed, 0);
+    EXPECT_GT(invalidated, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Arch, FrameReference, testing::Values(1, 2, 3, 4),
     [](const testing::TestParamInfo<int>& p) { return "arch" + std::to_string(p.param); });
 
@@ -349,7 +496,7 @@ TEST(FrameReferenceBfp, FirstStageOnEachThreshold)
         int fan; // operands of the first butterfly that carry the value
     };
     const Arch archs[] = { { 1, { 24, 48, 97 }, 4 }, { 2, { 53, 106 }, 2 }, { 4, { 53, 106 }, 2 } };
-    uint32_t seed = frame_seed() * 17u;
+    uint32_t seed = kip_test::seed() * 17u;
     for (const Arch& a : archs) {
         for (int bound : a.bounds) {
             for (int key : { bound - 1, bound }) {
@@ -380,6 +527,107 @@ TEST(FrameReferenceBfp, FirstStageOnEachThreshold)
                             ASSERT_TRUE(matches(c));
                         }
                     }
+                }
+            }
+        }
+    }
+}
+
+// Burst engines in block floating point, later stages: a frame's amplitude is searched (a
+// coarse scan, then bisection) until a stage's largest result takes each key next to each class
+// bound; those frames are then checked. (The top bound is reached only by the first stage: a
+// later stage grows its input by at most the factor its shift takes away.)
+TEST(FrameReferenceBfp, LaterStagesOnEachThreshold)
+{
+    struct Arch {
+        int arch, nfft;
+        std::vector<int> bounds;
+    };
+    const Arch archs[] = { { 1, 8, { 24, 48 } }, { 2, 5, { 53 } } };
+    for (const Arch& a : archs) {
+        const int stages = a.arch == 1 ? (a.nfft + 1) / 2 : a.nfft;
+        std::vector<std::pair<int, int>> targets; // (stage, key)
+        for (int t = 1; t + 1 < stages; ++t)
+            for (int bound : a.bounds)
+                for (int key : { bound - 1, bound })
+                    targets.emplace_back(t, key);
+        std::map<std::pair<int, int>, Case> found;
+        const size_t n = size_t { 1 } << a.nfft;
+        for (uint32_t base = 1; base <= 6 && found.size() < targets.size(); ++base) {
+            // Fixed frames: the keys reached do not depend on the test seed.
+            std::mt19937 rng(base);
+            Case c;
+            c.nfft = a.nfft;
+            c.g = generics(a.arch, a.nfft, a.nfft, 2, static_cast<int>(base % 2), 24, 16);
+            c.direction = static_cast<int>(base % 2);
+            fill(c, rng, static_cast<int>(base % 4));
+            const std::vector<double> re0 = c.re, im0 = c.im;
+            const auto peaks = [&](double amp) {
+                for (size_t i = 0; i < n; ++i) {
+                    c.re[i] = on_grid(amp * re0[i], 24);
+                    c.im[i] = on_grid(amp * im0[i], 24);
+                }
+                return fft_ref::simulate(c.g, c.nfft, c.re.data(), c.im.data(), c.sch, c.direction)
+                    .stage_peak;
+            };
+            std::vector<int32_t> prev = peaks(1.0 / 64);
+            for (double lo = 1.0 / 64; lo < 1.0; lo *= 1.08) {
+                const double hi_amp = std::min(lo * 1.08, 1.0);
+                const std::vector<int32_t> next = peaks(hi_amp);
+                for (const auto& tk : targets) {
+                    const size_t t = static_cast<size_t>(tk.first);
+                    if (found.count(tk) || !(prev[t] < tk.second && next[t] >= tk.second))
+                        continue;
+                    double l = lo, h = hi_amp;
+                    for (int it = 0; it < 40; ++it) {
+                        const double mid = 0.5 * (l + h);
+                        const int32_t p = peaks(mid)[t];
+                        if (p == tk.second) {
+                            found[tk] = c;
+                            found[tk].kind = "stage " + std::to_string(tk.first) + " key "
+                                + std::to_string(tk.second);
+                            break;
+                        }
+                        (p < tk.second ? l : h) = mid;
+                    }
+                }
+                prev = next;
+            }
+        }
+        EXPECT_EQ(found.size(), targets.size()) << "arch " << a.arch;
+        for (const auto& f : found)
+            ASSERT_TRUE(matches(f.second));
+    }
+}
+
+// Burst engines in block floating point: the first stage's shift follows the input headroom,
+// so the largest sample sits on and next to each headroom boundary (+-2^-k and one unit inside
+// or outside) over small noise.
+TEST(FrameReferenceBfp, InputHeadroomBoundaries)
+{
+    uint32_t seed = kip_test::seed() * 521u;
+    for (int arch : { 1, 2 }) {
+        for (int k = 1; k <= 3; ++k) {
+            for (int sign : { 1, -1 }) {
+                for (int step : { -1, 0, 1 }) {
+                    std::mt19937 rng(++seed);
+                    std::uniform_real_distribution<double> noise(-1.0 / 64, 1.0 / 64);
+                    Case c;
+                    c.seed = seed;
+                    c.nfft = min_nfft(arch);
+                    c.kind = "headroom 2^-" + std::to_string(k);
+                    c.g = generics(arch, c.nfft, c.nfft, 2, k % 2, 16, 16);
+                    c.direction = step != 0;
+                    const size_t n = size_t { 1 } << c.nfft;
+                    c.re.resize(n);
+                    c.im.resize(n);
+                    for (size_t i = 0; i < n; ++i) {
+                        c.re[i] = on_grid(noise(rng), 16);
+                        c.im[i] = on_grid(noise(rng), 16);
+                    }
+                    const double v = sign * std::ldexp(1.0, -k) + step * std::ldexp(1.0, -15);
+                    (sign > 0 ? c.re : c.im)[rng() % n] = v;
+                    ASSERT_TRUE(matches(c));
                 }
             }
         }

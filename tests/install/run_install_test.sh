@@ -18,3 +18,11 @@ LD_LIBRARY_PATH="$libdir" "$work/consumer-pc"
 
 # The installed kip-golden finds the installed libraries by its run path alone.
 "$work/prefix/bin/kip-golden" --help >/dev/null
+
+# The installed MEX files and their help run from their own directory, without the build tree.
+oct="$work/prefix/share/kip_models/octave"
+if [ -d "$oct" ] && command -v octave-cli >/dev/null 2>&1; then
+  octave-cli --no-gui --norc --no-history --quiet --no-window-system --eval "addpath('$oct'); \
+    assert(strcmp(kip_fir('version'), '6.3.1')); kip_fft('destroy', kip_fft('create')); \
+    assert(~isempty(strfind(evalc('help kip_fft'), 'kip_fft(''transform''')))"
+fi

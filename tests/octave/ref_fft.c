@@ -87,10 +87,10 @@ int main(int argc, char** argv)
                 die("malloc");
             memcpy(re, in + (size_t)f * n, n * sizeof(double));
             memcpy(im, in + total + (size_t)f * n, n * sizeof(double));
-            kelvar_ip_kfft_v8_0_inputs x = { c->nfft, re, n, im, n, c->sch, c->sch_len,
-                c->direction };
-            kelvar_ip_kfft_v8_0_outputs y = { out + (size_t)f * n, n, out + total + (size_t)f * n,
-                n, 0, 0 };
+            kelvar_ip_kfft_v8_0_inputs x
+                = { c->nfft, re, n, im, n, c->sch, c->sch_len, c->direction };
+            kelvar_ip_kfft_v8_0_outputs y
+                = { out + (size_t)f * n, n, out + total + (size_t)f * n, n, 0, 0 };
             if (kelvar_ip_kfft_v8_0_bitacc_simulate(s, &x, &y) != 0)
                 die("simulate");
             flags[f] = y.blk_exp;
@@ -100,8 +100,8 @@ int main(int argc, char** argv)
         }
         for (int i = 0; i < 9; ++i)
             fprintf(list, "%d ", (int)c->g[i]);
-        fprintf(list, "%d %d %d %d", (int)c->nfft, (int)c->frames, (int)c->direction,
-            (int)c->sch_len);
+        fprintf(
+            list, "%d %d %d %d", (int)c->nfft, (int)c->frames, (int)c->direction, (int)c->sch_len);
         for (int32_t i = 0; i < c->sch_len; ++i)
             fprintf(list, " %d", (int)c->sch[i]);
         fprintf(list, "\n");

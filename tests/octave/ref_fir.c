@@ -1,7 +1,7 @@
 /* Reference outputs of the FIR model through its C interface, for the Octave tests.
  * Usage: ref_fir DIR. Writes into DIR, as raw little-endian doubles (int64 for the wide model):
- *   fir_dec_coeff.bin fir_dec_reload.bin fir_dec_in.bin fir_dec_out.bin   decimating, 2 paths x 4 ch
- *   fir_wide_coeff.bin fir_wide_in.bin fir_wide_out.bin (int64)           70-bit outputs
+ *   fir_dec_coeff.bin fir_dec_reload.bin fir_dec_in.bin fir_dec_out.bin   decimating, 2 paths x 4
+ * ch fir_wide_coeff.bin fir_wide_in.bin fir_wide_out.bin (int64)           70-bit outputs
  *   fir_hil_in.bin fir_hil_out.bin (real parts, then imaginary parts)     Hilbert, 2 channels
  *   fir_adv_coeff.bin fir_adv_in.bin fir_adv_out.bin                      channel patterns
  * test_kip_fir.m repeats the configurations and the call sequence given here. */

@@ -91,6 +91,11 @@ expect_error(@() kip_fft('create', struct('C_ARCH', 1.5)), 'kip:fft:invalidGener
 expect_error(@() kip_fft('create', struct('C_ARCH', [1 2])), 'kip:fft:invalidGenerics');
 expect_error(@() kip_fft('create', 'C_ARCH'), 'kip:fft:invalidGenerics');
 
+%% 'help kip_fft' prints the usage from the help file beside the MEX file.
+usage = evalc('help kip_fft');
+assert(~isempty(strfind(usage, "[xk, blk_exp, overflow] = kip_fft('transform', h, x")));
+assert(~isempty(regexp(which('kip_fft'), '\.mex$', 'once')));
+
 %% Handles of live models; 'clear kip_fft' frees them and invalidates their handles.
 h = kip_fft('create');
 h2 = kip_fft('create', struct('C_ARCH', 3));

@@ -145,6 +145,11 @@ expect_error(@() kip_fir('config', h, 0), 'kip:fir:warning');
 warning('on', 'kip:fir:warning');
 same_bits(kip_fir('send', h, 0:9), [0 1 4 10 18 27 36 45 54 63], 'model after warnings');
 
+%% 'help kip_fir' prints the usage from the help file beside the MEX file.
+usage = evalc('help kip_fir');
+assert(~isempty(strfind(usage, "h   = kip_fir('create'[, cfg])")));
+assert(~isempty(regexp(which('kip_fir'), '\.mex$', 'once')));
+
 %% Handles of live models; 'clear kip_fir' frees them and invalidates their handles.
 h2 = kip_fir('create');
 assert(isequal(sort(kip_fir('handles')), sort([h; h2])));
@@ -169,4 +174,24 @@ end
 grown = rss_kb() - before;
 printf('kip_fir: resident memory grew by %d kB over 10000 cycles\n', grown);
 assert(grown < 1024, 'resident memory grew by %d kB', grown);
+
+%% The README's five lines are examples/fir_spectrum.m and run as written (headless): the low
+%% tone passes, the high one is attenuated by the low-pass filter.
+root = fileparts(fileparts(fileparts(mfilename('fullpath'))));
+block = regexp(fileread(fullfile(root, 'README.md')), '```matlab\n(.*?)```', 'tokens', 'once');
+assert(strcmp(block{1}, fileread(fullfile(root, 'examples', 'fir_spectrum.m'))));
+plotting = ~isempty(available_graphics_toolkits());
+if ~plotting                             % no gnuplot: everything but the plot
+  block{1} = regexprep(block{1}, 'plot\(.*', '', 'lineanchors', 'dotexceptnewline');
+end
+set(0, 'defaultfigurevisible', 'off');
+state = warning('off', 'all');           % addpath of the relative build path, gnuplot notice
+eval(block{1});
+warning(state);
+assert(isequal(size(y), [1 4096]) && Y(34) > 40 && Y(34) - max(Y(1600:1660)) > 40);
+if plotting
+  assert(numel(get(gca, 'children')) == 1);
+  close all;
+end
+
 disp('kip_fir tests passed');

@@ -348,6 +348,15 @@ class TestMessagesTablesLifecycle:
         records = [(r.levelno, r.getMessage()) for r in caplog.records]
         assert (logging.WARNING, "tapforge_v6_3 WARNING: Model will use MPZ data type") in records
         assert (logging.DEBUG, "tapforge_v6_3 NOTE: Passed basic checks") in records
+        # A warning repeated call after call reaches the default logger once per model.
+        caplog.clear()
+        with caplog.at_level(logging.WARNING, logger="kip_models.fir"):
+            with FirModel() as m:
+                for _ in range(3):
+                    m.reload(0, [1.0] * 21)
+        assert [r.getMessage() for r in caplog.records] == [
+            "tapforge_v6_3 WARNING: Ignoring reload packet as not required for model "
+            "configuration"]
 
     def test_debug_notes_to_their_own_callable(self):
         notes, msgs = Recorder(), Recorder()

@@ -99,12 +99,11 @@ class TestFirWorkers:
     def test_a_refused_stimulus_is_named(self):
         with FirModel(coeff=[1, 2]) as m:
             stimuli = [np.ones(4), np.ones(4), np.array([1.0, float("inf")]), np.ones(3)]
-            try:
-                m.run_batch(stimuli, workers=2)
-            except FirError as e:
-                assert e.index == 2
-            else:
-                pytest.skip("this build of the library accepts non-finite samples")
+            for workers in (1, 2):
+                with pytest.raises(FirError, match="Data value inf at path: 0 chan: 0 vector: 1 "
+                                                   "cannot be quantised") as e:
+                    m.run_batch(stimuli, workers=workers)
+                assert e.value.index == 2
         with FirModel(num_channels=2) as m:
             with pytest.raises(ValueError, match="\\(paths, channels, vectors\\) = \\(1, 2, n\\)"):
                 m.run_batch([np.zeros((1, 2, 3)), np.zeros((2, 3))])

@@ -1,0 +1,89 @@
+// Pipelined radix-2^2 streaming engine (C_ARCH = 3) and its processing element.
+#ifndef KFFT_ENGINE_R22_H
+#define KFFT_ENGINE_R22_H
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine_base.h"
+
+// Radix-2^2 decimation-in-frequency butterfly pair of the pipelined engine.
+class R22_DIF_PE : public FFT {
+public:
+    // P: internal width of the pipeline; nfft and direction of the frame.
+    R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction);
+    ~R22_DIF_PE() override;
+
+    // a (upper) and b (lower) in the memory format (P + 1 bits, P - 1 fraction bits);
+    // w1, w2 twiddles (used on odd, not-last stages); stage t, group g, shift s.
+    // Writes the two lanes in the stage output format (P + 2 or P bits, P - 1 fraction).
+    void butterfly(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
+        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
+
+    int32_t pe_overflow() const { return pe_overflow_; }
+    bool wide_products() const { return wide_; }
+
+private:
+    friend class R22_pipeline;
+    // The pair with the product type and the rounding mode fixed, and the three kinds of
+    // butterfly the engine calls stage by stage (engine loop only).
+    template <typename Acc, bool Round>
+    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
+        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
+    void bf_sums(
+        const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, kfft_raw::CRaw B[2]) const;
+    template <bool Round>
+    void bf1(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool scale_last, int s,
+        kfft_raw::CRaw out[2]);
+    template <typename Acc, bool Round>
+    void bf2_twiddle(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate,
+        const kfft_raw::CRaw& w1, const kfft_raw::CRaw& w2, int s, kfft_raw::CRaw out[2]);
+    template <bool Round>
+    void bf2_last(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, int s,
+        kfft_raw::CRaw out[2]);
+
+    int P_;
+    int nfft_pe_;
+    int dir_;
+    bool scaled_; // scaling flag 1 and block floating point flag 0
+    bool round_;
+    int Bw_; // butterfly and stage output width (fraction P - 1)
+    int Prw_; // product width (fraction P + TW - 2)
+    int G_; // fraction bits of the twiddled outputs
+    int Tww_; // width of the twiddled outputs
+    int dTw_; // product to twiddled output: fraction bits dropped
+    int64_t K_;
+    int Lw_, Lf_; // last-stage intermediate format
+    bool wide_;
+    int32_t pe_overflow_ = 0;
+};
+
+// Pipelined streaming engine (C_ARCH = 3).
+class R22_pipeline : public FrameEngine {
+public:
+    explicit R22_pipeline(const FFT_CONFIG& cfg);
+    ~R22_pipeline() override;
+
+    // Input sample n at n; bin k at the bit reversal of k over nfft bits.
+    bool set_frame(const FFT_CONFIG& cfg) override;
+    bool run(const TWIDDLE_ROM& rom) override;
+    int32_t internal_width() const { return P_; }
+
+private:
+    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
+    template <typename Acc, bool Round> void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
+    void normalise();
+    // Writes a butterfly's two lanes to positions p and p + h, wrapped to the memory width.
+    void store_pair(int32_t p, int32_t h, const kfft_raw::CRaw out[2]);
+
+    const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward, int t);
+
+    int P_;
+    std::unique_ptr<kfft_raw::CRaw[]> twiddles_; // one stage's twiddles, 4 per index
+    std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
+    std::vector<double> fp_twiddles_[2]; // per direction (inverse, forward)
+    int32_t fp_twiddles_nfft_[2] = { -1, -1 };
+};
+
+#endif // KFFT_ENGINE_R22_H

@@ -1,0 +1,139 @@
+// The radix-4 engine's stage implementations (integer registers, exact doubles, exact doubles
+// with AVX2) forced in turn on the same randomised frames: every memory word, block exponent,
+// overflow flag and stage shift must agree bit for bit.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <random>
+#include <vector>
+
+#include "fft_engine_harness.h"
+
+namespace {
+
+using fft_test::Frame;
+using fft_test::Result;
+
+struct Case {
+    int M, iw, tw, scaling, bfp, rounding;
+};
+
+// A constant frame whose first stage lands exactly on (offset 0) or one code beside a block
+// floating point class bound (bound 0..2): radix-4 sums four equal operands unshifted,
+// radix-2 sums two and shifts once at full scale.
+Frame bound_frame(int n, int iw, int arch, int bound, int offset, bool negative, bool complex)
+{
+    const double r4[] = { 24 / 512.0, 48 / 512.0, 97 / 512.0 };
+    const double r2[] = { 53 / 256.0, 53 / 128.0, 106 / 128.0 };
+    double c = (arch == 1 ? r4 : r2)[bound] + offset * std::ldexp(1.0, 1 - iw);
+    if (negative)
+        c = -c;
+    Frame f;
+    f.re.assign(n, c);
+    f.im.assign(n, complex ? c : 0.0);
+    return f;
+}
+
+// Samples of iw bits with a random magnitude class: quiet, ordinary, full scale, the
+// extreme codes that push scaled stages over the edge, or a frame on a class bound.
+Frame stress_frame(int n, int iw, int arch, std::mt19937_64& rng)
+{
+    const int kind = static_cast<int>(rng() % 5);
+    if (kind == 4)
+        return bound_frame(n, iw, arch, static_cast<int>(rng() % 3),
+            static_cast<int>(rng() % 3) - 1, rng() & 1, rng() & 1);
+    const double bound = kind == 0 ? 1.0 / 64 : kind == 1 ? 0.5 : 1.0;
+    Frame f = fft_test::random_frame(n, iw, bound, rng);
+    if (kind == 3)
+        for (int i = 0; i < n; ++i) {
+            f.re[i] = (rng() & 1) ? -1.0 : 1.0 - std::ldexp(1.0, 1 - iw);
+            f.im[i] = (i % 3 == 0) ? -1.0 : f.re[i];
+        }
+    return f;
+}
+
+void expect_same(const Result& a, const Result& b, const char* what)
+{
+    ASSERT_EQ(a.re.size(), b.re.size());
+    for (size_t k = 0; k < a.re.size(); ++k) {
+        ASSERT_EQ(a.re[k], b.re[k]) << what << " bin " << k;
+        ASSERT_EQ(a.im[k], b.im[k]) << what << " bin " << k;
+    }
+    EXPECT_EQ(a.blk_exp, b.blk_exp) << what;
+    EXPECT_EQ(a.overflow, b.overflow) << what;
+    EXPECT_EQ(a.shifts, b.shifts) << what;
+}
+
+const Case kCases[] = {
+    { 10, 16, 16, 1, 0, 0 }, { 10, 16, 16, 1, 0, 1 }, { 9, 16, 16, 1, 1, 0 },
+    { 11, 16, 16, 1, 1, 1 }, { 8, 16, 16, 0, 0, 0 }, { 7, 12, 12, 0, 0, 1 },
+    { 12, 24, 24, 1, 0, 1 }, { 8, 8, 8, 1, 1, 0 }, { 10, 29, 18, 1, 1, 0 },
+    { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
+};
+
+// Runs random frames of every case through an engine per path; arch 1 (radix-4, frames
+// from 64 points, schedule per radix-4 stage), 2 (radix-2, frames from 8 points, one
+// schedule value per stage) or 3 (pipelined, frames from 8 points, schedule per stage pair).
+template <class Engine> void check_paths(int arch)
+{
+    std::mt19937_64 rng(kip_test::seed() + arch);
+    const bool avx2 = FFT::avx2_path_supported();
+    const int min_nfft = arch == 1 ? 6 : 3;
+    const bool pairs = arch != 2;
+    for (const Case& c : kCases) {
+        const auto g = fft_test::generics(c.M, arch, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        Engine integer(cfg), portable(cfg), wide(cfg);
+        integer.force_path(FFT::Path::Integer);
+        portable.force_path(FFT::Path::Float);
+        wide.force_path(FFT::Path::FloatAvx2);
+        for (int frame = 0; frame < 12; ++frame) {
+            const int nfft = min_nfft + static_cast<int>(rng() % (c.M - min_nfft + 1));
+            const int n = 1 << nfft;
+            const Frame f = stress_frame(n, c.iw, arch, rng);
+            const int direction = static_cast<int>(rng() & 1);
+            uint32_t schedule = 0;
+            const int steps = pairs ? (nfft + 1) / 2 : nfft;
+            for (int t = 0; t < steps; ++t) {
+                const bool half = pairs && (nfft & 1) && t == steps - 1;
+                schedule |= static_cast<uint32_t>(rng() % (half ? 2 : 4)) << (2 * t);
+            }
+            const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
+            expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
+                "portable");
+            if (avx2)
+                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
+                    "avx2");
+            // A rounding mode other than to nearest sends the double paths to integers.
+            std::fesetround(FE_UPWARD);
+            const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
+            std::fesetround(FE_TONEAREST);
+            expect_same(ref, up, "upward rounding");
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+        // Every class bound, exactly and one code to each side, in block floating point.
+        if (c.bfp && c.iw >= 10)
+            for (int bound = 0; bound < 3; ++bound)
+                for (int offset = -1; offset <= 1; ++offset) {
+                    const int nfft = min_nfft + 1;
+                    const Frame f
+                        = bound_frame(1 << nfft, c.iw, arch, bound, offset, offset < 0, offset > 0);
+                    const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, 1, 0);
+                    expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, 1, 0),
+                        "portable, class bound");
+                    if (avx2)
+                        expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
+                            "avx2, class bound");
+                }
+    }
+}
+
+TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
+
+TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }
+
+TEST(EnginePaths, PipelinedPathsAgreeBitForBit) { check_paths<R22_pipeline>(3); }
+
+} // namespace
