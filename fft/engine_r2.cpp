@@ -78,9 +78,10 @@ void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
 
 R2_loop::R2_loop(const FFT_CONFIG& cfg)
     : FrameEngine(cfg)
-    , twiddles_(new CRaw[(size_t(1) << cfg.C_NFFT_MAX) / 2]())
-    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    // Scratch written before it is read: left uninitialised.
+    , twiddles_(new CRaw[(size_t(1) << cfg.C_NFFT_MAX) / 2])
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX])
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
@@ -249,8 +250,9 @@ const double* R2_loop::fp_twiddles(const TWIDDLE_ROM& rom, bool forward)
 }
 
 // One stage on the integer registers from the source words to the destination words (which
-// may be the same); returns the largest class key of the written words.
-template <typename Acc, bool Round>
+// may be the same); returns the largest class key of the written words (block floating
+// point only, else 0).
+template <typename Acc, bool Round, bool Bfp>
 int64_t R2_loop::int_stage(R2_DIT_PE& pe, const double* sr, const double* si, double* dr,
     double* di, int t, int s, const TWIDDLE_ROM& rom)
 {
@@ -277,8 +279,9 @@ int64_t R2_loop::int_stage(R2_DIT_PE& pe, const double* sr, const double* si, do
             di[p] = static_cast<double>(z[0].im);
             dr[p + L] = static_cast<double>(z[1].re);
             di[p + L] = static_cast<double>(z[1].im);
-            max_key = std::max({ max_key, class_key(z[0].re), class_key(z[0].im),
-                class_key(z[1].re), class_key(z[1].im) });
+            if (Bfp)
+                max_key = std::max({ max_key, class_key(z[0].re), class_key(z[0].im),
+                    class_key(z[1].re), class_key(z[1].im) });
         }
     }
     return max_key;
@@ -321,13 +324,13 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
             if (!r.overflow)
                 cls = r.cls;
             else
-                cls = bfp_class(int_stage<Acc, Round>(pe, mem_re(), mem_im(), alt_re_.get(),
+                cls = bfp_class(int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), alt_re_.get(),
                                     alt_im_.get(), t, s, rom),
                     W, 53, 106, 1 << 30);
             swap_memory(alt_re_, alt_im_);
         } else {
             cls = bfp_class(
-                int_stage<Acc, Round>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom), W,
+                int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom), W,
                 53, 106, 1 << 30);
         }
         // Bounds 53/128 and 106/128; there is no class 3.

@@ -178,9 +178,10 @@ void R22_DIF_PE::butterfly(
 R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     : FrameEngine(cfg)
     , P_(internal_width_of(cfg))
-    , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    // Scratch written before it is read: left uninitialised.
+    , twiddles_(new CRaw[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX])
 {
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
@@ -259,29 +260,43 @@ struct FpResult {
 template <bool Round, int Kind, bool Drop>
 [[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
 {
-    const V4 b_lim = splat(a.b_lim), tw_lim = splat(a.tw_lim), o_lim = splat(a.o_lim);
-    const V4 ovf_lim = splat(a.ovf_lim), largest = splat(a.largest), c = splat(a.c_prod);
+    const V4 largest = splat(a.largest), c = splat(a.c_prod);
     const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
     const V4 bias = splat(a.d > 0 ? __builtin_ldexp(1.0, a.d - 1) - 0.5 : 0.0);
     const bool check_ovf = a.scaled && (Kind != 0 || a.last);
-    M4 bad {}, ovf {};
-    auto in_range = [&](const V4& v, const V4& lim) __attribute__((always_inline)) {
-        bad |= (v >= lim) | (v < -lim);
+    // Running extremes of the butterfly outputs, twiddled outputs, stage outputs and the
+    // values tested for overflow (the vector conditionals become max and min instructions).
+    struct Extremes {
+        V4 hi {}, lo {};
+        [[gnu::always_inline]] void add(const V4& v)
+        {
+            hi = v > hi ? v : hi;
+            lo = v < lo ? v : lo;
+        }
+        // Some value outside [-lim, lim).
+        bool outside(double lim) const
+        {
+            for (int i = 0; i < 4; ++i)
+                if (hi[i] >= lim || lo[i] < -lim)
+                    return true;
+            return false;
+        }
     };
+    Extremes eb, et, eo, ev;
     // Output quantisation: d bits dropped, floor or convergent (never up from the largest).
     auto quant = [&](const V4& v) __attribute__((always_inline)) {
         if (check_ovf)
-            ovf |= (v >= ovf_lim) | (v < -ovf_lim);
+            ev.add(v);
         V4 z;
         if (!Drop)
             z = v;
         else if (Round) {
             z = round_int(v * c_out);
-            z = kfft_simd::select(z > largest, largest, z);
+            z = z < largest ? z : largest;
         } else {
             z = round_int((v - bias) * c_out);
         }
-        in_range(z, o_lim);
+        eo.add(z);
         return z;
     };
     const V4 pre = splat(a.pre);
@@ -295,18 +310,18 @@ template <bool Round, int Kind, bool Drop>
         const V4 lr = kfft_simd::select(rot, rr, br);
         const V4 li = kfft_simd::select(rot, ri, bi);
         V4 v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
-        in_range(v0r, b_lim);
-        in_range(v0i, b_lim);
-        in_range(v1r, b_lim);
-        in_range(v1i, b_lim);
+        eb.add(v0r);
+        eb.add(v0i);
+        eb.add(v1r);
+        eb.add(v1i);
         if (Kind == 1) {
             const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
             kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
             kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
-            in_range(v0r, tw_lim);
-            in_range(v0i, tw_lim);
-            in_range(v1r, tw_lim);
-            in_range(v1i, tw_lim);
+            et.add(v0r);
+            et.add(v0i);
+            et.add(v1r);
+            et.add(v1i);
         } else if (Kind == 2) {
             v0r = v0r * pre;
             v0i = v0i * pre;
@@ -375,7 +390,8 @@ template <bool Round, int Kind, bool Drop>
             }
         }
     }
-    return FpResult { kfft_simd::any(bad), kfft_simd::any(ovf) };
+    const bool wraps = eb.outside(a.b_lim) || eo.outside(a.o_lim) || (Kind == 1 && et.outside(a.tw_lim));
+    return FpResult { wraps, check_ovf && ev.outside(a.ovf_lim) };
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.

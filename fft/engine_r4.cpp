@@ -100,9 +100,10 @@ void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shi
 
 R4_loop::R4_loop(const FFT_CONFIG& cfg)
     : FrameEngine(cfg)
-    , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)]())
-    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX]())
-    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX]())
+    // Scratch written before it is read: left uninitialised.
+    , twiddles_(new CRaw[3 * ((size_t(1) << cfg.C_NFFT_MAX) / 4)])
+    , alt_re_(new double[size_t(1) << cfg.C_NFFT_MAX])
+    , alt_im_(new double[size_t(1) << cfg.C_NFFT_MAX])
 {
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
@@ -304,8 +305,9 @@ template <typename Acc> void R4_loop::dispatch(const TWIDDLE_ROM& rom, R4_DIT_PE
 }
 
 // One stage on the integer registers, from the source words to the destination words
-// (which may be the same); returns the largest class key of the written words.
-template <typename Acc, bool Round>
+// (which may be the same); returns the largest class key of the written words (block
+// floating point only, else 0).
+template <typename Acc, bool Round, bool Bfp>
 int64_t R4_loop::int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr,
     double* di, int t, int s, const CRaw* tw, const TWIDDLE_ROM& rom)
 {
@@ -319,7 +321,8 @@ int64_t R4_loop::int_stage(R4_DIT_PE& pe, const double* sr, const double* si, do
     auto put = [&](int32_t p, const CRaw& v) {
         dr[p] = static_cast<double>(v.re);
         di[p] = static_cast<double>(v.im);
-        max_key = std::max({ max_key, class_key(v.re), class_key(v.im) });
+        if (Bfp)
+            max_key = std::max({ max_key, class_key(v.re), class_key(v.im) });
     };
     if (t < r4_stages_) {
         // Sub-transforms of length 4^(t+1) combine four of length L = 4^t.
@@ -460,7 +463,7 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
                 cls = r.cls;
             } else {
                 fill_twiddles();
-                max_key = int_stage<Acc, Round>(
+                max_key = int_stage<Acc, Round, Bfp>(
                     pe, mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), t, s, tw, rom);
             }
             swap_memory(alt_re_, alt_im_);
@@ -469,7 +472,7 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             fill_twiddles();
         }
         if (!done)
-            max_key = int_stage<Acc, Round>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
+            max_key = int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
         // Bounds 24/128, 48/128 and 97/128.
         shift_reg = !Bfp ? 0 : cls >= 0 ? cls : bfp_class(max_key, W, 24, 48, 97);
         overflow_ = pe.pe_overflow();

@@ -55,7 +55,7 @@ private:
     template <typename Acc, bool Round, bool Bfp>
     void run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe);
     const double* fp_twiddles(const TWIDDLE_ROM& rom, bool forward);
-    template <typename Acc, bool Round>
+    template <typename Acc, bool Round, bool Bfp>
     int64_t int_stage(R4_DIT_PE& pe, const double* sr, const double* si, double* dr, double* di,
         int t, int s, const kfft_raw::CRaw* tw, const TWIDDLE_ROM& rom);
 

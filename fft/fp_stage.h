@@ -25,18 +25,19 @@ struct OutputFormat {
     double b1, b2, b3; // block floating point class bounds as data words
 };
 
+// Running extremes use the vector conditional a > b ? a : b, which compilers turn into the
+// max and min instructions (same result: no operand is ever NaN here).
 template <bool Round, bool Bfp> struct OutputQuant {
-    V4 lim, nlim, c_out, bias, largest;
-    double b1, b2, b3;
-    M4 ovf {};
+    V4 c_out, bias, largest;
+    double lim, b1, b2, b3;
+    V4 ymax {}, ymin {}; // extremes of the butterfly outputs (overflow)
     V4 zkey {}; // largest magnitude key max(z, -1 - z) of the words (block floating point)
 
     explicit OutputQuant(const OutputFormat& f)
-        : lim(splat(f.lim))
-        , nlim(splat(-f.lim))
-        , c_out(splat(f.c_out))
+        : c_out(splat(f.c_out))
         , bias(splat(f.bias))
         , largest(splat(f.largest))
+        , lim(f.lim)
         , b1(f.b1)
         , b2(f.b2)
         , b3(f.b3)
@@ -47,28 +48,36 @@ template <bool Round, bool Bfp> struct OutputQuant {
     // output of the stage lies outside [-1, 1), which overflow() reports.
     [[gnu::always_inline]] V4 operator()(const V4& y)
     {
-        ovf |= (y >= lim) | (y < nlim);
+        ymax = y > ymax ? y : ymax;
+        ymin = y < ymin ? y : ymin;
         V4 z;
         if (Round) {
             z = kfft_simd::round_int(y * c_out);
-            z = kfft_simd::select(z > largest, largest, z);
+            z = z < largest ? z : largest;
         } else {
             z = kfft_simd::round_int((y - bias) * c_out);
         }
         if (Bfp) {
-            const V4 k = kfft_simd::select(z < splat(0.0), splat(-1.0) - z, z);
-            zkey = kfft_simd::select(k > zkey, k, zkey);
+            const V4 m = splat(-1.0) - z;
+            const V4 k = z > m ? z : m;
+            zkey = k > zkey ? k : zkey;
         }
         return z;
     }
 
-    bool overflow() const { return kfft_simd::any(ovf); }
+    static double lane_max(const V4& v)
+    {
+        double k = v[0];
+        for (int i = 1; i < 4; ++i)
+            k = v[i] > k ? v[i] : k;
+        return k;
+    }
+
+    bool overflow() const { return lane_max(ymax) >= lim || -lane_max(-ymin) < -lim; }
     // Number of class bounds reached by the largest word.
     int32_t bfp_class() const
     {
-        double k = zkey[0];
-        for (int i = 1; i < 4; ++i)
-            k = zkey[i] > k ? zkey[i] : k;
+        const double k = lane_max(zkey);
         return k >= b3 ? 3 : k >= b2 ? 2 : k >= b1 ? 1 : 0;
     }
 };

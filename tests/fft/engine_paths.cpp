@@ -113,6 +113,24 @@ template <class Engine> void check_paths(int arch)
             if (::testing::Test::HasFatalFailure())
                 return;
         }
+        // Scaled frames whose first stage output lands exactly on +1 or -1 (or one code
+        // inside): the overflow flag's bounds, unshifted.
+        if (c.scaling && !c.bfp)
+            for (int offset = -1; offset <= 1; ++offset)
+                for (const double sign : { 1.0, -1.0 }) {
+                    const int nfft = min_nfft + 1;
+                    const double v = (arch == 2 ? 0.5 : 0.25) * sign
+                        + offset * std::ldexp(1.0, 1 - c.iw);
+                    Frame f;
+                    f.re.assign(1 << nfft, v);
+                    f.im.assign(1 << nfft, offset == 0 ? 0.0 : -v);
+                    const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, 1, 0);
+                    expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, 1, 0),
+                        "portable, overflow bound");
+                    if (avx2)
+                        expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
+                            "avx2, overflow bound");
+                }
         // Every class bound, exactly and one code to each side, in block floating point.
         if (c.bfp && c.iw >= 10)
             for (int bound = 0; bound < 3; ++bound)
