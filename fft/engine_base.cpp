@@ -127,6 +127,7 @@ void FFT::set_memory(int width, int frac, int pre_shift, Order in, Order out, bo
     mem_im_.reset(new double[static_cast<size_t>(words_)]());
     in_perm_.reserve(static_cast<size_t>(words_));
     out_perm_.reserve(static_cast<size_t>(words_));
+    in_source_.reserve(static_cast<size_t>(words_));
 }
 
 bool FFT::avx2_path_supported()
@@ -201,6 +202,9 @@ bool FFT::start_frame(const FFT_CONFIG& cfg, int32_t min_nfft, bool geometry_ok)
             in_perm_[n] = position(in_order_, n, nfft);
             out_perm_[n] = position(out_order_, n, nfft);
         }
+        in_source_.resize(static_cast<size_t>(npoints_));
+        for (int32_t n = 0; n < npoints_; ++n)
+            in_source_[in_perm_[n]] = n;
         perm_nfft_ = nfft;
     }
     return true;
@@ -273,8 +277,7 @@ bool FFT::load_plain(const double* re, const double* im)
 {
     using namespace kfft_simd;
     const int32_t n = npoints_; // a multiple of 4
-    const int32_t* perm = in_perm_.data();
-    double* mr = mem_re_.get();
+        double* mr = mem_re_.get();
     double* mi = mem_im_.get();
     // Every sample times the scale must be an integer inside the word, which is then its
     // raw value. Adding and removing 1.5 * 2^52 keeps exactly the integers below 2^51,
@@ -311,10 +314,13 @@ bool FFT::load_plain(const double* re, const double* im)
         key = max2(max2(key, b), minus_one - b);
     }
 #endif
+    // Gathered in memory order: the sample order would scatter at strides of N/4 and N/2,
+    // onto the same cache sets.
     const double scale = load_scale_;
-    for (int32_t i = 0; i < n; ++i) {
-        mr[perm[i]] = re[i] * scale;
-        mi[perm[i]] = im[i] * scale;
+    const int32_t* source = in_source_.data();
+    for (int32_t p = 0; p < n; ++p) {
+        mr[p] = re[source[p]] * scale;
+        mi[p] = im[source[p]] * scale;
     }
     if (!plain.get())
         return false;

@@ -207,6 +207,7 @@ private:
     // Memory positions of the samples and bins of frames of perm_nfft_ points.
     int32_t perm_nfft_ = -1;
     std::vector<int32_t> in_perm_, out_perm_;
+    std::vector<int32_t> in_source_; // the sample at each memory position (in_perm_ inverted)
 };
 
 // The interface every engine gives the simulate call: the frame scaffolding of FFT plus the
