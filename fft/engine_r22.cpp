@@ -250,7 +250,7 @@ struct FpStage {
     double pre; // last-stage BF2: the exact power of two from B to the last-stage intermediate
     int d; // bits dropped by the output quantisation
     double largest; // largest output word 2^(Bw - 1) - 1
-    kfft_fp::WideTwiddle wide; // products beyond exact doubles (the Wide stages)
+    kfft_fp::WideTwiddle wide; // products beyond exact doubles (Parts 2 and 3)
 };
 
 struct FpResult {
@@ -258,7 +258,7 @@ struct FpResult {
     bool overflow;
 };
 
-template <bool Round, int Kind, bool Drop, bool Wide>
+template <bool Round, int Kind, bool Drop, int Parts>
 [[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
 {
     const V4 largest = splat(a.largest), c = splat(a.c_prod);
@@ -317,9 +317,12 @@ template <bool Round, int Kind, bool Drop, bool Wide>
         eb.add(v1i);
         if (Kind == 1) {
             const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
-            if (Wide) {
+            if (Parts == 3) {
                 kfft_fp::twiddle_parts(b0r, b0i, w, w + 3, a.wide, v0r, v0i);
                 kfft_fp::twiddle_parts(b1r, b1i, w + 6, w + 9, a.wide, v1r, v1i);
+            } else if (Parts == 2) {
+                kfft_fp::twiddle_operand_split(b0r, b0i, w[0], w[1], a.wide, v0r, v0i);
+                kfft_fp::twiddle_operand_split(b1r, b1i, w[2], w[3], a.wide, v1r, v1i);
             } else {
                 kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
                 kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
@@ -342,8 +345,8 @@ template <bool Round, int Kind, bool Drop, bool Wide>
     const int32_t n = a.n, h = a.h;
     const bool rotating = Kind != 0;
     // Twiddles of the upper and lower outputs, real then imaginary parts (each as its three
-    // parts when Wide).
-    constexpr int m = Wide ? 3 : 1;
+    // parts when Parts is 3).
+    constexpr int m = Parts == 3 ? 3 : 1;
     V4 z[4], w[4 * m] = {};
     if (h >= 4) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
@@ -403,33 +406,34 @@ template <bool Round, int Kind, bool Drop, bool Wide>
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
-template <bool Round, int Kind, bool Wide>
+template <bool Round, int Kind, int Parts>
 [[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
 {
-    return a.d > 0 ? r22_stage_body<Round, Kind, true, Wide>(a)
-                   : r22_stage_body<Round, Kind, false, Wide>(a);
+    return a.d > 0 ? r22_stage_body<Round, Kind, true, Parts>(a)
+                   : r22_stage_body<Round, Kind, false, Parts>(a);
 }
 
-// Only the twiddled stages (kind 1) depend on Wide.
-template <bool Round, bool Wide>
+// Only the twiddled stages (kind 1) depend on the twiddle product: Parts 1 (plain), 2 (the
+// operand split) or 3 (the twiddle split in three).
+template <bool Round, int Parts>
 [[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
 {
-    return a.kind == 0 ? r22_stage_kind<Round, 0, false>(a)
-        : a.kind == 1  ? r22_stage_kind<Round, 1, Wide>(a)
-                       : r22_stage_kind<Round, 2, false>(a);
+    return a.kind == 0 ? r22_stage_kind<Round, 0, 1>(a)
+        : a.kind == 1  ? r22_stage_kind<Round, 1, Parts>(a)
+                       : r22_stage_kind<Round, 2, 1>(a);
 }
 
-template <bool Round, bool Wide> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
+template <bool Round, int Parts> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
 {
-    return r22_stage_any<Round, Wide>(a);
+    return r22_stage_any<Round, Parts>(a);
 }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Wide>
+template <bool Round, int Parts>
 [[gnu::target("avx2"), gnu::noinline]] FpResult r22_stage_avx2(const FpStage& a)
 {
-    return r22_stage_any<Round, Wide>(a);
+    return r22_stage_any<Round, Parts>(a);
 }
 #endif
 
@@ -500,17 +504,22 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     const int P = P_;
     const int TW = twiddle_width_;
     // Exact doubles: products of B (P + 2 bits) and twiddles, Tw (P + 8 bits) and the
-    // last-stage values (P + 5 bits), below 2^50.
-    // Wider products split the twiddle (B below 2^(P + 1) in magnitude when no stage falls
-    // back).
+    // last-stage values (P + 5 bits), below 2^50. Wider products split the operand, else the
+    // twiddle in three (B within 2^(P + 1) in magnitude when the stage does not fall back).
     const bool fp_env = path_ != Path::Integer && P + 8 <= 50 && std::fegetround() == FE_TONEAREST;
-    const int split = P + 2 + TW <= 50 ? 0 : kfft_fp::wide_split(P + 2, TW, pe.dTw_);
-    const bool fp = fp_env && (P + 2 + TW <= 50 || split > 0);
-    FpResult (*fp_stage)(const FpStage&)
-        = split ? r22_stage_portable<Round, true> : r22_stage_portable<Round, false>;
+    const bool narrow = P + 2 + TW <= 50;
+    const int split_x = narrow ? 0 : kfft_fp::operand_split(P + 2, TW, pe.dTw_);
+    const int split = narrow || split_x ? 0 : kfft_fp::wide_split(P + 2, TW, pe.dTw_);
+    const int parts = narrow ? 1 : split_x ? 2 : 3;
+    const bool fp = fp_env && (narrow || split_x > 0 || split > 0);
+    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? r22_stage_portable<Round, 1>
+        : parts == 2                                   ? r22_stage_portable<Round, 2>
+                                                       : r22_stage_portable<Round, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
-        fp_stage = split ? r22_stage_avx2<Round, true> : r22_stage_avx2<Round, false>;
+        fp_stage = parts == 1 ? r22_stage_avx2<Round, 1>
+            : parts == 2      ? r22_stage_avx2<Round, 2>
+                              : r22_stage_avx2<Round, 3>;
 #endif
 
     for (int t = 0; t < nfft; ++t) {
@@ -546,8 +555,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.tw_lim = std::ldexp(1.0, pe.Tww_ - 1);
             a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
             a.c_prod = std::ldexp(1.0, -pe.dTw_);
-            if (split)
-                a.wide = kfft_fp::wide_twiddle(split, pe.dTw_);
+            if (!narrow)
+                a.wide = kfft_fp::wide_twiddle(split_x ? split_x : split, pe.dTw_);
             a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
             a.d = 0;

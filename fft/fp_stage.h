@@ -217,6 +217,31 @@ inline int wide_split2(int xb, int tw, int d)
     ti = part(xr * h1 + xi * g1, xr * h0 + xi * g0);
 }
 
+// A split of the operand instead, x = x1 2^a + x0 (|x0| <= 2^(a-1)), the twiddle whole: a > 0
+// when one exists for operands of at most xb bits, twiddles of tw bits and a quotient by 2^d,
+// else 0. The constants are those of wide_twiddle(a, d) (q1c, q1p, s1, inv_s and c).
+inline int operand_split(int xb, int tw, int d)
+{
+    const int a = xb + tw - 53 > 1 ? xb + tw - 53 : 1;
+    return a + tw <= 52 && a <= d - 2 && xb + tw - d <= 50 ? a : 0;
+}
+
+// (x W + K) >> d for a split found by operand_split().
+[[gnu::always_inline]] inline void twiddle_operand_split(const V4& xr, const V4& xi,
+    const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+{
+    using kfft_simd::round_int;
+    const V4 xr1 = round_int(xr * k.inv_s), xi1 = round_int(xi * k.inv_s);
+    const V4 xr0 = xr - xr1 * k.s1, xi0 = xi - xi1 * k.s1;
+    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline)) {
+        const V4 q1 = round_int(p1 * k.q1c);
+        const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
+        return q1 + round_int((f0 - splat(0.5)) * k.c);
+    };
+    tr = part(xr1 * g - xi1 * h, xr0 * g - xi0 * h);
+    ti = part(xr1 * h + xi1 * g, xr0 * h + xi0 * g);
+}
+
 // Twiddle product by the number of twiddle parts (1: twiddle(), 2: twiddle_wide2(),
 // 3: twiddle_wide()), chosen at compile time.
 template <int Parts>

@@ -73,7 +73,7 @@ const Case kCases[] = {
     { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
     // Twiddle products beyond exact doubles: the split twiddle stages.
     { 9, 34, 34, 1, 0, 0 }, { 8, 33, 34, 1, 1, 0 }, { 10, 30, 33, 1, 0, 1 },
-    { 8, 20, 30, 1, 1, 1 }, { 8, 34, 28, 1, 0, 0 },
+    { 8, 20, 30, 1, 1, 1 }, { 8, 34, 28, 1, 0, 0 }, { 8, 27, 34, 1, 1, 0 },
 };
 
 // Runs random frames of every case through an engine per path; arch 1 (radix-4, frames
@@ -153,9 +153,10 @@ template <class Engine> void check_paths(int arch)
     }
 }
 
-// The split twiddle products (two and three parts) against 128-bit integers,
-// (x g - y h + K) >> d with K = 2^(d-1) - 1, for every operand width, twiddle width and
-// shift the engines can give them a split for: random operands and the extreme codes of both.
+// The split twiddle products (operand split, twiddle in two and three parts) against 128-bit
+// integers, (x g - y h + K) >> d with K = 2^(d-1) - 1, for every operand width, twiddle width
+// and shift the engines can give them a split for: random operands and the extreme codes of
+// both, and split parts at their extremes.
 TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
 {
     using i128 = __int128;
@@ -164,10 +165,11 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
     for (int xb = 8; xb <= 48; ++xb)
         for (int tw = 8; tw <= 34; ++tw)
             for (int dd : { 4, 6, 7 })
-                for (int parts : { 2, 3 }) {
+                for (int parts : { 0, 2, 3 }) { // 0: the operand split
                     const int d = tw - dd;
                     const int s = parts == 3 ? kfft_fp::wide_split(xb, tw, d)
-                                             : kfft_fp::wide_split2(xb, tw, d);
+                        : parts == 2         ? kfft_fp::wide_split2(xb, tw, d)
+                                             : kfft_fp::operand_split(xb, tw, d);
                     if (s == 0)
                         continue;
                     ++checked;
@@ -179,31 +181,39 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                         return (r & 7) < 5 ? edge[r & 7]
                                            : static_cast<int64_t>((r >> 3) % uint64_t(2 * m)) - m;
                     };
-                    // Twiddles whose lower parts are all at their extreme, +-2^(s-1).
-                    auto split_edge = [&] {
+                    // Values in [-m, m] (m - 1 for twiddles) whose split lower parts are all
+                    // at their extreme, +-2^(s-1).
+                    auto split_edge = [&](int64_t m, bool closed) {
                         const int64_t half = int64_t(1) << (s - 1);
-                        const int low = (parts - 1) * s;
+                        const int low = parts == 3 ? 2 * s : s;
                         const int64_t lo = ((rng() & 1) ? half : -half)
                             * (parts == 3 ? (int64_t(1) << s) + 1 : 1);
                         const int64_t top
-                            = (static_cast<int64_t>(rng() % 3) - 1) * (gmax - (gmax >> 2));
+                            = (static_cast<int64_t>(rng() % 3) - 1) * (m - (m >> 2));
                         const int64_t v = (top >> low << low) + lo;
-                        return std::min(std::max(v, -gmax), gmax - 1);
+                        return std::min(std::max(v, -m), closed ? m : m - 1);
                     };
                     for (int rep = 0; rep < 64; ++rep) {
                         kfft_simd::V4 x, y, g, h;
                         for (int i = 0; i < 4; ++i) {
-                            x[i] = static_cast<double>(pick(xmax, true));
-                            y[i] = static_cast<double>(pick(xmax, true));
-                            const bool edge = rep % 4 == 0;
-                            g[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
-                            h[i] = static_cast<double>(edge ? split_edge() : pick(gmax, false));
+                            const bool edge = rep % 4 == 0, xe = edge && parts == 0;
+                            const bool ge = edge && parts != 0;
+                            x[i] = static_cast<double>(
+                                xe ? split_edge(xmax, true) : pick(xmax, true));
+                            y[i] = static_cast<double>(
+                                xe ? split_edge(xmax, true) : pick(xmax, true));
+                            g[i] = static_cast<double>(
+                                ge ? split_edge(gmax, false) : pick(gmax, false));
+                            h[i] = static_cast<double>(
+                                ge ? split_edge(gmax, false) : pick(gmax, false));
                         }
                         kfft_simd::V4 tr, ti;
                         if (parts == 3)
                             kfft_fp::twiddle_wide(x, y, g, h, k, tr, ti);
-                        else
+                        else if (parts == 2)
                             kfft_fp::twiddle_wide2(x, y, g, h, k, tr, ti);
+                        else
+                            kfft_fp::twiddle_operand_split(x, y, g, h, k, tr, ti);
                         const i128 K = (i128(1) << (d - 1)) - 1;
                         for (int i = 0; i < 4; ++i) {
                             const i128 a = static_cast<int64_t>(x[i]),
