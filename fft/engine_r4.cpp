@@ -237,7 +237,8 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
                     const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
                     const V4 g = load4(tw + (2 * q - 2) * L + k);
                     const V4 h = load4(tw + (2 * q - 1) * L + k);
-                    kfft_fp::twiddle_any<Parts>(xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
+                    kfft_fp::twiddle_any<Parts>(
+                        xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
                 }
                 butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
                 for (int q = 0; q < 4; ++q) {
