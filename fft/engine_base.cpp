@@ -314,13 +314,21 @@ bool FFT::load_plain(const double* re, const double* im)
         key = max2(max2(key, b), minus_one - b);
     }
 #endif
-    // Gathered in memory order: the sample order would scatter at strides of N/4 and N/2,
-    // onto the same cache sets.
+    // Large frames are gathered in memory order: the sample order would scatter at strides
+    // of N/4 and N/2, onto the same cache sets. Small frames stay in the first-level cache.
     const double scale = load_scale_;
-    const int32_t* source = in_source_.data();
-    for (int32_t p = 0; p < n; ++p) {
-        mr[p] = re[source[p]] * scale;
-        mi[p] = im[source[p]] * scale;
+    if (n >= 4096) {
+        const int32_t* source = in_source_.data();
+        for (int32_t p = 0; p < n; ++p) {
+            mr[p] = re[source[p]] * scale;
+            mi[p] = im[source[p]] * scale;
+        }
+    } else {
+        const int32_t* perm = in_perm_.data();
+        for (int32_t i = 0; i < n; ++i) {
+            mr[perm[i]] = re[i] * scale;
+            mi[perm[i]] = im[i] * scale;
+        }
     }
     if (!plain.get())
         return false;

@@ -59,10 +59,11 @@ public:
     bool read_frame(double* re, double* im, int shift = 0) const;
 
     // Implementation of the burst engines' stages; every one gives the same bits. Auto:
-    // exact doubles (AVX2 where the processor has it) when the widths allow, else integers.
-    // The others force one (tests): Float and FloatAvx2 still take integers for widths beyond
-    // exact doubles or a rounding mode other than to nearest; FloatAvx2 becomes Float
-    // without AVX2.
+    // exact doubles (AVX2 where the processor has it) when the widths allow, products beyond
+    // 2^52 split in parts, else integers. The others force one (tests): Float and FloatAvx2
+    // still take integers for widths beyond exact doubles or a rounding mode other than to
+    // nearest; FloatAvx2 becomes Float without AVX2. Integer also takes the pipelined
+    // block floating point normalisation word by word.
     enum class Path { Auto, Integer, Float, FloatAvx2 };
     void force_path(Path p);
     static bool avx2_path_supported();
