@@ -23,6 +23,7 @@ namespace {
 
     [[gnu::always_inline]] inline U4 splat_bits(uint64_t v) { return U4 { v, v, v, v }; }
 
+    // No lane of m set.
     [[gnu::always_inline]] inline bool none(const M4& m)
     {
         return ((m[0] | m[1]) | (m[2] | m[3])) == 0;
@@ -39,7 +40,37 @@ namespace {
         return (V4)((U4)x & splat_bits(INT64_MAX));
     }
 
-    [[gnu::always_inline]] inline bool scan_loop(
+    // Rounding to nearest: |float(x)| = float(|x|), zero for |x| <= 2^-150, denormal below
+    // 2^-126 - 2^-150 (the tie goes to 2^-126), normal below 2^128 - 2^103 (from there an
+    // infinity). The largest single magnitude is then the single value of the largest |x|.
+    [[gnu::always_inline]] inline bool scan_nearest(
+        const double* re, const double* im, int32_t n, double& max_mag)
+    {
+        const V4 zero_below = splat(0x1p-150), normal_from = splat(0x1p-126 - 0x1p-150);
+        const V4 infinite_from = splat(0x1p128 - 0x1p103);
+        V4 peak = splat(0.0);
+        M4 bad = {};
+        for (int32_t i = 0; i < n; i += 4) {
+            const V4 a = magnitude(load4(re + i));
+            const V4 b = magnitude(load4(im + i));
+            // NaN fails a < infinite_from.
+            bad |= ((a > zero_below) & (a < normal_from)) | ~(a < infinite_from);
+            bad |= ((b > zero_below) & (b < normal_from)) | ~(b < infinite_from);
+            peak = kfft_simd::select(a > peak, a, peak);
+            peak = kfft_simd::select(b > peak, b, peak);
+        }
+        if (!none(bad))
+            return false;
+        double m = 0.0;
+        for (int k = 0; k < 4; ++k)
+            if (peak[k] > m)
+                m = peak[k];
+        max_mag = static_cast<double>(static_cast<float>(m));
+        return true;
+    }
+
+    // Any rounding mode: every sample through single precision.
+    [[gnu::always_inline]] inline bool scan_any_mode(
         const double* re, const double* im, int32_t n, double& max_mag)
     {
         const V4 smallest = splat(0x1p-126), largest = splat(kFloatMax), zero = splat(0.0);
@@ -64,6 +95,12 @@ namespace {
         return true;
     }
 
+    [[gnu::always_inline]] inline bool scan_loop(
+        const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
+    {
+        return nearest ? scan_nearest(re, im, n, max_mag) : scan_any_mode(re, im, n, max_mag);
+    }
+
     // The single-precision factors of condition_float_sample: f * factor[j] in turn stands for its
     // multiplications, and for its divisions by 2^k (an exact 2^-k: the product is the same
     // correctly rounded value). Returns the count, or -1 beyond 8 factors.
@@ -81,34 +118,70 @@ namespace {
         return count;
     }
 
-    // Per four samples: single precision, the factors, rounding to the w-bit grid by adding and
-    // removing 1.5 * 2^52 (rounding to nearest mode). Groups with a value beyond 2^51 on the grid
-    // (none for conditioned samples, which stay below 1) take condition_float_sample.
+    // Runs blocks of 4 * G values from i through group(i, ok), which returns the results of
+    // the four values at i and clears lanes of ok that need the per-value route; the results of
+    // a block are stored when no lane was cleared. Stops at the first block that is not, or
+    // when fewer than 4 * G values remain; returns where it stopped.
+    template <int G, class Group>
+    [[gnu::always_inline]] inline int32_t run_blocks(double* out, int32_t i, int32_t n, Group group)
+    {
+        for (; i + 4 * G <= n; i += 4 * G) {
+            V4 v[G];
+            M4 ok = ~M4 {};
+            for (int g = 0; g < G; ++g)
+                v[g] = group(i + 4 * g, ok);
+            if (!none(~ok))
+                return i;
+            for (int g = 0; g < G; ++g)
+                store4(out + i + 4 * g, v[g]);
+        }
+        return i;
+    }
+
+    // Every group of four values of [0, n) through group, blocks of sixteen at a time; a group
+    // with a lane that needs it through single(i + k) for each of its values.
+    template <class Group, class Single>
+    [[gnu::always_inline]] inline void run_frame(double* out, int32_t n, Group group, Single single)
+    {
+        for (int32_t i = 0; i < n;) {
+            i = run_blocks<4>(out, i, n, group);
+            const int32_t end = i + 16 < n ? i + 16 : n;
+            while ((i = run_blocks<1>(out, i, end, group)) < end) {
+                for (int k = 0; k < 4; ++k)
+                    single(i + k);
+                i += 4;
+            }
+        }
+    }
+
+    // Single precision, the factors, rounding to the w-bit grid by adding and removing
+    // 1.5 * 2^52 (rounding to nearest mode). Values beyond 2^51 on the grid (none for
+    // conditioned samples, which stay below 1) take condition_float_sample.
     [[gnu::always_inline]] inline void condition_loop(const double* x, int32_t n, int32_t exponent,
         int w, const float* factors, int count, double* out)
     {
         const double s = std::ldexp(1.0, w - 1);
         const V4 sv = splat(s), inv_s = splat(1.0 / s), limit = splat(0x1p51);
         const V4 magic = splat(kfft_simd::kMagic);
-        for (int32_t i = 0; i < n; i += 4) {
-            F4 f = __builtin_convertvector(load4(x + i), F4);
-            for (int j = 0; j < count; ++j)
-                f = f * factors[j];
-            const V4 y = sv * __builtin_convertvector(f, V4);
-            if (none(~(magnitude(y) < limit))) {
-                store4(out + i, ((y + magic) - magic) * inv_s);
-            } else {
-                for (int k = 0; k < 4; ++k)
-                    out[i + k] = condition_float_sample(x[i + k], exponent, w);
-            }
-        }
+        run_frame(
+            out, n,
+            [&](int32_t i, M4& ok) {
+                F4 f = __builtin_convertvector(load4(x + i), F4);
+                for (int j = 0; j < count; ++j)
+                    f = f * factors[j];
+                const V4 y = sv * __builtin_convertvector(f, V4);
+                ok &= magnitude(y) < limit;
+                return ((y + magic) - magic) * inv_s;
+            },
+            [&](int32_t i) { out[i] = condition_float_sample(x[i], exponent, w); });
     }
 
-    // Per four values: rounding to 24 significant bits on the bits of the double (ties to even;
-    // a carry out of the fraction moves to the next power of two, as the formula's result does),
-    // then the scale factors and the range test. A group with a value that is zero, within 2^-39
-    // relative of a power of two, of extreme exponent, or beyond the single range after scaling
-    // takes the per-value functions, as round_to_single_significance_fast does.
+    // Rounding to 24 significant bits on the bits of the double (ties to even; a carry out of
+    // the fraction moves to the next power of two, as the formula's result does), then the
+    // scale factors and the range test. Values within 2^-39 relative of a power of two or of
+    // extreme exponent (the margins of round_to_single_significance_fast), and values beyond
+    // the single range after scaling, take the per-value functions. Zeros stay zeros of their
+    // sign either way.
     [[gnu::always_inline]] inline bool finish_loop(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
@@ -119,35 +192,34 @@ namespace {
         const U4 half_less_one = splat_bits((uint64_t { 1 } << 28) - 1), one = splat_bits(1);
         const U4 keep = splat_bits(~((uint64_t { 1 } << 29) - 1));
         const V4 lowest = splat(0x1p-923), highest = splat(0x1p878), largest = splat(kFloatMax);
+        const V4 zero = splat(0.0);
         bool overflow = false;
-        for (int32_t i = 0; i < n; i += 4) {
-            const U4 b = (U4)load4(p + i);
-            const U4 mb = b & abs_mask;
-            const V4 mag = (V4)mb;
-            // Outside these lanes the exponent of the bits may differ from the formula's.
-            M4 slow
-                = ~((mag >= lowest) & (mag < highest) & (M4)(((mb + near_add) & near_mask) != 0));
-            const U4 r = ((mb + half_less_one + ((mb >> 29) & one)) & keep) | (b & sign);
-            V4 v = (V4)r;
-            for (int j = 0; j < count; ++j)
-                v = v * factors[j];
-            slow |= ~(magnitude(v) <= largest);
-            if (none(slow)) {
-                store4(p + i, v);
-            } else {
-                for (int k = 0; k < 4; ++k) {
-                    double y = round_to_single_significance_fast(p[i + k]);
-                    overflow |= restore_float_range(y, scale);
-                    p[i + k] = y;
-                }
-            }
-        }
+        run_frame(
+            p, n,
+            [&](int32_t i, M4& ok) {
+                const U4 b = (U4)load4(p + i);
+                const U4 mb = b & abs_mask;
+                const V4 mag = (V4)mb;
+                ok &= ((mag >= lowest) & (mag < highest) & ((M4)((mb + near_add) & near_mask) > 0))
+                    | (mag == zero);
+                const U4 r = ((mb + half_less_one + ((mb >> 29) & one)) & keep) | (b & sign);
+                V4 v = (V4)r;
+                for (int j = 0; j < count; ++j)
+                    v = v * factors[j];
+                ok &= magnitude(v) <= largest;
+                return v;
+            },
+            [&](int32_t i) {
+                double y = round_to_single_significance_fast(p[i]);
+                overflow |= restore_float_range(y, scale);
+                p[i] = y;
+            });
         return overflow;
     }
 
-    bool scan_portable(const double* re, const double* im, int32_t n, double& max_mag)
+    bool scan_portable(const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return scan_loop(re, im, n, max_mag);
+        return scan_loop(re, im, n, max_mag, nearest);
     }
 
     void condition_portable(const double* x, int32_t n, int32_t exponent, int w,
@@ -166,9 +238,9 @@ namespace {
 #define KFFT_FLOAT_AVX2 1
 
     [[gnu::target("avx2")]] bool scan_avx2(
-        const double* re, const double* im, int32_t n, double& max_mag)
+        const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return scan_loop(re, im, n, max_mag);
+        return scan_loop(re, im, n, max_mag, nearest);
     }
 
     [[gnu::target("avx2")]] void condition_avx2(const double* x, int32_t n, int32_t exponent, int w,
@@ -204,12 +276,13 @@ FloatLoops float_loops_auto()
 bool scan_float_clean(
     const double* re, const double* im, int32_t n, double& max_mag, FloatLoops loops)
 {
+    const bool nearest = std::fegetround() == FE_TONEAREST;
 #if defined(KFFT_FLOAT_AVX2)
     if (avx2(loops))
-        return scan_avx2(re, im, n, max_mag);
+        return scan_avx2(re, im, n, max_mag, nearest);
 #endif
     (void)loops;
-    return scan_portable(re, im, n, max_mag);
+    return scan_portable(re, im, n, max_mag, nearest);
 }
 
 void condition_float_frame(

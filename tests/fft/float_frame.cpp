@@ -147,7 +147,10 @@ TEST(FloatFrameLoops, ScanFindsEveryDenormalAndNonFiniteSample)
         min_normal * (1.0 - std::ldexp(1.0, -25)), min_normal * (1.0 - std::ldexp(1.0, -24)),
         std::ldexp(1.0, -149), std::ldexp(1.0, -150), std::ldexp(1.0, -151), 1e-300, kFloatMax,
         std::nextafter(kFloatMax, INFINITY), kFloatMax * (1.0 + std::ldexp(1.0, -25)),
-        static_cast<double>(fmax) + std::ldexp(1.0, 103), HUGE_VAL, std::nan(""), 0.0 };
+        static_cast<double>(fmax) + std::ldexp(1.0, 103),
+        std::nextafter(static_cast<double>(fmax) + std::ldexp(1.0, 103), 0.0),
+        std::nextafter(min_normal - std::ldexp(1.0, -150), 0.0),
+        std::nextafter(std::ldexp(1.0, -150), 1.0), HUGE_VAL, std::nan(""), 0.0 };
     for (int round = 0; round < 2; ++round) {
         for (double edge : edges)
             for (double sign : { 1.0, -1.0 })
@@ -169,6 +172,7 @@ TEST(FloatFrameLoops, ScanFindsEveryDenormalAndNonFiniteSample)
         expect_scan(re, im, "smallest");
         im[9] = -kFloatMax;
         expect_scan(re, im, "largest");
+        // Again in a directed rounding mode, where other samples are denormal in single.
         std::fesetround(FE_TOWARDZERO);
     }
     std::fesetround(FE_TONEAREST);
@@ -228,6 +232,11 @@ TEST(FloatFrameLoops, ConditioningMatchesTheFormula)
         x[rng() % x.size()] = static_cast<double>(static_cast<float>(tie));
         x[rng() % x.size()] = std::ldexp(rng() % 2 ? 1.0 : -1.0, e - 1);
         x[rng() % x.size()] = -0.0;
+        // Beyond the frame exponent (not from a frame scan): far up the grid, up to an
+        // infinity in single precision once the exponent is removed.
+        if (i % 4 == 0)
+            x[rng() % x.size()] = static_cast<double>(
+                static_cast<float>(std::ldexp(u(rng), std::min(e + 150, 127))));
         expect_condition(x, e, w, "random");
         if (HasFatalFailure())
             return;
