@@ -132,7 +132,7 @@ fuzz:
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t; \
 	  echo "== fuzz_$$t for $(FUZZ_SECONDS) s"; \
-	  ./$(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=60 \
+	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=60 \
 	    -rss_limit_mb=4096 -print_final_stats=1 -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t- \
 	    $(FUZZ_BUILD)/corpus/$$t fuzz/corpus/$$t || exit 1; \
 	done
@@ -140,7 +140,7 @@ fuzz:
 fuzz-merge:
 	@for t in $(FUZZ_TARGETS); do \
 	  rm -rf $(FUZZ_BUILD)/merged/$$t && mkdir -p $(FUZZ_BUILD)/merged/$$t || exit 1; \
-	  ./$(FUZZ_BUILD)/fuzz/fuzz_$$t -set_cover_merge=1 $(FUZZ_BUILD)/merged/$$t fuzz/corpus/$$t \
+	  $(FUZZ_BUILD)/fuzz/fuzz_$$t -set_cover_merge=1 $(FUZZ_BUILD)/merged/$$t fuzz/corpus/$$t \
 	    $(FUZZ_BUILD)/corpus/$$t || exit 1; \
 	  rm -f fuzz/corpus/$$t/* && cp $(FUZZ_BUILD)/merged/$$t/* fuzz/corpus/$$t/ || exit 1; \
 	done
