@@ -12,57 +12,82 @@
 namespace kfft {
 namespace {
 
-    using kfft_simd::load4;
-    using kfft_simd::M4;
-    using kfft_simd::splat;
-    using kfft_simd::store4;
-    using kfft_simd::V4;
+    // Vectors of L lanes: 4 in the AVX2 build, 2 (the SSE2 width, which GCC compiles without
+    // taking comparisons apart) in the baseline build.
+    template <int L> struct Lanes;
+    template <> struct Lanes<4> {
+        typedef double D __attribute__((vector_size(32)));
+        typedef int64_t M __attribute__((vector_size(32)));
+        typedef uint64_t U __attribute__((vector_size(32)));
+        typedef float F __attribute__((vector_size(16)));
+    };
+    template <> struct Lanes<2> {
+        typedef double D __attribute__((vector_size(16)));
+        typedef int64_t M __attribute__((vector_size(16)));
+        typedef uint64_t U __attribute__((vector_size(16)));
+        typedef float F __attribute__((vector_size(8)));
+    };
 
-    typedef float F4 __attribute__((vector_size(16)));
-    typedef uint64_t U4 __attribute__((vector_size(32)));
+    template <class T, class S> [[gnu::always_inline]] inline T splat(S x) { return T {} + x; }
 
-    [[gnu::always_inline]] inline U4 splat_bits(uint64_t v) { return U4 { v, v, v, v }; }
+    template <class T> [[gnu::always_inline]] inline T load(const double* p)
+    {
+        T v;
+        __builtin_memcpy(&v, p, sizeof v);
+        return v;
+    }
+
+    template <class T> [[gnu::always_inline]] inline void store(double* p, const T& v)
+    {
+        __builtin_memcpy(p, &v, sizeof v);
+    }
 
     // No lane of m set.
-    [[gnu::always_inline]] inline bool none(const M4& m)
+    template <class M> [[gnu::always_inline]] inline bool none(const M& m)
     {
-        return ((m[0] | m[1]) | (m[2] | m[3])) == 0;
+        int64_t any = 0;
+        for (unsigned k = 0; k < sizeof m / sizeof any; ++k)
+            any |= m[k];
+        return any == 0;
     }
 
-    // double(float(x)) lane by lane, rounded as the scalar conversion is.
-    [[gnu::always_inline]] inline V4 through_single(const V4& x)
+    template <class D> [[gnu::always_inline]] inline D magnitude(const D& x)
     {
-        return __builtin_convertvector(__builtin_convertvector(x, F4), V4);
+        typedef int64_t M __attribute__((vector_size(sizeof(D))));
+        return (D)((M)x & splat<M>(INT64_MAX));
     }
 
-    [[gnu::always_inline]] inline V4 magnitude(const V4& x)
+    template <class M, class D> [[gnu::always_inline]] inline D select(const M& m, D a, D b)
     {
-        return (V4)((U4)x & splat_bits(INT64_MAX));
+        return (D)((m & (M)a) | (~m & (M)b));
     }
 
     // Rounding to nearest: |float(x)| = float(|x|), zero for |x| <= 2^-150, denormal below
     // 2^-126 - 2^-150 (the tie goes to 2^-126), normal below 2^128 - 2^103 (from there an
     // infinity). The largest single magnitude is then the single value of the largest |x|.
+    template <int L>
     [[gnu::always_inline]] inline bool scan_nearest(
         const double* re, const double* im, int32_t n, double& max_mag)
     {
-        const V4 zero_below = splat(0x1p-150), normal_from = splat(0x1p-126 - 0x1p-150);
-        const V4 infinite_from = splat(0x1p128 - 0x1p103);
-        V4 peak = splat(0.0);
-        M4 bad = {};
-        for (int32_t i = 0; i < n; i += 4) {
-            const V4 a = magnitude(load4(re + i));
-            const V4 b = magnitude(load4(im + i));
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        const D zero_below = splat<D>(0x1p-150), normal_from = splat<D>(0x1p-126 - 0x1p-150);
+        const D infinite_from = splat<D>(0x1p128 - 0x1p103);
+        D peak = splat<D>(0.0);
+        M bad = {};
+        for (int32_t i = 0; i < n; i += L) {
+            const D a = magnitude(load<D>(re + i));
+            const D b = magnitude(load<D>(im + i));
             // NaN fails a < infinite_from.
             bad |= ((a > zero_below) & (a < normal_from)) | ~(a < infinite_from);
             bad |= ((b > zero_below) & (b < normal_from)) | ~(b < infinite_from);
-            peak = kfft_simd::select(a > peak, a, peak);
-            peak = kfft_simd::select(b > peak, b, peak);
+            peak = select(a > peak, a, peak);
+            peak = select(b > peak, b, peak);
         }
         if (!none(bad))
             return false;
         double m = 0.0;
-        for (int k = 0; k < 4; ++k)
+        for (int k = 0; k < L; ++k)
             if (peak[k] > m)
                 m = peak[k];
         max_mag = static_cast<double>(static_cast<float>(m));
@@ -70,35 +95,44 @@ namespace {
     }
 
     // Any rounding mode: every sample through single precision.
+    template <int L>
     [[gnu::always_inline]] inline bool scan_any_mode(
         const double* re, const double* im, int32_t n, double& max_mag)
     {
-        const V4 smallest = splat(0x1p-126), largest = splat(kFloatMax), zero = splat(0.0);
-        V4 peak = zero;
-        M4 bad = {};
-        for (int32_t i = 0; i < n; i += 4) {
-            const V4 a = magnitude(through_single(load4(re + i)));
-            const V4 b = magnitude(through_single(load4(im + i)));
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        typedef typename Lanes<L>::F F;
+        // double(float(x)) lane by lane, rounded as the scalar conversion is.
+        const auto through_single
+            = [](const D& x) { return __builtin_convertvector(__builtin_convertvector(x, F), D); };
+        const D smallest = splat<D>(0x1p-126), largest = splat<D>(kFloatMax);
+        const D zero = splat<D>(0.0);
+        D peak = zero;
+        M bad = {};
+        for (int32_t i = 0; i < n; i += L) {
+            const D a = magnitude(through_single(load<D>(re + i)));
+            const D b = magnitude(through_single(load<D>(im + i)));
             // A denormal lies strictly between 0 and the smallest normal; NaN fails a <= largest.
             bad |= ((a < smallest) & (a != zero)) | ~(a <= largest);
             bad |= ((b < smallest) & (b != zero)) | ~(b <= largest);
-            peak = kfft_simd::select(a > peak, a, peak);
-            peak = kfft_simd::select(b > peak, b, peak);
+            peak = select(a > peak, a, peak);
+            peak = select(b > peak, b, peak);
         }
         if (!none(bad))
             return false;
         double m = 0.0;
-        for (int k = 0; k < 4; ++k)
+        for (int k = 0; k < L; ++k)
             if (peak[k] > m)
                 m = peak[k];
         max_mag = m;
         return true;
     }
 
+    template <int L>
     [[gnu::always_inline]] inline bool scan_loop(
         const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return nearest ? scan_nearest(re, im, n, max_mag) : scan_any_mode(re, im, n, max_mag);
+        return nearest ? scan_nearest<L>(re, im, n, max_mag) : scan_any_mode<L>(re, im, n, max_mag);
     }
 
     // The single-precision factors of condition_float_sample: f * factor[j] in turn stands for its
@@ -118,38 +152,40 @@ namespace {
         return count;
     }
 
-    // Runs blocks of 4 * G values from i through group(i, ok), which returns the results of
-    // the four values at i and clears lanes of ok that need the per-value route; the results of
-    // a block are stored when no lane was cleared. Stops at the first block that is not, or
-    // when fewer than 4 * G values remain; returns where it stopped.
-    template <int G, class Group>
+    // Runs blocks of L * G values from i through group(i, ok), which returns the results of
+    // the L values at i and clears lanes of ok that need the per-value route; the results of a
+    // block are stored when no lane was cleared. Stops at the first block that is not, or when
+    // fewer than L * G values remain; returns where it stopped.
+    template <int L, int G, class Group>
     [[gnu::always_inline]] inline int32_t run_blocks(double* out, int32_t i, int32_t n, Group group)
     {
-        for (; i + 4 * G <= n; i += 4 * G) {
-            V4 v[G];
-            M4 ok = ~M4 {};
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        for (; i + L * G <= n; i += L * G) {
+            D v[G];
+            M ok = ~M {};
             for (int g = 0; g < G; ++g)
-                v[g] = group(i + 4 * g, ok);
+                v[g] = group(i + L * g, ok);
             if (!none(~ok))
                 return i;
             for (int g = 0; g < G; ++g)
-                store4(out + i + 4 * g, v[g]);
+                store(out + i + L * g, v[g]);
         }
         return i;
     }
 
-    // Every group of four values of [0, n) through group, blocks of sixteen at a time; a group
-    // with a lane that needs it through single(i + k) for each of its values.
-    template <class Group, class Single>
+    // Every group of L values of [0, n) through group, blocks of sixteen values at a time; a
+    // group with a lane that needs it through single(i + k) for each of its values.
+    template <int L, class Group, class Single>
     [[gnu::always_inline]] inline void run_frame(double* out, int32_t n, Group group, Single single)
     {
         for (int32_t i = 0; i < n;) {
-            i = run_blocks<4>(out, i, n, group);
+            i = run_blocks<L, 16 / L>(out, i, n, group);
             const int32_t end = i + 16 < n ? i + 16 : n;
-            while ((i = run_blocks<1>(out, i, end, group)) < end) {
-                for (int k = 0; k < 4; ++k)
+            while ((i = run_blocks<L, 1>(out, i, end, group)) < end) {
+                for (int k = 0; k < L; ++k)
                     single(i + k);
-                i += 4;
+                i += L;
             }
         }
     }
@@ -157,19 +193,23 @@ namespace {
     // Single precision, the factors, rounding to the w-bit grid by adding and removing
     // 1.5 * 2^52 (rounding to nearest mode). Values beyond 2^51 on the grid (none for
     // conditioned samples, which stay below 1) take condition_float_sample.
+    template <int L>
     [[gnu::always_inline]] inline void condition_loop(const double* x, int32_t n, int32_t exponent,
         int w, const float* factors, int count, double* out)
     {
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        typedef typename Lanes<L>::F F;
         const double s = std::ldexp(1.0, w - 1);
-        const V4 sv = splat(s), inv_s = splat(1.0 / s), limit = splat(0x1p51);
-        const V4 magic = splat(kfft_simd::kMagic);
-        run_frame(
+        const D sv = splat<D>(s), inv_s = splat<D>(1.0 / s), limit = splat<D>(0x1p51);
+        const D magic = splat<D>(kfft_simd::kMagic);
+        run_frame<L>(
             out, n,
-            [&](int32_t i, M4& ok) {
-                F4 f = __builtin_convertvector(load4(x + i), F4);
+            [&](int32_t i, M& ok) {
+                F f = __builtin_convertvector(load<D>(x + i), F);
                 for (int j = 0; j < count; ++j)
                     f = f * factors[j];
-                const V4 y = sv * __builtin_convertvector(f, V4);
+                const D y = sv * __builtin_convertvector(f, D);
                 ok &= magnitude(y) < limit;
                 return ((y + magic) - magic) * inv_s;
             },
@@ -181,29 +221,35 @@ namespace {
     // scale factors and the range test. Values within 2^-39 relative of a power of two or of
     // extreme exponent (the margins of round_to_single_significance_fast), and values beyond
     // the single range after scaling, take the per-value functions. Zeros stay zeros of their
-    // sign either way.
+    // sign either way. The margin test looks at fraction bits as a double below the smallest
+    // normal: a processor treating such values as zero sends more values the per-value way.
+    template <int L>
     [[gnu::always_inline]] inline bool finish_loop(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
-        const U4 abs_mask = splat_bits(INT64_MAX), sign = ~abs_mask;
-        const U4 near_add = splat_bits(uint64_t { 1 } << 13);
-        const U4 near_mask
-            = splat_bits(((uint64_t { 1 } << 52) - 1) & ~((uint64_t { 1 } << 14) - 1));
-        const U4 half_less_one = splat_bits((uint64_t { 1 } << 28) - 1), one = splat_bits(1);
-        const U4 keep = splat_bits(~((uint64_t { 1 } << 29) - 1));
-        const V4 lowest = splat(0x1p-923), highest = splat(0x1p878), largest = splat(kFloatMax);
-        const V4 zero = splat(0.0);
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        typedef typename Lanes<L>::U U;
+        const U abs_mask = splat<U>(uint64_t { INT64_MAX }), sign = ~abs_mask;
+        const U near_add = splat<U>(uint64_t { 1 } << 13);
+        const U near_mask = splat<U>(((uint64_t { 1 } << 52) - 1) & ~((uint64_t { 1 } << 14) - 1));
+        const U half_less_one = splat<U>((uint64_t { 1 } << 28) - 1),
+                one = splat<U>(uint64_t { 1 });
+        const U keep = splat<U>(~((uint64_t { 1 } << 29) - 1));
+        const D lowest = splat<D>(0x1p-923), highest = splat<D>(0x1p878);
+        const D largest = splat<D>(kFloatMax), zero = splat<D>(0.0);
         bool overflow = false;
-        run_frame(
+        run_frame<L>(
             p, n,
-            [&](int32_t i, M4& ok) {
-                const U4 b = (U4)load4(p + i);
-                const U4 mb = b & abs_mask;
-                const V4 mag = (V4)mb;
-                ok &= ((mag >= lowest) & (mag < highest) & ((M4)((mb + near_add) & near_mask) > 0))
+            [&](int32_t i, M& ok) {
+                const U b = (U)load<D>(p + i);
+                const U mb = b & abs_mask;
+                const D mag = (D)mb;
+                ok &= ((mag >= lowest) & (mag < highest)
+                          & ((D)((mb + near_add) & near_mask) != zero))
                     | (mag == zero);
-                const U4 r = ((mb + half_less_one + ((mb >> 29) & one)) & keep) | (b & sign);
-                V4 v = (V4)r;
+                const U r = ((mb + half_less_one + ((mb >> 29) & one)) & keep) | (b & sign);
+                D v = (D)r;
                 for (int j = 0; j < count; ++j)
                     v = v * factors[j];
                 ok &= magnitude(v) <= largest;
@@ -219,19 +265,19 @@ namespace {
 
     bool scan_portable(const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return scan_loop(re, im, n, max_mag, nearest);
+        return scan_loop<2>(re, im, n, max_mag, nearest);
     }
 
     void condition_portable(const double* x, int32_t n, int32_t exponent, int w,
         const float* factors, int count, double* out)
     {
-        condition_loop(x, n, exponent, w, factors, count, out);
+        condition_loop<2>(x, n, exponent, w, factors, count, out);
     }
 
     bool finish_portable(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
-        return finish_loop(p, n, factors, count, scale);
+        return finish_loop<2>(p, n, factors, count, scale);
     }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -240,19 +286,19 @@ namespace {
     [[gnu::target("avx2")]] bool scan_avx2(
         const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return scan_loop(re, im, n, max_mag, nearest);
+        return scan_loop<4>(re, im, n, max_mag, nearest);
     }
 
     [[gnu::target("avx2")]] void condition_avx2(const double* x, int32_t n, int32_t exponent, int w,
         const float* factors, int count, double* out)
     {
-        condition_loop(x, n, exponent, w, factors, count, out);
+        condition_loop<4>(x, n, exponent, w, factors, count, out);
     }
 
     [[gnu::target("avx2")]] bool finish_avx2(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
-        return finish_loop(p, n, factors, count, scale);
+        return finish_loop<4>(p, n, factors, count, scale);
     }
 #endif
 
