@@ -1,8 +1,10 @@
-// Whole-frame loops of the floating-point mode, four samples at a time: the input scan, the
-// conditioning into the engine's units and the rounding and range restore of the results.
+// Whole-frame loops of the floating-point mode, a vector of samples at a time: the input scan,
+// the conditioning into the engine's units and the rounding and range restore of the results.
 // Each gives, for every frame, the bits of the per-sample functions of api_condition.h; where
-// a group of four needs the exact per-sample route (a denormal, a non-finite value, a result
-// next to a power of two or beyond the single range) the loop says so or takes that route.
+// a sample needs the exact per-sample route (a denormal, a non-finite value, a result next to
+// a power of two or beyond the single range) the loop says so or takes that route for its
+// group. Rounding modes other than to nearest take the per-sample routes where the vector
+// arithmetic would differ.
 #ifndef KFFT_FLOAT_FRAME_H
 #define KFFT_FLOAT_FRAME_H
 
@@ -24,7 +26,8 @@ FloatLoops float_loops_auto();
 bool scan_float_clean(
     const double* re, const double* im, int32_t n, double& max_mag, FloatLoops loops);
 
-// condition_float_sample(x[i], exponent, w) into out[i] for i in [0, n), n a multiple of 4.
+// condition_float_sample(x[i], exponent, w) into out[i] for i in [0, n), n a multiple of 4,
+// except that a zero result may lose its sign (the engine stores either zero as the word 0).
 // x holds no single-precision denormal, infinity or NaN.
 void condition_float_frame(
     const double* x, int32_t n, int32_t exponent, int w, double* out, FloatLoops loops);
