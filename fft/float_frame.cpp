@@ -9,6 +9,10 @@
 #include "api_condition.h"
 #include "simd4.h"
 
+// Lambdas handing vectors around are inlined like the helpers: called, they would pass vectors
+// between functions built for different processors.
+#define KFFT_INLINE __attribute__((always_inline))
+
 namespace kfft {
 namespace {
 
@@ -57,7 +61,8 @@ namespace {
         return (D)((M)x & splat<M>(INT64_MAX));
     }
 
-    template <class M, class D> [[gnu::always_inline]] inline D select(const M& m, D a, D b)
+    template <class M, class D>
+    [[gnu::always_inline]] inline D select(const M& m, const D& a, const D& b)
     {
         return (D)((m & (M)a) | (~m & (M)b));
     }
@@ -103,8 +108,9 @@ namespace {
         typedef typename Lanes<L>::M M;
         typedef typename Lanes<L>::F F;
         // double(float(x)) lane by lane, rounded as the scalar conversion is.
-        const auto through_single
-            = [](const D& x) { return __builtin_convertvector(__builtin_convertvector(x, F), D); };
+        const auto through_single = [](const D& x) KFFT_INLINE {
+            return __builtin_convertvector(__builtin_convertvector(x, F), D);
+        };
         const D smallest = splat<D>(0x1p-126), largest = splat<D>(kFloatMax);
         const D zero = splat<D>(0.0);
         D peak = zero;
@@ -205,7 +211,7 @@ namespace {
         const D magic = splat<D>(kfft_simd::kMagic);
         run_frame<L>(
             out, n,
-            [&](int32_t i, M& ok) {
+            [&](int32_t i, M& ok) KFFT_INLINE {
                 F f = __builtin_convertvector(load<D>(x + i), F);
                 for (int j = 0; j < count; ++j)
                     f = f * factors[j];
@@ -213,7 +219,7 @@ namespace {
                 ok &= magnitude(y) < limit;
                 return ((y + magic) - magic) * inv_s;
             },
-            [&](int32_t i) { out[i] = condition_float_sample(x[i], exponent, w); });
+            [&](int32_t i) KFFT_INLINE { out[i] = condition_float_sample(x[i], exponent, w); });
     }
 
     // Rounding to 24 significant bits on the bits of the double (ties to even; a carry out of
@@ -241,7 +247,7 @@ namespace {
         bool overflow = false;
         run_frame<L>(
             p, n,
-            [&](int32_t i, M& ok) {
+            [&](int32_t i, M& ok) KFFT_INLINE {
                 const U b = (U)load<D>(p + i);
                 const U mb = b & abs_mask;
                 const D mag = (D)mb;
@@ -255,7 +261,7 @@ namespace {
                 ok &= magnitude(v) <= largest;
                 return v;
             },
-            [&](int32_t i) {
+            [&](int32_t i) KFFT_INLINE {
                 double y = round_to_single_significance_fast(p[i]);
                 overflow |= restore_float_range(y, scale);
                 p[i] = y;
