@@ -18,26 +18,31 @@ bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name) {
     return true;
 }
 
-// Scans one sample array for the first value out of range; returns true (after the message)
-// when one is found.
-// Index of the first sample out of range, or -1. The common all-valid fixed-point frame is
-// tested without a branch per sample.
+// Index of the first sample out of range, or -1. The common all-valid frame is tested without a
+// branch per sample.
 int32_t first_bad_sample(const double* x, int32_t n, bool flt) {
+    using namespace kfft_simd;
+    AllTrue ok;
+    int32_t i = 0;
     if (!flt) {
-        using namespace kfft_simd;
         const V2 lo = splat2(-1.0), hi = splat2(1.0);
-        AllTrue ok;
-        int32_t i = 0;
         for (; i + 2 <= n; i += 2) {
             const V2 v = load2(x + i);
             ok.add((v >= lo) & (v < hi));
         }
-        bool all_ok = ok.get();
-        for (; i < n; ++i) all_ok &= (x[i] >= -1.0) & (x[i] < 1.0);
-        if (all_ok) return -1;
+    } else {
+        // Within the single range, or NaN: accepted without looking at the single value.
+        const V2 lo = splat2(-kFloatMax), hi = splat2(kFloatMax);
+        for (; i + 2 <= n; i += 2) {
+            const V2 v = load2(x + i);
+            ok.add(~((v > hi) | (v < lo)));
+        }
     }
-    for (int32_t i = 0; i < n; ++i)
-        if (sample_out_of_range(x[i], flt)) return i;
+    bool all_ok = ok.get();
+    for (; i < n; ++i) all_ok &= !sample_out_of_range(x[i], flt);
+    if (all_ok) return -1;
+    for (int32_t k = 0; k < n; ++k)
+        if (sample_out_of_range(x[k], flt)) return k;
     return -1;
 }
 

@@ -7,6 +7,7 @@
 
 #include "api_checks.h"
 #include "api_messages.h"
+#include "float_frame.h"
 #include "simd4.h"
 
 namespace kfft {
@@ -99,10 +100,12 @@ bool track_sample(double x, double& max_mag) {
 
 }  // namespace
 
-FloatFrame scan_float_frame(double* re, double* im, int32_t n) {
+FloatFrame scan_float_frame(double* re, double* im, int32_t n, FloatLoops loops) {
     FloatFrame frame;
     double max_mag = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
+    // Frames with nothing to flush or invalidate need only their largest magnitude.
+    const bool clean = n % 4 == 0 && scan_float_clean(re, im, n, max_mag, loops);
+    for (int32_t i = 0; i < n && !clean; ++i) {
         if (flush_denormal(re[i]))
             emit_line("WARNING:kfft_v8_0:simulate called with a denormalized real data value, "
                       "this value will be set to zero");
@@ -138,33 +141,6 @@ double condition_float_sample(double x, int32_t exponent, int w) {
         left -= k;
     }
     return quantise_input(static_cast<double>(f), w, false);
-}
-
-void condition_float_frame(const double* x, int32_t n, int32_t exponent, int w, double* out) {
-    // The single-precision factors of condition_float_sample, in the same order.
-    float factors[8];
-    int count = 0;
-    int32_t left = exponent < 0 ? -exponent : exponent;
-    while (left > 0 && count < 8) {
-        const int32_t k = left > 62 ? 62 : left;
-        factors[count++] = k == 62 ? std::ldexp(1.0f, 62) : std::ldexp(1.0f, k);
-        left -= k;
-    }
-    if (left > 0 || std::fegetround() != FE_TONEAREST) {
-        for (int32_t i = 0; i < n; ++i) out[i] = condition_float_sample(x[i], exponent, w);
-        return;
-    }
-    const double s = std::ldexp(1.0, w - 1);
-    const double limit = std::ldexp(1.0, 51);
-    for (int32_t i = 0; i < n; ++i) {
-        float f = static_cast<float>(x[i]);
-        for (int j = 0; j < count; ++j) f = exponent < 0 ? f * factors[j] : f / factors[j];
-        const double y = s * static_cast<double>(f);
-        // Rounding to nearest, ties to even, by adding and removing 1.5 * 2^52 (exact
-        // below 2^51 in the default rounding mode, as checked above).
-        out[i] = std::fabs(y) < limit ? ((y + kfft_simd::kMagic) - kfft_simd::kMagic) / s
-                                      : quantise_input(static_cast<double>(f), w, false);
-    }
 }
 
 int sample_headroom(double v) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "float_frame.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 
 namespace kfft {
@@ -37,17 +38,15 @@ struct FloatFrame {
 
 // Floating-point scan: sets samples that are denormal in single precision to 0.0 in the
 // caller's arrays, writes one warning per flushed or non-finite sample, and returns the frame
-// exponent (left 0 when the frame is invalid) and the invalid flag.
-FloatFrame scan_float_frame(double* re, double* im, int32_t n);
+// exponent (left 0 when the frame is invalid) and the invalid flag. loops: the implementation
+// of the whole-frame test that lets frames with nothing to flush or invalidate skip the
+// per-sample scan.
+FloatFrame scan_float_frame(double* re, double* im, int32_t n,
+                            FloatLoops loops = float_loops_auto());
 
 // One floating-point sample as it enters the engine: single precision, frame exponent removed
 // in single precision, then rounded (without guard) to a signed fraction of w bits.
 double condition_float_sample(double x, int32_t exponent, int w);
-
-// The same for a whole frame: x[0..n) into out[0..n). The frame exponent's powers of two are
-// formed once; the rounding takes a shortcut with identical results in the default rounding
-// mode.
-void condition_float_frame(const double* x, int32_t n, int32_t exponent, int w, double* out);
 
 // Number (0 to 3) of bits directly below the sign bit that equal the sign bit, for a value in
 // [-1, 1) held as a signed fraction of at least 4 bits.

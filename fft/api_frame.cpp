@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "api_condition.h"
+#include "float_frame.h"
 
 namespace kfft {
 
@@ -15,10 +16,11 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
     const bool flt = g.C_USE_FLT_PT == 1;
 
     FloatFrame frame;
+    const FloatLoops loops = flt ? float_loops_auto() : FloatLoops::Portable;
     const double* a = s.a.data();
     const double* b = s.b.data();
     if (flt) {
-        frame = scan_float_frame(in.xn_re, in.xn_im, n);
+        frame = scan_float_frame(in.xn_re, in.xn_im, n, loops);
         if (frame.invalid) {
             // Nothing meaningful can come out of the engine: every bin is invalidated.
             const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -28,8 +30,8 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
             set_final_fields(out, n, true, cfg.C_HAS_SCALING, cfg.C_HAS_BFP);
             return true;
         }
-        condition_float_frame(in.xn_re, n, frame.exponent, cfg.input_width, s.a.data());
-        condition_float_frame(in.xn_im, n, frame.exponent, cfg.input_width, s.b.data());
+        condition_float_frame(in.xn_re, n, frame.exponent, cfg.input_width, s.a.data(), loops);
+        condition_float_frame(in.xn_im, n, frame.exponent, cfg.input_width, s.b.data(), loops);
     }
 
     // The engine: geometry, samples, controls, transform, bins in the engine's units.
@@ -61,15 +63,7 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
     if (flt) {
         const int32_t t =
             pipelined ? g.C_NFFT_MAX + frame.exponent + 1 : frame.exponent + blk_exp;
-        const Pow2Scaler scale(t);
-        for (int32_t k = 0; k < n; ++k) {
-            double re = round_to_single_significance_fast(out.xk_re[k]);
-            double im = round_to_single_significance_fast(out.xk_im[k]);
-            if (restore_float_range(re, scale)) overflow = 1;
-            if (restore_float_range(im, scale)) overflow = 1;
-            out.xk_re[k] = re;
-            out.xk_im[k] = im;
-        }
+        if (finish_float_frame(out.xk_re, out.xk_im, n, t, loops)) overflow = 1;
     }
     out.blk_exp = blk_exp;
     out.overflow = overflow;

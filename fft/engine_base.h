@@ -62,7 +62,8 @@ public:
     // exact doubles (AVX2 where the processor has it) when the widths allow, products beyond
     // 2^52 split in parts, else integers. The others force one (tests): Float and FloatAvx2
     // still take integers for widths beyond exact doubles or a rounding mode other than to
-    // nearest; FloatAvx2 becomes Float without AVX2. Integer also takes the pipelined
+    // nearest; FloatAvx2 becomes Float without AVX2. The sample test of
+    // load_frame_if_plain() takes AVX2 on the same terms. Integer also takes the pipelined
     // block floating point normalisation word by word.
     enum class Path { Auto, Integer, Float, FloatAvx2 };
     void force_path(Path p);

@@ -5,11 +5,14 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "api_state.h"
 #include "kfft_test_util.h"
+#include "kip_test_seed.h"
 
 using namespace kfft_test;
 
@@ -224,6 +227,54 @@ TEST(SimulateChecks, FloatingPointSampleRange) {
                         "be in the range -3.40282e+38< data < 3.40282e+38");
     f.im[7] = 0.0;
     EXPECT_EQ(run_quiet(st.get(), f), 0);
+}
+
+// Values placed anywhere in either part (both lane positions of the whole-array test and the
+// last sample): refused just beyond the single range, accepted once they round to an infinity
+// in single precision and as infinities or NaN. The first refused value, real part first, is
+// the one reported.
+TEST(SimulateChecks, FloatingPointSampleRangeAtEveryPosition) {
+    kelvar_ip_kfft_v8_0_generics g = make_generics(2, 5, 1, 32);
+    g.C_USE_FLT_PT = 1;
+    g.C_HAS_NFFT = 1;
+    State st(g);
+    const double fmax = static_cast<double>(FLT_MAX);
+    const double refused[] = {fmax * (1 + std::ldexp(1.0, -30)), std::nextafter(fmax, HUGE_VAL),
+                              std::ldexp(1.0, 128) - std::ldexp(1.0, 103) * (1 + 0x1p-40)};
+    const double accepted[] = {std::ldexp(1.0, 128) - std::ldexp(1.0, 103), 1e39, HUGE_VAL,
+                               std::numeric_limits<double>::quiet_NaN(), fmax, 0.5};
+    std::mt19937 rng(kip_test::seed());
+    for (int trial = 0; trial < 300; ++trial) {
+        const int nfft = 4 + trial % 2;
+        const size_t n = size_t{1} << nfft;
+        Frame f(nfft, std::vector<double>(n, 0.25), std::vector<double>(n, -0.25), {});
+        f.in.scaling_sch = nullptr;
+        for (int k = static_cast<int>(rng() % 4); k > 0; --k) {
+            const bool bad = rng() % 3 == 0;
+            const double v = bad ? refused[rng() % 3] : accepted[rng() % 6];
+            std::vector<double>& part = rng() % 2 ? f.re : f.im;
+            part[rng() % 3 == 0 ? n - 1 : rng() % n] = rng() % 2 ? v : -v;
+        }
+        const auto first = [&](const std::vector<double>& x) {
+            for (size_t i = 0; i < n; ++i)
+                if (std::fabs(x[i]) > fmax && !std::isinf(static_cast<float>(x[i])))
+                    return static_cast<int>(i);
+            return -1;
+        };
+        const int r = first(f.re), i = first(f.im);
+        if (r < 0 && i < 0) {
+            ASSERT_EQ(run_quiet(st.get(), f), 0) << trial;
+            continue;
+        }
+        const bool real = r >= 0;
+        std::ostringstream msg;
+        msg << kSim << "invalid " << (real ? "real" : "imaginary") << " data value: "
+            << (real ? "xn_re[" : "xn_im[") << (real ? r : i)
+            << "] = " << (real ? f.re[r] : f.im[i])
+            << ": all values must be in the range -3.40282e+38< data < 3.40282e+38";
+        expect_error(st.get(), f, real ? 10 : 13, msg.str());
+        if (HasFatalFailure()) return;
+    }
 }
 
 TEST(SimulateChecks, ScheduleChecks) {
