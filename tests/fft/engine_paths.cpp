@@ -190,7 +190,7 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                             * (parts == 3 ? (int64_t(1) << s) + 1 : 1);
                         const int64_t top
                             = (static_cast<int64_t>(rng() % 3) - 1) * (m - (m >> 2));
-                        const int64_t v = (top >> low << low) + lo;
+                        const int64_t v = (top >> low) * (int64_t(1) << low) + lo;
                         return std::min(std::max(v, -m), closed ? m : m - 1);
                     };
                     for (int rep = 0; rep < 64; ++rep) {
