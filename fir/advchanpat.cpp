@@ -337,6 +337,7 @@ static_assert(maps_cover_frames(), "a slot map does not cover its frame exactly 
 
 // Initialiser lists that copy kTables element by element, so the exported arrays are
 // constant-initialised read-only data with their declared C types.
+// clang-format off
 #define KIP_REP8(m, x, b)                                                                       \
     m(x, (b) + 0) m(x, (b) + 1) m(x, (b) + 2) m(x, (b) + 3) m(x, (b) + 4) m(x, (b) + 5)          \
         m(x, (b) + 6) m(x, (b) + 7)
@@ -351,6 +352,7 @@ static_assert(maps_cover_frames(), "a slot map does not cover its frame exactly 
     KIP_PAT6(m, 90) KIP_PAT6(m, 96) KIP_PAT6(m, 102) KIP_PAT6(m, 108) KIP_PAT6(m, 114)           \
     KIP_PAT6(m, 120) KIP_PAT6(m, 126) KIP_PAT6(m, 132) KIP_PAT6(m, 138) KIP_PAT6(m, 144)         \
     KIP_PAT6(m, 150) KIP_PAT6(m, 156) KIP_PAT6(m, 162) KIP_PAT6(m, 168)
+// clang-format on
 
 #define KIP_MIN_ITEM(x, n) kTables.min[n],
 #define KIP_MAX_ITEM(x, n) kTables.max[n],

@@ -84,16 +84,14 @@ int sv_index(const svOpenArrayHandle a, int i)
 int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1); }
 
 // Integer fields of the configuration record settable by name.
-#define KIP_FIR_DPI_FIELDS(X)                                                                      \
-    X(filter_type)                                                                                 \
-    X(rate_change)                                                                                 \
-    X(interp_rate)                                                                                 \
-    X(decim_rate)                                                                                  \
-    X(zero_pack_factor)                                                                            \
-    X(coeff_padding)                                                                               \
-    X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband) X(quantization) X(coeff_width)        \
-        X(coeff_fract_width) X(chan_seq) X(num_channels) X(init_pattern) X(num_paths)              \
-            X(data_width) X(data_fract_width) X(output_rounding) X(output_width) X(config_method)
+// clang-format off
+#define KIP_FIR_DPI_FIELDS(X)                                                                  \
+    X(filter_type) X(rate_change) X(interp_rate) X(decim_rate) X(zero_pack_factor)           \
+    X(coeff_padding) X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband)                \
+    X(quantization) X(coeff_width) X(coeff_fract_width) X(chan_seq) X(num_channels)          \
+    X(init_pattern) X(num_paths) X(data_width) X(data_fract_width) X(output_rounding)         \
+    X(output_width) X(config_method)
+// clang-format on
 
 // Applies "field=value" items separated by blanks or commas. Returns an empty string, or the
 // reason the settings are refused. num_coeffs_given tells whether num_coeffs was among them.
