@@ -12,18 +12,18 @@
 
 namespace {
 
-constexpr int W = 27;  // data width
+constexpr int W = 27; // data width
 constexpr int TW = 16; // twiddle width: twiddles have TW + 1 bits, TW - 1 fraction bits
 constexpr int NV = 256;
 
 struct Formats {
-    KFix data{0, W, W - 1, SIGNED, TRUNCATE, WRAP};
-    KFix out{0, W, W - 1, SIGNED, CONVERGENT_NOSAT, WRAP};
-    KFix twiddle{0, TW + 1, TW - 1, SIGNED, TRUNCATE, SATURATE};
-    KFix prod{0, W + TW + 2, W + TW - 2, SIGNED, TRUNCATE, WRAP};
-    KFix twid{0, W + 4, W + 2, SIGNED, TRUNCATE, WRAP};
-    KFix sum{0, W + 5, W + 2, SIGNED, TRUNCATE, WRAP};
-    KFix scaled{0, W + 8, W + 5, SIGNED, TRUNCATE, WRAP};
+    KFix data { 0, W, W - 1, SIGNED, TRUNCATE, WRAP };
+    KFix out { 0, W, W - 1, SIGNED, CONVERGENT_NOSAT, WRAP };
+    KFix twiddle { 0, TW + 1, TW - 1, SIGNED, TRUNCATE, SATURATE };
+    KFix prod { 0, W + TW + 2, W + TW - 2, SIGNED, TRUNCATE, WRAP };
+    KFix twid { 0, W + 4, W + 2, SIGNED, TRUNCATE, WRAP };
+    KFix sum { 0, W + 5, W + 2, SIGNED, TRUNCATE, WRAP };
+    KFix scaled { 0, W + 8, W + 5, SIGNED, TRUNCATE, WRAP };
 };
 
 KFixComplex complexIn(const KFix& fmt)
@@ -37,8 +37,8 @@ struct Operands {
     Formats f;
     std::vector<KFixComplex> x0, x1, w;
     KFixComplex k;
-    KFix plusOne{1, 0, SIGNED, TRUNCATE, WRAP};
-    KFix minusOne{-1, 0, SIGNED, TRUNCATE, WRAP};
+    KFix plusOne { 1, 0, SIGNED, TRUNCATE, WRAP };
+    KFix minusOne { -1, 0, SIGNED, TRUNCATE, WRAP };
 
     Operands()
     {
@@ -257,8 +257,10 @@ void BM_Butterfly(benchmark::State& st)
         s1.im = y1.im >> 1;
         z0 = s0;
         z1 = s1;
-        flag |= s0.re < o.minusOne || s0.re >= o.plusOne || s0.im < o.minusOne || s0.im >= o.plusOne;
-        flag |= s1.re < o.minusOne || s1.re >= o.plusOne || s1.im < o.minusOne || s1.im >= o.plusOne;
+        flag
+            |= s0.re < o.minusOne || s0.re >= o.plusOne || s0.im < o.minusOne || s0.im >= o.plusOne;
+        flag
+            |= s1.re < o.minusOne || s1.re >= o.plusOne || s1.im < o.minusOne || s1.im >= o.plusOne;
         benchmark::DoNotOptimize(z0.re.digits[0]);
         benchmark::DoNotOptimize(z1.re.digits[0]);
         benchmark::DoNotOptimize(flag);
@@ -286,8 +288,10 @@ void BM_ButterflyInPlace(benchmark::State& st)
         s1.assignShifted(y1, 1);
         z0 = s0;
         z1 = s1;
-        flag |= s0.re < o.minusOne || s0.re >= o.plusOne || s0.im < o.minusOne || s0.im >= o.plusOne;
-        flag |= s1.re < o.minusOne || s1.re >= o.plusOne || s1.im < o.minusOne || s1.im >= o.plusOne;
+        flag
+            |= s0.re < o.minusOne || s0.re >= o.plusOne || s0.im < o.minusOne || s0.im >= o.plusOne;
+        flag
+            |= s1.re < o.minusOne || s1.re >= o.plusOne || s1.im < o.minusOne || s1.im >= o.plusOne;
         benchmark::DoNotOptimize(z0.re.digits[0]);
         benchmark::DoNotOptimize(z1.re.digits[0]);
         benchmark::DoNotOptimize(flag);
@@ -327,9 +331,10 @@ void BM_ButterflyInt64Baseline(benchmark::State& st)
         const int64_t tr = pr >> (TW - 3), ti = pi >> (TW - 3);
         const int64_t ar = (xr[i] << 3) + tr, ai = (xi[i] << 3) + ti;
         const int64_t br = (xr[i] << 3) - tr, bi = (xi[i] << 3) - ti;
-        flag |= ar < -lim || ar >= lim || ai < -lim || ai >= lim || br < -lim || br >= lim || bi < -lim
-            || bi >= lim;
-        const int64_t z0r = conv(ar >> 3), z0i = conv(ai >> 3), z1r = conv(br >> 3), z1i = conv(bi >> 3);
+        flag |= ar < -lim || ar >= lim || ai < -lim || ai >= lim || br < -lim || br >= lim
+            || bi < -lim || bi >= lim;
+        const int64_t z0r = conv(ar >> 3), z0i = conv(ai >> 3), z1r = conv(br >> 3),
+                      z1i = conv(bi >> 3);
         benchmark::DoNotOptimize(z0r);
         benchmark::DoNotOptimize(z0i);
         benchmark::DoNotOptimize(z1r);

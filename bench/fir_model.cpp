@@ -35,7 +35,8 @@
 
 namespace {
 
-double cpu_seconds() {
+double cpu_seconds()
+{
     timespec ts;
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
@@ -51,12 +52,13 @@ struct Layout {
 };
 
 const Layout kLayouts[] = {
-    {"default", 21, 1, 1, 1, false},
-    {"dec4_64taps_8x2", 64, 4, 2, 8, false},
-    {"integer_dec4_8x2", 64, 4, 2, 8, true},
+    { "default", 21, 1, 1, 1, false },
+    { "dec4_64taps_8x2", 64, 4, 2, 8, false },
+    { "integer_dec4_8x2", 64, 4, 2, 8, true },
 };
 
-std::vector<double> make_taps(const Layout& l) {
+std::vector<double> make_taps(const Layout& l)
+{
     if (l.taps == 21) {
         kip_fir_v6_3_config c;
         kip_fir_v6_3_default_config(&c);
@@ -65,21 +67,25 @@ std::vector<double> make_taps(const Layout& l) {
     std::mt19937_64 rng(7919);
     std::uniform_int_distribution<int> d(-32768, 32767);
     std::vector<double> t(static_cast<std::size_t>(l.taps));
-    for (double& v : t) v = d(rng);
+    for (double& v : t)
+        v = d(rng);
     return t;
 }
 
-std::size_t frames_per_run(const Layout& l) {
+std::size_t frames_per_run(const Layout& l)
+{
     const std::size_t per_frame = kFrameVectors * static_cast<std::size_t>(l.paths * l.chans);
     return (kTotalSamples + per_frame - 1) / per_frame;
 }
 
 // Stimulus of one stream: 16-bit integers, repeated from a fixed table.
-std::vector<double> make_stream(std::size_t len, uint64_t seed) {
+std::vector<double> make_stream(std::size_t len, uint64_t seed)
+{
     std::mt19937_64 rng(seed);
     std::uniform_int_distribution<int> d(-32768, 32767);
     std::vector<double> x(len);
-    for (double& v : x) v = d(rng);
+    for (double& v : x)
+        v = d(rng);
     return x;
 }
 
@@ -89,11 +95,14 @@ std::vector<double> make_stream(std::size_t len, uint64_t seed) {
 // sum_j c[j] * x[m*M + M - 1 - j], one rounded multiply and one rounded add per tap.
 struct Plain {
     std::vector<double> taps;
-    std::vector<std::vector<double>> padded;  // per stream
+    std::vector<std::vector<double>> padded; // per stream
     std::vector<double> y;
     int decim;
 
-    explicit Plain(const Layout& l) : taps(make_taps(l)), decim(l.decim) {
+    explicit Plain(const Layout& l)
+        : taps(make_taps(l))
+        , decim(l.decim)
+    {
         const std::size_t len = frames_per_run(l) * kFrameVectors;
         for (int s = 0; s < l.paths * l.chans; ++s) {
             std::vector<double> x = make_stream(len, static_cast<uint64_t>(s));
@@ -104,11 +113,12 @@ struct Plain {
         y.resize(len / static_cast<std::size_t>(decim));
     }
 
-    void run() {
+    void run()
+    {
         const std::size_t n = taps.size();
         const double* c = taps.data();
         for (const std::vector<double>& stream : padded) {
-            const double* base = stream.data() + (n - 1);  // base[i] = x[i]
+            const double* base = stream.data() + (n - 1); // base[i] = x[i]
             const std::size_t outs = y.size();
             for (std::size_t m = 0; m < outs; ++m) {
                 const double* s = base + m * static_cast<std::size_t>(decim) + (decim - 1);
@@ -126,22 +136,26 @@ struct Plain {
 };
 
 // Layouts with the same taps, rate and shape share one baseline.
-std::string baseline_key(const Layout& l) {
-    return std::to_string(l.taps) + "/" + std::to_string(l.decim) + "/" +
-           std::to_string(l.paths) + "x" + std::to_string(l.chans);
+std::string baseline_key(const Layout& l)
+{
+    return std::to_string(l.taps) + "/" + std::to_string(l.decim) + "/" + std::to_string(l.paths)
+        + "x" + std::to_string(l.chans);
 }
 
-std::map<std::string, double>& baseline_cache() {
+std::map<std::string, double>& baseline_cache()
+{
     static std::map<std::string, double> cache;
     return cache;
 }
 
 // Baseline CPU seconds per run: the fastest of ten runs measured on first use, lowered by every
 // faster run of the Baseline rows.
-double baseline_seconds(const Layout& l) {
+double baseline_seconds(const Layout& l)
+{
     std::map<std::string, double>& cache = baseline_cache();
     auto it = cache.find(baseline_key(l));
-    if (it != cache.end()) return it->second;
+    if (it != cache.end())
+        return it->second;
     Plain p(l);
     double best = 1e30;
     for (int r = 0; r < 10; ++r) {
@@ -159,12 +173,15 @@ struct ModelRun {
     const Layout& l;
     std::vector<double> taps;
     kip_fir_v6_3* model = nullptr;
-    std::vector<kip_array_real*> frames;  // the stimulus of one run, frame by frame
+    std::vector<kip_array_real*> frames; // the stimulus of one run, frame by frame
     kip_array_real* out = nullptr;
     kip_array_mpz* out_mpz = nullptr;
     std::size_t outs_per_frame;
 
-    explicit ModelRun(const Layout& layout) : l(layout), taps(make_taps(layout)) {
+    explicit ModelRun(const Layout& layout)
+        : l(layout)
+        , taps(make_taps(layout))
+    {
         kip_fir_v6_3_config c;
         kip_fir_v6_3_default_config(&c);
         c.coeff = taps.data();
@@ -202,8 +219,8 @@ struct ModelRun {
             for (std::size_t v = 0; v < kFrameVectors; ++v)
                 for (std::size_t c2 = 0; c2 < nc; ++c2)
                     for (std::size_t p = 0; p < np; ++p)
-                        a->data[p + c2 * np + v * np * nc] =
-                            streams[p + c2 * np][f * kFrameVectors + v];
+                        a->data[p + c2 * np + v * np * nc]
+                            = streams[p + c2 * np][f * kFrameVectors + v];
             frames.push_back(a);
         }
         outs_per_frame = kFrameVectors / static_cast<std::size_t>(l.decim);
@@ -214,14 +231,17 @@ struct ModelRun {
         kip_array_real_reserve_data(out, np * nc * outs_per_frame);
         kip_array_mpz_reserve_data(out_mpz, np * nc * outs_per_frame);
     }
-    ~ModelRun() {
-        for (kip_array_real* a : frames) kip_array_real_destroy(a);
+    ~ModelRun()
+    {
+        for (kip_array_real* a : frames)
+            kip_array_real_destroy(a);
         kip_array_real_destroy(out);
         kip_array_mpz_destroy(out_mpz);
         kip_fir_v6_3_destroy(model);
     }
 
-    template <class A> void shape(A* a) {
+    template <class A> void shape(A* a)
+    {
         a->dim_size = 3;
         a->dim[0] = static_cast<std::size_t>(l.paths);
         a->dim[1] = static_cast<std::size_t>(l.chans);
@@ -229,15 +249,19 @@ struct ModelRun {
     }
 
     // One run; false on any failure status.
-    bool run() {
+    bool run()
+    {
         for (kip_array_real* a : frames) {
-            if (kip_fir_v6_3_data_send(model, a) != 0) return false;
+            if (kip_fir_v6_3_data_send(model, a) != 0)
+                return false;
             if (l.integer) {
                 shape(out_mpz);
-                if (kip_fir_v6_3_data_get_mpz(model, out_mpz, nullptr) != 0) return false;
+                if (kip_fir_v6_3_data_get_mpz(model, out_mpz, nullptr) != 0)
+                    return false;
             } else {
                 shape(out);
-                if (kip_fir_v6_3_data_get(model, out, nullptr) != 0) return false;
+                if (kip_fir_v6_3_data_get(model, out, nullptr) != 0)
+                    return false;
             }
         }
         return true;
@@ -246,18 +270,24 @@ struct ModelRun {
 
 // The model's first run, compared with the baseline's outputs (double layouts): the benchmark
 // measures the right computation.
-bool outputs_agree(const Layout& l) {
-    if (l.integer) return true;
+bool outputs_agree(const Layout& l)
+{
+    if (l.integer)
+        return true;
     ModelRun m(l);
     Plain p(l);
-    const std::size_t np = static_cast<std::size_t>(l.paths), nc = static_cast<std::size_t>(l.chans);
+    const std::size_t np = static_cast<std::size_t>(l.paths),
+                      nc = static_cast<std::size_t>(l.chans);
     std::vector<std::vector<double>> got(np * nc);
     for (kip_array_real* a : m.frames) {
-        if (kip_fir_v6_3_data_send(m.model, a) != 0) return false;
+        if (kip_fir_v6_3_data_send(m.model, a) != 0)
+            return false;
         m.shape(m.out);
-        if (kip_fir_v6_3_data_get(m.model, m.out, nullptr) != 0) return false;
+        if (kip_fir_v6_3_data_get(m.model, m.out, nullptr) != 0)
+            return false;
         for (std::size_t v = 0; v < m.outs_per_frame; ++v)
-            for (std::size_t s = 0; s < np * nc; ++s) got[s].push_back(m.out->data[s + v * np * nc]);
+            for (std::size_t s = 0; s < np * nc; ++s)
+                got[s].push_back(m.out->data[s + v * np * nc]);
     }
     const std::size_t n = p.taps.size();
     for (std::size_t s = 0; s < np * nc; ++s) {
@@ -265,10 +295,11 @@ bool outputs_agree(const Layout& l) {
         for (std::size_t k = 0; k < got[s].size(); ++k) {
             const double* x = base + k * static_cast<std::size_t>(l.decim) + (l.decim - 1);
             double acc = 0.0;
-            for (std::size_t j = 0; j < n; ++j) acc = p.taps[j] * x[-static_cast<std::ptrdiff_t>(j)] + acc;
+            for (std::size_t j = 0; j < n; ++j)
+                acc = p.taps[j] * x[-static_cast<std::ptrdiff_t>(j)] + acc;
             if (acc != got[s][k]) {
                 std::fprintf(stderr, "%s: stream %zu output %zu: model %g, direct %g\n", l.name, s,
-                             k, got[s][k], acc);
+                    k, got[s][k], acc);
                 return false;
             }
         }
@@ -276,15 +307,17 @@ bool outputs_agree(const Layout& l) {
     return true;
 }
 
-void set_counters(benchmark::State& state, const Layout& l, double best_run) {
-    const double samples = static_cast<double>(frames_per_run(l) * kFrameVectors *
-                                               static_cast<std::size_t>(l.paths * l.chans));
+void set_counters(benchmark::State& state, const Layout& l, double best_run)
+{
+    const double samples = static_cast<double>(
+        frames_per_run(l) * kFrameVectors * static_cast<std::size_t>(l.paths * l.chans));
     state.SetItemsProcessed(static_cast<int64_t>(samples) * state.iterations());
     state.counters["best_Msps"] = samples / best_run / 1e6;
     state.counters["time_ratio"] = best_run / baseline_seconds(l);
 }
 
-void Baseline(benchmark::State& state) {
+void Baseline(benchmark::State& state)
+{
     const Layout& l = kLayouts[state.range(0)];
     state.SetLabel(l.name);
     baseline_seconds(l);
@@ -296,18 +329,20 @@ void Baseline(benchmark::State& state) {
         best = std::min(best, cpu_seconds() - t0);
     }
     double& cached = baseline_cache()[baseline_key(l)];
-    if (cached == 0 || best < cached) cached = best;
+    if (cached == 0 || best < cached)
+        cached = best;
     set_counters(state, l, best);
 }
 
-void Model(benchmark::State& state) {
+void Model(benchmark::State& state)
+{
     const Layout& l = kLayouts[state.range(0)];
     state.SetLabel(l.name);
     if (!outputs_agree(l)) {
         state.SkipWithError("model outputs differ from the direct computation");
         return;
     }
-    baseline_seconds(l);  // measured outside the timed loop
+    baseline_seconds(l); // measured outside the timed loop
     ModelRun m(l);
     if (m.model == nullptr) {
         state.SkipWithError("model creation failed");
@@ -328,6 +363,6 @@ void Model(benchmark::State& state) {
 BENCHMARK(Baseline)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 BENCHMARK(Model)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->MinTime(0.5);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

@@ -13,10 +13,10 @@
 static const double kPi = 3.14159265358979323846;
 
 /* Prints the three strongest bins, in transform units (output times 2^shift). */
-static void print_strongest(const char *title, const kelvar_ip_kfft_v8_0_outputs *out, int shift)
+static void print_strongest(const char* title, const kelvar_ip_kfft_v8_0_outputs* out, int shift)
 {
-    int best[3] = {-1, -1, -1};
-    double mag[3] = {-1.0, -1.0, -1.0};
+    int best[3] = { -1, -1, -1 };
+    double mag[3] = { -1.0, -1.0, -1.0 };
     for (int k = 0; k < N; ++k) {
         const double m = hypot(out->xk_re[k], out->xk_im[k]);
         for (int i = 0; i < 3; ++i) {
@@ -34,18 +34,18 @@ static void print_strongest(const char *title, const kelvar_ip_kfft_v8_0_outputs
     printf("%-44s blk_exp %2d  overflow %d\n", title, out->blk_exp, out->overflow);
     for (int i = 0; i < 3; ++i)
         printf("    bin %4d  |X| = %12.4f  (%.6g, %.6g) x 2^%d\n", best[i], ldexp(mag[i], shift),
-               out->xk_re[best[i]], out->xk_im[best[i]], shift);
+            out->xk_re[best[i]], out->xk_im[best[i]], shift);
 }
 
 /* Creates a state, runs one frame and prints its strongest bins. Returns 0 on success. */
-static int run(const char *title, kelvar_ip_kfft_v8_0_generics g, double *re, double *im,
-               const int32_t *sch, int32_t sch_size, double *xk_re, double *xk_im)
+static int run(const char* title, kelvar_ip_kfft_v8_0_generics g, double* re, double* im,
+    const int32_t* sch, int32_t sch_size, double* xk_re, double* xk_im)
 {
-    kelvar_ip_kfft_v8_0_state *s = kelvar_ip_kfft_v8_0_create_state(g);
+    kelvar_ip_kfft_v8_0_state* s = kelvar_ip_kfft_v8_0_create_state(g);
     if (s == NULL)
         return 1;
-    kelvar_ip_kfft_v8_0_inputs in = {NFFT, re, N, im, N, sch, sch_size, 1};
-    kelvar_ip_kfft_v8_0_outputs out = {xk_re, N, xk_im, N, 0, 0};
+    kelvar_ip_kfft_v8_0_inputs in = { NFFT, re, N, im, N, sch, sch_size, 1 };
+    kelvar_ip_kfft_v8_0_outputs out = { xk_re, N, xk_im, N, 0, 0 };
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);
     if (rc == KELVAR_IP_KFFT_V8_0_OK) {
         int shift = out.blk_exp;
@@ -78,8 +78,8 @@ int main(void)
         fim[n] = 1000.0 * im[n];
     }
 
-    const int32_t r4_sch[5] = {2, 2, 2, 2, 2};
-    const int32_t r2_sch[10] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const int32_t r4_sch[5] = { 2, 2, 2, 2, 2 };
+    const int32_t r2_sch[10] = { 1, 1, 1, 1, 1, 1, 1, 1, 1, 1 };
     int rc = 0;
 
     kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();

@@ -11,7 +11,8 @@
 /* handle is the label given at creation: "msg" for the message handler, "dbg" for debug.
  * The debug listing of the quantised coefficients is counted, not printed. */
 static int coeff_notes = 0;
-static void print_message(void* handle, int32_t error, const char* message) {
+static void print_message(void* handle, int32_t error, const char* message)
+{
     if (strstr(message, " Coeff[") != NULL) {
         ++coeff_notes;
         return;
@@ -19,7 +20,8 @@ static void print_message(void* handle, int32_t error, const char* message) {
     printf("[%s%s] %s\n", (const char*)handle, error ? " error" : "", message);
 }
 
-static void print_config(const kip_fir_v6_3_config* c) {
+static void print_config(const kip_fir_v6_3_config* c)
+{
     printf("name               %s\n", c->name);
     printf("filter_type        %d\n", (int)c->filter_type);
     printf("rate_change        %d\n", (int)c->rate_change);
@@ -51,7 +53,8 @@ static void print_config(const kip_fir_v6_3_config* c) {
 #define TAPS 31
 
 /* Windowed-sinc low-pass taps with cut-off `cutoff` (cycles per sample), Hann window. */
-static void lowpass(double* taps, int n, double cutoff) {
+static void lowpass(double* taps, int n, double cutoff)
+{
     int i;
     for (i = 0; i < n; ++i) {
         const double t = i - (n - 1) / 2.0;
@@ -61,10 +64,11 @@ static void lowpass(double* taps, int n, double cutoff) {
 }
 
 /* An array of dimensions (paths, channels, vectors) with storage for all of them. */
-static kip_array_real* frame_array(size_t paths, size_t chans, size_t vectors) {
+static kip_array_real* frame_array(size_t paths, size_t chans, size_t vectors)
+{
     kip_array_real* a = kip_array_real_create();
-    if (!a || kip_array_real_reserve_dim(a, 3) != 0 ||
-        kip_array_real_reserve_data(a, paths * chans * vectors) != 0) {
+    if (!a || kip_array_real_reserve_dim(a, 3) != 0
+        || kip_array_real_reserve_data(a, paths * chans * vectors) != 0) {
         kip_array_real_destroy(a);
         return NULL;
     }
@@ -80,7 +84,8 @@ static kip_array_real* frame_array(size_t paths, size_t chans, size_t vectors) {
  * sample, amplitude amp, one path) and collects every frame's output with data_get (or
  * data_get_mpz when use_mpz). Prints the first outputs of each channel and a checksum. */
 static int run_tones(const char* title, const kip_fir_v6_3_config* config, const double* freq,
-                     double amp, int frames, size_t vectors, int use_mpz) {
+    double amp, int frames, size_t vectors, int use_mpz)
+{
     kip_fir_v6_3_config done;
     kip_fir_v6_3* model = kip_fir_v6_3_create(config, print_message, (void*)"msg");
     const size_t chans = (size_t)config->num_channels;
@@ -94,21 +99,22 @@ static int run_tones(const char* title, const kip_fir_v6_3_config* config, const
     kip_array_real* out;
     kip_array_mpz* out_mpz;
 
-    if (!model) return 1;
+    if (!model)
+        return 1;
     kip_fir_v6_3_get_config(model, &done);
     out_vectors = vectors * (size_t)done.interp_rate / (size_t)done.decim_rate;
     in = frame_array(1, chans, vectors);
     out = frame_array(1, chans, out_vectors);
     out_mpz = kip_array_mpz_create();
     mpz_init(sum);
-    if (!in || !out || !out_mpz || kip_array_mpz_reserve_dim(out_mpz, 3) != 0 ||
-        kip_array_mpz_reserve_data(out_mpz, chans * out_vectors) != 0) {
+    if (!in || !out || !out_mpz || kip_array_mpz_reserve_dim(out_mpz, 3) != 0
+        || kip_array_mpz_reserve_data(out_mpz, chans * out_vectors) != 0) {
         status = 1;
         goto done;
     }
     printf("%s: L %d, M %d, %d channel(s), output %d bits (%d fractional)%s\n", title,
-           (int)done.interp_rate, (int)done.decim_rate, (int)chans, (int)done.output_width,
-           (int)done.output_fract_width, use_mpz ? ", GMP integers" : "");
+        (int)done.interp_rate, (int)done.decim_rate, (int)chans, (int)done.output_width,
+        (int)done.output_fract_width, use_mpz ? ", GMP integers" : "");
     for (f = 0; f < frames && status == 0; ++f) {
         for (v = 0; v < vectors; ++v, ++sample)
             for (c = 0; c < chans; ++c)
@@ -135,22 +141,24 @@ static int run_tones(const char* title, const kip_fir_v6_3_config* config, const
                     mpz_add(sum, sum, out_mpz->data[at]);
                 else
                     checksum += value;
-                if (f == frames - 1 && v < 6) first[c][v] = value;
+                if (f == frames - 1 && v < 6)
+                    first[c][v] = value;
             }
         }
     }
     for (c = 0; c < chans && status == 0; ++c) {
         printf("  ch%d, last frame:", (int)c);
-        for (k = 0; k < 6 && k < out_vectors; ++k) printf(" %.0f", first[c][k]);
+        for (k = 0; k < 6 && k < out_vectors; ++k)
+            printf(" %.0f", first[c][k]);
         printf("\n");
     }
     if (status == 0) {
         if (use_mpz)
             gmp_printf("  %d frames of %d vectors, checksum (sum of outputs) %Zd\n", frames,
-                       (int)vectors, sum);
+                (int)vectors, sum);
         else
             printf("  %d frames of %d vectors, checksum (sum of outputs) %.17g\n", frames,
-                   (int)vectors, checksum);
+                (int)vectors, checksum);
     }
 done:
     mpz_clear(sum);
@@ -161,10 +169,11 @@ done:
     return status;
 }
 
-static int run_filters(void) {
+static int run_filters(void)
+{
     double taps[TAPS];
-    const double two_tones[2] = {0.02, 0.3}; /* channel 1 lies in the stop band */
-    const double one_tone[1] = {0.05};
+    const double two_tones[2] = { 0.02, 0.3 }; /* channel 1 lies in the stop band */
+    const double one_tone[1] = { 0.05 };
     kip_fir_v6_3_config c;
 
     lowpass(taps, TAPS, 0.15);
@@ -178,7 +187,8 @@ static int run_filters(void) {
     c.num_channels = 2;
     c.output_rounding = 3;
     c.output_width = 20;
-    if (run_tones("Decimate by 3", &c, two_tones, 16000, 4, 300, 0) != 0) return 1;
+    if (run_tones("Decimate by 3", &c, two_tones, 16000, 4, 300, 0) != 0)
+        return 1;
 
     lowpass(taps, TAPS, 0.1);
     c.name = "interpolator";
@@ -186,7 +196,8 @@ static int run_filters(void) {
     c.interp_rate = 4;
     c.num_channels = 1;
     c.output_rounding = 0;
-    if (run_tones("Interpolate by 4", &c, one_tone, 16000, 3, 256, 0) != 0) return 1;
+    if (run_tones("Interpolate by 4", &c, one_tone, 16000, 3, 256, 0) != 0)
+        return 1;
 
     /* 24-bit data and coefficients, reloadable: a 53-bit accumulator, so GMP integers. */
     c.name = "wide";
@@ -205,7 +216,8 @@ static int run_filters(void) {
 /* ---- run-time reconfiguration and chaining ------------------------------------------------ */
 
 /* One path, one channel, n vectors holding v[0..n-1]. */
-static kip_array_real* make_samples(size_t n, const double* v) {
+static kip_array_real* make_samples(size_t n, const double* v)
+{
     kip_array_real* a = kip_array_real_create();
     size_t i;
     if (!a || kip_array_real_reserve_dim(a, 3) || kip_array_real_reserve_data(a, n ? n : 1)) {
@@ -217,12 +229,14 @@ static kip_array_real* make_samples(size_t n, const double* v) {
     a->dim[1] = 1;
     a->dim[2] = n;
     a->data_size = n;
-    for (i = 0; i < n; ++i) a->data[i] = v[i];
+    for (i = 0; i < n; ++i)
+        a->data[i] = v[i];
     return a;
 }
 
 /* Queues a configuration packet selecting coefficient set `set` for every channel. */
-static int select_set(kip_fir_v6_3* model, uint32_t set) {
+static int select_set(kip_fir_v6_3* model, uint32_t set)
+{
     kip_array_uint* fsel = kip_array_uint_create();
     kip_fir_v6_3_cnfg_packet packet;
     int status = 1;
@@ -240,22 +254,26 @@ static int select_set(kip_fir_v6_3* model, uint32_t set) {
 }
 
 /* Sends n samples and prints what the data sink received. */
-static int send_and_print(kip_fir_v6_3* model, const kip_array_real* sink, size_t n,
-                          const double* v) {
+static int send_and_print(
+    kip_fir_v6_3* model, const kip_array_real* sink, size_t n, const double* v)
+{
     kip_array_real* in = make_samples(n, v);
     size_t i;
     int status = in ? kip_fir_v6_3_data_send(model, in) : 1;
     kip_array_real_destroy(in);
-    if (status) return status;
-    for (i = 0; i < sink->data_size; ++i) printf(" %g", sink->data[i]);
+    if (status)
+        return status;
+    for (i = 0; i < sink->data_size; ++i)
+        printf(" %g", sink->data[i]);
     return 0;
 }
 
-static const double kImpulses[8] = {1, 0, 0, 0, 1, 0, 0, 0};
+static const double kImpulses[8] = { 1, 0, 0, 0, 1, 0, 0, 0 };
 
 /* Two coefficient sets, one model; a configuration packet switches to set 1 half way. */
-static int demo_coefficient_switch(void) {
-    static const double taps[2][3] = {{1, 2, 1}, {1, 0, -1}};
+static int demo_coefficient_switch(void)
+{
+    static const double taps[2][3] = { { 1, 2, 1 }, { 1, 0, -1 } };
     kip_fir_v6_3_config c;
     kip_fir_v6_3* m;
     kip_array_real* sink = kip_array_real_create();
@@ -268,7 +286,8 @@ static int demo_coefficient_switch(void) {
     if (m && sink && !kip_fir_v6_3_set_data_sink(m, sink, NULL)) {
         printf("set 0:");
         status = send_and_print(m, sink, 4, kImpulses);
-        if (!status) status = select_set(m, 1); /* applies at the next configuration point */
+        if (!status)
+            status = select_set(m, 1); /* applies at the next configuration point */
         if (!status) {
             printf("  | set 1:");
             status = send_and_print(m, sink, 4, kImpulses + 4);
@@ -281,9 +300,10 @@ static int demo_coefficient_switch(void) {
 }
 
 /* A reload waits for a configuration packet: it changes nothing until one is applied. */
-static int demo_reload(void) {
-    static const double taps[3] = {1, 2, 1};
-    static const double fresh[3] = {4, 0, -4};
+static int demo_reload(void)
+{
+    static const double taps[3] = { 1, 2, 1 };
+    static const double fresh[3] = { 4, 0, -4 };
     kip_fir_v6_3_config c;
     kip_fir_v6_3* m;
     kip_array_real* sink = kip_array_real_create();
@@ -302,8 +322,10 @@ static int demo_reload(void) {
         reload.coeff = coeff;
         status = kip_fir_v6_3_reload_send(m, &reload);
         printf("reload queued:");
-        if (!status) status = send_and_print(m, sink, 4, kImpulses);
-        if (!status) status = select_set(m, 0);
+        if (!status)
+            status = send_and_print(m, sink, 4, kImpulses);
+        if (!status)
+            status = select_set(m, 0);
         if (!status) {
             printf("  | after packet:");
             status = send_and_print(m, sink, 4, kImpulses + 4);
@@ -317,10 +339,11 @@ static int demo_reload(void) {
 }
 
 /* Model A (interpolate by 2) feeds model B (decimate by 2) through its sink. */
-static int demo_chain(void) {
-    static const double up[4] = {1, 1, 1, 1};
-    static const double down[2] = {1, 1};
-    static const double ramp[4] = {1, 2, 3, 4};
+static int demo_chain(void)
+{
+    static const double up[4] = { 1, 1, 1, 1 };
+    static const double down[2] = { 1, 1 };
+    static const double ramp[4] = { 1, 2, 3, 4 };
     kip_fir_v6_3_config ca, cb;
     kip_fir_v6_3 *a, *b;
     kip_array_real* mid = kip_array_real_create();
@@ -341,9 +364,9 @@ static int demo_chain(void) {
     cb.data_width = 24; /* A's full-precision output width */
     a = kip_fir_v6_3_create(&ca, print_message, (void*)"msg");
     b = kip_fir_v6_3_create(&cb, print_message, (void*)"msg");
-    if (a && b && mid && out && !kip_fir_v6_3_set_data_sink(a, mid, NULL) &&
-        !kip_fir_v6_3_set_data_handler(a, kip_fir_v6_3_data_send_handler, b, NULL) &&
-        !kip_fir_v6_3_set_data_sink(b, out, NULL)) {
+    if (a && b && mid && out && !kip_fir_v6_3_set_data_sink(a, mid, NULL)
+        && !kip_fir_v6_3_set_data_handler(a, kip_fir_v6_3_data_send_handler, b, NULL)
+        && !kip_fir_v6_3_set_data_sink(b, out, NULL)) {
         printf("chain A->B:");
         status = send_and_print(a, out, 4, ramp); /* A's status is B's status */
         printf("  (A gave %u samples)\n", (unsigned)mid->data_size);
@@ -355,16 +378,18 @@ static int demo_chain(void) {
     return status;
 }
 
-int main(void) {
+int main(void)
+{
     kip_fir_v6_3_config config;
     kip_fir_v6_3_config completed;
     kip_fir_v6_3* model;
 
     printf("FIR model version %s\n", kip_fir_v6_3_get_version());
-    if (kip_fir_v6_3_default_config(&config) != 0) return 1;
+    if (kip_fir_v6_3_default_config(&config) != 0)
+        return 1;
 
-    model = kip_fir_v6_3_create_dbg(&config, print_message, (void*)"msg", print_message,
-                                    (void*)"dbg");
+    model = kip_fir_v6_3_create_dbg(
+        &config, print_message, (void*)"msg", print_message, (void*)"dbg");
     if (!model) {
         fprintf(stderr, "model creation failed\n");
         return 1;
@@ -376,9 +401,11 @@ int main(void) {
     printf("(%d coefficient notes not shown)\n", coeff_notes);
     printf("Completed configuration:\n");
     print_config(&completed);
-    if (kip_fir_v6_3_destroy(model) != 0) return 1;
+    if (kip_fir_v6_3_destroy(model) != 0)
+        return 1;
 
-    if (run_filters() != 0) return 1;
+    if (run_filters() != 0)
+        return 1;
     if (demo_coefficient_switch() || demo_reload() || demo_chain()) {
         fprintf(stderr, "reconfiguration demo failed\n");
         return 1;

@@ -11,8 +11,8 @@
 #include "api_frame.h"
 #include "api_messages.h"
 #include "api_state.h"
-#include "message_sink.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "message_sink.h"
 
 namespace {
 
@@ -21,31 +21,36 @@ using kfft::emit_line;
 
 // Last-resort error line inside a guard. Cannot throw: when the line cannot be built (no
 // memory), it goes to the standard error stream without allocating.
-void report(const char* text, const char* detail = nullptr) noexcept {
+void report(const char* text, const char* detail = nullptr) noexcept
+{
     try {
         std::string line(text);
-        if (detail != nullptr) line += detail;
+        if (detail != nullptr)
+            line += detail;
         kfft::deliver_line(line.data(), line.size(), true);
         return;
     } catch (...) {
     }
     std::fputs(text, stderr);
-    if (detail != nullptr) std::fputs(detail, stderr);
+    if (detail != nullptr)
+        std::fputs(detail, stderr);
     std::fputc('\n', stderr);
     std::fflush(stderr);
 }
 
-int corrupted_code(int32_t arch) {
-    return arch == 1   ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4
-           : arch == 3 ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED
-                       : KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2;
+int corrupted_code(int32_t arch)
+{
+    return arch == 1 ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4
+        : arch == 3  ? KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED
+                     : KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" {
 
-KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(void) {
+KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(void)
+{
     kelvar_ip_kfft_v8_0_generics g;
     g.C_NFFT_MAX = 10;
     g.C_ARCH = 1;
@@ -60,9 +65,11 @@ KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(v
 }
 
 KFFT_API kelvar_ip_kfft_v8_0_state* kelvar_ip_kfft_v8_0_create_state(
-    kelvar_ip_kfft_v8_0_generics generics) {
+    kelvar_ip_kfft_v8_0_generics generics)
+{
     try {
-        if (kfft::check_generics(generics) != 0) return nullptr;
+        if (kfft::check_generics(generics) != 0)
+            return nullptr;
         auto s = std::make_unique<State>();
         s->generics = generics;
         s->config = derive_fft_config(generics);
@@ -78,8 +85,10 @@ KFFT_API kelvar_ip_kfft_v8_0_state* kelvar_ip_kfft_v8_0_create_state(
     return nullptr;
 }
 
-KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state* state) {
-    if (state == nullptr) return;
+KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state* state)
+{
+    if (state == nullptr)
+        return;
     try {
         state->rom.reset();
         state->engine.reset();
@@ -90,8 +99,8 @@ KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state* state
 }
 
 KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* state,
-                                                 const kelvar_ip_kfft_v8_0_inputs* inputs,
-                                                 kelvar_ip_kfft_v8_0_outputs* outputs) {
+    const kelvar_ip_kfft_v8_0_inputs* inputs, kelvar_ip_kfft_v8_0_outputs* outputs)
+{
     try {
         if (state == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null state structure");
@@ -111,8 +120,10 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
         }
         int32_t nfft = 0;
         const int rc = kfft::validate_call(state->generics, *inputs, *outputs, nfft);
-        if (rc != KELVAR_IP_KFFT_V8_0_OK) return rc;
-        if (kfft::simulate_frame(*state, *inputs, *outputs, nfft)) return KELVAR_IP_KFFT_V8_0_OK;
+        if (rc != KELVAR_IP_KFFT_V8_0_OK)
+            return rc;
+        if (kfft::simulate_frame(*state, *inputs, *outputs, nfft))
+            return KELVAR_IP_KFFT_V8_0_OK;
         report("ERROR:kfft_v8_0:simulate failed: the engine refused the frame");
         return corrupted_code(state->generics.C_ARCH);
     } catch (const std::exception& e) {
@@ -124,4 +135,4 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
                             : KELVAR_IP_KFFT_V8_0_NULL_STATE;
 }
 
-}  // extern "C"
+} // extern "C"

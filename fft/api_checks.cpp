@@ -8,101 +8,120 @@
 namespace kfft {
 namespace {
 
-const char* const kCreate = "ERROR:kfft_v8_0:create_state called with ";
-const char* const kSim = "ERROR:kfft_v8_0:simulate called with ";
+    const char* const kCreate = "ERROR:kfft_v8_0:create_state called with ";
+    const char* const kSim = "ERROR:kfft_v8_0:simulate called with ";
 
-bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name) {
-    if (v >= lo && v <= hi) return false;
-    emit_line(MessageLine() << kCreate << "invalid " << name << " generic: must be in the range "
-                            << lo << " to " << hi << ": Value is " << v);
-    return true;
-}
-
-// Index of the first sample out of range, or -1. The common all-valid frame is tested without a
-// branch per sample.
-int32_t first_bad_sample(const double* x, int32_t n, bool flt) {
-    using namespace kfft_simd;
-    AllTrue ok;
-    int32_t i = 0;
-    if (!flt) {
-        const V2 lo = splat2(-1.0), hi = splat2(1.0);
-        for (; i + 2 <= n; i += 2) {
-            const V2 v = load2(x + i);
-            ok.add((v >= lo) & (v < hi));
-        }
-    } else {
-        // Within the single range, or NaN: accepted without looking at the single value.
-        const V2 lo = splat2(-kFloatMax), hi = splat2(kFloatMax);
-        for (; i + 2 <= n; i += 2) {
-            const V2 v = load2(x + i);
-            ok.add(~((v > hi) | (v < lo)));
-        }
+    bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name)
+    {
+        if (v >= lo && v <= hi)
+            return false;
+        emit_line(MessageLine() << kCreate << "invalid " << name
+                                << " generic: must be in the range " << lo << " to " << hi
+                                << ": Value is " << v);
+        return true;
     }
-    bool all_ok = ok.get();
-    for (; i < n; ++i) all_ok &= !sample_out_of_range(x[i], flt);
-    if (all_ok) return -1;
-    for (int32_t k = 0; k < n; ++k)
-        if (sample_out_of_range(x[k], flt)) return k;
-    return -1;
-}
 
-// Scans one sample array; returns true (after the message) when a value is out of range.
-bool bad_sample(const double* x, int32_t n, bool flt, const char* kind, const char* name) {
-    const int32_t i = first_bad_sample(x, n, flt);
-    if (i < 0) return false;
-    MessageLine m;
-    m << kSim << "invalid " << kind << " data value: " << name << "[" << i << "] = " << x[i]
-      << ": all values must be in the range ";
-    if (flt)
-        m << static_cast<float>(-kFloatMax) << "< data < " << static_cast<float>(kFloatMax);
-    else
-        m << "-1.0 <= data < 1.0";
-    emit_line(m);
-    return true;
-}
+    // Index of the first sample out of range, or -1. The common all-valid frame is tested without a
+    // branch per sample.
+    int32_t first_bad_sample(const double* x, int32_t n, bool flt)
+    {
+        using namespace kfft_simd;
+        AllTrue ok;
+        int32_t i = 0;
+        if (!flt) {
+            const V2 lo = splat2(-1.0), hi = splat2(1.0);
+            for (; i + 2 <= n; i += 2) {
+                const V2 v = load2(x + i);
+                ok.add((v >= lo) & (v < hi));
+            }
+        } else {
+            // Within the single range, or NaN: accepted without looking at the single value.
+            const V2 lo = splat2(-kFloatMax), hi = splat2(kFloatMax);
+            for (; i + 2 <= n; i += 2) {
+                const V2 v = load2(x + i);
+                ok.add(~((v > hi) | (v < lo)));
+            }
+        }
+        bool all_ok = ok.get();
+        for (; i < n; ++i)
+            all_ok &= !sample_out_of_range(x[i], flt);
+        if (all_ok)
+            return -1;
+        for (int32_t k = 0; k < n; ++k)
+            if (sample_out_of_range(x[k], flt))
+                return k;
+        return -1;
+    }
 
-}  // namespace
+    // Scans one sample array; returns true (after the message) when a value is out of range.
+    bool bad_sample(const double* x, int32_t n, bool flt, const char* kind, const char* name)
+    {
+        const int32_t i = first_bad_sample(x, n, flt);
+        if (i < 0)
+            return false;
+        MessageLine m;
+        m << kSim << "invalid " << kind << " data value: " << name << "[" << i << "] = " << x[i]
+          << ": all values must be in the range ";
+        if (flt)
+            m << static_cast<float>(-kFloatMax) << "< data < " << static_cast<float>(kFloatMax);
+        else
+            m << "-1.0 <= data < 1.0";
+        emit_line(m);
+        return true;
+    }
 
-int check_generics(const kelvar_ip_kfft_v8_0_generics& g) {
-    if (out_of_range(g.C_NFFT_MAX, 3, 16, "C_NFFT_MAX")) return 1;
-    if (out_of_range(g.C_ARCH, 1, 4, "C_ARCH")) return 2;
-    if (out_of_range(g.C_HAS_NFFT, 0, 1, "C_HAS_NFFT")) return 3;
-    if (out_of_range(g.C_INPUT_WIDTH, 8, 34, "C_INPUT_WIDTH")) return 4;
-    if (out_of_range(g.C_TWIDDLE_WIDTH, 8, 34, "C_TWIDDLE_WIDTH")) return 5;
-    if (out_of_range(g.C_HAS_SCALING, 0, 1, "C_HAS_SCALING")) return 6;
-    if (out_of_range(g.C_HAS_BFP, 0, 1, "C_HAS_BFP")) return 7;
-    if (out_of_range(g.C_HAS_ROUNDING, 0, 1, "C_HAS_ROUNDING")) return 8;
-    if (out_of_range(g.C_USE_FLT_PT, 0, 1, "C_USE_FLT_PT")) return 9;
+} // namespace
+
+int check_generics(const kelvar_ip_kfft_v8_0_generics& g)
+{
+    if (out_of_range(g.C_NFFT_MAX, 3, 16, "C_NFFT_MAX"))
+        return 1;
+    if (out_of_range(g.C_ARCH, 1, 4, "C_ARCH"))
+        return 2;
+    if (out_of_range(g.C_HAS_NFFT, 0, 1, "C_HAS_NFFT"))
+        return 3;
+    if (out_of_range(g.C_INPUT_WIDTH, 8, 34, "C_INPUT_WIDTH"))
+        return 4;
+    if (out_of_range(g.C_TWIDDLE_WIDTH, 8, 34, "C_TWIDDLE_WIDTH"))
+        return 5;
+    if (out_of_range(g.C_HAS_SCALING, 0, 1, "C_HAS_SCALING"))
+        return 6;
+    if (out_of_range(g.C_HAS_BFP, 0, 1, "C_HAS_BFP"))
+        return 7;
+    if (out_of_range(g.C_HAS_ROUNDING, 0, 1, "C_HAS_ROUNDING"))
+        return 8;
+    if (out_of_range(g.C_USE_FLT_PT, 0, 1, "C_USE_FLT_PT"))
+        return 9;
     if (g.C_NFFT_MAX < 6 && g.C_ARCH == 1) {
-        emit_line(MessageLine()
-                  << kCreate
-                  << "C_NFFT_MAX < 6 (transform length less than 2^6 = 64) and C_ARCH = 1 "
-                     "(Radix-4, Burst I/O architecture): this architecture has a minimum "
-                     "transform length of 64, so C_NFFT_MAX must be 6 or greater.");
+        emit_line(
+            MessageLine() << kCreate
+                          << "C_NFFT_MAX < 6 (transform length less than 2^6 = 64) and C_ARCH = 1 "
+                             "(Radix-4, Burst I/O architecture): this architecture has a minimum "
+                             "transform length of 64, so C_NFFT_MAX must be 6 or greater.");
         return 10;
     }
     if (g.C_NFFT_MAX == 3 && g.C_HAS_NFFT == 1) {
         emit_line(MessageLine()
-                  << kCreate
-                  << "C_NFFT_MAX = 3 (transform length of 2^3 = 8) and C_HAS_NFFT = 1 (run-time "
-                     "configurable transform length): the minimum transform length of 8 cannot "
-                     "be run-time configurable as it cannot be reduced.");
+            << kCreate
+            << "C_NFFT_MAX = 3 (transform length of 2^3 = 8) and C_HAS_NFFT = 1 (run-time "
+               "configurable transform length): the minimum transform length of 8 cannot "
+               "be run-time configurable as it cannot be reduced.");
         return 11;
     }
     if (g.C_NFFT_MAX == 6 && g.C_ARCH == 1 && g.C_HAS_NFFT == 1) {
         emit_line(MessageLine()
-                  << kCreate
-                  << "C_NFFT_MAX = 6 (transform length of 2^6 = 64) and C_HAS_NFFT = 1 (run-time "
-                     "configurable transform length) and C_ARCH = 1 (Radix-4, Burst I/O "
-                     "architecture): the minimum transform length of 64 in this architecture "
-                     "cannot be run-time configurable as it cannot be reduced.");
+            << kCreate
+            << "C_NFFT_MAX = 6 (transform length of 2^6 = 64) and C_HAS_NFFT = 1 (run-time "
+               "configurable transform length) and C_ARCH = 1 (Radix-4, Burst I/O "
+               "architecture): the minimum transform length of 64 in this architecture "
+               "cannot be run-time configurable as it cannot be reduced.");
         return 12;
     }
     if (g.C_HAS_SCALING == 0 && g.C_HAS_BFP == 1) {
         emit_line(MessageLine()
-                  << kCreate
-                  << "C_HAS_SCALING = 0 (unscaled) and C_HAS_BFP = 1 (block floating point "
-                     "scaling): these contradict and do not specify a valid scaling option.");
+            << kCreate
+            << "C_HAS_SCALING = 0 (unscaled) and C_HAS_BFP = 1 (block floating point "
+               "scaling): these contradict and do not specify a valid scaling option.");
         return 13;
     }
     if (g.C_USE_FLT_PT == 1 && g.C_INPUT_WIDTH != 32) {
@@ -114,13 +133,16 @@ int check_generics(const kelvar_ip_kfft_v8_0_generics& g) {
     return 0;
 }
 
-bool sample_out_of_range(double x, bool floating_point) {
-    if (!floating_point) return !(x >= -1.0 && x < 1.0);
+bool sample_out_of_range(double x, bool floating_point)
+{
+    if (!floating_point)
+        return !(x >= -1.0 && x < 1.0);
     return (x > kFloatMax || x < -kFloatMax) && !std::isinf(static_cast<float>(x));
 }
 
 int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_inputs& in,
-                  const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft) {
+    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft)
+{
     // Transform length of this frame.
     nfft = g.C_NFFT_MAX;
     if (g.C_HAS_NFFT == 1) {
@@ -133,12 +155,12 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
         nfft = in.nfft;
     } else if (in.nfft != g.C_NFFT_MAX) {
         emit_line(MessageLine()
-                  << "WARNING:kfft_v8_0:simulate called with nfft input = " << in.nfft
-                  << ", different from C_NFFT_MAX = " << g.C_NFFT_MAX
-                  << ", which is not permitted when C_HAS_NFFT is 0.  The nfft input will be "
-                     "ignored and C_NFFT_MAX used instead.");
+            << "WARNING:kfft_v8_0:simulate called with nfft input = " << in.nfft
+            << ", different from C_NFFT_MAX = " << g.C_NFFT_MAX
+            << ", which is not permitted when C_HAS_NFFT is 0.  The nfft input will be "
+               "ignored and C_NFFT_MAX used instead.");
     }
-    const int32_t n = int32_t{1} << nfft;
+    const int32_t n = int32_t { 1 } << nfft;
     const bool flt = g.C_USE_FLT_PT == 1;
 
     // Input samples.
@@ -173,9 +195,9 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
         }
         const bool radix4_steps = g.C_ARCH == 1 || g.C_ARCH == 3;
         if (radix4_steps && in.scaling_sch_size != (nfft + 1) / 2) {
-            emit_line(MessageLine() << kSim << "incorrect scaling_sch_size input "
-                                    << in.scaling_sch_size
-                                    << ": must be ceil(nfft/2) = " << (nfft + 1) / 2);
+            emit_line(MessageLine()
+                << kSim << "incorrect scaling_sch_size input " << in.scaling_sch_size
+                << ": must be ceil(nfft/2) = " << (nfft + 1) / 2);
             return KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R4;
         }
         if (!radix4_steps && in.scaling_sch_size != nfft) {
@@ -186,19 +208,20 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
         for (int32_t i = 0; i < in.scaling_sch_size; ++i) {
             const int32_t v = in.scaling_sch[i];
             if (v < 0 || v > 3) {
-                emit_line(MessageLine() << kSim << "invalid scaling value: scaling_sch[" << i
-                                        << "] = " << v << ": all values must be in the range 0 to 3");
+                emit_line(MessageLine()
+                    << kSim << "invalid scaling value: scaling_sch[" << i << "] = " << v
+                    << ": all values must be in the range 0 to 3");
                 return KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE;
             }
         }
         const int32_t last = in.scaling_sch_size - 1;
         if (radix4_steps && (nfft & 1) && in.scaling_sch[last] > 1) {
             emit_line(MessageLine()
-                      << kSim << "invalid scaling value: scaling value in the final stage, scaling_sch["
-                      << last << "] = " << in.scaling_sch[last]
-                      << ": when C_ARCH = 1 (Radix-4, Burst I/O architecture) or C_ARCH = 3 "
-                         "(Pipelined, Streaming I/O architecture) and nfft is odd, the final "
-                         "stage scaling value must be 0 or 1");
+                << kSim << "invalid scaling value: scaling value in the final stage, scaling_sch["
+                << last << "] = " << in.scaling_sch[last]
+                << ": when C_ARCH = 1 (Radix-4, Burst I/O architecture) or C_ARCH = 3 "
+                   "(Pipelined, Streaming I/O architecture) and nfft is odd, the final "
+                   "stage scaling value must be 0 or 1");
             return KELVAR_IP_KFFT_V8_0_BAD_FINAL_SCALING_VALUE;
         }
     }
@@ -219,18 +242,16 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
         return KELVAR_IP_KFFT_V8_0_NULL_XK_IM;
     }
     if (out.xk_re_size < n) {
-        emit_line(MessageLine() << kSim
-                                << "too small a value for xk_re_size in outputs structure "
+        emit_line(MessageLine() << kSim << "too small a value for xk_re_size in outputs structure "
                                 << out.xk_re_size << ": must be at least 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE;
     }
     if (out.xk_im_size < n) {
-        emit_line(MessageLine() << kSim
-                                << "too small a value for xk_im_size in outputs structure "
+        emit_line(MessageLine() << kSim << "too small a value for xk_im_size in outputs structure "
                                 << out.xk_im_size << ": must be at least 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE;
     }
     return KELVAR_IP_KFFT_V8_0_OK;
 }
 
-}  // namespace kfft
+} // namespace kfft

@@ -22,13 +22,13 @@ constexpr double kFloatMax = 3.4028234663852886e38;
 // and sets nfft to the effective length on success. Reads no array element beyond the sizes
 // it has already checked.
 int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_inputs& in,
-                  const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft);
+    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft);
 
 // True when sample x is outside the accepted input range: [-1, 1) in fixed-point mode (NaN is
 // outside too), beyond the single-precision range without being an infinity in floating-point
 // mode (infinities and NaNs are handled when the frame is conditioned).
 bool sample_out_of_range(double x, bool floating_point);
 
-}  // namespace kfft
+} // namespace kfft
 
 #endif

@@ -28,12 +28,12 @@ bool on_input_grid(const double* re, const double* im, int32_t n, int w);
 // Fixed-point conditioning: when some sample is not on the C_INPUT_WIDTH grid, writes the
 // rounding warning once, rounds every sample to width w with the guard into a and b, and
 // returns true; otherwise returns false and the samples enter unchanged (a and b unused).
-bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic,
-                     int w, double* a, double* b);
+bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic, int w,
+    double* a, double* b);
 
 struct FloatFrame {
-    int32_t exponent = 0;  // E: floor(log2 of the largest magnitude) + 1, 0 for a zero frame
-    bool invalid = false;  // some sample is an infinity or a NaN in single precision
+    int32_t exponent = 0; // E: floor(log2 of the largest magnitude) + 1, 0 for a zero frame
+    bool invalid = false; // some sample is an infinity or a NaN in single precision
 };
 
 // Floating-point scan: sets samples that are denormal in single precision to 0.0 in the
@@ -41,8 +41,8 @@ struct FloatFrame {
 // exponent (left 0 when the frame is invalid) and the invalid flag. loops: the implementation
 // of the whole-frame test that lets frames with nothing to flush or invalidate skip the
 // per-sample scan.
-FloatFrame scan_float_frame(double* re, double* im, int32_t n,
-                            FloatLoops loops = float_loops_auto());
+FloatFrame scan_float_frame(
+    double* re, double* im, int32_t n, FloatLoops loops = float_loops_auto());
 
 // One floating-point sample as it enters the engine: single precision, frame exponent removed
 // in single precision, then rounded (without guard) to a signed fraction of w bits.
@@ -69,28 +69,30 @@ double round_to_single_significance_fast(double y);
 class Pow2Scaler {
 public:
     explicit Pow2Scaler(int32_t p);
-    double apply(double v) const {
-        for (int i = 0; i < count_; ++i) v = divide_ ? v / factors_[i] : v * factors_[i];
+    double apply(double v) const
+    {
+        for (int i = 0; i < count_; ++i)
+            v = divide_ ? v / factors_[i] : v * factors_[i];
         return v;
     }
 
 private:
-    double factors_[40];  // |p| <= 2,400
+    double factors_[40]; // |p| <= 2,400
     int count_ = 0;
     bool divide_ = false;
 };
 
-// Applies 2^t (as the scaler) to a result value and replaces a magnitude beyond the single-precision range by
-// its single-precision conversion (an infinity, or the largest value when within half a unit in
-// the last place). Returns true when the range was exceeded.
+// Applies 2^t (as the scaler) to a result value and replaces a magnitude beyond the
+// single-precision range by its single-precision conversion (an infinity, or the largest value when
+// within half a unit in the last place). Returns true when the range was exceeded.
 bool restore_float_range(double& v, int32_t t);
 bool restore_float_range(double& v, const Pow2Scaler& t);
 
 // Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful
 // frame: the first rule that matches the mode applies.
 void set_final_fields(kelvar_ip_kfft_v8_0_outputs& out, int32_t n, bool floating_point,
-                      int scaling_flag, int bfp_flag);
+    int scaling_flag, int bfp_flag);
 
-}  // namespace kfft
+} // namespace kfft
 
 #endif

@@ -13,8 +13,8 @@ namespace kfft {
 // scan and exponent), transforms a frame of 2^nfft points with the state's engine and fills
 // the outputs. Returns false when the engine refused the frame (outputs then unspecified).
 bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inputs& in,
-                    kelvar_ip_kfft_v8_0_outputs& out, int32_t nfft);
+    kelvar_ip_kfft_v8_0_outputs& out, int32_t nfft);
 
-}  // namespace kfft
+} // namespace kfft
 
 #endif

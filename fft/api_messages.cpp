@@ -8,8 +8,9 @@ namespace kfft {
 
 MessageLine::MessageLine() { text_.imbue(std::locale::classic()); }
 
-void emit_line(const std::string& text) {
+void emit_line(const std::string& text)
+{
     deliver_line(text.data(), text.size(), text.compare(0, 6, "ERROR:") == 0);
 }
 
-}  // namespace kfft
+} // namespace kfft

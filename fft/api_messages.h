@@ -13,8 +13,8 @@ namespace kfft {
 class MessageLine {
 public:
     MessageLine();
-    template <typename T>
-    MessageLine& operator<<(const T& v) {
+    template <typename T> MessageLine& operator<<(const T& v)
+    {
         text_ << v;
         return *this;
     }
@@ -29,6 +29,6 @@ private:
 void emit_line(const std::string& text);
 inline void emit_line(const MessageLine& line) { emit_line(line.str()); }
 
-}  // namespace kfft
+} // namespace kfft
 
 #endif

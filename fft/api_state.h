@@ -11,12 +11,12 @@
 #include "kfft_v8_0_bitacc_cmodel.h"
 
 struct kelvar_ip_kfft_v8_0_state {
-    kelvar_ip_kfft_v8_0_generics generics{};  // as given, unchanged
-    FFT_CONFIG config{};                      // derived once; frame geometry rewritten per call
+    kelvar_ip_kfft_v8_0_generics generics {}; // as given, unchanged
+    FFT_CONFIG config {}; // derived once; frame geometry rewritten per call
     std::unique_ptr<TWIDDLE_ROM> rom;
     // The engine of C_ARCH: radix-4 (1), radix-2 (2 and 4), pipelined (3).
     std::unique_ptr<FrameEngine> engine;
-    std::vector<double> a, b;               // rounded samples of one frame, 2^C_NFFT_MAX each
+    std::vector<double> a, b; // rounded samples of one frame, 2^C_NFFT_MAX each
 };
 
 namespace kfft {
@@ -25,6 +25,6 @@ namespace kfft {
 // generics and configuration are set. Throws on allocation failure.
 void build_state(kelvar_ip_kfft_v8_0_state& s);
 
-}  // namespace kfft
+} // namespace kfft
 
 #endif

@@ -52,8 +52,8 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
     const double span = std::ldexp(1.0, M_);
     for (int32_t k = 0; k < count; ++k) {
         const double x = k * 6.283185307179586 / span;
-        raw_.push_back(
-            kfft_raw::CRaw { round_convergent(std::cos(x), TW_ - 1), round_convergent(std::sin(x), TW_ - 1) });
+        raw_.push_back(kfft_raw::CRaw {
+            round_convergent(std::cos(x), TW_ - 1), round_convergent(std::sin(x), TW_ - 1) });
     }
 }
 
@@ -91,7 +91,6 @@ FFT::FFT(const FFT_CONFIG& cfg)
         throw std::invalid_argument("FFT engine: twiddle width must be 8 to 34");
     if ((rounding_ | scaling_ | bfp_) & ~1)
         throw std::invalid_argument("FFT engine: rounding, scaling and BFP flags must be 0 or 1");
-
 }
 
 FFT::~FFT() = default;
@@ -234,8 +233,8 @@ void FFT::store(int32_t p, double re, double im)
     mem_re_[p] = static_cast<double>(r);
     mem_im_[p] = static_cast<double>(i);
     if (track_headroom_)
-        input_headroom_ = std::min(
-            { input_headroom_, word_headroom(r, word_w_), word_headroom(i, word_w_) });
+        input_headroom_
+            = std::min({ input_headroom_, word_headroom(r, word_w_), word_headroom(i, word_w_) });
 }
 
 bool FFT::load_input(int32_t n, double re, double im)
@@ -338,12 +337,12 @@ bool plain_frame_sse2(
         const __m256d b = _mm256_mul_pd(_mm256_loadu_pd(im + i), sc);
         const __m256d ra = _mm256_sub_pd(_mm256_add_pd(a, magic), magic);
         const __m256d rb = _mm256_sub_pd(_mm256_add_pd(b, magic), magic);
-        ok = _mm256_and_pd(ok,
-            _mm256_and_pd(_mm256_cmp_pd(ra, a, _CMP_EQ_OQ), _mm256_cmp_pd(rb, b, _CMP_EQ_OQ)));
-        ok = _mm256_and_pd(ok,
-            _mm256_and_pd(_mm256_cmp_pd(a, lo, _CMP_GE_OQ), _mm256_cmp_pd(a, hi, _CMP_LT_OQ)));
-        ok = _mm256_and_pd(ok,
-            _mm256_and_pd(_mm256_cmp_pd(b, lo, _CMP_GE_OQ), _mm256_cmp_pd(b, hi, _CMP_LT_OQ)));
+        ok = _mm256_and_pd(
+            ok, _mm256_and_pd(_mm256_cmp_pd(ra, a, _CMP_EQ_OQ), _mm256_cmp_pd(rb, b, _CMP_EQ_OQ)));
+        ok = _mm256_and_pd(
+            ok, _mm256_and_pd(_mm256_cmp_pd(a, lo, _CMP_GE_OQ), _mm256_cmp_pd(a, hi, _CMP_LT_OQ)));
+        ok = _mm256_and_pd(
+            ok, _mm256_and_pd(_mm256_cmp_pd(b, lo, _CMP_GE_OQ), _mm256_cmp_pd(b, hi, _CMP_LT_OQ)));
         key = _mm256_max_pd(key, _mm256_max_pd(a, _mm256_sub_pd(minus_one, a)));
         key = _mm256_max_pd(key, _mm256_max_pd(b, _mm256_sub_pd(minus_one, b)));
     }

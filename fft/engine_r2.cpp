@@ -174,8 +174,8 @@ template <bool Round, bool Bfp, int Parts>
                 const int32_t p = base + k;
                 const V4 x0r = load4(sr + p), x0i = load4(si + p);
                 V4 tr, ti;
-                kfft_fp::twiddle_any<Parts>(load4(sr + p + L), load4(si + p + L),
-                    load4(gs + k), load4(hs + k), c, a.wide, tr, ti);
+                kfft_fp::twiddle_any<Parts>(load4(sr + p + L), load4(si + p + L), load4(gs + k),
+                    load4(hs + k), c, a.wide, tr, ti);
                 store4(dr + p, quant(x0r * eight + tr));
                 store4(di + p, quant(x0i * eight + ti));
                 store4(dr + p + L, quant(x0r * eight - tr));
@@ -302,8 +302,8 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
     const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
     const int parts = split == 0 ? 1 : split2 ? 2 : 3;
     FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
-        : parts == 2                                   ? fp_stage_portable<Round, Bfp, 2>
-                                                       : fp_stage_portable<Round, Bfp, 3>;
+        : parts == 2                                  ? fp_stage_portable<Round, Bfp, 2>
+                                                      : fp_stage_portable<Round, Bfp, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
         fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
@@ -326,8 +326,7 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
         if (fp) {
             const int32_t L = int32_t(1) << t;
             FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(),
-                fp_twiddles(rom, forward) + 2 * (L - 1), N, L,
-                std::ldexp(1.0, 4 - twiddle_width_),
+                fp_twiddles(rom, forward) + 2 * (L - 1), N, L, std::ldexp(1.0, 4 - twiddle_width_),
                 kfft_fp::output_format(
                     W, s, kfft_fp::kR2Bounds[0], kfft_fp::kR2Bounds[1], kfft_fp::kR2Bounds[2]) };
             if (split)
@@ -343,8 +342,8 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
             swap_memory(alt_re_, alt_im_);
         } else {
             cls = bfp_class(
-                int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom), W,
-                53, 106, 1 << 30);
+                int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom),
+                W, 53, 106, 1 << 30);
         }
         // Bounds 53/128 and 106/128; there is no class 3.
         shift_reg = Bfp ? cls : 0;

@@ -186,8 +186,8 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     if (P_ < input_width_ || P_ > 51)
         throw std::invalid_argument("R22_pipeline: internal width must be input_width to 51");
     // Unscaled and block floating point frames run at full growth.
-    set_memory(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_,
-        Order::Natural, Order::BitReversed, false);
+    set_memory(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_, Order::Natural,
+        Order::BitReversed, false);
 }
 
 R22_pipeline::~R22_pipeline() = default;
@@ -285,7 +285,8 @@ template <bool Round, int Kind, bool Drop, int Parts>
     };
     Extremes eb, et, eo, ev;
     // Output quantisation: d bits dropped, floor or convergent (never up from the largest).
-    auto quant = [&](const V4& v) __attribute__((always_inline)) {
+    auto quant = [&](const V4& v) __attribute__((always_inline))
+    {
         if (check_ovf)
             ev.add(v);
         V4 z;
@@ -304,7 +305,8 @@ template <bool Round, int Kind, bool Drop, int Parts>
     // Butterfly of four lanes: upper and lower inputs, rotation mask (BF2 of odd groups),
     // twiddles of the upper and lower outputs; z: the two outputs.
     auto butterfly = [&](const V4& ar, const V4& ai, const V4& br, const V4& bi, const M4& rot,
-                         const V4* w, V4* z) __attribute__((always_inline)) {
+        const V4* w, V4* z) __attribute__((always_inline))
+    {
         // Rotated lower input: -j b (forward) or +j b (inverse).
         const V4 rr = a.rotate_sign ? bi : -bi;
         const V4 ri = a.rotate_sign ? -br : br;
@@ -401,7 +403,8 @@ template <bool Round, int Kind, bool Drop, int Parts>
             }
         }
     }
-    const bool wraps = eb.outside(a.b_lim) || eo.outside(a.o_lim) || (Kind == 1 && et.outside(a.tw_lim));
+    const bool wraps
+        = eb.outside(a.b_lim) || eo.outside(a.o_lim) || (Kind == 1 && et.outside(a.tw_lim));
     return FpResult { wraps, check_ovf && ev.outside(a.ovf_lim) };
 }
 
@@ -513,8 +516,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     const int parts = narrow ? 1 : split_x ? 2 : 3;
     const bool fp = fp_env && (narrow || split_x > 0 || split > 0);
     FpResult (*fp_stage)(const FpStage&) = parts == 1 ? r22_stage_portable<Round, 1>
-        : parts == 2                                   ? r22_stage_portable<Round, 2>
-                                                       : r22_stage_portable<Round, 3>;
+        : parts == 2                                  ? r22_stage_portable<Round, 2>
+                                                      : r22_stage_portable<Round, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
         fp_stage = parts == 1 ? r22_stage_avx2<Round, 1>

@@ -152,13 +152,11 @@ struct FpResult {
     int32_t cls; // block floating point class of the written words
 };
 
-
 using kfft_simd::load4;
 using kfft_simd::M4;
 using kfft_simd::splat;
 using kfft_simd::store4;
 using kfft_simd::V4;
-
 
 // Rows of a 4 x 4 block become columns.
 [[gnu::always_inline]] inline void transpose(V4& a0, V4& a1, V4& a2, V4& a3)
@@ -177,15 +175,15 @@ using kfft_simd::V4;
 // butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
 // transposes four butterflies' operands into lanes.
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a, const double* sr,
-    const double* si, double* dr, double* di, const double* tw)
+[[gnu::always_inline]] inline FpResult fp_stage_body(
+    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
     // output order X0..X3.
-    auto butterfly = [&](const V4& x0r, const V4& x0i, const V4& t1r, const V4& t1i,
-                         const V4& t2r, const V4& t2i, const V4& t3r, const V4& t3i, V4* zr,
-                         V4* zi) __attribute__((always_inline)) {
+    auto butterfly = [&](const V4& x0r, const V4& x0i, const V4& t1r, const V4& t1i, const V4& t2r,
+        const V4& t2i, const V4& t3r, const V4& t3i, V4* zr, V4* zi) __attribute__((always_inline))
+    {
         const V4 eight = splat(8.0);
         const V4 x8r = x0r * eight, x8i = x0i * eight;
         const V4 ar = x8r + t2r, ai = x8i + t2i;
@@ -252,8 +250,8 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 }
 
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::noinline]] FpResult fp_stage_portable_loops(const FpStage& a, const double* sr,
-    const double* si, double* dr, double* di, const double* tw)
+[[gnu::noinline]] FpResult fp_stage_portable_loops(
+    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
@@ -268,8 +266,8 @@ template <bool Round, bool Bfp, int Parts> FpResult fp_stage_portable(const FpSt
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define KFFT_HAVE_AVX2_PATH 1
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(const FpStage& a,
-    const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(
+    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
@@ -427,8 +425,8 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
     const int parts = split == 0 ? 1 : split2 ? 2 : 3;
     FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
-        : parts == 2                                   ? fp_stage_portable<Round, Bfp, 2>
-                                                       : fp_stage_portable<Round, Bfp, 3>;
+        : parts == 2                                  ? fp_stage_portable<Round, Bfp, 2>
+                                                      : fp_stage_portable<Round, Bfp, 3>;
 #ifdef KFFT_HAVE_AVX2_PATH
     if (use_avx2())
         fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
@@ -485,7 +483,8 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             fill_twiddles();
         }
         if (!done)
-            max_key = int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
+            max_key = int_stage<Acc, Round, Bfp>(
+                pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
         // Bounds 24/128, 48/128 and 97/128.
         shift_reg = !Bfp ? 0 : cls >= 0 ? cls : bfp_class(max_key, W, 24, 48, 97);
         overflow_ = pe.pe_overflow();

@@ -41,7 +41,6 @@
 #ifndef KFFT_ENGINES_H
 #define KFFT_ENGINES_H
 
-
 #include "engine_r2.h"
 #include "engine_r22.h"
 #include "engine_r4.h"

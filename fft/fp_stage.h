@@ -167,12 +167,13 @@ inline void split_twiddle(double g, int s, double p[3])
 
 // (x W + K) >> d as twiddle() gives it, for a split found by wide_split(), from the parts
 // of the twiddle's real part g and imaginary part h.
-[[gnu::always_inline]] inline void twiddle_parts(const V4& xr, const V4& xi, const V4 g[3],
-    const V4 h[3], const WideTwiddle& k, V4& tr, V4& ti)
+[[gnu::always_inline]] inline void twiddle_parts(
+    const V4& xr, const V4& xi, const V4 g[3], const V4 h[3], const WideTwiddle& k, V4& tr, V4& ti)
 {
     using kfft_simd::round_int;
     // Quotient by 2^d of p2 2^2s + p1 2^s + p0, part by part.
-    auto part = [&](const V4& p2, const V4& p1, const V4& p0) __attribute__((always_inline)) {
+    auto part = [&](const V4& p2, const V4& p1, const V4& p0) __attribute__((always_inline))
+    {
         const V4 q2 = round_int(p2 * k.q2c);
         const V4 f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
         const V4 q1 = round_int(f1 * k.q1c);
@@ -183,8 +184,8 @@ inline void split_twiddle(double g, int s, double p[3])
     ti = part(xr * h[0] + xi * g[0], xr * h[1] + xi * g[1], xr * h[2] + xi * g[2]);
 }
 
-[[gnu::always_inline]] inline void twiddle_wide(const V4& xr, const V4& xi, const V4& g,
-    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+[[gnu::always_inline]] inline void twiddle_wide(
+    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
 {
     V4 gp[3], hp[3];
     split_twiddle(g, k, gp);
@@ -202,13 +203,14 @@ inline int wide_split2(int xb, int tw, int d)
 }
 
 // (x W + K) >> d for a split found by wide_split2().
-[[gnu::always_inline]] inline void twiddle_wide2(const V4& xr, const V4& xi, const V4& g,
-    const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+[[gnu::always_inline]] inline void twiddle_wide2(
+    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
 {
     using kfft_simd::round_int;
     const V4 g1 = round_int(g * k.inv_s), h1 = round_int(h * k.inv_s);
     const V4 g0 = g - g1 * k.s1, h0 = h - h1 * k.s1;
-    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline)) {
+    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline))
+    {
         const V4 q1 = round_int(p1 * k.q1c);
         const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
         return q1 + round_int((f0 - splat(0.5)) * k.c);
@@ -227,13 +229,14 @@ inline int operand_split(int xb, int tw, int d)
 }
 
 // (x W + K) >> d for a split found by operand_split().
-[[gnu::always_inline]] inline void twiddle_operand_split(const V4& xr, const V4& xi,
-    const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+[[gnu::always_inline]] inline void twiddle_operand_split(
+    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
 {
     using kfft_simd::round_int;
     const V4 xr1 = round_int(xr * k.inv_s), xi1 = round_int(xi * k.inv_s);
     const V4 xr0 = xr - xr1 * k.s1, xi0 = xi - xi1 * k.s1;
-    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline)) {
+    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline))
+    {
         const V4 q1 = round_int(p1 * k.q1c);
         const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
         return q1 + round_int((f0 - splat(0.5)) * k.c);
@@ -245,8 +248,8 @@ inline int operand_split(int xb, int tw, int d)
 // Twiddle product by the number of twiddle parts (1: twiddle(), 2: twiddle_wide2(),
 // 3: twiddle_wide()), chosen at compile time.
 template <int Parts>
-[[gnu::always_inline]] inline void twiddle_any(const V4& xr, const V4& xi, const V4& g,
-    const V4& h, const V4& c, const WideTwiddle& k, V4& tr, V4& ti)
+[[gnu::always_inline]] inline void twiddle_any(const V4& xr, const V4& xi, const V4& g, const V4& h,
+    const V4& c, const WideTwiddle& k, V4& tr, V4& ti)
 {
     if (Parts == 3)
         twiddle_wide(xr, xi, g, h, k, tr, ti);

@@ -152,14 +152,28 @@ void KFix::initFormat(int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
 }
 
 KFix::KFix()
-    : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps(nullptr)
+    : KNum()
+    , binpt(0)
+    , dbl(0.0)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
 }
 
 KFix::KFix(int32_t v, int32_t f, int32_t t, int32_t q, int32_t o)
-    : KNum(v, t, q, o), binpt(f), dbl((double)v), valid(1), assigned(1), known(1),
-      always_valid(0), is_bool(0), temps(nullptr)
+    : KNum(v, t, q, o)
+    , binpt(f)
+    , dbl((double)v)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
     const int64_t aw = width;
     if (f >= 0) {
@@ -174,24 +188,45 @@ KFix::KFix(int32_t v, int32_t f, int32_t t, int32_t q, int32_t o)
 }
 
 KFix::KFix(int32_t v, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
-    : KNum(f < 0 ? (v >> (f < -31 ? 31 : -f)) : v, w, t, q, o), binpt(f), dbl((double)v),
-      valid(1), assigned(1), known(1), always_valid(0), is_bool(0), temps(nullptr)
+    : KNum(f < 0 ? (v >> (f < -31 ? 31 : -f)) : v, w, t, q, o)
+    , binpt(f)
+    , dbl((double)v)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
     if (f > 0)
         shiftLeft(f);
 }
 
 KFix::KFix(double x, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
-    : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps(nullptr)
+    : KNum()
+    , binpt(0)
+    , dbl(0.0)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
     initFormat(w, f, t, q, o);
     *this = x;
 }
 
 KFix::KFix(double x, int32_t t, int32_t q, int32_t o)
-    : KNum(), binpt(0), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0), is_bool(0),
-      temps(nullptr)
+    : KNum()
+    , binpt(0)
+    , dbl(0.0)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
     if (!std::isfinite(x)) {
         initFormat(0, 0, t, q, o);
@@ -213,40 +248,75 @@ KFix::KFix(double x, int32_t t, int32_t q, int32_t o)
 }
 
 KFix::KFix(const KNum& n)
-    : KNum(n), binpt(0), dbl(n.toDouble()), valid(1), assigned(1), known(1), always_valid(0),
-      is_bool(0), temps(nullptr)
+    : KNum(n)
+    , binpt(0)
+    , dbl(n.toDouble())
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
 }
 
 KFix::KFix(const char* bits, int32_t f, int32_t t)
-    : KNum(bits, t), binpt(f), dbl(0.0), valid(1), assigned(1), known(1), always_valid(0),
-      is_bool(0), temps(nullptr)
+    : KNum(bits, t)
+    , binpt(f)
+    , dbl(0.0)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(0)
+    , temps(nullptr)
 {
     dbl = toDouble();
 }
 
 KFix::KFix(bool b)
-    : KNum(b ? 1 : 0, 1, UNSIGNED, TRUNCATE, WRAP), binpt(0), dbl(b ? 1.0 : 0.0), valid(1),
-      assigned(1), known(1), always_valid(0), is_bool(1), temps(nullptr)
+    : KNum(b ? 1 : 0, 1, UNSIGNED, TRUNCATE, WRAP)
+    , binpt(0)
+    , dbl(b ? 1.0 : 0.0)
+    , valid(1)
+    , assigned(1)
+    , known(1)
+    , always_valid(0)
+    , is_bool(1)
+    , temps(nullptr)
 {
 }
 
 KFix::KFix(const KFix& src)
-    : KNum(src), binpt(src.binpt), dbl(src.dbl), valid(src.valid), assigned(src.assigned),
-      known(src.known), always_valid(src.always_valid), is_bool(src.is_bool), temps(nullptr)
+    : KNum(src)
+    , binpt(src.binpt)
+    , dbl(src.dbl)
+    , valid(src.valid)
+    , assigned(src.assigned)
+    , known(src.known)
+    , always_valid(src.always_valid)
+    , is_bool(src.is_bool)
+    , temps(nullptr)
 {
 }
 
 KFix::KFix(KFix&& src) noexcept
-    : KNum(std::move(src)), binpt(src.binpt), dbl(src.dbl), valid(src.valid),
-      assigned(src.assigned), known(src.known), always_valid(src.always_valid),
-      is_bool(src.is_bool), temps(nullptr)
+    : KNum(std::move(src))
+    , binpt(src.binpt)
+    , dbl(src.dbl)
+    , valid(src.valid)
+    , assigned(src.assigned)
+    , known(src.known)
+    , always_valid(src.always_valid)
+    , is_bool(src.is_bool)
+    , temps(nullptr)
 {
     temps = src.temps;
     src.temps = nullptr;
 }
 
-KFix::KFix(const KFix& src, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o) : KFix(src)
+KFix::KFix(const KFix& src, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
+    : KFix(src)
 {
     setFormat(w, f, t, q, o);
 }
@@ -428,14 +498,14 @@ SumFormat sumFormat(const KFix& a, const KFix& b, bool subtract)
     const int64_t f = a.binpt > b.binpt ? a.binpt : b.binpt;
     const int64_t ia = intBits(a), ib = intBits(b);
     const int64_t w = f + (ia > ib ? ia : ib) + (subtract ? 2 : (t == SIGNED ? 2 : 1));
-    return {checkWidth(w), (int32_t)f, t};
+    return { checkWidth(w), (int32_t)f, t };
 }
 
 SumFormat productFormat(const KFix& a, const KFix& b)
 {
     const int32_t t = (a.type == SIGNED || b.type == SIGNED) ? SIGNED : UNSIGNED;
-    return {checkWidth((int64_t)a.width + b.width + (t == SIGNED ? 1 : 0)),
-        binptArg((int64_t)a.binpt + b.binpt), t};
+    return { checkWidth((int64_t)a.width + b.width + (t == SIGNED ? 1 : 0)),
+        binptArg((int64_t)a.binpt + b.binpt), t };
 }
 
 } // namespace
@@ -458,7 +528,8 @@ KFix num_internal::shiftWide(const KFix& a, int32_t n, bool right)
         right = !right;
     }
     const int32_t w = checkWidth((int64_t)a.width + n); // too many bits before any binpt limit
-    KFix r = KFix::zero(w, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
+    KFix r
+        = KFix::zero(w, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
     copyBits(r, a, right ? 0 : -(long)n);
     r.dbl = scale2(a.dbl, right ? -(int64_t)n : (int64_t)n);
     conj(r, a, a);
@@ -533,8 +604,7 @@ struct NegExact {
     }
 };
 
-template <typename Op>
-struct BitExact {
+template <typename Op> struct BitExact {
     const KFix& a;
     const KFix* b; // null: complement of a
     Op op;
@@ -583,7 +653,7 @@ void KFix::add(const KFix& a, const KFix& b)
     const SumFormat sf = sumFormat(a, b, false);
     const double d = a.dbl + b.dbl;
     const int32_t v = a.valid && b.valid, as = a.assigned && b.assigned, k = a.known && b.known;
-    inFormat(sf.width, sf.binpt, sf.type, a, &b, AddExact{a, b, false});
+    inFormat(sf.width, sf.binpt, sf.type, a, &b, AddExact { a, b, false });
     dbl = d;
     setFlags(v, as, k);
 }
@@ -593,7 +663,7 @@ void KFix::sub(const KFix& a, const KFix& b)
     const SumFormat sf = sumFormat(a, b, true);
     const double d = a.dbl - b.dbl;
     const int32_t v = a.valid && b.valid, as = a.assigned && b.assigned, k = a.known && b.known;
-    inFormat(sf.width, sf.binpt, sf.type, a, &b, AddExact{a, b, true});
+    inFormat(sf.width, sf.binpt, sf.type, a, &b, AddExact { a, b, true });
     dbl = d;
     setFlags(v, as, k);
 }
@@ -602,7 +672,7 @@ void KFix::neg(const KFix& a)
 {
     const double d = -a.dbl;
     const int32_t v = a.valid, as = a.assigned, k = a.known;
-    inFormat((int64_t)a.width + 1, a.binpt, SIGNED, a, nullptr, NegExact{a});
+    inFormat((int64_t)a.width + 1, a.binpt, SIGNED, a, nullptr, NegExact { a });
     dbl = d;
     setFlags(v, as, k);
 }
@@ -612,13 +682,12 @@ void KFix::mult(const KFix& a, const KFix& b)
     const SumFormat pf = productFormat(a, b);
     const double d = a.dbl * b.dbl;
     const int32_t v = a.valid && b.valid, as = a.assigned && b.assigned, k = a.known && b.known;
-    inFormat(pf.width, pf.binpt, pf.type, a, &b, MulExact{a, b});
+    inFormat(pf.width, pf.binpt, pf.type, a, &b, MulExact { a, b });
     dbl = d;
     setFlags(v, as, k);
 }
 
-template <typename Op>
-void KFix::bitwiseOp(const KFix& a, const KFix& b, Op op)
+template <typename Op> void KFix::bitwiseOp(const KFix& a, const KFix& b, Op op)
 {
     const int32_t t = (a.type == SIGNED || b.type == SIGNED) ? SIGNED : UNSIGNED;
     const int64_t f = a.binpt > b.binpt ? a.binpt : b.binpt;
@@ -626,7 +695,7 @@ void KFix::bitwiseOp(const KFix& a, const KFix& b, Op op)
     const bool mixed = a.type != b.type;
     const int64_t w = f + (ia > ib ? ia : ib) + (mixed ? 1 : 0);
     const int32_t v = a.valid && b.valid, as = a.assigned && b.assigned, k = a.known && b.known;
-    inFormat(w < 0 ? 0 : w, f, t, a, &b, BitExact<Op>{a, &b, op});
+    inFormat(w < 0 ? 0 : w, f, t, a, &b, BitExact<Op> { a, &b, op });
     dbl = exactDouble(*this);
     setFlags(v, as, k);
 }
@@ -638,7 +707,8 @@ void KFix::bitXor(const KFix& a, const KFix& b) { bitwiseOp(a, b, xor_n); }
 void KFix::bitNot(const KFix& a)
 {
     const int32_t v = a.valid, as = a.assigned, k = a.known;
-    inFormat(a.width, a.binpt, a.type, a, nullptr, BitExact<decltype(&and_n)>{a, nullptr, and_n});
+    inFormat(
+        a.width, a.binpt, a.type, a, nullptr, BitExact<decltype(&and_n)> { a, nullptr, and_n });
     dbl = exactDouble(*this);
     setFlags(v, as, k);
 }
@@ -737,7 +807,7 @@ double exactDouble(const KFix& a)
         return 0.0;
     const long p = 16L * top + msb16(mag[top]); // highest set bit
     // The 64 bits from p down, every lower bit folded into a sticky bit.
-    const View v{mag, a.nwords, 16, 0};
+    const View v { mag, a.nwords, 16, 0 };
     uint64_t hi = 0;
     for (int j = 3; j >= 0; --j)
         hi = (hi << 16) | v.get16(p - 63 + 16L * j);
@@ -797,12 +867,12 @@ std::string KFix::toString(int32_t base) const
     {
         std::vector<slot_t> m((size_t)nwords);
         magnitude(m.data(), *this);
-        const View v{m.data(), nwords, 16, 0};
+        const View v { m.data(), nwords, 16, 0 };
         const long pos = binpt < 0 ? (long)binpt : 0;
         extract(mag.data(), (int)mag.size(), v, pos);
     }
     // Integer part = mag >> fb, fraction = mag mod 2^fb.
-    const View mv{mag.data(), (int)mag.size(), 16, 0};
+    const View mv { mag.data(), (int)mag.size(), 16, 0 };
     std::vector<slot_t> ip(mag.size(), 0);
     extract(ip.data(), (int)ip.size(), mv, (long)fb);
     std::string out = (sign() ? "-" : "") + magToBase(ip, base);
@@ -816,7 +886,7 @@ std::string KFix::toString(int32_t base) const
         out += ".";
         for (int64_t i = 0; i < fb; ++i) {
             mulsmall_n(fr.data(), fn, (slot_t)base);
-            const View fv{fr.data(), fn, 16, 0};
+            const View fv { fr.data(), fn, 16, 0 };
             slot_t digit = 0;
             for (int b = 0; b < 5; ++b)
                 digit |= (slot_t)fv.bit(fb + b) << b;
@@ -837,9 +907,17 @@ std::ostream& operator<<(std::ostream& os, const KFix& v) { return os << v.toStr
 // ---------------------------------------------------------------------------------------------
 // KFixComplex
 
-KFixComplex::KFixComplex() : re(), im() {}
+KFixComplex::KFixComplex()
+    : re()
+    , im()
+{
+}
 
-KFixComplex::KFixComplex(const KFix& r, const KFix& i) : re(r), im(i) {}
+KFixComplex::KFixComplex(const KFix& r, const KFix& i)
+    : re(r)
+    , im(i)
+{
+}
 
 void KFixComplex::setFormat(const KFix& tmpl)
 {
@@ -855,8 +933,7 @@ void KFixComplex::setFormat(int32_t w, int32_t f, int32_t t, int32_t q, int32_t 
 
 namespace {
 
-template <typename T>
-T max4(T a, T b, T c, T d)
+template <typename T> T max4(T a, T b, T c, T d)
 {
     const T x = a > b ? a : b, y = c > d ? c : d;
     return x > y ? x : y;
@@ -864,8 +941,8 @@ T max4(T a, T b, T c, T d)
 
 KFixComplex sumDiff(const KFixComplex& a, const KFixComplex& b, bool subtract)
 {
-    const bool anySigned = a.re.type == SIGNED || a.im.type == SIGNED || b.re.type == SIGNED
-        || b.im.type == SIGNED;
+    const bool anySigned
+        = a.re.type == SIGNED || a.im.type == SIGNED || b.re.type == SIGNED || b.im.type == SIGNED;
     const int32_t t = (subtract || anySigned) ? SIGNED : UNSIGNED;
     const int64_t f = max4<int64_t>(a.re.binpt, a.im.binpt, b.re.binpt, b.im.binpt);
     const int64_t i = max4(intBits(a.re), intBits(a.im), intBits(b.re), intBits(b.im));

@@ -21,20 +21,20 @@
 
 class KFix : public KNum {
 public:
-    int32_t binpt;        // fraction bits; may be negative or exceed width
-    double dbl;           // shadow value: the same computation in double precision
-    int32_t valid;        // cleared by assigning NaN unless always_valid
-    int32_t assigned;     // the value holds a number; cleared by assigning NaN
-    int32_t known;        // the numeric value is known; toDouble needs valid and known
+    int32_t binpt; // fraction bits; may be negative or exceed width
+    double dbl; // shadow value: the same computation in double precision
+    int32_t valid; // cleared by assigning NaN unless always_valid
+    int32_t assigned; // the value holds a number; cleared by assigning NaN
+    int32_t known; // the numeric value is known; toDouble needs valid and known
     int32_t always_valid; // validity cannot be lost
-    int32_t is_bool;      // boolean: width 1, binpt 0, UNSIGNED
+    int32_t is_bool; // boolean: width 1, binpt 0, UNSIGNED
 
     static constexpr int32_t NUM_TEMPS = 8;
 
     // Zero in the given format (flags set, dbl 0).
     static KFix zero(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl)
     {
-        return KFix(RawFormat{}, width, binpt, type, quant, ovfl);
+        return KFix(RawFormat {}, width, binpt, type, quant, ovfl);
     }
 
     // Width 0, binpt 0, value and dbl 0.
@@ -60,7 +60,7 @@ public:
     // Boolean: width 1, binpt 0, UNSIGNED, is_bool set.
     explicit KFix(bool b);
     explicit KFix(int32_t) = delete; // use KFix(v, binpt, type, quant, ovfl)
-    explicit KFix(double) = delete;  // use KFix(x, type, quant, ovfl)
+    explicit KFix(double) = delete; // use KFix(x, type, quant, ovfl)
     // Copy of format, value, dbl and flags; scratch values are not copied.
     KFix(const KFix& src);
     KFix(KFix&& src) noexcept;
@@ -156,12 +156,20 @@ private:
     KFix** temps;
 
     KFix(RawFormat, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
-        : KNum(RawFormat{}, w, t, q, o), binpt(f), dbl(0.0), valid(1), assigned(1), known(1),
-          always_valid(0), is_bool(0), temps(nullptr)
+        : KNum(RawFormat {}, w, t, q, o)
+        , binpt(f)
+        , dbl(0.0)
+        , valid(1)
+        , assigned(1)
+        , known(1)
+        , always_valid(0)
+        , is_bool(0)
+        , temps(nullptr)
     {
     }
     void freeTemps();
-    KFix& scratch(int32_t i, int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
+    KFix& scratch(
+        int32_t i, int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl);
     // Assignment semantics of the flags: validity is kept when always_valid.
     void setFlags(int32_t v, int32_t a, int32_t k)
     {
@@ -169,10 +177,10 @@ private:
         assigned = a ? 1 : 0;
         known = k ? 1 : 0;
     }
-    template <typename Op>
-    void bitwiseOp(const KFix& a, const KFix& b, Op op);
+    template <typename Op> void bitwiseOp(const KFix& a, const KFix& b, Op op);
     template <typename Exact>
-    void inFormat(int64_t width, int64_t binpt, int32_t type, const KFix& a, const KFix* b, Exact exact);
+    void inFormat(
+        int64_t width, int64_t binpt, int32_t type, const KFix& a, const KFix* b, Exact exact);
 };
 
 // Full-precision operators; results of +, - and * and of negation use TRUNCATE and WRAP, the
@@ -214,7 +222,7 @@ public:
     // Both parts zero in the given format.
     static KFixComplex zero(int32_t width, int32_t binpt, int32_t type, int32_t quant, int32_t ovfl)
     {
-        return KFixComplex(Raw{}, width, binpt, type, quant, ovfl);
+        return KFixComplex(Raw {}, width, binpt, type, quant, ovfl);
     }
     // Both parts take the format of the template (KFix::setFormat(tmpl)).
     void setFormat(const KFix& tmpl);
@@ -231,10 +239,10 @@ private:
     // add (Sub false) and sub (Sub true).
     template <bool Sub> void addSub(const KFixComplex& a, const KFixComplex& b);
 
-    struct Raw {
-    };
+    struct Raw { };
     KFixComplex(Raw, int32_t w, int32_t f, int32_t t, int32_t q, int32_t o)
-        : re(KFix::zero(w, f, t, q, o)), im(KFix::zero(w, f, t, q, o))
+        : re(KFix::zero(w, f, t, q, o))
+        , im(KFix::zero(w, f, t, q, o))
     {
     }
 };
@@ -353,8 +361,8 @@ namespace num_internal {
 // a >> n (right) or a << n for 0 <= n and a.width + n <= 127.
 inline KFix shiftSmall(const KFix& a, int32_t n, bool right)
 {
-    KFix r = KFix::zero(a.width + n, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type,
-        a.quant, a.ovfl);
+    KFix r = KFix::zero(
+        a.width + n, right ? binptArg((int64_t)a.binpt + n) : a.binpt, a.type, a.quant, a.ovfl);
     r.set128((u128)a.get128() << (right ? 0 : n));
     r.dbl = scale2(a.dbl, right ? -(int64_t)n : (int64_t)n);
     conjFlags(r, a, a);
@@ -389,15 +397,36 @@ inline int32_t KFix::compare(const KFix& a, const KFix& b)
 }
 
 namespace num_internal {
-inline bool comparable(const KFix& a, const KFix& b) { return a.valid && a.known && b.valid && b.known; }
+inline bool comparable(const KFix& a, const KFix& b)
+{
+    return a.valid && a.known && b.valid && b.known;
+}
 } // namespace num_internal
 
-inline bool operator==(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) == 0; }
-inline bool operator!=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) != 0; }
-inline bool operator<(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) < 0; }
-inline bool operator>(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) > 0; }
-inline bool operator<=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) <= 0; }
-inline bool operator>=(const KFix& a, const KFix& b) { return num_internal::comparable(a, b) && KFix::compare(a, b) >= 0; }
+inline bool operator==(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) == 0;
+}
+inline bool operator!=(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) != 0;
+}
+inline bool operator<(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) < 0;
+}
+inline bool operator>(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) > 0;
+}
+inline bool operator<=(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) <= 0;
+}
+inline bool operator>=(const KFix& a, const KFix& b)
+{
+    return num_internal::comparable(a, b) && KFix::compare(a, b) >= 0;
+}
 
 namespace num_internal {
 

@@ -14,12 +14,12 @@
 using namespace num_digits;
 using namespace num_internal;
 
-const uint32_t KNum::TOP_MASK[17] = {0x0, 0x1, 0x3, 0x7, 0xF, 0x1F, 0x3F, 0x7F, 0xFF, 0x1FF,
-    0x3FF, 0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF};
-const uint32_t KNum::TOP_SIGN[17] = {0x0, 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100,
-    0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x8000};
-const uint32_t KNum::TOP_CARRY[17] = {0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200,
-    0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x8000, 0x10000};
+const uint32_t KNum::TOP_MASK[17] = { 0x0, 0x1, 0x3, 0x7, 0xF, 0x1F, 0x3F, 0x7F, 0xFF, 0x1FF, 0x3FF,
+    0x7FF, 0xFFF, 0x1FFF, 0x3FFF, 0x7FFF, 0xFFFF };
+const uint32_t KNum::TOP_SIGN[17] = { 0x0, 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200,
+    0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x8000 };
+const uint32_t KNum::TOP_CARRY[17] = { 0x1, 0x2, 0x4, 0x8, 0x10, 0x20, 0x40, 0x80, 0x100, 0x200,
+    0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x8000, 0x10000 };
 
 namespace num_internal {
 
@@ -44,7 +44,7 @@ void checkModes(int32_t type, int32_t quant, int32_t ovfl)
         throwBad();
 }
 
-View view(const KNum& v) { return View{v.digits, v.nwords, v.topbits, v.sign()}; }
+View view(const KNum& v) { return View { v.digits, v.nwords, v.topbits, v.sign() }; }
 
 bool fitsFormat(const KNum& v, int32_t w, int32_t type)
 {
@@ -177,7 +177,10 @@ KNum::KNum(const char* bits, int32_t t)
             digits[i >> 4] |= 1u << (i & 15);
 }
 
-KNum::KNum(const std::string& bits, int32_t t) : KNum(bits.c_str(), t) {}
+KNum::KNum(const std::string& bits, int32_t t)
+    : KNum(bits.c_str(), t)
+{
+}
 
 KNum::KNum(double x, int32_t w, int32_t t, int32_t q, int32_t o)
 {
@@ -209,7 +212,8 @@ KNum::KNum(KNum&& src) noexcept
     moveFrom(src);
 }
 
-KNum::KNum(const KNum& src, int32_t w, int32_t t, int32_t q, int32_t o) : KNum(src)
+KNum::KNum(const KNum& src, int32_t w, int32_t t, int32_t q, int32_t o)
+    : KNum(src)
 {
     resize(w, t, q, o);
 }
@@ -308,7 +312,8 @@ void KNum::unsigned_mult(const KNum& p, const KNum& q)
 void KNum::bitAnd(const KNum& p, const KNum& q)
 {
     if (p.width != q.width)
-        throw KNumException::IllegalIntArg("KNum::bitAnd(p, q) q and q must have the same width", 0);
+        throw KNumException::IllegalIntArg(
+            "KNum::bitAnd(p, q) q and q must have the same width", 0);
     if (width != p.width)
         throw KNumException::IllegalIntArg("KNum::bitAnd(p, q) resultmust have the same width", 0);
     and_n(digits, p.digits, q.digits, nwords);
@@ -326,7 +331,8 @@ void KNum::bitOr(const KNum& p, const KNum& q)
 void KNum::bitXor(const KNum& p, const KNum& q)
 {
     if (p.width != q.width)
-        throw KNumException::IllegalIntArg("KNum::bitXor(p, q) q and q must have the same width", 0);
+        throw KNumException::IllegalIntArg(
+            "KNum::bitXor(p, q) q and q must have the same width", 0);
     if (width != p.width)
         throw KNumException::IllegalIntArg("KNum::bitXor(p, q) resultmust have the same width", 0);
     xor_n(digits, p.digits, q.digits, nwords);
@@ -343,7 +349,8 @@ void KNum::bitNot(const KNum& p)
 int32_t KNum::unsigned_comp(const KNum& p) const
 {
     if (width != p.width || type != p.type)
-        throw KNumException::IllegalIntArg("KNum::unsigned_comp(p) must have the same width and type", 0);
+        throw KNumException::IllegalIntArg(
+            "KNum::unsigned_comp(p) must have the same width and type", 0);
     return cmp_n(digits, p.digits, nwords);
 }
 
@@ -391,8 +398,9 @@ void KNum::incrDecr(bool up)
     if (isSmall()) {
         const u128 v = (u128)get128();
         // A SIGNED value of width 0 never changes sign, so it never overflows.
-        overflow = width == 0 ? !isSigned
-                              : v == (up ? maxValue128(width, isSigned) : minValue128(width, isSigned));
+        overflow = width == 0
+            ? !isSigned
+            : v == (up ? maxValue128(width, isSigned) : minValue128(width, isSigned));
         if (!overflow || ovfl == WRAP) {
             set128(up ? v + 1 : v - 1);
             return;
@@ -825,7 +833,10 @@ void mulInto(KNum& r, const KNum& a, const KNum& b)
 
 } // namespace num_internal
 
-static int32_t maxQuant(const KNum& p, const KNum& q) { return p.quant > q.quant ? p.quant : q.quant; }
+static int32_t maxQuant(const KNum& p, const KNum& q)
+{
+    return p.quant > q.quant ? p.quant : q.quant;
+}
 
 KNum operator+(const KNum& p, const KNum& q)
 {
@@ -954,7 +965,7 @@ void divRem(KNum& out, const KNum& p, const KNum& q, bool remainder)
     const bool negRes = remainder ? np : (np != nq);
     if (negRes)
         neg_n(res, res, n);
-    View v{res, n, 16, negRes ? 1 : 0};
+    View v { res, n, 16, negRes ? 1 : 0 };
     extract(out.digits, out.nwords, v, 0);
     out.digits[out.nwords - 1] &= KNum::TOP_MASK[out.topbits];
 }
@@ -1002,8 +1013,7 @@ KNum operator%(const KNum& p, const KNum& q)
 
 namespace {
 
-template <typename Op>
-KNum bitwise(const KNum& p, const KNum& q, Op op)
+template <typename Op> KNum bitwise(const KNum& p, const KNum& q, Op op)
 {
     const KNum qq(q, p.width, SIGNED, TRUNCATE, WRAP);
     KNum r(p);

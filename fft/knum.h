@@ -44,7 +44,11 @@ public:
 // Bad argument: a constant text and the offending number.
 class KNumException::IllegalIntArg : public KNumException {
 public:
-    IllegalIntArg(const char* text_, int32_t value_) : text(text_), value(value_) {}
+    IllegalIntArg(const char* text_, int32_t value_)
+        : text(text_)
+        , value(value_)
+    {
+    }
     const char* what() const override { return text; }
     const char* text;
     int32_t value;
@@ -54,7 +58,11 @@ public:
 // where the operation does not tell).
 class KNumException::Overflow : public KNumException {
 public:
-    Overflow(const char* text_, int32_t value_) : text(text_), value(value_) {}
+    Overflow(const char* text_, int32_t value_)
+        : text(text_)
+        , value(value_)
+    {
+    }
     const char* what() const override { return text; }
     const char* text;
     int32_t value;
@@ -103,16 +111,16 @@ public:
     //  - nwords = 1 for width 0, else (width - 1) / 16 + 1; topbits = 0 for width 0, else
     //    width mod 16, or 16 when that is 0;
     //  - bit i of the value is bit i % 16 of digits[i / 16]; for SIGNED bit width-1 is the sign.
-    int32_t width;   // 0 .. 4096
-    int32_t type;    // UNSIGNED or SIGNED
-    int32_t quant;   // TRUNCATE, ROUND, CONVERGENT, CONVERGENT_NOSAT
-    int32_t ovfl;    // WRAP, SATURATE, RAISE
-    int32_t nwords;  // number of slots, 1 .. 256
+    int32_t width; // 0 .. 4096
+    int32_t type; // UNSIGNED or SIGNED
+    int32_t quant; // TRUNCATE, ROUND, CONVERGENT, CONVERGENT_NOSAT
+    int32_t ovfl; // WRAP, SATURATE, RAISE
+    int32_t nwords; // number of slots, 1 .. 256
     int32_t topbits; // bits used in the top slot, 0 .. 16
     uint32_t* digits; // owned: the inline slots below, or heap slots for wide values
-    uint32_t status;  // bit 0: the last conversion into this value (from another KFix format
-                      // or from a double) overflowed; cleared at the start of each one (KFix
-                      // conversions under WRAP make no overflow test)
+    uint32_t status; // bit 0: the last conversion into this value (from another KFix format
+                     // or from a double) overflowed; cleared at the start of each one (KFix
+                     // conversions under WRAP make no overflow test)
 
     // Top-slot tables indexed by topbits: mask 2^k - 1, sign bit 2^(k-1), carry bit 2^k.
     static const uint32_t TOP_MASK[17];
@@ -122,8 +130,15 @@ public:
 
     // Width 0, UNSIGNED, TRUNCATE, WRAP, one zero slot.
     KNum()
-        : width(0), type(UNSIGNED), quant(TRUNCATE), ovfl(WRAP), nwords(1), topbits(0),
-          digits(inl_), status(0), cap_(INLINE_WORDS)
+        : width(0)
+        , type(UNSIGNED)
+        , quant(TRUNCATE)
+        , ovfl(WRAP)
+        , nwords(1)
+        , topbits(0)
+        , digits(inl_)
+        , status(0)
+        , cap_(INLINE_WORDS)
     {
         __builtin_memcpy(inl_, ZERO_SLOTS, sizeof inl_);
     }
@@ -142,7 +157,8 @@ public:
     // From a double with automatic width: with e the frexp exponent of |x|, width = 1 if e < 1,
     // else e (+1 if SIGNED) for x >= 0, and for x < 0 e when |x| is a power of two, else e + 1.
     KNum(double x, int32_t type, int32_t quant = TRUNCATE, int32_t ovfl = WRAP);
-    KNum(const KNum& src) : KNum()
+    KNum(const KNum& src)
+        : KNum()
     {
         if (src.nwords <= INLINE_WORDS) {
             width = src.width;
@@ -257,10 +273,26 @@ public:
     KNum& operator&=(const KNum& q);
     KNum& operator|=(const KNum& q);
     KNum& operator^=(const KNum& q);
-    KNum& operator<<=(int32_t n) { shiftLeft(n); return *this; }
-    KNum& operator>>=(int32_t n) { shiftRight(n); return *this; }
-    KNum& operator++() { incr(); return *this; }
-    KNum& operator--() { decr(); return *this; }
+    KNum& operator<<=(int32_t n)
+    {
+        shiftLeft(n);
+        return *this;
+    }
+    KNum& operator>>=(int32_t n)
+    {
+        shiftRight(n);
+        return *this;
+    }
+    KNum& operator++()
+    {
+        incr();
+        return *this;
+    }
+    KNum& operator--()
+    {
+        decr();
+        return *this;
+    }
 
     // '0'/'1' text of width characters, most significant first ("" for width 0).
     std::string toString() const;
@@ -282,10 +314,10 @@ public:
             return type == UNSIGNED ? (__int128)(uint64_t)v : (__int128)v;
         }
         const uint32_t* d = digits;
-        const unsigned __int128 lo = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32
-            | (uint64_t)d[3] << 48;
-        const unsigned __int128 hi = (uint64_t)d[4] | (uint64_t)d[5] << 16 | (uint64_t)d[6] << 32
-            | (uint64_t)d[7] << 48;
+        const unsigned __int128 lo
+            = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32 | (uint64_t)d[3] << 48;
+        const unsigned __int128 hi
+            = (uint64_t)d[4] | (uint64_t)d[5] << 16 | (uint64_t)d[6] << 32 | (uint64_t)d[7] << 48;
         const int s = 128 - width;
         const unsigned __int128 v = ((hi << 64) | lo) << s;
         return type == SIGNED ? (__int128)v >> s : (__int128)(v >> s);
@@ -296,8 +328,8 @@ public:
         if (width == 0)
             return 0;
         const uint32_t* d = digits;
-        const uint64_t raw = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32
-            | (uint64_t)d[3] << 48;
+        const uint64_t raw
+            = (uint64_t)d[0] | (uint64_t)d[1] << 16 | (uint64_t)d[2] << 32 | (uint64_t)d[3] << 48;
         const int s = 64 - width;
         const uint64_t v = raw << s;
         return type == SIGNED ? (int64_t)v >> s : (int64_t)(v >> s);
@@ -355,12 +387,18 @@ public:
     }
 
 protected:
-    struct RawFormat {
-    };
+    struct RawFormat { };
     // Zero in the given format (checked as setFormatRaw does).
     KNum(RawFormat, int32_t w, int32_t t, int32_t q, int32_t o)
-        : width(w), type(t), quant(q), ovfl(o), nwords(w < 1 ? 1 : ((w - 1) >> 4) + 1),
-          topbits(w <= 0 ? 0 : ((w - 1) & 15) + 1), digits(inl_), status(0), cap_(INLINE_WORDS)
+        : width(w)
+        , type(t)
+        , quant(q)
+        , ovfl(o)
+        , nwords(w < 1 ? 1 : ((w - 1) >> 4) + 1)
+        , topbits(w <= 0 ? 0 : ((w - 1) & 15) + 1)
+        , digits(inl_)
+        , status(0)
+        , cap_(INLINE_WORDS)
     {
         __builtin_memcpy(inl_, ZERO_SLOTS, sizeof inl_);
         if (!((uint32_t)w <= (uint32_t)(16 * INLINE_WORDS) && (uint32_t)(t - 1) < 2u

@@ -18,7 +18,6 @@ int32_t checkWidth(int64_t w);
 // Type 1..2, quant 1..4, ovfl 1..3, else KNumBadException.
 void checkModes(int32_t type, int32_t quant, int32_t ovfl);
 
-
 // View of a value's slots, extended beyond the top by its sign.
 num_digits::View view(const KNum& v);
 // Whether the value of v fits a format of width w and the given type.

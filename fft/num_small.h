@@ -180,7 +180,8 @@ KNUM_HOT void convert64(KNum& t, int32_t f, int64_t s, int32_t ws, int32_t fs)
         t.set64(r + (inc ? 1u : 0u)); // no overflow test under WRAP
         return;
     }
-    const bool ovf = d <= 0 ? (s != 0 && (-d >= w || !fits64(s, w + d, tSigned))) : !fits64(fl, w, tSigned);
+    const bool ovf
+        = d <= 0 ? (s != 0 && (-d >= w || !fits64(s, w + d, tSigned))) : !fits64(fl, w, tSigned);
     // The increment overflows at the largest value (never for a signed width-0 value).
     const bool atTop = w == 0 ? !tSigned : r == (tSigned ? maxSigned : wmask);
     if (inc & atTop) {
@@ -233,7 +234,10 @@ void mulInto(KNum& r, const KNum& a, const KNum& b);
 [[noreturn]] void throwBad();
 
 // A width computed in 64 bits, passed on so that out-of-range values are refused.
-inline int32_t widthArg(int64_t w) { return w > KNum::MAX_WIDTH ? KNum::MAX_WIDTH + 1 : (int32_t)w; }
+inline int32_t widthArg(int64_t w)
+{
+    return w > KNum::MAX_WIDTH ? KNum::MAX_WIDTH + 1 : (int32_t)w;
+}
 
 // A binary point computed in 64 bits; refuses values beyond +-2^30.
 inline int32_t binptArg(int64_t f)

@@ -66,7 +66,10 @@ typedef int64_t M2 __attribute__((vector_size(16)));
 #if defined(__SSE2__)
 struct AllTrue {
     __m128d acc = _mm_castsi128_pd(_mm_set1_epi64x(-1));
-    [[gnu::always_inline]] void add(const M2& m) { acc = _mm_and_pd(acc, _mm_castsi128_pd((__m128i)m)); }
+    [[gnu::always_inline]] void add(const M2& m)
+    {
+        acc = _mm_and_pd(acc, _mm_castsi128_pd((__m128i)m));
+    }
     bool get() const { return _mm_movemask_pd(acc) == 3; }
 };
 #else

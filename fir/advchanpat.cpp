@@ -359,13 +359,13 @@ static_assert(maps_cover_frames(), "a slot map does not cover its frame exactly 
 #define KIP_SEQ_ITEM(p, s) kTables.seq[p][s],
 #define KIP_SEQ_ROW(p) { KIP_REP64(KIP_SEQ_ITEM, p) },
 #define KIP_MAP_ITEM(p, c, i) kTables.map[p][c][i]
-#define KIP_MAP_CHANNEL(p, c)                                                                   \
-    { KIP_MAP_ITEM(p, c, 0), KIP_MAP_ITEM(p, c, 1), KIP_MAP_ITEM(p, c, 2),                       \
-        KIP_MAP_ITEM(p, c, 3), KIP_MAP_ITEM(p, c, 4), KIP_MAP_ITEM(p, c, 5),                    \
-        KIP_MAP_ITEM(p, c, 6), KIP_MAP_ITEM(p, c, 7), KIP_MAP_ITEM(p, c, 8),                    \
-        KIP_MAP_ITEM(p, c, 9), KIP_MAP_ITEM(p, c, 10), KIP_MAP_ITEM(p, c, 11),                  \
-        KIP_MAP_ITEM(p, c, 12), KIP_MAP_ITEM(p, c, 13), KIP_MAP_ITEM(p, c, 14),                 \
-        KIP_MAP_ITEM(p, c, 15), KIP_MAP_ITEM(p, c, 16) },
+#define KIP_MAP_CHANNEL(p, c)                                                                      \
+    { KIP_MAP_ITEM(p, c, 0), KIP_MAP_ITEM(p, c, 1), KIP_MAP_ITEM(p, c, 2), KIP_MAP_ITEM(p, c, 3),  \
+        KIP_MAP_ITEM(p, c, 4), KIP_MAP_ITEM(p, c, 5), KIP_MAP_ITEM(p, c, 6),                       \
+        KIP_MAP_ITEM(p, c, 7), KIP_MAP_ITEM(p, c, 8), KIP_MAP_ITEM(p, c, 9),                       \
+        KIP_MAP_ITEM(p, c, 10), KIP_MAP_ITEM(p, c, 11), KIP_MAP_ITEM(p, c, 12),                    \
+        KIP_MAP_ITEM(p, c, 13), KIP_MAP_ITEM(p, c, 14), KIP_MAP_ITEM(p, c, 15),                    \
+        KIP_MAP_ITEM(p, c, 16) },
 #define KIP_MAP_PATTERN(p) { KIP_REP64(KIP_MAP_CHANNEL, p) },
 
 static_assert(KIP_FIR_V6_3_PATTERN_MAX_SLOTS == 64 && KIP_FIR_V6_3_PATTERN_MAP_ITEMS == 17
@@ -374,12 +374,9 @@ static_assert(KIP_FIR_V6_3_PATTERN_MAX_SLOTS == 64 && KIP_FIR_V6_3_PATTERN_MAP_I
 
 // Exported with the visibility given by their declarations in the public header.
 extern "C" {
-const int32_t kip_fir_v6_3_pattern_min[kSlots + 1]
-    = { KIP_REP64(KIP_MIN_ITEM, 0) kTables.min[64] };
-const int32_t kip_fir_v6_3_pattern_max[kSlots + 1]
-    = { KIP_REP64(KIP_MAX_ITEM, 0) kTables.max[64] };
-const int32_t kip_fir_v6_3_pattern_seq[kPatterns][kSlots]
-    = { KIP_ALL_PATTERNS(KIP_SEQ_ROW) };
+const int32_t kip_fir_v6_3_pattern_min[kSlots + 1] = { KIP_REP64(KIP_MIN_ITEM, 0) kTables.min[64] };
+const int32_t kip_fir_v6_3_pattern_max[kSlots + 1] = { KIP_REP64(KIP_MAX_ITEM, 0) kTables.max[64] };
+const int32_t kip_fir_v6_3_pattern_seq[kPatterns][kSlots] = { KIP_ALL_PATTERNS(KIP_SEQ_ROW) };
 const int32_t kip_fir_v6_3_pattern_map[kPatterns][kSlots][kItems]
     = { KIP_ALL_PATTERNS(KIP_MAP_PATTERN) };
 }

@@ -11,8 +11,8 @@
 
 namespace kip_fir {
 
-constexpr int32_t kPatternCount = KIP_FIR_V6_3_PATTERN_COUNT;     // patterns 0 to 173
-constexpr int32_t kPatternNone = KIP_FIR_V6_3_PATTERN_NONE;       // basic channel sequence
+constexpr int32_t kPatternCount = KIP_FIR_V6_3_PATTERN_COUNT; // patterns 0 to 173
+constexpr int32_t kPatternNone = KIP_FIR_V6_3_PATTERN_NONE; // basic channel sequence
 constexpr int32_t kPatternMaxSlots = KIP_FIR_V6_3_PATTERN_MAX_SLOTS; // largest N, map channels
 constexpr int32_t kPatternMapItems = KIP_FIR_V6_3_PATTERN_MAP_ITEMS; // rate + up to 16 slots
 

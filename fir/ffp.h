@@ -11,26 +11,26 @@
 
 // Rounding of a value with a fractional part to an integer code.
 enum RndMode : int32_t {
-    RND_NONE = 0,          // no rounding: the value is kept as it is
-    RND_CHECK = 1,         // kept as it is, but a precision warning may be recorded
-    RND_TO_ZERO = 2,       // truncation
-    RND_TO_INF = 3,        // away from zero
-    RND_DOWN = 4,          // floor
-    RND_UP = 5,            // ceiling
-    RND_TO_EVEN = 6,       // nearest, ties to the even code
-    RND_TO_ODD = 7,        // nearest, ties to the odd code
-    RND_POSIX = 8,         // nearest, ties away from zero
-    RND_HALF_DOWN = 9,     // nearest, ties towards minus infinity
-    RND_HALF_UP = 10,      // nearest, ties towards plus infinity
-    RND_HALF_TO_ZERO = 11  // nearest, ties towards zero
+    RND_NONE = 0, // no rounding: the value is kept as it is
+    RND_CHECK = 1, // kept as it is, but a precision warning may be recorded
+    RND_TO_ZERO = 2, // truncation
+    RND_TO_INF = 3, // away from zero
+    RND_DOWN = 4, // floor
+    RND_UP = 5, // ceiling
+    RND_TO_EVEN = 6, // nearest, ties to the even code
+    RND_TO_ODD = 7, // nearest, ties to the odd code
+    RND_POSIX = 8, // nearest, ties away from zero
+    RND_HALF_DOWN = 9, // nearest, ties towards minus infinity
+    RND_HALF_UP = 10, // nearest, ties towards plus infinity
+    RND_HALF_TO_ZERO = 11 // nearest, ties towards zero
 };
 
 // Treatment of a rounded code outside the format's range.
 enum OvfMode : int32_t {
-    OVF_NONE = 0,   // no range check at all
-    OVF_CHECK = 1,  // kept as it is, but an overflow warning may be recorded
-    OVF_WRAP = 2,   // two's complement (signed) or modulo 2^width (unsigned) wrap-around
-    OVF_CLIP = 3    // saturation to the nearest bound
+    OVF_NONE = 0, // no range check at all
+    OVF_CHECK = 1, // kept as it is, but an overflow warning may be recorded
+    OVF_WRAP = 2, // two's complement (signed) or modulo 2^width (unsigned) wrap-around
+    OVF_CLIP = 3 // saturation to the nearest bound
 };
 
 enum SignMode : int32_t { SIGN_SIGNED = 0, SIGN_UNSIGNED = 1 };
@@ -38,14 +38,15 @@ enum SignMode : int32_t { SIGN_SIGNED = 0, SIGN_UNSIGNED = 1 };
 // Warning policy: a set of bits.
 enum WarnMode : int32_t {
     WARN_NONE = 0,
-    WARN_ONCE = 1,       // after a record of a kind, clear that kind's bit
-    WARN_THROW = 2,      // after a record, throw FFPException with all accumulated text
-    WARN_OVERFLOW = 4,   // record overflows in do_restrict
-    WARN_PRECISION = 8,  // record rounded fractional values in do_restrict
-    WARN_CONVERT = 16    // record range warnings of do_tofix, precision warnings of do_fromfix
+    WARN_ONCE = 1, // after a record of a kind, clear that kind's bit
+    WARN_THROW = 2, // after a record, throw FFPException with all accumulated text
+    WARN_OVERFLOW = 4, // record overflows in do_restrict
+    WARN_PRECISION = 8, // record rounded fractional values in do_restrict
+    WARN_CONVERT = 16 // record range warnings of do_tofix, precision warnings of do_fromfix
 };
 
-inline WarnMode operator|(WarnMode a, WarnMode b) {
+inline WarnMode operator|(WarnMode a, WarnMode b)
+{
     return static_cast<WarnMode>(static_cast<int32_t>(a) | static_cast<int32_t>(b));
 }
 
@@ -96,11 +97,11 @@ public:
     OvfMode ovf_mode = OVF_NONE;
     SignMode sign_mode = SIGN_SIGNED;
     WarnMode warn_mode = WARN_NONE;
-    double scale = 1.0;      // 2^frac
-    double unscale = 1.0;    // 2^-frac
-    double max_value = 0.0;  // largest integer code
-    double min_value = 0.0;  // smallest integer code
-    std::string messages;  // accumulated warning records, "\n"-separated; cleared by the user
+    double scale = 1.0; // 2^frac
+    double unscale = 1.0; // 2^-frac
+    double max_value = 0.0; // largest integer code
+    double min_value = 0.0; // smallest integer code
+    std::string messages; // accumulated warning records, "\n"-separated; cleared by the user
 
 private:
     double round_fraction(double v, double i, double f) const;
@@ -109,9 +110,9 @@ private:
     void record_overflow(double r, double r_new);
     void record(const std::string& text, WarnMode kind);
 
-    double modulus = 0.0;  // 2^width, the wrap-around period
+    double modulus = 0.0; // 2^width, the wrap-around period
 };
 
 std::ostream& operator<<(std::ostream& os, const FFPContext& ctx);
 
-#endif  // KIP_FIR_FFP_H
+#endif // KIP_FIR_FFP_H

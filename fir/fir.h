@@ -22,13 +22,13 @@
 // Configuration limits, shared by validation and by code that sizes tables from them.
 constexpr uint32_t kFirMaxRate = 1024;
 constexpr uint32_t kFirMaxZeroPack = 8;
-constexpr uint32_t kFirMaxWidth = 49;  // data and coefficient widths
+constexpr uint32_t kFirMaxWidth = 49; // data and coefficient widths
 constexpr uint32_t kFirMaxChannels = 64;
 constexpr uint32_t kFirMaxPaths = 16;
-constexpr int32_t kFirMaxFractMagnitude = 1023;  // |coeff_fract_width|: 2^f finite and non-zero
-constexpr int32_t kFirDoubleMaxAccWidth = 52;    // wider accumulators run on GMP integers
-constexpr uint64_t kFirMaxSetTaps = uint64_t(1) << 22;    // one padded coefficient set
-constexpr uint64_t kFirMaxTableTaps = uint64_t(1) << 25;  // all sets and kernels together
+constexpr int32_t kFirMaxFractMagnitude = 1023; // |coeff_fract_width|: 2^f finite and non-zero
+constexpr int32_t kFirDoubleMaxAccWidth = 52; // wider accumulators run on GMP integers
+constexpr uint64_t kFirMaxSetTaps = uint64_t(1) << 22; // one padded coefficient set
+constexpr uint64_t kFirMaxTableTaps = uint64_t(1) << 25; // all sets and kernels together
 
 // A queued coefficient reload: the set it replaces and the queue's private copy of the values
 // (one dimension of num_coeffs elements), released with the entry.
@@ -151,13 +151,13 @@ public:
     // table, sinks and handler; discards queued configuration packets. Returns 0.
     int32_t reset();
 
-    KLogger* logger;      // message logger: warnings for the user, errors from the wrappers
-    KLogger* dbg_logger;  // debug logger: notes and traces
-    kip_fir_v6_3_config config{};  // completed copy; name and coeff are null
+    KLogger* logger; // message logger: warnings for the user, errors from the wrappers
+    KLogger* dbg_logger; // debug logger: notes and traces
+    kip_fir_v6_3_config config {}; // completed copy; name and coeff are null
     std::string instance_name;
     FFPContext coeff_ctx;
-    double coeff_scale = 1.0;  // applied to every coefficient before quantisation
-    std::vector<std::vector<double>> coeff_table;  // quantised sets, index = fsel
+    double coeff_scale = 1.0; // applied to every coefficient before quantisation
+    std::vector<std::vector<double>> coeff_table; // quantised sets, index = fsel
     int32_t acc_width = 0;
     // Output sinks (at most one non-null) and the data handler; the arrays are the caller's.
     kip_array_real* data_sink = nullptr;
@@ -167,24 +167,24 @@ public:
     kip_fir_v6_3_data_handler data_handler = nullptr;
     void* data_handler_arg1 = nullptr;
     void* data_handler_arg2 = nullptr;
-    std::deque<FirCnfgEntry> cnfg_queue;  // configuration packets waiting for a sync point
-    std::deque<FirReload> rld_queue;      // reloads waiting for the next configuration point
+    std::deque<FirCnfgEntry> cnfg_queue; // configuration packets waiting for a sync point
+    std::deque<FirReload> rld_queue; // reloads waiting for the next configuration point
     FFPContext data_ctx;
-    bool use_mpz = false;  // true: samples, kernels and accumulators are GMP integers
+    bool use_mpz = false; // true: samples, kernels and accumulators are GMP integers
     // Kernel bank [path][channel]; only the bank of the chosen arithmetic is filled. The kernel
     // [0][0] carries the change-configuration handler (call_cnfg_sync with this model).
     std::vector<std::vector<FirFilter<double, double>>> filters;
     std::vector<std::vector<FirFilter<mpz_class, double>>> filters_mpz;
-    int32_t chanCountIn = 0;   // next channel position of single-channel input
-    int32_t chanCountOut = 0;  // next channel position of single-channel output
+    int32_t chanCountIn = 0; // next channel position of single-channel input
+    int32_t chanCountOut = 0; // next channel position of single-channel output
     kip_fir_v6_3_pattern CurrentPattern = KIP_FIR_V6_3_PATTERN_NONE;
-    std::vector<std::vector<FirFifo<double>>> dout_buffer;         // [path][channel] FIFO
-    std::vector<std::vector<FirFifo<mpz_class>>> dout_buffer_mpz;  // same, integer mode
-    std::vector<std::vector<FirFifo<double>>> hilbert_queue;       // [path][channel]
-    double dout_scale = 1.0;  // accumulator LSB / output LSB
+    std::vector<std::vector<FirFifo<double>>> dout_buffer; // [path][channel] FIFO
+    std::vector<std::vector<FirFifo<mpz_class>>> dout_buffer_mpz; // same, integer mode
+    std::vector<std::vector<FirFifo<double>>> hilbert_queue; // [path][channel]
+    double dout_scale = 1.0; // accumulator LSB / output LSB
     RndMode dout_rnd = RND_NONE;
-    FFPContext dout_ctx;  // output format, double mode only
-    FirFifo<kip_fir_v6_3_pattern> pattern_queue;  // pattern of each pending output sample
+    FFPContext dout_ctx; // output format, double mode only
+    FirFifo<kip_fir_v6_3_pattern> pattern_queue; // pattern of each pending output sample
     // Tests: feed whole frames sample by sample even when no configuration point can change
     // anything (the block feeding gives the same results).
     bool feed_by_sample = false;
@@ -203,7 +203,8 @@ private:
     int32_t deliver_to_sinks(const kip_array_real& in, int32_t n);
     // Throws unless `a` is a 1-D array of num_paths elements with its dimension stored (the
     // shape of single-channel input and output).
-    template <class A> void check_path_array(const A& a) const {
+    template <class A> void check_path_array(const A& a) const
+    {
         const std::size_t np = static_cast<std::size_t>(config.num_paths);
         if (a.dim_size != 1)
             throw FIRException("Incorrect data array dimension, expected 1-D array of num_paths");
@@ -245,19 +246,19 @@ private:
 
     // Working values of the per-sample paths, kept so that they allocate nothing in steady
     // state; fixed after construction unless noted.
-    double data_pow = 1.0;  // 2^data_fract_width
-    double out_pow = 1.0;   // 2^output_fract_width
-    mpz_class dout_div;     // dout_scale as an integer (integer mode)
-    int dout_shift = 0;     // k when dout_div is 2^k with k >= 1, else 0
-    mpz_class dout_half;    // 2^(k-1) for that k
-    mpz_class in_mpz;       // scratch: integer input sample
-    mpz_class trim_q, trim_r, trim_out;  // scratch: dout rounding
-    kip_fir::ArrayElement<kip_array_mpz> elem_mpz;  // scratch: set_array_chan
+    double data_pow = 1.0; // 2^data_fract_width
+    double out_pow = 1.0; // 2^output_fract_width
+    mpz_class dout_div; // dout_scale as an integer (integer mode)
+    int dout_shift = 0; // k when dout_div is 2^k with k >= 1, else 0
+    mpz_class dout_half; // 2^(k-1) for that k
+    mpz_class in_mpz; // scratch: integer input sample
+    mpz_class trim_q, trim_r, trim_out; // scratch: dout rounding
+    kip_fir::ArrayElement<kip_array_mpz> elem_mpz; // scratch: set_array_chan
     kip_fir::ArrayElement<kip_array_mpz_complex> elem_mpz_complex;
-    std::vector<std::size_t> need_scratch;  // scratch: per-FIFO sample counts of a collection
-    std::vector<uint32_t> vector_count_scratch;  // scratch: data_send's per-channel counters
-    std::vector<double> block_in;                // scratch: one kernel's quantised input block
-    std::vector<mpz_class> block_in_mpz;         // the same as integers (integer mode)
+    std::vector<std::size_t> need_scratch; // scratch: per-FIFO sample counts of a collection
+    std::vector<uint32_t> vector_count_scratch; // scratch: data_send's per-channel counters
+    std::vector<double> block_in; // scratch: one kernel's quantised input block
+    std::vector<mpz_class> block_in_mpz; // the same as integers (integer mode)
 };
 
-#endif  // KIP_FIR_FIR_H
+#endif // KIP_FIR_FIR_H

@@ -7,13 +7,15 @@
 
 #include "fir.h"
 
-double FIR::quantise_coeff(double c, double offset) {
+double FIR::quantise_coeff(double c, double offset)
+{
     const double x = c * coeff_scale + (c < 0 ? -offset : offset);
     coeff_ctx.messages.clear();
     return coeff_ctx.do_restrict(x * coeff_ctx.scale) * coeff_ctx.unscale;
 }
 
-void FIR::refuse_coeff(double c, const std::string& where, std::size_t index) {
+void FIR::refuse_coeff(double c, const std::string& where, std::size_t index)
+{
     std::ostringstream os;
     os << "Coefficient value " << c << " " << where << ", index " << index
        << " cannot be quantised to the coefficient format";
@@ -22,7 +24,8 @@ void FIR::refuse_coeff(double c, const std::string& where, std::size_t index) {
 
 // Each coefficient is scaled, offset by just under half a code towards its own sign and then
 // truncated towards zero by coeff_ctx: round to nearest with halves going towards zero.
-std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsigned int sets) {
+std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsigned int sets)
+{
     const size_t taps = static_cast<size_t>(config.num_coeffs);
     const size_t zpf = static_cast<size_t>(config.zero_pack_factor);
     const size_t padding = static_cast<size_t>(config.coeff_padding) * zpf;
@@ -31,7 +34,7 @@ std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsign
     const bool trace = dbg_logger->active();
 
     std::vector<std::vector<double>> out(sets);
-    std::ostringstream os;  // one stream for every note: building a stream costs more than a note
+    std::ostringstream os; // one stream for every note: building a stream costs more than a note
     size_t k = 0;
     for (unsigned int s = 0; s < sets; ++s) {
         std::vector<double>& set = out[s];
@@ -40,20 +43,23 @@ std::vector<std::vector<double>> FIR::process_coeff(const double* values, unsign
         for (size_t i = 0; i < taps; ++i) {
             const double c = values[k++];
             const double q = quantise_coeff(c, offset);
-            if (!std::isfinite(q)) refuse_coeff(c, "of set " + std::to_string(s), i);
+            if (!std::isfinite(q))
+                refuse_coeff(c, "of set " + std::to_string(s), i);
             set.push_back(q);
             if (trace) {
                 os.str("");
                 os << " Coeff[" << i << "] : " << q;
                 dbg_logger->note(os);
             }
-            if (packed) set.insert(set.end(), zpf - 1, 0.0);
+            if (packed)
+                set.insert(set.end(), zpf - 1, 0.0);
         }
     }
     return out;
 }
 
-int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet) {
+int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet)
+{
     if (config.reloadable == 0) {
         logger->warn("Ignoring reload packet as not required for model configuration");
         return 0;
@@ -76,7 +82,8 @@ int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet) {
         logger->warn("Reload coeff array has no dimensions, ignoring packet");
         return 1;
     }
-    if (coeff->dim_size > 1) throw FIRException("Expecting 1-D array for coeff");
+    if (coeff->dim_size > 1)
+        throw FIRException("Expecting 1-D array for coeff");
 
     const size_t taps = static_cast<size_t>(config.num_coeffs);
     const size_t n = coeff->dim[0];
@@ -96,7 +103,7 @@ int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet) {
     for (size_t i = 0; i < taps; ++i)
         if (!std::isfinite(quantise_coeff(coeff->data[i], offset)))
             refuse_coeff(coeff->data[i],
-                         "of reload packet for set " + std::to_string(sets > 1 ? fsel : 0), i);
+                "of reload packet for set " + std::to_string(sets > 1 ? fsel : 0), i);
     if (n > taps) {
         std::ostringstream os;
         os << "More coeff values specified than required, will use first " << taps;
@@ -113,11 +120,12 @@ int32_t FIR::reload_send(const kip_fir_v6_3_rld_packet& packet) {
         throw FIRException("Unable to reserve data for coeff");
     std::memcpy(copy->data, coeff->data, taps * sizeof(double));
 
-    rld_queue.push_back(FirReload{sets > 1 ? packet.fsel : 0, std::move(copy)});
+    rld_queue.push_back(FirReload { sets > 1 ? packet.fsel : 0, std::move(copy) });
     return 0;
 }
 
-void FIR::apply_reloads() {
+void FIR::apply_reloads()
+{
     while (!rld_queue.empty()) {
         FirReload& r = rld_queue.front();
         std::vector<std::vector<double>> set = process_coeff(r.coeff->data, 1);

@@ -13,7 +13,8 @@ inline kip_fir_v6_3* kip_fir_to_handle(FIR* fir) { return reinterpret_cast<kip_f
 
 // Reports text as an error through the model's message logger. A handler that throws must
 // not carry its exception across the C boundary, so anything it throws is dropped.
-inline void kip_fir_report_error(FIR& fir, const char* text) noexcept {
+inline void kip_fir_report_error(FIR& fir, const char* text) noexcept
+{
     try {
         fir.logger->error(text);
     } catch (...) {
@@ -24,7 +25,8 @@ inline void kip_fir_report_error(FIR& fir, const char* text) noexcept {
 // its text, anything else "Uncaught exception in FIR model <op>"; both return 1.
 // Precondition: model is non-null (the caller's null checks come first).
 template <typename Body>
-int32_t kip_fir_guard(kip_fir_v6_3* model, const char* op, Body&& body) noexcept {
+int32_t kip_fir_guard(kip_fir_v6_3* model, const char* op, Body&& body) noexcept
+{
     FIR& fir = *kip_fir_from_handle(model);
     try {
         return body(fir);
@@ -40,4 +42,4 @@ int32_t kip_fir_guard(kip_fir_v6_3* model, const char* op, Body&& body) noexcept
     return 1;
 }
 
-#endif  // KIP_FIR_GUARD_H
+#endif // KIP_FIR_GUARD_H

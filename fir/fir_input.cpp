@@ -17,7 +17,8 @@ struct FrameInputScope {
 // Integer of a double, truncated toward zero (as mpz_set_d); input codes fit 64 bits and take
 // the short way. Samples are checked on entry, so a code is always finite; the test keeps GMP
 // from ever being handed a NaN or an infinity.
-inline void set_code(mpz_class& z, double code) {
+inline void set_code(mpz_class& z, double code)
+{
     if (code > -9.2e18 && code < 9.2e18)
         mpz_set_si(z.get_mpz_t(), static_cast<long>(code));
     else if (std::isfinite(code))
@@ -29,19 +30,23 @@ inline void set_code(mpz_class& z, double code) {
 // A sample has a code when it is finite and stays finite once scaled by 2^data_fract_width.
 inline bool has_code(double sample, double scale) { return std::isfinite(sample * scale); }
 
-[[noreturn]] void refuse_sample(double sample, std::size_t path, std::size_t chan,
-                                const std::size_t* vector) {
+[[noreturn]] void refuse_sample(
+    double sample, std::size_t path, std::size_t chan, const std::size_t* vector)
+{
     std::ostringstream os;
     os << "Data value " << sample << " at path: " << path << " chan: " << chan;
-    if (vector) os << " vector: " << *vector;
+    if (vector)
+        os << " vector: " << *vector;
     os << " cannot be quantised to the data format";
     throw FIRException(os.str());
 }
 
-}  // namespace
+} // namespace
 
-std::size_t FIR::position_channel(std::size_t pos) const {
-    if (config.chan_seq != 1) return pos;
+std::size_t FIR::position_channel(std::size_t pos) const
+{
+    if (config.chan_seq != 1)
+        return pos;
     const int32_t ch = kip_fir::pattern_channel(CurrentPattern, pos);
     if (ch < 0 || ch >= config.num_channels) {
         std::ostringstream os;
@@ -51,12 +56,14 @@ std::size_t FIR::position_channel(std::size_t pos) const {
     return static_cast<std::size_t>(ch);
 }
 
-int32_t FIR::output_vectors_waiting() const {
+int32_t FIR::output_vectors_waiting() const
+{
     const std::size_t waiting = use_mpz ? dout_buffer_mpz[0][0].size() : dout_buffer[0][0].size();
     int32_t n = static_cast<int32_t>(waiting);
     if (config.chan_seq == 1) {
         const int32_t slots = kip_fir::pattern_rate(CurrentPattern, 0);
-        if (slots < 1) throw FIRException("Channel pattern has no slot for channel 0");
+        if (slots < 1)
+            throw FIRException("Channel pattern has no slot for channel 0");
         n = n / slots;
     }
     return n;
@@ -65,22 +72,26 @@ int32_t FIR::output_vectors_waiting() const {
 // Input quantisation: do_restrict(x * 2^f) * 2^-f with data_ctx (floor, wrap, no records).
 // Codes already inside the data format only need the floor, done inline; everything else
 // (wrap-around, infinities, NaN) goes through the context.
-inline double FIR::quantise_input(double sample) {
+inline double FIR::quantise_input(double sample)
+{
     data_ctx.messages.clear();
     const double v = sample * data_ctx.scale;
     if (v >= data_ctx.min_value && v < data_ctx.max_value + 1.0) {
         // |v| <= 2^48: the conversion truncates exactly; step down for negative fractions.
         double r = static_cast<double>(static_cast<int64_t>(v));
-        if (r > v) r -= 1.0;
+        if (r > v)
+            r -= 1.0;
         return (r == 0 ? 0.0 : r) * data_ctx.unscale;
     }
     return data_ctx.do_restrict(v) * data_ctx.unscale;
 }
 
 // The integer mode runs the kernel on the code, q * 2^f truncated.
-inline void FIR::feed(std::size_t path, std::size_t chan, double sample) {
+inline void FIR::feed(std::size_t path, std::size_t chan, double sample)
+{
     const double q = quantise_input(sample);
-    if (config.filter_type == 3) hilbert_queue[path][chan].push_back(q);
+    if (config.filter_type == 3)
+        hilbert_queue[path][chan].push_back(q);
     if (use_mpz) {
         set_code(in_mpz, q * data_pow);
         filters_mpz[path][chan].run(in_mpz, dout_buffer_mpz[path][chan]);
@@ -94,24 +105,29 @@ inline void FIR::feed(std::size_t path, std::size_t chan, double sample) {
 // takes its samples of a chunk of vectors as one block. Kernel [0][0] takes the last sample of
 // each chunk on its own, so that its configuration-point flag ends as sample-by-sample feeding
 // leaves it (set only when that last sample completed an output).
-void FIR::feed_frame_blocks(const kip_array_real& in, std::size_t vectors) {
-    constexpr std::size_t kChunk = 512;  // vectors per block
+void FIR::feed_frame_blocks(const kip_array_real& in, std::size_t vectors)
+{
+    constexpr std::size_t kChunk = 512; // vectors per block
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     const std::size_t nc = static_cast<std::size_t>(config.num_channels);
     const bool hilbert = config.filter_type == 3;
     const double* data = in.data;
 
     // Slots of each channel within a vector, in increasing order (the pattern cannot change).
-    std::vector<std::size_t>& slot_of = need_scratch;  // reused: slots grouped by channel
-    std::vector<uint32_t>& first = vector_count_scratch;  // first[ch] .. first[ch + 1]
+    std::vector<std::size_t>& slot_of = need_scratch; // reused: slots grouped by channel
+    std::vector<uint32_t>& first = vector_count_scratch; // first[ch] .. first[ch + 1]
     slot_of.assign(nc, 0);
     first.assign(nc + 1, 0);
-    for (std::size_t c = 0; c < nc; ++c) ++first[position_channel(c) + 1];
-    for (std::size_t ch = 0; ch < nc; ++ch) first[ch + 1] += first[ch];
+    for (std::size_t c = 0; c < nc; ++c)
+        ++first[position_channel(c) + 1];
+    for (std::size_t ch = 0; ch < nc; ++ch)
+        first[ch + 1] += first[ch];
     {
         uint32_t at[kFirMaxChannels];
-        for (std::size_t ch = 0; ch < nc; ++ch) at[ch] = first[ch];
-        for (std::size_t c = 0; c < nc; ++c) slot_of[at[position_channel(c)]++] = c;
+        for (std::size_t ch = 0; ch < nc; ++ch)
+            at[ch] = first[ch];
+        for (std::size_t c = 0; c < nc; ++c)
+            slot_of[at[position_channel(c)]++] = c;
     }
 
     for (std::size_t v0 = 0; v0 < vectors; v0 += kChunk) {
@@ -119,38 +135,46 @@ void FIR::feed_frame_blocks(const kip_array_real& in, std::size_t vectors) {
         for (std::size_t p = 0; p < np; ++p) {
             for (std::size_t ch = 0; ch < nc; ++ch) {
                 const std::size_t s0 = first[ch], s1 = first[ch + 1];
-                if (s0 == s1) continue;
+                if (s0 == s1)
+                    continue;
                 const std::size_t n = (v1 - v0) * (s1 - s0);
-                if (block_in.size() < n) block_in.resize(n);
+                if (block_in.size() < n)
+                    block_in.resize(n);
                 std::size_t k = 0;
                 for (std::size_t v = v0; v < v1; ++v)
                     for (std::size_t s = s0; s < s1; ++s)
-                        block_in[k++] =
-                            quantise_input(data[kip_fir::array_position(np, nc, p, slot_of[s], v)]);
+                        block_in[k++] = quantise_input(
+                            data[kip_fir::array_position(np, nc, p, slot_of[s], v)]);
                 if (hilbert)
-                    for (std::size_t i = 0; i < n; ++i) hilbert_queue[p][ch].push_back(block_in[i]);
+                    for (std::size_t i = 0; i < n; ++i)
+                        hilbert_queue[p][ch].push_back(block_in[i]);
                 const std::size_t head = (p == 0 && ch == 0) ? n - 1 : n;
                 if (use_mpz) {
-                    if (block_in_mpz.size() < n) block_in_mpz.resize(n);
+                    if (block_in_mpz.size() < n)
+                        block_in_mpz.resize(n);
                     for (std::size_t i = 0; i < n; ++i)
                         set_code(block_in_mpz[i], block_in[i] * data_pow);
                     FirFilter<mpz_class, double>& kernel = filters_mpz[p][ch];
                     kernel.run(block_in_mpz.data(), head, dout_buffer_mpz[p][ch]);
-                    if (head < n) kernel.run(block_in_mpz[head], dout_buffer_mpz[p][ch]);
+                    if (head < n)
+                        kernel.run(block_in_mpz[head], dout_buffer_mpz[p][ch]);
                 } else {
                     FirFilter<double, double>& kernel = filters[p][ch];
                     kernel.run(block_in.data(), head, dout_buffer[p][ch]);
-                    if (head < n) kernel.run(block_in[head], dout_buffer[p][ch]);
+                    if (head < n)
+                        kernel.run(block_in[head], dout_buffer[p][ch]);
                 }
             }
         }
     }
 }
 
-int32_t FIR::data_send(const kip_array_real& in) {
+int32_t FIR::data_send(const kip_array_real& in)
+{
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     const std::size_t nc = static_cast<std::size_t>(config.num_channels);
-    if (chanCountIn != 0) throw FIRException("Channel postion non-zero, cannot send a packet");
+    if (chanCountIn != 0)
+        throw FIRException("Channel postion non-zero, cannot send a packet");
     if (in.dim_size != 2 && in.dim_size != 3)
         throw FIRException(
             "Incorrect data array dimension, expecting num_paths by num_channels (by number of "
@@ -164,8 +188,7 @@ int32_t FIR::data_send(const kip_array_real& in) {
     }
     const std::size_t vectors = in.dim_size == 3 ? in.dim[2] : 1;
     std::size_t samples = 0;
-    if (__builtin_mul_overflow(np * nc, vectors, &samples) ||
-        kip_fir::array_readable(in) < samples)
+    if (__builtin_mul_overflow(np * nc, vectors, &samples) || kip_fir::array_readable(in) < samples)
         throw FIRException("Data array holds fewer samples than its dimensions imply");
     // Every sample of the frame is checked before any is fed, so a refused frame changes
     // nothing. Pattern addressing reads within the same elements.
@@ -177,7 +200,7 @@ int32_t FIR::data_send(const kip_array_real& in) {
         }
     }
 
-    FrameInputScope scope{chanCountIn};
+    FrameInputScope scope { chanCountIn };
     if (!feed_by_sample && !config_pending()) {
         feed_frame_blocks(in, vectors);
     } else if (config.chan_seq != 1) {
@@ -225,7 +248,8 @@ int32_t FIR::data_send(const kip_array_real& in) {
     return deliver_to_sinks(in, n);
 }
 
-int32_t FIR::data_send_chan(const kip_array_real& in) {
+int32_t FIR::data_send_chan(const kip_array_real& in)
+{
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     check_path_array(in);
     if (kip_fir::array_readable(in) < np)
@@ -255,7 +279,8 @@ int32_t FIR::data_send_chan(const kip_array_real& in) {
         os << "Push channel: " << ch;
         dbg_logger->note(os);
     }
-    for (std::size_t p = 0; p < np; ++p) feed(p, ch, in.data[p]);
+    for (std::size_t p = 0; p < np; ++p)
+        feed(p, ch, in.data[p]);
     if (advanced) {
         const std::size_t end = waiting(ch);
         if (trace) {
@@ -272,6 +297,7 @@ int32_t FIR::data_send_chan(const kip_array_real& in) {
             pattern_queue.push_back(CurrentPattern);
         }
     }
-    if (++chanCountIn == config.num_channels) chanCountIn = 0;
+    if (++chanCountIn == config.num_channels)
+        chanCountIn = 0;
     return 0;
 }

@@ -10,25 +10,28 @@
 namespace {
 
 template <class T>
-constexpr bool is_complex_family =
-    std::is_same_v<T, kip_array_complex> || std::is_same_v<T, kip_array_mpz_complex>;
+constexpr bool is_complex_family
+    = std::is_same_v<T, kip_array_complex> || std::is_same_v<T, kip_array_mpz_complex>;
 
-const char kDimMessage[] =
-    "Incorrect data array dimension, expecting num_paths by num_channels (by number of vectors)";
+const char kDimMessage[]
+    = "Incorrect data array dimension, expecting num_paths by num_channels (by number of vectors)";
 
 // Integer of a double by truncation. Every value reaching here is finite (inputs and
 // coefficients are checked when they come in, and the formats keep the accumulator within the
 // double range); the test keeps GMP from ever being handed a NaN or an infinity.
-void set_truncated(mpz_ptr z, double x) {
-    if (!std::isfinite(x)) throw FIRException("Output value is not finite");
+void set_truncated(mpz_ptr z, double x)
+{
+    if (!std::isfinite(x))
+        throw FIRException("Output value is not finite");
     mpz_set_d(z, x);
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- integer rounding
 
-void FIR::trim_into(mpz_class& result, const mpz_class& x) {
+void FIR::trim_into(mpz_class& result, const mpz_class& x)
+{
     if (dout_rnd == RND_NONE) {
         result = x;
         return;
@@ -37,7 +40,7 @@ void FIR::trim_into(mpz_class& result, const mpz_class& x) {
         throw FIRException("Output scaling is below one output least significant bit");
     mpz_ptr q = trim_q.get_mpz_t();
     mpz_ptr r = trim_r.get_mpz_t();
-    int hi = 0, lo = 0;  // r against +half and against -half, exactly
+    int hi = 0, lo = 0; // r against +half and against -half, exactly
     if (dout_shift > 0) {
         // D = 2^k: shifts instead of a division, and half = 2^(k-1) as an integer.
         const mp_bitcnt_t k = static_cast<mp_bitcnt_t>(dout_shift);
@@ -55,25 +58,36 @@ void FIR::trim_into(mpz_class& result, const mpz_class& x) {
     if (mpz_sgn(r) != 0) {
         int adjust = 0;
         switch (dout_rnd) {
-            case RND_DOWN: adjust = mpz_sgn(r) < 0 ? -1 : 0; break;
-            case RND_HALF_TO_ZERO: adjust = lo < 0 ? -1 : hi > 0 ? 1 : 0; break;
-            case RND_POSIX: adjust = lo <= 0 ? -1 : hi >= 0 ? 1 : 0; break;
-            case RND_TO_EVEN:
-            case RND_TO_ODD: {
-                const bool keep_parity = (dout_rnd == RND_TO_EVEN) == (mpz_even_p(q) != 0);
-                if (lo < 0)
-                    adjust = -1;
-                else if (hi > 0)
-                    adjust = 1;
-                else if (lo == 0)
-                    adjust = keep_parity ? 0 : -1;
-                else if (hi == 0)
-                    adjust = keep_parity ? 0 : 1;
-                break;
-            }
-            case RND_HALF_DOWN: adjust = lo <= 0 ? -1 : hi > 0 ? 1 : 0; break;
-            case RND_HALF_UP: adjust = lo < 0 ? -1 : hi >= 0 ? 1 : 0; break;
-            default: break;
+        case RND_DOWN:
+            adjust = mpz_sgn(r) < 0 ? -1 : 0;
+            break;
+        case RND_HALF_TO_ZERO:
+            adjust = lo < 0 ? -1 : hi > 0 ? 1 : 0;
+            break;
+        case RND_POSIX:
+            adjust = lo <= 0 ? -1 : hi >= 0 ? 1 : 0;
+            break;
+        case RND_TO_EVEN:
+        case RND_TO_ODD: {
+            const bool keep_parity = (dout_rnd == RND_TO_EVEN) == (mpz_even_p(q) != 0);
+            if (lo < 0)
+                adjust = -1;
+            else if (hi > 0)
+                adjust = 1;
+            else if (lo == 0)
+                adjust = keep_parity ? 0 : -1;
+            else if (hi == 0)
+                adjust = keep_parity ? 0 : 1;
+            break;
+        }
+        case RND_HALF_DOWN:
+            adjust = lo <= 0 ? -1 : hi > 0 ? 1 : 0;
+            break;
+        case RND_HALF_UP:
+            adjust = lo < 0 ? -1 : hi >= 0 ? 1 : 0;
+            break;
+        default:
+            break;
         }
         if (adjust < 0)
             mpz_sub_ui(q, q, 1);
@@ -83,7 +97,8 @@ void FIR::trim_into(mpz_class& result, const mpz_class& x) {
     mpz_swap(result.get_mpz_t(), q);
 }
 
-mpz_class FIR::dout_trim_mpz(const mpz_class& x) {
+mpz_class FIR::dout_trim_mpz(const mpz_class& x)
+{
     mpz_class result;
     trim_into(result, x);
     return result;
@@ -93,7 +108,8 @@ mpz_class FIR::dout_trim_mpz(const mpz_class& x) {
 
 // Double mode: do_restrict((raw / dout_scale) * 2^ofw) * 2^-ofw with dout_ctx. Full-precision
 // values inside the output format pass do_restrict unchanged, so they skip the call.
-inline double FIR::convert_output(double raw) {
+inline double FIR::convert_output(double raw)
+{
     dout_ctx.messages.clear();
     const double v = (raw / dout_scale) * dout_ctx.scale;
     if (dout_rnd == RND_NONE && v >= dout_ctx.min_value && v <= dout_ctx.max_value)
@@ -104,7 +120,8 @@ inline double FIR::convert_output(double raw) {
 // Callers size their work so that no FIFO runs dry; the checks below keep a mistake from
 // reading a slot that holds no sample.
 namespace {
-template <class Fifo> Fifo& nonempty(Fifo& fifo, std::size_t path, std::size_t chan) {
+template <class Fifo> Fifo& nonempty(Fifo& fifo, std::size_t path, std::size_t chan)
+{
     if (fifo.empty()) {
         std::ostringstream os;
         os << "No output sample waiting for path: " << path << " chan: " << chan;
@@ -112,9 +129,10 @@ template <class Fifo> Fifo& nonempty(Fifo& fifo, std::size_t path, std::size_t c
     }
     return fifo;
 }
-}  // namespace
+} // namespace
 
-double FIR::pop_output_real(std::size_t path, std::size_t chan) {
+double FIR::pop_output_real(std::size_t path, std::size_t chan)
+{
     if (use_mpz) {
         FirFifo<mpz_class>& fifo = nonempty(dout_buffer_mpz[path][chan], path, chan);
         trim_into(trim_out, fifo.front());
@@ -127,7 +145,8 @@ double FIR::pop_output_real(std::size_t path, std::size_t chan) {
     return convert_output(raw);
 }
 
-void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note) {
+void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool scaled_note)
+{
     if (use_mpz) {
         FirFifo<mpz_class>& fifo = nonempty(dout_buffer_mpz[path][chan], path, chan);
         trim_into(trim_out, fifo.front());
@@ -156,7 +175,8 @@ void FIR::pop_output_mpz(mpz_ptr value, std::size_t path, std::size_t chan, bool
     }
 }
 
-double FIR::pop_hilbert(std::size_t path, std::size_t chan) {
+double FIR::pop_hilbert(std::size_t path, std::size_t chan)
+{
     FirFifo<double>& line = hilbert_queue[path][chan];
     if (line.empty()) {
         std::ostringstream os;
@@ -168,12 +188,14 @@ double FIR::pop_hilbert(std::size_t path, std::size_t chan) {
     return h;
 }
 
-int32_t FIR::get_chan(double& value, int path, int chan) {
+int32_t FIR::get_chan(double& value, int path, int chan)
+{
     value = pop_output_real(static_cast<std::size_t>(path), static_cast<std::size_t>(chan));
     return 0;
 }
 
-int32_t FIR::get_chan(kip_complex& value, int path, int chan) {
+int32_t FIR::get_chan(kip_complex& value, int path, int chan)
+{
     const std::size_t p = static_cast<std::size_t>(path), c = static_cast<std::size_t>(chan);
     const double v = pop_output_real(p, c);
     if (config.filter_type == 3) {
@@ -186,12 +208,14 @@ int32_t FIR::get_chan(kip_complex& value, int path, int chan) {
     return 0;
 }
 
-int32_t FIR::get_chan(mpz_ptr value, int path, int chan) {
+int32_t FIR::get_chan(mpz_ptr value, int path, int chan)
+{
     pop_output_mpz(value, static_cast<std::size_t>(path), static_cast<std::size_t>(chan), true);
     return 0;
 }
 
-int32_t FIR::get_chan(kip_mpz_complex& value, int path, int chan) {
+int32_t FIR::get_chan(kip_mpz_complex& value, int path, int chan)
+{
     const std::size_t p = static_cast<std::size_t>(path), c = static_cast<std::size_t>(chan);
     if (config.filter_type == 3) {
         pop_output_mpz(value.im, p, c, false);
@@ -203,7 +227,8 @@ int32_t FIR::get_chan(kip_mpz_complex& value, int path, int chan) {
     return 0;
 }
 
-template <class T> int32_t FIR::set_array_chan(T& out, int path, int chan, int index) {
+template <class T> int32_t FIR::set_array_chan(T& out, int path, int chan, int index)
+{
     const std::size_t p = static_cast<std::size_t>(path), c = static_cast<std::size_t>(chan);
     const std::size_t i = static_cast<std::size_t>(index);
     if constexpr (std::is_same_v<T, kip_array_real>) {
@@ -211,7 +236,7 @@ template <class T> int32_t FIR::set_array_chan(T& out, int path, int chan, int i
         get_chan(e, path, chan);
         return kip_fir::array_set_chan(out, e, p, c, i, CurrentPattern);
     } else if constexpr (std::is_same_v<T, kip_array_complex>) {
-        kip_complex e{0.0, 0.0};
+        kip_complex e { 0.0, 0.0 };
         get_chan(e, path, chan);
         return kip_fir::array_set_chan(out, e, p, c, i, CurrentPattern);
     } else if constexpr (std::is_same_v<T, kip_array_mpz>) {
@@ -228,15 +253,17 @@ template <class T> int32_t FIR::set_array_chan(T& out, int path, int chan, int i
 // A collection sized by path 0 / channel 0 can find another FIFO short after single-channel
 // input stopped part way through a frame, and a Hilbert kernel that makes more outputs than
 // inputs empties its delay line; both are refused before anything is removed.
-void FIR::require_output(const std::vector<std::size_t>& need, bool pairs) const {
+void FIR::require_output(const std::vector<std::size_t>& need, bool pairs) const
+{
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     const std::size_t nc = static_cast<std::size_t>(config.num_channels);
     for (std::size_t p = 0; p < np; ++p) {
         for (std::size_t ch = 0; ch < nc; ++ch) {
             const std::size_t n = need[p * nc + ch];
-            if (n == 0) continue;
-            const std::size_t have =
-                use_mpz ? dout_buffer_mpz[p][ch].size() : dout_buffer[p][ch].size();
+            if (n == 0)
+                continue;
+            const std::size_t have
+                = use_mpz ? dout_buffer_mpz[p][ch].size() : dout_buffer[p][ch].size();
             if (have < n) {
                 std::ostringstream os;
                 os << "Not enough output samples waiting for path: " << p << " chan: " << ch
@@ -254,11 +281,14 @@ void FIR::require_output(const std::vector<std::size_t>& need, bool pairs) const
     }
 }
 
-template <class T> int32_t FIR::data_get(T& out) {
+template <class T> int32_t FIR::data_get(T& out)
+{
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     const std::size_t nc = static_cast<std::size_t>(config.num_channels);
-    if (chanCountOut != 0) throw FIRException("Channel postion non-zero, cannot get a packet");
-    if (out.dim_size != 2 && out.dim_size != 3) throw FIRException(kDimMessage);
+    if (chanCountOut != 0)
+        throw FIRException("Channel postion non-zero, cannot get a packet");
+    if (out.dim_size != 2 && out.dim_size != 3)
+        throw FIRException(kDimMessage);
     if (!kip_fir::array_dims_valid(out))
         throw FIRException("Data array dimensions are not allocated");
     if (out.dim[0] > np || out.dim[1] > nc) {
@@ -268,16 +298,17 @@ template <class T> int32_t FIR::data_get(T& out) {
     }
     const std::size_t requested = out.dim_size == 3 ? out.dim[2] : 1;
     const int32_t available = output_vectors_waiting();
-    const std::size_t act_vectors =
-        requested < static_cast<std::size_t>(available) ? requested
-                                                        : static_cast<std::size_t>(available);
+    const std::size_t act_vectors = requested < static_cast<std::size_t>(available)
+        ? requested
+        : static_cast<std::size_t>(available);
 
     if (act_vectors > 0) {
         std::vector<std::size_t>& need = need_scratch;
         need.assign(np * nc, 0);
         for (std::size_t c = 0; c < nc; ++c) {
             const std::size_t ch = position_channel(c);
-            for (std::size_t p = 0; p < np; ++p) need[p * nc + ch] += act_vectors;
+            for (std::size_t p = 0; p < np; ++p)
+                need[p * nc + ch] += act_vectors;
         }
         require_output(need, is_complex_family<T> && config.filter_type == 3);
     }
@@ -286,8 +317,8 @@ template <class T> int32_t FIR::data_get(T& out) {
     // store succeeds. Otherwise every store is tried first, so that a refused collection
     // removes nothing and leaves the array (data_size within data_capacity) as it was.
     const std::size_t frame = np * nc;
-    const bool in_place = config.chan_seq != 1 && out.data != nullptr && out.dim[0] == np &&
-                          out.dim[1] == nc && act_vectors <= out.data_capacity / frame;
+    const bool in_place = config.chan_seq != 1 && out.data != nullptr && out.dim[0] == np
+        && out.dim[1] == nc && act_vectors <= out.data_capacity / frame;
     if (act_vectors > 0 && !in_place) {
         std::vector<uint32_t>& count = vector_count_scratch;
         count.assign(np * nc, 0);
@@ -310,7 +341,8 @@ template <class T> int32_t FIR::data_get(T& out) {
 
     if (requested > act_vectors) {
         logger->warn("Getting more vectors than available, reseting array size");
-        if (out.dim_size == 3) out.dim[2] = act_vectors;
+        if (out.dim_size == 3)
+            out.dim[2] = act_vectors;
         out.data_size = act_vectors * out.dim[0] * out.dim[1];
     }
     const bool trace = dbg_logger->active();
@@ -319,7 +351,8 @@ template <class T> int32_t FIR::data_get(T& out) {
         os << "act_vectors: " << act_vectors;
         dbg_logger->note(os);
     }
-    if (act_vectors == 0) return 0;
+    if (act_vectors == 0)
+        return 0;
 
     // In place: the samples are written directly (same order) and the array's size is raised
     // once, as the accessor would raise it.
@@ -328,12 +361,14 @@ template <class T> int32_t FIR::data_get(T& out) {
             for (std::size_t p = 0; p < np; ++p)
                 for (std::size_t c = 0; c < nc; ++c)
                     get_chan(out.data[kip_fir::array_position(np, nc, p, c, v)],
-                             static_cast<int>(p), static_cast<int>(c));
+                        static_cast<int>(p), static_cast<int>(c));
         std::size_t used = frame;
         if (out.dim_size == 3 && __builtin_mul_overflow(frame, out.dim[2], &used))
             used = out.data_capacity;
-        if (used > out.data_capacity) used = out.data_capacity;
-        if (used > out.data_size) out.data_size = used;
+        if (used > out.data_capacity)
+            used = out.data_capacity;
+        if (used > out.data_size)
+            out.data_size = used;
         return 0;
     }
 
@@ -349,8 +384,9 @@ template <class T> int32_t FIR::data_get(T& out) {
                     os << "Pulling path: " << p << " channel: " << ch << "i: " << k;
                     dbg_logger->note(os);
                 }
-                if (set_array_chan(out, static_cast<int>(p), static_cast<int>(ch),
-                                   static_cast<int>(k)) != 0) {
+                if (set_array_chan(
+                        out, static_cast<int>(p), static_cast<int>(ch), static_cast<int>(k))
+                    != 0) {
                     std::ostringstream os;
                     os << "Unabled to set data for path: " << p << " chan: " << ch
                        << " vector: " << k;
@@ -363,7 +399,8 @@ template <class T> int32_t FIR::data_get(T& out) {
     return 0;
 }
 
-template <class T> int32_t FIR::data_get_chan(T& out) {
+template <class T> int32_t FIR::data_get_chan(T& out)
+{
     const std::size_t np = static_cast<std::size_t>(config.num_paths);
     check_path_array(out);
     if (kip_fir::array_writable(out) < np)
@@ -375,7 +412,8 @@ template <class T> int32_t FIR::data_get_chan(T& out) {
     bool take_pattern = false;
     if (config.chan_seq == 1) {
         if (pattern_queue.empty()) {
-            dbg_logger->error("No channel pattern in queue, will use the channel sequence number!!!!");
+            dbg_logger->error(
+                "No channel pattern in queue, will use the channel sequence number!!!!");
         } else {
             const int32_t c = kip_fir::pattern_channel(pattern_queue.front(), ch);
             if (c < 0 || c >= config.num_channels) {
@@ -396,19 +434,24 @@ template <class T> int32_t FIR::data_get_chan(T& out) {
     }
     const std::size_t waiting = use_mpz ? dout_buffer_mpz[0][ch].size() : dout_buffer[0][ch].size();
     if (waiting == 0) {
-        if (take_pattern) pattern_queue.pop_front();
+        if (take_pattern)
+            pattern_queue.pop_front();
         out.data_size = 0;
         return 0;
     }
     std::vector<std::size_t>& need = need_scratch;
     need.assign(np * static_cast<std::size_t>(config.num_channels), 0);
-    for (std::size_t p = 0; p < np; ++p) need[p * static_cast<std::size_t>(config.num_channels) + ch] = 1;
+    for (std::size_t p = 0; p < np; ++p)
+        need[p * static_cast<std::size_t>(config.num_channels) + ch] = 1;
     require_output(need, is_complex_family<T> && config.filter_type == 3);
-    if (take_pattern) pattern_queue.pop_front();
+    if (take_pattern)
+        pattern_queue.pop_front();
 
     out.data_size = np;
-    for (std::size_t p = 0; p < np; ++p) get_chan(out.data[p], static_cast<int>(p), static_cast<int>(ch));
-    if (++chanCountOut == config.num_channels) chanCountOut = 0;
+    for (std::size_t p = 0; p < np; ++p)
+        get_chan(out.data[p], static_cast<int>(p), static_cast<int>(ch));
+    if (++chanCountOut == config.num_channels)
+        chanCountOut = 0;
     if (trace) {
         std::ostringstream os;
         os << "chanCountOut: " << chanCountOut;
@@ -417,9 +460,9 @@ template <class T> int32_t FIR::data_get_chan(T& out) {
     return 0;
 }
 
-#define KIP_FIR_OUTPUT_FAMILY(T)                                      \
-    template int32_t FIR::data_get<T>(T&);                            \
-    template int32_t FIR::data_get_chan<T>(T&);                       \
+#define KIP_FIR_OUTPUT_FAMILY(T)                                                                   \
+    template int32_t FIR::data_get<T>(T&);                                                         \
+    template int32_t FIR::data_get_chan<T>(T&);                                                    \
     template int32_t FIR::set_array_chan<T>(T&, int, int, int);
 KIP_FIR_OUTPUT_FAMILY(kip_array_real)
 KIP_FIR_OUTPUT_FAMILY(kip_array_complex)

@@ -14,10 +14,7 @@ inline void array_destroy(kip_array_real* a) noexcept { kip_array_real_destroy(a
 inline void array_destroy(kip_array_complex* a) noexcept { kip_array_complex_destroy(a); }
 inline void array_destroy(kip_array_uint* a) noexcept { kip_array_uint_destroy(a); }
 inline void array_destroy(kip_array_mpz* a) noexcept { kip_array_mpz_destroy(a); }
-inline void array_destroy(kip_array_mpz_complex* a) noexcept
-{
-    kip_array_mpz_complex_destroy(a);
-}
+inline void array_destroy(kip_array_mpz_complex* a) noexcept { kip_array_mpz_complex_destroy(a); }
 
 inline kip_array_real* array_create(kip_array_real*) noexcept { return kip_array_real_create(); }
 inline kip_array_complex* array_create(kip_array_complex*) noexcept

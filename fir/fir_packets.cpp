@@ -10,7 +10,8 @@
 #include "fir.h"
 #include "kip_array.h"
 
-int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
+int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet)
+{
     kip_fir_v6_3_pattern p = packet.chanpat;
     const uint32_t sets = static_cast<uint32_t>(config.coeff_sets);
     const uint32_t chans = static_cast<uint32_t>(config.num_channels);
@@ -37,8 +38,10 @@ int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
     // A record with no usable dimension entries counts as holding no selectors.
     std::size_t n = 0;
     if (sets > 1) {
-        if (fsel->dim_size > 1) throw FIRException("Expecting 1-D array for fsel");
-        if (fsel->dim_size == 1 && kip_fir::array_dims_valid(*fsel)) n = fsel->dim[0];
+        if (fsel->dim_size > 1)
+            throw FIRException("Expecting 1-D array for fsel");
+        if (fsel->dim_size == 1 && kip_fir::array_dims_valid(*fsel))
+            n = fsel->dim[0];
         if (n < chans && by_channel) {
             std::ostringstream os;
             os << "Insufficient fsel values specified, expecting" << chans;
@@ -60,7 +63,8 @@ int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
             os << "More fsel values specified than required, will use first " << chans;
             logger->warn(os);
         }
-        if (n > 1 && !by_channel) logger->warn("Will only use the first fsel values specificed");
+        if (n > 1 && !by_channel)
+            logger->warn("Will only use the first fsel values specificed");
     }
 
     kip_fir::OwnedArray<kip_array_uint> copy(kip_array_uint_create());
@@ -87,36 +91,43 @@ int32_t FIR::config_send(const kip_fir_v6_3_cnfg_packet& packet) {
         }
     }
 
-    cnfg_queue.push_back(FirCnfgEntry{p, std::move(copy)});
+    cnfg_queue.push_back(FirCnfgEntry { p, std::move(copy) });
     return 0;
 }
 
-uint32_t FIR::queued_selector(const FirCnfgEntry& entry, std::size_t chan) const {
-    if (config.coeff_sets <= 1) return 0;
+uint32_t FIR::queued_selector(const FirCnfgEntry& entry, std::size_t chan) const
+{
+    if (config.coeff_sets <= 1)
+        return 0;
     return entry.fsel->data[config.config_method == 1 ? chan : 0];
 }
 
 namespace {
 
-template <class Bank, class Op> void for_each_kernel(Bank& bank, Op op) {
+template <class Bank, class Op> void for_each_kernel(Bank& bank, Op op)
+{
     for (std::size_t p = 0; p < bank.size(); ++p)
-        for (std::size_t c = 0; c < bank[p].size(); ++c) op(bank[p][c], c);
+        for (std::size_t c = 0; c < bank[p].size(); ++c)
+            op(bank[p][c], c);
 }
 
-}  // namespace
+} // namespace
 
 bool FIR::config_pending() const { return !cnfg_queue.empty(); }
 
 // Runs inside kernel [0][0]'s run(), before it reads its input: the kernels may be given new
 // coefficients and reset here. Their history and phase survive a coefficient change.
-int32_t FIR::cnfg_sync() {
-    if (cnfg_queue.empty()) return 0;
+int32_t FIR::cnfg_sync()
+{
+    if (cnfg_queue.empty())
+        return 0;
     dbg_logger->note("Starting Sync...");
     apply_reloads();
 
     const FirCnfgEntry entry = std::move(cnfg_queue.front());
     cnfg_queue.pop_front();
-    if (config.coeff_sets > 1) dbg_logger->note("Reading fsel values...\n");
+    if (config.coeff_sets > 1)
+        dbg_logger->note("Reading fsel values...\n");
     auto select = [&](auto& kernel, std::size_t chan) {
         kernel.setCoefficients(coeff_table[queued_selector(entry, chan)]);
     };
@@ -142,7 +153,8 @@ int32_t FIR::cnfg_sync() {
     return 0;
 }
 
-int32_t FIR::reset() {
+int32_t FIR::reset()
+{
     auto restart = [&](auto& kernel, std::size_t) {
         kernel.setCoefficients(coeff_table[0]);
         kernel.reset();
@@ -152,12 +164,14 @@ int32_t FIR::reset() {
     else
         for_each_kernel(filters, restart);
     for (auto& path : dout_buffer)
-        for (auto& fifo : path) fifo.clear();
+        for (auto& fifo : path)
+            fifo.clear();
     for (auto& path : dout_buffer_mpz)
-        for (auto& fifo : path) fifo.clear();
+        for (auto& fifo : path)
+            fifo.clear();
     init_hilbert_lines();
 
-    cnfg_queue.clear();  // releases the selector copies
+    cnfg_queue.clear(); // releases the selector copies
     chanCountIn = 0;
     chanCountOut = 0;
     CurrentPattern = config.chan_seq == 1 ? config.init_pattern : KIP_FIR_V6_3_PATTERN_NONE;

@@ -268,8 +268,8 @@ int array_reserve_dim(kip_array_mpz_complex& array, std::size_t max_ndim) noexce
     return reserve_dim(&array, max_ndim);
 }
 
-int array_get_chan(const kip_array_real& array, double& value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept
+int array_get_chan(const kip_array_real& array, double& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
 {
     return get_chan(&array, value, path, chan, index, pattern);
 }
@@ -278,15 +278,15 @@ int array_get_chan(const kip_array_complex& array, kip_complex& value, std::size
 {
     return get_chan(&array, value, path, chan, index, pattern);
 }
-int array_get_chan(const kip_array_mpz& array, mpz_ptr value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept
+int array_get_chan(const kip_array_mpz& array, mpz_ptr value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
 {
     if (value == nullptr)
         return 1;
     return get_chan(&array, value, path, chan, index, pattern);
 }
-int array_get_chan(const kip_array_mpz& array, mpz_class& value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept
+int array_get_chan(const kip_array_mpz& array, mpz_class& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
 {
     return get_chan(&array, value.get_mpz_t(), path, chan, index, pattern);
 }
@@ -313,13 +313,13 @@ int array_set_chan(kip_array_mpz& array, mpz_srcptr value, std::size_t path, std
         return 1;
     return set_chan(&array, value, path, chan, index, pattern);
 }
-int array_set_chan(kip_array_mpz& array, const mpz_class& value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept
+int array_set_chan(kip_array_mpz& array, const mpz_class& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept
 {
     return set_chan(&array, value.get_mpz_t(), path, chan, index, pattern);
 }
-int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value,
-    std::size_t path, std::size_t chan, std::size_t index, int32_t pattern) noexcept
+int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value, std::size_t path,
+    std::size_t chan, std::size_t index, int32_t pattern) noexcept
 {
     return set_chan(&array, value, path, chan, index, pattern);
 }
@@ -336,8 +336,8 @@ int array_can_set(const kip_array_complex& array, std::size_t path, std::size_t 
     Target target {};
     return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
 }
-int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan,
-    std::size_t index, int32_t pattern) noexcept
+int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan, std::size_t index,
+    int32_t pattern) noexcept
 {
     Target target {};
     return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
@@ -354,39 +354,39 @@ int array_can_set(const kip_array_mpz_complex& array, std::size_t path, std::siz
 using namespace kip_fir;
 
 // Lifecycle functions of one family under the versioned names, and their short-name twins.
-#define KIP_ARRAY_LIFECYCLE(family)                                                             \
-    kip_array_##family* kip_fir_v6_3_kip_array_##family##_create(void)                          \
-    {                                                                                           \
+#define KIP_ARRAY_LIFECYCLE(family)                                                                \
+    kip_array_##family* kip_fir_v6_3_kip_array_##family##_create(void)                             \
+    {                                                                                              \
         return guarded<kip_array_##family*>(nullptr, [] { return create<kip_array_##family>(); }); \
-    }                                                                                           \
-    int kip_fir_v6_3_kip_array_##family##_reserve_data(                                         \
-        kip_array_##family* array, size_t max_nelem)                                            \
-    {                                                                                           \
-        return guarded(1, [&] { return reserve_data(array, max_nelem); });                       \
-    }                                                                                           \
-    int kip_fir_v6_3_kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim) \
-    {                                                                                           \
-        return guarded(1, [&] { return reserve_dim(array, max_ndim); });                         \
-    }                                                                                           \
-    kip_array_##family* kip_fir_v6_3_kip_array_##family##_destroy(kip_array_##family* array)    \
-    {                                                                                           \
-        return guarded(array, [&] { return destroy(array); });                                  \
-    }                                                                                           \
-    kip_array_##family* kip_array_##family##_create(void)                                       \
-    {                                                                                           \
-        return kip_fir_v6_3_kip_array_##family##_create();                                      \
-    }                                                                                           \
-    int kip_array_##family##_reserve_data(kip_array_##family* array, size_t max_nelem)          \
-    {                                                                                           \
-        return kip_fir_v6_3_kip_array_##family##_reserve_data(array, max_nelem);                \
-    }                                                                                           \
-    int kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)            \
-    {                                                                                           \
-        return kip_fir_v6_3_kip_array_##family##_reserve_dim(array, max_ndim);                  \
-    }                                                                                           \
-    kip_array_##family* kip_array_##family##_destroy(kip_array_##family* array)                 \
-    {                                                                                           \
-        return kip_fir_v6_3_kip_array_##family##_destroy(array);                                \
+    }                                                                                              \
+    int kip_fir_v6_3_kip_array_##family##_reserve_data(                                            \
+        kip_array_##family* array, size_t max_nelem)                                               \
+    {                                                                                              \
+        return guarded(1, [&] { return reserve_data(array, max_nelem); });                         \
+    }                                                                                              \
+    int kip_fir_v6_3_kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)  \
+    {                                                                                              \
+        return guarded(1, [&] { return reserve_dim(array, max_ndim); });                           \
+    }                                                                                              \
+    kip_array_##family* kip_fir_v6_3_kip_array_##family##_destroy(kip_array_##family* array)       \
+    {                                                                                              \
+        return guarded(array, [&] { return destroy(array); });                                     \
+    }                                                                                              \
+    kip_array_##family* kip_array_##family##_create(void)                                          \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_create();                                         \
+    }                                                                                              \
+    int kip_array_##family##_reserve_data(kip_array_##family* array, size_t max_nelem)             \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_reserve_data(array, max_nelem);                   \
+    }                                                                                              \
+    int kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)               \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_reserve_dim(array, max_ndim);                     \
+    }                                                                                              \
+    kip_array_##family* kip_array_##family##_destroy(kip_array_##family* array)                    \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_destroy(array);                                   \
     }
 
 extern "C" {
@@ -400,9 +400,8 @@ KIP_ARRAY_LIFECYCLE(mpz_complex)
 int kip_array_real_get_chan(const kip_array_real* array, double* value, size_t path, size_t chan,
     size_t index, kip_fir_v6_3_pattern pattern)
 {
-    return guarded(1, [&] {
-        return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern);
-    });
+    return guarded(1,
+        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
 }
 
 int kip_array_real_set_chan(kip_array_real* array, double value, size_t path, size_t chan,
@@ -414,9 +413,8 @@ int kip_array_real_set_chan(kip_array_real* array, double value, size_t path, si
 int kip_array_complex_get_chan(const kip_array_complex* array, kip_complex* value, size_t path,
     size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
 {
-    return guarded(1, [&] {
-        return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern);
-    });
+    return guarded(1,
+        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
 }
 
 int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value, size_t path,
@@ -428,33 +426,30 @@ int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value, size
 int kip_array_mpz_get_chan(const kip_array_mpz* array, mpz_t value, size_t path, size_t chan,
     size_t index, kip_fir_v6_3_pattern pattern)
 {
-    return guarded(1, [&] {
-        return value == nullptr ? 1 : get_chan(array, value, path, chan, index, pattern);
-    });
+    return guarded(1,
+        [&] { return value == nullptr ? 1 : get_chan(array, value, path, chan, index, pattern); });
 }
 
 int kip_array_mpz_set_chan(kip_array_mpz* array, const mpz_t value, size_t path, size_t chan,
     size_t index, kip_fir_v6_3_pattern pattern)
 {
-    return guarded(1, [&] {
-        return value == nullptr ? 1 : set_chan(array, value, path, chan, index, pattern);
-    });
+    return guarded(1,
+        [&] { return value == nullptr ? 1 : set_chan(array, value, path, chan, index, pattern); });
 }
 
 int kip_array_mpz_complex_get_chan(const kip_array_mpz_complex* array, kip_mpz_complex* value,
     size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
 {
-    return guarded(1, [&] {
-        return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern);
-    });
+    return guarded(1,
+        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
 }
 
-int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array, kip_mpz_complex value,
-    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array, kip_mpz_complex value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
 {
     return guarded(1, [&] {
-        return set_chan(array, static_cast<const kip_mpz_complex&>(value), path, chan, index,
-            pattern);
+        return set_chan(
+            array, static_cast<const kip_mpz_complex&>(value), path, chan, index, pattern);
     });
 }
 

@@ -70,14 +70,14 @@ int array_reserve_dim(kip_array_mpz_complex& array, std::size_t max_ndim) noexce
 // Channel accessors, as kip_array_*_get_chan / _set_chan: `pattern` is 175 for basic
 // addressing (chan = channel slot, index = vector) or 0 to 173 (chan = channel number,
 // index = the channel's sample number). Return 0, or 1 with nothing read or written.
-int array_get_chan(const kip_array_real& array, double& value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept;
+int array_get_chan(const kip_array_real& array, double& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
 int array_get_chan(const kip_array_complex& array, kip_complex& value, std::size_t path,
     std::size_t chan, std::size_t index, int32_t pattern) noexcept;
-int array_get_chan(const kip_array_mpz& array, mpz_ptr value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept;
-int array_get_chan(const kip_array_mpz& array, mpz_class& value, std::size_t path,
-    std::size_t chan, std::size_t index, int32_t pattern) noexcept;
+int array_get_chan(const kip_array_mpz& array, mpz_ptr value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+int array_get_chan(const kip_array_mpz& array, mpz_class& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
 int array_get_chan(const kip_array_mpz_complex& array, kip_mpz_complex& value, std::size_t path,
     std::size_t chan, std::size_t index, int32_t pattern) noexcept;
 
@@ -87,18 +87,18 @@ int array_set_chan(kip_array_complex& array, const kip_complex& value, std::size
     std::size_t chan, std::size_t index, int32_t pattern) noexcept;
 int array_set_chan(kip_array_mpz& array, mpz_srcptr value, std::size_t path, std::size_t chan,
     std::size_t index, int32_t pattern) noexcept;
-int array_set_chan(kip_array_mpz& array, const mpz_class& value, std::size_t path,
+int array_set_chan(kip_array_mpz& array, const mpz_class& value, std::size_t path, std::size_t chan,
+    std::size_t index, int32_t pattern) noexcept;
+int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value, std::size_t path,
     std::size_t chan, std::size_t index, int32_t pattern) noexcept;
-int array_set_chan(kip_array_mpz_complex& array, const kip_mpz_complex& value,
-    std::size_t path, std::size_t chan, std::size_t index, int32_t pattern) noexcept;
 
 // 0 when array_set_chan with these arguments would store its value, else 1; writes nothing.
 int array_can_set(const kip_array_real& array, std::size_t path, std::size_t chan,
     std::size_t index, int32_t pattern) noexcept;
 int array_can_set(const kip_array_complex& array, std::size_t path, std::size_t chan,
     std::size_t index, int32_t pattern) noexcept;
-int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan,
-    std::size_t index, int32_t pattern) noexcept;
+int array_can_set(const kip_array_mpz& array, std::size_t path, std::size_t chan, std::size_t index,
+    int32_t pattern) noexcept;
 int array_can_set(const kip_array_mpz_complex& array, std::size_t path, std::size_t chan,
     std::size_t index, int32_t pattern) noexcept;
 

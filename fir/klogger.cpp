@@ -2,13 +2,19 @@
 #include "klogger.h"
 
 KLogger::KLogger(kip_msg_handler handler_, void* handle_, const std::string& name_)
-    : handler(handler_), handle(handle_), name(name_) {}
+    : handler(handler_)
+    , handle(handle_)
+    , name(name_)
+{
+}
 
 KLogger::~KLogger() = default;
 
-std::string KLogger::emit(const char* level, int32_t is_error, const std::string& text) {
+std::string KLogger::emit(const char* level, int32_t is_error, const std::string& text)
+{
     std::string msg = name + level + text;
-    if (handler) handler(handle, is_error, msg.c_str());
+    if (handler)
+        handler(handle, is_error, msg.c_str());
     return msg;
 }
 

@@ -35,4 +35,4 @@ private:
     std::string name;
 };
 
-#endif  // KIP_FIR_KLOGGER_H
+#endif // KIP_FIR_KLOGGER_H

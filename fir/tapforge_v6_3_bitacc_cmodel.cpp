@@ -12,11 +12,13 @@ namespace {
 const char kDefaultName[] = "tapforge_v6_3";
 
 // Default coefficient set: 21 symmetric integer taps.
-const double kip_fir_v6_3_default_coeff[21] = {6,  0,  -4, -3, 5,  6,  -6, -13, 7,  44, 64,
-                                               44, 7,  -13, -6, 6, 5,  -3, -4,  0, 6};
+const double kip_fir_v6_3_default_coeff[21]
+    = { 6, 0, -4, -3, 5, 6, -6, -13, 7, 44, 64, 44, 7, -13, -6, 6, 5, -3, -4, 0, 6 };
 
-void report_creation_failure(kip_msg_handler handler, void* handle, const char* text) noexcept {
-    if (!handler) return;
+void report_creation_failure(kip_msg_handler handler, void* handle, const char* text) noexcept
+{
+    if (!handler)
+        return;
     try {
         handler(handle, 1, text);
     } catch (...) {
@@ -24,11 +26,14 @@ void report_creation_failure(kip_msg_handler handler, void* handle, const char* 
 }
 
 // No model exists yet when construction fails, so the text goes to the handler unprefixed.
-kip_fir_v6_3* create_model(const kip_fir_v6_3_config* config, kip_msg_handler handler,
-                           void* handle, kip_msg_handler dbg_handler, void* dbg_handle) noexcept {
-    if (!config) return nullptr;
+kip_fir_v6_3* create_model(const kip_fir_v6_3_config* config, kip_msg_handler handler, void* handle,
+    kip_msg_handler dbg_handler, void* dbg_handle) noexcept
+{
+    if (!config)
+        return nullptr;
     try {
-        if (!config->name) throw FIRException("Instance name must not be null");
+        if (!config->name)
+            throw FIRException("Instance name must not be null");
         const std::string name(config->name);
         std::unique_ptr<KLogger> log(new KLogger(handler, handle, name));
         std::unique_ptr<KLogger> dbg(new KLogger(dbg_handler, dbg_handle, name));
@@ -44,15 +49,17 @@ kip_fir_v6_3* create_model(const kip_fir_v6_3_config* config, kip_msg_handler ha
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 KIP_FIR_EXTERN_C_BEGIN
 
 KIP_FIR_API const char* kip_fir_v6_3_get_version(void) { return "6.3.1"; }
 
-KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config) {
-    if (!config) return 1;
-    std::memset(config, 0, sizeof *config);  // the gap before coeff reads as zero too
+KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config)
+{
+    if (!config)
+        return 1;
+    std::memset(config, 0, sizeof *config); // the gap before coeff reads as zero too
     config->name = kDefaultName;
     config->filter_type = 0;
     config->rate_change = 0;
@@ -81,20 +88,22 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config) {
     return 0;
 }
 
-KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create(const kip_fir_v6_3_config* config,
-                                              kip_msg_handler handler, void* handle) {
+KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create(
+    const kip_fir_v6_3_config* config, kip_msg_handler handler, void* handle)
+{
     return create_model(config, handler, handle, nullptr, nullptr);
 }
 
 KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create_dbg(const kip_fir_v6_3_config* config,
-                                                  kip_msg_handler handler, void* handle,
-                                                  kip_msg_handler dbg_handler,
-                                                  void* dbg_handle) {
+    kip_msg_handler handler, void* handle, kip_msg_handler dbg_handler, void* dbg_handle)
+{
     return create_model(config, handler, handle, dbg_handler, dbg_handle);
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_destroy(kip_fir_v6_3* model) {
-    if (!model) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_destroy(kip_fir_v6_3* model)
+{
+    if (!model)
+        return 1;
     try {
         FIR* fir = kip_fir_from_handle(model);
         KLogger* log = fir->logger;
@@ -108,121 +117,144 @@ KIP_FIR_API int32_t kip_fir_v6_3_destroy(kip_fir_v6_3* model) {
     }
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_get_config(kip_fir_v6_3* model, kip_fir_v6_3_config* config) {
-    if (!model || !config) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_get_config(kip_fir_v6_3* model, kip_fir_v6_3_config* config)
+{
+    if (!model || !config)
+        return 1;
     return kip_fir_guard(model, "get_config", [&](FIR& fir) { return fir.get_config(*config); });
 }
 
 // ---------------------------------------------------------------- data path and reloads
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_real* data) {
-    if (!model || !data) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_real* data)
+{
+    if (!model || !data)
+        return 1;
     return kip_fir_guard(model, "data_send", [&](FIR& fir) { return fir.data_send(*data); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model,
-                                                   const kip_array_real* data) {
-    if (!model || !data) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model, const kip_array_real* data)
+{
+    if (!model || !data)
+        return 1;
     return kip_fir_guard(model, "data_send", [&](FIR& fir) { return fir.data_send_chan(*data); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, void* model,
-                                                   void* /*unused*/) {
-    if (!data || !model) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(
+    const kip_array_real* data, void* model, void* /*unused*/)
+{
+    if (!data || !model)
+        return 1;
     return kip_fir_guard(static_cast<kip_fir_v6_3*>(model), "data_send",
-                         [&](FIR& fir) { return fir.data_send(*data); });
+        [&](FIR& fir) { return fir.data_send(*data); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_get(kip_fir_v6_3* model, kip_array_real* data,
-                                          kip_array_complex* data_complex) {
-    if (!model || (!data && !data_complex)) return 1;
-    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
-        return data ? fir.data_get(*data) : fir.data_get(*data_complex);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_data_get(
+    kip_fir_v6_3* model, kip_array_real* data, kip_array_complex* data_complex)
+{
+    if (!model || (!data && !data_complex))
+        return 1;
+    return kip_fir_guard(model, "data_get",
+        [&](FIR& fir) { return data ? fir.data_get(*data) : fir.data_get(*data_complex); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
-                                              kip_array_mpz_complex* data_complex) {
-    if (!model || (!data && !data_complex)) return 1;
-    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
-        return data ? fir.data_get(*data) : fir.data_get(*data_complex);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* data, kip_array_mpz_complex* data_complex)
+{
+    if (!model || (!data && !data_complex))
+        return 1;
+    return kip_fir_guard(model, "data_get",
+        [&](FIR& fir) { return data ? fir.data_get(*data) : fir.data_get(*data_complex); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(kip_fir_v6_3* model, kip_array_real* data,
-                                                  kip_array_complex* data_complex) {
-    if (!model || (!data && !data_complex)) return 1;
-    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
-        return data ? fir.data_get_chan(*data) : fir.data_get_chan(*data_complex);
-    });
-}
-
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
-                                                      kip_array_mpz_complex* data_complex) {
-    if (!model || (!data && !data_complex)) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(
+    kip_fir_v6_3* model, kip_array_real* data, kip_array_complex* data_complex)
+{
+    if (!model || (!data && !data_complex))
+        return 1;
     return kip_fir_guard(model, "data_get", [&](FIR& fir) {
         return data ? fir.data_get_chan(*data) : fir.data_get_chan(*data_complex);
     });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
-                                             const kip_fir_v6_3_rld_packet* packet) {
-    if (!model || !packet) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* data, kip_array_mpz_complex* data_complex)
+{
+    if (!model || (!data && !data_complex))
+        return 1;
+    return kip_fir_guard(model, "data_get", [&](FIR& fir) {
+        return data ? fir.data_get_chan(*data) : fir.data_get_chan(*data_complex);
+    });
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_reload_send(
+    kip_fir_v6_3* model, const kip_fir_v6_3_rld_packet* packet)
+{
+    if (!model || !packet)
+        return 1;
     return kip_fir_guard(model, "reload_send", [&](FIR& fir) { return fir.reload_send(*packet); });
 }
 
 // ---------------------------------------------------------------- sinks, sizing, packets, reset
 
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(kip_fir_v6_3* model, kip_array_real* real,
-                                               kip_array_complex* complex) {
-    if (!model || (!real && !complex)) return 1;
-    return kip_fir_guard(model, "set_data_sink", [&](FIR& fir) {
-        return real ? fir.set_data_sink(real) : fir.set_data_sink(complex);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(
+    kip_fir_v6_3* model, kip_array_real* real, kip_array_complex* complex)
+{
+    if (!model || (!real && !complex))
+        return 1;
+    return kip_fir_guard(model, "set_data_sink",
+        [&](FIR& fir) { return real ? fir.set_data_sink(real) : fir.set_data_sink(complex); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_array_mpz* mpz,
-                                                   kip_array_mpz_complex* mpz_complex) {
-    if (!model || (!mpz && !mpz_complex)) return 1;
-    return kip_fir_guard(model, "set_data_sink", [&](FIR& fir) {
-        return mpz ? fir.set_data_sink(mpz) : fir.set_data_sink(mpz_complex);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* mpz, kip_array_mpz_complex* mpz_complex)
+{
+    if (!model || (!mpz && !mpz_complex))
+        return 1;
+    return kip_fir_guard(model, "set_data_sink",
+        [&](FIR& fir) { return mpz ? fir.set_data_sink(mpz) : fir.set_data_sink(mpz_complex); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
-                                                  kip_fir_v6_3_data_handler handler, void* arg1,
-                                                  void* arg2) {
-    if (!model) return 1;
-    return kip_fir_guard(model, "set_data_handler", [&](FIR& fir) {
-        return fir.set_data_handler(handler, arg1, arg2);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(
+    kip_fir_v6_3* model, kip_fir_v6_3_data_handler handler, void* arg1, void* arg2)
+{
+    if (!model)
+        return 1;
+    return kip_fir_guard(model, "set_data_handler",
+        [&](FIR& fir) { return fir.set_data_handler(handler, arg1, arg2); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_calc_size(kip_fir_v6_3* model, const kip_array_real* in,
-                                           kip_array_real* real, kip_array_complex* complex) {
-    if (!model || !in || (!real && !complex)) return 1;
-    return kip_fir_guard(model, "calc_size", [&](FIR& fir) {
-        return real ? fir.calc_size(*in, *real) : fir.calc_size(*in, *complex);
-    });
+KIP_FIR_API int32_t kip_fir_v6_3_calc_size(
+    kip_fir_v6_3* model, const kip_array_real* in, kip_array_real* real, kip_array_complex* complex)
+{
+    if (!model || !in || (!real && !complex))
+        return 1;
+    return kip_fir_guard(model, "calc_size",
+        [&](FIR& fir) { return real ? fir.calc_size(*in, *real) : fir.calc_size(*in, *complex); });
 }
 
 KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_array_real* in,
-                                               kip_array_mpz* mpz,
-                                               kip_array_mpz_complex* mpz_complex) {
-    if (!model || !in || (!mpz && !mpz_complex)) return 1;
+    kip_array_mpz* mpz, kip_array_mpz_complex* mpz_complex)
+{
+    if (!model || !in || (!mpz && !mpz_complex))
+        return 1;
     return kip_fir_guard(model, "calc_size", [&](FIR& fir) {
         return mpz ? fir.calc_size(*in, *mpz) : fir.calc_size(*in, *mpz_complex);
     });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_config_send(kip_fir_v6_3* model,
-                                             const kip_fir_v6_3_cnfg_packet* packet) {
-    if (!model || !packet) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_config_send(
+    kip_fir_v6_3* model, const kip_fir_v6_3_cnfg_packet* packet)
+{
+    if (!model || !packet)
+        return 1;
     return kip_fir_guard(model, "config_send", [&](FIR& fir) { return fir.config_send(*packet); });
 }
 
-KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model) {
-    if (!model) return 1;
+KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model)
+{
+    if (!model)
+        return 1;
     return kip_fir_guard(model, "reset", [&](FIR& fir) { return fir.reset(); });
 }
 

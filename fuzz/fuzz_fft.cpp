@@ -16,13 +16,15 @@
 
 namespace {
 
-[[noreturn]] void broken(const char* what, int line) {
+[[noreturn]] void broken(const char* what, int line)
+{
     std::fprintf(stderr, "fuzz_fft: invariant broken at line %d: %s\n", line, what);
     std::abort();
 }
-#define CHECK(c)                              \
-    do {                                      \
-        if (!(c)) broken(#c, __LINE__);       \
+#define CHECK(c)                                                                                   \
+    do {                                                                                           \
+        if (!(c))                                                                                  \
+            broken(#c, __LINE__);                                                                  \
     } while (0)
 
 constexpr int kMaxFrames = 4;
@@ -32,53 +34,66 @@ const double kSentinel = -12345.5;
 // call (warnings are dropped: they are not part of the invariants).
 class Capture {
 public:
-    Capture() : guard_(&Capture::take, this) {}
+    Capture()
+        : guard_(&Capture::take, this)
+    {
+    }
     int errors() const { return errors_; }
 
 private:
-    static void take(void* ctx, int is_error, const char*) {
-        if (is_error != 0) ++static_cast<Capture*>(ctx)->errors_;
+    static void take(void* ctx, int is_error, const char*)
+    {
+        if (is_error != 0)
+            ++static_cast<Capture*>(ctx)->errors_;
     }
     int errors_ = 0;
     kfft::ScopedMessageSink guard_;
 };
 
-kelvar_ip_kfft_v8_0_generics hostile_generics(FuzzInput& in) {
+kelvar_ip_kfft_v8_0_generics hostile_generics(FuzzInput& in)
+{
     kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     // Small transforms by default: a frame of 2^16 points is slow under the sanitizers.
-    g.C_NFFT_MAX = in.int_field(3 + static_cast<int32_t>(in.below(6)), {6, 8, 10, 12, 16, 2, 17, -1});
-    g.C_ARCH = in.int_field(1 + static_cast<int32_t>(in.below(4)), {0, 5, -1});
-    g.C_HAS_NFFT = in.int_field(static_cast<int32_t>(in.below(2)), {2, -1});
-    g.C_USE_FLT_PT = in.int_field(0, {1, 2, -1});
-    g.C_INPUT_WIDTH = in.int_field(g.C_USE_FLT_PT == 1 ? 32 : 16, {8, 12, 24, 32, 34, 7, 35});
-    g.C_TWIDDLE_WIDTH = in.int_field(16, {8, 12, 24, 34, 7, 35});
-    g.C_HAS_SCALING = in.int_field(1, {0, 2, -1});
-    g.C_HAS_BFP = in.int_field(0, {1, 2});
-    g.C_HAS_ROUNDING = in.int_field(0, {1, 2});
+    g.C_NFFT_MAX
+        = in.int_field(3 + static_cast<int32_t>(in.below(6)), { 6, 8, 10, 12, 16, 2, 17, -1 });
+    g.C_ARCH = in.int_field(1 + static_cast<int32_t>(in.below(4)), { 0, 5, -1 });
+    g.C_HAS_NFFT = in.int_field(static_cast<int32_t>(in.below(2)), { 2, -1 });
+    g.C_USE_FLT_PT = in.int_field(0, { 1, 2, -1 });
+    g.C_INPUT_WIDTH = in.int_field(g.C_USE_FLT_PT == 1 ? 32 : 16, { 8, 12, 24, 32, 34, 7, 35 });
+    g.C_TWIDDLE_WIDTH = in.int_field(16, { 8, 12, 24, 34, 7, 35 });
+    g.C_HAS_SCALING = in.int_field(1, { 0, 2, -1 });
+    g.C_HAS_BFP = in.int_field(0, { 1, 2 });
+    g.C_HAS_ROUNDING = in.int_field(0, { 1, 2 });
     return g;
 }
 
-double fixed_sample(FuzzInput& in, int width) {
+double fixed_sample(FuzzInput& in, int width)
+{
     const uint8_t b = in.byte();
-    if (b < 160) {  // on the input grid
+    if (b < 160) { // on the input grid
         const double scale = std::ldexp(1.0, (width > 2 && width < 40 ? width : 16) - 1);
         return static_cast<int8_t>(in.byte()) * 251 / scale;
     }
-    if (b < 200) return (static_cast<int>(b) - 180) / 20.0;  // mostly in range, off the grid
+    if (b < 200)
+        return (static_cast<int>(b) - 180) / 20.0; // mostly in range, off the grid
     return in.sample();
 }
 
 // One frame: a geometry that is mostly right, hostile sizes and pointers sometimes.
-void frame(FuzzInput& in, kelvar_ip_kfft_v8_0_state* state, const kelvar_ip_kfft_v8_0_generics& g) {
+void frame(FuzzInput& in, kelvar_ip_kfft_v8_0_state* state, const kelvar_ip_kfft_v8_0_generics& g)
+{
     const int32_t nfft_max = g.C_NFFT_MAX;
-    kelvar_ip_kfft_v8_0_inputs x{};
+    kelvar_ip_kfft_v8_0_inputs x {};
     x.nfft = in.int_field(g.C_HAS_NFFT == 1 ? 3 + static_cast<int32_t>(in.below(14)) : nfft_max,
-                          {nfft_max, 0, 2, 5, 6, 17, -1});
+        { nfft_max, 0, 2, 5, 6, 17, -1 });
     const int32_t eff = g.C_HAS_NFFT == 1 ? x.nfft : nfft_max;
     const int32_t n = eff >= 0 && eff <= 16 ? int32_t(1) << eff : 8;
 
     const uint8_t pick = in.byte();
-    const int32_t in_size = pick % 16 == 0 ? n + 1 : pick % 16 == 1 ? n - 1 : pick % 16 == 2 ? -1 : n;
+    const int32_t in_size = pick % 16 == 0 ? n + 1
+        : pick % 16 == 1                   ? n - 1
+        : pick % 16 == 2                   ? -1
+                                           : n;
     std::vector<double> re(in_size > 0 ? static_cast<std::size_t>(in_size) : 0);
     std::vector<double> im(re.size());
     // A few fuzzed samples, repeated over the frame.
@@ -96,19 +111,22 @@ void frame(FuzzInput& in, kelvar_ip_kfft_v8_0_state* state, const kelvar_ip_kfft
     x.xn_im_size = in_size;
 
     const int32_t stages = (g.C_ARCH == 1 || g.C_ARCH == 3) ? (eff + 1) / 2 : eff;
-    const int32_t sch_size = in.int_field(stages, {0, stages + 1, stages - 1, -1});
-    std::vector<int32_t> sch(sch_size > 0 && sch_size < 64 ? static_cast<std::size_t>(sch_size) : 0);
-    for (int32_t& s : sch) s = in.byte() < 240 ? in.below(4) : in.int_field(0, {4, -1, 1 << 30});
+    const int32_t sch_size = in.int_field(stages, { 0, stages + 1, stages - 1, -1 });
+    std::vector<int32_t> sch(
+        sch_size > 0 && sch_size < 64 ? static_cast<std::size_t>(sch_size) : 0);
+    for (int32_t& s : sch)
+        s = in.byte() < 240 ? in.below(4) : in.int_field(0, { 4, -1, 1 << 30 });
     x.scaling_sch = in.byte() % 32 == 0 ? nullptr : sch.data();
     x.scaling_sch_size = sch_size > 0 && sch_size < 64 ? sch_size : 0;
-    x.direction = in.int_field(1, {0, 2, -1});
+    x.direction = in.int_field(1, { 0, 2, -1 });
 
-    const int32_t out_size = in.int_field(n, {n - 1, n + 3, 0});
+    const int32_t out_size = in.int_field(n, { n - 1, n + 3, 0 });
     // The library writes at most N bins: a stated capacity far beyond that gets N + 64.
     std::size_t cap = out_size > 0 ? static_cast<std::size_t>(out_size) : 0;
-    if (cap > static_cast<std::size_t>(n) + 64) cap = static_cast<std::size_t>(n) + 64;
+    if (cap > static_cast<std::size_t>(n) + 64)
+        cap = static_cast<std::size_t>(n) + 64;
     std::vector<double> ore(cap, kSentinel), oim(cap, kSentinel);
-    kelvar_ip_kfft_v8_0_outputs y{};
+    kelvar_ip_kfft_v8_0_outputs y {};
     y.xk_re = in.byte() % 32 == 0 ? nullptr : ore.data();
     y.xk_re_size = out_size;
     y.xk_im = in.byte() % 32 == 0 ? nullptr : oim.data();
@@ -127,7 +145,8 @@ void frame(FuzzInput& in, kelvar_ip_kfft_v8_0_state* state, const kelvar_ip_kfft
     if (rc != 0) {
         CHECK(errors == 1);
         CHECK(std::memcmp(&y, &y0, sizeof y) == 0);
-        for (std::size_t i = 0; i < cap; ++i) CHECK(ore[i] == kSentinel && oim[i] == kSentinel);
+        for (std::size_t i = 0; i < cap; ++i)
+            CHECK(ore[i] == kSentinel && oim[i] == kSentinel);
         return;
     }
     CHECK(errors == 0);
@@ -146,9 +165,10 @@ void frame(FuzzInput& in, kelvar_ip_kfft_v8_0_state* state, const kelvar_ip_kfft
     }
 }
 
-}  // namespace
+} // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size)
+{
     FuzzInput in(data, size);
     const kelvar_ip_kfft_v8_0_generics g = hostile_generics(in);
     kelvar_ip_kfft_v8_0_state* state;
@@ -159,8 +179,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         errors = capture.errors();
     }
     CHECK(errors == (state == nullptr ? 1 : 0));
-    if (state == nullptr) return 0;
-    for (int f = 0; f < kMaxFrames && !in.empty(); ++f) frame(in, state, g);
+    if (state == nullptr)
+        return 0;
+    for (int f = 0; f < kMaxFrames && !in.empty(); ++f)
+        frame(in, state, g);
     kelvar_ip_kfft_v8_0_destroy_state(state);
     return 0;
 }

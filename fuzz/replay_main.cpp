@@ -12,14 +12,16 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size);
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     namespace fs = std::filesystem;
     std::vector<fs::path> inputs;
     for (int i = 1; i < argc; ++i) {
         const fs::path arg(argv[i]);
         if (fs::is_directory(arg)) {
             for (const auto& entry : fs::directory_iterator(arg))
-                if (entry.is_regular_file()) inputs.push_back(entry.path());
+                if (entry.is_regular_file())
+                    inputs.push_back(entry.path());
         } else {
             inputs.push_back(arg);
         }
@@ -31,8 +33,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "cannot read %s\n", p.c_str());
             return 1;
         }
-        const std::vector<char> bytes((std::istreambuf_iterator<char>(f)),
-                                      std::istreambuf_iterator<char>());
+        const std::vector<char> bytes(
+            (std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
         LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
     }
     std::printf("replayed %zu inputs\n", inputs.size());

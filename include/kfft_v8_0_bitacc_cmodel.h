@@ -30,49 +30,49 @@ extern "C" {
 
 /* Generics of one model instance: nine signed 32-bit integers, in this order. */
 typedef struct kelvar_ip_kfft_v8_0_generics {
-    int32_t C_NFFT_MAX;      /* log2 of the maximum transform length, 3 to 16 */
-    int32_t C_ARCH;          /* 1 radix-4 burst, 2 radix-2 burst, 3 pipelined, 4 radix-2 lite */
-    int32_t C_HAS_NFFT;      /* 1: transform length chosen per call; 0: always C_NFFT_MAX */
-    int32_t C_USE_FLT_PT;    /* 1: single-precision floating-point input and output */
-    int32_t C_INPUT_WIDTH;   /* input sample width in bits, 8 to 34 */
+    int32_t C_NFFT_MAX; /* log2 of the maximum transform length, 3 to 16 */
+    int32_t C_ARCH; /* 1 radix-4 burst, 2 radix-2 burst, 3 pipelined, 4 radix-2 lite */
+    int32_t C_HAS_NFFT; /* 1: transform length chosen per call; 0: always C_NFFT_MAX */
+    int32_t C_USE_FLT_PT; /* 1: single-precision floating-point input and output */
+    int32_t C_INPUT_WIDTH; /* input sample width in bits, 8 to 34 */
     int32_t C_TWIDDLE_WIDTH; /* twiddle factor width in bits, 8 to 34 */
-    int32_t C_HAS_SCALING;   /* 1: scaled (schedule or block floating point); 0: unscaled */
-    int32_t C_HAS_BFP;       /* 1: block floating point */
-    int32_t C_HAS_ROUNDING;  /* 1: convergent rounding after scaling; 0: truncation */
+    int32_t C_HAS_SCALING; /* 1: scaled (schedule or block floating point); 0: unscaled */
+    int32_t C_HAS_BFP; /* 1: block floating point */
+    int32_t C_HAS_ROUNDING; /* 1: convergent rounding after scaling; 0: truncation */
 } kelvar_ip_kfft_v8_0_generics;
 
 /* Inputs of one frame (caller-owned; 56 bytes, natural alignment on LP64).
  * N below is 2^nfft for the effective nfft (see bitacc_simulate). */
 typedef struct kelvar_ip_kfft_v8_0_inputs {
-    int32_t nfft;             /* log2 of this frame's length; ignored (with a warning when it
-                                 differs) unless C_HAS_NFFT = 1, C_NFFT_MAX is used instead */
-    double *xn_re;            /* N real parts, sample 0 first. Fixed-point mode: -1.0 <= x < 1.0.
-                                 Floating-point mode: single-precision values; a value that is
-                                 denormal in single precision is set to 0.0 in this array */
-    int32_t xn_re_size;       /* number of elements of xn_re, must be N */
-    double *xn_im;            /* N imaginary parts, as xn_re */
-    int32_t xn_im_size;       /* number of elements of xn_im, must be N */
-    const int32_t *scaling_sch; /* per-stage right shifts 0 to 3, element 0 for the first stage;
+    int32_t nfft; /* log2 of this frame's length; ignored (with a warning when it
+                     differs) unless C_HAS_NFFT = 1, C_NFFT_MAX is used instead */
+    double* xn_re; /* N real parts, sample 0 first. Fixed-point mode: -1.0 <= x < 1.0.
+                      Floating-point mode: single-precision values; a value that is
+                      denormal in single precision is set to 0.0 in this array */
+    int32_t xn_re_size; /* number of elements of xn_re, must be N */
+    double* xn_im; /* N imaginary parts, as xn_re */
+    int32_t xn_im_size; /* number of elements of xn_im, must be N */
+    const int32_t* scaling_sch; /* per-stage right shifts 0 to 3, element 0 for the first stage;
                                  read only when C_HAS_SCALING = 1, C_HAS_BFP = 0 and
                                  C_USE_FLT_PT = 0 (may be null otherwise). Radix-4 and pipelined:
                                  ceil(nfft/2) elements, the last 0 or 1 when nfft is odd;
                                  radix-2 and lite: nfft elements */
     int32_t scaling_sch_size; /* number of elements of scaling_sch */
-    int32_t direction;        /* 1 forward (kernel e^-j2pi nk/N), 0 inverse (e^+j2pi nk/N,
-                                 without a 1/N factor) */
+    int32_t direction; /* 1 forward (kernel e^-j2pi nk/N), 0 inverse (e^+j2pi nk/N,
+                          without a 1/N factor) */
 } kelvar_ip_kfft_v8_0_inputs;
 
 /* Results of one frame (caller-owned arrays; 40 bytes, natural alignment on LP64). The output
  * arrays may be the input arrays themselves: all samples are read before any bin is written. */
 typedef struct kelvar_ip_kfft_v8_0_outputs {
-    double *xk_re;      /* receives N real parts of the bins, bin 0 first (natural order) */
+    double* xk_re; /* receives N real parts of the bins, bin 0 first (natural order) */
     int32_t xk_re_size; /* on entry the capacity of xk_re (at least N); set to N on success */
-    double *xk_im;      /* receives N imaginary parts */
+    double* xk_im; /* receives N imaginary parts */
     int32_t xk_im_size; /* on entry the capacity of xk_im (at least N); set to N on success */
-    int32_t blk_exp;    /* block floating point: total right shift applied (the true transform is
-                           about the output times 2^blk_exp); 0 in every other mode */
-    int32_t overflow;   /* 1 if a scaled stage overflowed (scaled mode) or an output exceeded the
-                           single-precision range (floating-point mode); else 0 */
+    int32_t blk_exp; /* block floating point: total right shift applied (the true transform is
+                        about the output times 2^blk_exp); 0 in every other mode */
+    int32_t overflow; /* 1 if a scaled stage overflowed (scaled mode) or an output exceeded the
+                         single-precision range (floating-point mode); else 0 */
 } kelvar_ip_kfft_v8_0_outputs;
 
 /* One model instance. Opaque: created by create_state, freed by destroy_state. */
@@ -81,31 +81,31 @@ typedef struct kelvar_ip_kfft_v8_0_state kelvar_ip_kfft_v8_0_state;
 /* Return codes of kelvar_ip_kfft_v8_0_bitacc_simulate. Every failure writes one error line and
  * leaves the outputs untouched; the checks run in the order of the codes, except that the null
  * inputs record (24) is refused right after the state and outputs checks (1 to 5). */
-#define KELVAR_IP_KFFT_V8_0_OK 0                       /* the frame was transformed */
-#define KELVAR_IP_KFFT_V8_0_NULL_STATE 1               /* state is NULL */
-#define KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS 2             /* outputs is NULL */
-#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4 3         /* C_ARCH 1: no engine, or it failed */
-#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2 4         /* C_ARCH 2 or 4: the same */
-#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED 5  /* C_ARCH 3: the same */
-#define KELVAR_IP_KFFT_V8_0_BAD_NFFT_R4 6              /* C_ARCH 1: nfft outside 6..C_NFFT_MAX */
-#define KELVAR_IP_KFFT_V8_0_BAD_NFFT 7                 /* others: nfft outside 3..C_NFFT_MAX */
-#define KELVAR_IP_KFFT_V8_0_NULL_XN_RE 8               /* xn_re is NULL */
-#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE 9           /* xn_re_size is not N */
-#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE 10         /* a real sample is out of range */
-#define KELVAR_IP_KFFT_V8_0_NULL_XN_IM 11              /* xn_im is NULL */
-#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE 12          /* xn_im_size is not N */
-#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE 13         /* an imaginary sample is out of range */
-#define KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH 14        /* scaling_sch is NULL where it is read */
+#define KELVAR_IP_KFFT_V8_0_OK 0 /* the frame was transformed */
+#define KELVAR_IP_KFFT_V8_0_NULL_STATE 1 /* state is NULL */
+#define KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS 2 /* outputs is NULL */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R4 3 /* C_ARCH 1: no engine, or it failed */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_R2 4 /* C_ARCH 2 or 4: the same */
+#define KELVAR_IP_KFFT_V8_0_CORRUPT_STATE_PIPELINED 5 /* C_ARCH 3: the same */
+#define KELVAR_IP_KFFT_V8_0_BAD_NFFT_R4 6 /* C_ARCH 1: nfft outside 6..C_NFFT_MAX */
+#define KELVAR_IP_KFFT_V8_0_BAD_NFFT 7 /* others: nfft outside 3..C_NFFT_MAX */
+#define KELVAR_IP_KFFT_V8_0_NULL_XN_RE 8 /* xn_re is NULL */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE 9 /* xn_re_size is not N */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE 10 /* a real sample is out of range */
+#define KELVAR_IP_KFFT_V8_0_NULL_XN_IM 11 /* xn_im is NULL */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE 12 /* xn_im_size is not N */
+#define KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE 13 /* an imaginary sample is out of range */
+#define KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH 14 /* scaling_sch is NULL where it is read */
 #define KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R4 15 /* C_ARCH 1, 3: size not ceil(nfft/2) */
 #define KELVAR_IP_KFFT_V8_0_BAD_SCALING_SCH_SIZE_R2 16 /* C_ARCH 2, 4: size not nfft */
-#define KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE 17       /* a schedule value outside 0..3 */
+#define KELVAR_IP_KFFT_V8_0_BAD_SCALING_VALUE 17 /* a schedule value outside 0..3 */
 #define KELVAR_IP_KFFT_V8_0_BAD_FINAL_SCALING_VALUE 18 /* C_ARCH 1, 3, odd nfft: last above 1 */
-#define KELVAR_IP_KFFT_V8_0_BAD_DIRECTION 19           /* direction is neither 0 nor 1 */
-#define KELVAR_IP_KFFT_V8_0_NULL_XK_RE 20              /* xk_re is NULL */
-#define KELVAR_IP_KFFT_V8_0_NULL_XK_IM 21              /* xk_im is NULL */
-#define KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE 22        /* xk_re_size is below N */
-#define KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE 23        /* xk_im_size is below N */
-#define KELVAR_IP_KFFT_V8_0_NULL_INPUTS 24             /* inputs is NULL */
+#define KELVAR_IP_KFFT_V8_0_BAD_DIRECTION 19 /* direction is neither 0 nor 1 */
+#define KELVAR_IP_KFFT_V8_0_NULL_XK_RE 20 /* xk_re is NULL */
+#define KELVAR_IP_KFFT_V8_0_NULL_XK_IM 21 /* xk_im is NULL */
+#define KELVAR_IP_KFFT_V8_0_SMALL_XK_RE_SIZE 22 /* xk_re_size is below N */
+#define KELVAR_IP_KFFT_V8_0_SMALL_XK_IM_SIZE 23 /* xk_im_size is below N */
+#define KELVAR_IP_KFFT_V8_0_NULL_INPUTS 24 /* inputs is NULL */
 
 /* Returns the default generics by value: C_NFFT_MAX 10, C_ARCH 1, C_HAS_NFFT 0,
  * C_USE_FLT_PT 0, C_INPUT_WIDTH 16, C_TWIDDLE_WIDTH 16, C_HAS_SCALING 1, C_HAS_BFP 0,
@@ -118,12 +118,12 @@ KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(v
  * first faulty field or combination and returns NULL; if memory cannot be obtained it writes
  * "ERROR:kfft_v8_0:create_state could not allocate memory for the model state" and returns NULL.
  * Nothing is left allocated on failure. An engine is a large object (tens of megabytes). */
-KFFT_API kelvar_ip_kfft_v8_0_state *kelvar_ip_kfft_v8_0_create_state(
+KFFT_API kelvar_ip_kfft_v8_0_state* kelvar_ip_kfft_v8_0_create_state(
     kelvar_ip_kfft_v8_0_generics generics);
 
 /* Frees a state returned by create_state and everything it owns. The pointer must not be used
  * afterwards. A NULL state is ignored. */
-KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state *state);
+KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state* state);
 
 /* Transforms one frame.
  *   state   - from create_state; used, not freed.
@@ -139,9 +139,8 @@ KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state *state
  * floating-point mode an infinite or NaN input makes every output bin NaN, with blk_exp 0,
  * overflow 0 and return code 0. An internal failure of the engine (not expected) is reported
  * with one error line and the corrupted-state code of the architecture (3, 4 or 5). */
-KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state *state,
-                                                 const kelvar_ip_kfft_v8_0_inputs *inputs,
-                                                 kelvar_ip_kfft_v8_0_outputs *outputs);
+KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* state,
+    const kelvar_ip_kfft_v8_0_inputs* inputs, kelvar_ip_kfft_v8_0_outputs* outputs);
 
 #ifdef __cplusplus
 }

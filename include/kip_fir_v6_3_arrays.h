@@ -69,14 +69,14 @@ typedef struct kip_mpz_complex {
  * Array records: one layout, five element types
  * ------------------------------------------------------------------------------------------- */
 
-#define KIP_ARRAY_RECORD_FIELDS(element_type)                                                   \
-    element_type* data;   /* element storage; null until data is first reserved */             \
-    size_t data_size;     /* number of elements in use */                                      \
-    size_t data_capacity; /* number of elements allocated at data */                           \
-    size_t* dim;          /* length of each dimension; null until first reserved */            \
-    size_t dim_size;      /* number of dimensions in use */                                    \
-    size_t dim_capacity;  /* number of dimension slots allocated at dim */                     \
-    int32_t owner;        /* 0: storage managed by the array functions; else managed elsewhere */
+#define KIP_ARRAY_RECORD_FIELDS(element_type)                                                      \
+    element_type* data; /* element storage; null until data is first reserved */                   \
+    size_t data_size; /* number of elements in use */                                              \
+    size_t data_capacity; /* number of elements allocated at data */                               \
+    size_t* dim; /* length of each dimension; null until first reserved */                         \
+    size_t dim_size; /* number of dimensions in use */                                             \
+    size_t dim_capacity; /* number of dimension slots allocated at dim */                          \
+    int32_t owner; /* 0: storage managed by the array functions; else managed elsewhere */
 
 typedef struct kip_array_real {
     KIP_ARRAY_RECORD_FIELDS(double)
@@ -104,14 +104,14 @@ typedef struct kip_array_mpz_complex {
  * Copy traits: how an element of each family is copied
  * ------------------------------------------------------------------------------------------- */
 
-#define KIP_TYPE_TRAIT_PLAIN 0    /* plain value, copied by assignment */
-#define KIP_TYPE_TRAIT_MPZ 1      /* one GMP integer, copied with mpz_set into an initialised one */
+#define KIP_TYPE_TRAIT_PLAIN 0 /* plain value, copied by assignment */
+#define KIP_TYPE_TRAIT_MPZ 1 /* one GMP integer, copied with mpz_set into an initialised one */
 #define KIP_TYPE_TRAIT_MPZ_PAIR 2 /* re and im GMP integers, each copied with mpz_set */
 
-extern KIP_FIR_API const int32_t kip_type_trait_real;        /* 0 */
-extern KIP_FIR_API const int32_t kip_type_trait_complex;     /* 0 */
-extern KIP_FIR_API const int32_t kip_type_trait_uint;        /* 0 */
-extern KIP_FIR_API const int32_t kip_type_trait_mpz;         /* 1 */
+extern KIP_FIR_API const int32_t kip_type_trait_real; /* 0 */
+extern KIP_FIR_API const int32_t kip_type_trait_complex; /* 0 */
+extern KIP_FIR_API const int32_t kip_type_trait_uint; /* 0 */
+extern KIP_FIR_API const int32_t kip_type_trait_mpz; /* 1 */
 extern KIP_FIR_API const int32_t kip_type_trait_mpz_complex; /* 2 */
 
 /* ---------------------------------------------------------------------------------------------
@@ -241,8 +241,8 @@ KIP_FIR_API int kip_array_real_set_chan(kip_array_real* array, double value, siz
 
 KIP_FIR_API int kip_array_complex_get_chan(const kip_array_complex* array, kip_complex* value,
     size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
-KIP_FIR_API int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value,
-    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
+KIP_FIR_API int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
 
 KIP_FIR_API int kip_array_mpz_get_chan(const kip_array_mpz* array, mpz_t value, size_t path,
     size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
@@ -250,10 +250,9 @@ KIP_FIR_API int kip_array_mpz_set_chan(kip_array_mpz* array, const mpz_t value, 
     size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
 
 KIP_FIR_API int kip_array_mpz_complex_get_chan(const kip_array_mpz_complex* array,
-    kip_mpz_complex* value, size_t path, size_t chan, size_t index,
-    kip_fir_v6_3_pattern pattern);
-KIP_FIR_API int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array,
-    kip_mpz_complex value, size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
+    kip_mpz_complex* value, size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
+KIP_FIR_API int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array, kip_mpz_complex value,
+    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern);
 
 /* ---------------------------------------------------------------------------------------------
  * Channel pattern tables (read-only data; entries are signed 32-bit, -1 means "none")
@@ -279,9 +278,9 @@ extern KIP_FIR_API const int32_t kip_fir_v6_3_pattern_min[KIP_FIR_V6_3_PATTERN_M
 extern KIP_FIR_API const int32_t kip_fir_v6_3_pattern_max[KIP_FIR_V6_3_PATTERN_MAX_SLOTS + 1];
 extern KIP_FIR_API const int32_t
     kip_fir_v6_3_pattern_seq[KIP_FIR_V6_3_PATTERN_COUNT][KIP_FIR_V6_3_PATTERN_MAX_SLOTS];
-extern KIP_FIR_API const int32_t kip_fir_v6_3_pattern_map[KIP_FIR_V6_3_PATTERN_COUNT]
-                                                         [KIP_FIR_V6_3_PATTERN_MAX_SLOTS]
-                                                         [KIP_FIR_V6_3_PATTERN_MAP_ITEMS];
+extern KIP_FIR_API const int32_t
+    kip_fir_v6_3_pattern_map[KIP_FIR_V6_3_PATTERN_COUNT][KIP_FIR_V6_3_PATTERN_MAX_SLOTS]
+                            [KIP_FIR_V6_3_PATTERN_MAP_ITEMS];
 
 KIP_FIR_EXTERN_C_END
 

@@ -16,49 +16,49 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "kip_fir_v6_3_common.h"
 #include "kip_fir_v6_3_arrays.h"
+#include "kip_fir_v6_3_common.h"
 
 KIP_FIR_EXTERN_C_BEGIN
 
 /* Configuration of one model (112 bytes, one 4-byte gap before coeff). Integer fields are
  * validated as unsigned 32-bit values, so a negative value fails every upper bound. */
 typedef struct kip_fir_v6_3_config {
-    const char* name;           /* instance name, NUL-terminated, not null; begins every message */
-    int32_t filter_type;        /* 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
-                                   4 zero-packed */
-    int32_t rate_change;        /* 0 integer, 1 fractional (interp_rate / decim_rate) */
-    int32_t interp_rate;        /* interpolation rate, 1 to 1024 (0 accepted where unused,
-                                   see kip_fir_v6_3_create) */
-    int32_t decim_rate;         /* decimation rate, 1 to 1024 (0 accepted where unused) */
-    int32_t zero_pack_factor;   /* zero packing factor of filter type 4, 1 to 8; other filter
-                                   types ignore it (0 accepted, reported as 1) */
-    const double* coeff;        /* num_coeffs * coeff_sets values, set after set; not null */
-    int32_t coeff_padding;      /* zero coefficients put in front of each set, >= 0; see the
-                                   table limits of kip_fir_v6_3_create */
-    int32_t num_coeffs;         /* coefficients per set, >= 1 */
-    int32_t coeff_sets;         /* number of coefficient sets, >= 1 */
-    int32_t reloadable;         /* 1: coefficients can be reloaded at run time; 0 or 1 */
-    int32_t is_halfband;        /* 1: half-band coefficient structure; 0 or 1 */
-    int32_t quantization;       /* 0 integer, 1 quantise only, 2 maximise dynamic range */
-    int32_t coeff_width;        /* coefficient width in bits, at most 49 */
-    int32_t coeff_fract_width;  /* fractional bits of the coefficients, -1023 to 1023 */
-    int32_t chan_seq;           /* 0 basic, 1 advanced (channel patterns) */
-    int32_t num_channels;       /* time-multiplexed channels, 1 to 64; with chan_seq 1 only
-                                   4, 6, 8, 12, 16, 24, 32, 48 or 64 */
+    const char* name; /* instance name, NUL-terminated, not null; begins every message */
+    int32_t filter_type; /* 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
+                            4 zero-packed */
+    int32_t rate_change; /* 0 integer, 1 fractional (interp_rate / decim_rate) */
+    int32_t interp_rate; /* interpolation rate, 1 to 1024 (0 accepted where unused,
+                            see kip_fir_v6_3_create) */
+    int32_t decim_rate; /* decimation rate, 1 to 1024 (0 accepted where unused) */
+    int32_t zero_pack_factor; /* zero packing factor of filter type 4, 1 to 8; other filter
+                                 types ignore it (0 accepted, reported as 1) */
+    const double* coeff; /* num_coeffs * coeff_sets values, set after set; not null */
+    int32_t coeff_padding; /* zero coefficients put in front of each set, >= 0; see the
+                              table limits of kip_fir_v6_3_create */
+    int32_t num_coeffs; /* coefficients per set, >= 1 */
+    int32_t coeff_sets; /* number of coefficient sets, >= 1 */
+    int32_t reloadable; /* 1: coefficients can be reloaded at run time; 0 or 1 */
+    int32_t is_halfband; /* 1: half-band coefficient structure; 0 or 1 */
+    int32_t quantization; /* 0 integer, 1 quantise only, 2 maximise dynamic range */
+    int32_t coeff_width; /* coefficient width in bits, at most 49 */
+    int32_t coeff_fract_width; /* fractional bits of the coefficients, -1023 to 1023 */
+    int32_t chan_seq; /* 0 basic, 1 advanced (channel patterns) */
+    int32_t num_channels; /* time-multiplexed channels, 1 to 64; with chan_seq 1 only
+                             4, 6, 8, 12, 16, 24, 32, 48 or 64 */
     kip_fir_v6_3_pattern init_pattern; /* pattern after create and reset when chan_seq is 1;
                                    an invalid number is replaced, with a warning */
-    int32_t num_paths;          /* parallel data paths, 1 to 16 */
-    int32_t data_width;         /* input sample width in bits, at most 49 */
-    int32_t data_fract_width;   /* fractional bits of the input, at most data_width */
-    int32_t output_rounding;    /* 0 full precision, 1 to 7 rounded to output_width:
-                                   1 truncate, 2 nearest ties to zero, 3 nearest ties away from
-                                   zero, 4 ties to even, 5 ties to odd, 6 ties down, 7 ties up */
-    int32_t output_width;       /* output width; replaced by the accumulator width when
-                                   output_rounding is 0, else at most the accumulator width */
+    int32_t num_paths; /* parallel data paths, 1 to 16 */
+    int32_t data_width; /* input sample width in bits, at most 49 */
+    int32_t data_fract_width; /* fractional bits of the input, at most data_width */
+    int32_t output_rounding; /* 0 full precision, 1 to 7 rounded to output_width:
+                                1 truncate, 2 nearest ties to zero, 3 nearest ties away from
+                                zero, 4 ties to even, 5 ties to odd, 6 ties down, 7 ties up */
+    int32_t output_width; /* output width; replaced by the accumulator width when
+                             output_rounding is 0, else at most the accumulator width */
     int32_t output_fract_width; /* written by the model: fractional bits of the output */
-    int32_t config_method;      /* 0 one coefficient-set selector for all channels,
-                                   1 one selector per channel */
+    int32_t config_method; /* 0 one coefficient-set selector for all channels,
+                              1 one selector per channel */
 } kip_fir_v6_3_config;
 
 /* Message callback: handle as given to create, error 1 for errors and 0 for warnings and
@@ -109,21 +109,19 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config);
  * in double mode, fractional widths that put the accumulator's top bit at 2^1024 or above
  * ("Coefficient and data fractional widths put the accumulator outside the double range
  * (2^<n>)"); output_rounding 1 to 7 with output_width 0, in either arithmetic, with
- * "Bad format specified (IFIX_0_<output_fract_width>)". A null name is refused with "Instance name must not be
- * null". Coefficients that are all zero (or whose scaled sums overflow) leave no accumulator
- * width and are refused with "Cannot derive the accumulator width from the coefficients",
- * or with quantization 2 "Unable to scale coefficients to maximise dynamic range".
+ * "Bad format specified (IFIX_0_<output_fract_width>)". A null name is refused with "Instance name
+ * must not be null". Coefficients that are all zero (or whose scaled sums overflow) leave no
+ * accumulator width and are refused with "Cannot derive the accumulator width from the
+ * coefficients", or with quantization 2 "Unable to scale coefficients to maximise dynamic range".
  * coeff must hold num_coeffs * coeff_sets values; the library cannot check its length. */
-KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create(const kip_fir_v6_3_config* config,
-                                              kip_msg_handler handler, void* handle);
+KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create(
+    const kip_fir_v6_3_config* config, kip_msg_handler handler, void* handle);
 
 /* As kip_fir_v6_3_create; in addition the model's debug notes and traces go to
  * dbg_handler with dbg_handle (null dbg_handler: dropped). Creation failures still go to
  * handler. */
 KIP_FIR_API kip_fir_v6_3* kip_fir_v6_3_create_dbg(const kip_fir_v6_3_config* config,
-                                                  kip_msg_handler handler, void* handle,
-                                                  kip_msg_handler dbg_handler,
-                                                  void* dbg_handle);
+    kip_msg_handler handler, void* handle, kip_msg_handler dbg_handler, void* dbg_handle);
 
 /* Frees the model and its message loggers. model: from create, or null.
  * Returns 0, or 1 if model is null. The model and every name pointer obtained from
@@ -146,8 +144,8 @@ KIP_FIR_API int32_t kip_fir_v6_3_get_config(kip_fir_v6_3* model, kip_fir_v6_3_co
 
 /* Coefficient reload packet (16 bytes). */
 typedef struct kip_fir_v6_3_rld_packet {
-    int32_t fsel;           /* coefficient set to replace (compared unsigned; 0 with one set) */
-    kip_array_real* coeff;  /* one-dimensional array of at least num_coeffs values */
+    int32_t fsel; /* coefficient set to replace (compared unsigned; 0 with one set) */
+    kip_array_real* coeff; /* one-dimensional array of at least num_coeffs values */
 } kip_fir_v6_3_rld_packet;
 
 /* Output callback: the output array, then the two opaque arguments given with it. Its result
@@ -169,13 +167,12 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_send(kip_fir_v6_3* model, const kip_array_
 /* Sends one channel position for every path: dim (num_paths), with data_size and
  * data_capacity at least num_paths, and every sample with a code in the data format (as for
  * kip_fir_v6_3_data_send); else refused, nothing fed. Returns 0 or 1. */
-KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model,
-                                                   const kip_array_real* data);
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_channel(kip_fir_v6_3* model, const kip_array_real* data);
 
 /* kip_fir_v6_3_data_send in the shape of kip_fir_v6_3_data_handler: model is the second
  * argument, the third is ignored; lets one model's output feed another. */
-KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, void* model,
-                                                   void* unused);
+KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(
+    const kip_array_real* data, void* model, void* unused);
 
 /* Collects whole output vectors into the first non-null array of the pair: dim (paths,
  * channels[, vectors]) no larger than the model's; as many vectors as asked for and waiting
@@ -187,20 +184,20 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_send_handler(const kip_array_real* data, v
  * dimensions, vector beyond data_capacity): "Unabled to set data for path: <p> chan: <c>
  * vector: <k>" for the first such sample, nothing removed, the array unchanged. data_size
  * never exceeds data_capacity. Returns 0 or 1. */
-KIP_FIR_API int32_t kip_fir_v6_3_data_get(kip_fir_v6_3* model, kip_array_real* data,
-                                          kip_array_complex* data_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_data_get(
+    kip_fir_v6_3* model, kip_array_real* data, kip_array_complex* data_complex);
 /* As kip_fir_v6_3_data_get, into GMP integer arrays (values in units of the output LSB). */
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
-                                              kip_array_mpz_complex* data_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* data, kip_array_mpz_complex* data_complex);
 
 /* Collects one channel position for every path into data[0 .. num_paths-1] of the first
  * non-null array: dim (num_paths) and data_capacity at least num_paths (else refused). Sets
  * data_size to num_paths, or to 0 when that channel has nothing waiting. Refused, nothing
  * removed, when another path (or Hilbert delay line) of the channel has nothing waiting. */
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(kip_fir_v6_3* model, kip_array_real* data,
-                                                  kip_array_complex* data_complex);
-KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_array_mpz* data,
-                                                      kip_array_mpz_complex* data_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel(
+    kip_fir_v6_3* model, kip_array_real* data, kip_array_complex* data_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* data, kip_array_mpz_complex* data_complex);
 
 /* Queues a coefficient reload; it is applied at the next configuration point at which a
  * configuration packet is applied. The model keeps a private copy of the first num_coeffs
@@ -211,8 +208,8 @@ KIP_FIR_API int32_t kip_fir_v6_3_data_get_channel_mpz(kip_fir_v6_3* model, kip_a
  * value with no code in the coefficient format ("Coefficient value <v> of reload packet for set
  * <s>, index <i> cannot be quantised to the coefficient format"). Packets already queued stay
  * queued. */
-KIP_FIR_API int32_t kip_fir_v6_3_reload_send(kip_fir_v6_3* model,
-                                             const kip_fir_v6_3_rld_packet* packet);
+KIP_FIR_API int32_t kip_fir_v6_3_reload_send(
+    kip_fir_v6_3* model, const kip_fir_v6_3_rld_packet* packet);
 
 /* ---------------------------------------------------------------------------------------------
  * Output sinks, data handler and output sizing; configuration packets and reset
@@ -239,14 +236,14 @@ typedef struct kip_fir_v6_3_cnfg_packet {
  * be large enough. A Hilbert model (filter_type 3) needs the complex sink: a real sink is
  * refused with "Hilbert filter type requires a complex data sink" (the old sink stays).
  * Returns 0; 1 if model is null or both arrays are null (no message), or on refusal. */
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(kip_fir_v6_3* model, kip_array_real* real,
-                                               kip_array_complex* complex);
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink(
+    kip_fir_v6_3* model, kip_array_real* real, kip_array_complex* complex);
 
 /* As kip_fir_v6_3_set_data_sink for the GMP integer families: mpz is used when non-null, else
  * mpz_complex. A Hilbert model refuses the mpz sink with the same message. Elements are the
  * outputs as integers in units of the output's least significant bit. */
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_array_mpz* mpz,
-                                                   kip_array_mpz_complex* mpz_complex);
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(
+    kip_fir_v6_3* model, kip_array_mpz* mpz, kip_array_mpz_complex* mpz_complex);
 
 /* Installs (or, with a null handler, removes) the data handler, called with arg1 and arg2
  * after the real data sink has been filled at the end of each kip_fir_v6_3_data_send; with a
@@ -254,16 +251,15 @@ KIP_FIR_API int32_t kip_fir_v6_3_set_data_sink_mpz(kip_fir_v6_3* model, kip_arra
  * data_send. To chain models, install kip_fir_v6_3_data_send_handler with the next model as
  * arg1. The handler may send packets to, or reset, the model that calls it, but must not
  * destroy it. Returns 0, or 1 if model is null. */
-KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
-                                                  kip_fir_v6_3_data_handler handler, void* arg1,
-                                                  void* arg2);
+KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(
+    kip_fir_v6_3* model, kip_fir_v6_3_data_handler handler, void* arg1, void* arg2);
 
 /* Sizes an output array for the input array in: dim[0] = num_paths, dim[1] = num_channels
  * and, for a 3-D output, dim[2] = the number of output vectors that in's vectors (dim[2] of a
- * 3-D input in full 64 bits, else 1) produce at the model's rates: vectors * interp_rate / decim_rate rounded
- * down (under the advanced channel sequence counted in channel 0's slots of the current
- * pattern, then divided back); data_size = the product. A 2-D output gets dim[0], dim[1] and
- * data_size = 0 or num_paths * num_channels, and is refused with "Unable to size output
+ * 3-D input in full 64 bits, else 1) produce at the model's rates: vectors * interp_rate /
+ * decim_rate rounded down (under the advanced channel sequence counted in channel 0's slots of the
+ * current pattern, then divided back); data_size = the product. A 2-D output gets dim[0], dim[1]
+ * and data_size = 0 or num_paths * num_channels, and is refused with "Unable to size output
  * structure, require 3 dimensions" when more than one vector would result. dim_size is read,
  * never changed; nothing is reserved: the caller reserves dim (dim_size slots) and data
  * (data_size elements) before use. The count actually delivered later may differ (it counts
@@ -278,12 +274,11 @@ KIP_FIR_API int32_t kip_fir_v6_3_set_data_handler(kip_fir_v6_3* model,
  * real is used when non-null, else complex. Returns 0; 1 if model or in is null or both
  * outputs are null (no message), or on refusal. */
 KIP_FIR_API int32_t kip_fir_v6_3_calc_size(kip_fir_v6_3* model, const kip_array_real* in,
-                                           kip_array_real* real, kip_array_complex* complex);
+    kip_array_real* real, kip_array_complex* complex);
 
 /* As kip_fir_v6_3_calc_size for the GMP integer families (mpz used when non-null). */
 KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_array_real* in,
-                                               kip_array_mpz* mpz,
-                                               kip_array_mpz_complex* mpz_complex);
+    kip_array_mpz* mpz, kip_array_mpz_complex* mpz_complex);
 
 /* Queues a configuration packet, applied at the next configuration point (when channel 0 of
  * path 0 takes its first input after creation, reset or one of its outputs); at that point
@@ -304,8 +299,8 @@ KIP_FIR_API int32_t kip_fir_v6_3_calc_size_mpz(kip_fir_v6_3* model, const kip_ar
  * fewer selectors than the model reads, num_channels with config_method 1, else 1 ("fsel array
  * holds fewer values than required: " + that count). Returns 0 when queued or ignored as not
  * needed; 1 if an argument is null (no message) or on refusal. */
-KIP_FIR_API int32_t kip_fir_v6_3_config_send(kip_fir_v6_3* model,
-                                             const kip_fir_v6_3_cnfg_packet* packet);
+KIP_FIR_API int32_t kip_fir_v6_3_config_send(
+    kip_fir_v6_3* model, const kip_fir_v6_3_cnfg_packet* packet);
 
 /* Returns the data path to its state after creation: every kernel takes coefficient set 0
  * with cleared history, waiting outputs (and Hilbert delay lines) are dropped, single-channel

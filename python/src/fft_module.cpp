@@ -32,8 +32,8 @@ using Schedule = py::array_t<int32_t, py::array::c_style>;
     X(C_NFFT_MAX)                                                                                  \
     X(C_ARCH)                                                                                      \
     X(C_HAS_NFFT)                                                                                  \
-    X(C_USE_FLT_PT) X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING) X(C_HAS_BFP)              \
-        X(C_HAS_ROUNDING)
+    X(C_USE_FLT_PT)                                                                                \
+    X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING) X(C_HAS_BFP) X(C_HAS_ROUNDING)
 
 py::dict generics_to_dict(const Generics& g)
 {

@@ -26,7 +26,6 @@ namespace fft_test {
 
 using cld = std::complex<long double>;
 
-
 inline kelvar_ip_kfft_v8_0_generics generics(
     int M, int arch, int iw, int tw, int scaling, int bfp, int rounding, int flt = 0)
 {

@@ -14,21 +14,25 @@ struct FirMessage {
     bool operator==(const FirMessage& o) const { return error == o.error && text == o.text; }
 };
 
-inline std::ostream& operator<<(std::ostream& os, const FirMessage& m) {
+inline std::ostream& operator<<(std::ostream& os, const FirMessage& m)
+{
     return os << "{" << m.error << ", \"" << m.text << "\"}";
 }
 
 // Pass record_message as the handler and a FirMessageLog* as its handle.
 struct FirMessageLog {
     std::vector<FirMessage> messages;
-    static void record_message(void* handle, int32_t error, const char* text) {
-        static_cast<FirMessageLog*>(handle)->messages.push_back({error, text});
+    static void record_message(void* handle, int32_t error, const char* text)
+    {
+        static_cast<FirMessageLog*>(handle)->messages.push_back({ error, text });
     }
-    std::vector<std::string> texts() const {
+    std::vector<std::string> texts() const
+    {
         std::vector<std::string> t;
-        for (const auto& m : messages) t.push_back(m.text);
+        for (const auto& m : messages)
+            t.push_back(m.text);
         return t;
     }
 };
 
-#endif  // KIP_TESTS_FIR_MESSAGE_LOG_H
+#endif // KIP_TESTS_FIR_MESSAGE_LOG_H

@@ -19,18 +19,23 @@ namespace fir_test {
 template <class A> struct Record {
     A* a;
     explicit Record(const std::vector<std::size_t>& dims = {}, std::size_t capacity = 0)
-        : a(kip_fir::array_create(static_cast<A*>(nullptr))) {
+        : a(kip_fir::array_create(static_cast<A*>(nullptr)))
+    {
         if (!dims.empty()) {
             kip_fir::array_reserve_dim(*a, dims.size());
-            for (std::size_t i = 0; i < dims.size(); ++i) a->dim[i] = dims[i];
+            for (std::size_t i = 0; i < dims.size(); ++i)
+                a->dim[i] = dims[i];
             a->dim_size = dims.size();
         }
-        if (capacity) kip_fir::array_reserve_data(*a, capacity);
+        if (capacity)
+            kip_fir::array_reserve_data(*a, capacity);
         // Plain storage starts uninitialised: zeros, so that no test reads what malloc left.
         if constexpr (kip_fir::ArrayFamily<A>::trait == KIP_TYPE_TRAIT_PLAIN)
-            for (std::size_t i = 0; i < capacity; ++i) a->data[i] = {};
+            for (std::size_t i = 0; i < capacity; ++i)
+                a->data[i] = {};
     }
-    ~Record() {
+    ~Record()
+    {
         a->owner = 0;
         kip_fir::array_destroy(a);
     }
@@ -41,31 +46,36 @@ template <class A> struct Record {
 };
 
 // One-dimensional array (selectors, coefficients) holding `values`.
-template <class A, class V> void fill_1d(Record<A>& arr, const std::vector<V>& values) {
+template <class A, class V> void fill_1d(Record<A>& arr, const std::vector<V>& values)
+{
     kip_fir::array_reserve_dim(*arr.a, 1);
     arr->dim_size = 1;
     arr->dim[0] = values.size();
     kip_fir::array_reserve_data(*arr.a, values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) arr->data[i] = values[i];
+    for (std::size_t i = 0; i < values.size(); ++i)
+        arr->data[i] = values[i];
     arr->data_size = values.size();
 }
-inline void fill_uints(Record<kip_array_uint>& arr, const std::vector<uint32_t>& values) {
+inline void fill_uints(Record<kip_array_uint>& arr, const std::vector<uint32_t>& values)
+{
     fill_1d(arr, values);
 }
 
 // Real sample array (paths, slots, vectors) holding `values` in storage order.
 inline void fill_frames(Record<kip_array_real>& arr, std::size_t paths, std::size_t slots,
-                        std::size_t vectors, const std::vector<double>& values) {
+    std::size_t vectors, const std::vector<double>& values)
+{
     kip_fir::array_reserve_dim(*arr.a, 3);
     arr->dim_size = 3;
     arr->dim[0] = paths;
     arr->dim[1] = slots;
     arr->dim[2] = vectors;
     kip_fir::array_reserve_data(*arr.a, values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) arr->data[i] = values[i];
+    for (std::size_t i = 0; i < values.size(); ++i)
+        arr->data[i] = values[i];
     arr->data_size = values.size();
 }
 
-}  // namespace fir_test
+} // namespace fir_test
 
-#endif  // KIP_TESTS_FIR_PACKET_HARNESS_H
+#endif // KIP_TESTS_FIR_PACKET_HARNESS_H

@@ -18,17 +18,17 @@
 
 namespace kfft_test {
 
-
 // Runs f with the standard error stream captured and returns what it wrote.
-template <typename F>
-std::string capture_stderr(F&& f) {
+template <typename F> std::string capture_stderr(F&& f)
+{
     testing::internal::CaptureStderr();
     f();
     return testing::internal::GetCapturedStderr();
 }
 
 // Splits captured text into lines (each message is exactly one line).
-inline std::vector<std::string> lines_of(const std::string& text) {
+inline std::vector<std::string> lines_of(const std::string& text)
+{
     std::vector<std::string> out;
     std::string::size_type start = 0;
     while (start < text.size()) {
@@ -46,8 +46,8 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 // Exact-enough reference DFT in long double with exact twiddle angles reduced modulo N:
 // X[k] = sum x[n] e^(-+j 2 pi nk / N) (forward for direction 1, inverse kernel for 0).
 inline void reference_dft(const std::vector<double>& re, const std::vector<double>& im,
-                          int direction, std::vector<double>& out_re,
-                          std::vector<double>& out_im) {
+    int direction, std::vector<double>& out_re, std::vector<double>& out_im)
+{
     const size_t n = re.size();
     const long double pi = 3.141592653589793238462643383279502884L;
     std::vector<long double> c(n), s(n);
@@ -71,24 +71,29 @@ inline void reference_dft(const std::vector<double>& re, const std::vector<doubl
 }
 
 // Uniform random samples on the grid of a w-bit signed fraction, within +-amplitude.
-inline std::vector<double> random_samples(std::mt19937& rng, size_t n, int w, double amplitude) {
+inline std::vector<double> random_samples(std::mt19937& rng, size_t n, int w, double amplitude)
+{
     const double s = std::ldexp(1.0, w - 1);
     std::uniform_real_distribution<double> dist(-amplitude, amplitude);
     std::vector<double> v(n);
     for (auto& x : v) {
         x = std::floor(dist(rng) * s) / s;
-        if (x >= 1.0) x = (s - 1.0) / s;
-        if (x < -1.0) x = -1.0;
+        if (x >= 1.0)
+            x = (s - 1.0) / s;
+        if (x < -1.0)
+            x = -1.0;
     }
     return v;
 }
-
 
 // Owns one model state for the length of a test.
 class State {
 public:
     explicit State(const kelvar_ip_kfft_v8_0_generics& g)
-        : g_(g), s_(kelvar_ip_kfft_v8_0_create_state(g)) {}
+        : g_(g)
+        , s_(kelvar_ip_kfft_v8_0_create_state(g))
+    {
+    }
     ~State() { kelvar_ip_kfft_v8_0_destroy_state(s_); }
     State(const State&) = delete;
     State& operator=(const State&) = delete;
@@ -102,8 +107,9 @@ private:
 
 // Generics with the given architecture and scaling mode (0 unscaled, 1 schedule, 2 block
 // floating point) over the defaults.
-inline kelvar_ip_kfft_v8_0_generics make_generics(int arch, int nfft_max, int mode,
-                                                  int width = 16, int twiddle = 16) {
+inline kelvar_ip_kfft_v8_0_generics make_generics(
+    int arch, int nfft_max, int mode, int width = 16, int twiddle = 16)
+{
     kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_ARCH = arch;
     g.C_NFFT_MAX = nfft_max;
@@ -116,10 +122,13 @@ inline kelvar_ip_kfft_v8_0_generics make_generics(int arch, int nfft_max, int mo
 
 // A schedule that cannot overflow for inputs of magnitude below 1/sqrt(2): 1 per radix-2 stage,
 // 2 per radix-4 step (1 for the final radix-2 step of an odd length).
-inline std::vector<int32_t> safe_schedule(int arch, int nfft) {
-    if (arch == 2 || arch == 4) return std::vector<int32_t>(static_cast<size_t>(nfft), 1);
+inline std::vector<int32_t> safe_schedule(int arch, int nfft)
+{
+    if (arch == 2 || arch == 4)
+        return std::vector<int32_t>(static_cast<size_t>(nfft), 1);
     std::vector<int32_t> s(static_cast<size_t>((nfft + 1) / 2), 2);
-    if (nfft & 1) s.back() = 1;
+    if (nfft & 1)
+        s.back() = 1;
     return s;
 }
 
@@ -127,24 +136,30 @@ inline std::vector<int32_t> safe_schedule(int arch, int nfft) {
 struct Frame {
     std::vector<double> re, im, out_re, out_im;
     std::vector<int32_t> sch;
-    kelvar_ip_kfft_v8_0_inputs in{};
-    kelvar_ip_kfft_v8_0_outputs out{};
+    kelvar_ip_kfft_v8_0_inputs in {};
+    kelvar_ip_kfft_v8_0_outputs out {};
 
     Frame(int nfft, std::vector<double> r, std::vector<double> i, std::vector<int32_t> s,
-          int direction = 1)
-        : re(std::move(r)), im(std::move(i)), sch(std::move(s)) {
-        const size_t n = size_t{1} << nfft;
+        int direction = 1)
+        : re(std::move(r))
+        , im(std::move(i))
+        , sch(std::move(s))
+    {
+        const size_t n = size_t { 1 } << nfft;
         out_re.assign(n, -7.0);
         out_im.assign(n, -7.0);
         in.nfft = nfft;
         in.direction = direction;
         bind();
     }
-    Frame(int nfft, int arch) : Frame(nfft, std::vector<double>(size_t{1} << nfft, 0.0),
-                                      std::vector<double>(size_t{1} << nfft, 0.0),
-                                      safe_schedule(arch, nfft)) {}
+    Frame(int nfft, int arch)
+        : Frame(nfft, std::vector<double>(size_t { 1 } << nfft, 0.0),
+            std::vector<double>(size_t { 1 } << nfft, 0.0), safe_schedule(arch, nfft))
+    {
+    }
     // Points the records at the vectors (call again after resizing one).
-    void bind() {
+    void bind()
+    {
         in.xn_re = re.data();
         in.xn_re_size = static_cast<int32_t>(re.size());
         in.xn_im = im.data();
@@ -158,7 +173,8 @@ struct Frame {
         out.blk_exp = -5;
         out.overflow = -5;
     }
-    int simulate(kelvar_ip_kfft_v8_0_state* s) {
+    int simulate(kelvar_ip_kfft_v8_0_state* s)
+    {
         return kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);
     }
 };
@@ -166,7 +182,8 @@ struct Frame {
 // Largest complex-magnitude difference between the model's bins, multiplied by 2^shift, and
 // the reference; the index of the worst bin goes to worst.
 inline double max_error(const Frame& f, const std::vector<double>& ref_re,
-                        const std::vector<double>& ref_im, int shift, size_t* worst = nullptr) {
+    const std::vector<double>& ref_im, int shift, size_t* worst = nullptr)
+{
     double m = 0.0;
     for (size_t k = 0; k < ref_re.size(); ++k) {
         const double dr = std::ldexp(f.out_re[k], shift) - ref_re[k];
@@ -174,7 +191,8 @@ inline double max_error(const Frame& f, const std::vector<double>& ref_re,
         const double e = std::sqrt(dr * dr + di * di);
         if (!(e <= m)) {
             m = e;
-            if (worst != nullptr) *worst = k;
+            if (worst != nullptr)
+                *worst = k;
         }
     }
     return m;
@@ -185,19 +203,22 @@ inline double max_error(const Frame& f, const std::vector<double>& ref_re,
 // prescaling is undone): every radix-2 level adds at most one quantum per part (twiddle
 // product rounding adds a fraction of one), amplified by at most 2 per later level, and
 // every level's twiddle error (2^-tw per part) acts on partial sums of at most 2^level * amax.
-inline double fixed_bound(int nfft, int iw, int tw, int shift, double amax) {
+inline double fixed_bound(int nfft, int iw, int tw, int shift, double amax)
+{
     const double n = std::ldexp(1.0, nfft);
     const double q = std::ldexp(1.0, shift - (iw - 1));
     return 2.0 * std::sqrt(2.0) * (n * q + nfft * n * std::ldexp(1.0, -tw) * amax);
 }
 
 // Largest complex magnitude of a frame.
-inline double max_magnitude(const std::vector<double>& re, const std::vector<double>& im) {
+inline double max_magnitude(const std::vector<double>& re, const std::vector<double>& im)
+{
     double m = 0.0;
-    for (size_t i = 0; i < re.size(); ++i) m = std::max(m, std::hypot(re[i], im[i]));
+    for (size_t i = 0; i < re.size(); ++i)
+        m = std::max(m, std::hypot(re[i], im[i]));
     return m;
 }
 
-}  // namespace kfft_test
+} // namespace kfft_test
 
 #endif

@@ -16,14 +16,18 @@ constexpr uint32_t kDefaultSeed = 20240611u;
 // KIP_TEST_SEED is a decimal number from 0 to 4294967295, so that every random engine (32 or
 // 64 bits) takes the same value. Anything else stops the test program with a message rather
 // than running with some other seed.
-inline uint32_t seed() {
+inline uint32_t seed()
+{
     static const uint32_t value = [] {
         const char* s = std::getenv("KIP_TEST_SEED");
-        if (s == nullptr || *s == '\0') return kDefaultSeed;
+        if (s == nullptr || *s == '\0')
+            return kDefaultSeed;
         uint64_t v = 0;
         for (const char* p = s; *p != '\0'; ++p) {
-            if (*p < '0' || *p > '9' || (v = v * 10 + static_cast<uint64_t>(*p - '0')) > UINT32_MAX) {
-                std::fprintf(stderr, "KIP_TEST_SEED=%s: expected a decimal number from 0 to 4294967295\n", s);
+            if (*p < '0' || *p > '9'
+                || (v = v * 10 + static_cast<uint64_t>(*p - '0')) > UINT32_MAX) {
+                std::fprintf(stderr,
+                    "KIP_TEST_SEED=%s: expected a decimal number from 0 to 4294967295\n", s);
                 std::exit(2);
             }
         }
@@ -34,10 +38,11 @@ inline uint32_t seed() {
 
 // Prints the seed after every failed test.
 class SeedPrinter : public ::testing::EmptyTestEventListener {
-    void OnTestEnd(const ::testing::TestInfo& info) override {
+    void OnTestEnd(const ::testing::TestInfo& info) override
+    {
         if (info.result() != nullptr && info.result()->Failed())
             std::printf("[   SEED   ] %s.%s ran with KIP_TEST_SEED=%u\n", info.test_suite_name(),
-                        info.name(), seed());
+                info.name(), seed());
     }
 };
 
@@ -46,6 +51,6 @@ inline const bool kSeedPrinterInstalled = [] {
     return true;
 }();
 
-}  // namespace kip_test
+} // namespace kip_test
 
-#endif  // KIP_TESTS_KIP_TEST_SEED_H
+#endif // KIP_TESTS_KIP_TEST_SEED_H

@@ -18,7 +18,6 @@
 
 namespace numref {
 
-
 inline std::string seedNote() { return "KIP_TEST_SEED=" + std::to_string(kip_test::seed()); }
 
 #define NUM_SEED_TRACE() SCOPED_TRACE(numref::seedNote())
@@ -46,7 +45,10 @@ inline mpz_class value(const KNum& v)
     return r;
 }
 
-inline mpz_class minOf(int w, bool s) { return (s && w > 0) ? mpz_class(-pow2(w - 1)) : mpz_class(0); }
+inline mpz_class minOf(int w, bool s)
+{
+    return (s && w > 0) ? mpz_class(-pow2(w - 1)) : mpz_class(0);
+}
 inline mpz_class maxOf(int w, bool s)
 {
     if (w == 0)
@@ -102,7 +104,8 @@ inline KNum make(const mpz_class& v, int w, int type, int quant = TRUNCATE, int 
     return r;
 }
 
-inline KFix makeFix(const mpz_class& v, int w, int f, int type, int quant = TRUNCATE, int ovfl = WRAP)
+inline KFix makeFix(
+    const mpz_class& v, int w, int f, int type, int quant = TRUNCATE, int ovfl = WRAP)
 {
     KFix r(0, w, f, type, quant, ovfl);
     const mpz_class bits = wrap(v, w, false);
@@ -118,7 +121,10 @@ inline std::string str(const mpz_class& v) { return v.get_str(); }
 // Random source with the boundary widths and values that break arithmetic.
 class Rng {
 public:
-    Rng(uint64_t salt = 0) : gen_(kip_test::seed() * 0x9E3779B97F4A7C15ull + salt) {}
+    Rng(uint64_t salt = 0)
+        : gen_(kip_test::seed() * 0x9E3779B97F4A7C15ull + salt)
+    {
+    }
 
     int range(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen_); }
     bool coin() { return range(0, 1) == 1; }
@@ -129,8 +135,8 @@ public:
     // Widths around slot and word boundaries, sometimes anything up to maxw.
     int width(int maxw = 200)
     {
-        static const int edges[] = {1, 2, 3, 15, 16, 17, 31, 32, 33, 47, 48, 49, 52, 53, 54, 63, 64,
-            65, 80, 100, 126, 127, 128, 129, 144, 160, 191, 192, 193};
+        static const int edges[] = { 1, 2, 3, 15, 16, 17, 31, 32, 33, 47, 48, 49, 52, 53, 54, 63,
+            64, 65, 80, 100, 126, 127, 128, 129, 144, 160, 191, 192, 193 };
         for (int k = 0; k < 8; ++k) {
             const int w = range(0, 3) ? edges[range(0, sizeof edges / sizeof edges[0] - 1)]
                                       : range(0, maxw);
@@ -222,7 +228,8 @@ inline Outcome refResize(mpz_class v, int w, bool s, int nw, int ntype, int ovfl
 
 // Quantising assignment of source value sv (width ws, binpt fs) into the format (w, f, type,
 // quant, ovfl): alignment, rounding, the no-round-up rule of CONVERGENT_NOSAT, overflow.
-inline Outcome refConvert(const mpz_class& sv, int ws, int fs, int w, int f, int type, int quant, int ovfl)
+inline Outcome refConvert(
+    const mpz_class& sv, int ws, int fs, int w, int f, int type, int quant, int ovfl)
 {
     Outcome o;
     const bool ts = type == SIGNED;
@@ -300,7 +307,6 @@ inline double nearestDouble(const mpz_class& v)
     const double r = std::ldexp(q53.get_d(), (int)(len - 53));
     return v < 0 ? -r : r;
 }
-
 
 // Assignment of a finite double into (w, type, quant, ovfl).
 inline Outcome refAssign(double x, int w, int type, int quant, int ovfl)

@@ -15,13 +15,14 @@ using kfft_test::lines_of;
 
 namespace {
 
-const std::string kRoundWarning16 =
-    "WARNING:kfft_v8_0:simulate called with real and/or imaginary data values that are not "
-    "pre-quantized to signed two's-complement fixed-point values of precision C_INPUT_WIDTH = 16 "
-    "bits.  All real and imaginary data will be internally rounded to the nearest quantization "
-    "level for this precision (using convergent rounding to nearest even).";
+const std::string kRoundWarning16
+    = "WARNING:kfft_v8_0:simulate called with real and/or imaginary data values that are not "
+      "pre-quantized to signed two's-complement fixed-point values of precision C_INPUT_WIDTH = 16 "
+      "bits.  All real and imaginary data will be internally rounded to the nearest quantization "
+      "level for this precision (using convergent rounding to nearest even).";
 
-TEST(RoundHalfEven, TiesGoToEvenOthersToNearest) {
+TEST(RoundHalfEven, TiesGoToEvenOthersToNearest)
+{
     EXPECT_EQ(round_half_even(0.5), 0.0);
     EXPECT_EQ(round_half_even(1.5), 2.0);
     EXPECT_EQ(round_half_even(2.5), 2.0);
@@ -31,119 +32,127 @@ TEST(RoundHalfEven, TiesGoToEvenOthersToNearest) {
     EXPECT_EQ(round_half_even(2.4999999), 2.0);
     EXPECT_EQ(round_half_even(-2.5000001), -3.0);
     EXPECT_EQ(round_half_even(std::ldexp(1.0, 60) + std::ldexp(1.0, 8)),
-              std::ldexp(1.0, 60) + std::ldexp(1.0, 8));
+        std::ldexp(1.0, 60) + std::ldexp(1.0, 8));
 }
 
-TEST(QuantiseInput, RoundsToNearestEvenWithGuardAtPlusOne) {
+TEST(QuantiseInput, RoundsToNearestEvenWithGuardAtPlusOne)
+{
     const double q = std::ldexp(1.0, -15);
-    EXPECT_EQ(quantise_input(0.5 + std::ldexp(1.0, -16), 16, true), 0.5);  // tie, even
+    EXPECT_EQ(quantise_input(0.5 + std::ldexp(1.0, -16), 16, true), 0.5); // tie, even
     EXPECT_EQ(quantise_input(0.5 + 3 * std::ldexp(1.0, -16), 16, true), 0.5 + 2 * q);
     EXPECT_EQ(quantise_input(1.0 - std::ldexp(1.0, -17), 16, true), 1.0 - q);
     EXPECT_EQ(quantise_input(1.0 - std::ldexp(1.0, -17), 16, false), 1.0);
     EXPECT_EQ(quantise_input(-1.0 + std::ldexp(1.0, -17), 16, true), -1.0);
     EXPECT_EQ(quantise_input(-1.0, 8, true), -1.0);
-    EXPECT_EQ(quantise_input(0.3, 34, true), std::round(0.3 * std::ldexp(1.0, 33)) / std::ldexp(1.0, 33));
+    EXPECT_EQ(
+        quantise_input(0.3, 34, true), std::round(0.3 * std::ldexp(1.0, 33)) / std::ldexp(1.0, 33));
 }
 
-TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning) {
-    std::vector<double> re = {0.5, -1.0, 1.0 - std::ldexp(1.0, -15), 0.0};
-    std::vector<double> im = {-0.25, std::ldexp(1.0, -15), 0.0, -0.75};
+TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning)
+{
+    std::vector<double> re = { 0.5, -1.0, 1.0 - std::ldexp(1.0, -15), 0.0 };
+    std::vector<double> im = { -0.25, std::ldexp(1.0, -15), 0.0, -0.75 };
     std::vector<double> a(4, 9.0), b(4, 9.0);
     bool rounded = true;
     const std::string err = capture_stderr(
         [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
     EXPECT_EQ(err, "");
     EXPECT_FALSE(rounded);
-    EXPECT_EQ(a, std::vector<double>(4, 9.0));  // not used
+    EXPECT_EQ(a, std::vector<double>(4, 9.0)); // not used
     EXPECT_FALSE(on_input_grid(re.data(), im.data(), 4, 15));
     EXPECT_TRUE(on_input_grid(re.data(), im.data(), 3, 16));
 }
 
-TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame) {
+TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame)
+{
     // The first off-grid value is the imaginary part of sample 1; a later real one is off grid
     // too. Every sample is rounded, with one warning.
-    std::vector<double> re = {0.5, 0.25, 1.0 - std::ldexp(1.0, -17), 0.1};
-    std::vector<double> im = {0.0, 0.5 + std::ldexp(1.0, -16), -0.75, -0.1};
+    std::vector<double> re = { 0.5, 0.25, 1.0 - std::ldexp(1.0, -17), 0.1 };
+    std::vector<double> im = { 0.0, 0.5 + std::ldexp(1.0, -16), -0.75, -0.1 };
     std::vector<double> a(4), b(4);
     bool rounded = false;
     const std::string err = capture_stderr(
         [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
     EXPECT_TRUE(rounded);
-    EXPECT_EQ(lines_of(err), std::vector<std::string>{kRoundWarning16});
+    EXPECT_EQ(lines_of(err), std::vector<std::string> { kRoundWarning16 });
     EXPECT_EQ(a[2], 1.0 - std::ldexp(1.0, -15));
     EXPECT_EQ(b[1], 0.5);
-    EXPECT_EQ(a[3], 3277.0 / 32768.0);  // 0.1 * 32768 = 3276.8
+    EXPECT_EQ(a[3], 3277.0 / 32768.0); // 0.1 * 32768 = 3276.8
     EXPECT_EQ(b[3], -3277.0 / 32768.0);
-    EXPECT_EQ(re[3], 0.1);  // caller's array untouched
+    EXPECT_EQ(re[3], 0.1); // caller's array untouched
 }
 
-TEST(FloatScan, DenormalsAreFlushedInPlaceWithOneWarningEach) {
+TEST(FloatScan, DenormalsAreFlushedInPlaceWithOneWarningEach)
+{
     const double den = static_cast<double>(std::numeric_limits<float>::denorm_min()) * 3;
-    std::vector<double> re = {den, 0.5, -den};
-    std::vector<double> im = {-den, 0.25, 0.0};
+    std::vector<double> re = { den, 0.5, -den };
+    std::vector<double> im = { -den, 0.25, 0.0 };
     FloatFrame f;
     const std::string err = capture_stderr([&] { f = scan_float_frame(re.data(), im.data(), 3); });
-    const std::string wr =
-        "WARNING:kfft_v8_0:simulate called with a denormalized real data value, this value will "
-        "be set to zero";
-    const std::string wi =
-        "WARNING:kfft_v8_0:simulate called with a denormalized imag data value, this value will "
-        "be set to zero";
-    EXPECT_EQ(lines_of(err), (std::vector<std::string>{wr, wi, wr}));
-    EXPECT_EQ(re, (std::vector<double>{0.0, 0.5, 0.0}));
-    EXPECT_EQ(im, (std::vector<double>{0.0, 0.25, 0.0}));
+    const std::string wr
+        = "WARNING:kfft_v8_0:simulate called with a denormalized real data value, this value will "
+          "be set to zero";
+    const std::string wi
+        = "WARNING:kfft_v8_0:simulate called with a denormalized imag data value, this value will "
+          "be set to zero";
+    EXPECT_EQ(lines_of(err), (std::vector<std::string> { wr, wi, wr }));
+    EXPECT_EQ(re, (std::vector<double> { 0.0, 0.5, 0.0 }));
+    EXPECT_EQ(im, (std::vector<double> { 0.0, 0.25, 0.0 }));
     EXPECT_FALSE(f.invalid);
-    EXPECT_EQ(f.exponent, 0);  // max 0.5
+    EXPECT_EQ(f.exponent, 0); // max 0.5
     // A double that is a normal double but a single-precision denormal is flushed too.
-    std::vector<double> r2 = {1e-40}, i2 = {0.0};
+    std::vector<double> r2 = { 1e-40 }, i2 = { 0.0 };
     capture_stderr([&] { f = scan_float_frame(r2.data(), i2.data(), 1); });
     EXPECT_EQ(r2[0], 0.0);
 }
 
-TEST(FloatScan, InfinityAndNanInvalidateWithWarningPerSample) {
+TEST(FloatScan, InfinityAndNanInvalidateWithWarningPerSample)
+{
     const double inf = std::numeric_limits<double>::infinity();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<double> re = {inf, 0.5, nan, 1e39};  // 1e39 is infinite in single precision
-    std::vector<double> im = {0.0, -inf, 0.0, 0.0};
+    std::vector<double> re = { inf, 0.5, nan, 1e39 }; // 1e39 is infinite in single precision
+    std::vector<double> im = { 0.0, -inf, 0.0, 0.0 };
     FloatFrame f;
     const std::string err = capture_stderr([&] { f = scan_float_frame(re.data(), im.data(), 4); });
-    const std::string wr =
-        "WARNING:kfft_v8_0:simulate called with real data values set to inf or NaN, output will "
-        "be invalidated";
-    const std::string wi =
-        "WARNING:kfft_v8_0:simulate called with imag data values set to inf or NaN, output will "
-        "be invalidated";
-    EXPECT_EQ(lines_of(err), (std::vector<std::string>{wr, wi, wr, wr}));
+    const std::string wr
+        = "WARNING:kfft_v8_0:simulate called with real data values set to inf or NaN, output will "
+          "be invalidated";
+    const std::string wi
+        = "WARNING:kfft_v8_0:simulate called with imag data values set to inf or NaN, output will "
+          "be invalidated";
+    EXPECT_EQ(lines_of(err), (std::vector<std::string> { wr, wi, wr, wr }));
     EXPECT_TRUE(f.invalid);
     EXPECT_EQ(f.exponent, 0);
 }
 
-TEST(FloatScan, FrameExponentFromLargestMagnitude) {
+TEST(FloatScan, FrameExponentFromLargestMagnitude)
+{
     struct Case {
         double max;
         int32_t exponent;
-    } cases[] = {{0.75, 0}, {1.0, 1}, {-1.0, 1}, {3.0, 2}, {0.5, 0}, {0.4999, -1},
-                 {std::ldexp(1.0, -10), -9}, {3.0e38, 128}, {std::ldexp(1.0, -126), -125},
-                 {0.0, 0}};
+    } cases[] = { { 0.75, 0 }, { 1.0, 1 }, { -1.0, 1 }, { 3.0, 2 }, { 0.5, 0 }, { 0.4999, -1 },
+        { std::ldexp(1.0, -10), -9 }, { 3.0e38, 128 }, { std::ldexp(1.0, -126), -125 },
+        { 0.0, 0 } };
     for (const auto& c : cases) {
-        std::vector<double> re = {0.0, c.max * 0.5}, im = {c.max, 0.0};
+        std::vector<double> re = { 0.0, c.max * 0.5 }, im = { c.max, 0.0 };
         const FloatFrame f = scan_float_frame(re.data(), im.data(), 2);
         EXPECT_EQ(f.exponent, c.exponent) << "max " << c.max;
     }
     // Every power of two and its single-precision predecessor land on the right side.
     for (int k = -125; k <= 127; ++k) {
-        std::vector<double> re = {std::ldexp(1.0, k)}, im = {0.0};
+        std::vector<double> re = { std::ldexp(1.0, k) }, im = { 0.0 };
         EXPECT_EQ(scan_float_frame(re.data(), im.data(), 1).exponent, k + 1) << k;
         re[0] = std::nextafter(std::ldexp(1.0f, k), 0.0f);
         EXPECT_EQ(scan_float_frame(re.data(), im.data(), 1).exponent, k) << k;
     }
 }
 
-TEST(FloatCondition, RemovesExponentInSinglePrecisionThenRounds) {
+TEST(FloatCondition, RemovesExponentInSinglePrecisionThenRounds)
+{
     EXPECT_EQ(condition_float_sample(0.75, 0, 28), 0.75);
     EXPECT_EQ(condition_float_sample(3.0, 2, 28), 0.75);
     EXPECT_EQ(condition_float_sample(-std::ldexp(1.0, -100), -99, 28), -0.5);
-    EXPECT_EQ(condition_float_sample(std::ldexp(1.0, 127), 128, 29), 0.5);  // 128 = 62 + 62 + 4
+    EXPECT_EQ(condition_float_sample(std::ldexp(1.0, 127), 128, 29), 0.5); // 128 = 62 + 62 + 4
     // 0.1f is 13421773 * 2^-27: half a unit of 2^-26, a tie resolved to even.
     EXPECT_EQ(condition_float_sample(0.1, 0, 27), 6710886.0 / std::ldexp(1.0, 26));
     // The double is first rounded to single precision.
@@ -155,29 +164,33 @@ TEST(FloatCondition, RemovesExponentInSinglePrecisionThenRounds) {
     EXPECT_EQ(condition_float_sample(std::ldexp(1.0, -120), 60, 29), 0.0);
 }
 
-TEST(Headroom, CountsSignBitCopiesUpToThree) {
+TEST(Headroom, CountsSignBitCopiesUpToThree)
+{
     struct Case {
         double v;
         int h;
-    } cases[] = {{0.0, 3},    {0.124, 3}, {0.125, 2},     {0.25, 1},  {0.4999, 1},
-                 {0.5, 0},    {0.99, 0},  {-0.125, 3},    {-0.1251, 2}, {-0.25, 2},
-                 {-0.2501, 1}, {-0.5, 1}, {-0.50001, 0}, {-1.0, 0}};
-    for (const auto& c : cases) EXPECT_EQ(sample_headroom(c.v), c.h) << c.v;
+    } cases[] = { { 0.0, 3 }, { 0.124, 3 }, { 0.125, 2 }, { 0.25, 1 }, { 0.4999, 1 }, { 0.5, 0 },
+        { 0.99, 0 }, { -0.125, 3 }, { -0.1251, 2 }, { -0.25, 2 }, { -0.2501, 1 }, { -0.5, 1 },
+        { -0.50001, 0 }, { -1.0, 0 } };
+    for (const auto& c : cases)
+        EXPECT_EQ(sample_headroom(c.v), c.h) << c.v;
 }
 
-TEST(ScalePow2, LargeExponentsInExactSteps) {
+TEST(ScalePow2, LargeExponentsInExactSteps)
+{
     EXPECT_EQ(scale_pow2(0.75, 0), 0.75);
     EXPECT_EQ(scale_pow2(0.75, 145), std::ldexp(0.75, 145));
     EXPECT_EQ(scale_pow2(-0.75, -150), std::ldexp(-0.75, -150));
 }
 
-TEST(SingleSignificance, MatchesSinglePrecisionRoundingInNormalRange) {
+TEST(SingleSignificance, MatchesSinglePrecisionRoundingInNormalRange)
+{
     EXPECT_EQ(round_to_single_significance(0.0), 0.0);
-    EXPECT_EQ(round_to_single_significance(1.0 + std::ldexp(1.0, -24)), 1.0);  // tie, even
-    EXPECT_EQ(round_to_single_significance(1.0 + 3 * std::ldexp(1.0, -24)),
-              1.0 + std::ldexp(1.0, -22));
+    EXPECT_EQ(round_to_single_significance(1.0 + std::ldexp(1.0, -24)), 1.0); // tie, even
+    EXPECT_EQ(
+        round_to_single_significance(1.0 + 3 * std::ldexp(1.0, -24)), 1.0 + std::ldexp(1.0, -22));
     EXPECT_EQ(round_to_single_significance(-(1.0 + 3 * std::ldexp(1.0, -24))),
-              -(1.0 + std::ldexp(1.0, -22)));
+        -(1.0 + std::ldexp(1.0, -22)));
     const uint32_t seed = kip_test::seed();
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> mant(-1.0, 1.0);
@@ -190,7 +203,8 @@ TEST(SingleSignificance, MatchesSinglePrecisionRoundingInNormalRange) {
     }
 }
 
-TEST(FloatRange, OverflowBecomesInfinityOrLargestValue) {
+TEST(FloatRange, OverflowBecomesInfinityOrLargestValue)
+{
     double v = 0.75;
     EXPECT_FALSE(restore_float_range(v, 100));
     EXPECT_EQ(v, std::ldexp(0.75, 100));
@@ -206,9 +220,10 @@ TEST(FloatRange, OverflowBecomesInfinityOrLargestValue) {
     EXPECT_EQ(v, static_cast<double>(FLT_MAX));
 }
 
-TEST(FinalFields, FirstMatchingRulePerMode) {
+TEST(FinalFields, FirstMatchingRulePerMode)
+{
     auto run = [](bool flt, int scaling, int bfp) {
-        kelvar_ip_kfft_v8_0_outputs o{};
+        kelvar_ip_kfft_v8_0_outputs o {};
         o.xk_re_size = o.xk_im_size = 100;
         o.blk_exp = 5;
         o.overflow = 1;
@@ -217,11 +232,11 @@ TEST(FinalFields, FirstMatchingRulePerMode) {
         EXPECT_EQ(o.xk_im_size, 64);
         return std::make_pair(o.blk_exp, o.overflow);
     };
-    EXPECT_EQ(run(true, 1, 1), std::make_pair(0, 1));   // floating point keeps overflow
+    EXPECT_EQ(run(true, 1, 1), std::make_pair(0, 1)); // floating point keeps overflow
     EXPECT_EQ(run(true, 0, 0), std::make_pair(0, 1));
-    EXPECT_EQ(run(false, 0, 0), std::make_pair(0, 0));  // unscaled
-    EXPECT_EQ(run(false, 1, 0), std::make_pair(0, 1));  // scaled schedule
-    EXPECT_EQ(run(false, 1, 1), std::make_pair(5, 0));  // block floating point
+    EXPECT_EQ(run(false, 0, 0), std::make_pair(0, 0)); // unscaled
+    EXPECT_EQ(run(false, 1, 0), std::make_pair(0, 1)); // scaled schedule
+    EXPECT_EQ(run(false, 1, 1), std::make_pair(5, 0)); // block floating point
 }
 
-}  // namespace
+} // namespace

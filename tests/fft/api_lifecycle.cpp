@@ -15,7 +15,8 @@ namespace {
 
 using Generics = kelvar_ip_kfft_v8_0_generics;
 
-TEST(Records, LayoutIsNaturallyAligned) {
+TEST(Records, LayoutIsNaturallyAligned)
+{
     EXPECT_EQ(sizeof(Generics), 36u);
     EXPECT_EQ(offsetof(Generics, C_NFFT_MAX), 0u);
     EXPECT_EQ(offsetof(Generics, C_USE_FLT_PT), 12u);
@@ -42,7 +43,8 @@ TEST(Records, LayoutIsNaturallyAligned) {
     EXPECT_EQ(sizeof(Out), 40u);
 }
 
-TEST(Lifecycle, DefaultGenericsBuildAState) {
+TEST(Lifecycle, DefaultGenericsBuildAState)
+{
     const Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     EXPECT_EQ(g.C_NFFT_MAX, 10);
     EXPECT_EQ(g.C_ARCH, 1);
@@ -59,42 +61,45 @@ TEST(Lifecycle, DefaultGenericsBuildAState) {
     kelvar_ip_kfft_v8_0_destroy_state(s);
 }
 
-TEST(Lifecycle, DestroyOfNullIsIgnored) {
+TEST(Lifecycle, DestroyOfNullIsIgnored)
+{
     EXPECT_EQ(capture_stderr([] { kelvar_ip_kfft_v8_0_destroy_state(nullptr); }), "");
 }
 
 // Creates a state from g; returns the stderr text and whether a state came back.
-std::pair<std::string, bool> try_create(const Generics& g) {
+std::pair<std::string, bool> try_create(const Generics& g)
+{
     kelvar_ip_kfft_v8_0_state* s = nullptr;
     const std::string err = capture_stderr([&] { s = kelvar_ip_kfft_v8_0_create_state(g); });
     const bool ok = s != nullptr;
     kelvar_ip_kfft_v8_0_destroy_state(s);
-    return {err, ok};
+    return { err, ok };
 }
 
 const std::string kPre = "ERROR:kfft_v8_0:create_state called with ";
 
-std::string range_msg(const char* name, int lo, int hi, int v) {
-    return kPre + "invalid " + name + " generic: must be in the range " + std::to_string(lo) +
-           " to " + std::to_string(hi) + ": Value is " + std::to_string(v) + "\n";
+std::string range_msg(const char* name, int lo, int hi, int v)
+{
+    return kPre + "invalid " + name + " generic: must be in the range " + std::to_string(lo)
+        + " to " + std::to_string(hi) + ": Value is " + std::to_string(v) + "\n";
 }
 
-TEST(CreateChecks, EachRangeCheckWritesItsMessageAndValue) {
+TEST(CreateChecks, EachRangeCheckWritesItsMessageAndValue)
+{
     struct Case {
         int Generics::*field;
         const char* name;
         int lo, hi;
-    } cases[] = {{&Generics::C_NFFT_MAX, "C_NFFT_MAX", 3, 16},
-                 {&Generics::C_ARCH, "C_ARCH", 1, 4},
-                 {&Generics::C_HAS_NFFT, "C_HAS_NFFT", 0, 1},
-                 {&Generics::C_INPUT_WIDTH, "C_INPUT_WIDTH", 8, 34},
-                 {&Generics::C_TWIDDLE_WIDTH, "C_TWIDDLE_WIDTH", 8, 34},
-                 {&Generics::C_HAS_SCALING, "C_HAS_SCALING", 0, 1},
-                 {&Generics::C_HAS_BFP, "C_HAS_BFP", 0, 1},
-                 {&Generics::C_HAS_ROUNDING, "C_HAS_ROUNDING", 0, 1},
-                 {&Generics::C_USE_FLT_PT, "C_USE_FLT_PT", 0, 1}};
+    } cases[] = { { &Generics::C_NFFT_MAX, "C_NFFT_MAX", 3, 16 },
+        { &Generics::C_ARCH, "C_ARCH", 1, 4 }, { &Generics::C_HAS_NFFT, "C_HAS_NFFT", 0, 1 },
+        { &Generics::C_INPUT_WIDTH, "C_INPUT_WIDTH", 8, 34 },
+        { &Generics::C_TWIDDLE_WIDTH, "C_TWIDDLE_WIDTH", 8, 34 },
+        { &Generics::C_HAS_SCALING, "C_HAS_SCALING", 0, 1 },
+        { &Generics::C_HAS_BFP, "C_HAS_BFP", 0, 1 },
+        { &Generics::C_HAS_ROUNDING, "C_HAS_ROUNDING", 0, 1 },
+        { &Generics::C_USE_FLT_PT, "C_USE_FLT_PT", 0, 1 } };
     for (const auto& c : cases) {
-        for (int v : {c.lo - 1, c.hi + 1, -2147483647 - 1}) {
+        for (int v : { c.lo - 1, c.hi + 1, -2147483647 - 1 }) {
             Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
             g.*c.field = v;
             const auto r = try_create(g);
@@ -104,15 +109,17 @@ TEST(CreateChecks, EachRangeCheckWritesItsMessageAndValue) {
     }
 }
 
-TEST(CreateChecks, CombinationChecksInOrder) {
+TEST(CreateChecks, CombinationChecksInOrder)
+{
     Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-    g.C_NFFT_MAX = 5;  // radix-4 needs 64 points
+    g.C_NFFT_MAX = 5; // radix-4 needs 64 points
     auto r = try_create(g);
     EXPECT_FALSE(r.second);
-    EXPECT_EQ(r.first, kPre +
-                           "C_NFFT_MAX < 6 (transform length less than 2^6 = 64) and C_ARCH = 1 "
-                           "(Radix-4, Burst I/O architecture): this architecture has a minimum "
-                           "transform length of 64, so C_NFFT_MAX must be 6 or greater.\n");
+    EXPECT_EQ(r.first,
+        kPre
+            + "C_NFFT_MAX < 6 (transform length less than 2^6 = 64) and C_ARCH = 1 "
+              "(Radix-4, Burst I/O architecture): this architecture has a minimum "
+              "transform length of 64, so C_NFFT_MAX must be 6 or greater.\n");
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_ARCH = 2;
@@ -121,10 +128,11 @@ TEST(CreateChecks, CombinationChecksInOrder) {
     g.C_HAS_NFFT = 1;
     r = try_create(g);
     EXPECT_FALSE(r.second);
-    EXPECT_EQ(r.first, kPre +
-                           "C_NFFT_MAX = 3 (transform length of 2^3 = 8) and C_HAS_NFFT = 1 "
-                           "(run-time configurable transform length): the minimum transform "
-                           "length of 8 cannot be run-time configurable as it cannot be reduced.\n");
+    EXPECT_EQ(r.first,
+        kPre
+            + "C_NFFT_MAX = 3 (transform length of 2^3 = 8) and C_HAS_NFFT = 1 "
+              "(run-time configurable transform length): the minimum transform "
+              "length of 8 cannot be run-time configurable as it cannot be reduced.\n");
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_NFFT_MAX = 6;
@@ -133,31 +141,34 @@ TEST(CreateChecks, CombinationChecksInOrder) {
     r = try_create(g);
     EXPECT_FALSE(r.second);
     EXPECT_EQ(r.first,
-              kPre +
-                  "C_NFFT_MAX = 6 (transform length of 2^6 = 64) and C_HAS_NFFT = 1 (run-time "
-                  "configurable transform length) and C_ARCH = 1 (Radix-4, Burst I/O "
-                  "architecture): the minimum transform length of 64 in this architecture cannot "
-                  "be run-time configurable as it cannot be reduced.\n");
+        kPre
+            + "C_NFFT_MAX = 6 (transform length of 2^6 = 64) and C_HAS_NFFT = 1 (run-time "
+              "configurable transform length) and C_ARCH = 1 (Radix-4, Burst I/O "
+              "architecture): the minimum transform length of 64 in this architecture cannot "
+              "be run-time configurable as it cannot be reduced.\n");
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_HAS_SCALING = 0;
     g.C_HAS_BFP = 1;
     r = try_create(g);
     EXPECT_FALSE(r.second);
-    EXPECT_EQ(r.first, kPre +
-                           "C_HAS_SCALING = 0 (unscaled) and C_HAS_BFP = 1 (block floating point "
-                           "scaling): these contradict and do not specify a valid scaling option.\n");
+    EXPECT_EQ(r.first,
+        kPre
+            + "C_HAS_SCALING = 0 (unscaled) and C_HAS_BFP = 1 (block floating point "
+              "scaling): these contradict and do not specify a valid scaling option.\n");
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_USE_FLT_PT = 1;
     r = try_create(g);
     EXPECT_FALSE(r.second);
-    EXPECT_EQ(r.first, kPre +
-                           "C_USE_FLT_PT = 1 and C_INPUT_WIDTH != 32: only IEEE single-precision "
-                           "data of 32 bits is supported.\n");
+    EXPECT_EQ(r.first,
+        kPre
+            + "C_USE_FLT_PT = 1 and C_INPUT_WIDTH != 32: only IEEE single-precision "
+              "data of 32 bits is supported.\n");
 }
 
-TEST(CreateChecks, FirstFaultInTableOrderIsReported) {
+TEST(CreateChecks, FirstFaultInTableOrderIsReported)
+{
     Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_USE_FLT_PT = 5;
     g.C_HAS_ROUNDING = 5;
@@ -177,7 +188,8 @@ TEST(CreateChecks, FirstFaultInTableOrderIsReported) {
     EXPECT_NE(try_create(g).first.find("C_NFFT_MAX < 6"), std::string::npos);
 }
 
-TEST(CreateChecks, LimitsAccepted) {
+TEST(CreateChecks, LimitsAccepted)
+{
     Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_NFFT_MAX = 16;
     g.C_INPUT_WIDTH = 34;
@@ -192,16 +204,17 @@ TEST(CreateChecks, LimitsAccepted) {
     EXPECT_EQ(try_create(g), std::make_pair(std::string(), true));
 }
 
-TEST(CreateChecks, FloatingPointAcceptedForEveryArchitecture) {
+TEST(CreateChecks, FloatingPointAcceptedForEveryArchitecture)
+{
     for (int arch = 1; arch <= 4; ++arch) {
         Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
         g.C_ARCH = arch;
         g.C_USE_FLT_PT = 1;
         g.C_INPUT_WIDTH = 32;
-        g.C_HAS_SCALING = 0;  // ignored in floating-point mode
+        g.C_HAS_SCALING = 0; // ignored in floating-point mode
         g.C_HAS_ROUNDING = 1;
         EXPECT_EQ(try_create(g), std::make_pair(std::string(), true)) << "C_ARCH " << arch;
     }
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,8 @@ SweepOptions reduced()
     return o;
 }
 
-template <class Traits> class EngineDft : public ::testing::Test { };
+template <class Traits> class EngineDft : public ::testing::Test {
+};
 using Engines = ::testing::Types<R4Traits, R2Traits, R22Traits>;
 TYPED_TEST_SUITE(EngineDft, Engines);
 

@@ -67,13 +67,25 @@ void expect_same(const Result& a, const Result& b, const char* what)
 }
 
 const Case kCases[] = {
-    { 10, 16, 16, 1, 0, 0 }, { 10, 16, 16, 1, 0, 1 }, { 9, 16, 16, 1, 1, 0 },
-    { 11, 16, 16, 1, 1, 1 }, { 8, 16, 16, 0, 0, 0 }, { 7, 12, 12, 0, 0, 1 },
-    { 12, 24, 24, 1, 0, 1 }, { 8, 8, 8, 1, 1, 0 }, { 10, 29, 18, 1, 1, 0 },
-    { 9, 17, 30, 1, 0, 0 }, { 10, 20, 32, 1, 1, 1 }, { 7, 34, 34, 1, 0, 1 },
+    { 10, 16, 16, 1, 0, 0 },
+    { 10, 16, 16, 1, 0, 1 },
+    { 9, 16, 16, 1, 1, 0 },
+    { 11, 16, 16, 1, 1, 1 },
+    { 8, 16, 16, 0, 0, 0 },
+    { 7, 12, 12, 0, 0, 1 },
+    { 12, 24, 24, 1, 0, 1 },
+    { 8, 8, 8, 1, 1, 0 },
+    { 10, 29, 18, 1, 1, 0 },
+    { 9, 17, 30, 1, 0, 0 },
+    { 10, 20, 32, 1, 1, 1 },
+    { 7, 34, 34, 1, 0, 1 },
     // Twiddle products beyond exact doubles: the split twiddle stages.
-    { 9, 34, 34, 1, 0, 0 }, { 8, 33, 34, 1, 1, 0 }, { 10, 30, 33, 1, 0, 1 },
-    { 8, 20, 30, 1, 1, 1 }, { 8, 34, 28, 1, 0, 0 }, { 8, 27, 34, 1, 1, 0 },
+    { 9, 34, 34, 1, 0, 0 },
+    { 8, 33, 34, 1, 1, 0 },
+    { 10, 30, 33, 1, 0, 1 },
+    { 8, 20, 30, 1, 1, 1 },
+    { 8, 34, 28, 1, 0, 0 },
+    { 8, 27, 34, 1, 1, 0 },
 };
 
 // Runs random frames of every case through an engine per path; arch 1 (radix-4, frames
@@ -108,8 +120,8 @@ template <class Engine> void check_paths(int arch)
             expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
                 "portable");
             if (avx2)
-                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
-                    "avx2");
+                expect_same(
+                    ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule), "avx2");
             // A rounding mode other than to nearest sends the double paths to integers.
             std::fesetround(FE_UPWARD);
             const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
@@ -124,8 +136,8 @@ template <class Engine> void check_paths(int arch)
             for (int offset = -1; offset <= 1; ++offset)
                 for (const double sign : { 1.0, -1.0 }) {
                     const int nfft = min_nfft + 1;
-                    const double v = (arch == 2 ? 0.5 : 0.25) * sign
-                        + offset * std::ldexp(1.0, 1 - c.iw);
+                    const double v
+                        = (arch == 2 ? 0.5 : 0.25) * sign + offset * std::ldexp(1.0, 1 - c.iw);
                     Frame f;
                     f.re.assign(1 << nfft, v);
                     f.im.assign(1 << nfft, offset == 0 ? 0.0 : -v);
@@ -142,7 +154,7 @@ template <class Engine> void check_paths(int arch)
                 for (int offset = -1; offset <= 1; ++offset) {
                     const int nfft = min_nfft + 1;
                     const Frame f
-                        = bound_frame(1 << nfft, c.iw, arch, bound, offset, offset < 0, offset > 0);
+                        = bound_frame(1 << nfft, c.iw, arch, bound, offset, offset<0, offset> 0);
                     const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, 1, 0);
                     expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, 1, 0),
                         "portable, class bound");
@@ -188,8 +200,7 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                         const int low = parts == 3 ? 2 * s : s;
                         const int64_t lo = ((rng() & 1) ? half : -half)
                             * (parts == 3 ? (int64_t(1) << s) + 1 : 1);
-                        const int64_t top
-                            = (static_cast<int64_t>(rng() % 3) - 1) * (m - (m >> 2));
+                        const int64_t top = (static_cast<int64_t>(rng() % 3) - 1) * (m - (m >> 2));
                         const int64_t v = (top >> low) * (int64_t(1) << low) + lo;
                         return std::min(std::max(v, -m), closed ? m : m - 1);
                     };

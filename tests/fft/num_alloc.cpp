@@ -9,7 +9,7 @@
 #include <new>
 
 namespace {
-std::atomic<long> g_allocs{0};
+std::atomic<long> g_allocs { 0 };
 }
 
 void* operator new(std::size_t n)
@@ -36,7 +36,8 @@ namespace {
 // Runs the butterfly operations in the given widths; returns the allocations they made.
 long butterflyAllocations(int w, int tw)
 {
-    const KFix data(0, w, w - 1, SIGNED, TRUNCATE, WRAP), twid(0, tw + 1, tw - 1, SIGNED, TRUNCATE, SATURATE);
+    const KFix data(0, w, w - 1, SIGNED, TRUNCATE, WRAP),
+        twid(0, tw + 1, tw - 1, SIGNED, TRUNCATE, SATURATE);
     const KFix out(0, w, w - 1, SIGNED, CONVERGENT_NOSAT, WRAP);
     KFixComplex x = KFixComplex::zero(w, w - 1, SIGNED, TRUNCATE, WRAP), y = x, z = x;
     KFixComplex t = KFixComplex::zero(tw + 1, tw - 1, SIGNED, TRUNCATE, SATURATE);
@@ -112,7 +113,7 @@ TEST(NumAlloc, WidestFormats)
     m.saturate(-1);
     q.saturate(-1);
     EXPECT_THROW(m * m, KNumException::tooManyBits); // 4097 bits
-    KNum r = m * q;                                   // (-2^2047)(-2^2046) = 2^4093
+    KNum r = m * q; // (-2^2047)(-2^2046) = 2^4093
     EXPECT_EQ(r.width, 4096);
     EXPECT_EQ(r.getBit(4093), 1);
     r.setBit(4093, 0);

@@ -26,12 +26,13 @@ Fx randomFx(Rng& rng, int maxw, int spread = 8)
     const mpz_class v = rng.value(w, t == SIGNED);
     KFix x = makeFix(v, w, f, t);
     x.dbl = rng.range(-1000, 1000) / 8.0; // an independent shadow, to follow through
-    return Fx{w, f, t, v, x};
+    return Fx { w, f, t, v, x };
 }
 
 std::string describe(const Fx& a)
 {
-    return str(a.v) + "(" + std::to_string(a.w) + "," + std::to_string(a.f) + (a.t == SIGNED ? ",s)" : ",u)");
+    return str(a.v) + "(" + std::to_string(a.w) + "," + std::to_string(a.f)
+        + (a.t == SIGNED ? ",s)" : ",u)");
 }
 
 void expectFormat(const KFix& r, int w, int f, int t, int q, int o)
@@ -67,7 +68,8 @@ TEST(KFixOperators, ExactFormatsAndValues)
         EXPECT_EQ(value(d), at(a, F) - at(b, F));
         EXPECT_EQ(d.dbl, a.x.dbl - b.x.dbl);
         const KFix p = a.x * b.x;
-        expectFormat(p, a.w + b.w + (sg ? 1 : 0), a.f + b.f, sg ? SIGNED : UNSIGNED, TRUNCATE, WRAP);
+        expectFormat(
+            p, a.w + b.w + (sg ? 1 : 0), a.f + b.f, sg ? SIGNED : UNSIGNED, TRUNCATE, WRAP);
         EXPECT_EQ(value(p), a.v * b.v);
         EXPECT_EQ(p.dbl, a.x.dbl * b.x.dbl);
         const KFix n = -a.x;
@@ -135,17 +137,20 @@ TEST(KFixOperators, InFormatAndCompoundOperations)
         int ew, ef;
         double dbl;
         if (op == 0) {
-            exact = at(a, F) + at(b, F), ew = F + I + 1 + (sg ? 1 : 0), ef = F, dbl = a.x.dbl + b.x.dbl;
+            exact = at(a, F) + at(b, F), ew = F + I + 1 + (sg ? 1 : 0), ef = F,
+            dbl = a.x.dbl + b.x.dbl;
         } else if (op == 1) {
             exact = at(a, F) - at(b, F), ew = F + I + 2, ef = F, dbl = a.x.dbl - b.x.dbl;
         } else if (op == 2) {
             exact = -a.v, ew = a.w + 1, ef = a.f, dbl = -a.x.dbl;
         } else {
-            exact = a.v * b.v, ew = a.w + b.w + (sg ? 1 : 0), ef = a.f + b.f, dbl = a.x.dbl * b.x.dbl;
+            exact = a.v * b.v, ew = a.w + b.w + (sg ? 1 : 0), ef = a.f + b.f,
+            dbl = a.x.dbl * b.x.dbl;
         }
         const Outcome want = refConvert(exact, ew, ef, w, f, t, q, o);
-        SCOPED_TRACE(describe(a) + " " + describe(b) + " op " + std::to_string(op) + " into (" + std::to_string(w)
-            + "," + std::to_string(f) + ") t" + std::to_string(t) + " q" + std::to_string(q) + " o" + std::to_string(o));
+        SCOPED_TRACE(describe(a) + " " + describe(b) + " op " + std::to_string(op) + " into ("
+            + std::to_string(w) + "," + std::to_string(f) + ") t" + std::to_string(t) + " q"
+            + std::to_string(q) + " o" + std::to_string(o));
         KFix r(0, w, f, t, q, o);
         checkOutcome(
             want,
@@ -193,7 +198,8 @@ TEST(KFixOperators, ShiftsInPlaceAndRemainder)
         const int q = rng.quant(), n = rng.range(0, 10);
         KFix r(a.x, a.w, a.f, a.t, q, WRAP);
         r >>= n;
-        EXPECT_EQ(value(r), floorShift(a.v, n) + (roundsUp(a.v, n, q) ? 1 : 0)) << describe(a) << " n " << n;
+        EXPECT_EQ(value(r), floorShift(a.v, n) + (roundsUp(a.v, n, q) ? 1 : 0))
+            << describe(a) << " n " << n;
         EXPECT_EQ(r.binpt, a.f);
         EXPECT_EQ(r.dbl, std::ldexp(a.x.dbl, -n));
         KFix l(a.x, a.w, a.f, a.t, q, WRAP);
@@ -407,7 +413,8 @@ TEST(KFixBitwise, AlignedBitsAndBooleans)
             r.bitXor(a.x, b.x);
         else
             r.bitNot(a.x);
-        EXPECT_EQ(value(r), want.v) << describe(a) << " " << describe(b) << " op " << op << " sg " << sg;
+        EXPECT_EQ(value(r), want.v)
+            << describe(a) << " " << describe(b) << " op " << op << " sg " << sg;
     }
     KFix r(false);
     r.bitAnd(KFix(true), KFix(true));
@@ -437,7 +444,8 @@ TEST(KFixComplexOps, SumDifferenceProduct)
         SCOPED_TRACE(describe(ar) + " " + describe(ai) + " " + describe(br) + " " + describe(bi));
         const bool sg = ar.t == SIGNED || ai.t == SIGNED || br.t == SIGNED || bi.t == SIGNED;
         const int F = std::max(std::max(ar.f, ai.f), std::max(br.f, bi.f));
-        const int I = std::max(std::max(ar.w - ar.f, ai.w - ai.f), std::max(br.w - br.f, bi.w - bi.f));
+        const int I
+            = std::max(std::max(ar.w - ar.f, ai.w - ai.f), std::max(br.w - br.f, bi.w - bi.f));
         const KFixComplex s = a + b;
         expectFormat(s.re, F + I + 1 + (sg ? 1 : 0), F, sg ? SIGNED : UNSIGNED, TRUNCATE, WRAP);
         expectFormat(s.im, F + I + 1 + (sg ? 1 : 0), F, sg ? SIGNED : UNSIGNED, TRUNCATE, WRAP);
@@ -455,7 +463,9 @@ TEST(KFixComplexOps, SumDifferenceProduct)
         if (same) {
             EXPECT_EQ(p.re.width, ar.w + br.w + 2);
         }
-        auto prod = [&](const Fx& x, const Fx& y) -> mpz_class { return (x.v * y.v) << (pf - x.f - y.f); };
+        auto prod = [&](const Fx& x, const Fx& y) -> mpz_class {
+            return (x.v * y.v) << (pf - x.f - y.f);
+        };
         EXPECT_EQ(value(p.re), prod(ar, br) - prod(ai, bi));
         EXPECT_EQ(value(p.im), prod(ar, bi) + prod(ai, br));
         EXPECT_EQ(p.re.dbl, a.re.dbl * b.re.dbl - a.im.dbl * b.im.dbl);
@@ -470,7 +480,8 @@ TEST(KFixComplexOps, PartwiseAssignmentAndTemplates)
     z.setFormat(data);
     EXPECT_EQ(z.re.width, 8);
     EXPECT_EQ(z.im.binpt, 7);
-    const KFixComplex src(KFix(0.3, 16, 15, SIGNED, TRUNCATE, WRAP), KFix(-0.3, 16, 15, SIGNED, TRUNCATE, WRAP));
+    const KFixComplex src(
+        KFix(0.3, 16, 15, SIGNED, TRUNCATE, WRAP), KFix(-0.3, 16, 15, SIGNED, TRUNCATE, WRAP));
     z = src;
     EXPECT_EQ(z.re.width, 8); // the target keeps its format
     EXPECT_EQ(z.re.toDouble(), 38.0 / 128.0);
@@ -491,13 +502,15 @@ TEST(KFixComplexOps, InPlaceFormsMatchTheOperators)
     Rng rng(47);
     auto sameFmt = [&](int maxw) {
         const int w = rng.width(maxw), f = rng.range(-4, w + 4), t = rng.type();
-        return KFixComplex(makeFix(rng.value(w, t == SIGNED), w, f, t), makeFix(rng.value(w, t == SIGNED), w, f, t));
+        return KFixComplex(makeFix(rng.value(w, t == SIGNED), w, f, t),
+            makeFix(rng.value(w, t == SIGNED), w, f, t));
     };
     auto run = [](KFixComplex& r, const std::function<void()>& f) -> std::string {
         try {
             f();
             return str(value(r.re)) + "," + str(value(r.im)) + " s" + std::to_string(r.re.status)
-                + std::to_string(r.im.status) + " d" + std::to_string(r.re.dbl) + "," + std::to_string(r.im.dbl);
+                + std::to_string(r.im.status) + " d" + std::to_string(r.re.dbl) + ","
+                + std::to_string(r.im.dbl);
         } catch (const KNumException::Overflow& e) {
             return std::string("throw ") + e.text;
         }
@@ -524,7 +537,8 @@ TEST(KFixComplexOps, InPlaceFormsMatchTheOperators)
             });
             s2 = run(r2, [&] { r2.assignShifted(a, n); });
         }
-        EXPECT_EQ(s1, s2) << "op " << op << " a.re " << a.re.toString() << " b.re " << b.re.toString()
-                          << " into (" << w << "," << f << ") t" << t << " q" << q << " o" << o;
+        EXPECT_EQ(s1, s2) << "op " << op << " a.re " << a.re.toString() << " b.re "
+                          << b.re.toString() << " into (" << w << "," << f << ") t" << t << " q"
+                          << q << " o" << o;
     }
 }

@@ -32,7 +32,7 @@ Src randomSrc(Rng& rng, int maxw)
     const int f = rng.range(-8, w + 8);
     const int t = rng.type();
     const mpz_class v = rng.value(w, t == SIGNED);
-    return Src{w, f, t, v, makeFix(v, w, f, t)};
+    return Src { w, f, t, v, makeFix(v, w, f, t) };
 }
 
 // setFormat steps on exact integers: grow, early retype, shift, retype, shrink, retype.
@@ -107,7 +107,8 @@ TEST(KFixAssign, QuantisesIntoTheTargetFormat)
         KFix d(0, w, f, t, q, o);
         d.status = 1;
         SCOPED_TRACE("src " + str(s.v) + fmt(s.w, s.f, s.t) + " -> " + fmt(w, f, t, q, o));
-        checkOutcome(want, [&] { d = s.x; }, [&] { return raw(d); }, "assign");
+        checkOutcome(
+            want, [&] { d = s.x; }, [&] { return raw(d); }, "assign");
         if (!want.threw) {
             EXPECT_EQ(d.status & 1u, want.status ? 1u : 0u);
             EXPECT_EQ(d.width, w);
@@ -190,7 +191,8 @@ TEST(KFixAssign, WorkedExamples)
     const struct {
         int quant;
         int pos, neg;
-    } ties[] = {{CONVERGENT, 2, -2}, {ROUND, 2, -2}, {TRUNCATE, 1, -2}, {CONVERGENT_NOSAT, 2, -2}};
+    } ties[] = { { CONVERGENT, 2, -2 }, { ROUND, 2, -2 }, { TRUNCATE, 1, -2 },
+        { CONVERGENT_NOSAT, 2, -2 } };
     for (const auto& c : ties) {
         KFix r(0, 8, 7, SIGNED, c.quant, WRAP);
         r = tie;
@@ -271,14 +273,16 @@ TEST(KFixAssign, FromDouble)
     for (int it = 0; it < 3000; ++it) {
         const int w = rng.width(120), t = rng.type(), q = rng.quant(), o = rng.ovfl();
         const int f = rng.range(-20, w + 20);
-        double x = std::ldexp((double)(int64_t)(rng.gen()() >> rng.range(11, 60)) * (rng.coin() ? 1 : -1),
+        double x = std::ldexp(
+            (double)(int64_t)(rng.gen()() >> rng.range(11, 60)) * (rng.coin() ? 1 : -1),
             rng.range(-40, 40) - f);
         if (rng.range(0, 4) == 0)
             x = std::ldexp(rng.range(-9, 9) / 2.0, -f); // ties
         const Outcome want = refAssign(std::ldexp(x, f), w, t, q, o);
         KFix k(0, w, f, t, q, o);
         SCOPED_TRACE("x=" + std::to_string(x) + " " + fmt(w, f, t, q, o));
-        checkOutcome(want, [&] { k = x; }, [&] { return raw(k); }, "assign double");
+        checkOutcome(
+            want, [&] { k = x; }, [&] { return raw(k); }, "assign double");
         if (!want.threw) {
             EXPECT_EQ(k.status & 1u, want.status ? 1u : 0u);
             EXPECT_EQ(k.dbl, x);
@@ -338,7 +342,8 @@ TEST(KFixFormat, SetFormatMatchesReference)
         const Outcome want = refSetFormat(s.v, s.w, s.f, s.t, w, f, t, q, o);
         KFix k = s.x;
         SCOPED_TRACE("src " + str(s.v) + fmt(s.w, s.f, s.t) + " -> " + fmt(w, f, t, q, o));
-        checkOutcome(want, [&] { k.setFormat(w, f, t, q, o); }, [&] { return raw(k); }, "setFormat");
+        checkOutcome(
+            want, [&] { k.setFormat(w, f, t, q, o); }, [&] { return raw(k); }, "setFormat");
         if (!want.threw) {
             EXPECT_EQ(k.width, w);
             EXPECT_EQ(k.binpt, f);

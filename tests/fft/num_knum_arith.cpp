@@ -28,8 +28,8 @@ Pair randomPair(Rng& rng, int maxw = 200)
 
 std::string describe(const Pair& x)
 {
-    return "p=" + str(x.a) + " (w" + std::to_string(x.wp) + (x.tp == SIGNED ? "s" : "u") + ") q="
-        + str(x.b) + " (w" + std::to_string(x.wq) + (x.tq == SIGNED ? "s" : "u") + ")";
+    return "p=" + str(x.a) + " (w" + std::to_string(x.wp) + (x.tp == SIGNED ? "s" : "u")
+        + ") q=" + str(x.b) + " (w" + std::to_string(x.wq) + (x.tq == SIGNED ? "s" : "u") + ")";
 }
 
 void expectFormat(const KNum& r, int w, int t, int quant, int ovfl)
@@ -75,7 +75,8 @@ TEST(KNumOperators, SumDifferenceProductFormatsAndValues)
         expectFormat(d, mw + 2, SIGNED, mq, RAISE);
         EXPECT_EQ(value(d), x.a - x.b);
         const KNum m = x.p * x.q;
-        expectFormat(m, x.wp + x.wq + (anySigned ? 1 : 0), anySigned ? SIGNED : UNSIGNED, mq, RAISE);
+        expectFormat(
+            m, x.wp + x.wq + (anySigned ? 1 : 0), anySigned ? SIGNED : UNSIGNED, mq, RAISE);
         EXPECT_EQ(value(m), x.a * x.b);
         const KNum n = -x.p;
         expectFormat(n, x.wp + 1, SIGNED, x.p.quant, RAISE);
@@ -94,7 +95,7 @@ TEST(KNumOperators, SumDifferenceProductFormatsAndValues)
 
 TEST(KNumOperators, ProductOfMostNegativeValues)
 {
-    for (int w : {1, 8, 15, 16, 17, 32, 33, 63, 64, 65, 127, 128, 200}) {
+    for (int w : { 1, 8, 15, 16, 17, 32, 33, 63, 64, 65, 127, 128, 200 }) {
         const KNum m = make(minOf(w, true), w, SIGNED);
         EXPECT_EQ(value(m * m), pow2(2 * w - 2)) << w;
         EXPECT_EQ(value(m * make(maxOf(w, true), w, SIGNED)), minOf(w, true) * maxOf(w, true)) << w;
@@ -132,13 +133,15 @@ TEST(KNumOperators, CompoundAssignmentsResizeIntoTheTarget)
     for (int it = 0; it < 1500; ++it) {
         Pair x = randomPair(rng, 150);
         const int op = rng.range(0, 2);
-        const mpz_class exact = op == 0 ? mpz_class(x.a + x.b) : (op == 1 ? mpz_class(x.a - x.b) : mpz_class(x.a * x.b));
+        const mpz_class exact = op == 0 ? mpz_class(x.a + x.b)
+                                        : (op == 1 ? mpz_class(x.a - x.b) : mpz_class(x.a * x.b));
         // The full-precision result is signed when either operand is (always for -).
         const bool rs = op == 1 || x.tp == SIGNED || x.tq == SIGNED;
         const int rw = op == 2 ? x.wp + x.wq + (rs ? 1 : 0)
                                : (x.wp > x.wq ? x.wp : x.wq) + (op == 1 ? 2 : (rs ? 2 : 1));
         const Outcome want = refResize(exact, rw, rs, x.wp, x.tp, x.p.ovfl);
-        SCOPED_TRACE(describe(x) + " op=" + std::to_string(op) + " ovfl=" + std::to_string(x.p.ovfl));
+        SCOPED_TRACE(
+            describe(x) + " op=" + std::to_string(op) + " ovfl=" + std::to_string(x.p.ovfl));
         KNum p = x.p;
         checkOutcome(
             want,
@@ -168,7 +171,8 @@ TEST(KNumOperators, DivisionAndRemainder)
         const bool anySigned = x.tp == SIGNED || x.tq == SIGNED;
         const int mq = x.p.quant > x.q.quant ? x.p.quant : x.q.quant;
         const KNum d = x.p / x.q;
-        expectFormat(d, x.wp + x.wq + (anySigned ? 1 : 0), anySigned ? SIGNED : UNSIGNED, mq, RAISE);
+        expectFormat(
+            d, x.wp + x.wq + (anySigned ? 1 : 0), anySigned ? SIGNED : UNSIGNED, mq, RAISE);
         EXPECT_EQ(value(d), refQuotient(x.a, x.b, mq));
         const mpz_class rem = x.a - (x.a / x.b) * x.b; // GMP truncates: sign of the dividend
         const KNum r = x.p % x.q;
@@ -176,8 +180,10 @@ TEST(KNumOperators, DivisionAndRemainder)
         EXPECT_EQ(value(r), rem);
         // In place: the rounded quotient resized into the dividend's format.
         KNum p = x.p;
-        const Outcome want = refResize(refQuotient(x.a, x.b, x.p.quant), x.wp + 2, true, x.wp, x.tp, x.p.ovfl);
-        checkOutcome(want, [&] { p /= x.q; }, [&] { return value(p); }, "/=");
+        const Outcome want
+            = refResize(refQuotient(x.a, x.b, x.p.quant), x.wp + 2, true, x.wp, x.tp, x.p.ovfl);
+        checkOutcome(
+            want, [&] { p /= x.q; }, [&] { return value(p); }, "/=");
         KNum p2 = x.p;
         p2 %= x.q;
         EXPECT_EQ(value(p2), rem);
@@ -185,9 +191,10 @@ TEST(KNumOperators, DivisionAndRemainder)
     // Rounding of the quotient on magnitudes.
     const struct {
         int a, b, quant, q;
-    } cases[] = {{7, 2, TRUNCATE, 3}, {-7, 2, TRUNCATE, -3}, {7, 2, ROUND, 4}, {-7, 2, ROUND, -4},
-        {5, 2, CONVERGENT, 2}, {7, 2, CONVERGENT, 4}, {8, 3, CONVERGENT, 3}, {2, 3, ROUND, 1},
-        {1, 3, ROUND, 0}, {-2, 3, CONVERGENT_NOSAT, -1}};
+    } cases[] = { { 7, 2, TRUNCATE, 3 }, { -7, 2, TRUNCATE, -3 }, { 7, 2, ROUND, 4 },
+        { -7, 2, ROUND, -4 }, { 5, 2, CONVERGENT, 2 }, { 7, 2, CONVERGENT, 4 },
+        { 8, 3, CONVERGENT, 3 }, { 2, 3, ROUND, 1 }, { 1, 3, ROUND, 0 },
+        { -2, 3, CONVERGENT_NOSAT, -1 } };
     for (const auto& c : cases) {
         KNum p(c.a, 16, SIGNED, c.quant, WRAP);
         p /= KNum(c.b, 16, SIGNED, TRUNCATE, WRAP);
@@ -222,7 +229,8 @@ TEST(KNumOperators, WideValuesUseTheHeapOnlyBeyond128Bits)
     const KNum small(0, 128, SIGNED, TRUNCATE, WRAP);
     const KNum wide(0, 129, SIGNED, TRUNCATE, WRAP);
     EXPECT_GE(reinterpret_cast<const char*>(small.digits), reinterpret_cast<const char*>(&small));
-    EXPECT_LT(reinterpret_cast<const char*>(small.digits), reinterpret_cast<const char*>(&small + 1));
+    EXPECT_LT(
+        reinterpret_cast<const char*>(small.digits), reinterpret_cast<const char*>(&small + 1));
     EXPECT_FALSE(reinterpret_cast<const char*>(wide.digits) >= reinterpret_cast<const char*>(&wide)
         && reinterpret_cast<const char*>(wide.digits) < reinterpret_cast<const char*>(&wide + 1));
     // Moves of wide values hand the slots over; the source stays usable.

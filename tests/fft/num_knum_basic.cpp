@@ -9,8 +9,7 @@ using namespace numref;
 
 namespace {
 
-template <typename F>
-void expectIllegal(F f, const char* text, int32_t value)
+template <typename F> void expectIllegal(F f, const char* text, int32_t value)
 {
     try {
         f();
@@ -21,8 +20,7 @@ void expectIllegal(F f, const char* text, int32_t value)
     }
 }
 
-template <typename F>
-void expectBad(F f)
+template <typename F> void expectBad(F f)
 {
     try {
         f();
@@ -38,8 +36,9 @@ TEST(KNumFormat, SlotLayoutAtBoundaries)
 {
     const struct {
         int w, nwords, topbits;
-    } cases[] = {{0, 1, 0}, {1, 1, 1}, {15, 1, 15}, {16, 1, 16}, {17, 2, 1}, {31, 2, 15},
-        {32, 2, 16}, {33, 3, 1}, {128, 8, 16}, {129, 9, 1}, {4096, 256, 16}};
+    } cases[]
+        = { { 0, 1, 0 }, { 1, 1, 1 }, { 15, 1, 15 }, { 16, 1, 16 }, { 17, 2, 1 }, { 31, 2, 15 },
+              { 32, 2, 16 }, { 33, 3, 1 }, { 128, 8, 16 }, { 129, 9, 1 }, { 4096, 256, 16 } };
     for (const auto& c : cases) {
         const KNum v(0, c.w, SIGNED, TRUNCATE, WRAP);
         EXPECT_EQ(v.nwords, c.nwords) << c.w;
@@ -99,9 +98,9 @@ TEST(KNumConstruct, FromSmallIntegers)
     const struct {
         int32_t v;
         int type, width;
-    } autos[] = {{0, UNSIGNED, 0}, {0, SIGNED, 1}, {1, UNSIGNED, 1}, {1, SIGNED, 2},
-        {255, UNSIGNED, 8}, {256, SIGNED, 10}, {-1, SIGNED, 2}, {-128, SIGNED, 9},
-        {INT32_MIN, SIGNED, 33}, {INT32_MAX, UNSIGNED, 31}};
+    } autos[] = { { 0, UNSIGNED, 0 }, { 0, SIGNED, 1 }, { 1, UNSIGNED, 1 }, { 1, SIGNED, 2 },
+        { 255, UNSIGNED, 8 }, { 256, SIGNED, 10 }, { -1, SIGNED, 2 }, { -128, SIGNED, 9 },
+        { INT32_MIN, SIGNED, 33 }, { INT32_MAX, UNSIGNED, 31 } };
     for (const auto& c : autos) {
         const KNum k(c.v, c.type);
         EXPECT_EQ(k.width, c.width) << c.v;
@@ -121,16 +120,18 @@ TEST(KNumConstruct, FromTextAndDouble)
     EXPECT_EQ(s.ovfl, WRAP);
     EXPECT_EQ(value(KNum("1x0a", UNSIGNED)), 0xD); // anything but '0' is a one
     EXPECT_EQ(KNum("", UNSIGNED).width, 0);
-    EXPECT_EQ(KNum(std::string("10000000000000000001"), UNSIGNED).toString(), "10000000000000000001");
+    EXPECT_EQ(
+        KNum(std::string("10000000000000000001"), UNSIGNED).toString(), "10000000000000000001");
 
     // Automatic width from doubles.
     const struct {
         double x;
         int type, width;
         long v;
-    } autos[] = {{0.0, UNSIGNED, 1, 0}, {0.3, SIGNED, 1, 0}, {1.0, SIGNED, 2, 1},
-        {1.0, UNSIGNED, 1, 1}, {-1.0, SIGNED, 1, -1}, {-1.5, SIGNED, 2, -2}, {255.0, UNSIGNED, 8, 255},
-        {-256.0, SIGNED, 9, -256}, {-255.0, SIGNED, 9, -255}, {1e6, SIGNED, 21, 1000000}};
+    } autos[] = { { 0.0, UNSIGNED, 1, 0 }, { 0.3, SIGNED, 1, 0 }, { 1.0, SIGNED, 2, 1 },
+        { 1.0, UNSIGNED, 1, 1 }, { -1.0, SIGNED, 1, -1 }, { -1.5, SIGNED, 2, -2 },
+        { 255.0, UNSIGNED, 8, 255 }, { -256.0, SIGNED, 9, -256 }, { -255.0, SIGNED, 9, -255 },
+        { 1e6, SIGNED, 21, 1000000 } };
     for (const auto& c : autos) {
         const KNum k(c.x, c.type);
         EXPECT_EQ(k.width, c.width) << c.x;
@@ -243,15 +244,22 @@ TEST(KNumSlotwise, FormatMismatchTexts)
     expectIllegal([&] { r.sub(u8, u8); }, subText, 0);
     expectIllegal([&] { r.unsigned_mult(s8, s8); },
         "KNum::unsigned_mult(p, q) yields result in container of wrong width", 0);
-    expectIllegal([&] { r.bitAnd(s8, s9); }, "KNum::bitAnd(p, q) q and q must have the same width", 0);
-    expectIllegal([&] { r9.bitAnd(s8, s8); }, "KNum::bitAnd(p, q) resultmust have the same width", 0);
-    expectIllegal([&] { r.bitOr(s8, s9); }, "KNum::bitOr(p, q) q and q must have the same width", 0);
+    expectIllegal(
+        [&] { r.bitAnd(s8, s9); }, "KNum::bitAnd(p, q) q and q must have the same width", 0);
+    expectIllegal(
+        [&] { r9.bitAnd(s8, s8); }, "KNum::bitAnd(p, q) resultmust have the same width", 0);
+    expectIllegal(
+        [&] { r.bitOr(s8, s9); }, "KNum::bitOr(p, q) q and q must have the same width", 0);
     expectIllegal([&] { r9.bitOr(s8, u8); }, "KNum::bitOr(p, q) resultmust have the same width", 0);
-    expectIllegal([&] { r.bitXor(s9, s8); }, "KNum::bitXor(p, q) q and q must have the same width", 0);
-    expectIllegal([&] { r9.bitXor(s8, s8); }, "KNum::bitXor(p, q) resultmust have the same width", 0);
+    expectIllegal(
+        [&] { r.bitXor(s9, s8); }, "KNum::bitXor(p, q) q and q must have the same width", 0);
+    expectIllegal(
+        [&] { r9.bitXor(s8, s8); }, "KNum::bitXor(p, q) resultmust have the same width", 0);
     expectIllegal([&] { r9.bitNot(s8); }, "KNum::bitNot(p) resultmust have the same width", 0);
-    expectIllegal([&] { s8.unsigned_comp(u8); }, "KNum::unsigned_comp(p) must have the same width and type", 0);
-    expectIllegal([&] { s8.unsigned_comp(s9); }, "KNum::unsigned_comp(p) must have the same width and type", 0);
+    expectIllegal([&] { s8.unsigned_comp(u8); },
+        "KNum::unsigned_comp(p) must have the same width and type", 0);
+    expectIllegal([&] { s8.unsigned_comp(s9); },
+        "KNum::unsigned_comp(p) must have the same width and type", 0);
     // Bitwise operations accept mixed types of one width.
     r.bitAnd(s8, u8);
     EXPECT_EQ(value(r), 1);

@@ -15,8 +15,7 @@ std::string fmt(int w, int t, int q, int o)
         + std::to_string(o);
 }
 
-template <typename F>
-void expectOverflow(F f, const char* text, int dir)
+template <typename F> void expectOverflow(F f, const char* text, int dir)
 {
     try {
         f();
@@ -60,8 +59,10 @@ TEST(KNumResize, MatchesReferenceInEveryMode)
         const mpz_class v = rng.value(w, t == SIGNED);
         KNum k = make(v, w, t, TRUNCATE, WRAP);
         const Outcome want = refResize(v, w, t == SIGNED, nw, nt ? nt : t, o);
-        SCOPED_TRACE("v=" + str(v) + " " + fmt(w, t, 0, o) + " -> w" + std::to_string(nw) + " t" + std::to_string(nt));
-        checkOutcome(want, [&] { k.resize(nw, nt, CONVERGENT, o); }, [&] { return value(k); }, "resize");
+        SCOPED_TRACE("v=" + str(v) + " " + fmt(w, t, 0, o) + " -> w" + std::to_string(nw) + " t"
+            + std::to_string(nt));
+        checkOutcome(
+            want, [&] { k.resize(nw, nt, CONVERGENT, o); }, [&] { return value(k); }, "resize");
         if (!want.threw) {
             EXPECT_EQ(k.width, nw);
             EXPECT_EQ(k.type, nt ? nt : t);
@@ -104,7 +105,8 @@ TEST(KNumUnary, IncrementDecrementNegate)
         SCOPED_TRACE("v=" + str(v) + " " + fmt(w, t, 0, o));
         for (int op = 0; op < 3; ++op) {
             KNum k = make(v, w, t, TRUNCATE, o);
-            mpz_class exact = op == 0 ? mpz_class(v + 1) : (op == 1 ? mpz_class(v - 1) : mpz_class(-v));
+            mpz_class exact
+                = op == 0 ? mpz_class(v + 1) : (op == 1 ? mpz_class(v - 1) : mpz_class(-v));
             Outcome want;
             if (op == 2 && !s && o != WRAP && v != 0) {
                 if (o == SATURATE)
@@ -149,8 +151,8 @@ TEST(KNumUnary, IncrementDecrementNegate)
 
 TEST(KNumUnary, Saturate)
 {
-    for (int w : {0, 1, 15, 16, 17, 64, 65, 128, 129, 300}) {
-        for (int t : {UNSIGNED, SIGNED}) {
+    for (int w : { 0, 1, 15, 16, 17, 64, 65, 128, 129, 300 }) {
+        for (int t : { UNSIGNED, SIGNED }) {
             KNum k = make(1, w, t);
             k.saturate(5);
             EXPECT_EQ(value(k), maxOf(w, t == SIGNED)) << w;
@@ -188,9 +190,11 @@ TEST(KNumShift, LeftShiftOverflowRules)
         }
         SCOPED_TRACE("v=" + str(v) + " " + fmt(w, t, 0, o) + " n=" + std::to_string(n));
         KNum k = make(v, w, t, TRUNCATE, o);
-        checkOutcome(want, [&] { k <<= n; }, [&] { return value(k); }, "<<=");
+        checkOutcome(
+            want, [&] { k <<= n; }, [&] { return value(k); }, "<<=");
         KNum k2 = make(v, w, t, TRUNCATE, o);
-        checkOutcome(want, [&] { k2.shiftRight(-n); }, [&] { return value(k2); }, "shiftRight(-n)");
+        checkOutcome(
+            want, [&] { k2.shiftRight(-n); }, [&] { return value(k2); }, "shiftRight(-n)");
     }
     // 64 (8-bit signed) shifted left by one.
     KNum a(64, 8, SIGNED, TRUNCATE, SATURATE);
@@ -225,8 +229,9 @@ TEST(KNumShift, RightShiftRounding)
     }
     const struct {
         int v, quant, want;
-    } cases[] = {{7, CONVERGENT, 4}, {7, TRUNCATE, 3}, {7, ROUND, 4}, {5, CONVERGENT, 2},
-        {-3, TRUNCATE, -2}, {-3, ROUND, -2}, {-3, CONVERGENT, -2}, {-1, ROUND, -1}, {-1, CONVERGENT, 0}};
+    } cases[] = { { 7, CONVERGENT, 4 }, { 7, TRUNCATE, 3 }, { 7, ROUND, 4 }, { 5, CONVERGENT, 2 },
+        { -3, TRUNCATE, -2 }, { -3, ROUND, -2 }, { -3, CONVERGENT, -2 }, { -1, ROUND, -1 },
+        { -1, CONVERGENT, 0 } };
     for (const auto& c : cases) {
         KNum k(c.v, 8, SIGNED, c.quant, WRAP);
         k >>= 1;
@@ -266,22 +271,26 @@ TEST(KNumDouble, AssignmentMatchesReference)
             x = (rng.range(-2000, 2000)) / 2.0 + (rng.coin() ? 0.0 : 0.25);
             break;
         case 1: // around the format's limits
-            x = std::ldexp((double)rng.range(-4, 4) / 4.0 + (rng.coin() ? 1.0 : -1.0), w - (t == SIGNED ? 1 : 0));
+            x = std::ldexp((double)rng.range(-4, 4) / 4.0 + (rng.coin() ? 1.0 : -1.0),
+                w - (t == SIGNED ? 1 : 0));
             break;
         case 2:
-            x = std::ldexp((double)(int64_t)(rng.gen()() >> 11) * (rng.coin() ? 1 : -1), rng.range(-60, w + 5) - 53);
+            x = std::ldexp((double)(int64_t)(rng.gen()() >> 11) * (rng.coin() ? 1 : -1),
+                rng.range(-60, w + 5) - 53);
             break;
         case 3:
             x = (double)rng.range(-100000, 100000) / (double)rng.range(1, 64);
             break;
         default:
-            x = std::ldexp(rng.coin() ? 1.0 : -1.0, rng.range(-3, w + 2)) + (rng.coin() ? 0.5 : 0.0);
+            x = std::ldexp(rng.coin() ? 1.0 : -1.0, rng.range(-3, w + 2))
+                + (rng.coin() ? 0.5 : 0.0);
         }
         const Outcome want = refAssign(x, w, t, q, o);
         KNum k = make(0, w, t, q, o);
         k.status = 1;
         SCOPED_TRACE("x=" + std::to_string(x) + " " + fmt(w, t, q, o));
-        checkOutcome(want, [&] { k = x; }, [&] { return value(k); }, "assign");
+        checkOutcome(
+            want, [&] { k = x; }, [&] { return value(k); }, "assign");
         if (!want.threw) {
             EXPECT_EQ(k.status & 1u, want.status ? 1u : 0u);
         }
@@ -294,8 +303,9 @@ TEST(KNumDouble, WorkedExamples)
         double x;
         int quant;
         int want;
-    } cases[] = {{2.5, CONVERGENT, 2}, {3.5, CONVERGENT, 4}, {-2.5, CONVERGENT, -2}, {2.5, ROUND, 3},
-        {-2.5, ROUND, -3}, {-2.5, TRUNCATE, -3}, {2.5, TRUNCATE, 2}, {-0.5, CONVERGENT, 0}};
+    } cases[] = { { 2.5, CONVERGENT, 2 }, { 3.5, CONVERGENT, 4 }, { -2.5, CONVERGENT, -2 },
+        { 2.5, ROUND, 3 }, { -2.5, ROUND, -3 }, { -2.5, TRUNCATE, -3 }, { 2.5, TRUNCATE, 2 },
+        { -0.5, CONVERGENT, 0 } };
     for (const auto& c : cases) {
         KNum k(0, 8, SIGNED, c.quant, WRAP);
         k = c.x;

@@ -25,10 +25,9 @@ const std::vector<std::string> kText12 = { "12x1", "6x2", "8x1 4x1", "9x1 3x1", 
     "6x1 3x2", "4x3", "6x1 2x3", "4x2 2x2", "3x4", "8x1 1x4", "6x1 2x2 1x2", "4x2 2x1 1x2",
     "4x1 2x4", "4x2 1x4", "3x3 1x3", "4x1 2x3 1x2", "2x6", "6x1 1x6", "4x1 2x2 1x4", "2x5 1x2",
     "4x1 2x1 1x6", "3x2 1x6", "2x4 1x4", "2x3 1x6", "2x2 1x8", "1x12" };
-const std::vector<std::string> kText16 = { "16x1", "12x1 4x1", "8x2", "12x1 2x2", "8x1 4x2",
-    "4x4", "8x1 4x1 2x2", "6x2 2x2", "8x1 2x4", "4x3 2x2", "4x2 2x4", "4x1 2x6", "2x8",
-    "6x2 1x4", "4x2 2x4", "4x2 2x2 1x4", "3x4 1x4", "4x2 1x8", "2x6 1x4", "2x4 1x8", "2x2 1x12",
-    "1x16" };
+const std::vector<std::string> kText16 = { "16x1", "12x1 4x1", "8x2", "12x1 2x2", "8x1 4x2", "4x4",
+    "8x1 4x1 2x2", "6x2 2x2", "8x1 2x4", "4x3 2x2", "4x2 2x4", "4x1 2x6", "2x8", "6x2 1x4",
+    "4x2 2x4", "4x2 2x2 1x4", "3x4 1x4", "4x2 1x8", "2x6 1x4", "2x4 1x8", "2x2 1x12", "1x16" };
 
 struct FrameText {
     int n;
@@ -121,7 +120,7 @@ struct Reference {
     int min[kSlots + 1];
     int max[kSlots + 1];
     std::vector<std::vector<int>> rates; // per pattern
-    std::vector<int> frame;              // N per pattern
+    std::vector<int> frame; // N per pattern
     int seq[kPatterns][kSlots];
     int map[kPatterns][kSlots][kItems];
 };
@@ -331,10 +330,9 @@ TEST(PatternTables, FixedRowsDifferFromPlacement)
 {
     // Pattern 43 would be placed differently; the table holds the fixed row.
     EXPECT_EQ(placed_row(12, reference().rates[43]),
-        (std::vector<int> { 0, 1, 2, 0, 3, 4, 0, 1, 2, 0, 3, 5, -1, -1, -1, -1, -1, -1, -1, -1,
-            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
-            -1, -1 }));
+        (std::vector<int> { 0, 1, 2, 0, 3, 4, 0, 1, 2, 0, 3, 5, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+            -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1 }));
     // Equal rate lists give equal rows for distinct pattern numbers.
     for (auto pair : { std::pair<int, int> { 64, 68 }, { 113, 117 }, { 162, 166 } }) {
         EXPECT_EQ(reference().rates[pair.first], reference().rates[pair.second]);

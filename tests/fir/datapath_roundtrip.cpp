@@ -14,49 +14,59 @@ namespace {
 
 enum class Collect { Real, Complex, Mpz, MpzComplex };
 
-const char* collect_name(Collect c) {
+const char* collect_name(Collect c)
+{
     switch (c) {
-        case Collect::Real: return "real";
-        case Collect::Complex: return "complex";
-        case Collect::Mpz: return "mpz";
-        default: return "mpz_complex";
+    case Collect::Real:
+        return "real";
+    case Collect::Complex:
+        return "complex";
+    case Collect::Mpz:
+        return "mpz";
+    default:
+        return "mpz_complex";
     }
 }
 
 struct Scenario {
     std::string name;
     kip_fir_v6_3_config cfg;
-    std::vector<double> coeff;   // values on the coefficient grid
-    std::vector<size_t> frames;  // vectors per data_send call
+    std::vector<double> coeff; // values on the coefficient grid
+    std::vector<size_t> frames; // vectors per data_send call
 };
 
 // Random coefficient codes of the configured width, as values on the grid 2^-coeff_fract_width.
-std::vector<double> grid_taps(std::mt19937_64& rng, int n, int width, int frac) {
+std::vector<double> grid_taps(std::mt19937_64& rng, int n, int width, int frac)
+{
     const long long lim = (1LL << (width - 1)) - 1;
     std::uniform_int_distribution<long long> d(-lim, lim);
     std::vector<double> v(static_cast<size_t>(n));
-    for (double& x : v) x = std::ldexp(static_cast<double>(d(rng)), -frac);
+    for (double& x : v)
+        x = std::ldexp(static_cast<double>(d(rng)), -frac);
     return v;
 }
 
 // Stimulus [path][channel][sample], on the data grid and within the data width.
 using Stimulus = std::vector<std::vector<std::vector<double>>>;
-Stimulus make_stimulus(std::mt19937_64& rng, size_t np, size_t nc, size_t len, int width,
-                       int frac) {
+Stimulus make_stimulus(std::mt19937_64& rng, size_t np, size_t nc, size_t len, int width, int frac)
+{
     const long long lim = 1LL << (width - 1);
     std::uniform_int_distribution<long long> d(-lim, lim - 1);
     Stimulus s(np, std::vector<std::vector<double>>(nc, std::vector<double>(len)));
     for (auto& path : s)
         for (auto& chan : path)
-            for (double& x : chan) x = std::ldexp(static_cast<double>(d(rng)), -frac);
+            for (double& x : chan)
+                x = std::ldexp(static_cast<double>(d(rng)), -frac);
     return s;
 }
 
 // Reference outputs of one channel: codes in units of the output LSB.
-std::vector<mpz_class> reference_codes(FIR& f, const kip_fir_v6_3_config& cfg,
-                                       const std::vector<double>& x) {
+std::vector<mpz_class> reference_codes(
+    FIR& f, const kip_fir_v6_3_config& cfg, const std::vector<double>& x)
+{
     std::vector<mpz_class> codes;
-    for (double v : x) codes.push_back(ref_data_code(v, cfg.data_width, cfg.data_fract_width));
+    for (double v : x)
+        codes.push_back(ref_data_code(v, cfg.data_width, cfg.data_fract_width));
     int L, M;
     ref_rates(cfg, L, M);
     const double frac_scale = std::ldexp(f.coeff_scale, f.use_mpz ? 0 : cfg.coeff_fract_width);
@@ -65,16 +75,18 @@ std::vector<mpz_class> reference_codes(FIR& f, const kip_fir_v6_3_config& cfg,
     const unsigned shift = static_cast<unsigned>(f.acc_width - f.config.output_width);
     for (mpz_class& v : y) {
         v = ref_round(v, shift, cfg.output_rounding);
-        if (!f.use_mpz) v = ref_wrap(v, f.config.output_width);
+        if (!f.use_mpz)
+            v = ref_wrap(v, f.config.output_width);
     }
     return y;
 }
 
-void send_frames(Model& m, const Stimulus& s, const std::vector<size_t>& frames) {
+void send_frames(Model& m, const Stimulus& s, const std::vector<size_t>& frames)
+{
     const size_t np = s.size(), nc = s[0].size();
     size_t at = 0;
     for (size_t vectors : frames) {
-        auto in = make_array<kip_array_real>({np, nc, vectors});
+        auto in = make_array<kip_array_real>({ np, nc, vectors });
         for (size_t v = 0; v < vectors; ++v)
             for (size_t p = 0; p < np; ++p)
                 for (size_t c = 0; c < nc; ++c)
@@ -84,9 +96,10 @@ void send_frames(Model& m, const Stimulus& s, const std::vector<size_t>& frames)
     }
 }
 
-void run_scenario(const Scenario& sc, Collect how, uint64_t seed) {
-    SCOPED_TRACE("scenario " + sc.name + ", " + collect_name(how) + " collection, KIP_TEST_SEED=" +
-                 std::to_string(seed));
+void run_scenario(const Scenario& sc, Collect how, uint64_t seed)
+{
+    SCOPED_TRACE("scenario " + sc.name + ", " + collect_name(how)
+        + " collection, KIP_TEST_SEED=" + std::to_string(seed));
     kip_fir_v6_3_config cfg = sc.cfg;
     cfg.coeff = sc.coeff.data();
     Model m(cfg);
@@ -94,9 +107,11 @@ void run_scenario(const Scenario& sc, Collect how, uint64_t seed) {
     const size_t warnings_at_create = m.log.messages.size();
     FIR& f = m.fir();
     ASSERT_EQ(f.use_mpz, sc.name.find("integer") != std::string::npos);
-    const size_t np = static_cast<size_t>(cfg.num_paths), nc = static_cast<size_t>(cfg.num_channels);
+    const size_t np = static_cast<size_t>(cfg.num_paths),
+                 nc = static_cast<size_t>(cfg.num_channels);
     size_t total = 0;
-    for (size_t v : sc.frames) total += v;
+    for (size_t v : sc.frames)
+        total += v;
     std::mt19937_64 rng(seed);
     const Stimulus s = make_stimulus(rng, np, nc, total, cfg.data_width, cfg.data_fract_width);
     send_frames(m, s, sc.frames);
@@ -105,9 +120,9 @@ void run_scenario(const Scenario& sc, Collect how, uint64_t seed) {
     ASSERT_GT(n, 10u);
     const int ofw = f.config.output_fract_width;
     const bool hilbert = cfg.filter_type == 3;
-    const size_t delay = hilbert ? (static_cast<size_t>(cfg.num_coeffs) + 1) / 2 - 1 +
-                                       static_cast<size_t>(cfg.coeff_padding)
-                                 : 0;
+    const size_t delay = hilbert
+        ? (static_cast<size_t>(cfg.num_coeffs) + 1) / 2 - 1 + static_cast<size_t>(cfg.coeff_padding)
+        : 0;
 
     auto check = [&](auto& out, auto get) {
         for (size_t p = 0; p < np; ++p) {
@@ -119,82 +134,83 @@ void run_scenario(const Scenario& sc, Collect how, uint64_t seed) {
                     // Hilbert real part: the quantised input delayed by the line's length.
                     mpz_class re = 0;
                     if (hilbert && v >= delay)
-                        re = ref_data_code(s[p][c][v - delay], cfg.data_width,
-                                           cfg.data_fract_width);
+                        re = ref_data_code(
+                            s[p][c][v - delay], cfg.data_width, cfg.data_fract_width);
                     if (!get(out, at, want[v], re, cfg.data_fract_width, ofw)) {
-                        ADD_FAILURE() << "first difference at path " << p << " channel " << c
-                                      << " vector " << v << " (reference code " << want[v]
-                                      << ", ofw " << ofw << ")";
+                        ADD_FAILURE()
+                            << "first difference at path " << p << " channel " << c << " vector "
+                            << v << " (reference code " << want[v] << ", ofw " << ofw << ")";
                         return;
                     }
                 }
             }
         }
     };
-    auto as_value = [](const mpz_class& code, int frac) {
-        return std::ldexp(code.get_d(), -frac);
-    };
+    auto as_value = [](const mpz_class& code, int frac) { return std::ldexp(code.get_d(), -frac); };
 
     switch (how) {
-        case Collect::Real: {
-            auto out = make_array<kip_array_real>({np, nc, n});
-            ASSERT_EQ(kip_fir_v6_3_data_get(m.h, out.get(), nullptr), 0);
-            check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class&, int, int fw) {
-                return o->data[at] == as_value(w, fw);
-            });
-            break;
-        }
-        case Collect::Complex: {
-            auto out = make_array<kip_array_complex>({np, nc, n});
-            ASSERT_EQ(kip_fir_v6_3_data_get(m.h, nullptr, out.get()), 0);
-            check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class& re, int dfw,
-                           int fw) {
+    case Collect::Real: {
+        auto out = make_array<kip_array_real>({ np, nc, n });
+        ASSERT_EQ(kip_fir_v6_3_data_get(m.h, out.get(), nullptr), 0);
+        check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class&, int, int fw) {
+            return o->data[at] == as_value(w, fw);
+        });
+        break;
+    }
+    case Collect::Complex: {
+        auto out = make_array<kip_array_complex>({ np, nc, n });
+        ASSERT_EQ(kip_fir_v6_3_data_get(m.h, nullptr, out.get()), 0);
+        check(
+            out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class& re, int dfw, int fw) {
                 const kip_complex z = o->data[at];
-                if (hilbert) return z.re == as_value(re, dfw) && z.im == as_value(w, fw);
+                if (hilbert)
+                    return z.re == as_value(re, dfw) && z.im == as_value(w, fw);
                 return z.re == as_value(w, fw) && z.im == 0.0;
             });
-            break;
-        }
-        case Collect::Mpz: {
-            auto out = make_array<kip_array_mpz>({np, nc, n});
-            ASSERT_EQ(kip_fir_v6_3_data_get_mpz(m.h, out.get(), nullptr), 0);
-            check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class&, int, int) {
-                return mpz_cmp(o->data[at], w.get_mpz_t()) == 0;
-            });
-            break;
-        }
-        case Collect::MpzComplex: {
-            auto out = make_array<kip_array_mpz_complex>({np, nc, n});
-            ASSERT_EQ(kip_fir_v6_3_data_get_mpz(m.h, nullptr, out.get()), 0);
-            check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class& re, int,
-                           int) {
-                const kip_mpz_complex& z = o->data[at];
-                if (hilbert)
-                    return mpz_cmp(z.re, re.get_mpz_t()) == 0 && mpz_cmp(z.im, w.get_mpz_t()) == 0;
-                return mpz_cmp(z.re, w.get_mpz_t()) == 0 && mpz_sgn(z.im) == 0;
-            });
-            break;
-        }
+        break;
+    }
+    case Collect::Mpz: {
+        auto out = make_array<kip_array_mpz>({ np, nc, n });
+        ASSERT_EQ(kip_fir_v6_3_data_get_mpz(m.h, out.get(), nullptr), 0);
+        check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class&, int, int) {
+            return mpz_cmp(o->data[at], w.get_mpz_t()) == 0;
+        });
+        break;
+    }
+    case Collect::MpzComplex: {
+        auto out = make_array<kip_array_mpz_complex>({ np, nc, n });
+        ASSERT_EQ(kip_fir_v6_3_data_get_mpz(m.h, nullptr, out.get()), 0);
+        check(out, [&](auto& o, size_t at, const mpz_class& w, const mpz_class& re, int, int) {
+            const kip_mpz_complex& z = o->data[at];
+            if (hilbert)
+                return mpz_cmp(z.re, re.get_mpz_t()) == 0 && mpz_cmp(z.im, w.get_mpz_t()) == 0;
+            return mpz_cmp(z.re, w.get_mpz_t()) == 0 && mpz_sgn(z.im) == 0;
+        });
+        break;
+    }
     }
     EXPECT_EQ(m.log.messages.size(), warnings_at_create) << "unexpected message";
     // Whole frames leave every FIFO of a channel with the same count, so all are drained.
     for (size_t p = 0; p < np; ++p)
-        for (size_t c = 0; c < nc; ++c) EXPECT_EQ(m.waiting(p, c), m.waiting(0, 0));
+        for (size_t c = 0; c < nc; ++c)
+            EXPECT_EQ(m.waiting(p, c), m.waiting(0, 0));
 }
 
-std::vector<Scenario> scenarios(uint64_t seed) {
+std::vector<Scenario> scenarios(uint64_t seed)
+{
     std::mt19937_64 rng(seed ^ 0x5eed);
     std::vector<Scenario> v;
     {
-        Scenario s{"single rate, default taps", defaults(), {}, {1, 7, 100, 0, 13}};
+        Scenario s { "single rate, default taps", defaults(), {}, { 1, 7, 100, 0, 13 } };
         s.coeff.assign(s.cfg.coeff, s.cfg.coeff + s.cfg.num_coeffs);
         v.push_back(s);
     }
     {
-        Scenario s{"interpolate by 3, fractions, 2 paths x 3 channels", defaults(), {}, {5, 1, 20}};
+        Scenario s { "interpolate by 3, fractions, 2 paths x 3 channels", defaults(), {},
+            { 5, 1, 20 } };
         s.cfg.filter_type = 1;
         s.cfg.interp_rate = 3;
-        s.cfg.decim_rate = 7;  // not used without rate_change
+        s.cfg.decim_rate = 7; // not used without rate_change
         s.cfg.num_coeffs = 24;
         s.cfg.coeff_fract_width = 6;
         s.cfg.data_fract_width = 3;
@@ -204,7 +220,8 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"decimate by 4, rounded to even, 2 paths x 2 channels", defaults(), {}, {3, 9, 60}};
+        Scenario s { "decimate by 4, rounded to even, 2 paths x 2 channels", defaults(), {},
+            { 3, 9, 60 } };
         s.cfg.filter_type = 2;
         s.cfg.decim_rate = 4;
         s.cfg.num_coeffs = 32;
@@ -216,7 +233,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"fractional 3/2", defaults(), {}, {10, 11}};
+        Scenario s { "fractional 3/2", defaults(), {}, { 10, 11 } };
         s.cfg.filter_type = 1;
         s.cfg.rate_change = 1;
         s.cfg.interp_rate = 3;
@@ -229,7 +246,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"fractional 2/5, truncated output", defaults(), {}, {10, 35}};
+        Scenario s { "fractional 2/5, truncated output", defaults(), {}, { 10, 35 } };
         s.cfg.filter_type = 2;
         s.cfg.rate_change = 1;
         s.cfg.interp_rate = 2;
@@ -243,7 +260,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"Hilbert with padding", defaults(), {}, {4, 30}};
+        Scenario s { "Hilbert with padding", defaults(), {}, { 4, 30 } };
         s.cfg.filter_type = 3;
         s.cfg.num_coeffs = 21;
         s.cfg.coeff_padding = 2;
@@ -253,7 +270,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"zero-packed by 3 with padding", defaults(), {}, {25, 2}};
+        Scenario s { "zero-packed by 3 with padding", defaults(), {}, { 25, 2 } };
         s.cfg.filter_type = 4;
         s.cfg.zero_pack_factor = 3;
         s.cfg.coeff_padding = 1;
@@ -263,7 +280,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"integer mode (53-bit accumulator), 2 paths", defaults(), {}, {6, 20}};
+        Scenario s { "integer mode (53-bit accumulator), 2 paths", defaults(), {}, { 6, 20 } };
         s.cfg.reloadable = 1;
         s.cfg.coeff_width = 24;
         s.cfg.data_width = 24;
@@ -276,7 +293,7 @@ std::vector<Scenario> scenarios(uint64_t seed) {
         v.push_back(s);
     }
     {
-        Scenario s{"integer mode Hilbert, full precision", defaults(), {}, {40}};
+        Scenario s { "integer mode Hilbert, full precision", defaults(), {}, { 40 } };
         s.cfg.filter_type = 3;
         s.cfg.reloadable = 1;
         s.cfg.coeff_width = 30;
@@ -288,7 +305,8 @@ std::vector<Scenario> scenarios(uint64_t seed) {
     return v;
 }
 
-TEST(RoundTrip, EveryFilterTypeMatchesTheReference) {
+TEST(RoundTrip, EveryFilterTypeMatchesTheReference)
+{
     const uint64_t seed = kip_test::seed();
     for (const Scenario& sc : scenarios(seed)) {
         run_scenario(sc, Collect::Real, seed);
@@ -300,7 +318,8 @@ TEST(RoundTrip, EveryFilterTypeMatchesTheReference) {
 
 // Double mode and integer mode on the same taps and stimulus, with the same number of bits
 // dropped at the output: identical codes for every rounding rule.
-TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
+TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule)
+{
     const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
@@ -317,7 +336,7 @@ TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
         d.decim_rate = 2;
         d.output_rounding = rule;
         kip_fir_v6_3_config i = d;
-        i.reloadable = 1;       // width from the tap count: 12 + 41 + 4 = 57 bits
+        i.reloadable = 1; // width from the tap count: 12 + 41 + 4 = 57 bits
         i.data_width = 41;
         Model md(d), mi(i);
         ASSERT_NE(md.h, nullptr);
@@ -329,12 +348,12 @@ TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
         d.output_width = md.fir().acc_width - drop;
         i.output_width = mi.fir().acc_width - drop;
         Model dd(d), ii(i);
-        send_frames(dd, s, {64});
-        send_frames(ii, s, {64});
+        send_frames(dd, s, { 64 });
+        send_frames(ii, s, { 64 });
         const size_t n = static_cast<size_t>(dd.fir().output_vectors_waiting());
         ASSERT_EQ(n, 32u);
-        auto od = make_array<kip_array_mpz>({1, 2, n});
-        auto oi = make_array<kip_array_mpz>({1, 2, n});
+        auto od = make_array<kip_array_mpz>({ 1, 2, n });
+        auto oi = make_array<kip_array_mpz>({ 1, 2, n });
         ASSERT_EQ(kip_fir_v6_3_data_get_mpz(dd.h, od.get(), nullptr), 0);
         ASSERT_EQ(kip_fir_v6_3_data_get_mpz(ii.h, oi.get(), nullptr), 0);
         for (size_t k = 0; k < 2 * n; ++k) {
@@ -344,7 +363,8 @@ TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
         }
         const std::vector<mpz_class> want = reference_codes(dd.fir(), d, s[0][1]);
         for (size_t v = 0; v < n; ++v)
-            ASSERT_EQ(mpz_class(od->data[1 + 2 * v]), want[v]) << "rule " << rule << " vector " << v;
+            ASSERT_EQ(mpz_class(od->data[1 + 2 * v]), want[v])
+                << "rule " << rule << " vector " << v;
     }
 }
 
@@ -352,7 +372,8 @@ TEST(RoundTrip, DoubleAndIntegerModesAgreeForEveryRoundingRule) {
 
 // Pattern 18 (8 slots: channel 0 rate 4, channels 1 and 2 rate 2), decimating by 2 on two
 // paths: every channel's stream, read back through the pattern, matches the reference.
-TEST(AdvancedSequence, ChannelsOfDifferentRates) {
+TEST(AdvancedSequence, ChannelsOfDifferentRates)
+{
     const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
@@ -372,28 +393,29 @@ TEST(AdvancedSequence, ChannelsOfDifferentRates) {
     ASSERT_EQ(m.fir().CurrentPattern, pattern);
 
     const size_t np = 2, nslots = 8, vectors = 6;
-    const int rates[3] = {4, 2, 2};
+    const int rates[3] = { 4, 2, 2 };
     Stimulus s(np, std::vector<std::vector<double>>(3));
     std::uniform_int_distribution<int> d(-32768, 32767);
     for (size_t p = 0; p < np; ++p)
         for (size_t ch = 0; ch < 3; ++ch)
-            for (size_t k = 0; k < vectors * rates[ch]; ++k) s[p][ch].push_back(d(rng));
+            for (size_t k = 0; k < vectors * rates[ch]; ++k)
+                s[p][ch].push_back(d(rng));
 
     // Two frames of 3 vectors; each channel's samples placed in its slots.
     for (size_t frame = 0; frame < 2; ++frame) {
-        auto in = make_array<kip_array_real>({np, nslots, 3});
+        auto in = make_array<kip_array_real>({ np, nslots, 3 });
         for (size_t p = 0; p < np; ++p)
             for (size_t ch = 0; ch < 3; ++ch)
                 for (size_t k = 0; k < 3u * rates[ch]; ++k)
-                    ASSERT_EQ(kip_array_real_set_chan(in.get(), s[p][ch][frame * 3 * rates[ch] + k],
-                                                      p, ch, k, pattern),
-                              0);
+                    ASSERT_EQ(kip_array_real_set_chan(
+                                  in.get(), s[p][ch][frame * 3 * rates[ch] + k], p, ch, k, pattern),
+                        0);
         ASSERT_EQ(kip_fir_v6_3_data_send(m.h, in.get()), 0);
     }
     // Channel 0 made 12 outputs: 3 vectors of its 4 slots.
     ASSERT_EQ(m.waiting(0, 0), 12u);
     ASSERT_EQ(m.fir().output_vectors_waiting(), 3);
-    auto out = make_array<kip_array_real>({np, nslots, 3});
+    auto out = make_array<kip_array_real>({ np, nslots, 3 });
     ASSERT_EQ(kip_fir_v6_3_data_get(m.h, out.get(), nullptr), 0);
     EXPECT_TRUE(m.log.messages.empty());
     for (size_t p = 0; p < np; ++p) {
@@ -403,7 +425,8 @@ TEST(AdvancedSequence, ChannelsOfDifferentRates) {
             for (size_t k = 0; k < want.size(); ++k) {
                 double got = 0;
                 ASSERT_EQ(kip_array_real_get_chan(out.get(), &got, p, ch, k, pattern), 0);
-                ASSERT_EQ(got, want[k].get_d()) << "path " << p << " channel " << ch << " sample " << k;
+                ASSERT_EQ(got, want[k].get_d())
+                    << "path " << p << " channel " << ch << " sample " << k;
             }
             EXPECT_EQ(m.waiting(p, ch), 0u);
         }
@@ -414,7 +437,8 @@ TEST(AdvancedSequence, ChannelsOfDifferentRates) {
 
 // The same stimulus sent as whole frames and as single channel positions, collected as whole
 // frames and as single positions (interleaved with the input): identical streams.
-TEST(SingleChannel, SameStreamAsWholeFrames) {
+TEST(SingleChannel, SameStreamAsWholeFrames)
+{
     const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
@@ -430,26 +454,29 @@ TEST(SingleChannel, SameStreamAsWholeFrames) {
     const Stimulus s = make_stimulus(rng, np, nc, vectors, 16, 0);
 
     Model whole(cfg), single(cfg);
-    send_frames(whole, s, {vectors});
+    send_frames(whole, s, { vectors });
     const size_t n = static_cast<size_t>(whole.fir().output_vectors_waiting());
     ASSERT_EQ(n, 4u);
-    auto out = make_array<kip_array_real>({np, nc, n});
+    auto out = make_array<kip_array_real>({ np, nc, n });
     ASSERT_EQ(kip_fir_v6_3_data_get(whole.h, out.get(), nullptr), 0);
 
     std::vector<std::vector<std::vector<double>>> got(np, std::vector<std::vector<double>>(nc));
-    auto in = make_array<kip_array_real>({np});
-    auto one = make_array<kip_array_real>({np});
+    auto in = make_array<kip_array_real>({ np });
+    auto one = make_array<kip_array_real>({ np });
     for (size_t v = 0; v < vectors; ++v) {
         for (size_t c = 0; c < nc; ++c) {
-            for (size_t p = 0; p < np; ++p) in->data[p] = s[p][c][v];
+            for (size_t p = 0; p < np; ++p)
+                in->data[p] = s[p][c][v];
             ASSERT_EQ(kip_fir_v6_3_data_send_channel(single.h, in.get()), 0);
             // Collect whatever the next output position has ready.
             for (;;) {
                 const int32_t pos = single.fir().chanCountOut;
                 ASSERT_EQ(kip_fir_v6_3_data_get_channel(single.h, one.get(), nullptr), 0);
-                if (one->data_size == 0) break;
+                if (one->data_size == 0)
+                    break;
                 ASSERT_EQ(one->data_size, np);
-                for (size_t p = 0; p < np; ++p) got[p][static_cast<size_t>(pos)].push_back(one->data[p]);
+                for (size_t p = 0; p < np; ++p)
+                    got[p][static_cast<size_t>(pos)].push_back(one->data[p]);
             }
         }
     }
@@ -457,7 +484,8 @@ TEST(SingleChannel, SameStreamAsWholeFrames) {
     for (size_t p = 0; p < np; ++p) {
         for (size_t c = 0; c < nc; ++c) {
             std::vector<double> want;
-            for (size_t v = 0; v < n; ++v) want.push_back(out->data[kip_fir::array_position(np, nc, p, c, v)]);
+            for (size_t v = 0; v < n; ++v)
+                want.push_back(out->data[kip_fir::array_position(np, nc, p, c, v)]);
             EXPECT_EQ(first_difference(got[p][c], want), -1) << "path " << p << " channel " << c;
         }
     }
@@ -466,30 +494,33 @@ TEST(SingleChannel, SameStreamAsWholeFrames) {
 
 // Advanced sequence, one position at a time: each output carries the pattern it was made
 // under, and data_get_chan finds its channel through it.
-TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue) {
+TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue)
+{
     const uint64_t seed = kip_test::seed();
     std::mt19937_64 rng(seed);
     const std::vector<double> taps = grid_taps(rng, 7, 16, 0);
     kip_fir_v6_3_config cfg = defaults();
     cfg.chan_seq = 1;
     cfg.num_channels = 4;
-    cfg.init_pattern = 2;  // slots 0, 0, 0, 1
+    cfg.init_pattern = 2; // slots 0, 0, 0, 1
     cfg.num_coeffs = 7;
     cfg.coeff = taps.data();
     Model whole(cfg), single(cfg);
     const size_t vectors = 5;
     std::vector<double> x(4 * vectors);
     std::uniform_int_distribution<int> d(-32768, 32767);
-    for (double& v : x) v = d(rng);
+    for (double& v : x)
+        v = d(rng);
 
-    auto in = make_array<kip_array_real>({1, 4, vectors});
-    for (size_t i = 0; i < x.size(); ++i) in->data[i] = x[i];
+    auto in = make_array<kip_array_real>({ 1, 4, vectors });
+    for (size_t i = 0; i < x.size(); ++i)
+        in->data[i] = x[i];
     ASSERT_EQ(kip_fir_v6_3_data_send(whole.h, in.get()), 0);
-    auto out = make_array<kip_array_real>({1, 4, vectors});
+    auto out = make_array<kip_array_real>({ 1, 4, vectors });
     ASSERT_EQ(kip_fir_v6_3_data_get(whole.h, out.get(), nullptr), 0);
 
-    auto one_in = make_array<kip_array_real>({1});
-    auto one_out = make_array<kip_array_real>({1});
+    auto one_in = make_array<kip_array_real>({ 1 });
+    auto one_out = make_array<kip_array_real>({ 1 });
     std::vector<double> got;
     for (size_t i = 0; i < x.size(); ++i) {
         one_in->data[0] = x[i];
@@ -511,7 +542,8 @@ TEST(SingleChannel, AdvancedSequenceUsesThePatternQueue) {
 // anything; the FIFOs, delay lines and the configuration-point flag of kernel [0][0] must end
 // exactly as sample-by-sample feeding in frame order leaves them, for any frame sizes
 // (including frames longer than one block).
-TEST(BlockFeeding, SameStateAsSampleBySample) {
+TEST(BlockFeeding, SameStateAsSampleBySample)
+{
     const uint64_t seed = kip_test::seed();
     SCOPED_TRACE("KIP_TEST_SEED=" + std::to_string(seed));
     std::mt19937_64 rng(seed);
@@ -521,13 +553,13 @@ TEST(BlockFeeding, SameStateAsSampleBySample) {
         int type, change, L, M, paths, chans, seq, pattern, reloadable;
     };
     const Case cases[] = {
-        {"decimate by 3, 2 x 3", 2, 0, 1, 3, 2, 3, 0, 175, 0},
-        {"fractional 2/3, 1 x 1", 2, 1, 2, 3, 1, 1, 0, 175, 0},
-        {"interpolate by 4, integer mode", 1, 0, 4, 1, 1, 2, 0, 175, 1},
-        {"Hilbert, 2 x 2", 3, 0, 1, 1, 2, 2, 0, 175, 0},
-        {"pattern 24 (rates 2, 2, 1, 1, 1, 1), decimate by 2", 2, 0, 1, 2, 2, 8, 1, 24, 0},
+        { "decimate by 3, 2 x 3", 2, 0, 1, 3, 2, 3, 0, 175, 0 },
+        { "fractional 2/3, 1 x 1", 2, 1, 2, 3, 1, 1, 0, 175, 0 },
+        { "interpolate by 4, integer mode", 1, 0, 4, 1, 1, 2, 0, 175, 1 },
+        { "Hilbert, 2 x 2", 3, 0, 1, 1, 2, 2, 0, 175, 0 },
+        { "pattern 24 (rates 2, 2, 1, 1, 1, 1), decimate by 2", 2, 0, 1, 2, 2, 8, 1, 24, 0 },
     };
-    const std::vector<size_t> frames = {1, 2, 700, 5, 0, 1100, 3};
+    const std::vector<size_t> frames = { 1, 2, 700, 5, 0, 1100, 3 };
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         kip_fir_v6_3_config c = defaults();
@@ -550,10 +582,11 @@ TEST(BlockFeeding, SameStateAsSampleBySample) {
         ASSERT_NE(block.h, nullptr);
         sample.fir().feed_by_sample = true;
         const size_t np = static_cast<size_t>(k.paths), nc = static_cast<size_t>(k.chans);
-        std::uniform_int_distribution<int> d(-40000, 40000);  // some wrap
+        std::uniform_int_distribution<int> d(-40000, 40000); // some wrap
         for (size_t vectors : frames) {
-            auto in = make_array<kip_array_real>({np, nc, vectors});
-            for (size_t i = 0; i < in->data_size; ++i) in->data[i] = d(rng) / 2.0;
+            auto in = make_array<kip_array_real>({ np, nc, vectors });
+            for (size_t i = 0; i < in->data_size; ++i)
+                in->data[i] = d(rng) / 2.0;
             ASSERT_EQ(kip_fir_v6_3_data_send(block.h, in.get()), 0);
             ASSERT_EQ(kip_fir_v6_3_data_send(sample.h, in.get()), 0);
             FIR& a = block.fir();
@@ -585,4 +618,4 @@ TEST(BlockFeeding, SameStateAsSampleBySample) {
     }
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,8 @@
 
 namespace {
 
-kip_fir_v6_3_config defaults() {
+kip_fir_v6_3_config defaults()
+{
     kip_fir_v6_3_config c;
     kip_fir_v6_3_default_config(&c);
     return c;
@@ -23,12 +24,13 @@ kip_fir_v6_3_config defaults() {
 
 // ---------------------------------------------------------------- lifecycle
 
-TEST(Entry, CreateDefaultAndReadBack) {
+TEST(Entry, CreateDefaultAndReadBack)
+{
     FirMessageLog log;
     const kip_fir_v6_3_config c = defaults();
     kip_fir_v6_3* m = kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log);
     ASSERT_NE(m, nullptr);
-    EXPECT_TRUE(log.messages.empty());  // debug notes are dropped without create_dbg
+    EXPECT_TRUE(log.messages.empty()); // debug notes are dropped without create_dbg
     kip_fir_v6_3_config out;
     ASSERT_EQ(kip_fir_v6_3_get_config(m, &out), 0);
     EXPECT_STREQ(out.name, "tapforge_v6_3");
@@ -41,12 +43,13 @@ TEST(Entry, CreateDefaultAndReadBack) {
     EXPECT_TRUE(log.messages.empty());
 }
 
-TEST(Entry, NullArgumentsAreRefusedSilently) {
+TEST(Entry, NullArgumentsAreRefusedSilently)
+{
     FirMessageLog log;
     EXPECT_EQ(kip_fir_v6_3_create(nullptr, &FirMessageLog::record_message, &log), nullptr);
     EXPECT_EQ(kip_fir_v6_3_create_dbg(nullptr, &FirMessageLog::record_message, &log,
-                                      &FirMessageLog::record_message, &log),
-              nullptr);
+                  &FirMessageLog::record_message, &log),
+        nullptr);
     EXPECT_EQ(kip_fir_v6_3_destroy(nullptr), 1);
     kip_fir_v6_3_config out;
     EXPECT_EQ(kip_fir_v6_3_get_config(nullptr, &out), 1);
@@ -58,45 +61,48 @@ TEST(Entry, NullArgumentsAreRefusedSilently) {
     kip_fir_v6_3_destroy(m);
 }
 
-TEST(Entry, DebugNotesGoToTheDebugHandler) {
+TEST(Entry, DebugNotesGoToTheDebugHandler)
+{
     FirMessageLog log, dbg;
     kip_fir_v6_3_config c = defaults();
     c.name = "f1";
-    kip_fir_v6_3* m = kip_fir_v6_3_create_dbg(&c, &FirMessageLog::record_message, &log,
-                                              &FirMessageLog::record_message, &dbg);
+    kip_fir_v6_3* m = kip_fir_v6_3_create_dbg(
+        &c, &FirMessageLog::record_message, &log, &FirMessageLog::record_message, &dbg);
     ASSERT_NE(m, nullptr);
     EXPECT_TRUE(log.messages.empty());
-    ASSERT_EQ(dbg.messages.size(), 6u + 21u);  // then one note per quantised tap
-    EXPECT_EQ(dbg.messages[0], (FirMessage{0, "f1 NOTE: Passed basic checks"}));
-    EXPECT_EQ(dbg.messages[2], (FirMessage{0, "f1 NOTE: Calculated accumulator width: 24"}));
-    EXPECT_EQ(dbg.messages[6], (FirMessage{0, "f1 NOTE:  Coeff[0] : 6"}));
+    ASSERT_EQ(dbg.messages.size(), 6u + 21u); // then one note per quantised tap
+    EXPECT_EQ(dbg.messages[0], (FirMessage { 0, "f1 NOTE: Passed basic checks" }));
+    EXPECT_EQ(dbg.messages[2], (FirMessage { 0, "f1 NOTE: Calculated accumulator width: 24" }));
+    EXPECT_EQ(dbg.messages[6], (FirMessage { 0, "f1 NOTE:  Coeff[0] : 6" }));
     kip_fir_v6_3_config out;
     kip_fir_v6_3_get_config(m, &out);
     EXPECT_STREQ(out.name, "f1");
     kip_fir_v6_3_destroy(m);
 }
 
-TEST(Entry, WarningsDuringCreationCarryThePrefix) {
+TEST(Entry, WarningsDuringCreationCarryThePrefix)
+{
     FirMessageLog log;
     kip_fir_v6_3_config c = defaults();
     c.name = "wide";
     c.reloadable = 1;
-    c.coeff_width = 40;  // 40 + 16 + 5 bits: integer mode
+    c.coeff_width = 40; // 40 + 16 + 5 bits: integer mode
     kip_fir_v6_3* m = kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log);
     ASSERT_NE(m, nullptr);
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0], (FirMessage{0, "wide WARNING: Model will use MPZ data type"}));
+    EXPECT_EQ(log.messages[0], (FirMessage { 0, "wide WARNING: Model will use MPZ data type" }));
     kip_fir_v6_3_destroy(m);
 }
 
-TEST(Entry, CreationFailureTextHasNoPrefix) {
+TEST(Entry, CreationFailureTextHasNoPrefix)
+{
     FirMessageLog log, dbg;
     kip_fir_v6_3_config c = defaults();
     c.filter_type = 5;
     EXPECT_EQ(kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log), nullptr);
     ASSERT_EQ(log.messages.size(), 1u);
-    EXPECT_EQ(log.messages[0], (FirMessage{1, "Invalid filter type"}));
-    EXPECT_EQ(kip_fir_v6_3_create(&c, nullptr, nullptr), nullptr);  // silent
+    EXPECT_EQ(log.messages[0], (FirMessage { 1, "Invalid filter type" }));
+    EXPECT_EQ(kip_fir_v6_3_create(&c, nullptr, nullptr), nullptr); // silent
 
     // With create_dbg the failure still goes to the message handler; notes made before the
     // failure reach the debug handler.
@@ -104,36 +110,39 @@ TEST(Entry, CreationFailureTextHasNoPrefix) {
     c = defaults();
     c.output_rounding = 1;
     c.output_width = 30;
-    EXPECT_EQ(kip_fir_v6_3_create_dbg(&c, &FirMessageLog::record_message, &log,
-                                      &FirMessageLog::record_message, &dbg),
-              nullptr);
-    EXPECT_EQ(log.messages, (std::vector<FirMessage>{{1, "Invalid output width"}}));
-    EXPECT_EQ(dbg.texts(), (std::vector<std::string>{"tapforge_v6_3 NOTE: Passed basic checks",
-                                                     "tapforge_v6_3 NOTE: Max coeff sum: 252"}));
+    EXPECT_EQ(kip_fir_v6_3_create_dbg(
+                  &c, &FirMessageLog::record_message, &log, &FirMessageLog::record_message, &dbg),
+        nullptr);
+    EXPECT_EQ(log.messages, (std::vector<FirMessage> { { 1, "Invalid output width" } }));
+    EXPECT_EQ(dbg.texts(),
+        (std::vector<std::string> {
+            "tapforge_v6_3 NOTE: Passed basic checks", "tapforge_v6_3 NOTE: Max coeff sum: 252" }));
 
     // Exceptions of the quantisation contexts are reported the same way.
     log.messages.clear();
     c = defaults();
     c.coeff_width = 0;
     EXPECT_EQ(kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log), nullptr);
-    EXPECT_EQ(log.messages, (std::vector<FirMessage>{{1, "Bad format specified (IFIX_0_0)"}}));
+    EXPECT_EQ(log.messages, (std::vector<FirMessage> { { 1, "Bad format specified (IFIX_0_0)" } }));
 }
 
-TEST(Entry, NullNameIsRefusedWithAMessage) {
+TEST(Entry, NullNameIsRefusedWithAMessage)
+{
     FirMessageLog log;
     kip_fir_v6_3_config c = defaults();
     c.name = nullptr;
     EXPECT_EQ(kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log), nullptr);
-    EXPECT_EQ(log.messages, (std::vector<FirMessage>{{1, "Instance name must not be null"}}));
+    EXPECT_EQ(log.messages, (std::vector<FirMessage> { { 1, "Instance name must not be null" } }));
     EXPECT_EQ(kip_fir_v6_3_create(&c, nullptr, nullptr), nullptr);
 }
 
 void throwing_handler(void*, int32_t, const char*) { throw std::runtime_error("handler failed"); }
 
-TEST(Entry, ThrowingHandlerDoesNotEscape) {
+TEST(Entry, ThrowingHandlerDoesNotEscape)
+{
     kip_fir_v6_3_config c = defaults();
     c.reloadable = 1;
-    c.coeff_width = 40;  // warns during construction
+    c.coeff_width = 40; // warns during construction
     EXPECT_EQ(kip_fir_v6_3_create(&c, &throwing_handler, nullptr), nullptr);
     c.filter_type = 9;
     EXPECT_EQ(kip_fir_v6_3_create(&c, &throwing_handler, nullptr), nullptr);
@@ -141,24 +150,25 @@ TEST(Entry, ThrowingHandlerDoesNotEscape) {
 
 // Valid and refused configurations at every stage of construction; the sanitizer build
 // checks that nothing is left behind.
-TEST(Entry, RepeatedCreateAndDestroy) {
+TEST(Entry, RepeatedCreateAndDestroy)
+{
     FirMessageLog log;
     for (int round = 0; round < 3; ++round) {
         std::vector<kip_fir_v6_3_config> configs(8, defaults());
         configs[1].reloadable = 1;
-        configs[1].coeff_width = 40;           // integer mode
-        configs[2].filter_type = 3;            // Hilbert delay lines
+        configs[1].coeff_width = 40; // integer mode
+        configs[2].filter_type = 3; // Hilbert delay lines
         configs[2].num_paths = 4;
         configs[2].num_channels = 8;
-        configs[3].filter_type = 7;            // refused in validation
-        configs[4].output_rounding = 2;        // refused after the accumulator width
+        configs[3].filter_type = 7; // refused in validation
+        configs[4].output_rounding = 2; // refused after the accumulator width
         configs[4].output_width = 99;
-        configs[5].coeff_width = 0;            // refused by a context
-        configs[6].num_paths = 0;              // refused: no kernels
-        configs[7].name = nullptr;             // refused before the loggers exist
+        configs[5].coeff_width = 0; // refused by a context
+        configs[6].num_paths = 0; // refused: no kernels
+        configs[7].name = nullptr; // refused before the loggers exist
         for (const auto& c : configs) {
-            kip_fir_v6_3* m = kip_fir_v6_3_create_dbg(&c, &FirMessageLog::record_message, &log,
-                                                      &FirMessageLog::record_message, &log);
+            kip_fir_v6_3* m = kip_fir_v6_3_create_dbg(
+                &c, &FirMessageLog::record_message, &log, &FirMessageLog::record_message, &log);
             if (m) {
                 EXPECT_EQ(kip_fir_v6_3_destroy(m), 0);
             }
@@ -169,21 +179,22 @@ TEST(Entry, RepeatedCreateAndDestroy) {
 
 // ---------------------------------------------------------------- KLogger
 
-TEST(Logger, LevelsPrefixAndFlags) {
+TEST(Logger, LevelsPrefixAndFlags)
+{
     FirMessageLog log;
     KLogger k(&FirMessageLog::record_message, &log, "f1");
     EXPECT_EQ(k.warn("x"), "f1 WARNING: x");
     EXPECT_EQ(k.error("x"), "f1 ERROR: x");
     EXPECT_EQ(k.note("x"), "f1 NOTE: x");
     EXPECT_EQ(k.note("Reading fsel values...\n"), "f1 NOTE: Reading fsel values...\n");
-    EXPECT_EQ(log.messages, (std::vector<FirMessage>{{0, "f1 WARNING: x"},
-                                                     {1, "f1 ERROR: x"},
-                                                     {0, "f1 NOTE: x"},
-                                                     {0, "f1 NOTE: Reading fsel values...\n"}}));
+    EXPECT_EQ(log.messages,
+        (std::vector<FirMessage> { { 0, "f1 WARNING: x" }, { 1, "f1 ERROR: x" },
+            { 0, "f1 NOTE: x" }, { 0, "f1 NOTE: Reading fsel values...\n" } }));
     EXPECT_TRUE(k.active());
 }
 
-TEST(Logger, StreamFormsAndNullHandler) {
+TEST(Logger, StreamFormsAndNullHandler)
+{
     FirMessageLog log;
     KLogger k(&FirMessageLog::record_message, &log, "n");
     std::ostringstream os;
@@ -202,16 +213,21 @@ TEST(Logger, StreamFormsAndNullHandler) {
 
 // The stream forms reach the string forms through the virtual table.
 struct CountingLogger : KLogger {
-    CountingLogger() : KLogger(nullptr, nullptr, "c") {}
+    CountingLogger()
+        : KLogger(nullptr, nullptr, "c")
+    {
+    }
     int warnings = 0;
-    std::string warn(const std::string& text) override {
+    std::string warn(const std::string& text) override
+    {
         ++warnings;
         return KLogger::warn(text);
     }
     using KLogger::warn;
 };
 
-TEST(Logger, StreamFormDispatchesVirtually) {
+TEST(Logger, StreamFormDispatchesVirtually)
+{
     CountingLogger c;
     KLogger& k = c;
     std::ostringstream os;
@@ -225,7 +241,8 @@ TEST(Logger, StreamFormDispatchesVirtually) {
 struct GuardFixture : ::testing::Test {
     FirMessageLog log;
     kip_fir_v6_3* model = nullptr;
-    void SetUp() override {
+    void SetUp() override
+    {
         const kip_fir_v6_3_config c = defaults();
         model = kip_fir_v6_3_create(&c, &FirMessageLog::record_message, &log);
         ASSERT_NE(model, nullptr);
@@ -233,37 +250,48 @@ struct GuardFixture : ::testing::Test {
     void TearDown() override { kip_fir_v6_3_destroy(model); }
 };
 
-TEST_F(GuardFixture, ResultPassesThroughUnchanged) {
+TEST_F(GuardFixture, ResultPassesThroughUnchanged)
+{
     EXPECT_EQ(kip_fir_guard(model, "data_send", [](FIR&) { return 0; }), 0);
     EXPECT_EQ(kip_fir_guard(model, "data_send", [](FIR&) { return 7; }), 7);
     EXPECT_TRUE(log.messages.empty());
 }
 
-TEST_F(GuardFixture, RuntimeErrorsBecomeOneErrorMessage) {
+TEST_F(GuardFixture, RuntimeErrorsBecomeOneErrorMessage)
+{
     EXPECT_EQ(kip_fir_guard(model, "config_send",
-                            [](FIR&) -> int32_t { throw FIRException("Expecting 1-D array for fsel"); }),
-              1);
-    EXPECT_EQ(kip_fir_guard(model, "x", [](FIR&) -> int32_t { throw FirFilterException("Invalid Filter rate"); }), 1);
-    EXPECT_EQ(kip_fir_guard(model, "x", [](FIR&) -> int32_t { throw FFPException("Bad overflow mode specified"); }), 1);
-    EXPECT_EQ(kip_fir_guard(model, "x", [](FIR&) -> int32_t { throw std::range_error("range"); }), 1);
+                  [](FIR&) -> int32_t { throw FIRException("Expecting 1-D array for fsel"); }),
+        1);
+    EXPECT_EQ(kip_fir_guard(model, "x",
+                  [](FIR&) -> int32_t { throw FirFilterException("Invalid Filter rate"); }),
+        1);
+    EXPECT_EQ(kip_fir_guard(model, "x",
+                  [](FIR&) -> int32_t { throw FFPException("Bad overflow mode specified"); }),
+        1);
+    EXPECT_EQ(
+        kip_fir_guard(model, "x", [](FIR&) -> int32_t { throw std::range_error("range"); }), 1);
     EXPECT_EQ(log.messages,
-              (std::vector<FirMessage>{{1, "tapforge_v6_3 ERROR: Expecting 1-D array for fsel"},
-                                       {1, "tapforge_v6_3 ERROR: Invalid Filter rate"},
-                                       {1, "tapforge_v6_3 ERROR: Bad overflow mode specified"},
-                                       {1, "tapforge_v6_3 ERROR: range"}}));
+        (std::vector<FirMessage> { { 1, "tapforge_v6_3 ERROR: Expecting 1-D array for fsel" },
+            { 1, "tapforge_v6_3 ERROR: Invalid Filter rate" },
+            { 1, "tapforge_v6_3 ERROR: Bad overflow mode specified" },
+            { 1, "tapforge_v6_3 ERROR: range" } }));
 }
 
-TEST_F(GuardFixture, OtherExceptionsNameTheOperation) {
+TEST_F(GuardFixture, OtherExceptionsNameTheOperation)
+{
     EXPECT_EQ(kip_fir_guard(model, "config_send", [](FIR&) -> int32_t { throw 3; }), 1);
-    EXPECT_EQ(kip_fir_guard(model, "data_get", [](FIR&) -> int32_t { throw std::logic_error("l"); }), 1);
+    EXPECT_EQ(
+        kip_fir_guard(model, "data_get", [](FIR&) -> int32_t { throw std::logic_error("l"); }), 1);
     EXPECT_EQ(kip_fir_guard(model, "reset", [](FIR&) -> int32_t { throw std::bad_alloc(); }), 1);
     EXPECT_EQ(log.messages,
-              (std::vector<FirMessage>{{1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model config_send"},
-                                       {1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model data_get"},
-                                       {1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model reset"}}));
+        (std::vector<FirMessage> {
+            { 1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model config_send" },
+            { 1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model data_get" },
+            { 1, "tapforge_v6_3 ERROR: Uncaught exception in FIR model reset" } }));
 }
 
-TEST(Guard, ThrowingHandlerDoesNotEscape) {
+TEST(Guard, ThrowingHandlerDoesNotEscape)
+{
     const kip_fir_v6_3_config c = defaults();
     kip_fir_v6_3* m = kip_fir_v6_3_create(&c, &throwing_handler, nullptr);
     ASSERT_NE(m, nullptr);
@@ -274,4 +302,4 @@ TEST(Guard, ThrowingHandlerDoesNotEscape) {
     EXPECT_EQ(kip_fir_v6_3_destroy(m), 0);
 }
 
-}  // namespace
+} // namespace

@@ -1,8 +1,8 @@
 // Polyphase filter kernel: construction, phase/advance arithmetic, history, the
 // change-configuration handler, block-split invariance and agreement with a direct
 // zero-stuffed convolution.
-#include "kip_test_seed.h"
 #include "fir_filter.h"
+#include "kip_test_seed.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,6 @@ using DFilter = FirFilter<double, double>;
 using ZFilter = FirFilter<mpz_class, double>;
 using DVec = std::vector<double>;
 using ZVec = std::vector<mpz_class>;
-
 
 template <typename F> std::string thrownText(F&& f)
 {

@@ -8,7 +8,8 @@ using namespace fir_test;
 
 namespace {
 
-TEST(KernelBank, OneKernelPerPathAndChannelOfTheChosenArithmetic) {
+TEST(KernelBank, OneKernelPerPathAndChannelOfTheChosenArithmetic)
+{
     kip_fir_v6_3_config c = defaults();
     c.num_paths = 3;
     c.num_channels = 5;
@@ -47,16 +48,17 @@ TEST(KernelBank, OneKernelPerPathAndChannelOfTheChosenArithmetic) {
     EXPECT_EQ(z.fir().filters_mpz[1][0].getChangeConfigHandler(), nullptr);
 }
 
-TEST(KernelBank, RatesComeFromTheCallersRecord) {
+TEST(KernelBank, RatesComeFromTheCallersRecord)
+{
     struct Row {
         int type, change, interp, decim, L, M;
     };
     const Row rows[] = {
-        {2, 0, 5, 3, 1, 3},  // decimating: interp_rate ignored
-        {1, 0, 4, 9, 4, 1},  // interpolating: decim_rate ignored
-        {0, 1, 3, 2, 3, 2},  // single rate, but fractional rates given: the kernel uses them
-        {4, 0, 3, 7, 1, 1},  // zero-packed
-        {2, 1, 2, 5, 2, 5},
+        { 2, 0, 5, 3, 1, 3 }, // decimating: interp_rate ignored
+        { 1, 0, 4, 9, 4, 1 }, // interpolating: decim_rate ignored
+        { 0, 1, 3, 2, 3, 2 }, // single rate, but fractional rates given: the kernel uses them
+        { 4, 0, 3, 7, 1, 1 }, // zero-packed
+        { 2, 1, 2, 5, 2, 5 },
     };
     for (const Row& r : rows) {
         kip_fir_v6_3_config c = defaults();
@@ -71,25 +73,26 @@ TEST(KernelBank, RatesComeFromTheCallersRecord) {
     }
 }
 
-TEST(ChannelPattern, InvalidInitialPatternIsReplacedWithAWarning) {
+TEST(ChannelPattern, InvalidInitialPatternIsReplacedWithAWarning)
+{
     kip_fir_v6_3_config c = defaults();
     c.chan_seq = 1;
     c.num_channels = 12;
-    c.init_pattern = 5;  // a 6-slot pattern
+    c.init_pattern = 5; // a 6-slot pattern
     Model m(c);
     ASSERT_NE(m.h, nullptr);
-    EXPECT_EQ(m.log.texts(), (std::vector<std::string>{
-                                 "tapforge_v6_3 WARNING: Channel pattern ID is invalid for "
-                                 "specified number of channels, using default value"}));
+    EXPECT_EQ(m.log.texts(),
+        (std::vector<std::string> { "tapforge_v6_3 WARNING: Channel pattern ID is invalid for "
+                                    "specified number of channels, using default value" }));
     EXPECT_EQ(m.fir().CurrentPattern, 27);
     kip_fir_v6_3_config out;
     ASSERT_EQ(kip_fir_v6_3_get_config(m.h, &out), 0);
     EXPECT_EQ(out.init_pattern, 27);
 
-    c.init_pattern = 53;  // last 12-slot pattern: kept
+    c.init_pattern = 53; // last 12-slot pattern: kept
     Model k(c);
     EXPECT_TRUE(k.log.messages.empty());
     EXPECT_EQ(k.fir().CurrentPattern, 53);
 }
 
-}  // namespace
+} // namespace

@@ -16,7 +16,6 @@ namespace {
 
 constexpr int32_t kBasic = 175;
 
-
 // Test-side holder of a kip_mpz_complex with value semantics.
 struct MpzPair {
     kip_mpz_complex v;
@@ -51,32 +50,32 @@ mpz_class wide(long i)
 }
 
 // Per-family calls: lifecycle under both names, accessors, and test values (make, raw, eq, str).
-#define KIP_TEST_LIFECYCLE(family)                                                              \
-    using A = kip_array_##family;                                                               \
-    static A* create() { return kip_array_##family##_create(); }                                \
-    static A* vcreate() { return kip_fir_v6_3_kip_array_##family##_create(); }                  \
-    static int reserve_data(A* a, size_t n) { return kip_array_##family##_reserve_data(a, n); } \
-    static int vreserve_data(A* a, size_t n)                                                    \
-    {                                                                                           \
-        return kip_fir_v6_3_kip_array_##family##_reserve_data(a, n);                            \
-    }                                                                                           \
-    static int reserve_dim(A* a, size_t n) { return kip_array_##family##_reserve_dim(a, n); }   \
-    static A* destroy(A* a) { return kip_array_##family##_destroy(a); }                         \
+#define KIP_TEST_LIFECYCLE(family)                                                                 \
+    using A = kip_array_##family;                                                                  \
+    static A* create() { return kip_array_##family##_create(); }                                   \
+    static A* vcreate() { return kip_fir_v6_3_kip_array_##family##_create(); }                     \
+    static int reserve_data(A* a, size_t n) { return kip_array_##family##_reserve_data(a, n); }    \
+    static int vreserve_data(A* a, size_t n)                                                       \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_reserve_data(a, n);                               \
+    }                                                                                              \
+    static int reserve_dim(A* a, size_t n) { return kip_array_##family##_reserve_dim(a, n); }      \
+    static A* destroy(A* a) { return kip_array_##family##_destroy(a); }                            \
     static A* vdestroy(A* a) { return kip_fir_v6_3_kip_array_##family##_destroy(a); }
 
 // Accessors taking the test-side value; `out` / `in` turn it into the C argument.
-#define KIP_TEST_ACCESSORS(family, out, in)                                                     \
-    static int get(const A* a, Value& v, size_t p, size_t c, size_t i, int32_t pat)             \
-    {                                                                                           \
-        return kip_array_##family##_get_chan(a, out, p, c, i, pat);                             \
-    }                                                                                           \
-    static int get_null(const A* a)                                                             \
-    {                                                                                           \
-        return kip_array_##family##_get_chan(a, nullptr, 0, 0, 0, kBasic);                      \
-    }                                                                                           \
-    static int set(A* a, const Value& v, size_t p, size_t c, size_t i, int32_t pat)             \
-    {                                                                                           \
-        return kip_array_##family##_set_chan(a, in, p, c, i, pat);                              \
+#define KIP_TEST_ACCESSORS(family, out, in)                                                        \
+    static int get(const A* a, Value& v, size_t p, size_t c, size_t i, int32_t pat)                \
+    {                                                                                              \
+        return kip_array_##family##_get_chan(a, out, p, c, i, pat);                                \
+    }                                                                                              \
+    static int get_null(const A* a)                                                                \
+    {                                                                                              \
+        return kip_array_##family##_get_chan(a, nullptr, 0, 0, 0, kBasic);                         \
+    }                                                                                              \
+    static int set(A* a, const Value& v, size_t p, size_t c, size_t i, int32_t pat)                \
+    {                                                                                              \
+        return kip_array_##family##_set_chan(a, in, p, c, i, pat);                                 \
     }
 
 template <class A> struct Fam;
@@ -149,7 +148,8 @@ template <> struct Fam<kip_array_mpz_complex> {
 // ---------------------------------------------------------------------------------------------
 // Lifecycle, all five families
 
-template <class A> class ArrayLifecycle : public ::testing::Test { };
+template <class A> class ArrayLifecycle : public ::testing::Test {
+};
 using AllFamilies = ::testing::Types<kip_array_real, kip_array_complex, kip_array_uint,
     kip_array_mpz, kip_array_mpz_complex>;
 TYPED_TEST_SUITE(ArrayLifecycle, AllFamilies);
@@ -293,7 +293,9 @@ template <class A> struct Snapshot {
     size_t data_size, dim_size, dims[3];
     std::vector<typename F::Value> values;
     explicit Snapshot(const A* a)
-        : data_size(a->data_size), dim_size(a->dim_size), dims { a->dim[0], a->dim[1], a->dim[2] }
+        : data_size(a->data_size)
+        , dim_size(a->dim_size)
+        , dims { a->dim[0], a->dim[1], a->dim[2] }
     {
         for (size_t i = 0; i < a->data_capacity; ++i)
             values.push_back(F::raw(a, i));
@@ -312,7 +314,8 @@ template <class A> struct Snapshot {
     }
 };
 
-template <class A> class ArrayAccess : public ::testing::Test { };
+template <class A> class ArrayAccess : public ::testing::Test {
+};
 using ChannelFamilies
     = ::testing::Types<kip_array_real, kip_array_complex, kip_array_mpz, kip_array_mpz_complex>;
 TYPED_TEST_SUITE(ArrayAccess, ChannelFamilies);
@@ -421,8 +424,8 @@ TEST(ArrayPatterns, EveryPatternFillsEachSlotOnce)
                 continue;
             for (size_t i = 0; i < rate * vectors; ++i)
                 for (size_t path = 0; path < paths; ++path)
-                    ASSERT_EQ(kip_array_real_set_chan(a, double(path * 100000 + c * 1000 + i),
-                                  path, c, i, p),
+                    ASSERT_EQ(kip_array_real_set_chan(
+                                  a, double(path * 100000 + c * 1000 + i), path, c, i, p),
                         0)
                         << "pattern " << p << " channel " << c << " sample " << i;
         }
@@ -471,8 +474,8 @@ TYPED_TEST(ArrayAccess, RandomRoundTrips)
             ASSERT_EQ(F::set(a, value, path, chan, index, pattern), 0);
             typename F::Value got;
             ASSERT_EQ(F::get(a, got, path, chan, index, pattern), 0);
-            ASSERT_TRUE(F::eq(got, value)) << "pattern " << pattern << " path " << path
-                                           << " chan " << chan << " index " << index;
+            ASSERT_TRUE(F::eq(got, value)) << "pattern " << pattern << " path " << path << " chan "
+                                           << chan << " index " << index;
         }
         F::destroy(a);
     }
@@ -544,8 +547,8 @@ TYPED_TEST(ArrayAccess, RefusesBadCalls)
         { "pattern 176", a, 0, 0, 0, 176, true, true },
         { "pattern INT32_MIN", a, 0, 0, 0, INT32_MIN, true, true },
         { "pattern INT32_MAX", a, 0, 0, 0, INT32_MAX, true, true },
-        { "unused channel", a, 0, 1, 0, 0, true, true },      // pattern 0 uses channel 0 only
-        { "unused channel 3", a, 0, 3, 0, 2, true, true },    // pattern 2 uses channels 0, 1
+        { "unused channel", a, 0, 1, 0, 0, true, true }, // pattern 0 uses channel 0 only
+        { "unused channel 3", a, 0, 3, 0, 2, true, true }, // pattern 2 uses channels 0, 1
         { "pattern vector beyond data_size", a, 0, 0, 2, 3, true, false },
         { "pattern vector beyond capacity", a, 0, 0, 4, 3, true, true },
         { "pattern index overflow", a, 0, 0, SIZE_MAX, 4, true, true },

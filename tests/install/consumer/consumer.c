@@ -9,8 +9,8 @@ int main(void)
 {
     kip_fir_v6_3_config cfg;
     kelvar_ip_kfft_v8_0_generics g;
-    kip_fir_v6_3 *fir;
-    struct kelvar_ip_kfft_v8_0_state *fft;
+    kip_fir_v6_3* fir;
+    struct kelvar_ip_kfft_v8_0_state* fft;
 
     if (strcmp(kip_fir_v6_3_get_version(), "6.3.1") != 0 || kip_fir_v6_3_default_config(&cfg) != 0)
         return 1;
@@ -22,6 +22,7 @@ int main(void)
     if (!fft)
         return 3;
     kelvar_ip_kfft_v8_0_destroy_state(fft);
-    printf("consumer ok: FIR %s, FFT C_NFFT_MAX %d\n", kip_fir_v6_3_get_version(), (int)g.C_NFFT_MAX);
+    printf(
+        "consumer ok: FIR %s, FFT C_NFFT_MAX %d\n", kip_fir_v6_3_get_version(), (int)g.C_NFFT_MAX);
     return 0;
 }
