@@ -1,6 +1,6 @@
 # Top-level driver: installs missing Debian packages, configures and builds with CMake.
 #   make demo    build and run the example programs
-#   make test    build and run every test, then the unit tests under ASan+UBSan
+#   make test    check the formatting, build and run every test, then the unit tests under ASan+UBSan
 #   make bench   build and run the benchmarks
 #   make install PREFIX=/path
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
@@ -106,7 +106,7 @@ test-asan: build-asan
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-test: test-unit test-asan
+test: format-check test-unit test-asan
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do \
