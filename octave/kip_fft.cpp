@@ -10,6 +10,8 @@
 // unwinding C++ frames.
 #include "mex.h"
 
+#include "kip_mex_common.h"
+
 #include <kfft_v8_0_bitacc_cmodel.h>
 #ifdef KIP_FFT_MESSAGE_SINK
 #include "message_sink.h"
@@ -35,26 +37,7 @@ namespace {
 // ------------------------------------------------------------------------------------------------
 // Failures and messages: collected here, raised by mexFunction after everything is freed.
 
-struct Failure {
-    const char* id;
-    std::string text;
-};
-
-[[noreturn]] void fail(const char* id, std::string text) { throw Failure { id, std::move(text) }; }
-
-// Raised at the end of every call. Static storage: nothing here leaks when an error or a warning
-// turned into an error leaves the MEX function without unwinding.
-std::vector<std::string> g_warnings;
-char g_error_id[64];
-char g_error_text[4096];
-bool g_has_error = false;
-
-void set_error(const char* id, const std::string& text)
-{
-    std::snprintf(g_error_id, sizeof g_error_id, "%s", id);
-    std::snprintf(g_error_text, sizeof g_error_text, "%s", text.c_str());
-    g_has_error = true;
-}
+using namespace kip_mex;
 
 // Message lines of one library call.
 struct Lines {
@@ -229,52 +212,11 @@ struct Model {
     kelvar_ip_kfft_v8_0_generics generics {};
 };
 
-std::map<uint64_t, std::unique_ptr<Model>> g_models;
-uint64_t g_key = 0;
-uint64_t g_counter = 0;
-
-// splitmix64 finaliser: a bijection, so distinct counters give distinct handles, and handles of
-// an earlier load of this MEX (after `clear kip_fft`) are not recognised by chance.
-uint64_t mix(uint64_t z)
-{
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-    return z ^ (z >> 31);
-}
-
-uint64_t new_handle()
-{
-    if (g_key == 0) {
-        std::random_device rd;
-        g_key = (static_cast<uint64_t>(rd()) << 32) ^ rd()
-            ^ static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        g_key |= 1;
-    }
-    uint64_t h;
-    do
-        h = mix(g_key + ++g_counter * 0x9e3779b97f4a7c15ULL);
-    while (h == 0 || g_models.count(h) != 0);
-    return h;
-}
+Registry<Model> g_models("kip:fft:invalidHandle", "kip_fft");
 
 void free_all() { g_models.clear(); }
 
-uint64_t handle_value(const mxArray* a)
-{
-    if (!mxIsUint64(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
-        fail("kip:fft:invalidHandle", "a kip_fft handle is a uint64 scalar from kip_fft('create')");
-    return *static_cast<const uint64_t*>(mxGetData(a));
-}
-
-Model& get_model(const mxArray* a)
-{
-    auto it = g_models.find(handle_value(a));
-    if (it == g_models.end())
-        fail("kip:fft:invalidHandle",
-            "not a live kip_fft handle (destroyed, cleared with 'clear kip_fft', or never "
-            "created)");
-    return *it->second;
-}
+Model& get_model(const mxArray* a) { return g_models.get(a); }
 
 // Identifier and, for builds without the message sink, a description of a simulate code.
 const char* code_id(int code)
@@ -335,8 +277,7 @@ void cmd_create(int nrhs, const mxArray* prhs[], mxArray* plhs[])
                 ? "kelvar_ip_kfft_v8_0_create_state refused the generics (the model's message is "
                   "on the standard error stream)"
                 : lines.error);
-    const uint64_t h = new_handle();
-    g_models.emplace(h, std::move(m));
+    const uint64_t h = g_models.add(std::move(m));
     mxArray* a = mxCreateNumericMatrix(1, 1, mxUINT64_CLASS, mxREAL);
     *static_cast<uint64_t*>(mxGetData(a)) = h;
     plhs[0] = a;
@@ -458,8 +399,7 @@ void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
 void cmd_destroy(int nrhs, const mxArray* prhs[])
 {
     need_args(nrhs, 2, 2, "kip_fft('destroy', h)");
-    get_model(prhs[1]);
-    g_models.erase(handle_value(prhs[1]));
+    g_models.erase(prhs[1]);
 }
 
 void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
@@ -481,9 +421,9 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[0] = generics_struct(kelvar_ip_kfft_v8_0_get_default_generics());
     } else if (cmd == "handles") {
         need_args(nrhs, 1, 1, "hs = kip_fft('handles')");
-        mxArray* a = mxCreateNumericMatrix(g_models.size(), 1, mxUINT64_CLASS, mxREAL);
+        mxArray* a = mxCreateNumericMatrix(g_models.models().size(), 1, mxUINT64_CLASS, mxREAL);
         uint64_t* p = static_cast<uint64_t*>(mxGetData(a));
-        for (const auto& kv : g_models)
+        for (const auto& kv : g_models.models())
             *p++ = kv.first;
         plhs[0] = a;
     } else {

@@ -1,0 +1,118 @@
+// Pieces shared by the kip_fir and kip_fft MEX gateways: failures raised after the library call
+// has returned, and the registry that turns live models into checked uint64 handles.
+#ifndef KIP_MEX_COMMON_H
+#define KIP_MEX_COMMON_H
+
+#include "mex.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kip_mex {
+
+struct Failure {
+    const char* id;
+    std::string text;
+};
+
+[[noreturn]] inline void fail(const char* id, std::string text)
+{
+    throw Failure { id, std::move(text) };
+}
+
+// Raised at the end of every call. Static storage: nothing here leaks when an error or a warning
+// turned into an error leaves the MEX function without unwinding.
+inline std::vector<std::string> g_warnings;
+inline char g_error_id[64];
+inline char g_error_text[4096];
+inline bool g_has_error = false;
+
+inline void set_error(const char* id, const std::string& text)
+{
+    std::snprintf(g_error_id, sizeof g_error_id, "%s", id);
+    std::snprintf(g_error_text, sizeof g_error_text, "%s", text.c_str());
+    g_has_error = true;
+}
+
+// Live models by handle. Handles are a keyed splitmix64 finaliser of a counter: a bijection, so
+// distinct counters give distinct handles, and handles of an earlier load of the MEX (after
+// `clear`) are not recognised by chance.
+template <class Model> class Registry {
+public:
+    Registry(const char* id, const char* what)
+        : id_(id)
+        , what_(what)
+    {
+    }
+
+    uint64_t add(std::unique_ptr<Model> m)
+    {
+        if (key_ == 0) {
+            std::random_device rd;
+            key_ = (static_cast<uint64_t>(rd()) << 32) ^ rd()
+                ^ static_cast<uint64_t>(
+                    std::chrono::steady_clock::now().time_since_epoch().count());
+            key_ |= 1;
+        }
+        uint64_t h;
+        do
+            h = mix(key_ + ++counter_ * 0x9e3779b97f4a7c15ULL);
+        while (h == 0 || models_.count(h) != 0);
+        models_.emplace(h, std::move(m));
+        return h;
+    }
+
+    // The model behind a handle argument; fails with the registry's identifier otherwise.
+    Model& get(const mxArray* a) const
+    {
+        auto it = models_.find(value(a));
+        if (it == models_.end())
+            fail(id_,
+                std::string("not a live ") + what_ + " handle (destroyed, cleared with 'clear "
+                    + what_ + "', or never created)");
+        return *it->second;
+    }
+
+    void erase(const mxArray* a)
+    {
+        get(a);
+        models_.erase(value(a));
+    }
+
+    void clear() { models_.clear(); }
+    const std::map<uint64_t, std::unique_ptr<Model>>& models() const { return models_; }
+
+private:
+    static uint64_t mix(uint64_t z)
+    {
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+
+    uint64_t value(const mxArray* a) const
+    {
+        if (!mxIsUint64(a) || mxIsComplex(a) || mxGetNumberOfElements(a) != 1)
+            fail(id_,
+                std::string("a ") + what_ + " handle is a uint64 scalar from " + what_
+                    + "('create')");
+        return *static_cast<const uint64_t*>(mxGetData(a));
+    }
+
+    const char* id_;
+    const char* what_;
+    std::map<uint64_t, std::unique_ptr<Model>> models_;
+    uint64_t key_ = 0;
+    uint64_t counter_ = 0;
+};
+
+} // namespace kip_mex
+
+#endif
