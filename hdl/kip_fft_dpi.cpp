@@ -5,6 +5,8 @@
 // around each call (the layer links the FFT core directly); warnings still go to stderr.
 #include <svdpi.h>
 
+#include "kip_dpi_common.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -68,24 +70,8 @@ private:
     kfft::ScopedMessageSink guard_;
 };
 
-void set_create_message(const char** msg, const std::string& text) noexcept
-{
-    static thread_local std::string buffer;
-    try {
-        buffer = text;
-    } catch (...) {
-        buffer.clear();
-    }
-    if (msg != nullptr)
-        *msg = buffer.c_str();
-}
-
-// SystemVerilog order of an open array: leftmost element first.
-int sv_index(const svOpenArrayHandle a, int i)
-{
-    const int left = svLeft(a, 1);
-    return left <= svRight(a, 1) ? left + i : left - i;
-}
+using kip_dpi::set_create_message;
+using kip_dpi::sv_index;
 
 template <class T> T& sv_elem(const svOpenArrayHandle a, int i)
 {

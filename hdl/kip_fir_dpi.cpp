@@ -3,6 +3,8 @@
 // status and a message string, never an exception or an abort.
 #include <svdpi.h>
 
+#include "kip_dpi_common.h"
+
 #include <gmpxx.h>
 
 #include <cctype>
@@ -61,25 +63,8 @@ void on_message(void* handle, int32_t, const char* text)
     append_line(*static_cast<std::string*>(handle), text);
 }
 
-// Writes text into *msg through a buffer that lives until the next create on this thread.
-void set_create_message(const char** msg, const std::string& text) noexcept
-{
-    static thread_local std::string buffer;
-    try {
-        buffer = text;
-    } catch (...) {
-        buffer.clear();
-    }
-    if (msg != nullptr)
-        *msg = buffer.c_str();
-}
-
-// SystemVerilog order of an open array: leftmost element first.
-int sv_index(const svOpenArrayHandle a, int i)
-{
-    const int left = svLeft(a, 1);
-    return left <= svRight(a, 1) ? left + i : left - i;
-}
+using kip_dpi::set_create_message;
+using kip_dpi::sv_index;
 
 int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1); }
 
