@@ -16,17 +16,6 @@
 
 namespace {
 
-[[noreturn]] void broken(const char* what, int line)
-{
-    std::fprintf(stderr, "fuzz_fft: invariant broken at line %d: %s\n", line, what);
-    std::abort();
-}
-#define CHECK(c)                                                                                   \
-    do {                                                                                           \
-        if (!(c))                                                                                  \
-            broken(#c, __LINE__);                                                                  \
-    } while (0)
-
 constexpr int kMaxFrames = 4;
 const double kSentinel = -12345.5;
 

@@ -16,17 +16,6 @@
 
 namespace {
 
-[[noreturn]] void broken(const char* what, int line)
-{
-    std::fprintf(stderr, "fuzz_fir: invariant broken at line %d: %s\n", line, what);
-    std::abort();
-}
-#define CHECK(c)                                                                                   \
-    do {                                                                                           \
-        if (!(c))                                                                                  \
-            broken(#c, __LINE__);                                                                  \
-    } while (0)
-
 constexpr std::size_t kMaxElements = 4096; // storage of any array the harness builds
 constexpr std::size_t kMaxCoeffs = 4096; // coefficients handed to create
 constexpr int kMaxOps = 48;

@@ -5,9 +5,23 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <limits>
+
+// Stops the target with the failed invariant, so libFuzzer records the input as a finding.
+[[noreturn]] inline void broken(const char* what, const char* file, int line)
+{
+    std::fprintf(stderr, "%s:%d: invariant broken: %s\n", file, line, what);
+    std::abort();
+}
+#define CHECK(c)                                                                                   \
+    do {                                                                                           \
+        if (!(c))                                                                                  \
+            broken(#c, __FILE__, __LINE__);                                                        \
+    } while (0)
 
 class FuzzInput {
 public:
