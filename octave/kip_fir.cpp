@@ -130,48 +130,9 @@ bool is_vector(const mxArray* a)
 // The elements of a real numeric or logical array as doubles (exact for every 32-bit value).
 std::vector<double> numeric_values(const mxArray* a)
 {
-    const size_t n = mxGetNumberOfElements(a);
-    std::vector<double> v(n);
-    const void* raw = mxGetData(a);
-    for (size_t i = 0; i < n; ++i) {
-        switch (mxGetClassID(a)) {
-        case mxDOUBLE_CLASS:
-            v[i] = static_cast<const double*>(raw)[i];
-            break;
-        case mxLOGICAL_CLASS:
-            v[i] = static_cast<const mxLogical*>(raw)[i];
-            break;
-        case mxSINGLE_CLASS:
-            v[i] = static_cast<const float*>(raw)[i];
-            break;
-        case mxINT8_CLASS:
-            v[i] = static_cast<const int8_t*>(raw)[i];
-            break;
-        case mxUINT8_CLASS:
-            v[i] = static_cast<const uint8_t*>(raw)[i];
-            break;
-        case mxINT16_CLASS:
-            v[i] = static_cast<const int16_t*>(raw)[i];
-            break;
-        case mxUINT16_CLASS:
-            v[i] = static_cast<const uint16_t*>(raw)[i];
-            break;
-        case mxINT32_CLASS:
-            v[i] = static_cast<const int32_t*>(raw)[i];
-            break;
-        case mxUINT32_CLASS:
-            v[i] = static_cast<const uint32_t*>(raw)[i];
-            break;
-        case mxINT64_CLASS:
-            v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]);
-            break;
-        case mxUINT64_CLASS:
-            v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]);
-            break;
-        default:
-            fail("kip:fir:invalidInput", "expected a real numeric array");
-        }
-    }
+    std::vector<double> v;
+    if (!to_doubles(a, v))
+        fail("kip:fir:invalidInput", "expected a real numeric array");
     return v;
 }
 

@@ -41,6 +41,55 @@ inline void set_error(const char* id, const std::string& text)
     g_has_error = true;
 }
 
+// The elements of a real numeric or logical array as doubles (exact for every 32-bit value);
+// false, with v unspecified, for any other class.
+inline bool to_doubles(const mxArray* a, std::vector<double>& v)
+{
+    const size_t n = mxGetNumberOfElements(a);
+    v.resize(n);
+    const void* raw = mxGetData(a);
+    for (size_t i = 0; i < n; ++i) {
+        switch (mxGetClassID(a)) {
+        case mxDOUBLE_CLASS:
+            v[i] = static_cast<const double*>(raw)[i];
+            break;
+        case mxLOGICAL_CLASS:
+            v[i] = static_cast<const mxLogical*>(raw)[i];
+            break;
+        case mxSINGLE_CLASS:
+            v[i] = static_cast<const float*>(raw)[i];
+            break;
+        case mxINT8_CLASS:
+            v[i] = static_cast<const int8_t*>(raw)[i];
+            break;
+        case mxUINT8_CLASS:
+            v[i] = static_cast<const uint8_t*>(raw)[i];
+            break;
+        case mxINT16_CLASS:
+            v[i] = static_cast<const int16_t*>(raw)[i];
+            break;
+        case mxUINT16_CLASS:
+            v[i] = static_cast<const uint16_t*>(raw)[i];
+            break;
+        case mxINT32_CLASS:
+            v[i] = static_cast<const int32_t*>(raw)[i];
+            break;
+        case mxUINT32_CLASS:
+            v[i] = static_cast<const uint32_t*>(raw)[i];
+            break;
+        case mxINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const int64_t*>(raw)[i]);
+            break;
+        case mxUINT64_CLASS:
+            v[i] = static_cast<double>(static_cast<const uint64_t*>(raw)[i]);
+            break;
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
 // Live models by handle. Handles are a keyed splitmix64 finaliser of a counter: a bijection, so
 // distinct counters give distinct handles, and handles of an earlier load of the MEX (after
 // `clear`) are not recognised by chance.
