@@ -380,11 +380,7 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         plhs[0] = generics_struct(kelvar_ip_kfft_v8_0_get_default_generics());
     } else if (cmd == "handles") {
         need_args(nrhs, 1, 1, "hs = kip_fft('handles')");
-        mxArray* a = mxCreateNumericMatrix(g_models.models().size(), 1, mxUINT64_CLASS, mxREAL);
-        uint64_t* p = static_cast<uint64_t*>(mxGetData(a));
-        for (const auto& kv : g_models.models())
-            *p++ = kv.first;
-        plhs[0] = a;
+        plhs[0] = g_models.handles();
     } else {
         fail("kip:fft:usage", "unknown command '" + cmd + "'; see 'help kip_fft'");
     }
@@ -394,27 +390,5 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    static bool at_exit_registered = false;
-    if (!at_exit_registered) {
-        mexAtExit(free_all);
-        at_exit_registered = true;
-    }
-    g_warnings.clear();
-    g_has_error = false;
-    try {
-        dispatch(nlhs, plhs, nrhs, prhs);
-    } catch (const Failure& f) {
-        set_error(f.id, f.text);
-    } catch (const std::bad_alloc&) {
-        set_error("kip:fft:outOfMemory", "out of memory");
-    } catch (const std::exception& e) {
-        set_error("kip:fft:internal", e.what());
-    }
-    // Every C++ temporary of the call is gone; raising may now leave this function at once.
-    for (size_t i = 0; i < g_warnings.size(); ++i)
-        mexWarnMsgIdAndTxt("kip:fft:warning", "%s", g_warnings[i].c_str());
-    if (g_has_error) {
-        g_has_error = false;
-        mexErrMsgIdAndTxt(g_error_id, "%s", g_error_text);
-    }
+    kip_mex::run_gateway("fft", free_all, [&] { dispatch(nlhs, plhs, nrhs, prhs); });
 }

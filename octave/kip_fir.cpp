@@ -705,11 +705,7 @@ void cmd_defaults(int nrhs, mxArray* plhs[])
 void cmd_handles(int nrhs, mxArray* plhs[])
 {
     need_args(nrhs, 1, 1, "hs = kip_fir('handles')");
-    mxArray* a = mxCreateNumericMatrix(g_models.models().size(), 1, mxUINT64_CLASS, mxREAL);
-    uint64_t* p = static_cast<uint64_t*>(mxGetData(a));
-    for (const auto& kv : g_models.models())
-        *p++ = kv.first;
-    plhs[0] = a;
+    plhs[0] = g_models.handles();
 }
 
 void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
@@ -748,27 +744,5 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    static bool at_exit_registered = false;
-    if (!at_exit_registered) {
-        mexAtExit(free_all);
-        at_exit_registered = true;
-    }
-    g_warnings.clear();
-    g_has_error = false;
-    try {
-        dispatch(nlhs, plhs, nrhs, prhs);
-    } catch (const Failure& f) {
-        set_error(f.id, f.text);
-    } catch (const std::bad_alloc&) {
-        set_error("kip:fir:outOfMemory", "out of memory");
-    } catch (const std::exception& e) {
-        set_error("kip:fir:internal", e.what());
-    }
-    // Every C++ temporary of the call is gone; raising may now leave this function at once.
-    for (size_t i = 0; i < g_warnings.size(); ++i)
-        mexWarnMsgIdAndTxt("kip:fir:warning", "%s", g_warnings[i].c_str());
-    if (g_has_error) {
-        g_has_error = false;
-        mexErrMsgIdAndTxt(g_error_id, "%s", g_error_text);
-    }
+    kip_mex::run_gateway("fir", free_all, [&] { dispatch(nlhs, plhs, nrhs, prhs); });
 }

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <map>
 #include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <utility>
@@ -136,7 +138,16 @@ public:
     }
 
     void clear() { models_.clear(); }
-    const std::map<uint64_t, std::unique_ptr<Model>>& models() const { return models_; }
+
+    // The live handles as a uint64 column.
+    mxArray* handles() const
+    {
+        mxArray* a = mxCreateNumericMatrix(models_.size(), 1, mxUINT64_CLASS, mxREAL);
+        uint64_t* p = static_cast<uint64_t*>(mxGetData(a));
+        for (const auto& kv : models_)
+            *p++ = kv.first;
+        return a;
+    }
 
 private:
     static uint64_t mix(uint64_t z)
@@ -161,6 +172,39 @@ private:
     uint64_t key_ = 0;
     uint64_t counter_ = 0;
 };
+
+// Body of a gateway's mexFunction: registers at_exit once, runs dispatch, then raises the
+// collected warnings and error with identifiers "kip:<lib>:...". Raising comes last, when every
+// C++ temporary of the call is gone: the mex raise functions may leave without unwinding.
+template <class Dispatch> void run_gateway(const char* lib, void (*at_exit)(), Dispatch&& dispatch)
+{
+    static bool at_exit_registered = false;
+    if (!at_exit_registered) {
+        mexAtExit(at_exit);
+        at_exit_registered = true;
+    }
+    g_warnings.clear();
+    g_has_error = false;
+    char id[64];
+    try {
+        dispatch();
+    } catch (const Failure& f) {
+        set_error(f.id, f.text);
+    } catch (const std::bad_alloc&) {
+        std::snprintf(id, sizeof id, "kip:%s:outOfMemory", lib);
+        set_error(id, "out of memory");
+    } catch (const std::exception& e) {
+        std::snprintf(id, sizeof id, "kip:%s:internal", lib);
+        set_error(id, e.what());
+    }
+    std::snprintf(id, sizeof id, "kip:%s:warning", lib);
+    for (size_t i = 0; i < g_warnings.size(); ++i)
+        mexWarnMsgIdAndTxt(id, "%s", g_warnings[i].c_str());
+    if (g_has_error) {
+        g_has_error = false;
+        mexErrMsgIdAndTxt(g_error_id, "%s", g_error_text);
+    }
+}
 
 } // namespace kip_mex
 
