@@ -672,11 +672,18 @@ OutputFile::OutputFile(const std::string& path, Radix radix, const std::vector<F
                 throw InputError(path + ": output is the same file as the " + id.role + " "
                     + id.path + "; name another output");
     };
+    auto refuse_npy = [&]() {
+        if (npy_)
+            throw InputError(path
+                + ": .npy output needs a regular file (the header, holding the "
+                  "shape, is written last); write text output to this target");
+    };
     struct stat st;
     if (path == "-" || path == "/dev/stdout" || path == "/dev/fd/1" || path == "/proc/self/fd/1") {
         if (fstat(1, &st) != 0)
             throw InputError(path + ": standard output is closed");
         same_as_input(st);
+        refuse_npy();
         fd_ = dup(1);
         if (fd_ < 0)
             throw InputError(path + ": cannot write output: " + std::strerror(errno));
@@ -685,6 +692,7 @@ OutputFile::OutputFile(const std::string& path, Radix radix, const std::vector<F
         if (S_ISDIR(st.st_mode))
             throw InputError(path + ": output is a folder");
         same_as_input(st);
+        refuse_npy();
         fd_ = open(path.c_str(), O_WRONLY | O_CLOEXEC);
         if (fd_ < 0)
             throw InputError(path + ": cannot open output: " + std::strerror(errno));
@@ -717,14 +725,6 @@ OutputFile::OutputFile(const std::string& path, Radix radix, const std::vector<F
         // mkstemp creates the file private: give it the permissions of the file it replaces, or
         // of an ordinary new file (on failure the file keeps the private mode).
         fchmod(fd_, mode);
-    }
-    if (npy_ && direct_) {
-        if (fd_ != 1)
-            close(fd_);
-        fd_ = -1;
-        throw InputError(path
-            + ": .npy output needs a regular file (the header, holding the "
-              "shape, is written last); write text output to this target");
     }
     mpz_init(scratch_);
     if (npy_)
