@@ -35,6 +35,8 @@ __all__ = list(_EXPORTS)
 
 
 def __getattr__(name):
+    if name == "__version__":  # the package's version: the FIR model's, "6.3.1"
+        return importlib.import_module(".fir", __name__).__version__
     module = _EXPORTS.get(name)
     if module is None:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
