@@ -1,5 +1,6 @@
 """Argument checks shared by the model wrappers."""
 
+import enum
 import operator
 import os
 import sys
@@ -49,3 +50,12 @@ def warn(text, category):
             os.path.abspath(frame.f_code.co_filename)) == _PACKAGE_DIR:
         frame, level = frame.f_back, level + 1
     warnings.warn(text, category, stacklevel=level)
+
+
+class Codes(enum.EnumMeta):
+    """Metaclass of the code enums (IntEnum): dir() and help() show the codes and the enum's
+    own attributes, not the methods every int has."""
+
+    def __dir__(cls):
+        return sorted(set(cls._member_names_) | {
+            "__class__", "__doc__", "__members__", "__module__", "__name__", "__qualname__"})

@@ -40,7 +40,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _fft
-from ._common import refuse_masked, worker_count
+from ._common import Codes, refuse_masked, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -80,13 +80,19 @@ _RANGES = {
 }
 
 
-class Arch(enum.IntEnum):
-    """Values of the C_ARCH generic."""
+class Arch(enum.IntEnum, metaclass=Codes):
+    """Values of the C_ARCH generic.
 
-    RADIX4_BURST = 1  #: Radix-4 Burst I/O (transform length 64 and more)
-    RADIX2_BURST = 2  #: Radix-2 Burst I/O
-    PIPELINED_STREAMING = 3  #: Pipelined Streaming I/O
-    RADIX2_LITE_BURST = 4  #: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+    RADIX4_BURST        = 1: Radix-4 Burst I/O (transform length 64 and more)
+    RADIX2_BURST        = 2: Radix-2 Burst I/O
+    PIPELINED_STREAMING = 3: Pipelined Streaming I/O
+    RADIX2_LITE_BURST   = 4: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+    """
+
+    RADIX4_BURST = 1
+    RADIX2_BURST = 2
+    PIPELINED_STREAMING = 3
+    RADIX2_LITE_BURST = 4
 
 
 class FftError(RuntimeError):

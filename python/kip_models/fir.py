@@ -73,7 +73,7 @@ from concurrent.futures import ThreadPoolExecutor
 import numpy as np
 
 from . import _fir
-from ._common import refuse_masked, warn, worker_count
+from ._common import Codes, refuse_masked, warn, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -137,56 +137,92 @@ CONFIG_FIELDS = (
 _INT_FIELDS = tuple(f for f in CONFIG_FIELDS if f not in ("name", "coeff"))
 
 
-class FilterType(enum.IntEnum):
-    """Values of filter_type."""
+class FilterType(enum.IntEnum, metaclass=Codes):
+    """Values of filter_type.
 
-    SINGLE_RATE = 0  #: one output per input
-    INTERPOLATING = 1  #: interp_rate outputs per input (with rate_change 1: L/M)
-    DECIMATING = 2  #: one output per decim_rate inputs (with rate_change 1: L/M)
-    HILBERT = 3  #: Hilbert transformer: complex output (delayed input, filter output)
-    ZERO_PACKED = 4  #: coefficients spread by zero_pack_factor
+    SINGLE_RATE   = 0: one output per input
+    INTERPOLATING = 1: interp_rate outputs per input (with rate_change 1: L/M)
+    DECIMATING    = 2: one output per decim_rate inputs (with rate_change 1: L/M)
+    HILBERT       = 3: Hilbert transformer: complex output (delayed input, filter output)
+    ZERO_PACKED   = 4: coefficients spread by zero_pack_factor
+    """
 
-
-class RateChange(enum.IntEnum):
-    """Values of rate_change."""
-
-    INTEGER = 0  #: interpolation or decimation by an integer
-    FRACTIONAL = 1  #: interpolation by interp_rate and decimation by decim_rate together
-
-
-class Quantization(enum.IntEnum):
-    """Values of quantization (coefficient quantisation)."""
-
-    INTEGER_COEFFICIENTS = 0  #: rounded to nearest code of coeff_width / coeff_fract_width
-    QUANTIZE_ONLY = 1  #: the same as 0
-    MAXIMIZE_DYNAMIC_RANGE = 2  #: scaled (FirModel.coeff_scale) so the largest tap reaches the end of the format
+    SINGLE_RATE = 0
+    INTERPOLATING = 1
+    DECIMATING = 2
+    HILBERT = 3
+    ZERO_PACKED = 4
 
 
-class Rounding(enum.IntEnum):
-    """Values of output_rounding: full precision, or rounding to output_width bits."""
+class RateChange(enum.IntEnum, metaclass=Codes):
+    """Values of rate_change.
 
-    FULL_PRECISION = 0  #: the whole accumulator; output_width becomes its width
-    FLOOR = 1  #: toward minus infinity (truncation of two's complement)
-    HALF_TOWARD_ZERO = 2  #: nearest, ties toward zero
-    HALF_AWAY_FROM_ZERO = 3  #: nearest, ties away from zero
-    HALF_EVEN = 4  #: nearest, ties to even (convergent)
-    HALF_ODD = 5  #: nearest, ties to odd
-    HALF_DOWN = 6  #: nearest, ties toward minus infinity
-    HALF_UP = 7  #: nearest, ties toward plus infinity
+    INTEGER    = 0: interpolation or decimation by an integer
+    FRACTIONAL = 1: interpolation by interp_rate and decimation by decim_rate together
+    """
+
+    INTEGER = 0
+    FRACTIONAL = 1
 
 
-class ChannelSequence(enum.IntEnum):
-    """Values of chan_seq."""
+class Quantization(enum.IntEnum, metaclass=Codes):
+    """Values of quantization (coefficient quantisation).
 
-    BASIC = 0  #: channels in order 0 .. num_channels-1
-    ADVANCED = 1  #: channel patterns (num_channels 4, 6, 8, 12, 16, 24, 32, 48 or 64)
+    INTEGER_COEFFICIENTS   = 0: rounded to the nearest code of coeff_width /
+                                coeff_fract_width (ties toward zero)
+    QUANTIZE_ONLY          = 1: the same as 0
+    MAXIMIZE_DYNAMIC_RANGE = 2: scaled by FirModel.coeff_scale, so that the largest tap
+                                reaches the end of the format, then rounded as 0
+    """
+
+    INTEGER_COEFFICIENTS = 0
+    QUANTIZE_ONLY = 1
+    MAXIMIZE_DYNAMIC_RANGE = 2
 
 
-class ConfigMethod(enum.IntEnum):
-    """Values of config_method: how configuration packets select coefficient sets."""
+class Rounding(enum.IntEnum, metaclass=Codes):
+    """Values of output_rounding: full precision, or rounding to output_width bits.
 
-    SINGLE = 0  #: one selector for every channel
-    BY_CHANNEL = 1  #: one selector per channel
+    FULL_PRECISION      = 0: the whole accumulator; output_width becomes its width
+    FLOOR               = 1: toward minus infinity (truncation of two's complement)
+    HALF_TOWARD_ZERO    = 2: nearest, ties toward zero
+    HALF_AWAY_FROM_ZERO = 3: nearest, ties away from zero
+    HALF_EVEN           = 4: nearest, ties to even (convergent)
+    HALF_ODD            = 5: nearest, ties to odd
+    HALF_DOWN           = 6: nearest, ties toward minus infinity
+    HALF_UP             = 7: nearest, ties toward plus infinity
+    """
+
+    FULL_PRECISION = 0
+    FLOOR = 1
+    HALF_TOWARD_ZERO = 2
+    HALF_AWAY_FROM_ZERO = 3
+    HALF_EVEN = 4
+    HALF_ODD = 5
+    HALF_DOWN = 6
+    HALF_UP = 7
+
+
+class ChannelSequence(enum.IntEnum, metaclass=Codes):
+    """Values of chan_seq.
+
+    BASIC    = 0: channels in order 0 .. num_channels-1
+    ADVANCED = 1: channel patterns (num_channels 4, 6, 8, 12, 16, 24, 32, 48 or 64)
+    """
+
+    BASIC = 0
+    ADVANCED = 1
+
+
+class ConfigMethod(enum.IntEnum, metaclass=Codes):
+    """Values of config_method: how configuration packets select coefficient sets.
+
+    SINGLE     = 0: one selector for every channel
+    BY_CHANNEL = 1: one selector per channel
+    """
+
+    SINGLE = 0
+    BY_CHANNEL = 1
 
 
 #: Channel pattern number selecting the basic channel sequence.
