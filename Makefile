@@ -31,6 +31,7 @@ LEAN_PACKAGES := octave liboctave-dev gnuplot-nox
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
             pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib \
+            python3-venv python3-pip python3-setuptools python3-wheel \
             python3-scipy python3-dask python3-distributed \
             nlohmann-json3-dev libcli11-dev \
             clang libclang-rt-14-dev verilator $(LEAN_PACKAGES)
