@@ -18,8 +18,10 @@ FUZZ_SECONDS ?= 150
 CLANG_FORMAT ?= $(shell command -v clang-format-14 2>/dev/null || echo clang-format)
 
 # Installed without their recommendations, which would add a desktop stack (about 150 more
-# packages, 120 MB); gnuplot-nox is the one recommendation used, by make demo's plot.
-LEAN_PACKAGES := octave liboctave-dev gnuplot-nox
+# packages, 120 MB). Two recommendations are needed for Octave's plots: fonts-freefont-otf (no
+# axes can be drawn without it) and gnuplot-nox, whose pngcairo terminal writes the PNG files
+# (print -dpngcairo), so Ghostscript, which print -dpng needs, is not.
+LEAN_PACKAGES := octave liboctave-dev gnuplot-nox fonts-freefont-otf
 
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
