@@ -11,9 +11,16 @@ namespace golden {
 
 namespace {
 
-    const std::vector<std::string> fft_keys = { "C_NFFT_MAX", "C_ARCH", "C_HAS_NFFT",
-        "C_USE_FLT_PT", "C_INPUT_WIDTH", "C_TWIDDLE_WIDTH", "C_HAS_SCALING", "C_HAS_BFP",
-        "C_HAS_ROUNDING", "nfft", "direction", "scaling_sch" };
+    // The configuration keys: the library's generics, and the per-frame inputs.
+    std::vector<std::string> fft_keys()
+    {
+        std::vector<std::string> keys;
+        for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i)
+            keys.push_back(kelvar_ip_kfft_v8_0_generic_at(i)->name);
+        for (const char* k : { "nfft", "direction", "scaling_sch" })
+            keys.push_back(k);
+        return keys;
+    }
 
     struct StateDeleter {
         void operator()(kelvar_ip_kfft_v8_0_state* s) const
@@ -21,25 +28,6 @@ namespace {
             kelvar_ip_kfft_v8_0_destroy_state(s);
         }
     };
-
-    // A schedule that cannot overflow. Inputs of modulus up to sqrt(2) grow by up to 4 sqrt(2) in
-    // a first radix-4 stage and 2 sqrt(2) in a first radix-2 stage, so the first stage shifts by 3
-    // (radix-4) or 2 (radix-2), bringing the modulus below 1/sqrt(2); every later stage then shifts
-    // by its full growth: 2 per radix-4 stage (1 for the final radix-2 stage of an odd length) and
-    // 1 per radix-2 stage.
-    std::vector<int32_t> safe_schedule(int arch, int nfft)
-    {
-        if (arch == 2 || arch == 4) {
-            std::vector<int32_t> s(std::size_t(nfft), 1);
-            s.front() = 2;
-            return s;
-        }
-        std::vector<int32_t> s(std::size_t((nfft + 1) / 2), 2);
-        s.front() = 3;
-        if (nfft & 1)
-            s.back() = 1;
-        return s;
-    }
 
     int32_t float_bits(double x)
     {
@@ -61,18 +49,20 @@ namespace {
 
 void fft_generics(const ConfigKeys& keys, FftSetup& s)
 {
-    keys.check_known(fft_keys);
+    keys.check_known(fft_keys());
     kelvar_ip_kfft_v8_0_generics& g = s.g;
     g = kelvar_ip_kfft_v8_0_get_default_generics();
-    keys.get_int("C_NFFT_MAX", g.C_NFFT_MAX);
-    keys.get_int("C_ARCH", g.C_ARCH);
-    keys.get_int("C_HAS_NFFT", g.C_HAS_NFFT);
-    keys.get_int("C_USE_FLT_PT", g.C_USE_FLT_PT);
-    keys.get_int("C_INPUT_WIDTH", g.C_INPUT_WIDTH);
-    keys.get_int("C_TWIDDLE_WIDTH", g.C_TWIDDLE_WIDTH);
-    keys.get_int("C_HAS_SCALING", g.C_HAS_SCALING);
-    keys.get_int("C_HAS_BFP", g.C_HAS_BFP);
-    keys.get_int("C_HAS_ROUNDING", g.C_HAS_ROUNDING);
+    // Generics, with the library's ranges and messages.
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const char* name = kelvar_ip_kfft_v8_0_generic_at(i)->name;
+        if (!keys.has(name))
+            continue;
+        int32_t v = 0;
+        keys.get_int(name, v);
+        char msg[KELVAR_IP_KFFT_V8_0_MSG_LEN];
+        if (kelvar_ip_kfft_v8_0_generics_set(&g, name, v, msg, sizeof msg) != 0)
+            keys.fail(name, msg);
+    }
 }
 
 void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
@@ -84,16 +74,20 @@ void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
         keys.fail("nfft",
             "differs from C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX)
                 + "; a frame length chosen per frame needs C_HAS_NFFT = 1");
-    const int32_t nfft_min = g.C_ARCH == 1 ? 6 : 3;
-    if (nfft < nfft_min || nfft > g.C_NFFT_MAX)
+    if (kelvar_ip_kfft_v8_0_frame_length(g, nfft) == 0) {
+        // The shortest frame the generics accept, from the library's frame length rule.
+        int32_t nfft_min = g.C_NFFT_MAX;
+        while (nfft_min > 0 && kelvar_ip_kfft_v8_0_frame_length(g, nfft_min - 1) != 0)
+            --nfft_min;
         keys.fail("nfft",
             "value " + std::to_string(nfft) + " outside " + std::to_string(nfft_min)
                 + " to C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX));
+    }
     s.nfft = nfft;
     keys.get_int("direction", s.direction, 0, 1);
 
-    const bool flt = g.C_USE_FLT_PT == 1;
-    const bool uses_schedule = g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && !flt;
+    const int32_t stages = kelvar_ip_kfft_v8_0_stage_count(g, nfft);
+    const bool uses_schedule = stages > 0;
     s.sched.clear();
     if (keys.has("scaling_sch")) {
         if (!uses_schedule)
@@ -102,7 +96,8 @@ void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
                 "C_HAS_BFP = 0, C_USE_FLT_PT = 0) use a scaling schedule");
         keys.get_int_array("scaling_sch", s.sched, 0, 3);
     } else if (uses_schedule) {
-        s.sched = safe_schedule(g.C_ARCH, nfft);
+        s.sched.resize(std::size_t(stages));
+        kelvar_ip_kfft_v8_0_default_schedule(g, nfft, s.sched.data(), stages);
     }
 }
 
@@ -127,9 +122,8 @@ int run_fft(const RunOptions& opt)
     const std::vector<int32_t>& sched = setup.sched;
     const bool flt = g.C_USE_FLT_PT == 1;
 
-    const int in_width = flt ? 32 : g.C_INPUT_WIDTH;
-    const int out_width
-        = flt ? 32 : (g.C_HAS_SCALING ? g.C_INPUT_WIDTH : g.C_INPUT_WIDTH + g.C_NFFT_MAX + 1);
+    const int in_width = g.C_INPUT_WIDTH; // 32 (single-precision bits) when floating point
+    const int out_width = kelvar_ip_kfft_v8_0_output_width(g, nfft);
     const std::size_t n = std::size_t(1) << nfft;
 
     ByteSource src(opt.input, "input");
