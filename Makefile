@@ -1,6 +1,7 @@
 # Top-level driver: installs missing Debian packages, configures and builds with CMake.
 #   make demo    build and run the example programs (PNG plots in build/)
-#   make test    check the formatting, build and run every test, then the unit tests under ASan+UBSan
+#   make test    check the formatting, build (gcc) and run every test, then the unit tests and the
+#                fuzz-corpus replay built with clang under ASan+UBSan
 #   make bench   build and run the benchmarks
 #   make install PREFIX=/path
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
@@ -9,7 +10,13 @@
 #   make format-check  fail when a C/C++ file does not follow .clang-format
 
 BUILD      ?= build
-ASAN_BUILD ?= build-asan
+# The sanitizer build uses clang: its UBSan also checks pointer arithmetic on null pointers,
+# which gcc's does not. The plain build uses gcc, so both compilers build the tree every run.
+ASAN_BUILD ?= build-clang-asan
+CC_GCC     ?= gcc
+CXX_GCC    ?= g++
+CC_CLANG   ?= clang
+CXX_CLANG  ?= clang++
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
@@ -26,9 +33,10 @@ LEAN_PACKAGES := octave liboctave-dev gnuplot-nox fonts-freefont-otf
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
             pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib \
+            python3-venv python3-pip python3-setuptools python3-wheel \
             python3-scipy python3-dask python3-distributed \
             nlohmann-json3-dev libcli11-dev \
-            verilator $(LEAN_PACKAGES)
+            clang libclang-rt-14-dev verilator $(LEAN_PACKAGES)
 # Only for the targets that need them.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FORMAT_PACKAGES := clang-format
@@ -64,10 +72,12 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=$(CC_GCC) \
+	  -DCMAKE_CXX_COMPILER=$(CXX_GCC) $(CMAKE_ARGS)
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIP_SANITIZE=ON \
+	  -DCMAKE_C_COMPILER=$(CC_CLANG) -DCMAKE_CXX_COMPILER=$(CXX_CLANG) \
 	  -DKIP_BUILD_BENCH=OFF -DKIP_BUILD_EXAMPLES=OFF $(CMAKE_ARGS)
 
 build: deps $(BUILD)/CMakeCache.txt

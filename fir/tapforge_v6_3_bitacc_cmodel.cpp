@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "fir.h"
+#include "fir_fields.h"
 #include "fir_guard.h"
 #include "klogger.h"
 #include "tapforge_v6_3_bitacc_cmodel.h"
@@ -59,32 +60,7 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config)
 {
     if (!config)
         return 1;
-    std::memset(config, 0, sizeof *config); // the gap before coeff reads as zero too
-    config->name = kDefaultName;
-    config->filter_type = 0;
-    config->rate_change = 0;
-    config->interp_rate = 1;
-    config->decim_rate = 1;
-    config->zero_pack_factor = 1;
-    config->coeff = kip_fir_v6_3_default_coeff;
-    config->coeff_padding = 0;
-    config->num_coeffs = 21;
-    config->coeff_sets = 1;
-    config->reloadable = 0;
-    config->is_halfband = 0;
-    config->quantization = 0;
-    config->coeff_width = 16;
-    config->coeff_fract_width = 0;
-    config->chan_seq = 0;
-    config->num_channels = 1;
-    config->init_pattern = KIP_FIR_V6_3_PATTERN_NONE;
-    config->num_paths = 1;
-    config->data_width = 16;
-    config->data_fract_width = 0;
-    config->output_rounding = 0;
-    config->output_width = 24;
-    config->output_fract_width = 0;
-    config->config_method = 0;
+    kip_fir::default_config(*config, kDefaultName, kip_fir_v6_3_default_coeff);
     return 0;
 }
 
@@ -256,6 +232,82 @@ KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model)
     if (!model)
         return 1;
     return kip_fir_guard(model, "reset", [&](FIR& fir) { return fir.reset(); });
+}
+
+// ---------------------------------------------------------------- description and policies
+// These never reach a model's handler; a refusal's text goes to the caller's buffer. Building
+// a text can fail only for want of memory, which gives the refusal without text.
+
+KIP_FIR_API int32_t kip_fir_v6_3_field_count(void) { return kip_fir::F_COUNT; }
+
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_at(int32_t i)
+{
+    return i >= 0 && i < kip_fir::F_COUNT ? &kip_fir::kFieldDescs[i] : nullptr;
+}
+
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_find(const char* name)
+{
+    return kip_fir::find_field(name);
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_set_field(
+    kip_fir_v6_3_config* config, const char* name, double value, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string why = "Null configuration record or field name";
+        if (config && name && kip_fir::set_field(*config, name, value, why))
+            return 0;
+        kip_fir::copy_message(why, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_get_field(
+    const kip_fir_v6_3_config* config, const char* name, int32_t* value, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string why = "Null configuration record, field name or value";
+        if (config && name && value && kip_fir::get_field(*config, name, *value, why))
+            return 0;
+        kip_fir::copy_message(why, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_check(
+    const kip_fir_v6_3_config* config, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    if (!config)
+        return -1;
+    try {
+        std::string notes;
+        const int32_t n = kip_fir::config_notes(*config, notes);
+        kip_fir::copy_message(notes, msg, msg_len);
+        return n;
+    } catch (...) {
+        return -1;
+    }
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_input_check(const kip_fir_v6_3_config* config, const double* data,
+    size_t count, kip_fir_v6_3_input_report* report, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string text = "Null configuration record or report";
+        if (config && report && kip_fir::input_check(*config, data, count, *report, text)) {
+            kip_fir::copy_message(text, msg, msg_len);
+            return 0;
+        }
+        kip_fir::copy_message(text, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
 }
 
 KIP_FIR_EXTERN_C_END

@@ -3,8 +3,10 @@
 
 #include <CLI/CLI.hpp>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -22,7 +24,21 @@ the width ('_' separators and a 0x prefix accepted). With --radix dec a word is 
 decimal number. Input files may hold blank lines and // comments. A file name ending in
 .npy reads (any integer dtype, C order) or writes (int64) a NumPy array instead.
 
-On success one summary line (counts and the output word width) goes to standard output.
+Files are read and written as the run goes: memory stays bounded by one block of input
+vectors (FIR) or one frame (FFT), whatever the file sizes; text lines are limited to 4096
+characters before a // comment, a configuration to 16 MiB. --output - (or /dev/stdout)
+writes to standard output.
+
+Output: a regular file is written under a temporary name (.kip-golden-XXXXXX) in its
+folder and renamed into place at the end, so a refused or interrupted run (SIGINT,
+SIGTERM, SIGHUP) leaves the previous file untouched and no temporary file behind. A
+symbolic link is followed: its target is replaced, the link kept. A FIFO, a device or
+standard output is written directly (a run stopped half-way leaves what was written).
+An output that is the same file as the input, the configuration or the coefficient file
+is refused.
+
+On success one summary line (counts and the output word width) goes to standard output
+(to standard error when the words go to standard output).
 Exit status: 0 success; 2 refused arguments, configuration, input words or output path
 (the message names the file and line; no output file is left behind); 1 a model failure.
 Messages of the FIR model are printed with the prefix "kip-golden: FIR model:"; the FFT
@@ -93,7 +109,8 @@ int main(int argc, char** argv)
         sub->add_option("--config", o.config, std::string("JSON configuration (") + cfg_name + ")")
             ->required();
         sub->add_option("--input", o.input, "input word file (text, or .npy)")->required();
-        sub->add_option("--output", o.output, "output word file (text, or .npy); replaced whole")
+        sub->add_option("--output", o.output,
+               "output word file (text, or .npy); replaced whole; - for standard output")
             ->required();
         sub->add_option("--radix", radix, "word radix of the text files: hex (default) or dec")
             ->check(CLI::IsMember({ "hex", "dec" }));
@@ -105,6 +122,9 @@ int main(int argc, char** argv)
     fft->footer(fft_help);
     add_common(fft, fft_opt, fft_radix, "FFT generics and per-frame inputs");
 
+    // A file size limit (ulimit -f) makes the write fail with a message instead of killing the
+    // run; the temporary output is then removed like on any other failure.
+    std::signal(SIGXFSZ, SIG_IGN);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -124,8 +144,11 @@ int main(int argc, char** argv)
     } catch (const golden::ModelError& e) {
         std::fprintf(stderr, "kip-golden: error: %s\n", e.what());
         return 1;
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "kip-golden: error: out of memory\n");
+        return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "kip-golden: error: %s\n", e.what());
+        std::fprintf(stderr, "kip-golden: internal error: %s\n", e.what());
         return 1;
     }
 }

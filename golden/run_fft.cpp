@@ -59,12 +59,11 @@ namespace {
 
 } // namespace
 
-int run_fft(const RunOptions& opt)
+void fft_generics(const ConfigKeys& keys, FftSetup& s)
 {
-    ConfigKeys keys(opt.config, read_json_config(opt.config));
     keys.check_known(fft_keys);
-
-    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+    kelvar_ip_kfft_v8_0_generics& g = s.g;
+    g = kelvar_ip_kfft_v8_0_get_default_generics();
     keys.get_int("C_NFFT_MAX", g.C_NFFT_MAX);
     keys.get_int("C_ARCH", g.C_ARCH);
     keys.get_int("C_HAS_NFFT", g.C_HAS_NFFT);
@@ -74,13 +73,11 @@ int run_fft(const RunOptions& opt)
     keys.get_int("C_HAS_SCALING", g.C_HAS_SCALING);
     keys.get_int("C_HAS_BFP", g.C_HAS_BFP);
     keys.get_int("C_HAS_ROUNDING", g.C_HAS_ROUNDING);
+}
 
-    std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
-        kelvar_ip_kfft_v8_0_create_state(g));
-    if (!state)
-        throw InputError(opt.config
-            + ": generics refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
-
+void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
+{
+    const kelvar_ip_kfft_v8_0_generics& g = s.g;
     int32_t nfft = g.C_NFFT_MAX;
     keys.get_int("nfft", nfft);
     if (nfft != g.C_NFFT_MAX && g.C_HAS_NFFT != 1)
@@ -92,46 +89,82 @@ int run_fft(const RunOptions& opt)
         keys.fail("nfft",
             "value " + std::to_string(nfft) + " outside " + std::to_string(nfft_min)
                 + " to C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX));
-    int32_t direction = 1;
-    keys.get_int("direction", direction, 0, 1);
+    s.nfft = nfft;
+    keys.get_int("direction", s.direction, 0, 1);
 
     const bool flt = g.C_USE_FLT_PT == 1;
     const bool uses_schedule = g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && !flt;
-    std::vector<int32_t> sched;
+    s.sched.clear();
     if (keys.has("scaling_sch")) {
         if (!uses_schedule)
             keys.fail("scaling_sch",
                 "only scaled fixed-point generics (C_HAS_SCALING = 1, "
                 "C_HAS_BFP = 0, C_USE_FLT_PT = 0) use a scaling schedule");
-        keys.get_int_array("scaling_sch", sched, 0, 3);
+        keys.get_int_array("scaling_sch", s.sched, 0, 3);
     } else if (uses_schedule) {
-        sched = safe_schedule(g.C_ARCH, nfft);
+        s.sched = safe_schedule(g.C_ARCH, nfft);
     }
+}
+
+int run_fft(const RunOptions& opt)
+{
+    std::vector<FileId> inputs;
+    FileId id;
+    if (file_id("configuration", opt.config, id))
+        inputs.push_back(id);
+    const ConfigKeys keys(opt.config, read_json_config(opt.config));
+    FftSetup setup;
+    fft_generics(keys, setup);
+    const kelvar_ip_kfft_v8_0_generics& g = setup.g;
+
+    std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
+        kelvar_ip_kfft_v8_0_create_state(g));
+    if (!state)
+        throw InputError(opt.config
+            + ": generics refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
+    fft_frame_inputs(keys, setup);
+    const int32_t nfft = setup.nfft, direction = setup.direction;
+    const std::vector<int32_t>& sched = setup.sched;
+    const bool flt = g.C_USE_FLT_PT == 1;
 
     const int in_width = flt ? 32 : g.C_INPUT_WIDTH;
     const int out_width
         = flt ? 32 : (g.C_HAS_SCALING ? g.C_INPUT_WIDTH : g.C_INPUT_WIDTH + g.C_NFFT_MAX + 1);
     const std::size_t n = std::size_t(1) << nfft;
 
-    OutputFile out(opt.output, opt.radix);
-    const Words in = read_words(opt.input, opt.radix, in_width);
+    ByteSource src(opt.input, "input");
+    WordReader in(src, opt.radix, in_width, is_npy_name(opt.input));
     const std::size_t frame = 2 * n;
-    if (in.values.empty())
-        throw InputError(in.file + ": no input words");
-    if (in.values.size() % frame != 0)
-        throw InputError(in.at(in.values.size() - 1) + std::to_string(in.values.size())
+    auto not_whole = [&](const std::string& at, std::size_t words) {
+        return InputError(at + std::to_string(words)
             + " words are not a whole number of frames of 2 x 2^" + std::to_string(nfft) + " = "
             + std::to_string(frame) + " words (real and imaginary word per sample; "
-            + std::to_string(in.values.size() % frame) + " left over)");
-    const std::size_t frames = in.values.size() / frame;
+            + std::to_string(words % frame) + " left over)");
+    };
+    if (in.total() == 0)
+        throw InputError(in.file() + ": no input words");
+    if (in.total() > 0 && std::size_t(in.total()) % frame != 0)
+        throw not_whole(in.file() + ": element " + std::to_string(in.total() - 1) + ": ",
+            std::size_t(in.total()));
+    inputs.push_back(*src.id());
+    OutputFile out(opt.output, opt.radix, inputs);
 
     std::vector<double> xr(n), xi(n), yr(n), yi(n);
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (std::size_t k = 0; k < n; ++k) {
-            const int64_t re = in.values[f * frame + 2 * k], im = in.values[f * frame + 2 * k + 1];
-            xr[k] = flt ? from_float_bits(re) : std::ldexp(double(re), 1 - in_width);
-            xi[k] = flt ? from_float_bits(im) : std::ldexp(double(im), 1 - in_width);
+    std::size_t frames = 0;
+    for (;; ++frames) {
+        // One frame in memory at a time.
+        std::size_t nw = 0;
+        int64_t w;
+        while (nw < frame && in.next(w)) {
+            const double x = flt ? from_float_bits(w) : std::ldexp(double(w), 1 - in_width);
+            (nw % 2 ? xi : xr)[nw / 2] = x;
+            ++nw;
         }
+        if (nw == 0)
+            break;
+        if (nw != frame)
+            throw not_whole(in.last_at(), in.count());
+        const std::size_t f = frames;
         kelvar_ip_kfft_v8_0_inputs inp;
         inp.nfft = nfft;
         inp.xn_re = xr.data();
@@ -171,7 +204,10 @@ int run_fft(const RunOptions& opt)
         }
         out.put(int64_t(res.blk_exp), out_width);
         out.put(int64_t(res.overflow), out_width);
+        out.flush();
     }
+    if (frames == 0)
+        throw InputError(in.file() + ": no input words");
     out.set_shape({ frames, frame + 2 });
     if (out.wrapped())
         std::fprintf(stderr,
@@ -179,7 +215,7 @@ int run_fft(const RunOptions& opt)
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
-    std::printf(
+    std::fprintf(out.to_stdout() ? stderr : stdout,
         "kip-golden fft: %zu frames of %zu samples, %d-bit bin words and block exponent and "
         "overflow per frame (%zu words), to %s\n",
         frames, n, out_width, out.count(), opt.output.c_str());

@@ -11,6 +11,11 @@
 // return null and the line in msg. Error lines go only to the simulation; warning lines are
 // written to the standard error stream, as for any caller.
 //
+// Handles are checked on every call: a null, destroyed or made-up handle, or a kip_fir_dpi
+// handle given by mistake, is refused without being read (status 1, the library's code for a
+// null state; kip_fft_dpi_output_width 0; kip_fft_dpi_message(h) says why) and
+// kip_fft_dpi_destroy ignores it.
+//
 // One call with side effects per statement: kip_fft_dpi_create, _transform and _destroy in
 // statements of their own, their status kept in a variable that later conditions test. A
 // simulator may evaluate every operand of && and || and in any order (Verilator 5.006 evaluates
@@ -44,7 +49,9 @@ package kip_fft_dpi;
   // from the left; longer arrays are allowed and their tail ignored. xk_re/xk_im: receive N
   // output words from the left, and 0 in the rest. blk_exp, overflow: as the model.
   // Returns 0, or on refusal (every output then 0) the library's code (1 to 24), 100 if a bin
-  // is not a whole output word (not expected) or 101 when memory runs out.
+  // is not a whole output word (not expected) or 101 when memory runs out. From C, null
+  // arrays or result pointers are refused with the library's codes for them (8, 11, 20, 21;
+  // 2 for blk_exp or overflow).
   import "DPI-C" function int kip_fft_dpi_transform(
     input chandle h, input int nfft, input int direction, input int scaling_sch[],
     input longint xn_re[], input longint xn_im[], output longint xk_re[],

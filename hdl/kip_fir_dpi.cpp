@@ -48,6 +48,15 @@ struct FirDpi {
     }
 };
 
+kip_dpi::Registry<FirDpi>& registry()
+{
+    static kip_dpi::Registry<FirDpi> models;
+    return models;
+}
+
+const char* const kNotLive = "Not a live kip_fir_dpi handle: destroyed, never created, or another "
+                             "layer's (a kip_fft_dpi handle)";
+
 void append_line(std::string& to, const char* text) noexcept
 {
     try {
@@ -78,6 +87,23 @@ int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1)
     X(output_width) X(config_method)
 // clang-format on
 
+// A decimal integer: an optional sign and digits, without leading zeros, so that "010" or
+// "0x10" are refused rather than read as octal or hexadecimal. False when it is not one or
+// exceeds 64 bits.
+bool parse_decimal(const std::string& t, long long& v)
+{
+    std::size_t i = t.empty() || (t[0] != '-' && t[0] != '+') ? 0 : 1;
+    if (i == t.size() || (t[i] == '0' && i + 1 < t.size()))
+        return false;
+    for (std::size_t j = i; j < t.size(); ++j)
+        if (t[j] < '0' || t[j] > '9')
+            return false;
+    char* stop = nullptr;
+    errno = 0;
+    v = std::strtoll(t.c_str(), &stop, 10);
+    return errno == 0 && *stop == '\0';
+}
+
 // Applies "field=value" items separated by blanks or commas. Returns an empty string, or the
 // reason the settings are refused. num_coeffs_given tells whether num_coeffs was among them.
 std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num_coeffs_given)
@@ -100,11 +126,10 @@ std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num
             return "Setting \"" + item + "\" is not of the form field=value";
         const std::string key = item.substr(0, eq);
         const std::string value = item.substr(eq + 1);
-        char* stop = nullptr;
-        errno = 0;
-        const long long v = std::strtoll(value.c_str(), &stop, 0);
-        if (value.empty() || *stop != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
-            return "Setting " + key + " needs a 32-bit integer, not \"" + value + "\"";
+        long long v = 0;
+        if (!parse_decimal(value, v) || v < INT32_MIN || v > INT32_MAX)
+            return "Setting " + key + " needs a decimal 32-bit integer, not \"" + value
+                + "\" (no leading zeros, no 0x prefix)";
         bool known = false;
 #define KIP_SET(f)                                                                                 \
     if (key == #f) {                                                                               \
@@ -121,7 +146,7 @@ std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num
     return std::string();
 }
 
-FirDpi* create(const char* name, const svOpenArrayHandle coeff, const char* settings,
+void* create(const char* name, const svOpenArrayHandle coeff, const char* settings,
     const char** msg) noexcept
 {
     try {
@@ -178,8 +203,9 @@ FirDpi* create(const char* name, const svOpenArrayHandle coeff, const char* sett
             return nullptr;
         }
         dpi->message.clear();
+        void* h = registry().add(std::move(dpi));
         set_create_message(msg, std::string());
-        return dpi.release();
+        return h;
     } catch (...) {
         set_create_message(msg, "Out of memory");
         return nullptr;
@@ -236,11 +262,13 @@ int to_int64(FirDpi& dpi, const mpz_class& v, long long* y)
     return 0;
 }
 
+// Runs body on the model behind h: 1 without touching anything when h is not live.
 template <class Body> int guarded(void* h, Body&& body) noexcept
 {
-    if (h == nullptr)
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    if (!model)
         return 1;
-    FirDpi& dpi = *static_cast<FirDpi*>(h);
+    FirDpi& dpi = *model;
     dpi.message.clear();
     try {
         return body(dpi);
@@ -248,6 +276,11 @@ template <class Body> int guarded(void* h, Body&& body) noexcept
         append_line(dpi.message, "Out of memory");
         return 1;
     }
+}
+
+int null_output(FirDpi& dpi, const char* what)
+{
+    return refuse(dpi, std::string("Null output pointer for ") + what);
 }
 
 } // namespace
@@ -281,21 +314,26 @@ KIP_DPI_EXPORT void* kip_fir_dpi_create_ex(
     return create(name, coeff, settings, msg);
 }
 
-KIP_DPI_EXPORT void kip_fir_dpi_destroy(void* h) { delete static_cast<FirDpi*>(h); }
+KIP_DPI_EXPORT void kip_fir_dpi_destroy(void* h) { registry().erase(h); }
 
 KIP_DPI_EXPORT const char* kip_fir_dpi_message(void* h)
 {
-    return h == nullptr ? "Null model handle" : static_cast<FirDpi*>(h)->message.c_str();
+    if (h == nullptr)
+        return "Null model handle";
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->message.c_str() : kNotLive;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_output_width(void* h)
 {
-    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_width;
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->cfg.output_width : 0;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_output_fract_width(void* h)
 {
-    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_fract_width;
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->cfg.output_fract_width : 0;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_send(void* h, long long x)
@@ -317,18 +355,22 @@ KIP_DPI_EXPORT int kip_fir_dpi_send_frame(void* h, const svOpenArrayHandle x)
 
 KIP_DPI_EXPORT int kip_fir_dpi_available(void* h)
 {
-    if (h == nullptr)
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    if (!model)
         return 0;
-    const std::size_t n = static_cast<FirDpi*>(h)->out.size();
+    const std::size_t n = model->out.size();
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
-// The getters write 0 to their outputs first: a refused call leaves zeros there.
+// The getters write 0 to their (non-null) outputs first: a refused call leaves zeros there.
 
 KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 {
-    *y = 0;
+    if (y != nullptr)
+        *y = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         if (dpi.out.empty())
@@ -342,9 +384,13 @@ KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_complex(void* h, long long* re, long long* im)
 {
-    *re = 0;
-    *im = 0;
+    if (re != nullptr)
+        *re = 0;
+    if (im != nullptr)
+        *im = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (re == nullptr || im == nullptr)
+            return null_output(dpi, re == nullptr ? "re" : "im");
         if (dpi.out.empty())
             return no_output(dpi);
         if (to_int64(dpi, dpi.out.front().first, re) != 0
@@ -362,6 +408,8 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
     for (int i = 0; i < sv_count(y); ++i)
         *static_cast<long long*>(svGetArrElemPtr1(y, sv_index(y, i))) = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         const std::size_t n = static_cast<std::size_t>(sv_count(y));
@@ -384,9 +432,12 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_wide(void* h, svBitVecVal* y)
 {
-    for (int i = 0; i < kWideBits / 32; ++i)
-        y[i] = 0;
+    if (y != nullptr)
+        for (int i = 0; i < kWideBits / 32; ++i)
+            y[i] = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         if (dpi.out.empty())

@@ -13,6 +13,10 @@
 // Creation failures return null and the text in msg. Outputs of a refused call are 0.
 // Nothing aborts the simulation.
 //
+// Handles are checked on every call: a null, destroyed or made-up handle, or a kip_fft_dpi
+// handle given by mistake, is refused without being read (status 1; available and the widths
+// 0; kip_fir_dpi_message(h) says why) and kip_fir_dpi_destroy ignores it.
+//
 // One call with side effects per statement. Calls that change a model (create, send, get,
 // transform, reset, destroy) belong in statements of their own, their status kept in a
 // variable that later conditions test: a simulator may evaluate every operand of && and ||
@@ -37,7 +41,8 @@ package kip_fir_dpi;
 
   // Creates a model from "field=value" settings separated by blanks or commas, for any integer
   // field of the configuration record (e.g. "filter_type=2 decim_rate=4 coeff_sets=2"); unknown
-  // fields and malformed values are refused. num_coeffs defaults to size(coeff) / coeff_sets.
+  // fields and malformed values are refused. Values are decimal integers: leading zeros and 0x
+  // prefixes are refused. num_coeffs defaults to size(coeff) / coeff_sets.
   import "DPI-C" function chandle kip_fir_dpi_create_ex(
     input string name, input real coeff[], input string settings, output string msg);
 

@@ -336,6 +336,14 @@ void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
         }
         for (const std::string& w : lines.warnings)
             add_warning(w);
+        if (code == KELVAR_IP_KFFT_V8_0_NULL_SCALING_SCH) {
+            const int stages = g.C_ARCH == 1 || g.C_ARCH == 3 ? (nfft + 1) / 2 : nfft;
+            fail(code_id(code),
+                "this model (C_HAS_SCALING 1, C_HAS_BFP 0) needs a scaling schedule: pass it as "
+                "the fourth argument, kip_fft('transform', h, x, scaling_sch), with "
+                    + std::to_string(stages)
+                    + " right shifts (0 to 3, first stage first) for this frame length");
+        }
         if (code != 0)
             fail(code_id(code),
                 (frames > 1 ? "frame " + std::to_string(f + 1) + ": " : std::string())
@@ -366,6 +374,21 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nrhs < 1 || !mxIsChar(prhs[0]))
         fail("kip:fft:usage", "the first argument must be a command; see 'help kip_fft'");
     const std::string cmd = get_string(prhs[0], "the command");
+    // More outputs than a command returns would leave Octave to raise its own error, without an
+    // identifier: refused here first.
+    static const struct {
+        const char* cmd;
+        int outputs;
+    } k_outputs[] = { { "create", 1 }, { "transform", 3 }, { "destroy", 0 }, { "generics", 1 },
+        { "defaults", 1 }, { "handles", 1 } };
+    for (const auto& c : k_outputs)
+        if (cmd == c.cmd && nlhs > c.outputs)
+            fail("kip:fft:usage",
+                "kip_fft('" + cmd + "', ...) returns "
+                    + (c.outputs == 0 ? std::string("no output")
+                                      : "at most " + std::to_string(c.outputs) + " output"
+                                + (c.outputs > 1 ? "s" : ""))
+                    + ", not " + std::to_string(nlhs) + "; see 'help kip_fft'");
     if (cmd == "create") {
         cmd_create(nrhs, prhs, plhs);
     } else if (cmd == "transform") {

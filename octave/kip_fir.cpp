@@ -713,6 +713,19 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nrhs < 1 || !mxIsChar(prhs[0]))
         fail("kip:fir:usage", "the first argument must be a command; see 'help kip_fir'");
     const std::string cmd = get_string(prhs[0], "the command");
+    // More outputs than a command returns would leave Octave to raise its own error, without an
+    // identifier: refused here first.
+    static const struct {
+        const char* cmd;
+        int outputs;
+    } k_outputs[] = { { "create", 1 }, { "send", 1 }, { "get", 1 }, { "reload", 0 },
+        { "config", 0 }, { "reset", 0 }, { "destroy", 0 }, { "get_config", 1 }, { "defaults", 1 },
+        { "handles", 1 }, { "version", 1 } };
+    for (const auto& c : k_outputs)
+        if (cmd == c.cmd && nlhs > c.outputs)
+            fail("kip:fir:usage",
+                "kip_fir('" + cmd + "', ...) returns " + (c.outputs ? "one output" : "no output")
+                    + ", not " + std::to_string(nlhs) + "; see 'help kip_fir'");
     if (cmd == "create")
         cmd_create(nrhs, prhs, plhs);
     else if (cmd == "send")

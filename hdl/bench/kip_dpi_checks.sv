@@ -147,6 +147,14 @@ module kip_dpi_checks (
     expect_text("FFT word beyond 16 bits", rc == 10, kip_fft_dpi_message(h), "xn_re[3]");
     rc = kip_fft_dpi_transform(h, 6, 1, sch, short_x, xi, yr, yi, blk_exp, overflow);
     expect_text("FFT frame of 8 words", rc == 9, kip_fft_dpi_message(h), "xn_re_size input 8");
+    // chandles are untyped: an FFT handle given to a FIR import is refused, not used.
+    rc = kip_fir_dpi_send(h, 1);
+    expect_text("FIR import with an FFT handle", rc == 1, kip_fir_dpi_message(h),
+                "Not a live kip_fir_dpi handle");
+    kip_fft_dpi_destroy(h);
+    rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT destroyed handle", rc == 1, kip_fft_dpi_message(h),
+                "Not a live kip_fft_dpi handle");
     kip_fft_dpi_destroy(h);
 
     // 12-bit words, unscaled 8-point radix-2: an impulse of 1000 gives 1000 in every bin.

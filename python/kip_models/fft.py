@@ -33,7 +33,6 @@ become FftError. Nothing is written to the standard error stream.
 
 import enum
 import operator
-import os
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 from typing import NamedTuple
@@ -41,6 +40,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _fft
+from ._common import Codes, refuse_masked, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -54,6 +54,10 @@ __all__ = [
     "GENERICS",
     "default_generics",
 ]
+
+#: The FFT library's version (the library has no version function: the version its header
+#: names, as the binding reports it).
+__version__ = _fft.VERSION
 
 #: Names of the generics, in record order.
 GENERICS = (
@@ -76,13 +80,19 @@ _RANGES = {
 }
 
 
-class Arch(enum.IntEnum):
-    """Values of the C_ARCH generic."""
+class Arch(enum.IntEnum, metaclass=Codes):
+    """Values of the C_ARCH generic.
 
-    RADIX4_BURST = 1  #: Radix-4 Burst I/O (transform length 64 and more)
-    RADIX2_BURST = 2  #: Radix-2 Burst I/O
-    PIPELINED_STREAMING = 3  #: Pipelined Streaming I/O
-    RADIX2_LITE_BURST = 4  #: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+    RADIX4_BURST        = 1: Radix-4 Burst I/O (transform length 64 and more)
+    RADIX2_BURST        = 2: Radix-2 Burst I/O
+    PIPELINED_STREAMING = 3: Pipelined Streaming I/O
+    RADIX2_LITE_BURST   = 4: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+    """
+
+    RADIX4_BURST = 1
+    RADIX2_BURST = 2
+    PIPELINED_STREAMING = 3
+    RADIX2_LITE_BURST = 4
 
 
 class FftError(RuntimeError):
@@ -213,9 +223,7 @@ class FftModel(ModelLifecycle):
 
     def close(self):
         """Frees the model (and its worker states); later calls raise ValueError."""
-        for w in self._workers:
-            w.close()
-        self._workers = []
+        self._release_workers()
         self._m.close()
 
     def __repr__(self):
@@ -297,13 +305,26 @@ class FftModel(ModelLifecycle):
             shift = np.int64(0)
         return shift - (n if inverse else 0)
 
+    def output_width(self, nfft=None):
+        """Width in bits of the output words (output="int"): C_INPUT_WIDTH when scaled
+        (schedule or block floating point), C_INPUT_WIDTH + C_NFFT_MAX + 1 unscaled, 32 (the
+        single-precision bit pattern) in floating-point mode; the layout kip-golden writes."""
+        g = self._g
+        if g["C_USE_FLT_PT"]:
+            return 32
+        if g["C_HAS_SCALING"]:
+            return g["C_INPUT_WIDTH"]
+        return g["C_INPUT_WIDTH"] + g["C_NFFT_MAX"] + 1
+
     # -- transforms ----------------------------------------------------------------------------
 
-    def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False):
+    def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False,
+                  output="real"):
         """Transforms one frame.
 
         x: 1-D complex (or real) samples; fixed point: real and imaginary parts in
         -1 <= v < 1 (off-grid values are rounded with an FftWarning; see quantize()).
+        Masked arrays with masked elements are refused (ValueError).
         nfft: frame length exponent for run-time length models (default: log2(len(x))).
         scaling: per-stage right shifts, 0 to 3, element 0 for the first stage; read only by
         scaled models without block floating point (default: default_schedule()).
@@ -312,45 +333,75 @@ class FftModel(ModelLifecycle):
         numpy_units: False gives the model's output bit for bit; True multiplies it exactly by
         2**numpy_scale(...) so that it compares with numpy.fft.fft(x) (numpy.fft.ifft(x) when
         inverse), within the model's quantisation.
+        output: "real" gives xk as complex128 values; "int" gives the output words, as
+        kip-golden writes them, for comparison with RTL: a structured int64 array with fields
+        "re" and "im", output_width() bits each in two's complement, value word *
+        2**-(C_INPUT_WIDTH - 1) (block floating point: times 2**blk_exp); in floating-point
+        mode the single-precision bit patterns (0 to 2**32 - 1).
 
         Returns an FftResult (xk, blk_exp, overflow). Raises FftError (the library's line and
         code) when the model refuses the call, ValueError/TypeError for arrays of the wrong
-        shape or type."""
+        shape or type (before anything is allocated for them). Ctrl-C stops the call between
+        frames (KeyboardInterrupt); the model stays usable."""
+        refuse_masked(x, "x")
         a = np.asarray(x)
         if a.ndim != 1:
             raise ValueError(f"x: transform takes a 1-D frame, got shape {a.shape}; use "
                              f"transform_batch for several")
-        r = self._batch(a[np.newaxis, :], nfft, scaling, inverse, numpy_units, 1, single=True)
+        r = self._batch(a[np.newaxis, :], nfft, scaling, inverse, numpy_units, output, 1,
+                        single=True)
         return FftResult(r.xk[0], int(r.blk_exp[0]), bool(r.overflow[0]))
 
     def transform_batch(self, frames, nfft=None, scaling=None, inverse=False,
-                        numpy_units=False, workers=1):
+                        numpy_units=False, workers=1, output="real"):
         """Transforms every row of frames (2-D, one frame per row) with the GIL released.
 
         scaling: one schedule for all frames (1-D) or one per frame (2-D, a row per frame).
-        workers: number of threads (None: os.cpu_count()); each runs its own model state of
-        the same generics on a contiguous share of the frames. The results are identical to
-        workers=1. Other arguments as transform().
+        workers: number of threads (None: one per processor); each runs its own model state of
+        the same generics on a contiguous share of the frames. No more threads are started
+        than there are frames or processors; the extra states are kept for later calls and
+        freed when a call fails. The results are identical to workers=1. Other arguments as
+        transform().
 
         Returns an FftBatchResult. On a refused frame raises FftError with .frame set to the
         index of the first refused frame (and .code to the library's code); the warnings of
-        the frames before it are issued."""
+        the frames before it are issued. Ctrl-C stops every thread between frames
+        (KeyboardInterrupt); the model stays usable."""
+        refuse_masked(frames, "frames")
         a = np.asarray(frames)
         if a.ndim != 2:
             raise ValueError(f"frames: expected a 2-D array, one frame per row, got shape "
                              f"{a.shape}")
-        if workers is None:
-            workers = os.cpu_count() or 1
-        workers = operator.index(workers)
-        if workers < 1:
-            raise ValueError(f"workers={workers}: must be at least 1")
-        return self._batch(a, nfft, scaling, inverse, numpy_units, workers, single=False)
+        workers = worker_count(workers, a.shape[0])
+        return self._batch(a, nfft, scaling, inverse, numpy_units, output, workers,
+                           single=False)
 
     # -- internals -----------------------------------------------------------------------------
 
-    def _batch(self, a, nfft, scaling, inverse, numpy_units, workers, single):
+    def _check_length(self, length, nfft, what):
+        """Refuses, before any copy is made, a frame longer than the model takes, and a frame
+        whose length disagrees with an nfft that a fixed-length model ignores."""
+        g = self._g
+        n_max = 1 << g["C_NFFT_MAX"]
+        if length > n_max:
+            raise ValueError(f"{what}: {length} samples per frame; this model's frames hold at "
+                             f"most 2**C_NFFT_MAX = {n_max} samples (C_NFFT_MAX="
+                             f"{g['C_NFFT_MAX']})")
+        if (nfft is not None and not g["C_HAS_NFFT"] and operator.index(nfft) != g["C_NFFT_MAX"]
+                and length != n_max):
+            raise ValueError(f"nfft={nfft}: this model's length is fixed (C_HAS_NFFT=0) at "
+                             f"2**C_NFFT_MAX = {n_max} samples and {what} has {length}; give "
+                             f"frames of {n_max} samples, or build the model with C_HAS_NFFT=1 "
+                             f"to choose the length per call")
+
+    def _batch(self, a, nfft, scaling, inverse, numpy_units, output, workers, single):
+        if output not in ("real", "int"):
+            raise ValueError(f"output={output!r}: expected 'real' or 'int'")
+        if output == "int" and numpy_units:
+            raise ValueError("numpy_units=True gives values, not words: use output='real'")
         if a.dtype == object or not (np.issubdtype(a.dtype, np.number) or a.dtype == bool):
             raise TypeError(f"frames must hold numbers, not {a.dtype}")
+        self._check_length(a.shape[1], nfft, "x" if single else "frames")
         x = np.ascontiguousarray(a, dtype=np.complex128)
         n = self.effective_nfft(a.shape[1], nfft)
         call_nfft = n if nfft is None else _int32("nfft", nfft)
@@ -373,16 +424,7 @@ class FftModel(ModelLifecycle):
         if workers == 1:
             parts = [(0, self._m.simulate(x, call_nfft, sched, direction))]
         else:
-            bounds = np.linspace(0, count, workers + 1).astype(int)
-            models = [self._m] + self._worker_states(workers - 1)
-
-            def run(i):
-                lo, hi = bounds[i], bounds[i + 1]
-                s = sched[lo:hi] if sched is not None and sched.ndim == 2 else sched
-                return lo, models[i].simulate(x[lo:hi], call_nfft, s, direction)
-
-            with ThreadPoolExecutor(workers) as pool:
-                parts = list(pool.map(run, range(workers)))
+            parts = self._run_workers(x, call_nfft, sched, direction, workers)
         lines = []
         for lo, (rc, failed, _xk, _blk, _ovf, part_lines) in parts:
             lines += [(lo + f, e, t) for f, e, t in part_lines]
@@ -405,16 +447,68 @@ class FftModel(ModelLifecycle):
             xk = np.ldexp(xk.real, np.reshape(shift, (-1, 1))) + 1j * np.ldexp(
                 xk.imag, np.reshape(shift, (-1, 1)))
             result = result._replace(xk=xk)
+        elif output == "int":
+            result = result._replace(xk=self._words(xk))
         return result
+
+    def _words(self, xk):
+        """Output values as the words kip-golden writes (see transform(output="int"))."""
+        words = np.empty(xk.shape, dtype=[("re", np.int64), ("im", np.int64)])
+        if self._g["C_USE_FLT_PT"]:
+            for f, part in (("re", xk.real), ("im", xk.imag)):
+                words[f] = part.astype(np.float32).view(np.uint32)
+            return words
+        shift = self._g["C_INPUT_WIDTH"] - 1
+        for f, part in (("re", xk.real), ("im", xk.imag)):
+            scaled = np.ldexp(part, shift)
+            words[f] = scaled.astype(np.int64)
+        return words
+
+    def _run_workers(self, x, nfft, sched, direction, workers):
+        """Runs shares of the frames on this state and workers - 1 others, in threads. Ctrl-C
+        (or any failure to finish) cancels every share between frames; a refused call frees
+        the extra states."""
+        count = x.shape[0]
+        bounds = np.linspace(0, count, workers + 1).astype(int)
+        models = [self._m] + self._worker_states(workers - 1)
+        cancel = _fft.CancelFlag()
+
+        def run(i):
+            lo, hi = bounds[i], bounds[i + 1]
+            s = sched[lo:hi] if sched is not None and sched.ndim == 2 else sched
+            return lo, models[i].simulate(x[lo:hi], nfft, s, direction, cancel)
+
+        pool = ThreadPoolExecutor(workers)
+        try:
+            futures = [pool.submit(run, i) for i in range(workers)]
+            parts = [f.result() for f in futures]
+        except BaseException:
+            cancel.set()
+            pool.shutdown(wait=True)
+            self._release_workers()
+            raise
+        pool.shutdown(wait=True)
+        if any(p[1][0] != 0 for p in parts):
+            self._release_workers()
+        return parts
 
     def _worker_states(self, count):
         """count extra model states with this model's generics, kept for later calls."""
-        while len(self._workers) < count:
-            model, lines = _fft.Model.create(self._g)
-            if model is None:
-                raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state failed"))
-            self._workers.append(model)
+        try:
+            while len(self._workers) < count:
+                model, lines = _fft.Model.create(self._g)
+                if model is None:
+                    raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state failed"))
+                self._workers.append(model)
+        except BaseException:
+            self._release_workers()
+            raise
         return self._workers[:count]
+
+    def _release_workers(self):
+        for w in self._workers:
+            w.close()
+        self._workers = []
 
 
 def _int32(name, value):

@@ -1,5 +1,5 @@
 import enum
-from typing import Dict, NamedTuple, Optional, Tuple
+from typing import Dict, Literal, NamedTuple, Optional, Tuple
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -17,6 +17,7 @@ __all__ = [
     "default_generics",
 ]
 
+__version__: str
 GENERICS: Tuple[str, ...]
 
 class Arch(enum.IntEnum):
@@ -71,6 +72,7 @@ class FftModel(ModelLifecycle):
     def uses_schedule(self) -> bool: ...
     def default_schedule(self, nfft: Optional[int] = ...) -> np.ndarray: ...
     def quantize(self, x: ArrayLike) -> np.ndarray: ...
+    def output_width(self, nfft: Optional[int] = ...) -> int: ...
     def numpy_scale(
         self,
         result: FftResult | FftBatchResult,
@@ -85,6 +87,7 @@ class FftModel(ModelLifecycle):
         scaling: Optional[ArrayLike] = ...,
         inverse: bool = ...,
         numpy_units: bool = ...,
+        output: Literal["real", "int"] = ...,
     ) -> FftResult: ...
     def transform_batch(
         self,
@@ -94,4 +97,5 @@ class FftModel(ModelLifecycle):
         inverse: bool = ...,
         numpy_units: bool = ...,
         workers: Optional[int] = ...,
+        output: Literal["real", "int"] = ...,
     ) -> FftBatchResult: ...

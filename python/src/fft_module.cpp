@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 #include "message_sink.h"
 
@@ -25,6 +26,8 @@ namespace py = pybind11;
 namespace {
 
 using Generics = kelvar_ip_kfft_v8_0_generics;
+using kip_py::CancelFlag;
+using kip_py::InterruptCheck;
 using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
 using Schedule = py::array_t<int32_t, py::array::c_style>;
 
@@ -136,13 +139,20 @@ public:
     // up to the end of the call.
     // Each frame is split into real and imaginary parts, transformed and interleaved again
     // through four buffers of one frame each, which stay in cache however many frames there are.
-    py::tuple simulate(
-        const ComplexArray& x, int32_t nfft, const py::object& schedule, int32_t direction)
+    // Between frames the call stops when cancel is set (code -1) or, on the main thread, when a
+    // signal handler raises (Ctrl-C: KeyboardInterrupt is raised); the state stays usable.
+    py::tuple simulate(const ComplexArray& x, int32_t nfft, const py::object& schedule,
+        int32_t direction, const CancelFlag* cancel)
     {
         if (x.ndim() != 2)
             throw py::value_error("expected a 2-D array of frames");
         const py::ssize_t frames = x.shape(0);
         const int32_t n = size32(x.shape(1), "a frame");
+        const int32_t n_max = int32_t { 1 } << std::min(std::max(generics_.C_NFFT_MAX, 0), 30);
+        if (n > n_max)
+            throw py::value_error("x: frames of " + std::to_string(n)
+                + " samples; this model's frames hold at most 2**C_NFFT_MAX = "
+                + std::to_string(n_max));
 
         Schedule sched;
         bool per_frame = false;
@@ -167,7 +177,7 @@ public:
         std::complex<double>* dst = xk.mutable_data();
         int32_t* blk_out = blk.mutable_data();
         int32_t* ovf_out = ovf.mutable_data();
-        const size_t len = static_cast<size_t>(std::max<int32_t>(n, 1));
+        const size_t len = frames > 0 ? static_cast<size_t>(std::max<int32_t>(n, 1)) : 1;
         std::vector<double> in_re(len), in_im(len), out_re(len), out_im(len);
         const int32_t no_schedule = 0;
         int rc = 0;
@@ -211,6 +221,8 @@ public:
             return code;
         };
 
+        InterruptCheck check(cancel);
+        bool stopped = false;
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mu_);
@@ -219,6 +231,10 @@ public:
             } else {
                 kfft::ScopedMessageSink sink(LineCollector::on_line, &lines);
                 for (py::ssize_t f = 0; f < frames && rc == 0; ++f) {
+                    if (check.stop()) {
+                        stopped = true;
+                        break;
+                    }
                     lines.frame = f;
                     rc = run_frame(f);
                     if (rc != 0)
@@ -228,6 +244,9 @@ public:
         }
         if (was_closed)
             throw py::value_error("the model is closed");
+        check.raise_if_interrupted();
+        if (stopped)
+            return py::make_tuple(-1, -1, py::none(), py::none(), py::none(), lines.to_list());
         if (rc != 0)
             return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), lines.to_list());
         return py::make_tuple(0, -1, xk, blk, ovf, lines.to_list());
@@ -249,11 +268,13 @@ PYBIND11_MODULE(_fft, m)
     m.def("default_generics",
         [] { return generics_to_dict(kelvar_ip_kfft_v8_0_get_default_generics()); });
     m.attr("NULL_INPUTS") = KELVAR_IP_KFFT_V8_0_NULL_INPUTS;
+    m.attr("VERSION") = "8.0"; // the kfft v8.0 model of kfft_v8_0_bitacc_cmodel.h
     py::class_<FftModel>(m, "Model")
         .def_static("create", &FftModel::create, py::arg("generics"))
         .def("close", &FftModel::close)
         .def_property_readonly("closed", &FftModel::closed)
         .def_property_readonly("generics", &FftModel::generics)
         .def("simulate", &FftModel::simulate, py::arg("x"), py::arg("nfft"), py::arg("schedule"),
-            py::arg("direction"));
+            py::arg("direction"), py::arg("cancel") = nullptr);
+    CancelFlag::bind(m, "CancelFlag");
 }

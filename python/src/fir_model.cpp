@@ -92,6 +92,7 @@ py::tuple FirModel::create(const py::dict& config, const py::object& coeff, bool
             m->output_width_ = done.output_width;
             m->hilbert_ = done.filter_type == 3;
             m->integer_ = kip_fir::uses_integer_arithmetic(m->model_);
+            m->coeff_scale_ = kip_fir::model_of(m->model_).coeff_scale;
         }
     }
     Messages msgs = std::move(m->col_.messages);
@@ -167,7 +168,7 @@ long long FirModel::waiting()
     return n;
 }
 
-py::tuple FirModel::send(const RealIn& x)
+py::tuple FirModel::send(const RealIn& x, const CancelFlag* cancel)
 {
     if (x.ndim() != 2 && x.ndim() != 3)
         throw py::value_error("x: expected an array shaped (paths, channels, vectors)");
@@ -176,9 +177,30 @@ py::tuple FirModel::send(const RealIn& x)
         dims[i] = static_cast<std::size_t>(x.shape(i));
     static const double empty = 0.0; // storage of an empty record; the library only reads it
     double* data = x.size() > 0 ? const_cast<double*>(x.data()) : const_cast<double*>(&empty);
-    kip_array_real a = borrowed<kip_array_real>(
-        data, static_cast<std::size_t>(x.size()), dims, static_cast<std::size_t>(x.ndim()));
-    return status(call([&] { return kip_fir_v6_3_data_send(model_, &a); }));
+    const std::size_t frame = dims[0] * dims[1];
+    if (x.ndim() == 2 || frame == 0) {
+        kip_array_real a = borrowed<kip_array_real>(
+            data, static_cast<std::size_t>(x.size()), dims, static_cast<std::size_t>(x.ndim()));
+        return status(call([&] { return kip_fir_v6_3_data_send(model_, &a); }));
+    }
+    // Whole vectors, about 64k samples a chunk: the model takes them one vector after another,
+    // so the split does not change the result.
+    const std::size_t chunk = std::max<std::size_t>(1, (std::size_t { 1 } << 16) / frame);
+    InterruptCheck check(cancel);
+    auto r = call([&] {
+        for (std::size_t v = 0; v < dims[2] || v == 0; v += chunk) {
+            std::size_t part[3] = { dims[0], dims[1], std::min(chunk, dims[2] - v) };
+            kip_array_real a = borrowed<kip_array_real>(data + v * frame, part[2] * frame, part, 3);
+            const int32_t rc = kip_fir_v6_3_data_send(model_, &a);
+            if (rc != 0)
+                return rc;
+            if (v + chunk < dims[2] && check.stop())
+                return int32_t { -1 };
+        }
+        return int32_t { 0 };
+    });
+    check.raise_if_interrupted();
+    return status(r);
 }
 
 py::tuple FirModel::send_channel(const Vector& x)

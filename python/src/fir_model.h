@@ -12,6 +12,7 @@
 
 #include "fir_messages.h"
 #include "fir_outputs.h"
+#include "interrupt.h"
 #include "tapforge_v6_3_bitacc_cmodel.h"
 
 namespace kip_py {
@@ -66,12 +67,16 @@ public:
     std::size_t paths() const { return paths_; }
     std::size_t channels() const { return channels_; }
     int32_t output_width() const { return output_width_; }
+    double coeff_scale() const { return coeff_scale_; }
 
     py::dict get_config();
     // Complete output vectors get() would collect now (-1: the model cannot say).
     long long waiting();
-    // (status, messages). x shaped (paths, channels[, vectors]).
-    py::tuple send(const RealIn& x);
+    // (status, messages). x shaped (paths, channels[, vectors]), sent in chunks of whole
+    // vectors; between chunks the call stops when cancel is set (status -1) or, on the main
+    // thread, when a signal handler raises (Ctrl-C: KeyboardInterrupt is raised). The chunks
+    // sent before the stop stay in the model.
+    py::tuple send(const RealIn& x, const CancelFlag* cancel);
     py::tuple send_channel(const Vector& x);
     // (status, array (paths, channels, vectors) or None, messages); vectors < 0: all waiting,
     // else at most that many.
@@ -98,6 +103,7 @@ private:
     std::size_t paths_ = 0;
     std::size_t channels_ = 0;
     int32_t output_width_ = 0;
+    double coeff_scale_ = 1.0;
     bool hilbert_ = false;
     bool integer_ = false;
 };

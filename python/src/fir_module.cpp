@@ -53,6 +53,8 @@ PYBIND11_MODULE(_fir, m)
         { KIP_FIR_V6_3_PATTERN_COUNT, KIP_FIR_V6_3_PATTERN_MAX_SLOTS,
             KIP_FIR_V6_3_PATTERN_MAP_ITEMS });
 
+    kip_py::CancelFlag::bind(m, "CancelFlag");
+
     m.attr("KIND_REAL") = static_cast<int>(kip_py::KIND_REAL);
     m.attr("KIND_COMPLEX") = static_cast<int>(kip_py::KIND_COMPLEX);
     m.attr("KIND_MPZ") = static_cast<int>(kip_py::KIND_MPZ);
@@ -70,7 +72,8 @@ PYBIND11_MODULE(_fir, m)
         .def_property_readonly("output_width", &FirModel::output_width)
         .def("get_config", &FirModel::get_config)
         .def("waiting", &FirModel::waiting)
-        .def("send", &FirModel::send)
+        .def_property_readonly("coeff_scale", &FirModel::coeff_scale)
+        .def("send", &FirModel::send, py::arg("x"), py::arg("cancel") = nullptr)
         .def("send_channel", &FirModel::send_channel)
         .def("get", &FirModel::get, py::arg("kind"), py::arg("vectors"))
         .def("get_channel", &FirModel::get_channel, py::arg("kind"))

@@ -50,7 +50,9 @@ expect_error(@() kip_fft('transform', h, single(x), sch), 'kip:fft:invalidInput'
 expect_error(@() kip_fft('transform', h, int16(real(x)), sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, [], sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, ones(128, 1, 2) / 2, sch), 'kip:fft:invalidInput');
-expect_error(@() kip_fft('transform', h, x), 'kip:fft:invalidScaling');
+expect_error(@() kip_fft('transform', h, x), 'kip:fft:invalidScaling', ...
+             'kip_fft(''transform'', h, x, scaling_sch), with 7 right shifts');
+expect_error(@() kip_fft('transform', h, x, sch), 'kip:fft:usage', 'at most 3 outputs, not 4', 4);
 expect_error(@() kip_fft('transform', h, x, sch(1:4)), 'kip:fft:invalidScaling');
 expect_error(@() kip_fft('transform', h, [x x], [sch(1:6) 4]), 'kip:fft:invalidScaling', ...
              'frame 1: ERROR:kfft_v8_0:simulate called with invalid scaling value: scaling_sch[6] = 4');

@@ -55,6 +55,8 @@ for b = 1:numel(blocks)
     expect_error(@() kip_fir('config', h, [1 0 -1 1]), 'kip:fir:invalidInput');
     expect_error(@() kip_fir('config', h, ones(2, 2)), 'kip:fir:invalidInput');
     expect_error(@() kip_fir('frobnicate', h), 'kip:fir:usage');
+    expect_error(@() kip_fir('send', h, x), 'kip:fir:usage', 'returns one output, not 3', 3);
+    expect_error(@() kip_fir('reset', h), 'kip:fir:usage', 'returns no output, not 1', 1);
     expect_error(@() kip_fir(42), 'kip:fir:usage');
     assert(isempty(kip_fir('get', h)));
   elseif b == 2

@@ -2,6 +2,7 @@
 
 import logging
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -180,7 +181,7 @@ class TestData:
         with FirModel(coeff=taps, coeff_width=20, data_width=45, on_message=rec) as m:
             assert m.integer_mode
             assert "tapforge_v6_3 WARNING: Model will use MPZ data type" in rec.texts()
-            y = m.run(np.array(x))
+            y = m.run(np.array(x), output="int")
             assert y.dtype == object and y.shape == (len(x),)
             assert all(type(v) is int for v in y)
             assert list(y) == conv(x, taps)
@@ -209,7 +210,7 @@ class TestData:
         x = [2**40, -(2**40), 3]
         with FirModel(filter_type=3, coeff=taps, coeff_width=22, data_width=42) as m:
             assert m.integer_mode
-            y = m.run(np.array(x))
+            y = m.run(np.array(x), output="int")
         assert y.dtype.names == ("re", "im")
         assert list(y["re"]) == [0, 2**40, -(2**40)]
         assert list(y["im"]) == conv(x, taps)
@@ -341,22 +342,26 @@ class TestReconfiguration:
 # ---------------------------------------------------------------------------------------------
 
 class TestMessagesTablesLifecycle:
-    def test_messages_go_to_logging_by_default(self, caplog):
+    def test_messages_become_warnings_by_default(self, caplog, capfd):
         with caplog.at_level(logging.DEBUG, logger="kip_models.fir"):
-            FirModel(data_width=49).close()
-            FirModel(debug=True).close()
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                FirModel(data_width=49).close()  # integer arithmetic: no warning
+                FirModel(debug=True).close()
         records = [(r.levelno, r.getMessage()) for r in caplog.records]
-        assert (logging.WARNING, "tapforge_v6_3 WARNING: Model will use MPZ data type") in records
         assert (logging.DEBUG, "tapforge_v6_3 NOTE: Passed basic checks") in records
-        # A warning repeated call after call reaches the default logger once per model.
-        caplog.clear()
-        with caplog.at_level(logging.WARNING, logger="kip_models.fir"):
+        assert all(level == logging.DEBUG for level, _ in records)
+        # A library warning is a FirWarning, once per call, pointing at the caller's line.
+        with warnings.catch_warnings(record=True) as w:
+            warnings.simplefilter("always")
             with FirModel() as m:
                 for _ in range(3):
                     m.reload(0, [1.0] * 21)
-        assert [r.getMessage() for r in caplog.records] == [
-            "tapforge_v6_3 WARNING: Ignoring reload packet as not required for model "
-            "configuration"]
+        assert [(x.category, str(x.message)) for x in w] == [
+            (F.FirWarning, "tapforge_v6_3 WARNING: Ignoring reload packet as not required for "
+                           "model configuration")] * 3
+        assert all(x.filename == __file__ for x in w)
+        assert capfd.readouterr().err == ""
 
     def test_debug_notes_to_their_own_callable(self):
         notes, msgs = Recorder(), Recorder()

@@ -4,12 +4,16 @@ refusals that name their argument, and the help texts and type stubs."""
 
 import ast
 import inspect
+import json
 import pathlib
+import pydoc
+import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
+import capi
 import kip_models
 from kip_models import fft as FFT
 from kip_models import fir as FIR
@@ -26,8 +30,14 @@ class TestWarnings:
         with pytest.warns(FirWarning, match="coeff_width=16, coeff_fract_width=0 all become "
                                             "zero: set coeff_fract_width \\(e.g. 16\\)"):
             FirModel(coeff=LOWPASS, filter_type=2, decim_rate=4).close()
-        with pytest.warns(FirWarning, match="keep 48% of their energy: set coeff_fract_width \\(e.g. 13\\)"):
-            FirModel(coeff=LOWPASS * 8).close()
+        # Taps are rounded to nearest: 2 * LOWPASS becomes [0 0 0 0 0 1 0 0 0 0 0].
+        with pytest.warns(FirWarning, match="keep little of their value \\(the rounding error "
+                                            "has 85% of their energy\\): set coeff_fract_width "
+                                            "\\(e.g. 15\\)"):
+            FirModel(coeff=LOWPASS * 2).close()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            FirModel(coeff=LOWPASS * 8).close()  # [0 0 0 1 2 2 2 1 0 0 0]: close enough
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             FirModel(coeff=LOWPASS, coeff_fract_width=15).close()
@@ -145,18 +155,26 @@ class TestOutputs:
         assert len(y) == len(x) * L // M
         assert np.array_equal(y, upfirdn(c, x, L, 1)[d::M][:len(y)])
 
-    def test_integer_mode_returns_int64_while_the_output_fits(self, rng):
+    def test_output_type_is_the_callers_whatever_the_widths(self, rng):
         taps = rng.integers(-2**15, 2**15, 9)
-        x = rng.integers(-2**40, 2**40, 50)
-        with FirModel(coeff=taps, data_width=41) as m:
-            assert m.integer_mode and m.config["output_width"] <= 63
-            y = m.run(x)
-        assert y.dtype == np.int64
+        x = rng.integers(-2**14, 2**14, 50)
         want = [sum(int(taps[k]) * int(x[n - k]) for k in range(9) if n >= k) for n in range(50)]
-        assert y.tolist() == want
-        with FirModel(coeff=taps, data_width=41, filter_type=3) as m:
-            h = m.run(x)
-        assert h.dtype.names == ("re", "im") and h.dtype["re"] == np.int64
+        for width in (16, 41):  # double arithmetic, then integer arithmetic
+            with FirModel(coeff=taps, data_width=width) as m:
+                assert m.integer_mode == (width == 41) and m.config["output_width"] <= 63
+                y = m.run(x)
+                assert y.dtype == np.float64 and y.tolist() == want
+                assert m.run(x, output="int").dtype == np.int64
+            with FirModel(coeff=taps, data_width=width, output="int") as m:
+                y = m.run(x)
+                assert y.dtype == np.int64 and y.tolist() == want
+                assert m.run_batch([x], output="real")[0].dtype == np.float64
+            with FirModel(coeff=taps, data_width=width, filter_type=3) as m:
+                assert m.run(x).dtype == np.complex128
+                h = m.run(x, output="int")
+                assert h.dtype.names == ("re", "im") and h.dtype["re"] == np.int64
+        with pytest.raises(ValueError, match="output='float': expected one of 'real', 'int'"):
+            FirModel(output="float")
 
     def test_numpy_units(self, rng):
         x = rng.uniform(-0.5, 0.5, 64) + 1j * rng.uniform(-0.5, 0.5, 64)
@@ -238,3 +256,99 @@ class TestDocumentation:
                 assert public <= stubbed | {f.target.id for f in cls.body
                                             if isinstance(f, ast.AnnAssign)}, cls.name
         assert (pkg / "py.typed").exists()
+
+
+class TestForVerification:
+    def test_taps_must_match_their_counts(self):
+        with pytest.raises(ValueError, match="^coeff holds 10 values, the configuration needs "
+                                             "num_coeffs \\* coeff_sets = 4 \\* 1 = 4$"):
+            FirModel(coeff=range(1, 11), num_coeffs=4)
+        with pytest.raises(ValueError, match="^coeff holds 10 values, .* = 6 \\* 2 = 12$"):
+            FirModel(coeff=range(1, 11), num_coeffs=6, coeff_sets=2)
+        with FirModel(coeff=range(1, 11), num_coeffs=5, coeff_sets=2) as m:
+            assert m.config["num_coeffs"] == 5
+
+    def test_quantization_2_exposes_its_scale(self):
+        taps = np.array([0.1, -0.4, 0.25])
+        with FirModel(coeff=taps, quantization=2, coeff_fract_width=15,
+                      data_fract_width=15) as m:
+            # The most negative tap reaches the most negative code exactly.
+            assert m.coeff_scale == 2.0**15 / 2**15 / 0.4
+            y = m.run(np.full(8, 0.5))
+            codes = np.sign(taps * m.coeff_scale) * np.ceil(
+                np.abs(taps * m.coeff_scale * 2**15) - 0.5)
+            assert y[-1] == 0.5 * codes.sum() * 2.0**-15
+        with FirModel(coeff=taps, coeff_fract_width=15) as m:
+            assert m.coeff_scale == 1.0
+
+    @pytest.mark.parametrize("generics", [
+        {"C_ARCH": 1}, {"C_ARCH": 3, "C_HAS_SCALING": 0}, {"C_ARCH": 2, "C_HAS_BFP": 1},
+        {"C_ARCH": 4, "C_INPUT_WIDTH": 12}, {"C_ARCH": 3, "C_USE_FLT_PT": 1, "C_INPUT_WIDTH": 32}])
+    def test_fft_output_words_are_kip_goldens(self, generics, rng, tmp_path):
+        with FftModel(C_NFFT_MAX=6, **generics) as m:
+            x = m.quantize(rng.uniform(-0.7, 0.7, (3, 64)) + 1j * rng.uniform(-0.7, 0.7, (3, 64)))
+            r = m.transform_batch(x)
+            w = m.transform_batch(x, output="int")
+            width = m.output_width()
+        assert w.xk.dtype.names == ("re", "im") and w.xk.shape == (3, 64)
+        assert np.array_equal(w.blk_exp, r.blk_exp) and np.array_equal(w.overflow, r.overflow)
+        if generics.get("C_USE_FLT_PT"):
+            assert width == 32
+            assert np.array_equal(w.xk["re"].astype(np.uint32).view(np.float32), r.xk.real)
+        else:
+            assert width == m.generics["C_INPUT_WIDTH"] + (0 if m.generics["C_HAS_SCALING"]
+                                                           else 7)
+            one = 2.0 ** (m.generics["C_INPUT_WIDTH"] - 1)
+            assert np.array_equal(w.xk["re"] / one, r.xk.real)
+            assert np.array_equal(w.xk["im"] / one, r.xk.imag)
+            for f in ("re", "im"):
+                assert w.xk[f].min() >= -2**(width - 1) and w.xk[f].max() < 2**(width - 1)
+        golden = capi.BUILD / "golden" / "kip-golden"
+        if not golden.exists():
+            return
+        # kip-golden's words for the same frames and schedule, in decimal.
+        cfg = dict(generics, C_NFFT_MAX=6)
+        sched = m.default_schedule() if m.uses_schedule() else None
+        if sched is not None:
+            cfg["scaling_sch"] = sched.tolist()
+        (tmp_path / "c.json").write_text(json.dumps(cfg))
+        if generics.get("C_USE_FLT_PT"):
+            words = np.stack([x.real, x.imag], -1).astype(np.float32).view(np.int32)
+        else:
+            one = 2.0 ** (m.generics["C_INPUT_WIDTH"] - 1)
+            words = np.round(np.stack([x.real, x.imag], -1) * one)
+        np.savetxt(tmp_path / "in.txt", words.reshape(-1).astype(np.int64), fmt="%d")
+        subprocess.run([str(golden), "fft", "--config", str(tmp_path / "c.json"), "--input",
+                        str(tmp_path / "in.txt"), "--output", str(tmp_path / "out.txt"),
+                        "--radix", "dec"], check=True, capture_output=True)
+        out = np.loadtxt(tmp_path / "out.txt", dtype=np.int64).reshape(3, 2 * 64 + 2)
+        bins = out[:, :128].reshape(3, 64, 2)
+        if generics.get("C_USE_FLT_PT"):
+            bins = bins & 0xFFFFFFFF
+        assert np.array_equal(bins[..., 0], w.xk["re"]) and np.array_equal(bins[..., 1], w.xk["im"])
+        assert np.array_equal(out[:, 128], w.blk_exp)
+
+    def test_messages_use_the_callers_values_and_names(self):
+        with FftModel() as m:
+            with pytest.raises(ValueError, match="^nfft=9: this model's length is fixed "
+                                                 "\\(C_HAS_NFFT=0\\) at 2\\*\\*C_NFFT_MAX = 1024 "
+                                                 "samples and x has 512"):
+                m.transform(np.zeros(512), nfft=9)
+            with pytest.raises(ValueError, match="^output='words': expected 'real' or 'int'"):
+                m.transform(np.zeros(1024), output="words")
+
+    def test_versions_and_short_help(self):
+        assert FIR.__version__ == "6.3.1" == kip_models.__version__
+        assert FFT.__version__ == "8.0"
+        page = pydoc.render_doc(kip_models, renderer=pydoc.plaintext)
+        assert len(page.splitlines()) < 80 and "FirModel, FirError" in page
+        for enum_class in (FIR.FilterType, FIR.Rounding, FIR.Quantization, FFT.Arch):
+            page = pydoc.render_doc(enum_class, renderer=pydoc.plaintext)
+            assert len(page.splitlines()) < 70 and "bit_length" not in page, enum_class
+            for member in enum_class:
+                assert f"{member.name}" in inspect.getdoc(enum_class)
+        assert FIR.FilterType(2) is FIR.FilterType.DECIMATING == 2
+        # The taps are rounded to nearest, as the documentation says.
+        for doc in map(inspect.getdoc, (FIR, FirModel, FIR.Quantization)):
+            assert "truncat" not in doc.replace("truncation of two's complement", "")
+            assert "nearest" in doc
