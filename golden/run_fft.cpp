@@ -11,7 +11,7 @@ namespace golden {
 
 namespace {
 
-    // The configuration keys: the library's generics, and the per-frame inputs.
+    // Keys of the configuration: the generics the library describes and the per-frame inputs.
     std::vector<std::string> fft_keys()
     {
         std::vector<std::string> keys;
@@ -52,16 +52,15 @@ void fft_generics(const ConfigKeys& keys, FftSetup& s)
     keys.check_known(fft_keys());
     kelvar_ip_kfft_v8_0_generics& g = s.g;
     g = kelvar_ip_kfft_v8_0_get_default_generics();
-    // Generics, with the library's ranges and messages.
     for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
-        const char* name = kelvar_ip_kfft_v8_0_generic_at(i)->name;
-        if (!keys.has(name))
+        const kelvar_ip_kfft_v8_0_generic_desc& d = *kelvar_ip_kfft_v8_0_generic_at(i);
+        if (!keys.has(d.name))
             continue;
         int32_t v = 0;
-        keys.get_int(name, v);
+        keys.get_int(d.name, v, d.min_value, d.max_value);
         char msg[KELVAR_IP_KFFT_V8_0_MSG_LEN];
-        if (kelvar_ip_kfft_v8_0_generics_set(&g, name, v, msg, sizeof msg) != 0)
-            keys.fail(name, msg);
+        if (kelvar_ip_kfft_v8_0_generics_set(&g, d.name, v, msg, sizeof msg) != 0)
+            keys.fail(d.name, msg);
     }
 }
 
@@ -75,27 +74,31 @@ void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
             "differs from C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX)
                 + "; a frame length chosen per frame needs C_HAS_NFFT = 1");
     if (kelvar_ip_kfft_v8_0_frame_length(g, nfft) == 0) {
-        // The shortest frame the generics accept, from the library's frame length rule.
-        int32_t nfft_min = g.C_NFFT_MAX;
-        while (nfft_min > 0 && kelvar_ip_kfft_v8_0_frame_length(g, nfft_min - 1) != 0)
-            --nfft_min;
+        // The lengths the model accepts with these generics, for the message.
+        int32_t lo = g.C_NFFT_MAX;
+        while (lo > 0 && kelvar_ip_kfft_v8_0_frame_length(g, lo - 1) != 0)
+            --lo;
         keys.fail("nfft",
-            "value " + std::to_string(nfft) + " outside " + std::to_string(nfft_min)
+            "value " + std::to_string(nfft) + " outside " + std::to_string(lo)
                 + " to C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX));
     }
     s.nfft = nfft;
     keys.get_int("direction", s.direction, 0, 1);
 
     const int32_t stages = kelvar_ip_kfft_v8_0_stage_count(g, nfft);
-    const bool uses_schedule = stages > 0;
     s.sched.clear();
     if (keys.has("scaling_sch")) {
-        if (!uses_schedule)
+        if (stages == 0)
             keys.fail("scaling_sch",
                 "only scaled fixed-point generics (C_HAS_SCALING = 1, "
                 "C_HAS_BFP = 0, C_USE_FLT_PT = 0) use a scaling schedule");
         keys.get_int_array("scaling_sch", s.sched, 0, 3);
-    } else if (uses_schedule) {
+        if (s.sched.size() != std::size_t(stages))
+            keys.fail("scaling_sch",
+                "holds " + std::to_string(s.sched.size()) + " shifts; frames of 2^"
+                    + std::to_string(nfft) + " points with these generics have "
+                    + std::to_string(stages) + " stages");
+    } else if (stages > 0) {
         s.sched.resize(std::size_t(stages));
         kelvar_ip_kfft_v8_0_default_schedule(g, nfft, s.sched.data(), stages);
     }
@@ -112,6 +115,9 @@ int run_fft(const RunOptions& opt)
     fft_generics(keys, setup);
     const kelvar_ip_kfft_v8_0_generics& g = setup.g;
 
+    char msg[KELVAR_IP_KFFT_V8_0_MSG_LEN];
+    if (kelvar_ip_kfft_v8_0_generics_check(g, msg, sizeof msg) != 0)
+        throw InputError(opt.config + ": generics refused by the FFT model: " + msg);
     std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
         kelvar_ip_kfft_v8_0_create_state(g));
     if (!state)
@@ -122,9 +128,9 @@ int run_fft(const RunOptions& opt)
     const std::vector<int32_t>& sched = setup.sched;
     const bool flt = g.C_USE_FLT_PT == 1;
 
-    const int in_width = g.C_INPUT_WIDTH; // 32 (single-precision bits) when floating point
+    const int in_width = flt ? 32 : g.C_INPUT_WIDTH;
     const int out_width = kelvar_ip_kfft_v8_0_output_width(g, nfft);
-    const std::size_t n = std::size_t(1) << nfft;
+    const std::size_t n = std::size_t(kelvar_ip_kfft_v8_0_frame_length(g, nfft));
 
     ByteSource src(opt.input, "input");
     WordReader in(src, opt.radix, in_width, is_npy_name(opt.input));
@@ -144,7 +150,7 @@ int run_fft(const RunOptions& opt)
     OutputFile out(opt.output, opt.radix, inputs);
 
     std::vector<double> xr(n), xi(n), yr(n), yi(n);
-    std::size_t frames = 0;
+    std::size_t frames = 0, overflows = 0, first_overflow = 0;
     for (;; ++frames) {
         // One frame in memory at a time.
         std::size_t nw = 0;
@@ -198,11 +204,17 @@ int run_fft(const RunOptions& opt)
         }
         out.put(int64_t(res.blk_exp), out_width);
         out.put(int64_t(res.overflow), out_width);
+        if (res.overflow && overflows++ == 0)
+            first_overflow = f;
         out.flush();
     }
     if (frames == 0)
         throw InputError(in.file() + ": no input words");
     out.set_shape({ frames, frame + 2 });
+    if (overflows)
+        std::fprintf(stderr,
+            "kip-golden: warning: %zu of %zu frames overflowed%s (first: frame %zu)\n", overflows,
+            frames, sched.empty() ? "" : " with the scaling schedule", first_overflow);
     if (out.wrapped())
         std::fprintf(stderr,
             "kip-golden: warning: %zu output word(s) lay outside their width and were "

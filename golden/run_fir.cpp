@@ -12,7 +12,7 @@ namespace golden {
 
 namespace {
 
-    // The configuration keys: the library's fields, and coeff_file.
+    // Keys of the configuration: the fields the library describes, and the coefficient file.
     std::vector<std::string> fir_keys()
     {
         std::vector<std::string> keys;
@@ -62,22 +62,25 @@ void fir_setup(const ConfigKeys& keys, const CoeffLoader& load, FirSetup& s)
     keys.check_known(fir_keys());
     kip_fir_v6_3_config& cfg = s.cfg;
     kip_fir_v6_3_default_config(&cfg);
+    const int64_t default_taps = int64_t(cfg.num_coeffs) * cfg.coeff_sets;
     s.name = cfg.name;
     keys.get_string("name", s.name);
     cfg.name = s.name.c_str();
-    // Integer fields, with the library's ranges and messages.
     for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i) {
-        const kip_fir_v6_3_field_desc* d = kip_fir_v6_3_field_at(i);
-        if (!keys.has(d->name) || d->kind > KIP_FIR_V6_3_FIELD_CHOICE)
+        const kip_fir_v6_3_field_desc& f = *kip_fir_v6_3_field_at(i);
+        if (!keys.has(f.name))
             continue;
-        if (d->computed)
+        if (f.computed)
             keys.fail(
-                d->name, "computed by the model from the widths and cannot be set; remove the key");
+                f.name, "computed by the model from the widths and cannot be set; remove the key");
+        if (f.kind != KIP_FIR_V6_3_FIELD_INT && f.kind != KIP_FIR_V6_3_FIELD_FLAG
+            && f.kind != KIP_FIR_V6_3_FIELD_CHOICE)
+            continue; // name and coeff, read on their own
         int32_t v = 0;
-        keys.get_int(d->name, v);
+        keys.get_int(f.name, v, f.min_value, f.max_value);
         char msg[KIP_FIR_V6_3_MSG_LEN];
-        if (kip_fir_v6_3_config_set_field(&cfg, d->name, v, msg, sizeof msg) != 0)
-            keys.fail(d->name, msg);
+        if (kip_fir_v6_3_config_set_field(&cfg, f.name, v, msg, sizeof msg) != 0)
+            keys.fail(f.name, msg);
     }
 
     // Coefficients: inline, from a file, or the library's default set. The model cannot check
@@ -125,10 +128,11 @@ void fir_setup(const ConfigKeys& keys, const CoeffLoader& load, FirSetup& s)
                     + " coefficients; num_coeffs x coeff_sets = " + std::to_string(cfg.num_coeffs)
                     + " x " + std::to_string(cfg.coeff_sets));
         cfg.coeff = coeff.data();
-    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != 21) {
+    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != default_taps) {
         keys.fail(keys.has("num_coeffs") ? "num_coeffs" : "coeff_sets",
-            "without coeff or coeff_file the 21 default coefficients are used, so "
-            "num_coeffs x coeff_sets must be 21");
+            "without coeff or coeff_file the " + std::to_string(default_taps)
+                + " default coefficients are used, so num_coeffs x coeff_sets must be "
+                + std::to_string(default_taps));
     }
 }
 
@@ -157,6 +161,20 @@ int run_fir(const RunOptions& opt)
     if (!model)
         throw InputError(
             opt.config + ": configuration refused by the FIR model: " + msgs.last_error);
+    // Settings the model ignores: one warning line each.
+    {
+        char notes[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_check(&cfg, notes, sizeof notes) > 0) {
+            std::string text = notes;
+            for (std::size_t b = 0, e; b < text.size(); b = e + 1) {
+                e = text.find('\n', b);
+                if (e == std::string::npos)
+                    e = text.size();
+                std::fprintf(stderr, "kip-golden: warning: %s: %s\n", opt.config.c_str(),
+                    text.substr(b, e - b).c_str());
+            }
+        }
+    }
     kip_fir_v6_3_config eff;
     kip_fir_v6_3_get_config(model.get(), &eff);
     const std::size_t np = std::size_t(eff.num_paths), nc = std::size_t(eff.num_channels);
