@@ -200,7 +200,7 @@ ByteSource::ByteSource(const std::string& path, const char* what)
     }
     if (S_ISDIR(st.st_mode)) {
         close(fd_);
-        throw InputError(path + ": is a folder, not a " + what);
+        throw InputError(path + ": " + what + " is a folder");
     }
     if (S_ISREG(st.st_mode))
         size_ = static_cast<long long>(st.st_size);

@@ -894,13 +894,13 @@ TEST(GoldenRefusals, HostileFilesGiveShortClearMessages)
             { "fir", "--config", "/dev/zero", "--input", in },
             "/dev/zero: configuration larger than" },
         { "configuration folder", "", "", { "fft", "--config", dir.file("folder"), "--input", in },
-            dir.file("folder") + ": is a folder, not a configuration" },
+            dir.file("folder") + ": configuration file is a folder" },
         { "input folder", "", "", { "fir", "--config", cfg, "--input", dir.file("folder") },
-            dir.file("folder") + ": is a folder, not a input" },
+            dir.file("folder") + ": input file is a folder" },
         { "coefficient file that is a folder", dir.file("cf.json"),
             "{ \"coeff_file\": \"folder\" }",
             { "fir", "--config", dir.file("cf.json"), "--input", in },
-            dir.file("folder") + ": is a folder, not a coefficient file" },
+            dir.file("folder") + ": coefficient file is a folder" },
         { "coefficient file of endless zeros", dir.file("cz.json"),
             "{ \"coeff_file\": \"/dev/zero\" }",
             { "fir", "--config", dir.file("cz.json"), "--input", in },
@@ -1002,11 +1002,11 @@ TEST(GoldenOutput, SameFileAsAnInputIsRefused)
     symlink("t.txt", dir.file("taps.txt").c_str());
     const std::vector<std::string> before = dir.files();
     const std::vector<std::pair<std::string, std::string>> cases = {
-        { in, "output is the same file as the input " + in },
-        { cfg, "output is the same file as the configuration " + cfg },
+        { in, "output is the same file as the input file " + in },
+        { cfg, "output is the same file as the configuration file " + cfg },
         { taps, "output is the same file as the coefficient file " + taps },
-        { dir.file("hard.txt"), "output is the same file as the input " + in },
-        { dir.file("soft.txt"), "output is the same file as the configuration " + cfg },
+        { dir.file("hard.txt"), "output is the same file as the input file " + in },
+        { dir.file("soft.txt"), "output is the same file as the configuration file " + cfg },
         { dir.file("taps.txt"), "output is the same file as the coefficient file " + taps },
     };
     for (const auto& [output, message] : cases) {
