@@ -271,7 +271,8 @@ bool LineReader::next(std::string& text)
         const std::size_t b = text.find_first_not_of(ws);
         if (b == std::string::npos)
             continue;
-        text = text.substr(b, text.find_last_not_of(ws) - b + 1);
+        text.erase(text.find_last_not_of(ws) + 1);
+        text.erase(0, b);
         return true;
     }
 }
