@@ -9,22 +9,18 @@
         X = fft.transform(x, numpy_units=True).xk   # comparable with numpy.fft.fft(x)
 
 Generics are given by their names (C_NFFT_MAX, ...); the C_ prefix and upper case may be left
-out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics()):
+out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics());
+as the library describes them (GENERIC_DESCRIPTIONS has ranges, defaults and rules):
 
-    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (10 means 1,024 points)
-    C_ARCH           architecture, an Arch: 1 radix-4 burst, 2 radix-2 burst,
-                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
-    C_HAS_NFFT       1: the length can be chosen per call (nfft argument); 0: always C_NFFT_MAX
-    C_USE_FLT_PT     1: single-precision floating-point data (C_INPUT_WIDTH must be 32)
-    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (default 16)
-    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (default 16)
-    C_HAS_SCALING    1: scaled (a per-stage schedule, or block floating point); 0: unscaled
-    C_HAS_BFP        1: block floating point (needs C_HAS_SCALING 1)
-    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation
+{generics}
 
 Fixed-point samples must lie in -1 <= re, im < 1. A frame whose samples are not on the
 C_INPUT_WIDTH grid is rounded by the model (ties to even) and produces a warning; quantize()
 rounds it the same way beforehand.
+
+Scaling: without a schedule, scaled fixed-point models use the library's default schedule
+(default_schedule(): 1/(2N) overall, which no in-range frame can overflow). A call in which a
+schedule overflowed gives one FftWarning naming the count and the first frame.
 
 Messages: the library's warnings become Python warnings of class FftWarning, one per distinct
 text per call (and, by Python's default filter, once per place in your code); its errors
@@ -33,6 +29,7 @@ become FftError. Nothing is written to the standard error stream.
 
 import enum
 import operator
+import textwrap
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 from typing import NamedTuple
@@ -40,7 +37,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _fft
-from ._common import Codes, refuse_masked, worker_count
+from ._common import Codes, refuse_masked, warn, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -52,6 +49,7 @@ __all__ = [
     "FftBatchResult",
     "Arch",
     "GENERICS",
+    "GENERIC_DESCRIPTIONS",
     "default_generics",
 ]
 
@@ -59,25 +57,25 @@ __all__ = [
 #: names, as the binding reports it).
 __version__ = _fft.VERSION
 
+#: The library's description of each generic, in record order: dicts with name, help, rule,
+#: kind, min, max and default.
+GENERIC_DESCRIPTIONS = tuple(_fft.generics())
 #: Names of the generics, in record order.
-GENERICS = (
-    "C_NFFT_MAX",
-    "C_ARCH",
-    "C_HAS_NFFT",
-    "C_USE_FLT_PT",
-    "C_INPUT_WIDTH",
-    "C_TWIDDLE_WIDTH",
-    "C_HAS_SCALING",
-    "C_HAS_BFP",
-    "C_HAS_ROUNDING",
-)
+GENERICS = tuple(g["name"] for g in GENERIC_DESCRIPTIONS)
 
-_RANGES = {
-    "C_NFFT_MAX": (3, 16),
-    "C_ARCH": (1, 4),
-    "C_INPUT_WIDTH": (8, 34),
-    "C_TWIDDLE_WIDTH": (8, 34),
-}
+
+def _generic_table():
+    """The library's help for every generic, as lines of a docstring."""
+    lines = []
+    for g in GENERIC_DESCRIPTIONS:
+        text = (f"{'Arch: ' if g['name'] == 'C_ARCH' else ''}{g['help']}; {g['min']} to "
+                f"{g['max']}{'; ' + g['rule'] if g['rule'] else ''} (default {g['default']})")
+        lines += textwrap.wrap(text, 96, initial_indent=f"    {g['name']:<17}",
+                               subsequent_indent=" " * 21)
+    return "\n".join(lines)
+
+
+__doc__ = __doc__.replace("{generics}", _generic_table())
 
 
 class Arch(enum.IntEnum, metaclass=Codes):
@@ -179,18 +177,9 @@ class FftModel(ModelLifecycle):
     """One FFT model instance (a state of the library), built from the generics.
 
     FftModel(**generics): keyword arguments are generics, by name (the C_ prefix and upper
-    case may be left out); omitted ones keep the defaults:
+    case may be left out); omitted ones keep the defaults. As the library describes them:
 
-    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (default 10: 1,024 points)
-    C_ARCH           Arch: 1 radix-4 burst (64 points and more), 2 radix-2 burst,
-                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
-    C_HAS_NFFT       1: length chosen per call (nfft argument); 0: always C_NFFT_MAX (0)
-    C_USE_FLT_PT     1: single-precision floating-point data, needs C_INPUT_WIDTH 32 (0)
-    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (16)
-    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (16)
-    C_HAS_SCALING    1: scaled (schedule or block floating point); 0: unscaled (1)
-    C_HAS_BFP        1: block floating point, needs C_HAS_SCALING 1 (0)
-    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation (0)
+{generics}
 
     Raises
     FftError with the library's line when the generics are refused, TypeError for an unknown
@@ -244,34 +233,30 @@ class FftModel(ModelLifecycle):
     # -- helpers -------------------------------------------------------------------------------
 
     def effective_nfft(self, n_samples, nfft=None):
-        """The frame length exponent a call uses: nfft (or, when None, log2 of the number of
-        samples) with a run-time length (C_HAS_NFFT 1), else C_NFFT_MAX."""
-        if not self._g["C_HAS_NFFT"]:
-            return self._g["C_NFFT_MAX"]
-        if nfft is not None:
-            return int(nfft)
-        if n_samples > 0 and n_samples & (n_samples - 1) == 0:
-            return n_samples.bit_length() - 1
-        return self._g["C_NFFT_MAX"]
+        """The frame length exponent a call uses, by the library's rule (frame_length): nfft
+        (or, when None, log2 of the number of samples) with a run-time length (C_HAS_NFFT 1),
+        else C_NFFT_MAX. A length the model refuses is returned as asked, for the model to
+        refuse."""
+        if nfft is None:
+            nfft = self.nfft_max
+            if n_samples > 0 and n_samples & (n_samples - 1) == 0:
+                nfft = n_samples.bit_length() - 1
+        length = self._m.frame_length(_int32("nfft", nfft))
+        return length.bit_length() - 1 if length else int(nfft)
 
     def uses_schedule(self):
-        """True when calls take a scaling schedule (scaled fixed point without block floating
+        """True when calls read a scaling schedule (scaled fixed point without block floating
         point)."""
-        g = self._g
-        return g["C_HAS_SCALING"] == 1 and g["C_HAS_BFP"] == 0 and g["C_USE_FLT_PT"] == 0
+        return self._m.default_schedule(self.nfft_max).size > 0
 
     def default_schedule(self, nfft=None):
-        """The schedule used when none is given: 1/N overall, i.e. a shift of 2 per radix-4
-        stage (1 for the last stage of an odd length) on C_ARCH 1 and 3, a shift of 1 per
-        radix-2 stage on C_ARCH 2 and 4. The output is then the transform divided by N. Inputs
-        near full scale can still overflow (see the overflow flag); pass a schedule with larger
-        early shifts for those. Returns an int32 array."""
-        n = self.nfft_max if nfft is None else int(nfft)
-        if self._g["C_ARCH"] in (1, 3):
-            sched = [2] * (n // 2) + ([1] if n % 2 else [])
-        else:
-            sched = [1] * n
-        return np.array(sched, dtype=np.int32)
+        """The library's default schedule for a frame of 2**nfft points (default C_NFFT_MAX),
+        used when a call gives none: a shift of 3 (radix-4 first step, C_ARCH 1 and 3) or 2
+        (radix-2, C_ARCH 2 and 4) for the first step and each later step's full growth, 1/(2N)
+        overall. No frame of in-range samples can make it overflow. Empty when the generics read
+        no schedule. Returns an int32 array, element 0 for the first step."""
+        n = self.nfft_max if nfft is None else _int32("nfft", nfft)
+        return self._m.default_schedule(n)
 
     def quantize(self, x):
         """x rounded to the input grid of the model (C_INPUT_WIDTH bits, C_INPUT_WIDTH - 1
@@ -295,7 +280,7 @@ class FftModel(ModelLifecycle):
         schedule's shifts (scaled fixed point; default schedule when scaling is None), blk_exp
         (block floating point), else 0; minus nfft for an inverse transform (numpy.fft.ifft
         divides by N). result: an FftResult or FftBatchResult (its blk_exp is used)."""
-        n = self.nfft_max if nfft is None or not self._g["C_HAS_NFFT"] else int(nfft)
+        n = self.nfft_max if nfft is None else self.effective_nfft(0, nfft)
         if self.uses_schedule():
             sched = self.default_schedule(n) if scaling is None else np.asarray(scaling)
             shift = sched.astype(np.int64).sum(axis=-1)
@@ -306,17 +291,15 @@ class FftModel(ModelLifecycle):
         return shift - (n if inverse else 0)
 
     def output_width(self, nfft=None):
-        """Width in bits of the output words (output="int"): C_INPUT_WIDTH when scaled
-        (schedule or block floating point), C_INPUT_WIDTH + C_NFFT_MAX + 1 unscaled, 32 (the
-        single-precision bit pattern) in floating-point mode; the layout kip-golden writes."""
-        g = self._g
-        if g["C_USE_FLT_PT"]:
-            return 32
-        if g["C_HAS_SCALING"]:
-            return g["C_INPUT_WIDTH"]
-        return g["C_INPUT_WIDTH"] + g["C_NFFT_MAX"] + 1
-
-    # -- transforms ----------------------------------------------------------------------------
+        """Width in bits of the output words (output="int"), by the library's rule:
+        C_INPUT_WIDTH when scaled (schedule or block floating point), C_INPUT_WIDTH +
+        C_NFFT_MAX + 1 unscaled, 32 (the single-precision bit pattern) in floating-point mode;
+        the layout kip-golden writes. nfft: the frame's length exponent (default C_NFFT_MAX)."""
+        n = self.nfft_max if nfft is None else _int32("nfft", nfft)
+        width = self._m.output_width(n)
+        if width == 0:
+            raise ValueError(f"nfft={n}: a frame length this model refuses")
+        return width
 
     def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False,
                   output="real"):
@@ -381,18 +364,31 @@ class FftModel(ModelLifecycle):
     def _check_length(self, length, nfft, what):
         """Refuses, before any copy is made, a frame longer than the model takes, and a frame
         whose length disagrees with an nfft that a fixed-length model ignores."""
-        g = self._g
-        n_max = 1 << g["C_NFFT_MAX"]
+        n_max = 1 << self.nfft_max
         if length > n_max:
             raise ValueError(f"{what}: {length} samples per frame; this model's frames hold at "
                              f"most 2**C_NFFT_MAX = {n_max} samples (C_NFFT_MAX="
-                             f"{g['C_NFFT_MAX']})")
-        if (nfft is not None and not g["C_HAS_NFFT"] and operator.index(nfft) != g["C_NFFT_MAX"]
-                and length != n_max):
+                             f"{self.nfft_max})")
+        if nfft is None:
+            return
+        n = _int32("nfft", nfft)
+        expected = self._m.frame_length(n)
+        if 0 <= n < 31 and expected not in (0, 1 << n) and length != expected:
             raise ValueError(f"nfft={nfft}: this model's length is fixed (C_HAS_NFFT=0) at "
-                             f"2**C_NFFT_MAX = {n_max} samples and {what} has {length}; give "
-                             f"frames of {n_max} samples, or build the model with C_HAS_NFFT=1 "
-                             f"to choose the length per call")
+                             f"2**C_NFFT_MAX = {expected} samples and {what} has {length}; give "
+                             f"frames of {expected} samples, or build the model with "
+                             f"C_HAS_NFFT=1 to choose the length per call")
+
+    def _warn_overflow(self, overflow, sched):
+        """One FftWarning when a schedule overflowed in any frame of the call."""
+        count = int(np.count_nonzero(overflow))
+        if not count or sched is None:
+            return
+        first = int(np.argmax(overflow))
+        used = sched[first] if sched.ndim == 2 else sched
+        warn(f"the scaling schedule overflowed in {count} of {len(overflow)} frame(s), the "
+             f"first frame {first} (schedule {used.tolist()}): the outputs wrapped; the default "
+             f"schedule (default_schedule()) never overflows", FftWarning)
 
     def _batch(self, a, nfft, scaling, inverse, numpy_units, output, workers, single):
         if output not in ("real", "int"):
@@ -441,6 +437,8 @@ class FftModel(ModelLifecycle):
             xk = np.concatenate([p[1][2] for p in parts])
             blk = np.concatenate([p[1][3] for p in parts])
             ovf = np.concatenate([p[1][4] for p in parts])
+        if self.uses_schedule():
+            self._warn_overflow(ovf, sched)
         result = FftBatchResult(xk, blk, ovf.astype(bool))
         if numpy_units:
             shift = self.numpy_scale(result, sched, n, inverse)
@@ -516,3 +514,6 @@ def _int32(name, value):
     if not -2**31 <= v < 2**31:
         raise ValueError(f"{name}={v} does not fit a 32-bit integer")
     return v
+
+
+FftModel.__doc__ = FftModel.__doc__.replace("{generics}", _generic_table())

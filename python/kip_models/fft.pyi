@@ -14,11 +14,13 @@ __all__ = [
     "FftBatchResult",
     "Arch",
     "GENERICS",
+    "GENERIC_DESCRIPTIONS",
     "default_generics",
 ]
 
 __version__: str
 GENERICS: Tuple[str, ...]
+GENERIC_DESCRIPTIONS: Tuple[Dict[str, object], ...]
 
 class Arch(enum.IntEnum):
     RADIX4_BURST = 1

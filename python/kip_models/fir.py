@@ -66,7 +66,7 @@ import logging
 import math
 import numbers
 import operator
-import os
+import textwrap
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 
@@ -90,6 +90,7 @@ __all__ = [
     "version",
     "default_config",
     "CONFIG_FIELDS",
+    "FIELDS",
     "PATTERN_NONE",
     "PATTERN_COUNT",
     "PATTERN_MIN",
@@ -106,35 +107,13 @@ __version__ = _fir.version()
 #: Output types of get(), run(), run_batch() and get_channel().
 OUTPUTS = ("real", "int")
 
+#: The library's description of each configuration field, in record order: dicts with name,
+#: help, rule, default_text, kind, computed, min, max and default.
+FIELDS = tuple(_fir.fields())
 #: Fields of the configuration record, in record order.
-CONFIG_FIELDS = (
-    "name",
-    "filter_type",
-    "rate_change",
-    "interp_rate",
-    "decim_rate",
-    "zero_pack_factor",
-    "coeff",
-    "coeff_padding",
-    "num_coeffs",
-    "coeff_sets",
-    "reloadable",
-    "is_halfband",
-    "quantization",
-    "coeff_width",
-    "coeff_fract_width",
-    "chan_seq",
-    "num_channels",
-    "init_pattern",
-    "num_paths",
-    "data_width",
-    "data_fract_width",
-    "output_rounding",
-    "output_width",
-    "output_fract_width",
-    "config_method",
-)
-_INT_FIELDS = tuple(f for f in CONFIG_FIELDS if f not in ("name", "coeff"))
+CONFIG_FIELDS = tuple(f["name"] for f in FIELDS)
+_INT_FIELDS = tuple(f["name"] for f in FIELDS
+                    if f["kind"] not in (_fir.FIELD_STRING, _fir.FIELD_REAL_ARRAY))
 
 
 class FilterType(enum.IntEnum, metaclass=Codes):
@@ -244,43 +223,6 @@ _LOG = logging.getLogger("kip_models.fir")
 # FirWarning (on_message still receives it).
 _INTEGER_MODE_NOTE = " WARNING: Model will use MPZ data type"
 
-# Configuration fields named by the library's refusals, to name them with their values.
-_REFUSAL_FIELDS = (
-    ("Invalid filter type", ("filter_type",), "0 to 4"),
-    ("Invalid rate change type", ("rate_change",), "0 or 1"),
-    ("Invalid interpolation rate", ("interp_rate",), "1 to 1024"),
-    ("Invalid decimation rate", ("decim_rate",), "1 to 1024"),
-    ("Invalid zero packing factor", ("zero_pack_factor",), "1 to 8"),
-    ("Invalid value for is_halfband", ("is_halfband",), "0 or 1"),
-    ("Invalid value for reloadable", ("reloadable",), "0 or 1"),
-    ("Invalid quantization type", ("quantization",), "0 to 2"),
-    ("Invalid coefficient width", ("coeff_width",), "at most 49"),
-    ("Invalid channel sequence type", ("chan_seq",), "0 or 1"),
-    ("Invalid number of channels", ("num_channels", "chan_seq"),
-     "1 to 64; with chan_seq 1: 4, 6, 8, 12, 16, 24, 32, 48 or 64"),
-    ("Number of channels", ("num_channels",), "1 to 64"),
-    ("Invalid number of paths", ("num_paths",), "1 to 16"),
-    ("Number of paths", ("num_paths",), "1 to 16"),
-    ("Invalid data width", ("data_width",), "at most 49"),
-    ("Data fractional width", ("data_fract_width", "data_width"), None),
-    ("Invalid output rounding type", ("output_rounding",), "0 to 7"),
-    ("Invalid configuration method", ("config_method",), "0 or 1"),
-    ("Invalid Filter rate", ("filter_type", "interp_rate", "decim_rate"), None),
-    ("common factors", ("interp_rate", "decim_rate"), None),
-    ("Zero packing factor", ("zero_pack_factor",), "1 to 8"),
-    ("Number of coefficients", ("num_coeffs",), None),
-    ("Number of coefficient sets", ("coeff_sets",), None),
-    ("Coefficient padding", ("coeff_padding",), None),
-    ("Invalid coefficient fractional width", ("coeff_fract_width",), None),
-    ("Invalid output width", ("output_width", "output_rounding"),
-     "at most the accumulator width"),
-    ("Coefficient values must be finite", ("coeff",), None),
-)
-# Fields that size a model's tables: named when construction fails for want of memory.
-_SIZE_FIELDS = ("num_coeffs", "coeff_sets", "coeff_padding", "num_channels", "num_paths",
-                "interp_rate", "decim_rate", "zero_pack_factor")
-
-
 class FirError(RuntimeError):
     """A call of the FIR model failed.
 
@@ -381,37 +323,12 @@ class FirModel(ModelLifecycle):
 
     Keyword arguments are the fields of the configuration record (CONFIG_FIELDS); fields left
     out keep the library's defaults (default_config()). Codes may be given as the IntEnums of
-    this module or as ints:
+    this module or as ints. The fields, as the library describes them (FIELDS has the
+    descriptions: range, default, rule):
 
-    name              instance name, the prefix of every message ("tapforge_v6_3")
-    filter_type       FilterType: 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
-                      4 zero-packed (default 0)
-    rate_change       RateChange: 0 integer, 1 fractional L/M with filter_type 1 or 2 (0)
-    interp_rate       L, 1 to 1024; used by filter_type 1, and by 2 with rate_change 1 (1)
-    decim_rate        M, 1 to 1024; used by filter_type 2, and by 1 with rate_change 1 (1)
-    zero_pack_factor  1 to 8; used by filter_type 4 (1)
-    coeff             num_coeffs * coeff_sets taps, set after set, or a 2-D array shaped
-                      (coeff_sets, num_coeffs); num_coeffs and coeff_sets follow from it when
-                      not given (default: 21 integer taps)
-    coeff_padding     zero taps placed in front of each set (0)
-    num_coeffs, coeff_sets   taps per set (21) and number of sets (1)
-    reloadable        1: sets can be replaced at run time with reload() (0)
-    is_halfband       1: half-band structure (0)
-    quantization      Quantization: 0/1 round taps to the nearest code of the coefficient
-                      format (ties toward zero), 2 scale them to its full range first
-                      (the factor: coeff_scale) (0)
-    coeff_width, coeff_fract_width   coefficient format: bits (at most 49, default 16) and
-                      fraction bits (0: integer taps)
-    chan_seq          ChannelSequence: 0 basic, 1 advanced (channel patterns) (0)
-    num_channels      time-multiplexed channels, 1 to 64 (1)
-    init_pattern      channel pattern after creation and reset (PATTERN_NONE)
-    num_paths         parallel paths, 1 to 16 (1)
-    data_width, data_fract_width     input format: bits (at most 49, default 16) and
-                      fraction bits (0: integer samples)
-    output_rounding   Rounding: 0 full precision, 1 to 7 rounded to output_width (0)
-    output_width      output bits when rounding (24); full precision uses the accumulator's
-    output_fract_width   computed by the model; a given value is ignored
-    config_method     ConfigMethod: 0 one selector for all channels, 1 one per channel (0)
+{fields}
+    coeff may also be a 2-D array shaped (coeff_sets, num_coeffs); num_coeffs and coeff_sets
+    follow from coeff when not given. Fields whose codes have an IntEnum here: {enums}.
 
     on_message: None (the model's warnings become FirWarning), a logging.Logger, or a
     callable on_message(error, text) with error True for error-level messages.
@@ -480,22 +397,23 @@ class FirModel(ModelLifecycle):
                 raise ValueError(f"coeff holds {coeff.size} values, the configuration needs "
                                  f"num_coeffs * coeff_sets = {taps} * {sets} = {taps * sets}")
         self._fields = fields
-        model, messages = _fir.Model.create(fields, coeff, bool(debug))
+        model, messages, notes, refused_field = _fir.Model.create(fields, coeff, bool(debug))
         if model is None:
             errors = [text for _dbg, err, text in messages if err]
             self._deliver([m for m in messages if m[2] not in errors])
             text = errors[-1] if errors else "model creation failed"
-            raise FirError(self._explain_refusal(text), [m[1:] for m in messages])
+            if refused_field is None:  # a rule between fields: show what was given
+                text = self._explain_refusal(text)
+            raise FirError(text, [m[1:] for m in messages])
         self._m = model
         if coeff is None:
             coeff = default_config()["coeff"]
         self._coeff = coeff.copy()
         self._coeff.flags.writeable = False
         self._deliver(messages)
-        self._samples_checked = False
-        done = self.config
-        self._check_overrides(done)
-        self._check_coefficients(done)
+        for note in notes:  # settings the model ignores
+            warnings.warn(note, FirWarning, stacklevel=2)
+        self._check_coefficients(self.config)
 
     # -- lifecycle -----------------------------------------------------------------------------
 
@@ -580,8 +498,8 @@ class FirModel(ModelLifecycle):
         (KeyboardInterrupt); the vectors sent before it stay in the model."""
         refuse_masked(x, "x")
         a = self._input(x)
-        self._check_samples(a)
-        rc, messages = self._m.send(np.asfortranarray(a, dtype=np.float64))
+        rc, messages, converted = self._m.send(np.asfortranarray(a, dtype=np.float64))
+        self._warn_conversion(converted, a, np.ndim(x) == 1)
         self._finish("send", rc, messages)
 
     def get(self, vectors=None, output=None, integer=None):
@@ -635,7 +553,7 @@ class FirModel(ModelLifecycle):
         cancel = _fir.CancelFlag()
 
         def run_share(k):
-            model, msgs = _fir.Model.create(self._fields, self._coeff, False)
+            model, msgs, _notes, _field = _fir.Model.create(self._fields, self._coeff, False)
             if model is None:
                 raise FirError("\n".join(m[2] for m in msgs if m[1]) or "model creation failed",
                                [m[1:] for m in msgs])
@@ -645,15 +563,16 @@ class FirModel(ModelLifecycle):
                     if cancel.is_set():
                         break
                     rc, msgs = model.reset()
+                    converted = None
                     if rc == 0:
-                        rc, more = model.send(np.asfortranarray(shaped[i], dtype=np.float64),
-                                              cancel)
+                        rc, more, converted = model.send(
+                            np.asfortranarray(shaped[i], dtype=np.float64), cancel)
                         msgs = msgs + more
                     out = None
                     if rc == 0:
                         rc, out, more = model.get(kind, -1)
                         msgs = msgs + more
-                    results.append((rc, out, msgs))
+                    results.append((rc, out, msgs, converted))
                     if rc != 0:
                         break
             finally:
@@ -673,7 +592,8 @@ class FirModel(ModelLifecycle):
             finally:
                 pool.shutdown(wait=True)
         outs = []
-        for i, (rc, out, msgs) in enumerate(r for share in shares for r in share):
+        for i, (rc, out, msgs, converted) in enumerate(r for share in shares for r in share):
+            self._warn_conversion(converted, shaped[i], items[i].ndim == 1, f"stimuli[{i}]: ")
             if rc != 0:
                 try:
                     self._finish("run_batch", rc, msgs)
@@ -695,7 +615,9 @@ class FirModel(ModelLifecycle):
         if a.ndim != 1:
             raise ValueError(f"x: send_channel takes one sample per path, shape "
                              f"({self.paths},); got {a.shape}")
-        rc, messages = self._m.send_channel(np.ascontiguousarray(_samples(a), dtype=np.float64))
+        a = np.ascontiguousarray(_samples(a), dtype=np.float64)
+        rc, messages, converted = self._m.send_channel(a)
+        self._warn_conversion(converted, a, True)
         self._finish("send_channel", rc, messages)
 
     def get_channel(self, output=None, integer=None):
@@ -774,36 +696,10 @@ class FirModel(ModelLifecycle):
         return _fir.KIND_COMPLEX if self.hilbert else _fir.KIND_REAL
 
     def _explain_refusal(self, text):
-        """The library's refusal of a configuration, followed by the fields it concerns."""
-        values = dict(default_config())
-        values.update(self._fields)
-        if text == "Uncaught exception in FIR model create":
-            sizes = ", ".join(f"{f}={values[f]}" for f in _SIZE_FIELDS)
-            return (f"{text}: the model could not be built, most likely for want of memory; "
-                    f"the fields that size it: {sizes}")
-        for key, names, accepted in _REFUSAL_FIELDS:
-            if key in text:
-                shown = ", ".join(f"{f}={values[f]!r}" if f != "coeff" else "coeff"
-                                  for f in names)
-                return f"{text} ({shown}{'; accepted: ' + accepted if accepted else ''})"
-        return text
-
-    def _check_overrides(self, done):
-        """Warns when a rate or packing factor given at creation is overridden by the filter
-        type (the library forces it to 1 silently)."""
-        ft = done["filter_type"]
-        fixes = {
-            "interp_rate": "interpolation needs filter_type=FilterType.INTERPOLATING (1); a "
-                           "rational L/M needs filter_type 1 or 2 with rate_change=1",
-            "decim_rate": "decimation needs filter_type=FilterType.DECIMATING (2); a rational "
-                          "L/M needs filter_type 1 or 2 with rate_change=1",
-            "zero_pack_factor": "zero packing needs filter_type=FilterType.ZERO_PACKED (4)",
-        }
-        for f, fix in fixes.items():
-            if f in self._fields and self._fields[f] != done[f]:
-                warnings.warn(f"{f}={self._fields[f]} is overridden by filter_type={ft} "
-                              f"({FilterType(ft).name}): the model uses {f}={done[f]}; {fix}",
-                              FirWarning, stacklevel=3)
+        """The library's refusal of a configuration, followed by the values the caller gave
+        (the other fields had their defaults)."""
+        given = ", ".join(f"{f}={v!r}" for f, v in self._fields.items() if f != "name")
+        return f"{text} (given: {given})" if given else text
 
     def _check_coefficients(self, done):
         """Warns when rounding to the coefficient format changes the taps by more than half of
@@ -824,27 +720,29 @@ class FirModel(ModelLifecycle):
             f"{f' (e.g. {f})' if f is not None else ''} or "
             f"quantization=Quantization.MAXIMIZE_DYNAMIC_RANGE (2)", FirWarning, stacklevel=3)
 
-    def _check_samples(self, a):
-        """Warns once per model when flooring to the input format changes the samples by more
-        than half of their energy (samples in [-1, 1) with data_fract_width 0)."""
-        if self._samples_checked or not a.size:
+    def _warn_conversion(self, converted, a, flat, prefix=""):
+        """One FirWarning for the samples of a call that the model wraps or rounds down: the
+        library's text (counts and first indices into the samples in the model's order, paths
+        fastest), with the positions in x for a (paths, channels, vectors) array, and a hint
+        when the rounding leaves little of the samples' value."""
+        if converted is None:
             return
-        c = self._m.get_config()
-        exact = np.ldexp(a.astype(np.float64), c["data_fract_width"])
-        if not np.all(np.isfinite(exact)):
-            return  # refused by the library
-        energy = float(np.sum(np.square(exact)))
-        error = float(np.sum(np.square(exact - np.floor(exact))))
-        if error <= 0.5 * energy:
-            return
-        self._samples_checked = True
-        f = _fract_for(a, c["data_width"])
-        warnings.warn(
-            f"the samples floored to data_width={c['data_width']}, data_fract_width="
-            f"{c['data_fract_width']} keep little of their value (the rounding error has "
-            f"{error / energy:.0%} of their energy): set data_fract_width"
-            f"{f' (e.g. {f})' if f is not None else ''} or scale the samples",
-            FirWarning, stacklevel=3)
+        text, wrapped, first_wrapped, rounded, first_rounded = converted
+        if not flat:
+            where = [f"x[{', '.join(map(str, np.unravel_index(i, a.shape, order='F')))}]"
+                     for n, i in ((wrapped, first_wrapped), (rounded, first_rounded)) if n]
+            text += f" (first at {' and '.join(where)})"
+        if rounded:
+            c = self._m.get_config()
+            exact = np.ldexp(np.asarray(a, dtype=np.float64), c["data_fract_width"])
+            exact = exact[np.isfinite(exact)]
+            lost = _lost_energy(exact, np.floor(exact))
+            if lost > 0.5:
+                f = _fract_for(exact * 2.0**-c["data_fract_width"], c["data_width"])
+                text += (f"; the rounding error has {lost:.0%} of the samples' energy: set "
+                         f"data_fract_width{f' (e.g. {f})' if f is not None else ''} or scale "
+                         f"the samples")
+        warn(prefix + text, FirWarning)
 
     def _finish(self, op, rc, messages):
         """Delivers the messages of a call; raises FirError when it failed. The error messages
@@ -886,3 +784,27 @@ class FirModel(ModelLifecycle):
                 logger.log(level, "%s", text)
             else:
                 target(bool(error), text)
+
+
+# Fields whose codes have an IntEnum of this module.
+_ENUM_FIELDS = {"filter_type": FilterType, "rate_change": RateChange,
+                "quantization": Quantization, "output_rounding": Rounding,
+                "chan_seq": ChannelSequence, "config_method": ConfigMethod}
+
+
+def _field_table():
+    """The library's help for every field, as lines of FirModel's docstring."""
+    lines = []
+    for f in FIELDS:
+        text = f["help"] + (f"; {f['rule']}" if f["rule"] else "")
+        if not f["computed"]:
+            text += f" (default {f['default_text']})"
+        if f["name"] in _ENUM_FIELDS:
+            text = f"{_ENUM_FIELDS[f['name']].__name__}: {text}"
+        head = f"    {f['name']:<18}" if len(f["name"]) < 18 else f"    {f['name']} "
+        lines += textwrap.wrap(text, 96, initial_indent=head, subsequent_indent=" " * 22)
+    return "\n".join(lines)
+
+
+FirModel.__doc__ = FirModel.__doc__.replace("{fields}", _field_table()).replace(
+    "{enums}", ", ".join(f"{f} ({e.__name__})" for f, e in _ENUM_FIELDS.items()))

@@ -20,6 +20,7 @@ __all__ = [
     "version",
     "default_config",
     "CONFIG_FIELDS",
+    "FIELDS",
     "PATTERN_NONE",
     "PATTERN_COUNT",
     "PATTERN_MIN",
@@ -32,6 +33,7 @@ __all__ = [
 
 __version__: str
 OUTPUTS: Tuple[str, ...]
+FIELDS: Tuple[Dict[str, Any], ...]
 Output = Literal["real", "int"]
 
 CONFIG_FIELDS: Tuple[str, ...]

@@ -31,20 +31,39 @@ using kip_py::InterruptCheck;
 using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
 using Schedule = py::array_t<int32_t, py::array::c_style>;
 
-#define KIP_FFT_GENERICS(X)                                                                        \
-    X(C_NFFT_MAX)                                                                                  \
-    X(C_ARCH)                                                                                      \
-    X(C_HAS_NFFT)                                                                                  \
-    X(C_USE_FLT_PT)                                                                                \
-    X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING) X(C_HAS_BFP) X(C_HAS_ROUNDING)
+// Generic i of g, located through the library's description.
+int32_t& generic_at(Generics& g, const kelvar_ip_kfft_v8_0_generic_desc* d)
+{
+    return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&g) + d->offset);
+}
 
-py::dict generics_to_dict(const Generics& g)
+py::dict generics_to_dict(Generics g)
 {
     py::dict d;
-#define KIP_GET(f) d[#f] = g.f;
-    KIP_FFT_GENERICS(KIP_GET)
-#undef KIP_GET
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc* desc = kelvar_ip_kfft_v8_0_generic_at(i);
+        d[desc->name] = generic_at(g, desc);
+    }
     return d;
+}
+
+// The library's description of each generic, in record order.
+py::list describe_generics()
+{
+    py::list out;
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc* g = kelvar_ip_kfft_v8_0_generic_at(i);
+        py::dict d;
+        d["name"] = g->name;
+        d["help"] = g->help;
+        d["rule"] = g->rule;
+        d["kind"] = g->kind;
+        d["min"] = g->min_value;
+        d["max"] = g->max_value;
+        d["default"] = g->default_value;
+        out.append(d);
+    }
+    return out;
 }
 
 // The library's message lines of one call, with the frame each came from (-1 for creation).
@@ -91,15 +110,20 @@ public:
     static py::tuple create(const py::dict& generics)
     {
         Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-#define KIP_SET(f)                                                                                 \
-    if (generics.contains(#f)) {                                                                   \
-        const long long v = py::cast<long long>(generics[#f]);                                     \
-        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())    \
-            throw py::value_error(#f " does not fit a 32-bit integer");                            \
-        g.f = static_cast<int32_t>(v);                                                             \
-    }
-        KIP_FFT_GENERICS(KIP_SET)
-#undef KIP_SET
+        // Values go in unchecked (beyond 32 bits refused): create_state judges them, with the
+        // message every front end gives.
+        for (const auto& item : generics) {
+            const std::string name = py::cast<std::string>(item.first);
+            const kelvar_ip_kfft_v8_0_generic_desc* d
+                = kelvar_ip_kfft_v8_0_generic_find(name.c_str());
+            if (d == nullptr)
+                throw py::key_error("unknown generic " + name);
+            const long long v = py::cast<long long>(item.second);
+            if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+                throw py::value_error(
+                    name + "=" + std::to_string(v) + " does not fit a 32-bit integer");
+            generic_at(g, d) = static_cast<int32_t>(v);
+        }
         std::unique_ptr<FftModel> m(new FftModel);
         m->generics_ = g;
         LineCollector lines;
@@ -131,6 +155,25 @@ public:
 
     bool closed() const { return state_ == nullptr; }
     py::dict generics() const { return generics_to_dict(generics_); }
+
+    // The library's policies for these generics and a frame sent with nfft (0: refused).
+    int32_t frame_length(int32_t nfft) const
+    {
+        return kelvar_ip_kfft_v8_0_frame_length(generics_, nfft);
+    }
+    int32_t output_width(int32_t nfft) const
+    {
+        return kelvar_ip_kfft_v8_0_output_width(generics_, nfft);
+    }
+    // The default scaling schedule (empty when none is read or nfft is refused).
+    py::array_t<int32_t> default_schedule(int32_t nfft) const
+    {
+        const int32_t n = kelvar_ip_kfft_v8_0_default_schedule(generics_, nfft, nullptr, 0);
+        py::array_t<int32_t> out(std::max<int32_t>(n, 0));
+        if (n > 0)
+            kelvar_ip_kfft_v8_0_default_schedule(generics_, nfft, out.mutable_data(), n);
+        return out;
+    }
 
     // Transforms frames[f] for every f: x of shape (frames, N), complex; the schedule of shape
     // (S,) for every frame or (frames, S) (or None). Returns (code, failed frame, xk, blk_exp,
@@ -265,6 +308,7 @@ private:
 PYBIND11_MODULE(_fft, m)
 {
     m.doc() = "Binding of the kfft v8.0 FFT model's C interface (use kip_models.fft).";
+    m.def("generics", &describe_generics);
     m.def("default_generics",
         [] { return generics_to_dict(kelvar_ip_kfft_v8_0_get_default_generics()); });
     m.attr("NULL_INPUTS") = KELVAR_IP_KFFT_V8_0_NULL_INPUTS;
@@ -274,6 +318,9 @@ PYBIND11_MODULE(_fft, m)
         .def("close", &FftModel::close)
         .def_property_readonly("closed", &FftModel::closed)
         .def_property_readonly("generics", &FftModel::generics)
+        .def("frame_length", &FftModel::frame_length, py::arg("nfft"))
+        .def("output_width", &FftModel::output_width, py::arg("nfft"))
+        .def("default_schedule", &FftModel::default_schedule, py::arg("nfft"))
         .def("simulate", &FftModel::simulate, py::arg("x"), py::arg("nfft"), py::arg("schedule"),
             py::arg("direction"), py::arg("cancel") = nullptr);
     CancelFlag::bind(m, "CancelFlag");

@@ -63,7 +63,8 @@ class TestConfig:
                 assert d[f] == getattr(c, f), f
 
     def test_config_reads_back_the_completed_record(self):
-        with pytest.warns(F.FirWarning, match="decim_rate=5 is overridden"), \
+        with pytest.warns(F.FirWarning, match="^decim_rate 5 is ignored by filter_type 1 "
+                                              "\\(interpolating\\) with rate_change 0$"), \
              FirModel(filter_type=1, interp_rate=3, decim_rate=5, num_channels=3, num_paths=2,
                       name="f1") as m:
             cfg = m.config
@@ -94,7 +95,7 @@ class TestConfig:
         with pytest.raises(TypeError):
             FirModel(data_width=16.0)
         with pytest.raises(ValueError, match="32-bit"):
-            FirModel(data_width=2**40)
+            FirModel(output_fract_width=2**40)  # computed: written as given, then ignored
         # The library reads num_coeffs * coeff_sets values and cannot check the length.
         with pytest.raises(ValueError, match="num_coeffs"):
             FirModel(coeff=[1, 2, 3], num_coeffs=4)
@@ -105,18 +106,23 @@ class TestConfig:
 
     def test_refused_configuration_raises_the_library_text(self):
         rec = Recorder()
+        # A value outside its field's range: the library's description names field and range.
         with pytest.raises(FirError) as e:
             FirModel(filter_type=5, on_message=rec)
-        assert str(e.value) == "Invalid filter type (filter_type=5; accepted: 0 to 4)"
-        assert e.value.messages == [(1, "Invalid filter type")]
+        assert str(e.value) == "Invalid value 5 for filter_type: must be in the range 0 to 4"
+        assert e.value.messages == [(1, str(e.value))]
         assert rec.messages == []  # raised, not delivered as well
-        with pytest.raises(FirError, match="^Invalid decimation rate \\(decim_rate=-1; "):
-            FirModel(decim_rate=-1)
-        with pytest.raises(FirError, match="^Coefficient values must be finite \\(coeff\\)$"):
+        with pytest.raises(FirError, match="^Invalid value 1099511627776 for data_width: must "
+                                           "be in the range 1 to 49$"):
+            FirModel(data_width=2**40)
+        # A rule between fields: the model's refusal, with the values given.
+        with pytest.raises(FirError, match="^Invalid Filter rate \\(given: filter_type=2, "
+                                           "decim_rate=0\\)$"):
+            FirModel(filter_type=2, decim_rate=0)
+        with pytest.raises(FirError, match="^Coefficient values must be finite"):
             FirModel(coeff=[1.0, float("nan")])
         with pytest.raises(FirError, match="^Data fractional width must be less than or equal "
-                                           "to the data width \\(data_fract_width=17, "
-                                           "data_width=16\\)$"):
+                                           "to the data width \\(given: data_fract_width=17\\)$"):
             FirModel(data_fract_width=17)
 
 
