@@ -497,8 +497,9 @@ class FirModel(ModelLifecycle):
         off-grid values are rounded down, values beyond data_width wrap, with one FirWarning
         for the call (see quantize()). Raises ValueError naming the expected layout when the
         shape does not fit, or for a masked array with masked elements, TypeError for
-        elements that are not real numbers, FirError when the library refuses the call. Ctrl-C stops a long send between chunks of vectors
-        (KeyboardInterrupt); the vectors sent before it stay in the model."""
+        elements that are not real numbers, FirError when the library refuses the call.
+        Ctrl-C stops a long send between chunks of vectors (KeyboardInterrupt); the vectors
+        sent before it stay in the model."""
         refuse_masked(x, "x")
         a = self._input(x)
         rc, messages, converted = self._m.send(np.asfortranarray(a, dtype=np.float64))

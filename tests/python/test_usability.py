@@ -67,7 +67,8 @@ class TestWarnings:
         with FirModel(coeff=[1, 2, 1], num_paths=2, num_channels=3) as m:
             frame = np.zeros((2, 3, 4))
             frame[1, 2, 3] = 0.5
-            with pytest.warns(FirWarning, match="the first at index 23 \\(first at x\\[1, 2, 3\\]\\)"):
+            with pytest.warns(FirWarning,
+                              match="the first at index 23 \\(first at x\\[1, 2, 3\\]\\)"):
                 m.send(frame)
         with warnings.catch_warnings():
             warnings.simplefilter("error")
