@@ -40,7 +40,7 @@ PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
 # Only for the targets that need them.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FORMAT_PACKAGES := clang-format
-FUZZ_TARGETS := fir fft
+FUZZ_TARGETS := fir fft golden
 
 .PHONY: all deps build build-asan demo test test-unit test-asan bench install clean \
         fuzz fuzz-merge format format-check

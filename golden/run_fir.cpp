@@ -12,12 +12,15 @@ namespace golden {
 
 namespace {
 
-    const std::vector<std::string> fir_keys
-        = { "name", "filter_type", "rate_change", "interp_rate", "decim_rate", "zero_pack_factor",
-              "coeff", "coeff_file", "coeff_padding", "num_coeffs", "coeff_sets", "reloadable",
-              "is_halfband", "quantization", "coeff_width", "coeff_fract_width", "chan_seq",
-              "num_channels", "init_pattern", "num_paths", "data_width", "data_fract_width",
-              "output_rounding", "output_width", "output_fract_width", "config_method" };
+    // Keys of the configuration: the fields the library describes, and the coefficient file.
+    std::vector<std::string> fir_keys()
+    {
+        std::vector<std::string> keys;
+        for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i)
+            keys.push_back(kip_fir_v6_3_field_at(i)->name);
+        keys.push_back("coeff_file");
+        return keys;
+    }
 
     // Collects the model's messages: warnings go to stderr with a clear prefix; the last error is
     // kept and reported in the tool's own error message.
@@ -56,38 +59,29 @@ namespace {
 
 void fir_setup(const ConfigKeys& keys, const CoeffLoader& load, FirSetup& s)
 {
-    keys.check_known(fir_keys);
-    if (keys.has("output_fract_width"))
-        keys.fail("output_fract_width",
-            "computed by the model from the widths and cannot be set; remove the key");
-
+    keys.check_known(fir_keys());
     kip_fir_v6_3_config& cfg = s.cfg;
     kip_fir_v6_3_default_config(&cfg);
+    const int64_t default_taps = int64_t(cfg.num_coeffs) * cfg.coeff_sets;
     s.name = cfg.name;
     keys.get_string("name", s.name);
     cfg.name = s.name.c_str();
-    keys.get_int("filter_type", cfg.filter_type);
-    keys.get_int("rate_change", cfg.rate_change);
-    keys.get_int("interp_rate", cfg.interp_rate);
-    keys.get_int("decim_rate", cfg.decim_rate);
-    keys.get_int("zero_pack_factor", cfg.zero_pack_factor);
-    keys.get_int("coeff_padding", cfg.coeff_padding);
-    keys.get_int("num_coeffs", cfg.num_coeffs);
-    keys.get_int("coeff_sets", cfg.coeff_sets);
-    keys.get_int("reloadable", cfg.reloadable);
-    keys.get_int("is_halfband", cfg.is_halfband);
-    keys.get_int("quantization", cfg.quantization);
-    keys.get_int("coeff_width", cfg.coeff_width);
-    keys.get_int("coeff_fract_width", cfg.coeff_fract_width);
-    keys.get_int("chan_seq", cfg.chan_seq);
-    keys.get_int("num_channels", cfg.num_channels);
-    keys.get_int("init_pattern", cfg.init_pattern);
-    keys.get_int("num_paths", cfg.num_paths);
-    keys.get_int("data_width", cfg.data_width);
-    keys.get_int("data_fract_width", cfg.data_fract_width);
-    keys.get_int("output_rounding", cfg.output_rounding);
-    keys.get_int("output_width", cfg.output_width);
-    keys.get_int("config_method", cfg.config_method);
+    for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i) {
+        const kip_fir_v6_3_field_desc& f = *kip_fir_v6_3_field_at(i);
+        if (!keys.has(f.name))
+            continue;
+        if (f.computed)
+            keys.fail(
+                f.name, "computed by the model from the widths and cannot be set; remove the key");
+        if (f.kind != KIP_FIR_V6_3_FIELD_INT && f.kind != KIP_FIR_V6_3_FIELD_FLAG
+            && f.kind != KIP_FIR_V6_3_FIELD_CHOICE)
+            continue; // name and coeff, read on their own
+        int32_t v = 0;
+        keys.get_int(f.name, v, f.min_value, f.max_value);
+        char msg[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_set_field(&cfg, f.name, v, msg, sizeof msg) != 0)
+            keys.fail(f.name, msg);
+    }
 
     // Coefficients: inline, from a file, or the library's default set. The model cannot check
     // the length of the list it is given, so it is checked here against num_coeffs x coeff_sets.
@@ -134,10 +128,11 @@ void fir_setup(const ConfigKeys& keys, const CoeffLoader& load, FirSetup& s)
                     + " coefficients; num_coeffs x coeff_sets = " + std::to_string(cfg.num_coeffs)
                     + " x " + std::to_string(cfg.coeff_sets));
         cfg.coeff = coeff.data();
-    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != 21) {
+    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != default_taps) {
         keys.fail(keys.has("num_coeffs") ? "num_coeffs" : "coeff_sets",
-            "without coeff or coeff_file the 21 default coefficients are used, so "
-            "num_coeffs x coeff_sets must be 21");
+            "without coeff or coeff_file the " + std::to_string(default_taps)
+                + " default coefficients are used, so num_coeffs x coeff_sets must be "
+                + std::to_string(default_taps));
     }
 }
 
@@ -166,6 +161,20 @@ int run_fir(const RunOptions& opt)
     if (!model)
         throw InputError(
             opt.config + ": configuration refused by the FIR model: " + msgs.last_error);
+    // Settings the model ignores: one warning line each.
+    {
+        char notes[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_check(&cfg, notes, sizeof notes) > 0) {
+            std::string text = notes;
+            for (std::size_t b = 0, e; b < text.size(); b = e + 1) {
+                e = text.find('\n', b);
+                if (e == std::string::npos)
+                    e = text.size();
+                std::fprintf(stderr, "kip-golden: warning: %s: %s\n", opt.config.c_str(),
+                    text.substr(b, e - b).c_str());
+            }
+        }
+    }
     kip_fir_v6_3_config eff;
     kip_fir_v6_3_get_config(model.get(), &eff);
     const std::size_t np = std::size_t(eff.num_paths), nc = std::size_t(eff.num_channels);

@@ -401,8 +401,10 @@ TEST(GoldenFir, RoundTripsMatchTheCInterface)
             },
             4100, true },
         { "advanced channel sequence",
-            R"({ "chan_seq": 1, "num_channels": 4, "init_pattern": -1 })", {},
-            [](kip_fir_v6_3_config& c) { c.chan_seq = 1, c.num_channels = 4, c.init_pattern = -1; },
+            R"({ "chan_seq": 1, "num_channels": 4, "init_pattern": 174 })", {},
+            [](kip_fir_v6_3_config& c) {
+                c.chan_seq = 1, c.num_channels = 4, c.init_pattern = 174;
+            },
             30, true },
     };
     for (const FirCase& c : cases)
@@ -815,10 +817,22 @@ TEST(GoldenRefusals, BadInputStopsWithFileLineAndNoOutput)
             "nothere.txt: cannot open coefficient file" },
         { "output_fract_width is computed", "fir", "{\n \"output_fract_width\": 3 }", "1\n", "hex",
             "CFG:2: key 'output_fract_width': computed by the model" },
-        { "configuration refused by the FIR model", "fir", "{ \"filter_type\": 7 }", "1\n", "hex",
-            "CFG: configuration refused by the FIR model: Invalid filter type" },
-        { "generics refused by the FFT model", "fft", "{ \"C_NFFT_MAX\": 17 }", "1\n", "hex",
-            "CFG: generics refused by the FFT model" },
+        { "field outside its described range", "fir", "{ \"filter_type\": 7 }", "1\n", "hex",
+            "CFG:1: key 'filter_type': value 7 outside 0 to 4" },
+        { "configuration refused by the FIR model", "fir",
+            "{ \"chan_seq\": 1, \"num_channels\": 5 }", "1\n", "hex",
+            "CFG: configuration refused by the FIR model: Invalid number of channels" },
+        { "generic outside its described range", "fft", "{\n \"C_NFFT_MAX\": 17 }", "1\n", "hex",
+            "CFG:2: key 'C_NFFT_MAX': value 17 outside 3 to 16" },
+        { "generics refused by the FFT model", "fft", "{ \"C_NFFT_MAX\": 3, \"C_ARCH\": 1 }", "1\n",
+            "hex",
+            "CFG: generics refused by the FFT model: ERROR:kfft_v8_0:create_state called with "
+            "C_NFFT_MAX < 6" },
+        { "scaling schedule of the wrong length", "fft",
+            "{ \"C_NFFT_MAX\": 6, \"C_ARCH\": 2,\n \"scaling_sch\": [1, 1] }", "0\n", "hex",
+            "CFG:2: key 'scaling_sch': holds 2 shifts; frames of 2^6 points with these generics "
+            "have "
+            "6 stages" },
         { "nfft without a run-time length", "fft", "{ \"C_NFFT_MAX\": 6,\n \"nfft\": 5 }", "1\n",
             "hex", "CFG:2: key 'nfft': differs from C_NFFT_MAX = 6" },
         { "scaling schedule refused by the FFT model", "fft",
@@ -933,6 +947,43 @@ TEST(GoldenRefusals, HostileFilesGiveShortClearMessages)
         EXPECT_EQ(r.err.find("internal"), std::string::npos) << r.err;
         EXPECT_EQ(access(out.c_str(), F_OK), -1);
     }
+}
+
+// The conversion policy: a setting the model ignores and frames whose schedule overflowed are
+// each reported by one warning line on stderr, and the run goes on.
+TEST(GoldenPolicy, IgnoredSettingsAndOverflowsAreWarnedOnce)
+{
+    ScratchDir dir;
+    write_file(dir.file("fir.json"), "{ \"decim_rate\": 3 }");
+    write_file(dir.file("in.txt"), "1\n2\n3\n4\n5\n6\n");
+    RunResult r = run_tool(dir,
+        { "fir", "--config", dir.file("fir.json"), "--input", dir.file("in.txt"), "--output",
+            dir.file("out.txt") });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+        "kip-golden: warning: " + dir.file("fir.json")
+            + ": decim_rate 3 is ignored by filter_type 0 (single rate) with rate_change 0\n");
+    EXPECT_EQ(lines_of(read_file(dir.file("out.txt"))).size(), 6u);
+
+    // No shift at all: full-scale frames overflow, a zero frame does not.
+    write_file(
+        dir.file("fft.json"), "{ \"C_NFFT_MAX\": 3, \"C_ARCH\": 2, \"scaling_sch\": [0, 0, 0] }");
+    std::string frames;
+    for (int f = 0; f < 4; ++f)
+        for (int i = 0; i < 16; ++i)
+            frames += f == 0 ? "0\n" : "32767\n";
+    write_file(dir.file("frames.txt"), frames);
+    r = run_tool(dir,
+        { "fft", "--config", dir.file("fft.json"), "--input", dir.file("frames.txt"), "--radix",
+            "dec", "--output", dir.file("spectra.txt") });
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err,
+        "kip-golden: warning: 3 of 4 frames overflowed with the scaling schedule (first: frame "
+        "1)\n");
+    const std::vector<std::string> w = lines_of(read_file(dir.file("spectra.txt")));
+    ASSERT_EQ(w.size(), 4u * 18);
+    for (int f = 0; f < 4; ++f)
+        EXPECT_EQ(w[size_t(f) * 18 + 17], f == 0 ? "0" : "1") << "frame " << f;
 }
 
 // ---- output safety --------------------------------------------------------------------------

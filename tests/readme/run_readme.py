@@ -44,7 +44,7 @@ FENCE = re.compile(r"^```(\S*)\s*$")
 TAG = re.compile(r"^<!--\s*readme-test:\s*(.*?)\s*-->\s*$")
 KINDS = {"sh", "python", "octave", "file", "make", "show"}
 KEYS = {"expect", "check", "rerun", "rerun_expect", "reason"}
-TIMEOUT = 600
+TIMEOUT = 300  # seconds per block; the slowest, a Verilator build, takes well under a minute
 
 
 class Block:
@@ -173,7 +173,9 @@ class Runner:
                     continue
                 if cmd[0] != "make":
                     return False, f"not a make command: {line}"
-                r = subprocess.run(["make", "-n", "-C", str(self.source)] + cmd[1:],
+                env = {k: v for k, v in self.env.items()
+                       if k not in ("MAKEFLAGS", "MFLAGS", "MAKELEVEL")}
+                r = subprocess.run(["make", "-n", "-C", str(self.source)] + cmd[1:], env=env,
                                    stdin=subprocess.DEVNULL, capture_output=True, text=True,
                                    timeout=TIMEOUT)
                 if r.returncode != 0:
