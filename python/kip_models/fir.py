@@ -800,7 +800,10 @@ def _field_table():
     """The library's help for every field, as lines of FirModel's docstring."""
     lines = []
     for f in FIELDS:
-        text = f["help"] + (f"; {f['rule']}" if f["rule"] else "")
+        text = f["help"]
+        if f["kind"] == _fir.FIELD_INT:
+            text += f", {f['min']} to {f['max']}"
+        text += f"; {f['rule']}" if f["rule"] else ""
         if not f["computed"]:
             text += f" (default {f['default_text']})"
         if f["name"] in _ENUM_FIELDS:
