@@ -117,11 +117,11 @@ constexpr FieldRow kFieldRows[F_COUNT] = {
     { KIP_FIR_FIELD(num_channels), KIP_FIR_V6_3_FIELD_INT, 0, 1, 64, 1, "1",
         "number of time-multiplexed channels",
         "with chan_seq 1 only 4, 6, 8, 12, 16, 24, 32, 48 or 64" },
-    { KIP_FIR_FIELD(init_pattern), KIP_FIR_V6_3_FIELD_INT, 0, 0, KIP_FIR_V6_3_PATTERN_NONE,
+    { KIP_FIR_FIELD(init_pattern), KIP_FIR_V6_3_FIELD_INT, 0, INT32_MIN, INT32_MAX,
         KIP_FIR_V6_3_PATTERN_NONE, "175",
         "channel pattern after create and reset: 0 to 173 a pattern, 175 none",
-        "used with chan_seq 1 only; a pattern not allowed for num_channels is replaced by the "
-        "first allowed one, with a warning" },
+        "used with chan_seq 1 only; any other number (one not allowed for num_channels) is "
+        "replaced by the first pattern allowed, with a warning, never refused" },
     { KIP_FIR_FIELD(num_paths), KIP_FIR_V6_3_FIELD_INT, 0, 1, 16, 1, "1",
         "number of parallel data paths", "" },
     { KIP_FIR_FIELD(data_width), KIP_FIR_V6_3_FIELD_INT, 0, 1, kFieldMaxWidth, 16, "16",

@@ -17,6 +17,14 @@
 // handle given by mistake, is refused without being read (status 1, the library's code for a
 // null state; kip_fft_dpi_output_width 0; kip_fft_dpi_message(h) says why) and
 // kip_fft_dpi_destroy ignores it.
+//
+// One call with side effects per statement: kip_fft_dpi_create, _transform and _destroy in
+// statements of their own, their status kept in a variable that later conditions test. A
+// simulator may evaluate every operand of && and || and in any order (Verilator 5.006 evaluates
+// them all), so a call inside a condition is not skipped by the operands before it. Write
+//   rc = kip_fft_dpi_transform(h, ...);
+//   if (rc != 0 || xk_re[k] != rtl_re) $error(...);
+// The queries (_message, _output_width) change nothing and may appear in conditions.
 package kip_fft_dpi;
 
   // Creates a model from the generics C_NFFT_MAX, C_ARCH, C_HAS_NFFT, C_INPUT_WIDTH,

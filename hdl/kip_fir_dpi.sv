@@ -20,6 +20,17 @@
 // Handles are checked on every call: a null, destroyed or made-up handle, or a kip_fft_dpi
 // handle given by mistake, is refused without being read (status 1; available and the widths
 // 0; kip_fir_dpi_message(h) says why) and kip_fir_dpi_destroy ignores it.
+//
+// One call with side effects per statement. Calls that change a model (create, send, get,
+// transform, reset, destroy) belong in statements of their own, their status kept in a
+// variable that later conditions test: a simulator may evaluate every operand of && and ||
+// and in any order (Verilator 5.006 evaluates them all and joins them with a bitwise &), so
+//   if (kip_fir_dpi_available(h) > 0 && kip_fir_dpi_get(h, y) == 0 && y != rtl) ...
+// takes an output even when none is waiting and never fires. Write instead
+//   rc = kip_fir_dpi_get(h, y);
+//   if (rc == 0 && y != rtl) ...
+// The queries (_available, _message, _output_width, _output_fract_width) change nothing and
+// may appear in conditions.
 package kip_fir_dpi;
 
   // Creates a model from the fields most benches need; every other field of the configuration

@@ -39,7 +39,7 @@ module kip_dpi_checks (
     longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
     longint y;
     bit [255:0] w, expect_w;
-    int rc;
+    int rc, get_rc;
 
     h = kip_fir_dpi_create("f1", c, 7, 1, 1, 16, 0, 16, 0, 0, 0, 1, 1, msg);
     expect_text("FIR filter_type 7", h == null, msg, "Invalid value 7 for filter_type");
@@ -92,8 +92,10 @@ module kip_dpi_checks (
     rc = kip_fir_dpi_send_frame(h, frame_in);
     rc |= kip_fir_dpi_send(h, 30);
     rc |= kip_fir_dpi_send(h, 40);
-    expect_text("FIR Hilbert: get refused", rc == 0 && kip_fir_dpi_get(h, y) != 0 && y == 0,
-                "", "");
+    // A call with side effects gets its own statement: a simulator may evaluate every operand
+    // of && (Verilator 5.006 does), so a call inside a condition is not skipped by the others.
+    get_rc = kip_fir_dpi_get(h, y);
+    expect_text("FIR Hilbert: get refused", rc == 0 && get_rc != 0 && y == 0, "", "");
     expect_text("FIR Hilbert: get's message", 1'b1, kip_fir_dpi_message(h),
                 "use kip_fir_dpi_get_complex");
     for (int i = 0; i < 6; i++) rc |= kip_fir_dpi_get_complex(h, re[i], im[i]);

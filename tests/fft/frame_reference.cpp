@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "api_state.h"
 #include "fft_frame_ref.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 #include "kip_test_seed.h"
@@ -54,6 +56,7 @@ struct Case {
     std::vector<double> re, im;
     std::string kind;
     uint32_t seed = 0;
+    const char* path = "auto"; // stage implementation forced on the state
 };
 
 // Writes every input sample of the frame (hexadecimal floating point, one "re im" pair a line)
@@ -76,12 +79,12 @@ std::string describe(const Case& c)
 {
     std::ostringstream o;
     o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
-      << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT "
-      << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH "
-      << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING "
-      << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING "
-      << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction " << c.direction
-      << " schedule {";
+      << " path " << c.path << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH
+      << " C_HAS_NFFT " << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT
+      << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH
+      << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP
+      << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction "
+      << c.direction << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
@@ -103,10 +106,11 @@ bool same_bits(double a, double b)
     return x == y;
 }
 
-// Runs the frame through the library and the reference and compares everything.
-testing::AssertionResult matches(Case c)
+// Runs the frame through the library and the reference and compares everything; through the
+// given state (kept) when there is one, else a fresh one.
+testing::AssertionResult matches(Case c, kelvar_ip_kfft_v8_0_state* kept = nullptr)
 {
-    kelvar_ip_kfft_v8_0_state* st = kelvar_ip_kfft_v8_0_create_state(c.g);
+    kelvar_ip_kfft_v8_0_state* st = kept ? kept : kelvar_ip_kfft_v8_0_create_state(c.g);
     if (st == nullptr)
         return testing::AssertionFailure() << "create_state refused: " << describe(c);
     const size_t n = size_t { 1 } << c.nfft;
@@ -129,7 +133,8 @@ testing::AssertionResult matches(Case c)
     testing::internal::CaptureStderr();
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(st, &in, &out);
     const std::string err = testing::internal::GetCapturedStderr();
-    kelvar_ip_kfft_v8_0_destroy_state(st);
+    if (kept == nullptr)
+        kelvar_ip_kfft_v8_0_destroy_state(st);
     if (rc != 0)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
@@ -481,6 +486,156 @@ TEST_P(FrameReference, FloatingPointFrames)
     EXPECT_GT(invalidated, 0);
 }
 
+// ---- Stage implementations forced in turn, at the edges of their bounds ---------------------
+
+// The stage implementations a state can be forced onto (auto: the library's own plan).
+struct ForcedPath {
+    FFT::Path path;
+    const char* name;
+};
+const ForcedPath kPaths[] = { { FFT::Path::Auto, "auto" }, { FFT::Path::Integer, "integer" },
+    { FFT::Path::Float, "portable" }, { FFT::Path::FloatAvx2, "avx2" } };
+
+// A state of the generics with its engine forced onto a path.
+class PathState {
+public:
+    PathState(const kelvar_ip_kfft_v8_0_generics& g, FFT::Path p)
+        : st_(kelvar_ip_kfft_v8_0_create_state(g))
+    {
+        if (st_ != nullptr)
+            st_->engine->force_path(p);
+    }
+    ~PathState() { kelvar_ip_kfft_v8_0_destroy_state(st_); }
+    PathState(const PathState&) = delete;
+    PathState& operator=(const PathState&) = delete;
+    kelvar_ip_kfft_v8_0_state* get() const { return st_; }
+
+private:
+    kelvar_ip_kfft_v8_0_state* st_;
+};
+
+// The frames, in order, through one state per path (all of the first frame's generics): lengths
+// and directions changing from frame to frame build, keep and rebuild the engine's per-length
+// and per-direction tables.
+testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
+{
+    for (const ForcedPath& p : kPaths) {
+        PathState st(frames.at(0).g, p.path);
+        if (st.get() == nullptr)
+            return testing::AssertionFailure() << "create_state refused: " << describe(frames[0]);
+        for (Case& c : frames) {
+            if (std::memcmp(&c.g, &frames[0].g, sizeof c.g) != 0)
+                return testing::AssertionFailure() << "frames of other generics: " << describe(c);
+            c.path = p.name;
+            const testing::AssertionResult r = matches(c, st.get());
+            if (!r)
+                return r;
+        }
+    }
+    return testing::AssertionSuccess();
+}
+
+struct Edge {
+    int mode, iw, tw, M;
+};
+
+// Burst engines (W data width: the input width scaled, iw + M + 1 unscaled): W + TW = 52, 53
+// and 54 around the largest exact product sum, W = 44..47 unscaled with the twiddle split at
+// its limits (TW 14 and 15 at W = 46).
+const Edge kBurstEdges[] = { { 1, 34, 18, 8 }, { 1, 34, 19, 9 }, { 1, 34, 20, 8 }, { 2, 34, 20, 9 },
+    { 1, 20, 34, 10 }, { 2, 19, 34, 8 }, { 0, 33, 8, 10 }, { 0, 34, 8, 10 }, { 0, 34, 8, 11 },
+    { 0, 34, 14, 11 }, { 0, 34, 15, 11 }, { 0, 34, 8, 12 } };
+// Pipelined engine (P internal width: the input width scaled, iw + M + 1 otherwise): P + 8 = 50
+// and 51, plain products P + 2 + TW = 50 and 51, and the operand and twiddle splits beyond.
+const Edge kPipelinedEdges[] = { { 0, 34, 8, 7 }, { 0, 34, 8, 8 }, { 2, 34, 9, 7 }, { 2, 34, 9, 8 },
+    { 1, 34, 14, 8 }, { 1, 34, 15, 8 }, { 1, 34, 16, 9 }, { 1, 28, 34, 8 }, { 0, 30, 11, 8 },
+    { 0, 31, 30, 7 } };
+
+// Every width pair at an edge through one state per path: frames of the longest, the shortest
+// and a middle length, both directions, full-scale, tone and random samples.
+TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
+{
+    const int arch = GetParam();
+    const bool pipelined = arch == 3;
+    const std::vector<Edge> edges = pipelined
+        ? std::vector<Edge>(std::begin(kPipelinedEdges), std::end(kPipelinedEdges))
+        : std::vector<Edge>(std::begin(kBurstEdges), std::end(kBurstEdges));
+    uint32_t seed = kip_test::seed() * 613u + static_cast<uint32_t>(arch);
+    int e = 0;
+    for (const Edge& edge : edges) {
+        const int lo = min_nfft(arch);
+        const int lengths[] = { edge.M, lo, edge.M, std::max(lo, edge.M - 1), edge.M };
+        const int kinds[] = { 1, 2, 1, 0, 1 };
+        const int frames = kReducedBuild ? 3 : 5;
+        std::vector<Case> seq;
+        for (int f = 0; f < frames; ++f) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = lengths[f];
+            c.g = generics(arch, edge.M, lo, edge.mode, e % 2, edge.iw, edge.tw);
+            c.direction = (f + f / 2) % 2;
+            if (edge.mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, f % 2 ? 0 : 1);
+            fill(c, rng, kinds[f]);
+            seq.push_back(c);
+        }
+        ++e;
+        ASSERT_TRUE(matches_on_every_path(seq));
+    }
+}
+
+// Frames of 8,192 to 65,536 points (C_NFFT_MAX 16) through one state per path and mode: the
+// loading order of large frames and the per-length tables. Sanitizer and unoptimised builds
+// take 8,192 points only.
+TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
+{
+    const int arch = GetParam();
+    uint32_t seed = kip_test::seed() * 733u + static_cast<uint32_t>(arch);
+    const int lengths[] = { 13, 16, 14, 15 };
+    const int frames = kReducedBuild ? 1 : 4;
+    const int iws[] = { 16, 18, 24 }, tws[] = { 16, 20, 18 };
+    for (int mode = 0; mode < 3; ++mode) {
+        std::vector<Case> seq;
+        for (int f = 0; f < frames; ++f) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = lengths[f];
+            c.g = generics(arch, 16, 13, mode, mode % 2, iws[mode], tws[mode]);
+            c.direction = f % 3 == 0;
+            if (mode == 1)
+                c.sch = schedule(rng, arch, c.nfft, 1);
+            fill(c, rng, f % 2 ? 0 : 2);
+            seq.push_back(c);
+        }
+        ASSERT_TRUE(matches_on_every_path(seq));
+    }
+}
+
+// Floating-point frames through one state per path, the portable loops forced as well as the
+// vector ones (the scan, the conditioning and the result rounding follow the forced path).
+TEST_P(FrameReference, FloatingPointFramesThroughOneStatePerPath)
+{
+    const int arch = GetParam();
+    uint32_t seed = kip_test::seed() * 877u + static_cast<uint32_t>(arch);
+    for (int tw : { 16, 25 }) {
+        std::vector<Case> seq;
+        for (int kind = 0; kind < 6; ++kind) {
+            std::mt19937 rng(++seed);
+            Case c;
+            c.seed = seed;
+            c.nfft = std::min(10, min_nfft(arch) + 1 + kind % 3 * 2);
+            c.g = generics(arch, 10, min_nfft(arch), 2, 0, 32, tw);
+            c.g.C_USE_FLT_PT = 1;
+            c.direction = kind % 2;
+            fill_float(c, rng, kind);
+            seq.push_back(c);
+        }
+        ASSERT_TRUE(matches_on_every_path(seq));
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Arch, FrameReference, testing::Values(1, 2, 3, 4),
     [](const testing::TestParamInfo<int>& p) { return "arch" + std::to_string(p.param); });
 
@@ -658,6 +813,135 @@ TEST(FrameReferenceBfp, PipelinedNormalisationBoundaries)
             }
         }
     }
+}
+
+// Operand x = (a, b) of W bits for the twiddle (g, h) with S = a g - b h at least 2^52 in
+// magnitude and S = 2^(d-1) + (2^k - 1) 2^d modulo 2^(d+k): the twiddled operand
+// floor((S + 2^(d-1) - 1) / 2^d) is odd and one below a multiple of 2^k, and (S - 1/2) / 2^d
+// evaluated in doubles (S - 1/2 rounds to S) rounds up to that multiple instead. The operands
+// tried are those with b at the extremes of its range, a the extreme lifts of its congruence.
+bool tie_operand(int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int64_t& b_out)
+{
+    using i128 = __int128;
+    const int mb = d + k;
+    const i128 R = (i128(1) << (d - 1)) + ((i128(1) << k) - 1) * (i128(1) << d);
+    if (g == 0)
+        return false;
+    int v = 0;
+    while (((g >> v) & 1) == 0)
+        ++v;
+    if (v >= mb)
+        return false;
+    const int64_t mod_a = int64_t(1) << (mb - v); // a is fixed modulo 2^(mb - v)
+    const uint64_t go = static_cast<uint64_t>(g >> v); // odd
+    uint64_t inv = go; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - go * inv;
+    const int64_t lo = -(int64_t(1) << (W - 1)), hi = (int64_t(1) << (W - 1)) - 1;
+    const auto floor_div
+        = [](int64_t x, int64_t m) { return x >= 0 ? x / m : -((-x + m - 1) / m); };
+    for (int64_t i = 0; i < (int64_t(1) << 21) && i < 2 * (hi - lo); ++i) {
+        const int64_t b = (i & 1) ? lo + i / 2 : hi - i / 2;
+        const i128 need = R + i128(b) * h; // a g = need modulo 2^mb
+        if ((need & ((i128(1) << v) - 1)) != 0)
+            continue;
+        const uint64_t q = static_cast<uint64_t>(static_cast<int64_t>(need >> v));
+        const int64_t a0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod_a - 1));
+        const int64_t lifts[2]
+            = { a0 + floor_div(hi - a0, mod_a) * mod_a, a0 - floor_div(a0 - lo, mod_a) * mod_a };
+        for (int64_t a : lifts) {
+            if (a < lo || a > hi)
+                continue;
+            const i128 S = i128(a) * g - i128(b) * h;
+            if (S >= (i128(1) << 52) || S <= -(i128(1) << 52)) {
+                a_out = a;
+                b_out = b;
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// Twiddle products at the edge of exact doubles (W + TW = 54 in the burst engines): a frame
+// with one sample x at n = 1 passes x unchanged through every stage but the last (schedule 0),
+// which multiplies it by each of its twiddles; x is chosen for one of them so that the product
+// sum lies beyond 2^52 on a rounding tie whose rounding shows in the stage outputs (shift 2).
+// Every path, both directions through one state.
+TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
+{
+    struct Setup {
+        int arch, iw, tw;
+    };
+    const Setup setups[]
+        = { { 1, 34, 20 }, { 1, 20, 34 }, { 2, 34, 20 }, { 2, 20, 34 }, { 4, 22, 32 } };
+    const int nfft = 10, s = 2;
+    for (const Setup& su : setups) {
+        const int W = su.iw, TW = su.tw, d = TW - 4;
+        const fft_ref::Twiddles rom(nfft, TW);
+        const uint64_t full = uint64_t(1) << nfft;
+        const uint64_t span = su.arch == 1 ? full / 4 : full / 2; // twiddles of the last stage
+        std::vector<Case> seq;
+        for (int direction : { 1, 0 }) {
+            Case c;
+            c.nfft = nfft;
+            c.g = generics(su.arch, nfft, nfft, 1, 0, W, TW);
+            c.direction = direction;
+            c.sch.assign(schedule_size(su.arch, nfft), 0);
+            c.sch.back() = s;
+            int64_t a = 0, b = 0;
+            bool found = false;
+            // Twiddles near 45 degrees first: the largest products.
+            for (uint64_t j = span / 2; j < span && !found; ++j) {
+                for (uint64_t kk : { j, span - j }) {
+                    const uint64_t idx = direction == 1 ? (full - kk) % full : kk;
+                    const KFixComplex w = rom.lookup(idx);
+                    const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
+                    const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
+                    if (tie_operand(g, h, W, d, 3 + s, a, b)) {
+                        c.kind = "tie at twiddle " + std::to_string(idx);
+                        found = true;
+                        break;
+                    }
+                }
+            }
+            ASSERT_TRUE(found) << "arch " << su.arch << " W " << W << " TW " << TW;
+            const size_t n = size_t { 1 } << nfft;
+            c.re.assign(n, 0.0);
+            c.im.assign(n, 0.0);
+            c.re[1] = std::ldexp(static_cast<double>(a), 1 - W);
+            c.im[1] = std::ldexp(static_cast<double>(b), 1 - W);
+            seq.push_back(c);
+        }
+        ASSERT_TRUE(matches_on_every_path(seq));
+    }
+}
+
+// Pipelined block floating point with the largest magnitude held by two different words of
+// opposite sign, a power of two: which one the scan keeps decides the exponent. Every path,
+// one state, lengths and directions changing.
+TEST(FrameReferencePaths, PipelinedNormalisationTiesBetweenWords)
+{
+    std::vector<Case> seq;
+    for (int nfft : { 3, 4, 3, 5 }) {
+        for (int direction : { 1, 0 }) {
+            for (double v : { 0.25, -0.5, 0.125 }) {
+                Case c;
+                c.nfft = nfft;
+                c.kind = "alternating tie";
+                c.g = generics(3, 5, 3, 2, 1, 16, 16);
+                c.direction = direction;
+                const size_t n = size_t { 1 } << nfft;
+                c.re.assign(n, 0.0);
+                c.im.assign(n, 0.0);
+                // (0, v, 0, -v, ...): two bins of equal magnitude and opposite sign.
+                for (size_t i = 1; i < n; i += 2)
+                    (v > 0 ? c.re : c.im)[i] = (i % 4 == 1) ? v : -v;
+                seq.push_back(c);
+            }
+        }
+    }
+    ASSERT_TRUE(matches_on_every_path(seq));
 }
 
 } // namespace

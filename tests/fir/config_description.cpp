@@ -82,8 +82,8 @@ TEST(ConfigDescription, MatchesTheRecordAndTheDefaults)
     EXPECT_EQ(kip_fir_v6_3_field_find(nullptr), nullptr);
 }
 
-// set_field takes exactly min_value .. max_value; create refuses every value outside it, except
-// init_pattern, which create replaces (with a warning) rather than refuses. Values just inside
+// set_field takes exactly min_value .. max_value; create refuses every value outside it
+// (init_pattern takes every 32-bit number: create replaces a wrong one with a warning). Values just inside
 // the range pass create where no other field must change with them.
 TEST(ConfigDescription, SetFieldRangesAreCreatesRanges)
 {

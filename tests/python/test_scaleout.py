@@ -118,7 +118,7 @@ def test_dask_sweep_on_a_local_cluster_equals_a_serial_run(tmp_path):
                PYTHONPATH=os.pathsep.join(p for p in path if p))
     run = subprocess.run(
         [sys.executable, str(REPO / "examples" / "sweep_dask.py"), "--workers", "2",
-         "--configs", "24", "--stimuli", "3", "--check"],
+         "--configs", "24", "--stimuli", "3", "--length", "4096", "--check"],
         env=env, cwd=tmp_path, capture_output=True, text=True, timeout=300)
     assert run.returncode == 0, run.stdout + run.stderr
-    assert "72 tasks in" in run.stdout and "identical to the serial run" in run.stdout
+    assert "72 cases in" in run.stdout and "identical to the serial run" in run.stdout
