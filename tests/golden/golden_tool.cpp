@@ -1154,16 +1154,23 @@ TEST(GoldenOutput, InterruptedRunLeavesNoTemporaryFile)
 
 // Input and output are streamed: ten times the words do not need more memory. Reading a whole
 // input costs about 20 bytes per word, 20 MB here.
+#if defined(__SANITIZE_ADDRESS__)
+#define KIP_UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KIP_UNDER_ASAN 1
+#endif
+#endif
+
 TEST(GoldenOutput, MemoryStaysBoundedWhateverTheInputSize)
 {
+#ifdef KIP_UNDER_ASAN
+    // AddressSanitizer's allocator keeps its own bookkeeping per allocation: the peak measures
+    // it, not the tool. The plain build runs this test.
+    GTEST_SKIP() << "peak memory is not measurable under AddressSanitizer";
+#endif
     ScratchDir dir;
     write_file(dir.file("cfg.json"), "{ \"coeff\": [1] }");
-    // Under AddressSanitizer freed blocks are held back for a while: keep that short in the tool,
-    // so that its peak is what it holds, not what it has freed.
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string asan_before = asan ? asan : "";
-    setenv("ASAN_OPTIONS",
-        (asan_before + (asan_before.empty() ? "" : ":") + "quarantine_size_mb=1").c_str(), 1);
     long rss[2];
     const std::size_t words[2] = { 100000, 1000000 };
     for (int i = 0; i < 2; ++i) {
@@ -1180,10 +1187,6 @@ TEST(GoldenOutput, MemoryStaysBoundedWhateverTheInputSize)
         ASSERT_EQ(r.status, 0) << r.err;
         rss[i] = r.max_rss_kb;
     }
-    if (asan)
-        setenv("ASAN_OPTIONS", asan_before.c_str(), 1);
-    else
-        unsetenv("ASAN_OPTIONS");
     EXPECT_LT(rss[1] - rss[0], 6 * 1024) << "peak RSS " << rss[0] << " kB for " << words[0]
                                          << " words, " << rss[1] << " kB for " << words[1];
 }
