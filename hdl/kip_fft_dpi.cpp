@@ -87,21 +87,12 @@ template <class T> T& sv_elem(const svOpenArrayHandle a, int i)
     return *static_cast<T*>(svGetArrElemPtr1(a, sv_index(a, i)));
 }
 
-// log2 of the frame length a call with this nfft transforms, or -1 when the library will
-// refuse the nfft.
-int effective_nfft(const kelvar_ip_kfft_v8_0_generics& g, int nfft)
-{
-    const int e = g.C_HAS_NFFT == 1 ? nfft : g.C_NFFT_MAX;
-    const int lo = g.C_ARCH == 1 ? 6 : 3; // the radix-4 burst needs 64 points, the others 8
-    return e >= lo && e <= g.C_NFFT_MAX ? e : -1;
-}
-
 int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
     const svOpenArrayHandle xn_re, const svOpenArrayHandle xn_im, const svOpenArrayHandle xk_re,
     const svOpenArrayHandle xk_im, int* blk_exp, int* overflow)
 {
-    const int e = effective_nfft(dpi.g, nfft);
-    const int n = e < 0 ? 0 : 1 << e;
+    // Points of the frame, 0 when the library will refuse this nfft.
+    const int n = kelvar_ip_kfft_v8_0_frame_length(dpi.g, nfft);
     const int frac = dpi.g.C_INPUT_WIDTH - 1;
     // Arrays longer than the frame are used from their left end; shorter ones are passed as
     // they are and the library refuses them with its size message.
@@ -117,10 +108,16 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
     for (int i = 0; i < n_im; ++i)
         dpi.xi[static_cast<std::size_t>(i)]
             = std::ldexp(static_cast<double>(sv_elem<long long>(xn_im, i)), -frac);
-    const int n_sch = sch == nullptr ? 0 : svSize(sch, 1);
+    // An empty schedule is the library's default one (never overflows).
+    int n_sch = sch == nullptr ? 0 : svSize(sch, 1);
     dpi.sch.resize(static_cast<std::size_t>(std::max(n_sch, 1)));
     for (int i = 0; i < n_sch; ++i)
         dpi.sch[static_cast<std::size_t>(i)] = sv_elem<int>(sch, i);
+    if (n_sch == 0) {
+        n_sch = kelvar_ip_kfft_v8_0_default_schedule(dpi.g, nfft, nullptr, 0);
+        dpi.sch.resize(static_cast<std::size_t>(std::max(n_sch, 1)));
+        kelvar_ip_kfft_v8_0_default_schedule(dpi.g, nfft, dpi.sch.data(), n_sch);
+    }
     const int cap_re = svSize(xk_re, 1);
     const int cap_im = svSize(xk_im, 1);
     dpi.yr.resize(static_cast<std::size_t>(std::max(cap_re, 1)));
@@ -171,6 +168,10 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
         sv_elem<long long>(xk_im, k) = k < n ? im[static_cast<std::size_t>(k)] : 0;
     *blk_exp = out.blk_exp;
     *overflow = out.overflow;
+    if (out.overflow != 0)
+        dpi.message = "Warning: the scaling schedule overflowed in this frame (overflow = 1), so "
+                      "the bins wrapped; the default schedule (an empty scaling_sch) never "
+                      "overflows";
     return 0;
 }
 
@@ -221,13 +222,7 @@ KIP_DPI_EXPORT const char* kip_fft_dpi_message(void* h)
 KIP_DPI_EXPORT int kip_fft_dpi_output_width(void* h, int nfft)
 {
     const std::shared_ptr<FftDpi> model = registry().find(h);
-    if (!model)
-        return 0;
-    const FftDpi& dpi = *model;
-    const int e = effective_nfft(dpi.g, nfft);
-    if (e < 0)
-        return 0;
-    return dpi.g.C_INPUT_WIDTH + (dpi.g.C_HAS_SCALING == 1 ? 0 : e + 1);
+    return model ? kelvar_ip_kfft_v8_0_output_width(model->g, nfft) : 0;
 }
 
 KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,

@@ -77,16 +77,6 @@ using kip_dpi::sv_index;
 
 int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1); }
 
-// Integer fields of the configuration record settable by name.
-// clang-format off
-#define KIP_FIR_DPI_FIELDS(X)                                                                  \
-    X(filter_type) X(rate_change) X(interp_rate) X(decim_rate) X(zero_pack_factor)           \
-    X(coeff_padding) X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband)                \
-    X(quantization) X(coeff_width) X(coeff_fract_width) X(chan_seq) X(num_channels)          \
-    X(init_pattern) X(num_paths) X(data_width) X(data_fract_width) X(output_rounding)         \
-    X(output_width) X(config_method)
-// clang-format on
-
 // A decimal integer: an optional sign and digits, without leading zeros, so that "010" or
 // "0x10" are refused rather than read as octal or hexadecimal. False when it is not one or
 // exceeds 64 bits.
@@ -130,16 +120,12 @@ std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num
         if (!parse_decimal(value, v) || v < INT32_MIN || v > INT32_MAX)
             return "Setting " + key + " needs a decimal 32-bit integer, not \"" + value
                 + "\" (no leading zeros, no 0x prefix)";
-        bool known = false;
-#define KIP_SET(f)                                                                                 \
-    if (key == #f) {                                                                               \
-        cfg.f = static_cast<int32_t>(v);                                                           \
-        known = true;                                                                              \
-    }
-        KIP_FIR_DPI_FIELDS(KIP_SET)
-#undef KIP_SET
-        if (!known)
-            return "Unknown configuration field \"" + key + "\"";
+        // The library knows the fields, their ranges and its messages for them.
+        char why[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_set_field(
+                &cfg, key.c_str(), static_cast<double>(v), why, sizeof why)
+            != 0)
+            return why;
         if (key == "num_coeffs")
             num_coeffs_given = true;
     }
@@ -202,9 +188,12 @@ void* create(const char* name, const svOpenArrayHandle coeff, const char* settin
             set_create_message(msg, dpi->message);
             return nullptr;
         }
-        dpi->message.clear();
+        // Settings the model ignores are accepted with a note, in msg and in the first message.
+        char notes[KIP_FIR_V6_3_MSG_LEN];
+        dpi->message = kip_fir_v6_3_config_check(&cfg, notes, sizeof notes) > 0 ? notes : "";
+        const std::string warnings = dpi->message;
         void* h = registry().add(std::move(dpi));
-        set_create_message(msg, std::string());
+        set_create_message(msg, warnings);
         return h;
     } catch (...) {
         set_create_message(msg, "Out of memory");
@@ -220,25 +209,58 @@ void collect(FirDpi& dpi)
         dpi.out.emplace_back(mpz_class(s.data[i].re), mpz_class(s.data[i].im));
 }
 
-int send_word(FirDpi& dpi, long long x)
+// The word the model takes for x: x itself when it fits data_width bits, else x wrapped modulo
+// 2^data_width as the model wraps every input code (done here on the integer, exact for every
+// 64-bit word).
+long long wrap_word(long long x, int width)
+{
+    if (width >= 64 || width < 1)
+        return x;
+    const unsigned long long mask = (1ULL << width) - 1;
+    const unsigned long long u = static_cast<unsigned long long>(x) & mask;
+    const unsigned long long sign = 1ULL << (width - 1);
+    return static_cast<long long>(u ^ sign) - static_cast<long long>(sign);
+}
+
+// Sends n words (word(i) gives word i), a vector to the model each time one is complete. Words
+// outside the data format are wrapped as the model does, with one warning for the call naming
+// their count and the first index.
+template <class Word> int send_words(FirDpi& dpi, int n, Word&& word)
 {
     const int w = dpi.cfg.data_width;
-    const bool fits = w >= 64 || (w >= 1 && x >= -(1LL << (w - 1)) && x < (1LL << (w - 1)));
-    if (!fits) {
-        append_line(dpi.message,
-            ("Input word " + std::to_string(x) + " does not fit the " + std::to_string(w)
-                + "-bit signed input")
-                .c_str());
-        return 1;
+    bool wrapped = false;
+    std::vector<double> all; // every word of the call, once one does not fit
+    for (int i = 0; i < n; ++i) {
+        const long long x = word(i);
+        const long long y = wrap_word(x, w);
+        if (y != x && !wrapped) {
+            wrapped = true;
+            all.reserve(static_cast<std::size_t>(n));
+            for (int j = 0; j < i; ++j)
+                all.push_back(static_cast<double>(word(j)));
+        }
+        if (wrapped)
+            all.push_back(static_cast<double>(x));
+        // |y| < 2^(data_width - 1): exact in a double, and so is the power-of-two scaling.
+        dpi.in->data[dpi.staged++] = std::ldexp(static_cast<double>(y), -dpi.cfg.data_fract_width);
+        if (dpi.staged < dpi.words)
+            continue;
+        dpi.staged = 0;
+        if (kip_fir_v6_3_data_send(dpi.model, dpi.in) != 0)
+            return 1;
+        collect(dpi);
     }
-    // |x| < 2^49: exact in a double, and so is the power-of-two scaling.
-    dpi.in->data[dpi.staged++] = std::ldexp(static_cast<double>(x), -dpi.cfg.data_fract_width);
-    if (dpi.staged < dpi.words)
-        return 0;
-    dpi.staged = 0;
-    if (kip_fir_v6_3_data_send(dpi.model, dpi.in) != 0)
-        return 1;
-    collect(dpi);
+    if (wrapped) {
+        // Words are whole codes: the library's check counts the ones outside the format.
+        kip_fir_v6_3_config words_cfg = dpi.cfg;
+        words_cfg.data_fract_width = 0;
+        kip_fir_v6_3_input_report report {};
+        char text[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_input_check(&words_cfg, all.data(), all.size(), &report, text, sizeof text)
+                == 0
+            && text[0] != '\0')
+            append_line(dpi.message, text);
+    }
     return 0;
 }
 
@@ -296,9 +318,11 @@ KIP_DPI_EXPORT void* kip_fir_dpi_create(const char* name, const svOpenArrayHandl
             + " data_width=" + std::to_string(data_width) + " data_fract_width="
             + std::to_string(data_fract_width) + " coeff_width=" + std::to_string(coeff_width)
             + " coeff_fract_width=" + std::to_string(coeff_fract_width) + " output_rounding="
-            + std::to_string(output_rounding) + " output_width=" + std::to_string(output_width)
-            + " num_channels=" + std::to_string(num_channels)
+            + std::to_string(output_rounding) + " num_channels=" + std::to_string(num_channels)
             + " num_paths=" + std::to_string(num_paths);
+        // 0: not given (only rounded outputs have a width of their own).
+        if (output_width != 0)
+            s += " output_width=" + std::to_string(output_width);
         if (interp_rate > 1 && decim_rate > 1)
             s += " rate_change=1";
         return create(name, coeff, s.c_str(), msg);
@@ -338,18 +362,15 @@ KIP_DPI_EXPORT int kip_fir_dpi_output_fract_width(void* h)
 
 KIP_DPI_EXPORT int kip_fir_dpi_send(void* h, long long x)
 {
-    return guarded(h, [&](FirDpi& dpi) { return send_word(dpi, x); });
+    return guarded(h, [&](FirDpi& dpi) { return send_words(dpi, 1, [x](int) { return x; }); });
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_send_frame(void* h, const svOpenArrayHandle x)
 {
     return guarded(h, [&](FirDpi& dpi) {
-        const int n = sv_count(x);
-        for (int i = 0; i < n; ++i)
-            if (send_word(dpi, *static_cast<const long long*>(svGetArrElemPtr1(x, sv_index(x, i))))
-                != 0)
-                return 1;
-        return 0;
+        return send_words(dpi, sv_count(x), [x](int i) {
+            return *static_cast<const long long*>(svGetArrElemPtr1(x, sv_index(x, i)));
+        });
     });
 }
 

@@ -5,6 +5,8 @@
 
 #include <svdpi.h>
 
+#include "kfft_v8_0_bitacc_cmodel.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -240,7 +242,7 @@ TEST(DpiLayers, NullResultPointersAreRefused)
 
 // kip_fft_dpi_output_width(h, nfft) is 0 exactly for the lengths transform refuses, for every
 // architecture, fixed or run-time length, scaled (block floating point) or unscaled; otherwise
-// the input width, plus nfft + 1 bits unscaled.
+// the input width, plus C_NFFT_MAX + 1 bits unscaled (the full growth of the largest frame).
 TEST(DpiLayers, OutputWidthIsZeroExactlyForRefusedLengths)
 {
     constexpr int kMax = 7, kWidth = 12;
@@ -269,7 +271,7 @@ TEST(DpiLayers, OutputWidthIsZeroExactlyForRefusedLengths)
                     const int width = kip_fft_dpi_output_width(h, nfft);
                     EXPECT_EQ(width != 0, rc == 0) << kip_fft_dpi_message(h);
                     if (rc == 0) {
-                        EXPECT_EQ(width, kWidth + (scaled ? 0 : e + 1));
+                        EXPECT_EQ(width, kWidth + (scaled ? 0 : kMax + 1));
                     }
                 }
                 kip_fft_dpi_destroy(h);
@@ -292,8 +294,80 @@ TEST(DpiLayers, SettingsAreDecimalOnly)
         "f", taps.h(), "data_width=+24,data_fract_width=0 coeff_fract_width=-0", &msg);
     ASSERT_NE(h, nullptr) << msg;
     EXPECT_EQ(kip_fir_dpi_send(h, (1LL << 23) - 1), 0) << kip_fir_dpi_message(h);
-    EXPECT_EQ(kip_fir_dpi_send(h, 1LL << 23), 1);
+    EXPECT_EQ(kip_fir_dpi_send(h, 1LL << 23), 0); // wrapped, with a warning
+    EXPECT_TRUE(contains(kip_fir_dpi_message(h), "24 bits")) << kip_fir_dpi_message(h);
     kip_fir_dpi_destroy(h);
+}
+
+// The layers apply the model libraries' policies: an empty schedule is the FFT library's default
+// one (no overflow even at full scale), an overflow is a warning, FIR words outside the data
+// format are wrapped as the model wraps them with one warning per call, and ignored settings are
+// noted at creation.
+TEST(DpiLayers, LibraryPoliciesApply)
+{
+    const char* msg = nullptr;
+    void* fft = kip_fft_dpi_create(6, 3, 0, 16, 16, 1, 0, 0, &msg);
+    ASSERT_NE(fft, nullptr) << msg;
+    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
+    g.C_NFFT_MAX = 6;
+    g.C_ARCH = 3;
+    std::vector<int> def(
+        static_cast<std::size_t>(kelvar_ip_kfft_v8_0_default_schedule(g, 6, nullptr, 0)));
+    ASSERT_FALSE(def.empty());
+    kelvar_ip_kfft_v8_0_default_schedule(g, 6, def.data(), static_cast<int32_t>(def.size()));
+    Array<int> none({}), given(def), zeros(std::vector<int>(def.size(), 0));
+    Array<long long> x(std::vector<long long>(64, -32768));
+    Array<long long> yr(std::vector<long long>(64, 0)), yi(std::vector<long long>(64, 0));
+    Array<long long> zr(std::vector<long long>(64, 0)), zi(std::vector<long long>(64, 0));
+    int blk_exp = 0, overflow = 1;
+    ASSERT_EQ(kip_fft_dpi_transform(
+                  fft, 6, 1, none.h(), x.h(), x.h(), yr.h(), yi.h(), &blk_exp, &overflow),
+        0);
+    EXPECT_EQ(overflow, 0);
+    EXPECT_STREQ(kip_fft_dpi_message(fft), "");
+    ASSERT_EQ(kip_fft_dpi_transform(
+                  fft, 6, 1, given.h(), x.h(), x.h(), zr.h(), zi.h(), &blk_exp, &overflow),
+        0);
+    EXPECT_TRUE(yr.v == zr.v && yi.v == zi.v);
+    EXPECT_EQ(yr.v[0], -32768 * 64 / 128);
+    ASSERT_EQ(kip_fft_dpi_transform(
+                  fft, 6, 1, zeros.h(), x.h(), x.h(), zr.h(), zi.h(), &blk_exp, &overflow),
+        0);
+    EXPECT_EQ(overflow, 1);
+    EXPECT_TRUE(contains(kip_fft_dpi_message(fft), "overflowed")) << kip_fft_dpi_message(fft);
+    kip_fft_dpi_destroy(fft);
+
+    Array<double> taps({ 1.0, 2.0, 1.0 });
+    void* a = kip_fir_dpi_create_ex("a", taps.h(), "data_width=16", &msg);
+    void* b = kip_fir_dpi_create_ex("b", taps.h(), "data_width=16", &msg);
+    ASSERT_TRUE(a != nullptr && b != nullptr) << msg;
+    // 2^62 + 5 has no double of its own: it is wrapped as a whole word, to 5.
+    Array<long long> words({ 5, 40000, -7, -40001, (1LL << 62) + 5, 32767 });
+    Array<long long> wrapped({ 5, 40000 - 65536, -7, -40001 + 65536, 5, 32767 });
+    EXPECT_EQ(kip_fir_dpi_send_frame(a, words.h()), 0);
+    EXPECT_TRUE(contains(kip_fir_dpi_message(a), "3 input samples outside the data format")
+        && contains(kip_fir_dpi_message(a), "index 1"))
+        << kip_fir_dpi_message(a);
+    EXPECT_EQ(kip_fir_dpi_send_frame(b, wrapped.h()), 0);
+    EXPECT_STREQ(kip_fir_dpi_message(b), "");
+    EXPECT_EQ(kip_fir_dpi_send(a, -32769), 0);
+    EXPECT_TRUE(contains(kip_fir_dpi_message(a), "index 0"))
+        << "[" << kip_fir_dpi_message(a) << "]";
+    EXPECT_EQ(kip_fir_dpi_send(b, 32767), 0);
+    Array<long long> out_a(std::vector<long long>(7, 0)), out_b(std::vector<long long>(7, 0));
+    ASSERT_EQ(kip_fir_dpi_get_frame(a, out_a.h()), 0) << kip_fir_dpi_message(a);
+    ASSERT_EQ(kip_fir_dpi_get_frame(b, out_b.h()), 0) << kip_fir_dpi_message(b);
+    EXPECT_EQ(out_a.v, out_b.v);
+    kip_fir_dpi_destroy(a);
+    kip_fir_dpi_destroy(b);
+
+    void* r = kip_fir_dpi_create_ex("r", taps.h(), "decim_rate=4", &msg);
+    ASSERT_NE(r, nullptr) << msg;
+    EXPECT_TRUE(contains(msg, "decim_rate")) << msg;
+    EXPECT_STREQ(kip_fir_dpi_message(r), msg);
+    kip_fir_dpi_destroy(r);
+    EXPECT_EQ(kip_fir_dpi_create_ex("r", taps.h(), "decim_rat=4", &msg), nullptr);
+    EXPECT_TRUE(contains(msg, "decim_rat")) << msg;
 }
 
 } // namespace
