@@ -45,7 +45,6 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
         throw std::invalid_argument("TWIDDLE_ROM: twiddle_width must be 8 to 34");
     full_mask_ = (uint64_t(1) << M_) - 1;
     quarter_mask_ = (uint64_t(1) << (M_ - 2)) - 1;
-    result_.setFormat(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
 
     const int32_t count = (int32_t(1) << (M_ - 2)) + 1;
     raw_.reserve(static_cast<size_t>(count));
@@ -63,9 +62,10 @@ KFixComplex TWIDDLE_ROM::lookup(uint64_t i) const
 {
     // Every entry and its negation are exact in the twiddle format.
     const kfft_raw::CRaw w = lookup_raw(i);
-    result_.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
-    result_.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
-    return result_;
+    KFixComplex result = KFixComplex::zero(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
+    result.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
+    result.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------
