@@ -1,6 +1,7 @@
 # Top-level driver: installs missing Debian packages, configures and builds with CMake.
-#   make demo    build and run the example programs
-#   make test    check the formatting, build and run every test, then the unit tests under ASan+UBSan
+#   make demo    build and run the example programs (PNG plots in build/)
+#   make test    check the formatting, build (gcc) and run every test, then the unit tests and the
+#                fuzz-corpus replay built with clang under ASan+UBSan
 #   make bench   build and run the benchmarks
 #   make install PREFIX=/path
 #   make fuzz    build the libFuzzer targets with clang and run each for FUZZ_SECONDS
@@ -9,7 +10,13 @@
 #   make format-check  fail when a C/C++ file does not follow .clang-format
 
 BUILD      ?= build
-ASAN_BUILD ?= build-asan
+# The sanitizer build uses clang: its UBSan also checks pointer arithmetic on null pointers,
+# which gcc's does not. The plain build uses gcc, so both compilers build the tree every run.
+ASAN_BUILD ?= build-clang-asan
+CC_GCC     ?= gcc
+CXX_GCC    ?= g++
+CC_CLANG   ?= clang
+CXX_CLANG  ?= clang++
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_ARGS ?=
@@ -18,19 +25,22 @@ FUZZ_SECONDS ?= 150
 CLANG_FORMAT ?= $(shell command -v clang-format-14 2>/dev/null || echo clang-format)
 
 # Installed without their recommendations, which would add a desktop stack (about 150 more
-# packages, 120 MB); gnuplot-nox is the one recommendation used, by make demo's plot.
-LEAN_PACKAGES := octave liboctave-dev gnuplot-nox
+# packages, 120 MB). Two recommendations are needed for Octave's plots: fonts-freefont-otf (no
+# axes can be drawn without it) and gnuplot-nox, whose pngcairo terminal writes the PNG files
+# (print -dpngcairo), so Ghostscript, which print -dpng needs, is not.
+LEAN_PACKAGES := octave liboctave-dev gnuplot-nox fonts-freefont-otf
 
 PACKAGES := cmake make g++ gcc pkg-config libgmp-dev googletest libgtest-dev \
             libbenchmark-dev libfftw3-dev \
             pybind11-dev python3-dev python3-numpy python3-pytest python3-matplotlib \
+            python3-venv python3-pip python3-setuptools python3-wheel \
             python3-scipy python3-dask python3-distributed \
             nlohmann-json3-dev libcli11-dev \
-            verilator $(LEAN_PACKAGES)
+            clang libclang-rt-14-dev verilator $(LEAN_PACKAGES)
 # Only for the targets that need them.
 FUZZ_PACKAGES := clang libclang-rt-14-dev
 FORMAT_PACKAGES := clang-format
-FUZZ_TARGETS := fir fft
+FUZZ_TARGETS := fir fft golden
 
 .PHONY: all deps build build-asan demo test test-unit test-asan bench install clean \
         fuzz fuzz-merge format format-check
@@ -62,10 +72,12 @@ deps:
 	fi
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=$(CC_GCC) \
+	  -DCMAKE_CXX_COMPILER=$(CXX_GCC) $(CMAKE_ARGS)
 
 $(ASAN_BUILD)/CMakeCache.txt:
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DKIP_SANITIZE=ON \
+	  -DCMAKE_C_COMPILER=$(CC_CLANG) -DCMAKE_CXX_COMPILER=$(CXX_CLANG) \
 	  -DKIP_BUILD_BENCH=OFF -DKIP_BUILD_EXAMPLES=OFF $(CMAKE_ARGS)
 
 build: deps $(BUILD)/CMakeCache.txt
@@ -74,6 +86,9 @@ build: deps $(BUILD)/CMakeCache.txt
 build-asan: deps $(ASAN_BUILD)/CMakeCache.txt
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 
+# The Octave examples are printed through gnuplot's pngcairo terminal; print's notice that
+# Ghostscript is missing (needed only by other formats) and Octave's exit notice about the
+# gnuplot pipe are filtered out.
 demo: build
 	@for d in fir_demo fft_demo; do \
 	  if [ -x $(BUILD)/examples/$$d ]; then \
@@ -81,8 +96,10 @@ demo: build
 	  fi; \
 	done
 	@if [ -x $(BUILD)/python/kip_python ]; then \
-	  echo "== fir_plot.py"; \
-	  MPLBACKEND=Agg ./$(BUILD)/python/kip_python examples/fir_plot.py $(BUILD)/fir_plot.png || exit 1; \
+	  for e in fir_plot fft_plot; do \
+	    echo "== $$e.py"; \
+	    MPLBACKEND=Agg ./$(BUILD)/python/kip_python examples/$$e.py $(BUILD)/$$e.png || exit 1; \
+	  done; \
 	fi
 	@if cmake --build $(BUILD) --target help 2>/dev/null | grep kip_hdl_bench > /dev/null; then \
 	  echo "== Verilator bench: RTL FIR checked against the FIR model through kip_fir_dpi"; \
@@ -91,12 +108,17 @@ demo: build
 	  ./$(BUILD)/hdl/verilator/Vkip_bench_top +test=fir_decim || exit 1; \
 	fi
 	@if [ -f $(BUILD)/octave/kip_fir.mex ] && command -v octave-cli >/dev/null; then \
-	  echo "== fir_spectrum.m"; \
-	  octave-cli --no-gui --norc --no-history --quiet --no-window-system \
-	    --path $(BUILD)/octave --eval "set(0, 'defaultfigurevisible', 'off'); \
-	      warning('off', 'Octave:gnuplot-graphics'); source('examples/fir_spectrum.m'); \
-	      print('-dpng', '$(BUILD)/fir_spectrum.png'); disp('wrote $(BUILD)/fir_spectrum.png')" \
-	    || exit 1; \
+	  for e in fir_spectrum fft_spectrum; do \
+	    echo "== $$e.m"; rm -f $(BUILD)/$$e.png; \
+	    out=$$(octave-cli --no-gui --norc --no-history --quiet --no-window-system \
+	      --path $(BUILD)/octave --eval "set(0, 'defaultfigurevisible', 'off'); \
+	        warning('off', 'Octave:gnuplot-graphics'); source('examples/$$e.m'); \
+	        set(findall(gcf, '-property', 'fontsize'), 'fontsize', 5); \
+	        print('-dpngcairo', '-S900,650', '$(BUILD)/$$e.png'); disp('wrote $(BUILD)/$$e.png')" \
+	      2>&1); rc=$$?; \
+	    printf '%s\n' "$$out" | grep -v "Ghostscript\|execution_exception"; \
+	    [ $$rc = 0 ] && [ -s $(BUILD)/$$e.png ] || exit 1; \
+	  done; \
 	fi
 
 test-unit: build

@@ -1,6 +1,7 @@
 /* Demonstration of the kfft v8.0 bit-accurate model: one two-tone frame of 1,024 points
- * through the scaled radix-4, pipelined and radix-2 architectures, in block floating point,
- * and in the floating-point interface mode. */
+ * through the scaled radix-4, pipelined and radix-2 architectures (with the library's default
+ * scaling schedule, which cannot overflow), in block floating point, and in the floating-point
+ * interface mode. */
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,7 +14,7 @@
 static const double kPi = 3.14159265358979323846;
 
 /* Prints the three strongest bins, in transform units (output times 2^shift). */
-static void print_strongest(const char* title, const kelvar_ip_kfft_v8_0_outputs* out, int shift)
+static void print_strongest(const kelvar_ip_kfft_v8_0_outputs* out, int shift)
 {
     int best[3] = { -1, -1, -1 };
     double mag[3] = { -1.0, -1.0, -1.0 };
@@ -31,28 +32,38 @@ static void print_strongest(const char* title, const kelvar_ip_kfft_v8_0_outputs
             }
         }
     }
-    printf("%-44s blk_exp %2d  overflow %d\n", title, out->blk_exp, out->overflow);
+    printf("    blk_exp %d, overflow %d\n", out->blk_exp, out->overflow);
     for (int i = 0; i < 3; ++i)
         printf("    bin %4d  |X| = %12.4f  (%.6g, %.6g) x 2^%d\n", best[i], ldexp(mag[i], shift),
             out->xk_re[best[i]], out->xk_im[best[i]], shift);
 }
 
-/* Creates a state, runs one frame and prints its strongest bins. Returns 0 on success. */
+/* Creates a state, runs one frame with the library's default scaling schedule (where the
+ * generics read one) and prints its strongest bins. Returns 0 on success. */
 static int run(const char* title, kelvar_ip_kfft_v8_0_generics g, double* re, double* im,
-    const int32_t* sch, int32_t sch_size, double* xk_re, double* xk_im)
+    double* xk_re, double* xk_im)
 {
+    int32_t sch[16];
+    const int32_t n = kelvar_ip_kfft_v8_0_frame_length(g, NFFT);
+    const int32_t stages = kelvar_ip_kfft_v8_0_default_schedule(g, NFFT, sch, 16);
+    if (n != N)
+        return 1;
     kelvar_ip_kfft_v8_0_state* s = kelvar_ip_kfft_v8_0_create_state(g);
     if (s == NULL)
         return 1;
-    kelvar_ip_kfft_v8_0_inputs in = { NFFT, re, N, im, N, sch, sch_size, 1 };
-    kelvar_ip_kfft_v8_0_outputs out = { xk_re, N, xk_im, N, 0, 0 };
+    kelvar_ip_kfft_v8_0_inputs in = { NFFT, re, n, im, n, stages ? sch : NULL, stages, 1 };
+    kelvar_ip_kfft_v8_0_outputs out = { xk_re, n, xk_im, n, 0, 0 };
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(s, &in, &out);
     if (rc == KELVAR_IP_KFFT_V8_0_OK) {
         int shift = out.blk_exp;
-        if (g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && g.C_USE_FLT_PT == 0)
-            for (int i = 0; i < sch_size; ++i)
-                shift += sch[i];
-        print_strongest(title, &out, shift);
+        printf("%s\n    %d-bit output words, schedule", title,
+            (int)kelvar_ip_kfft_v8_0_output_width(g, NFFT));
+        for (int i = 0; i < stages; ++i) {
+            shift += sch[i];
+            printf(" %d", (int)sch[i]);
+        }
+        printf("%s\n", stages ? "" : " none (not read)");
+        print_strongest(&out, shift);
     } else {
         fprintf(stderr, "simulate returned %d\n", rc);
     }
@@ -78,27 +89,25 @@ int main(void)
         fim[n] = 1000.0 * im[n];
     }
 
-    const int32_t r4_sch[5] = { 2, 2, 2, 2, 2 };
-    const int32_t r2_sch[10] = { 1, 1, 1, 1, 1, 1, 1, 1, 1, 1 };
     int rc = 0;
 
     kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-    rc |= run("radix-4 burst, scaled (schedule 2,2,2,2,2)", g, re, im, r4_sch, 5, xk_re, xk_im);
+    rc |= run("radix-4 burst, scaled", g, re, im, xk_re, xk_im);
 
     g.C_ARCH = 3;
-    rc |= run("pipelined streaming, scaled (2,2,2,2,2)", g, re, im, r4_sch, 5, xk_re, xk_im);
+    rc |= run("pipelined streaming, scaled", g, re, im, xk_re, xk_im);
 
     g.C_ARCH = 2;
-    rc |= run("radix-2 burst, scaled (1 per stage)", g, re, im, r2_sch, 10, xk_re, xk_im);
+    rc |= run("radix-2 burst, scaled", g, re, im, xk_re, xk_im);
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_HAS_BFP = 1;
-    rc |= run("radix-4 burst, block floating point", g, re, im, NULL, 0, xk_re, xk_im);
+    rc |= run("radix-4 burst, block floating point", g, re, im, xk_re, xk_im);
 
     g = kelvar_ip_kfft_v8_0_get_default_generics();
     g.C_USE_FLT_PT = 1;
     g.C_INPUT_WIDTH = 32;
-    rc |= run("radix-4 burst, floating point (input x1000)", g, fre, fim, NULL, 0, xk_re, xk_im);
+    rc |= run("radix-4 burst, floating point (input x1000)", g, fre, fim, xk_re, xk_im);
 
     free(re);
     free(im);

@@ -20,33 +20,20 @@ static void print_message(void* handle, int32_t error, const char* message)
     printf("[%s%s] %s\n", (const char*)handle, error ? " error" : "", message);
 }
 
+/* Prints every field of the record, as the library describes them: name, value, meaning. */
 static void print_config(const kip_fir_v6_3_config* c)
 {
-    printf("name               %s\n", c->name);
-    printf("filter_type        %d\n", (int)c->filter_type);
-    printf("rate_change        %d\n", (int)c->rate_change);
-    printf("interp_rate        %d\n", (int)c->interp_rate);
-    printf("decim_rate         %d\n", (int)c->decim_rate);
-    printf("zero_pack_factor   %d\n", (int)c->zero_pack_factor);
-    printf("coeff              %s\n", c->coeff ? "(set)" : "(null)");
-    printf("coeff_padding      %d\n", (int)c->coeff_padding);
-    printf("num_coeffs         %d\n", (int)c->num_coeffs);
-    printf("coeff_sets         %d\n", (int)c->coeff_sets);
-    printf("reloadable         %d\n", (int)c->reloadable);
-    printf("is_halfband        %d\n", (int)c->is_halfband);
-    printf("quantization       %d\n", (int)c->quantization);
-    printf("coeff_width        %d\n", (int)c->coeff_width);
-    printf("coeff_fract_width  %d\n", (int)c->coeff_fract_width);
-    printf("chan_seq           %d\n", (int)c->chan_seq);
-    printf("num_channels       %d\n", (int)c->num_channels);
-    printf("init_pattern       %d\n", (int)c->init_pattern);
-    printf("num_paths          %d\n", (int)c->num_paths);
-    printf("data_width         %d\n", (int)c->data_width);
-    printf("data_fract_width   %d\n", (int)c->data_fract_width);
-    printf("output_rounding    %d\n", (int)c->output_rounding);
-    printf("output_width       %d\n", (int)c->output_width);
-    printf("output_fract_width %d\n", (int)c->output_fract_width);
-    printf("config_method      %d\n", (int)c->config_method);
+    int32_t i;
+    for (i = 0; i < kip_fir_v6_3_field_count(); ++i) {
+        const kip_fir_v6_3_field_desc* d = kip_fir_v6_3_field_at(i);
+        int32_t v = 0;
+        if (d->kind == KIP_FIR_V6_3_FIELD_STRING)
+            printf("%-18s %-14s %s\n", d->name, c->name, d->help);
+        else if (d->kind == KIP_FIR_V6_3_FIELD_REAL_ARRAY)
+            printf("%-18s %-14s %s\n", d->name, c->coeff ? "(set)" : "(null)", d->help);
+        else if (kip_fir_v6_3_config_get_field(c, d->name, &v, NULL, 0) == 0)
+            printf("%-18s %-14d %s\n", d->name, (int)v, d->help);
+    }
 }
 
 #define PI 3.14159265358979323846
@@ -80,6 +67,21 @@ static kip_array_real* frame_array(size_t paths, size_t chans, size_t vectors)
     return a;
 }
 
+/* Creates a model after printing the library's notes on settings it would ignore. */
+static kip_fir_v6_3* create_noted(const kip_fir_v6_3_config* config)
+{
+    char notes[KIP_FIR_V6_3_MSG_LEN];
+    const char* line = notes;
+    if (kip_fir_v6_3_config_check(config, notes, sizeof notes) > 0) {
+        while (line) {
+            const char* end = strchr(line, '\n');
+            printf("[note] %.*s\n", end ? (int)(end - line) : (int)strlen(line), line);
+            line = end ? end + 1 : NULL;
+        }
+    }
+    return kip_fir_v6_3_create(config, print_message, (void*)"msg");
+}
+
 /* Sends `frames` frames of `vectors` vectors of tones (channel c at freq[c] cycles per
  * sample, amplitude amp, one path) and collects every frame's output with data_get (or
  * data_get_mpz when use_mpz). Prints the first outputs of each channel and a checksum. */
@@ -87,7 +89,7 @@ static int run_tones(const char* title, const kip_fir_v6_3_config* config, const
     double amp, int frames, size_t vectors, int use_mpz)
 {
     kip_fir_v6_3_config done;
-    kip_fir_v6_3* model = kip_fir_v6_3_create(config, print_message, (void*)"msg");
+    kip_fir_v6_3* model = create_noted(config);
     const size_t chans = (size_t)config->num_channels;
     size_t out_vectors, c, v, k;
     double first[64][6]; /* the first outputs of each channel in the last frame */

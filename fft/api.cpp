@@ -9,6 +9,7 @@
 
 #include "api_checks.h"
 #include "api_frame.h"
+#include "api_generics.h"
 #include "api_messages.h"
 #include "api_state.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
@@ -51,17 +52,7 @@ extern "C" {
 
 KFFT_API kelvar_ip_kfft_v8_0_generics kelvar_ip_kfft_v8_0_get_default_generics(void)
 {
-    kelvar_ip_kfft_v8_0_generics g;
-    g.C_NFFT_MAX = 10;
-    g.C_ARCH = 1;
-    g.C_HAS_NFFT = 0;
-    g.C_USE_FLT_PT = 0;
-    g.C_INPUT_WIDTH = 16;
-    g.C_TWIDDLE_WIDTH = 16;
-    g.C_HAS_SCALING = 1;
-    g.C_HAS_BFP = 0;
-    g.C_HAS_ROUNDING = 0;
-    return g;
+    return kfft::default_generics();
 }
 
 KFFT_API kelvar_ip_kfft_v8_0_state* kelvar_ip_kfft_v8_0_create_state(
@@ -133,6 +124,74 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     }
     return state != nullptr ? corrupted_code(state->generics.C_ARCH)
                             : KELVAR_IP_KFFT_V8_0_NULL_STATE;
+}
+
+// ---------------------------------------------------------------- description and policies
+// None of these allocates except for a refusal's message, whose failure is reported as a
+// refusal without text.
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generic_count(void) { return kfft::kGenericCount; }
+
+KFFT_API const kelvar_ip_kfft_v8_0_generic_desc* kelvar_ip_kfft_v8_0_generic_at(int32_t i)
+{
+    return i >= 0 && i < kfft::kGenericCount ? &kfft::kGenerics[i] : nullptr;
+}
+
+KFFT_API const kelvar_ip_kfft_v8_0_generic_desc* kelvar_ip_kfft_v8_0_generic_find(const char* name)
+{
+    return kfft::find_generic(name);
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generics_set(
+    kelvar_ip_kfft_v8_0_generics* g, const char* name, double value, char* msg, size_t msg_len)
+{
+    kfft::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string why;
+        if (g == nullptr || name == nullptr)
+            why = "null generics record or generic name";
+        else if (kfft::set_generic(*g, name, value, why))
+            return 0;
+        kfft::copy_message(why, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generics_check(
+    kelvar_ip_kfft_v8_0_generics g, char* msg, size_t msg_len)
+{
+    kfft::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string line;
+        const int32_t rule = kfft::first_generics_fault(g, &line);
+        kfft::copy_message(line, msg, msg_len);
+        return rule;
+    } catch (...) {
+        // Only building the text can fail; the verdict does not allocate.
+        return kfft::first_generics_fault(g, nullptr);
+    }
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_frame_length(kelvar_ip_kfft_v8_0_generics g, int32_t nfft)
+{
+    return kfft::frame_length(g, nfft);
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_stage_count(kelvar_ip_kfft_v8_0_generics g, int32_t nfft)
+{
+    return kfft::stage_count(g, nfft);
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_default_schedule(
+    kelvar_ip_kfft_v8_0_generics g, int32_t nfft, int32_t* sched, int32_t capacity)
+{
+    return kfft::default_schedule(g, nfft, sched, capacity);
+}
+
+KFFT_API int32_t kelvar_ip_kfft_v8_0_output_width(kelvar_ip_kfft_v8_0_generics g, int32_t nfft)
+{
+    return kfft::output_width(g, nfft);
 }
 
 } // extern "C"

@@ -2,24 +2,14 @@
 
 #include <cmath>
 
+#include "api_generics.h"
 #include "api_messages.h"
 #include "simd4.h"
 
 namespace kfft {
 namespace {
 
-    const char* const kCreate = "ERROR:kfft_v8_0:create_state called with ";
     const char* const kSim = "ERROR:kfft_v8_0:simulate called with ";
-
-    bool out_of_range(int32_t v, int32_t lo, int32_t hi, const char* name)
-    {
-        if (v >= lo && v <= hi)
-            return false;
-        emit_line(MessageLine() << kCreate << "invalid " << name
-                                << " generic: must be in the range " << lo << " to " << hi
-                                << ": Value is " << v);
-        return true;
-    }
 
     // Index of the first sample out of range, or -1. The common all-valid frame is tested without a
     // branch per sample.
@@ -74,63 +64,11 @@ namespace {
 
 int check_generics(const kelvar_ip_kfft_v8_0_generics& g)
 {
-    if (out_of_range(g.C_NFFT_MAX, 3, 16, "C_NFFT_MAX"))
-        return 1;
-    if (out_of_range(g.C_ARCH, 1, 4, "C_ARCH"))
-        return 2;
-    if (out_of_range(g.C_HAS_NFFT, 0, 1, "C_HAS_NFFT"))
-        return 3;
-    if (out_of_range(g.C_INPUT_WIDTH, 8, 34, "C_INPUT_WIDTH"))
-        return 4;
-    if (out_of_range(g.C_TWIDDLE_WIDTH, 8, 34, "C_TWIDDLE_WIDTH"))
-        return 5;
-    if (out_of_range(g.C_HAS_SCALING, 0, 1, "C_HAS_SCALING"))
-        return 6;
-    if (out_of_range(g.C_HAS_BFP, 0, 1, "C_HAS_BFP"))
-        return 7;
-    if (out_of_range(g.C_HAS_ROUNDING, 0, 1, "C_HAS_ROUNDING"))
-        return 8;
-    if (out_of_range(g.C_USE_FLT_PT, 0, 1, "C_USE_FLT_PT"))
-        return 9;
-    if (g.C_NFFT_MAX < 6 && g.C_ARCH == 1) {
-        emit_line(
-            MessageLine() << kCreate
-                          << "C_NFFT_MAX < 6 (transform length less than 2^6 = 64) and C_ARCH = 1 "
-                             "(Radix-4, Burst I/O architecture): this architecture has a minimum "
-                             "transform length of 64, so C_NFFT_MAX must be 6 or greater.");
-        return 10;
-    }
-    if (g.C_NFFT_MAX == 3 && g.C_HAS_NFFT == 1) {
-        emit_line(MessageLine()
-            << kCreate
-            << "C_NFFT_MAX = 3 (transform length of 2^3 = 8) and C_HAS_NFFT = 1 (run-time "
-               "configurable transform length): the minimum transform length of 8 cannot "
-               "be run-time configurable as it cannot be reduced.");
-        return 11;
-    }
-    if (g.C_NFFT_MAX == 6 && g.C_ARCH == 1 && g.C_HAS_NFFT == 1) {
-        emit_line(MessageLine()
-            << kCreate
-            << "C_NFFT_MAX = 6 (transform length of 2^6 = 64) and C_HAS_NFFT = 1 (run-time "
-               "configurable transform length) and C_ARCH = 1 (Radix-4, Burst I/O "
-               "architecture): the minimum transform length of 64 in this architecture "
-               "cannot be run-time configurable as it cannot be reduced.");
-        return 12;
-    }
-    if (g.C_HAS_SCALING == 0 && g.C_HAS_BFP == 1) {
-        emit_line(MessageLine()
-            << kCreate
-            << "C_HAS_SCALING = 0 (unscaled) and C_HAS_BFP = 1 (block floating point "
-               "scaling): these contradict and do not specify a valid scaling option.");
-        return 13;
-    }
-    if (g.C_USE_FLT_PT == 1 && g.C_INPUT_WIDTH != 32) {
-        emit_line(MessageLine() << kCreate
-                                << "C_USE_FLT_PT = 1 and C_INPUT_WIDTH != 32: only IEEE "
-                                   "single-precision data of 32 bits is supported.");
-        return 14;
-    }
-    return 0;
+    std::string line;
+    const int rule = first_generics_fault(g, &line);
+    if (rule != 0)
+        emit_line(line);
+    return rule;
 }
 
 bool sample_out_of_range(double x, bool floating_point)
@@ -146,7 +84,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
     // Transform length of this frame.
     nfft = g.C_NFFT_MAX;
     if (g.C_HAS_NFFT == 1) {
-        const int32_t lo = g.C_ARCH == 1 ? 6 : 3;
+        const int32_t lo = min_nfft(g);
         if (in.nfft < lo || in.nfft > g.C_NFFT_MAX) {
             emit_line(MessageLine() << kSim << "nfft input " << in.nfft << " out of legal range "
                                     << lo << " to C_NFFT_MAX");

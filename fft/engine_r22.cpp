@@ -383,8 +383,9 @@ template <bool Round, int Kind, bool Drop, int Parts>
             const int32_t p0 = 2 * h * g;
             const bool odd = (g & 1) != 0;
             const M4 rot = rotating && odd ? ~M4 {} : M4 {};
-            const double* gu = a.tw + (odd ? 1 : 0) * 2 * m * h;
-            const double* gl = a.tw + (odd ? 3 : 2) * 2 * m * h;
+            // Stages without twiddles have none (a.tw is null): no pointer is formed there.
+            const double* gu = Kind == 1 ? a.tw + (odd ? 1 : 0) * 2 * m * h : nullptr;
+            const double* gl = Kind == 1 ? a.tw + (odd ? 3 : 2) * 2 * m * h : nullptr;
             for (int32_t r = 0; r < h; r += 4) {
                 const int32_t p = p0 + r;
                 if (Kind == 1)

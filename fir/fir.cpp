@@ -116,10 +116,10 @@ FIR::FIR(const kip_fir_v6_3_config* cfg, KLogger* logger_, KLogger* dbg_logger_)
     const int32_t fract_sum = config.coeff_fract_width + config.data_fract_width;
     const int32_t out_fract = fract_sum - (acc_width - config.output_width);
     config.output_fract_width = out_fract > 0 ? out_fract : 0;
-    if (config.output_fract_width > kFirMaxFractMagnitude) {
+    if (config.output_fract_width > kip_fir::field_max(kip_fir::F_OUTPUT_FRACT_WIDTH)) {
         std::ostringstream os;
         os << "Invalid output fractional width " << config.output_fract_width << " (at most "
-           << kFirMaxFractMagnitude << ")";
+           << kip_fir::field_max(kip_fir::F_OUTPUT_FRACT_WIDTH) << ")";
         throw FIRException(os.str());
     }
     {
@@ -251,13 +251,15 @@ int32_t FIR::get_config(kip_fir_v6_3_config& out) const
     return 0;
 }
 
-// The first failing check throws; the order is part of the interface.
+// The first failing check throws; the order is part of the interface. Ranges come from the
+// field descriptions; each is compared as an unsigned number, so a negative value fails too.
 void FIR::validate(const kip_fir_v6_3_config& c)
 {
+    using namespace kip_fir;
     auto u = [](int32_t v) { return static_cast<uint32_t>(v); };
-    if (u(c.filter_type) > 4)
+    if (u(c.filter_type) > u(field_max(F_FILTER_TYPE)))
         throw FIRException("Invalid filter type");
-    if (u(c.rate_change) > 1)
+    if (u(c.rate_change) > u(field_max(F_RATE_CHANGE)))
         throw FIRException("Invalid rate change type");
     if (u(c.interp_rate) > kFirMaxRate)
         throw FIRException("Invalid interpolation rate");
@@ -268,15 +270,15 @@ void FIR::validate(const kip_fir_v6_3_config& c)
             "Interpolation and decimation rates must have no common factors greater than 1");
     if (u(c.zero_pack_factor) > kFirMaxZeroPack)
         throw FIRException("Invalid zero packing factor");
-    if (u(c.is_halfband) > 1)
+    if (u(c.is_halfband) > u(field_max(F_IS_HALFBAND)))
         throw FIRException("Invalid value for is_halfband");
-    if (u(c.reloadable) > 1)
+    if (u(c.reloadable) > u(field_max(F_RELOADABLE)))
         throw FIRException("Invalid value for reloadable");
-    if (u(c.quantization) > 2)
+    if (u(c.quantization) > u(field_max(F_QUANTIZATION)))
         throw FIRException("Invalid quantization type");
     if (u(c.coeff_width) > kFirMaxWidth)
         throw FIRException("Invalid coefficient width");
-    if (u(c.chan_seq) > 1)
+    if (u(c.chan_seq) > u(field_max(F_CHAN_SEQ)))
         throw FIRException("Invalid channel sequence type");
     if (u(c.num_channels) > kFirMaxChannels)
         throw FIRException("Invalid number of channels");
@@ -288,16 +290,16 @@ void FIR::validate(const kip_fir_v6_3_config& c)
         throw FIRException("Invalid data width");
     if (u(c.data_width) < u(c.data_fract_width))
         throw FIRException("Data fractional width must be less than or equal to the data width");
-    if (u(c.output_rounding) > 7)
+    if (u(c.output_rounding) > u(field_max(F_OUTPUT_ROUNDING)))
         throw FIRException("Invalid output rounding type");
-    if (u(c.config_method) > 1)
+    if (u(c.config_method) > u(field_max(F_CONFIG_METHOD)))
         throw FIRException("Invalid configuration method");
 
     // Values that pass the checks above but would leave the model without kernels, phases or
     // coefficients, or make its width arithmetic meaningless.
-    if (c.num_channels == 0)
+    if (c.num_channels < field_min(F_NUM_CHANNELS))
         throw FIRException("Number of channels must be at least 1");
-    if (c.num_paths == 0)
+    if (c.num_paths < field_min(F_NUM_PATHS))
         throw FIRException("Number of paths must be at least 1");
     // A zero rate or packing factor is refused only where something reads it: the filter type
     // keeps it, the kernel takes it (rate_change 1), or, for interp_rate, the accumulator width
@@ -308,14 +310,15 @@ void FIR::validate(const kip_fir_v6_3_config& c)
         throw FIRException("Invalid Filter rate");
     if (c.zero_pack_factor == 0 && c.filter_type == 4)
         throw FIRException("Zero packing factor must be at least 1");
-    if (c.num_coeffs < 1)
+    if (c.num_coeffs < field_min(F_NUM_COEFFS))
         throw FIRException("Number of coefficients must be at least 1");
-    if (c.coeff_sets < 1)
+    if (c.coeff_sets < field_min(F_COEFF_SETS))
         throw FIRException("Number of coefficient sets must be at least 1");
-    if (c.coeff_padding < 0)
+    if (c.coeff_padding < field_min(F_COEFF_PADDING))
         throw FIRException("Coefficient padding must not be negative");
     check_table_size(c);
-    if (c.coeff_fract_width > kFirMaxFractMagnitude || c.coeff_fract_width < -kFirMaxFractMagnitude)
+    if (c.coeff_fract_width > field_max(F_COEFF_FRACT_WIDTH)
+        || c.coeff_fract_width < field_min(F_COEFF_FRACT_WIDTH))
         throw FIRException("Invalid coefficient fractional width");
     if (!c.coeff)
         throw FIRException("Coefficient pointer must not be null");

@@ -12,6 +12,7 @@
 
 #include "ffp.h"
 #include "fir_exceptions.h"
+#include "fir_fields.h"
 #include "fir_fifo.h"
 #include "fir_filter.h"
 #include "fir_owned_array.h"
@@ -19,16 +20,19 @@
 #include "klogger.h"
 #include "tapforge_v6_3_bitacc_cmodel.h"
 
-// Configuration limits, shared by validation and by code that sizes tables from them.
-constexpr uint32_t kFirMaxRate = 1024;
-constexpr uint32_t kFirMaxZeroPack = 8;
-constexpr uint32_t kFirMaxWidth = 49; // data and coefficient widths
-constexpr uint32_t kFirMaxChannels = 64;
-constexpr uint32_t kFirMaxPaths = 16;
-constexpr int32_t kFirMaxFractMagnitude = 1023; // |coeff_fract_width|: 2^f finite and non-zero
+// Configuration limits, shared by validation and by code that sizes tables from them; the
+// field descriptions (fir_fields.h) are their one source.
+constexpr uint32_t kFirMaxRate = kip_fir::field_max(kip_fir::F_INTERP_RATE);
+constexpr uint32_t kFirMaxZeroPack = kip_fir::field_max(kip_fir::F_ZERO_PACK_FACTOR);
+constexpr uint32_t kFirMaxWidth = kip_fir::field_max(kip_fir::F_DATA_WIDTH); // data, coefficients
+constexpr uint32_t kFirMaxChannels = kip_fir::field_max(kip_fir::F_NUM_CHANNELS);
+constexpr uint32_t kFirMaxPaths = kip_fir::field_max(kip_fir::F_NUM_PATHS);
+constexpr int32_t kFirMaxFractMagnitude = kip_fir::kFieldMaxFract; // 2^f finite and non-zero
 constexpr int32_t kFirDoubleMaxAccWidth = 52; // wider accumulators run on GMP integers
-constexpr uint64_t kFirMaxSetTaps = uint64_t(1) << 22; // one padded coefficient set
-constexpr uint64_t kFirMaxTableTaps = uint64_t(1) << 25; // all sets and kernels together
+constexpr uint64_t kFirMaxSetTaps = kip_fir::kFieldMaxSetTaps; // one padded coefficient set
+constexpr uint64_t kFirMaxTableTaps = kip_fir::kFieldMaxTableTaps; // all sets and kernels
+static_assert(kip_fir::field_max(kip_fir::F_DECIM_RATE) == kFirMaxRate, "one rate limit");
+static_assert(kip_fir::field_max(kip_fir::F_COEFF_WIDTH) == kFirMaxWidth, "one width limit");
 
 // A queued coefficient reload: the set it replaces and the queue's private copy of the values
 // (one dimension of num_coeffs elements), released with the entry.

@@ -1,6 +1,7 @@
-// The five array families: lifecycle (create, reserve, destroy), the channel accessors and the
-// copy traits. One template implementation serves every family; the element-specific parts are
-// slot initialisation, clearing and copying.
+// The five array families: lifecycle (create, reserve, destroy) and the channel accessors, under
+// the internal names the exported functions (tapforge_v6_3_bitacc_cmodel.cpp) call. One template
+// implementation serves every family; the element-specific parts are slot initialisation,
+// clearing and copying.
 //
 // Records and storage live on the process heap (malloc, realloc, free) so that callers and the
 // model can hand them back and forth. In the GMP families every allocated slot holds an
@@ -12,14 +13,6 @@
 #include <new>
 
 #include "advchanpat.h"
-
-extern "C" {
-const int32_t kip_type_trait_real = KIP_TYPE_TRAIT_PLAIN;
-const int32_t kip_type_trait_complex = KIP_TYPE_TRAIT_PLAIN;
-const int32_t kip_type_trait_uint = KIP_TYPE_TRAIT_PLAIN;
-const int32_t kip_type_trait_mpz = KIP_TYPE_TRAIT_MPZ;
-const int32_t kip_type_trait_mpz_complex = KIP_TYPE_TRAIT_MPZ_PAIR;
-}
 
 namespace kip_fir {
 namespace {
@@ -213,17 +206,6 @@ namespace {
         return 0;
     }
 
-    // Exceptions never leave an exported function; the bodies above do not throw, this is the
-    // boundary's safety net.
-    template <class Result, class Body> Result guarded(Result on_failure, Body&& body) noexcept
-    {
-        try {
-            return body();
-        } catch (...) {
-            return on_failure;
-        }
-    }
-
 } // namespace
 
 int array_reserve_data(kip_array_real& array, std::size_t max_nelem) noexcept
@@ -349,108 +331,18 @@ int array_can_set(const kip_array_mpz_complex& array, std::size_t path, std::siz
     return locate(&array, path, chan, index, pattern, true, target) ? 0 : 1;
 }
 
+template <class Array> Array* array_new() noexcept { return create<Array>(); }
+template <class Array> Array* array_free(Array* array) noexcept { return destroy(array); }
+
+template kip_array_real* array_new<kip_array_real>() noexcept;
+template kip_array_complex* array_new<kip_array_complex>() noexcept;
+template kip_array_uint* array_new<kip_array_uint>() noexcept;
+template kip_array_mpz* array_new<kip_array_mpz>() noexcept;
+template kip_array_mpz_complex* array_new<kip_array_mpz_complex>() noexcept;
+template kip_array_real* array_free(kip_array_real*) noexcept;
+template kip_array_complex* array_free(kip_array_complex*) noexcept;
+template kip_array_uint* array_free(kip_array_uint*) noexcept;
+template kip_array_mpz* array_free(kip_array_mpz*) noexcept;
+template kip_array_mpz_complex* array_free(kip_array_mpz_complex*) noexcept;
+
 } // namespace kip_fir
-
-using namespace kip_fir;
-
-// Lifecycle functions of one family under the versioned names, and their short-name twins.
-#define KIP_ARRAY_LIFECYCLE(family)                                                                \
-    kip_array_##family* kip_fir_v6_3_kip_array_##family##_create(void)                             \
-    {                                                                                              \
-        return guarded<kip_array_##family*>(nullptr, [] { return create<kip_array_##family>(); }); \
-    }                                                                                              \
-    int kip_fir_v6_3_kip_array_##family##_reserve_data(                                            \
-        kip_array_##family* array, size_t max_nelem)                                               \
-    {                                                                                              \
-        return guarded(1, [&] { return reserve_data(array, max_nelem); });                         \
-    }                                                                                              \
-    int kip_fir_v6_3_kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)  \
-    {                                                                                              \
-        return guarded(1, [&] { return reserve_dim(array, max_ndim); });                           \
-    }                                                                                              \
-    kip_array_##family* kip_fir_v6_3_kip_array_##family##_destroy(kip_array_##family* array)       \
-    {                                                                                              \
-        return guarded(array, [&] { return destroy(array); });                                     \
-    }                                                                                              \
-    kip_array_##family* kip_array_##family##_create(void)                                          \
-    {                                                                                              \
-        return kip_fir_v6_3_kip_array_##family##_create();                                         \
-    }                                                                                              \
-    int kip_array_##family##_reserve_data(kip_array_##family* array, size_t max_nelem)             \
-    {                                                                                              \
-        return kip_fir_v6_3_kip_array_##family##_reserve_data(array, max_nelem);                   \
-    }                                                                                              \
-    int kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)               \
-    {                                                                                              \
-        return kip_fir_v6_3_kip_array_##family##_reserve_dim(array, max_ndim);                     \
-    }                                                                                              \
-    kip_array_##family* kip_array_##family##_destroy(kip_array_##family* array)                    \
-    {                                                                                              \
-        return kip_fir_v6_3_kip_array_##family##_destroy(array);                                   \
-    }
-
-extern "C" {
-
-KIP_ARRAY_LIFECYCLE(real)
-KIP_ARRAY_LIFECYCLE(complex)
-KIP_ARRAY_LIFECYCLE(uint)
-KIP_ARRAY_LIFECYCLE(mpz)
-KIP_ARRAY_LIFECYCLE(mpz_complex)
-
-int kip_array_real_get_chan(const kip_array_real* array, double* value, size_t path, size_t chan,
-    size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1,
-        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
-}
-
-int kip_array_real_set_chan(kip_array_real* array, double value, size_t path, size_t chan,
-    size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1, [&] { return set_chan(array, value, path, chan, index, pattern); });
-}
-
-int kip_array_complex_get_chan(const kip_array_complex* array, kip_complex* value, size_t path,
-    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1,
-        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
-}
-
-int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value, size_t path,
-    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1, [&] { return set_chan(array, value, path, chan, index, pattern); });
-}
-
-int kip_array_mpz_get_chan(const kip_array_mpz* array, mpz_t value, size_t path, size_t chan,
-    size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1,
-        [&] { return value == nullptr ? 1 : get_chan(array, value, path, chan, index, pattern); });
-}
-
-int kip_array_mpz_set_chan(kip_array_mpz* array, const mpz_t value, size_t path, size_t chan,
-    size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1,
-        [&] { return value == nullptr ? 1 : set_chan(array, value, path, chan, index, pattern); });
-}
-
-int kip_array_mpz_complex_get_chan(const kip_array_mpz_complex* array, kip_mpz_complex* value,
-    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1,
-        [&] { return value == nullptr ? 1 : get_chan(array, *value, path, chan, index, pattern); });
-}
-
-int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array, kip_mpz_complex value, size_t path,
-    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
-{
-    return guarded(1, [&] {
-        return set_chan(
-            array, static_cast<const kip_mpz_complex&>(value), path, chan, index, pattern);
-    });
-}
-
-} // extern "C"

@@ -54,6 +54,13 @@ constexpr std::size_t array_position(
     return path + slot * dim0 + vector * dim0 * dim1;
 }
 
+// A new empty record (heap), as kip_fir_v6_3_kip_array_*_create; null when memory runs out.
+// Instantiated for the five families.
+template <class Array> Array* array_new() noexcept;
+// Frees a record and its storage, as kip_fir_v6_3_kip_array_*_destroy: returns null, or the
+// record unchanged when it is null or owned by its creator (owner non-zero).
+template <class Array> Array* array_free(Array* array) noexcept;
+
 // Storage growth, as kip_fir_v6_3_kip_array_*_reserve_data / _reserve_dim. Both refuse a record
 // whose owner is non-zero; the model clears owner on its sinks first.
 int array_reserve_data(kip_array_real& array, std::size_t max_nelem) noexcept;

@@ -1,9 +1,14 @@
-// Exported functions of the FIR model library: argument checks and the exception boundary.
+// Every exported function and object of the FIR model library: argument checks and the
+// exception boundary (model functions, array functions, copy traits, channel pattern tables,
+// configuration description).
 #include <cstring>
 #include <memory>
 
+#include "advchanpat_tables.h"
 #include "fir.h"
+#include "fir_fields.h"
 #include "fir_guard.h"
+#include "kip_array.h"
 #include "klogger.h"
 #include "tapforge_v6_3_bitacc_cmodel.h"
 
@@ -49,7 +54,24 @@ kip_fir_v6_3* create_model(const kip_fir_v6_3_config* config, kip_msg_handler ha
     return nullptr;
 }
 
+// Boundary of the array functions: their bodies do not throw; this is the safety net.
+template <class Result, class Body> Result guarded(Result on_failure, Body&& body) noexcept
+{
+    try {
+        return body();
+    } catch (...) {
+        return on_failure;
+    }
+}
+
 } // namespace
+
+using kip_fir::array_free;
+using kip_fir::array_get_chan;
+using kip_fir::array_new;
+using kip_fir::array_reserve_data;
+using kip_fir::array_reserve_dim;
+using kip_fir::array_set_chan;
 
 KIP_FIR_EXTERN_C_BEGIN
 
@@ -59,32 +81,7 @@ KIP_FIR_API int32_t kip_fir_v6_3_default_config(kip_fir_v6_3_config* config)
 {
     if (!config)
         return 1;
-    std::memset(config, 0, sizeof *config); // the gap before coeff reads as zero too
-    config->name = kDefaultName;
-    config->filter_type = 0;
-    config->rate_change = 0;
-    config->interp_rate = 1;
-    config->decim_rate = 1;
-    config->zero_pack_factor = 1;
-    config->coeff = kip_fir_v6_3_default_coeff;
-    config->coeff_padding = 0;
-    config->num_coeffs = 21;
-    config->coeff_sets = 1;
-    config->reloadable = 0;
-    config->is_halfband = 0;
-    config->quantization = 0;
-    config->coeff_width = 16;
-    config->coeff_fract_width = 0;
-    config->chan_seq = 0;
-    config->num_channels = 1;
-    config->init_pattern = KIP_FIR_V6_3_PATTERN_NONE;
-    config->num_paths = 1;
-    config->data_width = 16;
-    config->data_fract_width = 0;
-    config->output_rounding = 0;
-    config->output_width = 24;
-    config->output_fract_width = 0;
-    config->config_method = 0;
+    kip_fir::default_config(*config, kDefaultName, kip_fir_v6_3_default_coeff);
     return 0;
 }
 
@@ -257,5 +254,217 @@ KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model)
         return 1;
     return kip_fir_guard(model, "reset", [&](FIR& fir) { return fir.reset(); });
 }
+
+// ---------------------------------------------------------------- description and policies
+// These never reach a model's handler; a refusal's text goes to the caller's buffer. Building
+// a text can fail only for want of memory, which gives the refusal without text.
+
+KIP_FIR_API int32_t kip_fir_v6_3_field_count(void) { return kip_fir::F_COUNT; }
+
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_at(int32_t i)
+{
+    return i >= 0 && i < kip_fir::F_COUNT ? &kip_fir::kFieldDescs[i] : nullptr;
+}
+
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_find(const char* name)
+{
+    return kip_fir::find_field(name);
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_set_field(
+    kip_fir_v6_3_config* config, const char* name, double value, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string why = "Null configuration record or field name";
+        if (config && name && kip_fir::set_field(*config, name, value, why))
+            return 0;
+        kip_fir::copy_message(why, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_get_field(
+    const kip_fir_v6_3_config* config, const char* name, int32_t* value, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string why = "Null configuration record, field name or value";
+        if (config && name && value && kip_fir::get_field(*config, name, *value, why))
+            return 0;
+        kip_fir::copy_message(why, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_config_check(
+    const kip_fir_v6_3_config* config, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    if (!config)
+        return -1;
+    try {
+        std::string notes;
+        const int32_t n = kip_fir::config_notes(*config, notes);
+        kip_fir::copy_message(notes, msg, msg_len);
+        return n;
+    } catch (...) {
+        return -1;
+    }
+}
+
+KIP_FIR_API int32_t kip_fir_v6_3_input_check(const kip_fir_v6_3_config* config, const double* data,
+    size_t count, kip_fir_v6_3_input_report* report, char* msg, size_t msg_len)
+{
+    kip_fir::copy_message(std::string(), msg, msg_len);
+    try {
+        std::string text = "Null configuration record or report";
+        if (config && report && kip_fir::input_check(*config, data, count, *report, text)) {
+            kip_fir::copy_message(text, msg, msg_len);
+            return 0;
+        }
+        kip_fir::copy_message(text, msg, msg_len);
+    } catch (...) {
+    }
+    return 1;
+}
+
+// ---------------------------------------------------------------- array functions
+// Lifecycle functions of one family under the versioned names, and their short-name twins.
+#define KIP_ARRAY_LIFECYCLE(family)                                                                \
+    KIP_FIR_API kip_array_##family* kip_fir_v6_3_kip_array_##family##_create(void)                 \
+    {                                                                                              \
+        return guarded<kip_array_##family*>(                                                       \
+            nullptr, [] { return array_new<kip_array_##family>(); });                              \
+    }                                                                                              \
+    KIP_FIR_API int kip_fir_v6_3_kip_array_##family##_reserve_data(                                \
+        kip_array_##family* array, size_t max_nelem)                                               \
+    {                                                                                              \
+        return guarded(1, [&] { return array ? array_reserve_data(*array, max_nelem) : 1; });      \
+    }                                                                                              \
+    KIP_FIR_API int kip_fir_v6_3_kip_array_##family##_reserve_dim(                                 \
+        kip_array_##family* array, size_t max_ndim)                                                \
+    {                                                                                              \
+        return guarded(1, [&] { return array ? array_reserve_dim(*array, max_ndim) : 1; });        \
+    }                                                                                              \
+    KIP_FIR_API kip_array_##family* kip_fir_v6_3_kip_array_##family##_destroy(                     \
+        kip_array_##family* array)                                                                 \
+    {                                                                                              \
+        return guarded(array, [&] { return array_free(array); });                                  \
+    }                                                                                              \
+    KIP_FIR_API kip_array_##family* kip_array_##family##_create(void)                              \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_create();                                         \
+    }                                                                                              \
+    KIP_FIR_API int kip_array_##family##_reserve_data(kip_array_##family* array, size_t max_nelem) \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_reserve_data(array, max_nelem);                   \
+    }                                                                                              \
+    KIP_FIR_API int kip_array_##family##_reserve_dim(kip_array_##family* array, size_t max_ndim)   \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_reserve_dim(array, max_ndim);                     \
+    }                                                                                              \
+    KIP_FIR_API kip_array_##family* kip_array_##family##_destroy(kip_array_##family* array)        \
+    {                                                                                              \
+        return kip_fir_v6_3_kip_array_##family##_destroy(array);                                   \
+    }
+
+KIP_ARRAY_LIFECYCLE(real)
+KIP_ARRAY_LIFECYCLE(complex)
+KIP_ARRAY_LIFECYCLE(uint)
+KIP_ARRAY_LIFECYCLE(mpz)
+KIP_ARRAY_LIFECYCLE(mpz_complex)
+
+#undef KIP_ARRAY_LIFECYCLE
+
+KIP_FIR_API int kip_array_real_get_chan(const kip_array_real* array, double* value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array && value ? array_get_chan(*array, *value, path, chan, index, pattern) : 1;
+    });
+}
+
+KIP_FIR_API int kip_array_real_set_chan(kip_array_real* array, double value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(
+        1, [&] { return array ? array_set_chan(*array, value, path, chan, index, pattern) : 1; });
+}
+
+KIP_FIR_API int kip_array_complex_get_chan(const kip_array_complex* array, kip_complex* value,
+    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array && value ? array_get_chan(*array, *value, path, chan, index, pattern) : 1;
+    });
+}
+
+KIP_FIR_API int kip_array_complex_set_chan(kip_array_complex* array, kip_complex value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(
+        1, [&] { return array ? array_set_chan(*array, value, path, chan, index, pattern) : 1; });
+}
+
+KIP_FIR_API int kip_array_mpz_get_chan(const kip_array_mpz* array, mpz_t value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array
+            ? array_get_chan(*array, static_cast<mpz_ptr>(value), path, chan, index, pattern)
+            : 1;
+    });
+}
+
+KIP_FIR_API int kip_array_mpz_set_chan(kip_array_mpz* array, const mpz_t value, size_t path,
+    size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array
+            ? array_set_chan(*array, static_cast<mpz_srcptr>(value), path, chan, index, pattern)
+            : 1;
+    });
+}
+
+KIP_FIR_API int kip_array_mpz_complex_get_chan(const kip_array_mpz_complex* array,
+    kip_mpz_complex* value, size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array && value ? array_get_chan(*array, *value, path, chan, index, pattern) : 1;
+    });
+}
+
+KIP_FIR_API int kip_array_mpz_complex_set_chan(kip_array_mpz_complex* array, kip_mpz_complex value,
+    size_t path, size_t chan, size_t index, kip_fir_v6_3_pattern pattern)
+{
+    return guarded(1, [&] {
+        return array ? array_set_chan(
+                   *array, static_cast<const kip_mpz_complex&>(value), path, chan, index, pattern)
+                     : 1;
+    });
+}
+
+// ---------------------------------------------------------------- exported data
+// Copy traits of the five array families.
+const int32_t kip_type_trait_real = KIP_TYPE_TRAIT_PLAIN;
+const int32_t kip_type_trait_complex = KIP_TYPE_TRAIT_PLAIN;
+const int32_t kip_type_trait_uint = KIP_TYPE_TRAIT_PLAIN;
+const int32_t kip_type_trait_mpz = KIP_TYPE_TRAIT_MPZ;
+const int32_t kip_type_trait_mpz_complex = KIP_TYPE_TRAIT_MPZ_PAIR;
+
+// Channel pattern tables: constant-initialised copies of the tables advchanpat_tables.h
+// computes at compile time.
+const int32_t kip_fir_v6_3_pattern_min[KIP_FIR_V6_3_PATTERN_MAX_SLOTS + 1]
+    = { KIP_REP64(KIP_MIN_ITEM, 0) kip_fir_pattern_tables::kTables.min[64] };
+const int32_t kip_fir_v6_3_pattern_max[KIP_FIR_V6_3_PATTERN_MAX_SLOTS + 1]
+    = { KIP_REP64(KIP_MAX_ITEM, 0) kip_fir_pattern_tables::kTables.max[64] };
+const int32_t kip_fir_v6_3_pattern_seq[KIP_FIR_V6_3_PATTERN_COUNT][KIP_FIR_V6_3_PATTERN_MAX_SLOTS]
+    = { KIP_ALL_PATTERNS(KIP_SEQ_ROW) };
+const int32_t kip_fir_v6_3_pattern_map[KIP_FIR_V6_3_PATTERN_COUNT][KIP_FIR_V6_3_PATTERN_MAX_SLOTS]
+                                      [KIP_FIR_V6_3_PATTERN_MAP_ITEMS]
+    = { KIP_ALL_PATTERNS(KIP_MAP_PATTERN) };
 
 KIP_FIR_EXTERN_C_END

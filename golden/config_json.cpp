@@ -1,12 +1,11 @@
 // kip-golden: JSON configuration reading with the line of every key, and typed key access.
 #include "golden.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <iterator>
-#include <sstream>
 
 namespace golden {
 
@@ -102,9 +101,10 @@ namespace {
                     where(file_, line(false)) + "the configuration must be a JSON object");
             if (depth_ == 1)
                 cur().value = json::array();
-            else if (depth_ == 2)
+            else if (depth_ == 2) {
                 cur().value.push_back(json::array());
-            else
+                cur().top_lines.push_back(line(false));
+            } else
                 fail_here("arrays nested deeper than two levels are not accepted");
             ++depth_;
             return true;
@@ -175,6 +175,7 @@ namespace {
             } else if (depth_ == 2) {
                 cur().value.push_back(std::move(v));
                 cur().elem_lines.push_back(line(number));
+                cur().top_lines.push_back(line(number));
             } else {
                 cur().value.back().push_back(std::move(v));
                 cur().elem_lines.push_back(line(number));
@@ -226,19 +227,32 @@ namespace {
 
 } // namespace
 
-std::vector<JsonEntry> read_json_config(const std::string& file)
+std::string read_config_text(const std::string& file)
 {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw InputError(file + ": cannot open configuration: " + std::strerror(errno));
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    const std::string text = ss.str();
+    ByteSource src(file, "configuration file");
+    std::string text;
+    for (int c = src.get(); c >= 0; c = src.get()) {
+        if (text.size() == kMaxConfigBytes)
+            throw InputError(file + ": configuration larger than "
+                + std::to_string(kMaxConfigBytes >> 20)
+                + " MiB refused (give long coefficient lists in a coeff_file)");
+        text += char(c);
+    }
+    return text;
+}
+
+std::vector<JsonEntry> parse_json_config(const std::string& file, const std::string& text)
+{
     ReadState st;
     EntrySax sax(file, text, &st);
     CountingIter first(text.data(), &st), last(text.data() + text.size(), &st);
     json::sax_parse(first, last, &sax, nlohmann::json::input_format_t::json, true, true);
     return std::move(sax.entries);
+}
+
+std::vector<JsonEntry> read_json_config(const std::string& file)
+{
+    return parse_json_config(file, read_config_text(file));
 }
 
 ConfigKeys::ConfigKeys(std::string file, std::vector<JsonEntry> entries)
@@ -302,6 +316,12 @@ namespace {
         return false;
     }
 
+    // Line of element i of an array value; the key's line when none was recorded.
+    std::size_t line_of(const JsonEntry& e, const std::vector<std::size_t>& lines, std::size_t i)
+    {
+        return i < lines.size() ? lines[i] : e.line;
+    }
+
 } // namespace
 
 void ConfigKeys::get_int(const std::string& key, int32_t& dst, int64_t lo, int64_t hi) const
@@ -326,7 +346,10 @@ void ConfigKeys::get_string(const std::string& key, std::string& dst) const
         return;
     if (!e->value.is_string())
         fail(key, "expected a string, found " + type_name(e->value));
-    dst = e->value.get<std::string>();
+    const std::string& v = e->value.get_ref<const std::string&>();
+    if (v.find('\0') != std::string::npos)
+        fail(key, "the string holds a NUL character");
+    dst = v;
 }
 
 void ConfigKeys::get_int_array(
@@ -343,10 +366,10 @@ void ConfigKeys::get_int_array(
         int64_t x;
         std::string at = "element " + std::to_string(i) + ": ";
         if (!as_int(v, x))
-            throw InputError(where(file_, e->elem_lines.at(i)) + "key '" + key + "': " + at
+            throw InputError(where(file_, line_of(*e, e->top_lines, i)) + "key '" + key + "': " + at
                 + "expected an integer, found " + type_name(v));
         if (x < lo || x > hi)
-            throw InputError(where(file_, e->elem_lines.at(i)) + "key '" + key + "': " + at
+            throw InputError(where(file_, line_of(*e, e->top_lines, i)) + "key '" + key + "': " + at
                 + "value " + std::to_string(x) + " outside " + std::to_string(lo) + " to "
                 + std::to_string(hi));
         dst.push_back(int32_t(x));
@@ -367,12 +390,12 @@ void ConfigKeys::get_real_array(
     std::size_t k = 0; // scalar index, for the element's line
     auto take = [&](const nlohmann::json& v, const std::string& at) {
         if (!v.is_number())
-            throw InputError(where(file_, e->elem_lines.at(k)) + "key '" + key + "': " + at
-                + "expected a number, found " + type_name(v));
+            throw InputError(where(file_, line_of(*e, e->elem_lines, k)) + "key '" + key
+                + "': " + at + "expected a number, found " + type_name(v));
         double x = v.get<double>();
         if (!std::isfinite(x))
-            throw InputError(where(file_, e->elem_lines.at(k)) + "key '" + key + "': " + at
-                + "value is not finite");
+            throw InputError(where(file_, line_of(*e, e->elem_lines, k)) + "key '" + key
+                + "': " + at + "value is not finite");
         dst.push_back(x);
         ++k;
     };

@@ -11,9 +11,16 @@ namespace golden {
 
 namespace {
 
-    const std::vector<std::string> fft_keys = { "C_NFFT_MAX", "C_ARCH", "C_HAS_NFFT",
-        "C_USE_FLT_PT", "C_INPUT_WIDTH", "C_TWIDDLE_WIDTH", "C_HAS_SCALING", "C_HAS_BFP",
-        "C_HAS_ROUNDING", "nfft", "direction", "scaling_sch" };
+    // Keys of the configuration: the generics the library describes and the per-frame inputs.
+    std::vector<std::string> fft_keys()
+    {
+        std::vector<std::string> keys;
+        for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i)
+            keys.push_back(kelvar_ip_kfft_v8_0_generic_at(i)->name);
+        for (const char* k : { "nfft", "direction", "scaling_sch" })
+            keys.push_back(k);
+        return keys;
+    }
 
     struct StateDeleter {
         void operator()(kelvar_ip_kfft_v8_0_state* s) const
@@ -21,25 +28,6 @@ namespace {
             kelvar_ip_kfft_v8_0_destroy_state(s);
         }
     };
-
-    // A schedule that cannot overflow. Inputs of modulus up to sqrt(2) grow by up to 4 sqrt(2) in
-    // a first radix-4 stage and 2 sqrt(2) in a first radix-2 stage, so the first stage shifts by 3
-    // (radix-4) or 2 (radix-2), bringing the modulus below 1/sqrt(2); every later stage then shifts
-    // by its full growth: 2 per radix-4 stage (1 for the final radix-2 stage of an odd length) and
-    // 1 per radix-2 stage.
-    std::vector<int32_t> safe_schedule(int arch, int nfft)
-    {
-        if (arch == 2 || arch == 4) {
-            std::vector<int32_t> s(std::size_t(nfft), 1);
-            s.front() = 2;
-            return s;
-        }
-        std::vector<int32_t> s(std::size_t((nfft + 1) / 2), 2);
-        s.front() = 3;
-        if (nfft & 1)
-            s.back() = 1;
-        return s;
-    }
 
     int32_t float_bits(double x)
     {
@@ -59,79 +47,124 @@ namespace {
 
 } // namespace
 
-int run_fft(const RunOptions& opt)
+void fft_generics(const ConfigKeys& keys, FftSetup& s)
 {
-    ConfigKeys keys(opt.config, read_json_config(opt.config));
-    keys.check_known(fft_keys);
+    keys.check_known(fft_keys());
+    kelvar_ip_kfft_v8_0_generics& g = s.g;
+    g = kelvar_ip_kfft_v8_0_get_default_generics();
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc& d = *kelvar_ip_kfft_v8_0_generic_at(i);
+        if (!keys.has(d.name))
+            continue;
+        int32_t v = 0;
+        keys.get_int(d.name, v, d.min_value, d.max_value);
+        char msg[KELVAR_IP_KFFT_V8_0_MSG_LEN];
+        if (kelvar_ip_kfft_v8_0_generics_set(&g, d.name, v, msg, sizeof msg) != 0)
+            keys.fail(d.name, msg);
+    }
+}
 
-    kelvar_ip_kfft_v8_0_generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-    keys.get_int("C_NFFT_MAX", g.C_NFFT_MAX);
-    keys.get_int("C_ARCH", g.C_ARCH);
-    keys.get_int("C_HAS_NFFT", g.C_HAS_NFFT);
-    keys.get_int("C_USE_FLT_PT", g.C_USE_FLT_PT);
-    keys.get_int("C_INPUT_WIDTH", g.C_INPUT_WIDTH);
-    keys.get_int("C_TWIDDLE_WIDTH", g.C_TWIDDLE_WIDTH);
-    keys.get_int("C_HAS_SCALING", g.C_HAS_SCALING);
-    keys.get_int("C_HAS_BFP", g.C_HAS_BFP);
-    keys.get_int("C_HAS_ROUNDING", g.C_HAS_ROUNDING);
-
-    std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
-        kelvar_ip_kfft_v8_0_create_state(g));
-    if (!state)
-        throw InputError(opt.config
-            + ": generics refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
-
+void fft_frame_inputs(const ConfigKeys& keys, FftSetup& s)
+{
+    const kelvar_ip_kfft_v8_0_generics& g = s.g;
     int32_t nfft = g.C_NFFT_MAX;
     keys.get_int("nfft", nfft);
     if (nfft != g.C_NFFT_MAX && g.C_HAS_NFFT != 1)
         keys.fail("nfft",
             "differs from C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX)
                 + "; a frame length chosen per frame needs C_HAS_NFFT = 1");
-    const int32_t nfft_min = g.C_ARCH == 1 ? 6 : 3;
-    if (nfft < nfft_min || nfft > g.C_NFFT_MAX)
+    if (kelvar_ip_kfft_v8_0_frame_length(g, nfft) == 0) {
+        // The lengths the model accepts with these generics, for the message.
+        int32_t lo = g.C_NFFT_MAX;
+        while (lo > 0 && kelvar_ip_kfft_v8_0_frame_length(g, lo - 1) != 0)
+            --lo;
         keys.fail("nfft",
-            "value " + std::to_string(nfft) + " outside " + std::to_string(nfft_min)
+            "value " + std::to_string(nfft) + " outside " + std::to_string(lo)
                 + " to C_NFFT_MAX = " + std::to_string(g.C_NFFT_MAX));
-    int32_t direction = 1;
-    keys.get_int("direction", direction, 0, 1);
+    }
+    s.nfft = nfft;
+    keys.get_int("direction", s.direction, 0, 1);
 
-    const bool flt = g.C_USE_FLT_PT == 1;
-    const bool uses_schedule = g.C_HAS_SCALING == 1 && g.C_HAS_BFP == 0 && !flt;
-    std::vector<int32_t> sched;
+    const int32_t stages = kelvar_ip_kfft_v8_0_stage_count(g, nfft);
+    s.sched.clear();
     if (keys.has("scaling_sch")) {
-        if (!uses_schedule)
+        if (stages == 0)
             keys.fail("scaling_sch",
                 "only scaled fixed-point generics (C_HAS_SCALING = 1, "
                 "C_HAS_BFP = 0, C_USE_FLT_PT = 0) use a scaling schedule");
-        keys.get_int_array("scaling_sch", sched, 0, 3);
-    } else if (uses_schedule) {
-        sched = safe_schedule(g.C_ARCH, nfft);
+        keys.get_int_array("scaling_sch", s.sched, 0, 3);
+        if (s.sched.size() != std::size_t(stages))
+            keys.fail("scaling_sch",
+                "holds " + std::to_string(s.sched.size()) + " shifts; frames of 2^"
+                    + std::to_string(nfft) + " points with these generics have "
+                    + std::to_string(stages) + " stages");
+    } else if (stages > 0) {
+        s.sched.resize(std::size_t(stages));
+        kelvar_ip_kfft_v8_0_default_schedule(g, nfft, s.sched.data(), stages);
     }
+}
+
+int run_fft(const RunOptions& opt)
+{
+    std::vector<FileId> inputs;
+    FileId id;
+    if (file_id("configuration file", opt.config, id))
+        inputs.push_back(id);
+    const ConfigKeys keys(opt.config, read_json_config(opt.config));
+    FftSetup setup;
+    fft_generics(keys, setup);
+    const kelvar_ip_kfft_v8_0_generics& g = setup.g;
+
+    char msg[KELVAR_IP_KFFT_V8_0_MSG_LEN];
+    if (kelvar_ip_kfft_v8_0_generics_check(g, msg, sizeof msg) != 0)
+        throw InputError(opt.config + ": generics refused by the FFT model: " + msg);
+    std::unique_ptr<kelvar_ip_kfft_v8_0_state, StateDeleter> state(
+        kelvar_ip_kfft_v8_0_create_state(g));
+    if (!state)
+        throw InputError(opt.config
+            + ": generics refused by the FFT model (see the ERROR:kfft_v8_0 line above)");
+    fft_frame_inputs(keys, setup);
+    const int32_t nfft = setup.nfft, direction = setup.direction;
+    const std::vector<int32_t>& sched = setup.sched;
+    const bool flt = g.C_USE_FLT_PT == 1;
 
     const int in_width = flt ? 32 : g.C_INPUT_WIDTH;
-    const int out_width
-        = flt ? 32 : (g.C_HAS_SCALING ? g.C_INPUT_WIDTH : g.C_INPUT_WIDTH + g.C_NFFT_MAX + 1);
-    const std::size_t n = std::size_t(1) << nfft;
+    const int out_width = kelvar_ip_kfft_v8_0_output_width(g, nfft);
+    const std::size_t n = std::size_t(kelvar_ip_kfft_v8_0_frame_length(g, nfft));
 
-    OutputFile out(opt.output, opt.radix);
-    const Words in = read_words(opt.input, opt.radix, in_width);
+    ByteSource src(opt.input, "input file");
+    WordReader in(src, opt.radix, in_width, is_npy_name(opt.input));
     const std::size_t frame = 2 * n;
-    if (in.values.empty())
-        throw InputError(in.file + ": no input words");
-    if (in.values.size() % frame != 0)
-        throw InputError(in.at(in.values.size() - 1) + std::to_string(in.values.size())
+    auto not_whole = [&](const std::string& at, std::size_t words) {
+        return InputError(at + std::to_string(words)
             + " words are not a whole number of frames of 2 x 2^" + std::to_string(nfft) + " = "
             + std::to_string(frame) + " words (real and imaginary word per sample; "
-            + std::to_string(in.values.size() % frame) + " left over)");
-    const std::size_t frames = in.values.size() / frame;
+            + std::to_string(words % frame) + " left over)");
+    };
+    if (in.total() == 0)
+        throw InputError(in.file() + ": no input words");
+    if (in.total() > 0 && std::size_t(in.total()) % frame != 0)
+        throw not_whole(in.file() + ": element " + std::to_string(in.total() - 1) + ": ",
+            std::size_t(in.total()));
+    inputs.push_back(*src.id());
+    OutputFile out(opt.output, opt.radix, inputs);
 
     std::vector<double> xr(n), xi(n), yr(n), yi(n);
-    for (std::size_t f = 0; f < frames; ++f) {
-        for (std::size_t k = 0; k < n; ++k) {
-            const int64_t re = in.values[f * frame + 2 * k], im = in.values[f * frame + 2 * k + 1];
-            xr[k] = flt ? from_float_bits(re) : std::ldexp(double(re), 1 - in_width);
-            xi[k] = flt ? from_float_bits(im) : std::ldexp(double(im), 1 - in_width);
+    std::size_t frames = 0, overflows = 0, first_overflow = 0;
+    for (;; ++frames) {
+        // One frame in memory at a time.
+        std::size_t nw = 0;
+        int64_t w;
+        while (nw < frame && in.next(w)) {
+            const double x = flt ? from_float_bits(w) : std::ldexp(double(w), 1 - in_width);
+            (nw % 2 ? xi : xr)[nw / 2] = x;
+            ++nw;
         }
+        if (nw == 0)
+            break;
+        if (nw != frame)
+            throw not_whole(in.last_at(), in.count());
+        const std::size_t f = frames;
         kelvar_ip_kfft_v8_0_inputs inp;
         inp.nfft = nfft;
         inp.xn_re = xr.data();
@@ -171,15 +204,24 @@ int run_fft(const RunOptions& opt)
         }
         out.put(int64_t(res.blk_exp), out_width);
         out.put(int64_t(res.overflow), out_width);
+        if (res.overflow && overflows++ == 0)
+            first_overflow = f;
+        out.flush();
     }
+    if (frames == 0)
+        throw InputError(in.file() + ": no input words");
     out.set_shape({ frames, frame + 2 });
+    if (overflows)
+        std::fprintf(stderr,
+            "kip-golden: warning: %zu of %zu frames overflowed%s (first: frame %zu)\n", overflows,
+            frames, sched.empty() ? "" : " with the scaling schedule", first_overflow);
     if (out.wrapped())
         std::fprintf(stderr,
             "kip-golden: warning: %zu output word(s) lay outside their width and were "
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
-    std::printf(
+    std::fprintf(out.to_stdout() ? stderr : stdout,
         "kip-golden fft: %zu frames of %zu samples, %d-bit bin words and block exponent and "
         "overflow per frame (%zu words), to %s\n",
         frames, n, out_width, out.count(), opt.output.c_str());

@@ -3,22 +3,24 @@
 
 #include <tapforge_v6_3_bitacc_cmodel.h>
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 #include <memory>
 
 namespace golden {
 
 namespace {
 
-    const std::vector<std::string> fir_keys
-        = { "name", "filter_type", "rate_change", "interp_rate", "decim_rate", "zero_pack_factor",
-              "coeff", "coeff_file", "coeff_padding", "num_coeffs", "coeff_sets", "reloadable",
-              "is_halfband", "quantization", "coeff_width", "coeff_fract_width", "chan_seq",
-              "num_channels", "init_pattern", "num_paths", "data_width", "data_fract_width",
-              "output_rounding", "output_width", "output_fract_width", "config_method" };
+    // Keys of the configuration: the fields the library describes, and the coefficient file.
+    std::vector<std::string> fir_keys()
+    {
+        std::vector<std::string> keys;
+        for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i)
+            keys.push_back(kip_fir_v6_3_field_at(i)->name);
+        keys.push_back("coeff_file");
+        return keys;
+    }
 
     // Collects the model's messages: warnings go to stderr with a clear prefix; the last error is
     // kept and reported in the tool's own error message.
@@ -40,38 +42,6 @@ namespace {
         return s == std::string::npos ? std::string() : path.substr(0, s + 1);
     }
 
-    // One real coefficient per line; blank lines and // comments skipped.
-    std::vector<double> read_coeff_file(const std::string& file)
-    {
-        std::ifstream in(file);
-        if (!in)
-            throw InputError(file + ": cannot open coefficient file: " + std::strerror(errno));
-        std::vector<double> out;
-        std::string text;
-        std::size_t line = 0;
-        while (std::getline(in, text)) {
-            ++line;
-            std::size_t cm = text.find("//");
-            if (cm != std::string::npos)
-                text.resize(cm);
-            const char* ws = " \t\r\f\v";
-            std::size_t b = text.find_first_not_of(ws);
-            if (b == std::string::npos)
-                continue;
-            text = text.substr(b, text.find_last_not_of(ws) - b + 1);
-            errno = 0;
-            char* end = nullptr;
-            double v = std::strtod(text.c_str(), &end);
-            if (end == text.c_str() || *end != '\0')
-                throw InputError(where(file, line) + "malformed coefficient '" + text + "'");
-            if (!std::isfinite(v) || errno == ERANGE)
-                throw InputError(
-                    where(file, line) + "coefficient '" + text + "' is not a finite double");
-            out.push_back(v);
-        }
-        return out;
-    }
-
     struct ModelDeleter {
         void operator()(kip_fir_v6_3* m) const { kip_fir_v6_3_destroy(m); }
     };
@@ -87,45 +57,35 @@ namespace {
 
 } // namespace
 
-int run_fir(const RunOptions& opt)
+void fir_setup(const ConfigKeys& keys, const CoeffLoader& load, FirSetup& s)
 {
-    ConfigKeys keys(opt.config, read_json_config(opt.config));
-    keys.check_known(fir_keys);
-    if (keys.has("output_fract_width"))
-        keys.fail("output_fract_width",
-            "computed by the model from the widths and cannot be set; remove the key");
-
-    kip_fir_v6_3_config cfg;
+    keys.check_known(fir_keys());
+    kip_fir_v6_3_config& cfg = s.cfg;
     kip_fir_v6_3_default_config(&cfg);
-    std::string name = cfg.name;
-    keys.get_string("name", name);
-    cfg.name = name.c_str();
-    keys.get_int("filter_type", cfg.filter_type);
-    keys.get_int("rate_change", cfg.rate_change);
-    keys.get_int("interp_rate", cfg.interp_rate);
-    keys.get_int("decim_rate", cfg.decim_rate);
-    keys.get_int("zero_pack_factor", cfg.zero_pack_factor);
-    keys.get_int("coeff_padding", cfg.coeff_padding);
-    keys.get_int("num_coeffs", cfg.num_coeffs);
-    keys.get_int("coeff_sets", cfg.coeff_sets);
-    keys.get_int("reloadable", cfg.reloadable);
-    keys.get_int("is_halfband", cfg.is_halfband);
-    keys.get_int("quantization", cfg.quantization);
-    keys.get_int("coeff_width", cfg.coeff_width);
-    keys.get_int("coeff_fract_width", cfg.coeff_fract_width);
-    keys.get_int("chan_seq", cfg.chan_seq);
-    keys.get_int("num_channels", cfg.num_channels);
-    keys.get_int("init_pattern", cfg.init_pattern);
-    keys.get_int("num_paths", cfg.num_paths);
-    keys.get_int("data_width", cfg.data_width);
-    keys.get_int("data_fract_width", cfg.data_fract_width);
-    keys.get_int("output_rounding", cfg.output_rounding);
-    keys.get_int("output_width", cfg.output_width);
-    keys.get_int("config_method", cfg.config_method);
+    const int64_t default_taps = int64_t(cfg.num_coeffs) * cfg.coeff_sets;
+    s.name = cfg.name;
+    keys.get_string("name", s.name);
+    cfg.name = s.name.c_str();
+    for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i) {
+        const kip_fir_v6_3_field_desc& f = *kip_fir_v6_3_field_at(i);
+        if (!keys.has(f.name))
+            continue;
+        if (f.computed)
+            keys.fail(
+                f.name, "computed by the model from the widths and cannot be set; remove the key");
+        if (f.kind != KIP_FIR_V6_3_FIELD_INT && f.kind != KIP_FIR_V6_3_FIELD_FLAG
+            && f.kind != KIP_FIR_V6_3_FIELD_CHOICE)
+            continue; // name and coeff, read on their own
+        int32_t v = 0;
+        keys.get_int(f.name, v, f.min_value, f.max_value);
+        char msg[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_set_field(&cfg, f.name, v, msg, sizeof msg) != 0)
+            keys.fail(f.name, msg);
+    }
 
     // Coefficients: inline, from a file, or the library's default set. The model cannot check
     // the length of the list it is given, so it is checked here against num_coeffs x coeff_sets.
-    std::vector<double> coeff;
+    std::vector<double>& coeff = s.coeff;
     std::string coeff_key;
     std::size_t nested_sets = 0;
     if (keys.has("coeff") && keys.has("coeff_file"))
@@ -140,8 +100,9 @@ int run_fir(const RunOptions& opt)
         if (path.empty())
             keys.fail("coeff_file", "empty file name");
         if (path[0] != '/')
-            path = folder_of(opt.config) + path;
-        coeff = read_coeff_file(path);
+            path = folder_of(keys.file()) + path;
+        s.coeff_file = path;
+        coeff = load(path);
     }
     if (!coeff_key.empty()) {
         if (coeff.empty())
@@ -167,11 +128,32 @@ int run_fir(const RunOptions& opt)
                     + " coefficients; num_coeffs x coeff_sets = " + std::to_string(cfg.num_coeffs)
                     + " x " + std::to_string(cfg.coeff_sets));
         cfg.coeff = coeff.data();
-    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != 21) {
+    } else if (int64_t(cfg.num_coeffs) * cfg.coeff_sets != default_taps) {
         keys.fail(keys.has("num_coeffs") ? "num_coeffs" : "coeff_sets",
-            "without coeff or coeff_file the 21 default coefficients are used, so "
-            "num_coeffs x coeff_sets must be 21");
+            "without coeff or coeff_file the " + std::to_string(default_taps)
+                + " default coefficients are used, so num_coeffs x coeff_sets must be "
+                + std::to_string(default_taps));
     }
+}
+
+int run_fir(const RunOptions& opt)
+{
+    std::vector<FileId> inputs;
+    FileId id;
+    if (file_id("configuration file", opt.config, id))
+        inputs.push_back(id);
+    const ConfigKeys keys(opt.config, read_json_config(opt.config));
+    FirSetup setup;
+    fir_setup(
+        keys,
+        [](const std::string& path) {
+            ByteSource src(path, "coefficient file");
+            return read_coeff_values(src);
+        },
+        setup);
+    if (!setup.coeff_file.empty() && file_id("coefficient file", setup.coeff_file, id))
+        inputs.push_back(id);
+    const kip_fir_v6_3_config& cfg = setup.cfg;
 
     MessageSink msgs;
     std::unique_ptr<kip_fir_v6_3, ModelDeleter> model(
@@ -179,6 +161,20 @@ int run_fir(const RunOptions& opt)
     if (!model)
         throw InputError(
             opt.config + ": configuration refused by the FIR model: " + msgs.last_error);
+    // Settings the model ignores: one warning line each.
+    {
+        char notes[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_check(&cfg, notes, sizeof notes) > 0) {
+            std::string text = notes;
+            for (std::size_t b = 0, e; b < text.size(); b = e + 1) {
+                e = text.find('\n', b);
+                if (e == std::string::npos)
+                    e = text.size();
+                std::fprintf(stderr, "kip-golden: warning: %s: %s\n", opt.config.c_str(),
+                    text.substr(b, e - b).c_str());
+            }
+        }
+    }
     kip_fir_v6_3_config eff;
     kip_fir_v6_3_get_config(model.get(), &eff);
     const std::size_t np = std::size_t(eff.num_paths), nc = std::size_t(eff.num_channels);
@@ -188,22 +184,25 @@ int run_fir(const RunOptions& opt)
             + " or output_width " + std::to_string(eff.output_width)
             + " leaves no word to read or write");
 
-    OutputFile out(opt.output, opt.radix);
+    ByteSource src(opt.input, "input file");
+    WordReader in(src, opt.radix, int(eff.data_width), is_npy_name(opt.input));
+    const std::size_t frame = np * nc;
+    auto not_whole = [&](const std::string& at, std::size_t words) {
+        return InputError(at + std::to_string(words)
+            + " words are not a whole number of input vectors of num_paths x "
+              "num_channels = "
+            + std::to_string(frame) + " words (" + std::to_string(words % frame) + " left over)");
+    };
+    if (in.total() == 0)
+        throw InputError(in.file() + ": no input words");
+    if (in.total() > 0 && std::size_t(in.total()) % frame != 0)
+        throw not_whole(in.file() + ": element " + std::to_string(in.total() - 1) + ": ",
+            std::size_t(in.total()));
+    inputs.push_back(*src.id());
+    OutputFile out(opt.output, opt.radix, inputs);
     if (out.npy() && eff.output_width > 64)
         throw InputError(opt.output + ": " + std::to_string(eff.output_width)
             + "-bit output words do not fit a .npy int64 array; write text output");
-
-    const Words in = read_words(opt.input, opt.radix, eff.data_width);
-    const std::size_t frame = np * nc;
-    if (in.values.empty())
-        throw InputError(in.file + ": no input words");
-    if (in.values.size() % frame != 0)
-        throw InputError(in.at(in.values.size() - 1) + std::to_string(in.values.size())
-            + " words are not a whole number of input vectors of num_paths x "
-              "num_channels = "
-            + std::to_string(frame) + " words (" + std::to_string(in.values.size() % frame)
-            + " left over)");
-    const std::size_t vectors = in.values.size() / frame;
 
     std::unique_ptr<kip_array_mpz, MpzDeleter> sink;
     std::unique_ptr<kip_array_mpz_complex, MpzComplexDeleter> sink_c;
@@ -226,16 +225,24 @@ int run_fir(const RunOptions& opt)
     block->dim_size = 3;
     block->dim[0] = np;
     block->dim[1] = nc;
-    std::size_t out_vectors = 0;
-    for (std::size_t v0 = 0; v0 < vectors; v0 += chunk) {
-        const std::size_t nv = std::min(chunk, vectors - v0);
+    std::size_t out_vectors = 0, vectors = 0;
+    for (;;) {
+        // Read up to one block of whole vectors; what is read stays bounded by the block.
+        std::size_t nw = 0;
+        int64_t w;
+        while (nw < chunk * frame && in.next(w))
+            block->data[nw++] = std::ldexp(double(w), -eff.data_fract_width);
+        if (nw % frame != 0)
+            throw not_whole(in.last_at(), in.count());
+        if (nw == 0)
+            break;
+        const std::size_t nv = nw / frame;
         block->dim[2] = nv;
-        block->data_size = nv * frame;
-        for (std::size_t i = 0; i < nv * frame; ++i)
-            block->data[i] = std::ldexp(double(in.values[v0 * frame + i]), -eff.data_fract_width);
+        block->data_size = nw;
         if (kip_fir_v6_3_data_send(model.get(), block.get()) != 0)
-            throw ModelError("the FIR model failed on input vectors " + std::to_string(v0) + " to "
-                + std::to_string(v0 + nv - 1) + ": " + msgs.last_error);
+            throw ModelError("the FIR model failed on input vectors " + std::to_string(vectors)
+                + " to " + std::to_string(vectors + nv - 1) + ": " + msgs.last_error);
+        vectors += nv;
         if (hilbert) {
             const std::size_t n = sink_c->data_size;
             for (std::size_t i = 0; i < n; ++i) {
@@ -251,7 +258,10 @@ int run_fir(const RunOptions& opt)
             if (n)
                 out_vectors += sink->dim[2];
         }
+        out.flush();
     }
+    if (vectors == 0)
+        throw InputError(in.file() + ": no input words");
     if (hilbert)
         out.set_shape({ out_vectors, nc, np, 2 });
     else
@@ -262,8 +272,9 @@ int run_fir(const RunOptions& opt)
             "written modulo 2^width (first: output word %zu)\n",
             out.wrapped(), out.first_wrapped());
     out.commit();
-    std::printf("kip-golden fir: %zu input vectors, %zu output vectors (%zu words) of %d-bit words "
-                "with %d fractional bits, to %s\n",
+    std::fprintf(out.to_stdout() ? stderr : stdout,
+        "kip-golden fir: %zu input vectors, %zu output vectors (%zu words) of %d-bit words "
+        "with %d fractional bits, to %s\n",
         vectors, out_vectors, out.count(), eff.output_width, eff.output_fract_width,
         opt.output.c_str());
     return 0;

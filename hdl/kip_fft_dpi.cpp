@@ -73,25 +73,26 @@ private:
 using kip_dpi::set_create_message;
 using kip_dpi::sv_index;
 
+kip_dpi::Registry<FftDpi>& registry()
+{
+    static kip_dpi::Registry<FftDpi> models;
+    return models;
+}
+
+const char* const kNotLive = "Not a live kip_fft_dpi handle: destroyed, never created, or another "
+                             "layer's (a kip_fir_dpi handle)";
+
 template <class T> T& sv_elem(const svOpenArrayHandle a, int i)
 {
     return *static_cast<T*>(svGetArrElemPtr1(a, sv_index(a, i)));
-}
-
-// log2 of the frame length a call with this nfft transforms, or -1 when the library will
-// refuse the nfft.
-int effective_nfft(const kelvar_ip_kfft_v8_0_generics& g, int nfft)
-{
-    const int e = g.C_HAS_NFFT == 1 ? nfft : g.C_NFFT_MAX;
-    return e >= 0 && e <= g.C_NFFT_MAX ? e : -1;
 }
 
 int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
     const svOpenArrayHandle xn_re, const svOpenArrayHandle xn_im, const svOpenArrayHandle xk_re,
     const svOpenArrayHandle xk_im, int* blk_exp, int* overflow)
 {
-    const int e = effective_nfft(dpi.g, nfft);
-    const int n = e < 0 ? 0 : 1 << e;
+    // Points of the frame, 0 when the library will refuse this nfft.
+    const int n = kelvar_ip_kfft_v8_0_frame_length(dpi.g, nfft);
     const int frac = dpi.g.C_INPUT_WIDTH - 1;
     // Arrays longer than the frame are used from their left end; shorter ones are passed as
     // they are and the library refuses them with its size message.
@@ -107,10 +108,16 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
     for (int i = 0; i < n_im; ++i)
         dpi.xi[static_cast<std::size_t>(i)]
             = std::ldexp(static_cast<double>(sv_elem<long long>(xn_im, i)), -frac);
-    const int n_sch = svSize(sch, 1);
+    // An empty schedule is the library's default one (never overflows).
+    int n_sch = sch == nullptr ? 0 : svSize(sch, 1);
     dpi.sch.resize(static_cast<std::size_t>(std::max(n_sch, 1)));
     for (int i = 0; i < n_sch; ++i)
         dpi.sch[static_cast<std::size_t>(i)] = sv_elem<int>(sch, i);
+    if (n_sch == 0) {
+        n_sch = kelvar_ip_kfft_v8_0_default_schedule(dpi.g, nfft, nullptr, 0);
+        dpi.sch.resize(static_cast<std::size_t>(std::max(n_sch, 1)));
+        kelvar_ip_kfft_v8_0_default_schedule(dpi.g, nfft, dpi.sch.data(), n_sch);
+    }
     const int cap_re = svSize(xk_re, 1);
     const int cap_im = svSize(xk_im, 1);
     dpi.yr.resize(static_cast<std::size_t>(std::max(cap_re, 1)));
@@ -161,6 +168,10 @@ int transform(FftDpi& dpi, int nfft, int direction, const svOpenArrayHandle sch,
         sv_elem<long long>(xk_im, k) = k < n ? im[static_cast<std::size_t>(k)] : 0;
     *blk_exp = out.blk_exp;
     *overflow = out.overflow;
+    if (out.overflow != 0)
+        dpi.message = "Warning: the scaling schedule overflowed in this frame (overflow = 1), so "
+                      "the bins wrapped; the default schedule (an empty scaling_sch) never "
+                      "overflows";
     return 0;
 }
 
@@ -189,30 +200,29 @@ KIP_DPI_EXPORT void* kip_fft_dpi_create(int nfft_max, int arch, int has_nfft, in
             set_create_message(msg, text.empty() ? "The generics were refused" : text);
             return nullptr;
         }
+        void* h = registry().add(std::move(dpi));
         set_create_message(msg, std::string());
-        return dpi.release();
+        return h;
     } catch (...) {
         set_create_message(msg, "Out of memory");
         return nullptr;
     }
 }
 
-KIP_DPI_EXPORT void kip_fft_dpi_destroy(void* h) { delete static_cast<FftDpi*>(h); }
+KIP_DPI_EXPORT void kip_fft_dpi_destroy(void* h) { registry().erase(h); }
 
 KIP_DPI_EXPORT const char* kip_fft_dpi_message(void* h)
 {
-    return h == nullptr ? "Null model handle" : static_cast<FftDpi*>(h)->message.c_str();
+    if (h == nullptr)
+        return "Null model handle";
+    const std::shared_ptr<FftDpi> model = registry().find(h);
+    return model ? model->message.c_str() : kNotLive;
 }
 
 KIP_DPI_EXPORT int kip_fft_dpi_output_width(void* h, int nfft)
 {
-    if (h == nullptr)
-        return 0;
-    const FftDpi& dpi = *static_cast<FftDpi*>(h);
-    const int e = effective_nfft(dpi.g, nfft);
-    if (e < 0)
-        return 0;
-    return dpi.g.C_INPUT_WIDTH + (dpi.g.C_HAS_SCALING == 1 ? 0 : e + 1);
+    const std::shared_ptr<FftDpi> model = registry().find(h);
+    return model ? kelvar_ip_kfft_v8_0_output_width(model->g, nfft) : 0;
 }
 
 KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,
@@ -220,13 +230,33 @@ KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,
     const svOpenArrayHandle xn_im, svOpenArrayHandle xk_re, svOpenArrayHandle xk_im, int* blk_exp,
     int* overflow)
 {
-    int rc = 1;
-    if (h != nullptr) {
-        FftDpi& dpi = *static_cast<FftDpi*>(h);
+    int rc = KELVAR_IP_KFFT_V8_0_NULL_STATE;
+    if (const std::shared_ptr<FftDpi> model = registry().find(h)) {
+        FftDpi& dpi = *model;
         dpi.message.clear();
         try {
-            rc = transform(
-                dpi, nfft, direction, scaling_sch, xn_re, xn_im, xk_re, xk_im, blk_exp, overflow);
+            // Missing arrays or result pointers (possible from C only) are refused before
+            // anything is read, with the library's codes for the same faults.
+            const struct {
+                bool missing;
+                int code;
+                const char* what;
+            } needs[] = { { xn_re == nullptr, KELVAR_IP_KFFT_V8_0_NULL_XN_RE, "xn_re" },
+                { xn_im == nullptr, KELVAR_IP_KFFT_V8_0_NULL_XN_IM, "xn_im" },
+                { xk_re == nullptr, KELVAR_IP_KFFT_V8_0_NULL_XK_RE, "xk_re" },
+                { xk_im == nullptr, KELVAR_IP_KFFT_V8_0_NULL_XK_IM, "xk_im" },
+                { blk_exp == nullptr, KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS, "blk_exp" },
+                { overflow == nullptr, KELVAR_IP_KFFT_V8_0_NULL_OUTPUTS, "overflow" } };
+            rc = 0;
+            for (const auto& n : needs)
+                if (n.missing) {
+                    dpi.message = std::string("Null ") + n.what + " argument";
+                    rc = n.code;
+                    break;
+                }
+            if (rc == 0)
+                rc = transform(dpi, nfft, direction, scaling_sch, xn_re, xn_im, xk_re, xk_im,
+                    blk_exp, overflow);
         } catch (...) {
             dpi.message = "Out of memory";
             rc = kOutOfMemory;
@@ -234,12 +264,16 @@ KIP_DPI_EXPORT int kip_fft_dpi_transform(void* h, int nfft, int direction,
     }
     if (rc != 0) {
         // Outputs of a refused call are zero, whatever the simulator's copying of arguments.
-        for (int k = 0; k < svSize(xk_re, 1); ++k)
-            sv_elem<long long>(xk_re, k) = 0;
-        for (int k = 0; k < svSize(xk_im, 1); ++k)
-            sv_elem<long long>(xk_im, k) = 0;
-        *blk_exp = 0;
-        *overflow = 0;
+        if (xk_re != nullptr)
+            for (int k = 0; k < svSize(xk_re, 1); ++k)
+                sv_elem<long long>(xk_re, k) = 0;
+        if (xk_im != nullptr)
+            for (int k = 0; k < svSize(xk_im, 1); ++k)
+                sv_elem<long long>(xk_im, k) = 0;
+        if (blk_exp != nullptr)
+            *blk_exp = 0;
+        if (overflow != nullptr)
+            *overflow = 0;
     }
     return rc;
 }

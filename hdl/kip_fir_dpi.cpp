@@ -48,6 +48,15 @@ struct FirDpi {
     }
 };
 
+kip_dpi::Registry<FirDpi>& registry()
+{
+    static kip_dpi::Registry<FirDpi> models;
+    return models;
+}
+
+const char* const kNotLive = "Not a live kip_fir_dpi handle: destroyed, never created, or another "
+                             "layer's (a kip_fft_dpi handle)";
+
 void append_line(std::string& to, const char* text) noexcept
 {
     try {
@@ -68,15 +77,22 @@ using kip_dpi::sv_index;
 
 int sv_count(const svOpenArrayHandle a) { return a == nullptr ? 0 : svSize(a, 1); }
 
-// Integer fields of the configuration record settable by name.
-// clang-format off
-#define KIP_FIR_DPI_FIELDS(X)                                                                  \
-    X(filter_type) X(rate_change) X(interp_rate) X(decim_rate) X(zero_pack_factor)           \
-    X(coeff_padding) X(num_coeffs) X(coeff_sets) X(reloadable) X(is_halfband)                \
-    X(quantization) X(coeff_width) X(coeff_fract_width) X(chan_seq) X(num_channels)          \
-    X(init_pattern) X(num_paths) X(data_width) X(data_fract_width) X(output_rounding)         \
-    X(output_width) X(config_method)
-// clang-format on
+// A decimal integer: an optional sign and digits, without leading zeros, so that "010" or
+// "0x10" are refused rather than read as octal or hexadecimal. False when it is not one or
+// exceeds 64 bits.
+bool parse_decimal(const std::string& t, long long& v)
+{
+    std::size_t i = t.empty() || (t[0] != '-' && t[0] != '+') ? 0 : 1;
+    if (i == t.size() || (t[i] == '0' && i + 1 < t.size()))
+        return false;
+    for (std::size_t j = i; j < t.size(); ++j)
+        if (t[j] < '0' || t[j] > '9')
+            return false;
+    char* stop = nullptr;
+    errno = 0;
+    v = std::strtoll(t.c_str(), &stop, 10);
+    return errno == 0 && *stop == '\0';
+}
 
 // Applies "field=value" items separated by blanks or commas. Returns an empty string, or the
 // reason the settings are refused. num_coeffs_given tells whether num_coeffs was among them.
@@ -100,28 +116,23 @@ std::string apply_settings(kip_fir_v6_3_config& cfg, const char* text, bool& num
             return "Setting \"" + item + "\" is not of the form field=value";
         const std::string key = item.substr(0, eq);
         const std::string value = item.substr(eq + 1);
-        char* stop = nullptr;
-        errno = 0;
-        const long long v = std::strtoll(value.c_str(), &stop, 0);
-        if (value.empty() || *stop != '\0' || errno != 0 || v < INT32_MIN || v > INT32_MAX)
-            return "Setting " + key + " needs a 32-bit integer, not \"" + value + "\"";
-        bool known = false;
-#define KIP_SET(f)                                                                                 \
-    if (key == #f) {                                                                               \
-        cfg.f = static_cast<int32_t>(v);                                                           \
-        known = true;                                                                              \
-    }
-        KIP_FIR_DPI_FIELDS(KIP_SET)
-#undef KIP_SET
-        if (!known)
-            return "Unknown configuration field \"" + key + "\"";
+        long long v = 0;
+        if (!parse_decimal(value, v) || v < INT32_MIN || v > INT32_MAX)
+            return "Setting " + key + " needs a decimal 32-bit integer, not \"" + value
+                + "\" (no leading zeros, no 0x prefix)";
+        // The library knows the fields, their ranges and its messages for them.
+        char why[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_config_set_field(
+                &cfg, key.c_str(), static_cast<double>(v), why, sizeof why)
+            != 0)
+            return why;
         if (key == "num_coeffs")
             num_coeffs_given = true;
     }
     return std::string();
 }
 
-FirDpi* create(const char* name, const svOpenArrayHandle coeff, const char* settings,
+void* create(const char* name, const svOpenArrayHandle coeff, const char* settings,
     const char** msg) noexcept
 {
     try {
@@ -177,9 +188,13 @@ FirDpi* create(const char* name, const svOpenArrayHandle coeff, const char* sett
             set_create_message(msg, dpi->message);
             return nullptr;
         }
-        dpi->message.clear();
-        set_create_message(msg, std::string());
-        return dpi.release();
+        // Settings the model ignores are accepted with a note, in msg and in the first message.
+        char notes[KIP_FIR_V6_3_MSG_LEN];
+        dpi->message = kip_fir_v6_3_config_check(&cfg, notes, sizeof notes) > 0 ? notes : "";
+        const std::string warnings = dpi->message;
+        void* h = registry().add(std::move(dpi));
+        set_create_message(msg, warnings);
+        return h;
     } catch (...) {
         set_create_message(msg, "Out of memory");
         return nullptr;
@@ -194,25 +209,58 @@ void collect(FirDpi& dpi)
         dpi.out.emplace_back(mpz_class(s.data[i].re), mpz_class(s.data[i].im));
 }
 
-int send_word(FirDpi& dpi, long long x)
+// The word the model takes for x: x itself when it fits data_width bits, else x wrapped modulo
+// 2^data_width as the model wraps every input code (done here on the integer, exact for every
+// 64-bit word).
+long long wrap_word(long long x, int width)
+{
+    if (width >= 64 || width < 1)
+        return x;
+    const unsigned long long mask = (1ULL << width) - 1;
+    const unsigned long long u = static_cast<unsigned long long>(x) & mask;
+    const unsigned long long sign = 1ULL << (width - 1);
+    return static_cast<long long>(u ^ sign) - static_cast<long long>(sign);
+}
+
+// Sends n words (word(i) gives word i), a vector to the model each time one is complete. Words
+// outside the data format are wrapped as the model does, with one warning for the call naming
+// their count and the first index.
+template <class Word> int send_words(FirDpi& dpi, int n, Word&& word)
 {
     const int w = dpi.cfg.data_width;
-    const bool fits = w >= 64 || (w >= 1 && x >= -(1LL << (w - 1)) && x < (1LL << (w - 1)));
-    if (!fits) {
-        append_line(dpi.message,
-            ("Input word " + std::to_string(x) + " does not fit the " + std::to_string(w)
-                + "-bit signed input")
-                .c_str());
-        return 1;
+    bool wrapped = false;
+    std::vector<double> all; // every word of the call, once one does not fit
+    for (int i = 0; i < n; ++i) {
+        const long long x = word(i);
+        const long long y = wrap_word(x, w);
+        if (y != x && !wrapped) {
+            wrapped = true;
+            all.reserve(static_cast<std::size_t>(n));
+            for (int j = 0; j < i; ++j)
+                all.push_back(static_cast<double>(word(j)));
+        }
+        if (wrapped)
+            all.push_back(static_cast<double>(x));
+        // |y| < 2^(data_width - 1): exact in a double, and so is the power-of-two scaling.
+        dpi.in->data[dpi.staged++] = std::ldexp(static_cast<double>(y), -dpi.cfg.data_fract_width);
+        if (dpi.staged < dpi.words)
+            continue;
+        dpi.staged = 0;
+        if (kip_fir_v6_3_data_send(dpi.model, dpi.in) != 0)
+            return 1;
+        collect(dpi);
     }
-    // |x| < 2^49: exact in a double, and so is the power-of-two scaling.
-    dpi.in->data[dpi.staged++] = std::ldexp(static_cast<double>(x), -dpi.cfg.data_fract_width);
-    if (dpi.staged < dpi.words)
-        return 0;
-    dpi.staged = 0;
-    if (kip_fir_v6_3_data_send(dpi.model, dpi.in) != 0)
-        return 1;
-    collect(dpi);
+    if (wrapped) {
+        // Words are whole codes: the library's check counts the ones outside the format.
+        kip_fir_v6_3_config words_cfg = dpi.cfg;
+        words_cfg.data_fract_width = 0;
+        kip_fir_v6_3_input_report report {};
+        char text[KIP_FIR_V6_3_MSG_LEN];
+        if (kip_fir_v6_3_input_check(&words_cfg, all.data(), all.size(), &report, text, sizeof text)
+                == 0
+            && text[0] != '\0')
+            append_line(dpi.message, text);
+    }
     return 0;
 }
 
@@ -236,11 +284,13 @@ int to_int64(FirDpi& dpi, const mpz_class& v, long long* y)
     return 0;
 }
 
+// Runs body on the model behind h: 1 without touching anything when h is not live.
 template <class Body> int guarded(void* h, Body&& body) noexcept
 {
-    if (h == nullptr)
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    if (!model)
         return 1;
-    FirDpi& dpi = *static_cast<FirDpi*>(h);
+    FirDpi& dpi = *model;
     dpi.message.clear();
     try {
         return body(dpi);
@@ -248,6 +298,11 @@ template <class Body> int guarded(void* h, Body&& body) noexcept
         append_line(dpi.message, "Out of memory");
         return 1;
     }
+}
+
+int null_output(FirDpi& dpi, const char* what)
+{
+    return refuse(dpi, std::string("Null output pointer for ") + what);
 }
 
 } // namespace
@@ -263,9 +318,11 @@ KIP_DPI_EXPORT void* kip_fir_dpi_create(const char* name, const svOpenArrayHandl
             + " data_width=" + std::to_string(data_width) + " data_fract_width="
             + std::to_string(data_fract_width) + " coeff_width=" + std::to_string(coeff_width)
             + " coeff_fract_width=" + std::to_string(coeff_fract_width) + " output_rounding="
-            + std::to_string(output_rounding) + " output_width=" + std::to_string(output_width)
-            + " num_channels=" + std::to_string(num_channels)
+            + std::to_string(output_rounding) + " num_channels=" + std::to_string(num_channels)
             + " num_paths=" + std::to_string(num_paths);
+        // 0: not given (only rounded outputs have a width of their own).
+        if (output_width != 0)
+            s += " output_width=" + std::to_string(output_width);
         if (interp_rate > 1 && decim_rate > 1)
             s += " rate_change=1";
         return create(name, coeff, s.c_str(), msg);
@@ -281,54 +338,60 @@ KIP_DPI_EXPORT void* kip_fir_dpi_create_ex(
     return create(name, coeff, settings, msg);
 }
 
-KIP_DPI_EXPORT void kip_fir_dpi_destroy(void* h) { delete static_cast<FirDpi*>(h); }
+KIP_DPI_EXPORT void kip_fir_dpi_destroy(void* h) { registry().erase(h); }
 
 KIP_DPI_EXPORT const char* kip_fir_dpi_message(void* h)
 {
-    return h == nullptr ? "Null model handle" : static_cast<FirDpi*>(h)->message.c_str();
+    if (h == nullptr)
+        return "Null model handle";
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->message.c_str() : kNotLive;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_output_width(void* h)
 {
-    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_width;
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->cfg.output_width : 0;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_output_fract_width(void* h)
 {
-    return h == nullptr ? 0 : static_cast<FirDpi*>(h)->cfg.output_fract_width;
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    return model ? model->cfg.output_fract_width : 0;
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_send(void* h, long long x)
 {
-    return guarded(h, [&](FirDpi& dpi) { return send_word(dpi, x); });
+    return guarded(h, [&](FirDpi& dpi) { return send_words(dpi, 1, [x](int) { return x; }); });
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_send_frame(void* h, const svOpenArrayHandle x)
 {
     return guarded(h, [&](FirDpi& dpi) {
-        const int n = sv_count(x);
-        for (int i = 0; i < n; ++i)
-            if (send_word(dpi, *static_cast<const long long*>(svGetArrElemPtr1(x, sv_index(x, i))))
-                != 0)
-                return 1;
-        return 0;
+        return send_words(dpi, sv_count(x), [x](int i) {
+            return *static_cast<const long long*>(svGetArrElemPtr1(x, sv_index(x, i)));
+        });
     });
 }
 
 KIP_DPI_EXPORT int kip_fir_dpi_available(void* h)
 {
-    if (h == nullptr)
+    const std::shared_ptr<FirDpi> model = registry().find(h);
+    if (!model)
         return 0;
-    const std::size_t n = static_cast<FirDpi*>(h)->out.size();
+    const std::size_t n = model->out.size();
     return n > INT_MAX ? INT_MAX : static_cast<int>(n);
 }
 
-// The getters write 0 to their outputs first: a refused call leaves zeros there.
+// The getters write 0 to their (non-null) outputs first: a refused call leaves zeros there.
 
 KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 {
-    *y = 0;
+    if (y != nullptr)
+        *y = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         if (dpi.out.empty())
@@ -342,9 +405,13 @@ KIP_DPI_EXPORT int kip_fir_dpi_get(void* h, long long* y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_complex(void* h, long long* re, long long* im)
 {
-    *re = 0;
-    *im = 0;
+    if (re != nullptr)
+        *re = 0;
+    if (im != nullptr)
+        *im = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (re == nullptr || im == nullptr)
+            return null_output(dpi, re == nullptr ? "re" : "im");
         if (dpi.out.empty())
             return no_output(dpi);
         if (to_int64(dpi, dpi.out.front().first, re) != 0
@@ -362,6 +429,8 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
     for (int i = 0; i < sv_count(y); ++i)
         *static_cast<long long*>(svGetArrElemPtr1(y, sv_index(y, i))) = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         const std::size_t n = static_cast<std::size_t>(sv_count(y));
@@ -384,9 +453,12 @@ KIP_DPI_EXPORT int kip_fir_dpi_get_frame(void* h, const svOpenArrayHandle y)
 
 KIP_DPI_EXPORT int kip_fir_dpi_get_wide(void* h, svBitVecVal* y)
 {
-    for (int i = 0; i < kWideBits / 32; ++i)
-        y[i] = 0;
+    if (y != nullptr)
+        for (int i = 0; i < kWideBits / 32; ++i)
+            y[i] = 0;
     return guarded(h, [&](FirDpi& dpi) {
+        if (y == nullptr)
+            return null_output(dpi, "y");
         if (is_hilbert(dpi))
             return refuse(dpi, "A Hilbert filter's output is complex: use kip_fir_dpi_get_complex");
         if (dpi.out.empty())

@@ -10,14 +10,34 @@
 // Every call that can fail returns 0 on success and non-zero on failure; the failure's text
 // (the model's own message, "<name> ERROR: ...", or this layer's) is returned by
 // kip_fir_dpi_message(h) until the next call on h, one line per message, ready for $display.
-// Creation failures return null and the text in msg. Outputs of a refused call are 0.
+// A successful call can leave warnings there too: input words outside the data format (one
+// line per call with their count and the first index). Creation failures return null and the
+// text in msg; a successful creation leaves in msg (and in kip_fir_dpi_message) notes on
+// settings the model ignores, such as a rate the filter type does not use, else "". Outputs of
+// a refused call are 0.
 // Nothing aborts the simulation.
+//
+// Handles are checked on every call: a null, destroyed or made-up handle, or a kip_fft_dpi
+// handle given by mistake, is refused without being read (status 1; available and the widths
+// 0; kip_fir_dpi_message(h) says why) and kip_fir_dpi_destroy ignores it.
+//
+// One call with side effects per statement. Calls that change a model (create, send, get,
+// transform, reset, destroy) belong in statements of their own, their status kept in a
+// variable that later conditions test: a simulator may evaluate every operand of && and ||
+// and in any order (Verilator 5.006 evaluates them all and joins them with a bitwise &), so
+//   if (kip_fir_dpi_available(h) > 0 && kip_fir_dpi_get(h, y) == 0 && y != rtl) ...
+// takes an output even when none is waiting and never fires. Write instead
+//   rc = kip_fir_dpi_get(h, y);
+//   if (rc == 0 && y != rtl) ...
+// The queries (_available, _message, _output_width, _output_fract_width) change nothing and
+// may appear in conditions.
 package kip_fir_dpi;
 
   // Creates a model from the fields most benches need; every other field of the configuration
   // record keeps its default. coeff holds the coefficients (num_coeffs is its size); rate_change
-  // is set to 1 (fractional) when both rates exceed 1. Returns null on refusal, with the reason
-  // in msg (msg is "" on success).
+  // is set to 1 (fractional) when both rates exceed 1; output_width 0 leaves the record's
+  // default (it matters only with output_rounding). Returns null on refusal, with the reason
+  // in msg (on success msg holds the notes on ignored settings, else "").
   import "DPI-C" function chandle kip_fir_dpi_create(
     input string name, input real coeff[], input int filter_type, input int interp_rate,
     input int decim_rate, input int data_width, input int data_fract_width,
@@ -26,7 +46,8 @@ package kip_fir_dpi;
 
   // Creates a model from "field=value" settings separated by blanks or commas, for any integer
   // field of the configuration record (e.g. "filter_type=2 decim_rate=4 coeff_sets=2"); unknown
-  // fields and malformed values are refused. num_coeffs defaults to size(coeff) / coeff_sets.
+  // fields and values outside a field's range are refused with the model library's message. Values are decimal integers: leading zeros and 0x
+  // prefixes are refused. num_coeffs defaults to size(coeff) / coeff_sets.
   import "DPI-C" function chandle kip_fir_dpi_create_ex(
     input string name, input real coeff[], input string settings, output string msg);
 
@@ -41,10 +62,12 @@ package kip_fir_dpi;
   import "DPI-C" function int kip_fir_dpi_output_width(input chandle h);
   import "DPI-C" function int kip_fir_dpi_output_fract_width(input chandle h);
 
-  // Sends one input word; refused when it does not fit data_width bits (signed).
+  // Sends one input word. A word that does not fit data_width bits (signed) is wrapped modulo
+  // 2^data_width, as the model wraps every input, with a warning in kip_fir_dpi_message.
   import "DPI-C" function int kip_fir_dpi_send(input chandle h, input longint x);
 
-  // Sends every word of x, leftmost first; stops at the first refusal.
+  // Sends every word of x, leftmost first; stops at the first refusal. Words outside the data
+  // format are wrapped as by kip_fir_dpi_send, with one warning for the call.
   import "DPI-C" function int kip_fir_dpi_send_frame(input chandle h, input longint x[]);
 
   // Number of output words waiting.

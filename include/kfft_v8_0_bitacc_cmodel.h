@@ -16,6 +16,7 @@
 #ifndef KFFT_V8_0_BITACC_CMODEL_H
 #define KFFT_V8_0_BITACC_CMODEL_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(KIP_FFT_BUILDING)
@@ -142,8 +143,106 @@ KFFT_API void kelvar_ip_kfft_v8_0_destroy_state(kelvar_ip_kfft_v8_0_state* state
 KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* state,
     const kelvar_ip_kfft_v8_0_inputs* inputs, kelvar_ip_kfft_v8_0_outputs* outputs);
 
+/* ---------------------------------------------------------------------------------------------
+ * Description of the generics and the policies every front end shares
+ *
+ * These functions write nothing to the standard error stream and never fail for a value of the
+ * generics: a refused configuration gives 0 (or status 1) and, where a buffer is given, the
+ * message text. Message buffers: msg may be null when msg_len is 0; otherwise the text is cut to
+ * msg_len - 1 characters and NUL-terminated. KELVAR_IP_KFFT_V8_0_MSG_LEN always suffices.
+ * ------------------------------------------------------------------------------------------- */
+
+#define KELVAR_IP_KFFT_V8_0_MSG_LEN 512
+
+/* Kind of a generic: every generic is a signed 32-bit integer. */
+#define KELVAR_IP_KFFT_V8_0_KIND_INT 0 /* a number in min_value .. max_value */
+#define KELVAR_IP_KFFT_V8_0_KIND_FLAG 1 /* 0 or 1 */
+#define KELVAR_IP_KFFT_V8_0_KIND_CHOICE 2 /* one of numbered options, listed in help */
+
+/* Description of one generic (48 bytes on LP64; static storage of the library, never freed). */
+typedef struct kelvar_ip_kfft_v8_0_generic_desc {
+    const char* name; /* field name in kelvar_ip_kfft_v8_0_generics, e.g. "C_NFFT_MAX" */
+    const char* help; /* one line: meaning, unit and options */
+    const char* rule; /* how the legal value depends on other generics; "" when it does not */
+    int32_t offset; /* byte offset of the field in kelvar_ip_kfft_v8_0_generics */
+    int32_t kind; /* KELVAR_IP_KFFT_V8_0_KIND_* */
+    int32_t min_value; /* legal range, inclusive, as create_state checks it */
+    int32_t max_value;
+    int32_t default_value; /* as kelvar_ip_kfft_v8_0_get_default_generics gives it */
+    int32_t reserved; /* 0 */
+} kelvar_ip_kfft_v8_0_generic_desc;
+
+/* Number of generics (9). */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generic_count(void);
+
+/* Description of generic i, 0 <= i < generic_count(), in record order; NULL for any other i. */
+KFFT_API const kelvar_ip_kfft_v8_0_generic_desc* kelvar_ip_kfft_v8_0_generic_at(int32_t i);
+
+/* Description of the generic named name (exact, case-sensitive); NULL when name is NULL or not a
+ * generic. */
+KFFT_API const kelvar_ip_kfft_v8_0_generic_desc* kelvar_ip_kfft_v8_0_generic_find(const char* name);
+
+/* Sets generic name of *g to value.
+ *   g     - record to change; only the named field is written, and only on success.
+ *   name  - generic name, e.g. "C_ARCH".
+ *   value - the new value: a whole number within the generic's min_value .. max_value.
+ *   msg   - receives the reason of a refusal (else ""), msg_len bytes.
+ * Returns 0, or 1 for a null g or name, an unknown name ("Unknown FFT generic 'X'"), a value
+ * that is not a whole number ("Invalid value 2.5 for C_ARCH: must be an integer") or out of
+ * range ("Invalid value 17 for C_NFFT_MAX: must be in the range 3 to 16"). Combinations are
+ * checked by kelvar_ip_kfft_v8_0_generics_check and create_state. */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generics_set(
+    kelvar_ip_kfft_v8_0_generics* g, const char* name, double value, char* msg, size_t msg_len);
+
+/* Checks the generics as create_state does, silently. Returns 0 when create_state would accept
+ * them; otherwise the number (1 to 14) of the first failed check, in create_state's order, with
+ * the line create_state would write (without its newline) in msg. */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_generics_check(
+    kelvar_ip_kfft_v8_0_generics g, char* msg, size_t msg_len);
+
+/* Effective frame length, in points, of a frame sent with inputs.nfft = nfft: 2^C_NFFT_MAX when
+ * C_HAS_NFFT is 0 (nfft is then ignored), 2^nfft when C_HAS_NFFT is 1 and nfft lies in 3 (6 for
+ * C_ARCH 1) .. C_NFFT_MAX. Returns 0 when the generics or that nfft are refused. */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_frame_length(kelvar_ip_kfft_v8_0_generics g, int32_t nfft);
+
+/* Number of scaling_sch elements bitacc_simulate reads for a frame sent with nfft: ceil(n/2)
+ * for C_ARCH 1 and 3, n for C_ARCH 2 and 4, n = log2 of the effective frame length. Returns 0
+ * when the generics read no schedule (C_HAS_SCALING 0, C_HAS_BFP 1 or C_USE_FLT_PT 1: pass
+ * scaling_sch NULL) and when the generics or that nfft are refused. */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_stage_count(kelvar_ip_kfft_v8_0_generics g, int32_t nfft);
+
+/* The default scaling schedule: the one every front end uses when the caller gives none. It
+ * divides by 2N in all (sum of the shifts = n + 1): the first step shifts by 3 (radix-4 step of
+ * C_ARCH 1 and 3) or 2 (radix-2 step of C_ARCH 2 and 4), every later step by its full growth, 2
+ * per radix-4 step, 1 per radix-2 step and for the final radix-2 step of an odd n with C_ARCH 1
+ * and 3. No in-range input frame (real and imaginary parts in [-1, 1)) can make it overflow, at
+ * any length, architecture, width, rounding and direction: after the first step every value has
+ * a modulus below 1/sqrt(2), and each later step grows the modulus by at most its shift.
+ *   sched    - receives min(capacity, count) elements, element 0 for the first step; may be
+ *              NULL when capacity is 0.
+ *   capacity - number of elements sched can hold.
+ * Returns count = kelvar_ip_kfft_v8_0_stage_count(g, nfft) (0 when no schedule is read or the
+ * generics or nfft are refused; nothing is written then). */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_default_schedule(
+    kelvar_ip_kfft_v8_0_generics g, int32_t nfft, int32_t* sched, int32_t capacity);
+
+/* Width in bits of an output word, the form in which RTL and kip-golden give the bins:
+ *   fixed point, scaled (schedule or block floating point): C_INPUT_WIDTH bits, the bin value
+ *     times 2^(C_INPUT_WIDTH - 1) (values in [-1, 1));
+ *   fixed point, unscaled: C_INPUT_WIDTH + C_NFFT_MAX + 1 bits, the same weight (full growth);
+ *   floating point: 32, the IEEE single-precision bits of the bin value.
+ * Input words are always C_INPUT_WIDTH bits, weighted the same way (IEEE bits when floating).
+ * Returns 0 when the generics or nfft are refused (nfft as for frame_length). */
+KFFT_API int32_t kelvar_ip_kfft_v8_0_output_width(kelvar_ip_kfft_v8_0_generics g, int32_t nfft);
+
 #ifdef __cplusplus
 }
+#endif
+
+#ifdef __cplusplus
+static_assert(sizeof(kelvar_ip_kfft_v8_0_generics) == 36, "generics are nine 32-bit integers");
+static_assert(sizeof(void*) != 8 || sizeof(kelvar_ip_kfft_v8_0_generic_desc) == 48,
+    "generic description is 48 bytes on LP64");
 #endif
 
 #endif /* KFFT_V8_0_BITACC_CMODEL_H */

@@ -309,9 +309,112 @@ KIP_FIR_API int32_t kip_fir_v6_3_config_send(
  * and the data handler are kept. Returns 0, or 1 if model is null. */
 KIP_FIR_API int32_t kip_fir_v6_3_reset(kip_fir_v6_3* model);
 
+/* ---------------------------------------------------------------------------------------------
+ * Description of the configuration and the conversion policies every front end shares
+ *
+ * These functions never call a message handler and never fail for a value of the record: a
+ * refusal gives status 1 with its reason in the caller's buffer. Message buffers: msg may be
+ * null when msg_len is 0; otherwise the text is cut to msg_len - 1 characters and
+ * NUL-terminated. KIP_FIR_V6_3_MSG_LEN always suffices.
+ * ------------------------------------------------------------------------------------------- */
+
+#define KIP_FIR_V6_3_MSG_LEN 1024
+
+/* Kind of a configuration field. */
+#define KIP_FIR_V6_3_FIELD_INT 0 /* 32-bit integer in min_value .. max_value */
+#define KIP_FIR_V6_3_FIELD_FLAG 1 /* 32-bit integer, 0 or 1 */
+#define KIP_FIR_V6_3_FIELD_CHOICE 2 /* 32-bit integer, one of numbered options listed in help */
+#define KIP_FIR_V6_3_FIELD_STRING 3 /* const char pointer (name) */
+#define KIP_FIR_V6_3_FIELD_REAL_ARRAY 4 /* const double pointer (coeff) */
+
+/* Description of one field of kip_fir_v6_3_config (56 bytes on LP64; static storage of the
+ * library, never freed). */
+typedef struct kip_fir_v6_3_field_desc {
+    const char* name; /* member name in kip_fir_v6_3_config, e.g. "filter_type" */
+    const char* help; /* one line: meaning, unit and options */
+    const char* rule; /* how it depends on, or is ignored because of, other fields; "" if none */
+    const char* default_text; /* the default as text, e.g. "16", "tapforge_v6_3" */
+    int32_t offset; /* byte offset of the member in kip_fir_v6_3_config */
+    int32_t kind; /* KIP_FIR_V6_3_FIELD_* */
+    int32_t computed; /* 1: written by the model (output_fract_width), any given value is
+                         ignored and config_set_field refuses it; else 0 */
+    int32_t min_value; /* integer kinds: the range config_set_field accepts, inclusive; the */
+    int32_t max_value; /* model refuses values outside it (rules above can narrow it) */
+    int32_t default_value; /* integer kinds: as kip_fir_v6_3_default_config writes it; else 0 */
+} kip_fir_v6_3_field_desc;
+
+/* Number of fields of kip_fir_v6_3_config (25). */
+KIP_FIR_API int32_t kip_fir_v6_3_field_count(void);
+
+/* Description of field i, 0 <= i < field_count(), in record order; null for any other i. */
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_at(int32_t i);
+
+/* Description of the field named name (exact); null when name is null or not a field. */
+KIP_FIR_API const kip_fir_v6_3_field_desc* kip_fir_v6_3_field_find(const char* name);
+
+/* Sets integer field name of *config to value.
+ *   config - record to change; only the named member is written, and only on success.
+ *   name   - member name, e.g. "interp_rate"; integer kinds only (not name, coeff, or the
+ *            computed output_fract_width).
+ *   value  - a whole number within the field's min_value .. max_value.
+ *   msg    - receives the reason of a refusal (else ""), msg_len bytes.
+ * Returns 0, or 1 for a null config or name, an unknown name ("Unknown FIR configuration field
+ * 'x'"), a field that cannot be set this way, a value that is not a whole number ("Invalid
+ * value 2.5 for interp_rate: must be an integer") or out of range ("Invalid value 5 for
+ * filter_type: must be in the range 0 to 4"). Rules between fields are checked by create. */
+KIP_FIR_API int32_t kip_fir_v6_3_config_set_field(
+    kip_fir_v6_3_config* config, const char* name, double value, char* msg, size_t msg_len);
+
+/* Reads integer field name of *config into *value (integer kinds only, output_fract_width
+ * included). Returns 0, or 1 (reason in msg, *value untouched) for a null argument, an unknown
+ * name or a field that is not an integer. */
+KIP_FIR_API int32_t kip_fir_v6_3_config_get_field(
+    const kip_fir_v6_3_config* config, const char* name, int32_t* value, char* msg, size_t msg_len);
+
+/* Notes on settings of *config that the model ignores or that do not do what they suggest, one
+ * line each (joined by '\n', no final newline) in msg, for the front end's warning channel; a
+ * setting at its default is never noted. The notes: a rate (interp_rate, decim_rate) or
+ * zero_pack_factor the filter type does not use (interp_rate still enters the accumulator width);
+ * rate_change 1 with a filter type other than 1 and 2 (the filter still resamples);
+ * is_halfband 1 without reloadable 1; init_pattern with chan_seq 0; output_width with
+ * output_rounding 0; a given output_fract_width. create behaves the same whether or not this is
+ * called. Returns the number of notes (0: nothing to say), or -1 if config is null. */
+KIP_FIR_API int32_t kip_fir_v6_3_config_check(
+    const kip_fir_v6_3_config* config, char* msg, size_t msg_len);
+
+/* Counts of input samples the model converts (32 bytes). */
+typedef struct kip_fir_v6_3_input_report {
+    uint64_t out_of_format; /* samples whose code (sample * 2^data_fract_width rounded down)
+                               lies outside the data_width-bit two's complement range: the
+                               model wraps them modulo 2^data_width */
+    int64_t first_out_of_format; /* index of the first, -1 when none */
+    uint64_t off_grid; /* samples that are not a multiple of 2^-data_fract_width: the model
+                          rounds them down to the grid (towards minus infinity) */
+    int64_t first_off_grid; /* index of the first, -1 when none */
+} kip_fir_v6_3_input_report;
+
+/* Checks input samples against the data format of config (data_width, data_fract_width), as
+ * the model will convert them, for the one-warning-per-call policy.
+ *   config - the configuration (the caller's record or one from get_config); only read.
+ *   data   - count samples, in any order; the indices reported are indices into data. May be
+ *            null when count is 0. Samples without a code (NaN, infinities, values that overflow
+ *            once scaled) are not counted: the model refuses a frame holding one.
+ *   report - receives the counts and first indices.
+ *   msg    - receives the one warning for the call naming both counts and first indices, e.g.
+ *            "2 input samples outside the data format (16 bits, 0 fractional: -32768 to 32767)
+ *            were wrapped, the first at index 5; 3 input samples off the data grid (multiples of
+ *            2^-0) were rounded down, the first at index 0"; "" when nothing is converted.
+ * Returns 0, or 1 (reason in msg) for a null config or report, null data with count > 0, or
+ * data_width / data_fract_width outside the ranges the model accepts. */
+KIP_FIR_API int32_t kip_fir_v6_3_input_check(const kip_fir_v6_3_config* config, const double* data,
+    size_t count, kip_fir_v6_3_input_report* report, char* msg, size_t msg_len);
+
 KIP_FIR_EXTERN_C_END
 
 #ifdef __cplusplus
+static_assert(sizeof(void*) != 8 || sizeof(kip_fir_v6_3_field_desc) == 56,
+    "kip_fir_v6_3_field_desc is 56 bytes on LP64");
+static_assert(sizeof(kip_fir_v6_3_input_report) == 32, "kip_fir_v6_3_input_report is 32 bytes");
 static_assert(sizeof(kip_fir_v6_3_config) == 112, "kip_fir_v6_3_config is 112 bytes");
 static_assert(offsetof(kip_fir_v6_3_config, name) == 0, "config layout");
 static_assert(offsetof(kip_fir_v6_3_config, filter_type) == 8, "config layout");

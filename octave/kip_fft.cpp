@@ -118,21 +118,40 @@ int32_t get_int32(const mxArray* a, const char* id, const std::string& what)
 // ------------------------------------------------------------------------------------------------
 // Generics record <-> struct
 
-const char* const k_generic_names[9] = { "C_NFFT_MAX", "C_ARCH", "C_HAS_NFFT", "C_USE_FLT_PT",
-    "C_INPUT_WIDTH", "C_TWIDDLE_WIDTH", "C_HAS_SCALING", "C_HAS_BFP", "C_HAS_ROUNDING" };
-
-int32_t* generic_field(kelvar_ip_kfft_v8_0_generics& g, int f)
+// Fields, ranges and defaults are the library's own description of the generics.
+int32_t& generic_member(kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_generic_desc& d)
 {
-    int32_t* const fields[9] = { &g.C_NFFT_MAX, &g.C_ARCH, &g.C_HAS_NFFT, &g.C_USE_FLT_PT,
-        &g.C_INPUT_WIDTH, &g.C_TWIDDLE_WIDTH, &g.C_HAS_SCALING, &g.C_HAS_BFP, &g.C_HAS_ROUNDING };
-    return fields[f];
+    return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&g) + d.offset);
 }
 
 mxArray* generics_struct(kelvar_ip_kfft_v8_0_generics g)
 {
-    mxArray* s = mxCreateStructMatrix(1, 1, 9, const_cast<const char**>(k_generic_names));
-    for (int f = 0; f < 9; ++f)
-        mxSetFieldByNumber(s, 0, f, mxCreateDoubleScalar(*generic_field(g, f)));
+    const int32_t n = kelvar_ip_kfft_v8_0_generic_count();
+    std::vector<const char*> names;
+    for (int32_t i = 0; i < n; ++i)
+        names.push_back(kelvar_ip_kfft_v8_0_generic_at(i)->name);
+    mxArray* s = mxCreateStructMatrix(1, 1, n, names.data());
+    for (int32_t i = 0; i < n; ++i)
+        mxSetFieldByNumber(
+            s, 0, i, mxCreateDoubleScalar(generic_member(g, *kelvar_ip_kfft_v8_0_generic_at(i))));
+    return s;
+}
+
+// One element per generic: name, help, rule, min, max, default.
+mxArray* generics_description()
+{
+    const char* fields[] = { "name", "help", "rule", "min", "max", "default" };
+    const int32_t n = kelvar_ip_kfft_v8_0_generic_count();
+    mxArray* s = mxCreateStructMatrix(static_cast<size_t>(n), 1, 6, fields);
+    for (int32_t i = 0; i < n; ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc& d = *kelvar_ip_kfft_v8_0_generic_at(i);
+        mxSetFieldByNumber(s, i, 0, mxCreateString(d.name));
+        mxSetFieldByNumber(s, i, 1, mxCreateString(d.help));
+        mxSetFieldByNumber(s, i, 2, mxCreateString(d.rule));
+        mxSetFieldByNumber(s, i, 3, mxCreateDoubleScalar(d.min_value));
+        mxSetFieldByNumber(s, i, 4, mxCreateDoubleScalar(d.max_value));
+        mxSetFieldByNumber(s, i, 5, mxCreateDoubleScalar(d.default_value));
+    }
     return s;
 }
 
@@ -146,15 +165,17 @@ kelvar_ip_kfft_v8_0_generics parse_generics(const mxArray* s)
     const int nfields = mxGetNumberOfFields(s);
     for (int i = 0; i < nfields; ++i) {
         const std::string key = mxGetFieldNameByNumber(s, i);
-        int f = 0;
-        while (f < 9 && key != k_generic_names[f])
-            ++f;
-        if (f == 9)
-            fail("kip:fft:invalidGenerics", "unknown generic '" + key + "'");
+        if (kelvar_ip_kfft_v8_0_generic_find(key.c_str()) == nullptr)
+            fail("kip:fft:invalidGenerics",
+                "unknown generic '" + key + "'; kip_fft('fields') lists them");
         const mxArray* v = mxGetFieldByNumber(s, 0, i);
-        if (v == nullptr)
-            fail("kip:fft:invalidGenerics", "generic '" + key + "' is empty");
-        *generic_field(g, f) = get_int32(v, "kip:fft:invalidGenerics", "generic '" + key + "'");
+        if (v == nullptr || !is_real_numeric(v) || mxGetNumberOfElements(v) != 1)
+            fail("kip:fft:invalidGenerics", "generic '" + key + "' must be a real numeric scalar");
+        char why[KELVAR_IP_KFFT_V8_0_MSG_LEN];
+        if (kelvar_ip_kfft_v8_0_generics_set(&g, key.c_str(),
+                numeric_values(v, "kip:fft:invalidGenerics", key)[0], why, sizeof why)
+            != 0)
+            fail("kip:fft:invalidGenerics", why);
     }
     return g;
 }
@@ -294,6 +315,20 @@ void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
             schedule.push_back(to_int32(
                 v[i], "kip:fft:invalidInput", "scaling_sch(" + std::to_string(i + 1) + ")"));
     }
+    // Without a schedule (or with []) the library's default one, which never overflows.
+    if (schedule.empty()) {
+        const int32_t count = kelvar_ip_kfft_v8_0_default_schedule(g, nfft, nullptr, 0);
+        schedule.resize(static_cast<size_t>(count));
+        kelvar_ip_kfft_v8_0_default_schedule(g, nfft, schedule.data(), count);
+    }
+    if (g.C_HAS_NFFT != 1) {
+        const int32_t points = kelvar_ip_kfft_v8_0_frame_length(g, nfft);
+        if (points != 0 && rows != static_cast<size_t>(points))
+            fail("kip:fft:invalidInput",
+                "a frame (a column of x) holds " + std::to_string(points)
+                    + " samples for this model (2^C_NFFT_MAX); x has " + std::to_string(rows)
+                    + " rows");
+    }
     const int32_t direction
         = nrhs > 4 ? get_int32(prhs[4], "kip:fft:invalidDirection", "direction") : 1;
 
@@ -306,6 +341,7 @@ void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
     // The model may write into its input (floating-point denormals), so it gets copies.
     std::vector<double> re(rows), im(rows);
     const int32_t n = static_cast<int32_t>(rows);
+    size_t overflows = 0, first_overflow = 0;
     for (size_t f = 0; f < frames; ++f) {
         std::memcpy(re.data(), in_re + f * rows, rows * sizeof(double));
         if (in_im != nullptr)
@@ -342,7 +378,16 @@ void cmd_transform(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
                     + (lines.error.empty() ? code_text(code) : lines.error));
         mxGetPr(out.blk_exp)[f] = o.blk_exp;
         mxGetPr(out.overflow)[f] = o.overflow;
+        if (o.overflow != 0 && overflows++ == 0)
+            first_overflow = f;
     }
+    if (overflows > 0)
+        warn("kip:fft:overflow",
+            "the scaling schedule overflowed"
+                + (frames > 1 ? " in " + std::to_string(overflows) + " of " + std::to_string(frames)
+                            + " frames (first: frame " + std::to_string(first_overflow + 1) + ")"
+                              : std::string())
+                + ", so the bins wrapped; the default schedule (no scaling_sch) never overflows");
     plhs[0] = out.xk;
     out.xk = nullptr;
     if (nlhs > 1) {
@@ -366,6 +411,21 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nrhs < 1 || !mxIsChar(prhs[0]))
         fail("kip:fft:usage", "the first argument must be a command; see 'help kip_fft'");
     const std::string cmd = get_string(prhs[0], "the command");
+    // More outputs than a command returns would leave Octave to raise its own error, without an
+    // identifier: refused here first.
+    static const struct {
+        const char* cmd;
+        int outputs;
+    } k_outputs[] = { { "create", 1 }, { "transform", 3 }, { "destroy", 0 }, { "generics", 1 },
+        { "defaults", 1 }, { "handles", 1 }, { "fields", 1 }, { "output_width", 1 } };
+    for (const auto& c : k_outputs)
+        if (cmd == c.cmd && nlhs > c.outputs)
+            fail("kip:fft:usage",
+                "kip_fft('" + cmd + "', ...) returns "
+                    + (c.outputs == 0 ? std::string("no output")
+                                      : "at most " + std::to_string(c.outputs) + " output"
+                                + (c.outputs > 1 ? "s" : ""))
+                    + ", not " + std::to_string(nlhs) + "; see 'help kip_fft'");
     if (cmd == "create") {
         cmd_create(nrhs, prhs, plhs);
     } else if (cmd == "transform") {
@@ -381,6 +441,15 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     } else if (cmd == "handles") {
         need_args(nrhs, 1, 1, "hs = kip_fft('handles')");
         plhs[0] = g_models.handles();
+    } else if (cmd == "fields") {
+        need_args(nrhs, 1, 1, "d = kip_fft('fields')");
+        plhs[0] = generics_description();
+    } else if (cmd == "output_width") {
+        need_args(nrhs, 2, 3, "w = kip_fft('output_width', h[, nfft])");
+        const kelvar_ip_kfft_v8_0_generics& g = get_model(prhs[1]).generics;
+        const int32_t nfft
+            = nrhs > 2 ? get_int32(prhs[2], "kip:fft:invalidNfft", "nfft") : g.C_NFFT_MAX;
+        plhs[0] = mxCreateDoubleScalar(kelvar_ip_kfft_v8_0_output_width(g, nfft));
     } else {
         fail("kip:fft:usage", "unknown command '" + cmd + "'; see 'help kip_fft'");
     }

@@ -6,13 +6,15 @@
 %   kip_fft('destroy', h)                   free the model; h is invalid afterwards
 %   g  = kip_fft('generics', h)             generics of a model
 %   hs = kip_fft('handles')                 handles of every live model
+%   d  = kip_fft('fields')                  every generic: name, help, rule,
+%                                           min, max, default
+%   w  = kip_fft('output_width', h[, nfft]) bits of an output word (0 when
+%                                           the length is refused)
 %
-% Generics: a struct with any of C_NFFT_MAX (log2 of the largest length, 3 to
-% 16), C_ARCH (1 radix-4 burst, 2 radix-2 burst, 3 pipelined streaming, 4
-% radix-2 lite burst), C_HAS_NFFT (1: length chosen per call), C_USE_FLT_PT
-% (1: single-precision floating point, with C_INPUT_WIDTH 32), C_INPUT_WIDTH,
-% C_TWIDDLE_WIDTH (8 to 34), C_HAS_SCALING, C_HAS_BFP (block floating point),
-% C_HAS_ROUNDING. Missing fields take the defaults; an unknown field is an error.
+% Generics: a struct with any of the model's generics, as the model library
+% describes them (kip_fft('fields') lists each with its meaning, range,
+% default and rule). Missing fields take the defaults; an unknown field or a
+% value outside its range is an error.
 %
 % transform: x is a column (one frame) or a matrix with one frame per column,
 % real or complex double. Fixed-point samples lie in -1 <= x < 1 and are
@@ -20,9 +22,12 @@
 % warning). The frame length is 2^C_NFFT_MAX, or with C_HAS_NFFT = 1 any power
 % of two the architecture accepts (nfft = log2(rows(x))).
 %   scaling_sch  per-stage right shifts 0 to 3, first stage first, used by
-%                every frame; needed only with C_HAS_SCALING = 1 and
+%                every frame; read only with C_HAS_SCALING = 1 and
 %                C_HAS_BFP = 0 in fixed point: ceil(nfft/2) values for C_ARCH
-%                1 and 3, nfft values for C_ARCH 2 and 4. Default [].
+%                1 and 3, nfft values for C_ARCH 2 and 4. Missing or []: the
+%                library's default schedule, which divides by 2N and never
+%                overflows. A schedule that overflowed gives warning
+%                kip:fft:overflow (one per call, naming the first frame).
 %   direction    1 forward (default), 0 inverse (no 1/N factor).
 % Results: xk the spectrum, bins in natural order, one column per frame
 % (complex double); blk_exp and overflow one value per frame (row vectors):

@@ -139,94 +139,8 @@ std::vector<double> numeric_values(const mxArray* a)
 // ------------------------------------------------------------------------------------------------
 // Configuration record <-> struct
 
-enum Field {
-    F_NAME,
-    F_FILTER_TYPE,
-    F_RATE_CHANGE,
-    F_INTERP_RATE,
-    F_DECIM_RATE,
-    F_ZERO_PACK_FACTOR,
-    F_COEFF,
-    F_COEFF_PADDING,
-    F_NUM_COEFFS,
-    F_COEFF_SETS,
-    F_RELOADABLE,
-    F_IS_HALFBAND,
-    F_QUANTIZATION,
-    F_COEFF_WIDTH,
-    F_COEFF_FRACT_WIDTH,
-    F_CHAN_SEQ,
-    F_NUM_CHANNELS,
-    F_INIT_PATTERN,
-    F_NUM_PATHS,
-    F_DATA_WIDTH,
-    F_DATA_FRACT_WIDTH,
-    F_OUTPUT_ROUNDING,
-    F_OUTPUT_WIDTH,
-    F_OUTPUT_FRACT_WIDTH,
-    F_CONFIG_METHOD,
-    F_COUNT
-};
-
-const char* const k_field_names[F_COUNT] = { "name", "filter_type", "rate_change", "interp_rate",
-    "decim_rate", "zero_pack_factor", "coeff", "coeff_padding", "num_coeffs", "coeff_sets",
-    "reloadable", "is_halfband", "quantization", "coeff_width", "coeff_fract_width", "chan_seq",
-    "num_channels", "init_pattern", "num_paths", "data_width", "data_fract_width",
-    "output_rounding", "output_width", "output_fract_width", "config_method" };
-
-int32_t* int_field(kip_fir_v6_3_config& c, int f)
-{
-    switch (f) {
-    case F_FILTER_TYPE:
-        return &c.filter_type;
-    case F_RATE_CHANGE:
-        return &c.rate_change;
-    case F_INTERP_RATE:
-        return &c.interp_rate;
-    case F_DECIM_RATE:
-        return &c.decim_rate;
-    case F_ZERO_PACK_FACTOR:
-        return &c.zero_pack_factor;
-    case F_COEFF_PADDING:
-        return &c.coeff_padding;
-    case F_NUM_COEFFS:
-        return &c.num_coeffs;
-    case F_COEFF_SETS:
-        return &c.coeff_sets;
-    case F_RELOADABLE:
-        return &c.reloadable;
-    case F_IS_HALFBAND:
-        return &c.is_halfband;
-    case F_QUANTIZATION:
-        return &c.quantization;
-    case F_COEFF_WIDTH:
-        return &c.coeff_width;
-    case F_COEFF_FRACT_WIDTH:
-        return &c.coeff_fract_width;
-    case F_CHAN_SEQ:
-        return &c.chan_seq;
-    case F_NUM_CHANNELS:
-        return &c.num_channels;
-    case F_INIT_PATTERN:
-        return &c.init_pattern;
-    case F_NUM_PATHS:
-        return &c.num_paths;
-    case F_DATA_WIDTH:
-        return &c.data_width;
-    case F_DATA_FRACT_WIDTH:
-        return &c.data_fract_width;
-    case F_OUTPUT_ROUNDING:
-        return &c.output_rounding;
-    case F_OUTPUT_WIDTH:
-        return &c.output_width;
-    case F_OUTPUT_FRACT_WIDTH:
-        return &c.output_fract_width;
-    case F_CONFIG_METHOD:
-        return &c.config_method;
-    default:
-        return nullptr;
-    }
-}
+// Fields, kinds, ranges and defaults are the library's own description of the record.
+const kip_fir_v6_3_field_desc& field(int32_t i) { return *kip_fir_v6_3_field_at(i); }
 
 mxArray* row_vector(const double* v, size_t n)
 {
@@ -236,14 +150,48 @@ mxArray* row_vector(const double* v, size_t n)
     return a;
 }
 
-mxArray* config_struct(kip_fir_v6_3_config c, const std::vector<double>& coeff)
+mxArray* config_struct(const kip_fir_v6_3_config& c, const std::vector<double>& coeff)
 {
-    mxArray* s = mxCreateStructMatrix(1, 1, F_COUNT, const_cast<const char**>(k_field_names));
-    mxSetFieldByNumber(s, 0, F_NAME, mxCreateString(c.name ? c.name : ""));
-    mxSetFieldByNumber(s, 0, F_COEFF, row_vector(coeff.data(), coeff.size()));
-    for (int f = 0; f < F_COUNT; ++f)
-        if (int32_t* v = int_field(c, f))
-            mxSetFieldByNumber(s, 0, f, mxCreateDoubleScalar(*v));
+    const int32_t n = kip_fir_v6_3_field_count();
+    std::vector<const char*> names;
+    for (int32_t i = 0; i < n; ++i)
+        names.push_back(field(i).name);
+    mxArray* s = mxCreateStructMatrix(1, 1, n, names.data());
+    for (int32_t i = 0; i < n; ++i) {
+        const kip_fir_v6_3_field_desc& d = field(i);
+        int32_t v = 0;
+        if (d.kind == KIP_FIR_V6_3_FIELD_STRING)
+            mxSetFieldByNumber(s, 0, i, mxCreateString(c.name ? c.name : ""));
+        else if (d.kind == KIP_FIR_V6_3_FIELD_REAL_ARRAY)
+            mxSetFieldByNumber(s, 0, i, row_vector(coeff.data(), coeff.size()));
+        else if (kip_fir_v6_3_config_get_field(&c, d.name, &v, nullptr, 0) == 0)
+            mxSetFieldByNumber(s, 0, i, mxCreateDoubleScalar(v));
+    }
+    return s;
+}
+
+// One element per field: name, kind, help, rule, min, max, default (the text form).
+mxArray* fields_description()
+{
+    const char* names[] = { "name", "kind", "help", "rule", "min", "max", "default" };
+    const int32_t n = kip_fir_v6_3_field_count();
+    mxArray* s = mxCreateStructMatrix(static_cast<size_t>(n), 1, 7, names);
+    for (int32_t i = 0; i < n; ++i) {
+        const kip_fir_v6_3_field_desc& d = field(i);
+        static const char* const kinds[] = { "integer", "flag", "choice", "string", "real array" };
+        const bool integer
+            = d.kind != KIP_FIR_V6_3_FIELD_STRING && d.kind != KIP_FIR_V6_3_FIELD_REAL_ARRAY;
+        mxSetFieldByNumber(s, i, 0, mxCreateString(d.name));
+        mxSetFieldByNumber(
+            s, i, 1, mxCreateString(d.kind >= 0 && d.kind <= 4 ? kinds[d.kind] : "other"));
+        mxSetFieldByNumber(s, i, 2, mxCreateString(d.help));
+        mxSetFieldByNumber(s, i, 3, mxCreateString(d.rule));
+        mxSetFieldByNumber(s, i, 4,
+            integer ? mxCreateDoubleScalar(d.min_value) : mxCreateDoubleMatrix(0, 0, mxREAL));
+        mxSetFieldByNumber(s, i, 5,
+            integer ? mxCreateDoubleScalar(d.max_value) : mxCreateDoubleMatrix(0, 0, mxREAL));
+        mxSetFieldByNumber(s, i, 6, mxCreateString(d.default_text));
+    }
     return s;
 }
 
@@ -261,17 +209,16 @@ kip_fir_v6_3_config parse_config(const mxArray* s, std::string& name, std::vecto
         const int nfields = mxGetNumberOfFields(s);
         for (int i = 0; i < nfields; ++i) {
             const std::string key = mxGetFieldNameByNumber(s, i);
-            int f = 0;
-            while (f < F_COUNT && key != k_field_names[f])
-                ++f;
-            if (f == F_COUNT)
-                fail("kip:fir:invalidConfig", "unknown configuration field '" + key + "'");
+            const kip_fir_v6_3_field_desc* d = kip_fir_v6_3_field_find(key.c_str());
+            if (d == nullptr)
+                fail("kip:fir:invalidConfig",
+                    "unknown configuration field '" + key + "'; kip_fir('fields') lists them");
             const mxArray* v = mxGetFieldByNumber(s, 0, i);
             if (v == nullptr)
                 fail("kip:fir:invalidConfig", "configuration field '" + key + "' is empty");
-            if (f == F_NAME) {
+            if (d->kind == KIP_FIR_V6_3_FIELD_STRING) {
                 name = get_string(v, "configuration field 'name'");
-            } else if (f == F_COEFF) {
+            } else if (d->kind == KIP_FIR_V6_3_FIELD_REAL_ARRAY) {
                 const double* p
                     = get_finite_doubles(v, "kip:fir:invalidConfig", "configuration field 'coeff'");
                 if (!is_vector(v) || mxGetNumberOfElements(v) == 0)
@@ -280,10 +227,19 @@ kip_fir_v6_3_config parse_config(const mxArray* s, std::string& name, std::vecto
                 coeff.assign(p, p + mxGetNumberOfElements(v));
                 have_coeff = true;
             } else {
-                *int_field(c, f) = static_cast<int32_t>(get_integer(v,
+                const int32_t value = static_cast<int32_t>(get_integer(v,
                     std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max(),
                     "kip:fir:invalidConfig", "configuration field '" + key + "'"));
-                have_num_coeffs |= f == F_NUM_COEFFS;
+                if (d->computed) {
+                    // Written by the model (as in a get_config struct given back): kept in the
+                    // record, where the library's check notes it as ignored.
+                    *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&c) + d->offset) = value;
+                } else {
+                    char why[KIP_FIR_V6_3_MSG_LEN];
+                    if (kip_fir_v6_3_config_set_field(&c, d->name, value, why, sizeof why) != 0)
+                        fail("kip:fir:invalidConfig", why);
+                }
+                have_num_coeffs |= key == "num_coeffs";
             }
         }
     }
@@ -507,6 +463,9 @@ void cmd_create(int nrhs, const mxArray* prhs[], mxArray* plhs[])
         = relay(m->messages, m->fir == nullptr, "kip_fir_v6_3_create refused the configuration");
     if (m->fir == nullptr)
         fail("kip:fir:invalidConfig", reason);
+    char notes[KIP_FIR_V6_3_MSG_LEN];
+    if (kip_fir_v6_3_config_check(&c, notes, sizeof notes) > 0)
+        warn("kip:fir:ignoredSetting", notes);
     kip_fir_v6_3_get_config(m->fir, &m->done);
     m->chanpat = m->done.init_pattern;
     m->paths = static_cast<size_t>(m->done.num_paths);
@@ -581,6 +540,26 @@ void cmd_send(int nlhs, int nrhs, const mxArray* prhs[], mxArray* plhs[])
     }
     if (vectors > static_cast<size_t>(std::numeric_limits<int32_t>::max()))
         fail("kip:fir:invalidInput", "x holds too many vectors for one call; send it in parts");
+    // Samples outside the data format or off its grid are converted as the model does, with one
+    // warning for the call (indices counted from 1, as x(k)).
+    kip_fir_v6_3_input_report report {};
+    if (kip_fir_v6_3_input_check(&m.done, data, numel, &report, nullptr, 0) == 0
+        && (report.out_of_format > 0 || report.off_grid > 0)) {
+        std::string text;
+        if (report.out_of_format > 0)
+            text = std::to_string(report.out_of_format) + " input sample"
+                + (report.out_of_format > 1 ? "s" : "") + " outside the data format ("
+                + std::to_string(m.done.data_width) + " bits, "
+                + std::to_string(m.done.data_fract_width)
+                + " fractional) wrapped around, the first x("
+                + std::to_string(report.first_out_of_format + 1) + ")";
+        if (report.off_grid > 0)
+            text += (text.empty() ? "" : "; ") + std::to_string(report.off_grid) + " input sample"
+                + (report.off_grid > 1 ? "s" : "") + " off the data grid (multiples of 2^-"
+                + std::to_string(m.done.data_fract_width) + ") rounded down, the first x("
+                + std::to_string(report.first_off_grid + 1) + ")";
+        warn("kip:fir:inputConverted", text);
+    }
     static const double none = 0.0; // data of an empty input, never read
     size_t dims[3] = { m.paths, m.channels, vectors };
     kip_array_real in {};
@@ -614,6 +593,13 @@ void cmd_reload(int nrhs, const mxArray* prhs[])
     const double* v = get_finite_doubles(prhs[3], "kip:fir:invalidInput", "coeff");
     if (!is_vector(prhs[3]))
         fail("kip:fir:invalidInput", "coeff must be a vector");
+    // Extra values are refused here (the model would drop them with a warning); too few are
+    // refused by the model.
+    if (mxGetNumberOfElements(prhs[3]) > static_cast<size_t>(m.done.num_coeffs))
+        fail("kip:fir:reloadFailed",
+            "coeff holds " + std::to_string(mxGetNumberOfElements(prhs[3]))
+                + " values; a reload packet takes num_coeffs = "
+                + std::to_string(m.done.num_coeffs));
     static const double none = 0.0;
     size_t dims[1] = { mxGetNumberOfElements(prhs[3]) };
     kip_array_real a {};
@@ -713,6 +699,19 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
     if (nrhs < 1 || !mxIsChar(prhs[0]))
         fail("kip:fir:usage", "the first argument must be a command; see 'help kip_fir'");
     const std::string cmd = get_string(prhs[0], "the command");
+    // More outputs than a command returns would leave Octave to raise its own error, without an
+    // identifier: refused here first.
+    static const struct {
+        const char* cmd;
+        int outputs;
+    } k_outputs[] = { { "create", 1 }, { "send", 1 }, { "get", 1 }, { "reload", 0 },
+        { "config", 0 }, { "reset", 0 }, { "destroy", 0 }, { "get_config", 1 }, { "defaults", 1 },
+        { "handles", 1 }, { "version", 1 }, { "fields", 1 } };
+    for (const auto& c : k_outputs)
+        if (cmd == c.cmd && nlhs > c.outputs)
+            fail("kip:fir:usage",
+                "kip_fir('" + cmd + "', ...) returns " + (c.outputs ? "one output" : "no output")
+                    + ", not " + std::to_string(nlhs) + "; see 'help kip_fir'");
     if (cmd == "create")
         cmd_create(nrhs, prhs, plhs);
     else if (cmd == "send")
@@ -733,7 +732,10 @@ void dispatch(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
         cmd_defaults(nrhs, plhs);
     else if (cmd == "handles")
         cmd_handles(nrhs, plhs);
-    else if (cmd == "version") {
+    else if (cmd == "fields") {
+        need_args(nrhs, 1, 1, "d = kip_fir('fields')");
+        plhs[0] = fields_description();
+    } else if (cmd == "version") {
         need_args(nrhs, 1, 1, "v = kip_fir('version')");
         plhs[0] = mxCreateString(kip_fir_v6_3_get_version());
     } else

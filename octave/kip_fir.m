@@ -12,20 +12,23 @@
 %   cfg = kip_fir('get_config', h)       completed configuration of a model
 %   hs  = kip_fir('handles')             handles of every live model
 %   v   = kip_fir('version')             model version, '6.3.1'
+%   d   = kip_fir('fields')              every configuration field: name, kind,
+%                                        help, rule, min, max, default
 %
-% Configuration: a struct whose fields are those of kip_fir_v6_3_config (name,
-% filter_type, rate_change, interp_rate, decim_rate, zero_pack_factor, coeff,
-% coeff_padding, num_coeffs, coeff_sets, reloadable, is_halfband, quantization,
-% coeff_width, coeff_fract_width, chan_seq, num_channels, init_pattern,
-% num_paths, data_width, data_fract_width, output_rounding, output_width,
-% output_fract_width, config_method). Missing fields take the library's
-% defaults; an unknown field is an error. coeff holds num_coeffs * coeff_sets
+% Configuration: a struct whose fields are those of kip_fir_v6_3_config, as
+% the model library describes them (kip_fir('fields') lists each with its
+% meaning, range, default and the rule tying it to other fields). Missing
+% fields take the library's defaults; an unknown field or a value outside its
+% range is an error; a setting the model ignores (such as a rate the filter
+% type does not use) gives warning kip:fir:ignoredSetting. coeff holds num_coeffs * coeff_sets
 % values, set after set; when num_coeffs is missing it is numel(coeff) /
 % coeff_sets. Integer fields take any real numeric or logical scalar.
 %
 % Input x (real double, finite): paths x channels x vectors; with one path
 % also channels x vectors; with one path and one channel any vector. Samples
-% are quantised to the data format by the model. One call may hold at most
+% are converted to the data format as the model does: values off its grid are
+% rounded down, values outside it wrap around; either gives one warning
+% kip:fir:inputConverted per call with the count and the first x(k). One call may hold at most
 % 2^31-1 vectors.
 %
 % Output y: channels x vectors (one path) or paths x channels x vectors, every
@@ -40,7 +43,7 @@
 %     usable. A Hilbert filter with such outputs is refused at creation.
 %
 % Packets: 'reload' queues num_coeffs values for coefficient set fsel (the
-% model must be reloadable); 'config' queues the coefficient-set selectors
+% model must be reloadable; more or fewer values are refused); 'config' queues the coefficient-set selectors
 % fsel (one per channel with config_method 1, else one) and, under the
 % advanced channel sequence, the channel pattern chanpat (default: the pattern
 % of the previous packet; init_pattern at first and after 'reset'). Both take

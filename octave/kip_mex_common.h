@@ -31,7 +31,14 @@ struct Failure {
 
 // Raised at the end of every call. Static storage: nothing here leaks when an error or a warning
 // turned into an error leaves the MEX function without unwinding.
-inline std::vector<std::string> g_warnings;
+inline std::vector<std::string> g_warnings; // raised as kip:<lib>:warning (the model's own)
+// Warnings of the front end's conversion policy, each with its own identifier.
+inline std::vector<std::pair<std::string, std::string>> g_policy_warnings; // (id, text)
+
+inline void warn(const char* id, std::string text)
+{
+    g_policy_warnings.emplace_back(id, std::move(text));
+}
 inline char g_error_id[64];
 inline char g_error_text[4096];
 inline bool g_has_error = false;
@@ -184,6 +191,7 @@ template <class Dispatch> void run_gateway(const char* lib, void (*at_exit)(), D
         at_exit_registered = true;
     }
     g_warnings.clear();
+    g_policy_warnings.clear();
     g_has_error = false;
     char id[64];
     try {
@@ -200,6 +208,9 @@ template <class Dispatch> void run_gateway(const char* lib, void (*at_exit)(), D
     std::snprintf(id, sizeof id, "kip:%s:warning", lib);
     for (size_t i = 0; i < g_warnings.size(); ++i)
         mexWarnMsgIdAndTxt(id, "%s", g_warnings[i].c_str());
+    for (size_t i = 0; i < g_policy_warnings.size(); ++i)
+        mexWarnMsgIdAndTxt(
+            g_policy_warnings[i].first.c_str(), "%s", g_policy_warnings[i].second.c_str());
     if (g_has_error) {
         g_has_error = false;
         mexErrMsgIdAndTxt(g_error_id, "%s", g_error_text);

@@ -39,12 +39,12 @@ module kip_dpi_checks (
     longint frame_out[4], frame_big[5], frame_expected[4] = '{1, 10, 3, 30};
     longint y;
     bit [255:0] w, expect_w;
-    int rc;
+    int rc, get_rc;
 
     h = kip_fir_dpi_create("f1", c, 7, 1, 1, 16, 0, 16, 0, 0, 0, 1, 1, msg);
-    expect_text("FIR filter_type 7", h == null, msg, "Invalid filter type");
+    expect_text("FIR filter_type 7", h == null, msg, "Invalid value 7 for filter_type");
     h = kip_fir_dpi_create_ex("f1", c, "decim_rat=4", msg);
-    expect_text("FIR unknown field", h == null, msg, "Unknown configuration field \"decim_rat\"");
+    expect_text("FIR unknown field", h == null, msg, "'decim_rat'");
     h = kip_fir_dpi_create_ex("f1", c, "num_coeffs=4", msg);
     expect_text("FIR short coefficient array", h == null, msg, "holds 3 values");
 
@@ -52,8 +52,9 @@ module kip_dpi_checks (
     expect_text("FIR valid model", h != null && msg == "", "", "");
     rc = kip_fir_dpi_get(h, y);
     expect_text("FIR get with nothing waiting", rc != 0, kip_fir_dpi_message(h), "No output");
-    rc = kip_fir_dpi_send(h, 32768);
-    expect_text("FIR word beyond 16 bits", rc != 0, kip_fir_dpi_message(h), "does not fit");
+    rc = kip_fir_dpi_send(h, 32768);  // wrapped to -32768, as the model wraps its inputs
+    expect_text("FIR word beyond 16 bits", rc == 0, kip_fir_dpi_message(h),
+                "outside the data format");
     rc = kip_fir_dpi_send(h, -32768);
     rc |= kip_fir_dpi_get(h, y);
     expect_text("FIR -32768 accepted, output -32768", rc == 0 && y == -32768,
@@ -91,8 +92,10 @@ module kip_dpi_checks (
     rc = kip_fir_dpi_send_frame(h, frame_in);
     rc |= kip_fir_dpi_send(h, 30);
     rc |= kip_fir_dpi_send(h, 40);
-    expect_text("FIR Hilbert: get refused", rc == 0 && kip_fir_dpi_get(h, y) != 0 && y == 0,
-                "", "");
+    // A call with side effects gets its own statement: a simulator may evaluate every operand
+    // of && (Verilator 5.006 does), so a call inside a condition is not skipped by the others.
+    get_rc = kip_fir_dpi_get(h, y);
+    expect_text("FIR Hilbert: get refused", rc == 0 && get_rc != 0 && y == 0, "", "");
     expect_text("FIR Hilbert: get's message", 1'b1, kip_fir_dpi_message(h),
                 "use kip_fir_dpi_get_complex");
     for (int i = 0; i < 6; i++) rc |= kip_fir_dpi_get_complex(h, re[i], im[i]);
@@ -145,6 +148,14 @@ module kip_dpi_checks (
     expect_text("FFT word beyond 16 bits", rc == 10, kip_fft_dpi_message(h), "xn_re[3]");
     rc = kip_fft_dpi_transform(h, 6, 1, sch, short_x, xi, yr, yi, blk_exp, overflow);
     expect_text("FFT frame of 8 words", rc == 9, kip_fft_dpi_message(h), "xn_re_size input 8");
+    // chandles are untyped: an FFT handle given to a FIR import is refused, not used.
+    rc = kip_fir_dpi_send(h, 1);
+    expect_text("FIR import with an FFT handle", rc == 1, kip_fir_dpi_message(h),
+                "Not a live kip_fir_dpi handle");
+    kip_fft_dpi_destroy(h);
+    rc = kip_fft_dpi_transform(h, 6, 1, sch, xr, xi, yr, yi, blk_exp, overflow);
+    expect_text("FFT destroyed handle", rc == 1, kip_fft_dpi_message(h),
+                "Not a live kip_fft_dpi handle");
     kip_fft_dpi_destroy(h);
 
     // 12-bit words, unscaled 8-point radix-2: an impulse of 1000 gives 1000 in every bin.

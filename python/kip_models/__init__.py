@@ -1,13 +1,23 @@
 """Python interface of the bit-accurate FIR and FFT core models.
 
-kip_models.fir wraps libIp_tapforge_v6_3_bitacc_cmodel (FirModel), kip_models.fft wraps
-libIp_kfft_v8_0_bitacc_cmodel (FftModel). Both are thin layers over the libraries' C
-interfaces: samples travel as numpy arrays, failures become exceptions carrying the library's
-message text, warnings become Python warnings (FftWarning, FirWarning) or log records.
-quantize() puts samples on a fixed-point grid. help(kip_models.fir) and help(kip_models.fft)
-explain every field and code.
+kip_models.fir wraps libIp_tapforge_v6_3_bitacc_cmodel, kip_models.fft wraps
+libIp_kfft_v8_0_bitacc_cmodel. Samples travel as numpy arrays, refusals become exceptions
+carrying the library's message, the libraries' warnings become Python warnings; nothing is
+written to the standard error stream. help(kip_models.fir) and help(kip_models.fft) explain
+every field, code and call.
 
-The two submodules load their libraries on first use, so each works without the other.
+    FirModel, FirError, FirWarning      the FIR model, its refusals and warnings
+    FilterType, RateChange, Quantization, Rounding, ChannelSequence, ConfigMethod
+                                        codes of the FIR configuration fields
+    FftModel, FftError, FftWarning      the FFT model, its refusals and warnings
+    FftResult, FftBatchResult           results of FftModel.transform / transform_batch
+    Arch                                codes of the C_ARCH generic
+    quantize(x, width, fract)           samples onto a signed fixed-point grid
+
+__version__ is the package's version (the FIR model's, "6.3.1"); kip_models.fir.__version__
+and kip_models.fft.__version__ are the two libraries' versions.
+
+The submodules load their libraries on first use, so each works without the other.
 """
 
 import importlib
@@ -30,11 +40,16 @@ _EXPORTS = {
     "Arch": "fft",
     "quantize": "quant",
 }
+_SUBMODULES = ("fir", "fft", "quant")
 
 __all__ = list(_EXPORTS)
 
 
 def __getattr__(name):
+    if name == "__version__":
+        return importlib.import_module(".fir", __name__).__version__
+    if name in _SUBMODULES:
+        return importlib.import_module(f".{name}", __name__)
     module = _EXPORTS.get(name)
     if module is None:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
@@ -42,4 +57,6 @@ def __getattr__(name):
 
 
 def __dir__():
-    return sorted(list(globals()) + __all__)
+    # The exported names load their libraries; listing only the module's own names keeps
+    # help(kip_models) to the index above instead of repeating the submodules' help.
+    return sorted(set(globals()) | set(_SUBMODULES))

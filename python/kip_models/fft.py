@@ -9,22 +9,18 @@
         X = fft.transform(x, numpy_units=True).xk   # comparable with numpy.fft.fft(x)
 
 Generics are given by their names (C_NFFT_MAX, ...); the C_ prefix and upper case may be left
-out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics()):
+out (nfft_max=8, arch=3). Omitted generics keep the library's defaults (default_generics());
+as the library describes them (GENERIC_DESCRIPTIONS has ranges, defaults and rules):
 
-    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (10 means 1,024 points)
-    C_ARCH           architecture, an Arch: 1 radix-4 burst, 2 radix-2 burst,
-                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
-    C_HAS_NFFT       1: the length can be chosen per call (nfft argument); 0: always C_NFFT_MAX
-    C_USE_FLT_PT     1: single-precision floating-point data (C_INPUT_WIDTH must be 32)
-    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (default 16)
-    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (default 16)
-    C_HAS_SCALING    1: scaled (a per-stage schedule, or block floating point); 0: unscaled
-    C_HAS_BFP        1: block floating point (needs C_HAS_SCALING 1)
-    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation
+{generics}
 
 Fixed-point samples must lie in -1 <= re, im < 1. A frame whose samples are not on the
 C_INPUT_WIDTH grid is rounded by the model (ties to even) and produces a warning; quantize()
 rounds it the same way beforehand.
+
+Scaling: without a schedule, scaled fixed-point models use the library's default schedule
+(default_schedule(): 1/(2N) overall, which no in-range frame can overflow). A call in which a
+schedule overflowed gives one FftWarning naming the count and the first frame.
 
 Messages: the library's warnings become Python warnings of class FftWarning, one per distinct
 text per call (and, by Python's default filter, once per place in your code); its errors
@@ -33,7 +29,7 @@ become FftError. Nothing is written to the standard error stream.
 
 import enum
 import operator
-import os
+import textwrap
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 from typing import NamedTuple
@@ -41,6 +37,7 @@ from typing import NamedTuple
 import numpy as np
 
 from . import _fft
+from ._common import Codes, refuse_masked, warn, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -52,37 +49,48 @@ __all__ = [
     "FftBatchResult",
     "Arch",
     "GENERICS",
+    "GENERIC_DESCRIPTIONS",
     "default_generics",
 ]
 
+#: The FFT library's version (the library has no version function: the version its header
+#: names, as the binding reports it).
+__version__ = _fft.VERSION
+
+#: The library's description of each generic, in record order: dicts with name, help, rule,
+#: kind, min, max and default.
+GENERIC_DESCRIPTIONS = tuple(_fft.generics())
 #: Names of the generics, in record order.
-GENERICS = (
-    "C_NFFT_MAX",
-    "C_ARCH",
-    "C_HAS_NFFT",
-    "C_USE_FLT_PT",
-    "C_INPUT_WIDTH",
-    "C_TWIDDLE_WIDTH",
-    "C_HAS_SCALING",
-    "C_HAS_BFP",
-    "C_HAS_ROUNDING",
-)
-
-_RANGES = {
-    "C_NFFT_MAX": (3, 16),
-    "C_ARCH": (1, 4),
-    "C_INPUT_WIDTH": (8, 34),
-    "C_TWIDDLE_WIDTH": (8, 34),
-}
+GENERICS = tuple(g["name"] for g in GENERIC_DESCRIPTIONS)
 
 
-class Arch(enum.IntEnum):
-    """Values of the C_ARCH generic."""
+def _generic_table():
+    """The library's help for every generic, as lines of a docstring."""
+    lines = []
+    for g in GENERIC_DESCRIPTIONS:
+        text = (f"{'Arch: ' if g['name'] == 'C_ARCH' else ''}{g['help']}; {g['min']} to "
+                f"{g['max']}{'; ' + g['rule'] if g['rule'] else ''} (default {g['default']})")
+        lines += textwrap.wrap(text, 96, initial_indent=f"    {g['name']:<17}",
+                               subsequent_indent=" " * 21)
+    return "\n".join(lines)
 
-    RADIX4_BURST = 1  #: Radix-4 Burst I/O (transform length 64 and more)
-    RADIX2_BURST = 2  #: Radix-2 Burst I/O
-    PIPELINED_STREAMING = 3  #: Pipelined Streaming I/O
-    RADIX2_LITE_BURST = 4  #: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+
+__doc__ = __doc__.replace("{generics}", _generic_table())
+
+
+class Arch(enum.IntEnum, metaclass=Codes):
+    """Values of the C_ARCH generic.
+
+    RADIX4_BURST        = 1: Radix-4 Burst I/O (transform length 64 and more)
+    RADIX2_BURST        = 2: Radix-2 Burst I/O
+    PIPELINED_STREAMING = 3: Pipelined Streaming I/O
+    RADIX2_LITE_BURST   = 4: Radix-2 Lite Burst I/O (same results as RADIX2_BURST)
+    """
+
+    RADIX4_BURST = 1
+    RADIX2_BURST = 2
+    PIPELINED_STREAMING = 3
+    RADIX2_LITE_BURST = 4
 
 
 class FftError(RuntimeError):
@@ -169,18 +177,9 @@ class FftModel(ModelLifecycle):
     """One FFT model instance (a state of the library), built from the generics.
 
     FftModel(**generics): keyword arguments are generics, by name (the C_ prefix and upper
-    case may be left out); omitted ones keep the defaults:
+    case may be left out); omitted ones keep the defaults. As the library describes them:
 
-    C_NFFT_MAX       log2 of the maximum transform length, 3 to 16 (default 10: 1,024 points)
-    C_ARCH           Arch: 1 radix-4 burst (64 points and more), 2 radix-2 burst,
-                     3 pipelined streaming, 4 radix-2 lite burst (default 1)
-    C_HAS_NFFT       1: length chosen per call (nfft argument); 0: always C_NFFT_MAX (0)
-    C_USE_FLT_PT     1: single-precision floating-point data, needs C_INPUT_WIDTH 32 (0)
-    C_INPUT_WIDTH    input sample width in bits, 8 to 34 (16)
-    C_TWIDDLE_WIDTH  twiddle factor width in bits, 8 to 34 (16)
-    C_HAS_SCALING    1: scaled (schedule or block floating point); 0: unscaled (1)
-    C_HAS_BFP        1: block floating point, needs C_HAS_SCALING 1 (0)
-    C_HAS_ROUNDING   1: convergent rounding after scaling; 0: truncation (0)
+{generics}
 
     Raises
     FftError with the library's line when the generics are refused, TypeError for an unknown
@@ -213,9 +212,7 @@ class FftModel(ModelLifecycle):
 
     def close(self):
         """Frees the model (and its worker states); later calls raise ValueError."""
-        for w in self._workers:
-            w.close()
-        self._workers = []
+        self._release_workers()
         self._m.close()
 
     def __repr__(self):
@@ -236,34 +233,30 @@ class FftModel(ModelLifecycle):
     # -- helpers -------------------------------------------------------------------------------
 
     def effective_nfft(self, n_samples, nfft=None):
-        """The frame length exponent a call uses: nfft (or, when None, log2 of the number of
-        samples) with a run-time length (C_HAS_NFFT 1), else C_NFFT_MAX."""
-        if not self._g["C_HAS_NFFT"]:
-            return self._g["C_NFFT_MAX"]
-        if nfft is not None:
-            return int(nfft)
-        if n_samples > 0 and n_samples & (n_samples - 1) == 0:
-            return n_samples.bit_length() - 1
-        return self._g["C_NFFT_MAX"]
+        """The frame length exponent a call uses, by the library's rule (frame_length): nfft
+        (or, when None, log2 of the number of samples) with a run-time length (C_HAS_NFFT 1),
+        else C_NFFT_MAX. A length the model refuses is returned as asked, for the model to
+        refuse."""
+        if nfft is None:
+            nfft = self.nfft_max
+            if n_samples > 0 and n_samples & (n_samples - 1) == 0:
+                nfft = n_samples.bit_length() - 1
+        length = self._m.frame_length(_int32("nfft", nfft))
+        return length.bit_length() - 1 if length else int(nfft)
 
     def uses_schedule(self):
-        """True when calls take a scaling schedule (scaled fixed point without block floating
+        """True when calls read a scaling schedule (scaled fixed point without block floating
         point)."""
-        g = self._g
-        return g["C_HAS_SCALING"] == 1 and g["C_HAS_BFP"] == 0 and g["C_USE_FLT_PT"] == 0
+        return self._m.default_schedule(self.nfft_max).size > 0
 
     def default_schedule(self, nfft=None):
-        """The schedule used when none is given: 1/N overall, i.e. a shift of 2 per radix-4
-        stage (1 for the last stage of an odd length) on C_ARCH 1 and 3, a shift of 1 per
-        radix-2 stage on C_ARCH 2 and 4. The output is then the transform divided by N. Inputs
-        near full scale can still overflow (see the overflow flag); pass a schedule with larger
-        early shifts for those. Returns an int32 array."""
-        n = self.nfft_max if nfft is None else int(nfft)
-        if self._g["C_ARCH"] in (1, 3):
-            sched = [2] * (n // 2) + ([1] if n % 2 else [])
-        else:
-            sched = [1] * n
-        return np.array(sched, dtype=np.int32)
+        """The library's default schedule for a frame of 2**nfft points (default C_NFFT_MAX),
+        used when a call gives none: a shift of 3 (radix-4 first step, C_ARCH 1 and 3) or 2
+        (radix-2, C_ARCH 2 and 4) for the first step and each later step's full growth, 1/(2N)
+        overall. No frame of in-range samples can make it overflow. Empty when the generics read
+        no schedule. Returns an int32 array, element 0 for the first step."""
+        n = self.nfft_max if nfft is None else _int32("nfft", nfft)
+        return self._m.default_schedule(n)
 
     def quantize(self, x):
         """x rounded to the input grid of the model (C_INPUT_WIDTH bits, C_INPUT_WIDTH - 1
@@ -287,7 +280,7 @@ class FftModel(ModelLifecycle):
         schedule's shifts (scaled fixed point; default schedule when scaling is None), blk_exp
         (block floating point), else 0; minus nfft for an inverse transform (numpy.fft.ifft
         divides by N). result: an FftResult or FftBatchResult (its blk_exp is used)."""
-        n = self.nfft_max if nfft is None or not self._g["C_HAS_NFFT"] else int(nfft)
+        n = self.nfft_max if nfft is None else self.effective_nfft(0, nfft)
         if self.uses_schedule():
             sched = self.default_schedule(n) if scaling is None else np.asarray(scaling)
             shift = sched.astype(np.int64).sum(axis=-1)
@@ -297,13 +290,24 @@ class FftModel(ModelLifecycle):
             shift = np.int64(0)
         return shift - (n if inverse else 0)
 
-    # -- transforms ----------------------------------------------------------------------------
+    def output_width(self, nfft=None):
+        """Width in bits of the output words (output="int"), by the library's rule:
+        C_INPUT_WIDTH when scaled (schedule or block floating point), C_INPUT_WIDTH +
+        C_NFFT_MAX + 1 unscaled, 32 (the single-precision bit pattern) in floating-point mode;
+        the layout kip-golden writes. nfft: the frame's length exponent (default C_NFFT_MAX)."""
+        n = self.nfft_max if nfft is None else _int32("nfft", nfft)
+        width = self._m.output_width(n)
+        if width == 0:
+            raise ValueError(f"nfft={n}: a frame length this model refuses")
+        return width
 
-    def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False):
+    def transform(self, x, nfft=None, scaling=None, inverse=False, numpy_units=False,
+                  output="real"):
         """Transforms one frame.
 
         x: 1-D complex (or real) samples; fixed point: real and imaginary parts in
         -1 <= v < 1 (off-grid values are rounded with an FftWarning; see quantize()).
+        Masked arrays with masked elements are refused (ValueError).
         nfft: frame length exponent for run-time length models (default: log2(len(x))).
         scaling: per-stage right shifts, 0 to 3, element 0 for the first stage; read only by
         scaled models without block floating point (default: default_schedule()).
@@ -312,45 +316,88 @@ class FftModel(ModelLifecycle):
         numpy_units: False gives the model's output bit for bit; True multiplies it exactly by
         2**numpy_scale(...) so that it compares with numpy.fft.fft(x) (numpy.fft.ifft(x) when
         inverse), within the model's quantisation.
+        output: "real" gives xk as complex128 values; "int" gives the output words, as
+        kip-golden writes them, for comparison with RTL: a structured int64 array with fields
+        "re" and "im", output_width() bits each in two's complement, value word *
+        2**-(C_INPUT_WIDTH - 1) (block floating point: times 2**blk_exp); in floating-point
+        mode the single-precision bit patterns (0 to 2**32 - 1).
 
         Returns an FftResult (xk, blk_exp, overflow). Raises FftError (the library's line and
         code) when the model refuses the call, ValueError/TypeError for arrays of the wrong
-        shape or type."""
+        shape or type (before anything is allocated for them). Ctrl-C stops the call between
+        frames (KeyboardInterrupt); the model stays usable."""
+        refuse_masked(x, "x")
         a = np.asarray(x)
         if a.ndim != 1:
             raise ValueError(f"x: transform takes a 1-D frame, got shape {a.shape}; use "
                              f"transform_batch for several")
-        r = self._batch(a[np.newaxis, :], nfft, scaling, inverse, numpy_units, 1, single=True)
+        r = self._batch(a[np.newaxis, :], nfft, scaling, inverse, numpy_units, output, 1,
+                        single=True)
         return FftResult(r.xk[0], int(r.blk_exp[0]), bool(r.overflow[0]))
 
     def transform_batch(self, frames, nfft=None, scaling=None, inverse=False,
-                        numpy_units=False, workers=1):
+                        numpy_units=False, workers=1, output="real"):
         """Transforms every row of frames (2-D, one frame per row) with the GIL released.
 
         scaling: one schedule for all frames (1-D) or one per frame (2-D, a row per frame).
-        workers: number of threads (None: os.cpu_count()); each runs its own model state of
-        the same generics on a contiguous share of the frames. The results are identical to
-        workers=1. Other arguments as transform().
+        workers: number of threads (None: one per processor); each runs its own model state of
+        the same generics on a contiguous share of the frames. No more threads are started
+        than there are frames or processors; the extra states are kept for later calls and
+        freed when a call fails. The results are identical to workers=1. Other arguments as
+        transform().
 
         Returns an FftBatchResult. On a refused frame raises FftError with .frame set to the
         index of the first refused frame (and .code to the library's code); the warnings of
-        the frames before it are issued."""
+        the frames before it are issued. Ctrl-C stops every thread between frames
+        (KeyboardInterrupt); the model stays usable."""
+        refuse_masked(frames, "frames")
         a = np.asarray(frames)
         if a.ndim != 2:
             raise ValueError(f"frames: expected a 2-D array, one frame per row, got shape "
                              f"{a.shape}")
-        if workers is None:
-            workers = os.cpu_count() or 1
-        workers = operator.index(workers)
-        if workers < 1:
-            raise ValueError(f"workers={workers}: must be at least 1")
-        return self._batch(a, nfft, scaling, inverse, numpy_units, workers, single=False)
+        workers = worker_count(workers, a.shape[0])
+        return self._batch(a, nfft, scaling, inverse, numpy_units, output, workers,
+                           single=False)
 
     # -- internals -----------------------------------------------------------------------------
 
-    def _batch(self, a, nfft, scaling, inverse, numpy_units, workers, single):
+    def _check_length(self, length, nfft, what):
+        """Refuses, before any copy is made, a frame longer than the model takes, and a frame
+        whose length disagrees with an nfft that a fixed-length model ignores."""
+        n_max = 1 << self.nfft_max
+        if length > n_max:
+            raise ValueError(f"{what}: {length} samples per frame; this model's frames hold at "
+                             f"most 2**C_NFFT_MAX = {n_max} samples (C_NFFT_MAX="
+                             f"{self.nfft_max})")
+        if nfft is None:
+            return
+        n = _int32("nfft", nfft)
+        expected = self._m.frame_length(n)
+        if 0 <= n < 31 and expected not in (0, 1 << n) and length != expected:
+            raise ValueError(f"nfft={nfft}: this model's length is fixed (C_HAS_NFFT=0) at "
+                             f"2**C_NFFT_MAX = {expected} samples and {what} has {length}; give "
+                             f"frames of {expected} samples, or build the model with "
+                             f"C_HAS_NFFT=1 to choose the length per call")
+
+    def _warn_overflow(self, overflow, sched):
+        """One FftWarning when a schedule overflowed in any frame of the call."""
+        count = int(np.count_nonzero(overflow))
+        if not count or sched is None:
+            return
+        first = int(np.argmax(overflow))
+        used = sched[first] if sched.ndim == 2 else sched
+        warn(f"the scaling schedule overflowed in {count} of {len(overflow)} frame(s), the "
+             f"first frame {first} (schedule {used.tolist()}): the outputs wrapped; the default "
+             f"schedule (default_schedule()) never overflows", FftWarning)
+
+    def _batch(self, a, nfft, scaling, inverse, numpy_units, output, workers, single):
+        if output not in ("real", "int"):
+            raise ValueError(f"output={output!r}: expected 'real' or 'int'")
+        if output == "int" and numpy_units:
+            raise ValueError("numpy_units=True gives values, not words: use output='real'")
         if a.dtype == object or not (np.issubdtype(a.dtype, np.number) or a.dtype == bool):
             raise TypeError(f"frames must hold numbers, not {a.dtype}")
+        self._check_length(a.shape[1], nfft, "x" if single else "frames")
         x = np.ascontiguousarray(a, dtype=np.complex128)
         n = self.effective_nfft(a.shape[1], nfft)
         call_nfft = n if nfft is None else _int32("nfft", nfft)
@@ -373,16 +420,7 @@ class FftModel(ModelLifecycle):
         if workers == 1:
             parts = [(0, self._m.simulate(x, call_nfft, sched, direction))]
         else:
-            bounds = np.linspace(0, count, workers + 1).astype(int)
-            models = [self._m] + self._worker_states(workers - 1)
-
-            def run(i):
-                lo, hi = bounds[i], bounds[i + 1]
-                s = sched[lo:hi] if sched is not None and sched.ndim == 2 else sched
-                return lo, models[i].simulate(x[lo:hi], call_nfft, s, direction)
-
-            with ThreadPoolExecutor(workers) as pool:
-                parts = list(pool.map(run, range(workers)))
+            parts = self._run_workers(x, call_nfft, sched, direction, workers)
         lines = []
         for lo, (rc, failed, _xk, _blk, _ovf, part_lines) in parts:
             lines += [(lo + f, e, t) for f, e, t in part_lines]
@@ -399,22 +437,76 @@ class FftModel(ModelLifecycle):
             xk = np.concatenate([p[1][2] for p in parts])
             blk = np.concatenate([p[1][3] for p in parts])
             ovf = np.concatenate([p[1][4] for p in parts])
+        if self.uses_schedule():
+            self._warn_overflow(ovf, sched)
         result = FftBatchResult(xk, blk, ovf.astype(bool))
         if numpy_units:
             shift = self.numpy_scale(result, sched, n, inverse)
             xk = np.ldexp(xk.real, np.reshape(shift, (-1, 1))) + 1j * np.ldexp(
                 xk.imag, np.reshape(shift, (-1, 1)))
             result = result._replace(xk=xk)
+        elif output == "int":
+            result = result._replace(xk=self._words(xk))
         return result
+
+    def _words(self, xk):
+        """Output values as the words kip-golden writes (see transform(output="int"))."""
+        words = np.empty(xk.shape, dtype=[("re", np.int64), ("im", np.int64)])
+        if self._g["C_USE_FLT_PT"]:
+            for f, part in (("re", xk.real), ("im", xk.imag)):
+                words[f] = part.astype(np.float32).view(np.uint32)
+            return words
+        shift = self._g["C_INPUT_WIDTH"] - 1
+        for f, part in (("re", xk.real), ("im", xk.imag)):
+            scaled = np.ldexp(part, shift)
+            words[f] = scaled.astype(np.int64)
+        return words
+
+    def _run_workers(self, x, nfft, sched, direction, workers):
+        """Runs shares of the frames on this state and workers - 1 others, in threads. Ctrl-C
+        (or any failure to finish) cancels every share between frames; a refused call frees
+        the extra states."""
+        count = x.shape[0]
+        bounds = np.linspace(0, count, workers + 1).astype(int)
+        models = [self._m] + self._worker_states(workers - 1)
+        cancel = _fft.CancelFlag()
+
+        def run(i):
+            lo, hi = bounds[i], bounds[i + 1]
+            s = sched[lo:hi] if sched is not None and sched.ndim == 2 else sched
+            return lo, models[i].simulate(x[lo:hi], nfft, s, direction, cancel)
+
+        pool = ThreadPoolExecutor(workers)
+        try:
+            futures = [pool.submit(run, i) for i in range(workers)]
+            parts = [f.result() for f in futures]
+        except BaseException:
+            cancel.set()
+            pool.shutdown(wait=True)
+            self._release_workers()
+            raise
+        pool.shutdown(wait=True)
+        if any(p[1][0] != 0 for p in parts):
+            self._release_workers()
+        return parts
 
     def _worker_states(self, count):
         """count extra model states with this model's generics, kept for later calls."""
-        while len(self._workers) < count:
-            model, lines = _fft.Model.create(self._g)
-            if model is None:
-                raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state failed"))
-            self._workers.append(model)
+        try:
+            while len(self._workers) < count:
+                model, lines = _fft.Model.create(self._g)
+                if model is None:
+                    raise FftError(_error_text(lines, "ERROR:kfft_v8_0:create_state failed"))
+                self._workers.append(model)
+        except BaseException:
+            self._release_workers()
+            raise
         return self._workers[:count]
+
+    def _release_workers(self):
+        for w in self._workers:
+            w.close()
+        self._workers = []
 
 
 def _int32(name, value):
@@ -422,3 +514,6 @@ def _int32(name, value):
     if not -2**31 <= v < 2**31:
         raise ValueError(f"{name}={v} does not fit a 32-bit integer")
     return v
+
+
+FftModel.__doc__ = FftModel.__doc__.replace("{generics}", _generic_table())

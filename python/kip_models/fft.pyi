@@ -1,5 +1,5 @@
 import enum
-from typing import Dict, NamedTuple, Optional, Tuple
+from typing import Dict, Literal, NamedTuple, Optional, Tuple
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -14,10 +14,13 @@ __all__ = [
     "FftBatchResult",
     "Arch",
     "GENERICS",
+    "GENERIC_DESCRIPTIONS",
     "default_generics",
 ]
 
+__version__: str
 GENERICS: Tuple[str, ...]
+GENERIC_DESCRIPTIONS: Tuple[Dict[str, object], ...]
 
 class Arch(enum.IntEnum):
     RADIX4_BURST = 1
@@ -71,6 +74,7 @@ class FftModel(ModelLifecycle):
     def uses_schedule(self) -> bool: ...
     def default_schedule(self, nfft: Optional[int] = ...) -> np.ndarray: ...
     def quantize(self, x: ArrayLike) -> np.ndarray: ...
+    def output_width(self, nfft: Optional[int] = ...) -> int: ...
     def numpy_scale(
         self,
         result: FftResult | FftBatchResult,
@@ -85,6 +89,7 @@ class FftModel(ModelLifecycle):
         scaling: Optional[ArrayLike] = ...,
         inverse: bool = ...,
         numpy_units: bool = ...,
+        output: Literal["real", "int"] = ...,
     ) -> FftResult: ...
     def transform_batch(
         self,
@@ -94,4 +99,5 @@ class FftModel(ModelLifecycle):
         inverse: bool = ...,
         numpy_units: bool = ...,
         workers: Optional[int] = ...,
+        output: Literal["real", "int"] = ...,
     ) -> FftBatchResult: ...

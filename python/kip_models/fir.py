@@ -13,10 +13,14 @@
 Formats. Samples, coefficients and outputs are signed fixed point: data_width bits with
 data_fract_width fraction bits (default 16 and 0: integers!), coefficients coeff_width and
 coeff_fract_width (default 16 and 0). Values in [-1, 1) therefore need data_fract_width and
-coeff_fract_width (for example 15 with 16-bit widths), or quantization=2 for coefficients;
-FirModel warns (FirWarning) when the quantised coefficients or samples lose most of their
-energy. The model floors samples it is given off the grid (a bias of -1/2 LSB) and wraps
-values beyond the format: quantize() rounds to nearest first.
+coeff_fract_width (for example 15 with 16-bit widths), or quantization=2 for coefficients
+(FirModel.coeff_scale gives the factor it applies). Coefficients are rounded to the nearest
+code (ties toward zero). The model rounds samples it is given off the grid down (a bias of
+-1/2 LSB) and wraps values beyond the format; each call that converts samples so gives one
+FirWarning naming the counts and the first index (kip_fir_v6_3_input_check), and
+quantize() rounds to nearest first. FirModel also warns when the quantised coefficients lose
+most of their value and, at creation, of every setting the model ignores (a rate the filter
+type does not use, ...: kip_fir_v6_3_config_check).
 
 Layout. Samples are numpy arrays shaped (paths, channels, vectors): x[p, c, v] is sample v of
 channel c on path p; a model with one path and one channel also takes (vectors,). Outputs
@@ -25,9 +29,12 @@ come back in the same layout.
 Output values. In full precision (output_rounding 0) the output is the accumulator, in units
 of 2**-output_fract_width (config["output_fract_width"], usually coeff_fract_width +
 data_fract_width): a format other than the input's. With rounding 1 to 7 it is rounded to
-output_width bits. Models whose accumulator has 53 bits or more compute on exact integers;
-get() then returns int64 arrays in units of the output's least significant bit (object
-arrays of Python ints when output_width exceeds 63 bits).
+output_width bits. The caller chooses the output type, per model (FirModel(output=...)) or per
+call: output="real" (the default) gives float64 values in real units (complex128 for a Hilbert
+filter), output="int" gives the output words, int64 in units of the output's least
+significant bit (Python ints in an object array when output_width exceeds 63 bits; a Hilbert
+filter gives fields "re" and "im"). The type never depends on the values. Outputs wider than
+53 bits are exact only with output="int".
 
 Rate change (the hardware's own alignment, no delay compensation): with interpolation L
 and decimation M, u the input zero-stuffed by L (u[nL] = x[n], zeros between) and c the taps,
@@ -41,11 +48,20 @@ so the decimator keeps the last sample of each group of M. With scipy:
     d = M - 1 if L <= M else 0
     ref = upfirdn(c, x, L, 1)[d::M][:len(y)]      # equals y for integer formats
 
-Messages of the model (warnings, and debug notes when created with debug=True) go to the
-callable given as on_message(error, text), each distinct text once per call, or else to the
-logging module (logger "kip_models.fir"), each distinct warning once per model. A failed call raises FirError carrying
-the library's message; argument errors found before the library is called raise ValueError
-or TypeError naming the argument.
+Messages of the model go to the callable given as on_message(error, text), each distinct text
+once per call, or else become Python warnings of class FirWarning (each distinct text once per
+call; Python's filter then shows each once per place in your code); nothing is written to the
+standard error stream by the model. Debug notes (debug=True) go to on_message, a callable of
+their own, or the logger "kip_models.fir" at DEBUG level. A failed call raises FirError
+carrying the library's message; argument errors found before the library is called raise
+ValueError or TypeError naming the argument.
+
+Threads: one model may be shared by threads; each call (send, get, run, ...) runs alone, but a
+sequence of calls is not atomic: two threads calling run() on one model interleave their
+samples in the one filter history. Give each thread its own model, or use run_batch().
+
+Ctrl-C stops a long send(), run() or run_batch() between chunks of samples with
+KeyboardInterrupt; the samples sent before it stay in the model (reset() starts over).
 """
 
 import enum
@@ -53,13 +69,14 @@ import logging
 import math
 import numbers
 import operator
-import os
+import textwrap
 import warnings
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 
 from . import _fir
+from ._common import Codes, refuse_masked, warn, worker_count
 from ._lifecycle import ModelLifecycle
 from .quant import quantize as _quantize
 
@@ -76,6 +93,7 @@ __all__ = [
     "version",
     "default_config",
     "CONFIG_FIELDS",
+    "FIELDS",
     "PATTERN_NONE",
     "PATTERN_COUNT",
     "PATTERN_MIN",
@@ -83,89 +101,110 @@ __all__ = [
     "PATTERN_SEQ",
     "PATTERN_MAP",
     "patterns_for",
+    "OUTPUTS",
 ]
 
+#: The FIR library's version string (kip_fir_v6_3_get_version).
+__version__ = _fir.version()
+
+#: Output types of get(), run(), run_batch() and get_channel().
+OUTPUTS = ("real", "int")
+
+#: The library's description of each configuration field, in record order: dicts with name,
+#: help, rule, default_text, kind, computed, min, max and default.
+FIELDS = tuple(_fir.fields())
 #: Fields of the configuration record, in record order.
-CONFIG_FIELDS = (
-    "name",
-    "filter_type",
-    "rate_change",
-    "interp_rate",
-    "decim_rate",
-    "zero_pack_factor",
-    "coeff",
-    "coeff_padding",
-    "num_coeffs",
-    "coeff_sets",
-    "reloadable",
-    "is_halfband",
-    "quantization",
-    "coeff_width",
-    "coeff_fract_width",
-    "chan_seq",
-    "num_channels",
-    "init_pattern",
-    "num_paths",
-    "data_width",
-    "data_fract_width",
-    "output_rounding",
-    "output_width",
-    "output_fract_width",
-    "config_method",
-)
-_INT_FIELDS = tuple(f for f in CONFIG_FIELDS if f not in ("name", "coeff"))
+CONFIG_FIELDS = tuple(f["name"] for f in FIELDS)
+_INT_FIELDS = tuple(f["name"] for f in FIELDS
+                    if f["kind"] not in (_fir.FIELD_STRING, _fir.FIELD_REAL_ARRAY))
 
 
-class FilterType(enum.IntEnum):
-    """Values of filter_type."""
+class FilterType(enum.IntEnum, metaclass=Codes):
+    """Values of filter_type.
 
-    SINGLE_RATE = 0  #: one output per input
-    INTERPOLATING = 1  #: interp_rate outputs per input (with rate_change 1: L/M)
-    DECIMATING = 2  #: one output per decim_rate inputs (with rate_change 1: L/M)
-    HILBERT = 3  #: Hilbert transformer: complex output (delayed input, filter output)
-    ZERO_PACKED = 4  #: coefficients spread by zero_pack_factor
+    SINGLE_RATE   = 0: one output per input
+    INTERPOLATING = 1: interp_rate outputs per input (with rate_change 1: L/M)
+    DECIMATING    = 2: one output per decim_rate inputs (with rate_change 1: L/M)
+    HILBERT       = 3: Hilbert transformer: complex output (delayed input, filter output)
+    ZERO_PACKED   = 4: coefficients spread by zero_pack_factor
+    """
 
-
-class RateChange(enum.IntEnum):
-    """Values of rate_change."""
-
-    INTEGER = 0  #: interpolation or decimation by an integer
-    FRACTIONAL = 1  #: interpolation by interp_rate and decimation by decim_rate together
-
-
-class Quantization(enum.IntEnum):
-    """Values of quantization (coefficient quantisation)."""
-
-    INTEGER_COEFFICIENTS = 0  #: truncated to coeff_width / coeff_fract_width
-    QUANTIZE_ONLY = 1  #: the same as 0
-    MAXIMIZE_DYNAMIC_RANGE = 2  #: scaled so the largest tap reaches the end of the format
+    SINGLE_RATE = 0
+    INTERPOLATING = 1
+    DECIMATING = 2
+    HILBERT = 3
+    ZERO_PACKED = 4
 
 
-class Rounding(enum.IntEnum):
-    """Values of output_rounding: full precision, or rounding to output_width bits."""
+class RateChange(enum.IntEnum, metaclass=Codes):
+    """Values of rate_change.
 
-    FULL_PRECISION = 0  #: the whole accumulator; output_width becomes its width
-    FLOOR = 1  #: toward minus infinity (truncation of two's complement)
-    HALF_TOWARD_ZERO = 2  #: nearest, ties toward zero
-    HALF_AWAY_FROM_ZERO = 3  #: nearest, ties away from zero
-    HALF_EVEN = 4  #: nearest, ties to even (convergent)
-    HALF_ODD = 5  #: nearest, ties to odd
-    HALF_DOWN = 6  #: nearest, ties toward minus infinity
-    HALF_UP = 7  #: nearest, ties toward plus infinity
+    INTEGER    = 0: interpolation or decimation by an integer
+    FRACTIONAL = 1: interpolation by interp_rate and decimation by decim_rate together
+    """
+
+    INTEGER = 0
+    FRACTIONAL = 1
 
 
-class ChannelSequence(enum.IntEnum):
-    """Values of chan_seq."""
+class Quantization(enum.IntEnum, metaclass=Codes):
+    """Values of quantization (coefficient quantisation).
 
-    BASIC = 0  #: channels in order 0 .. num_channels-1
-    ADVANCED = 1  #: channel patterns (num_channels 4, 6, 8, 12, 16, 24, 32, 48 or 64)
+    INTEGER_COEFFICIENTS   = 0: rounded to the nearest code of coeff_width /
+                                coeff_fract_width (ties toward zero)
+    QUANTIZE_ONLY          = 1: the same as 0
+    MAXIMIZE_DYNAMIC_RANGE = 2: scaled by FirModel.coeff_scale, so that the largest tap
+                                reaches the end of the format, then rounded as 0
+    """
+
+    INTEGER_COEFFICIENTS = 0
+    QUANTIZE_ONLY = 1
+    MAXIMIZE_DYNAMIC_RANGE = 2
 
 
-class ConfigMethod(enum.IntEnum):
-    """Values of config_method: how configuration packets select coefficient sets."""
+class Rounding(enum.IntEnum, metaclass=Codes):
+    """Values of output_rounding: full precision, or rounding to output_width bits.
 
-    SINGLE = 0  #: one selector for every channel
-    BY_CHANNEL = 1  #: one selector per channel
+    FULL_PRECISION      = 0: the whole accumulator; output_width becomes its width
+    FLOOR               = 1: toward minus infinity (truncation of two's complement)
+    HALF_TOWARD_ZERO    = 2: nearest, ties toward zero
+    HALF_AWAY_FROM_ZERO = 3: nearest, ties away from zero
+    HALF_EVEN           = 4: nearest, ties to even (convergent)
+    HALF_ODD            = 5: nearest, ties to odd
+    HALF_DOWN           = 6: nearest, ties toward minus infinity
+    HALF_UP             = 7: nearest, ties toward plus infinity
+    """
+
+    FULL_PRECISION = 0
+    FLOOR = 1
+    HALF_TOWARD_ZERO = 2
+    HALF_AWAY_FROM_ZERO = 3
+    HALF_EVEN = 4
+    HALF_ODD = 5
+    HALF_DOWN = 6
+    HALF_UP = 7
+
+
+class ChannelSequence(enum.IntEnum, metaclass=Codes):
+    """Values of chan_seq.
+
+    BASIC    = 0: channels in order 0 .. num_channels-1
+    ADVANCED = 1: channel patterns (num_channels 4, 6, 8, 12, 16, 24, 32, 48 or 64)
+    """
+
+    BASIC = 0
+    ADVANCED = 1
+
+
+class ConfigMethod(enum.IntEnum, metaclass=Codes):
+    """Values of config_method: how configuration packets select coefficient sets.
+
+    SINGLE     = 0: one selector for every channel
+    BY_CHANNEL = 1: one selector per channel
+    """
+
+    SINGLE = 0
+    BY_CHANNEL = 1
 
 
 #: Channel pattern number selecting the basic channel sequence.
@@ -182,42 +221,10 @@ PATTERN_MAP = _fir.pattern_map
 
 _LOG = logging.getLogger("kip_models.fir")
 
-# Configuration fields named by the library's refusals, to name them with their values.
-_REFUSAL_FIELDS = (
-    ("Invalid filter type", ("filter_type",), "0 to 4"),
-    ("Invalid rate change type", ("rate_change",), "0 or 1"),
-    ("Invalid interpolation rate", ("interp_rate",), "1 to 1024"),
-    ("Invalid decimation rate", ("decim_rate",), "1 to 1024"),
-    ("Invalid zero packing factor", ("zero_pack_factor",), "1 to 8"),
-    ("Invalid value for is_halfband", ("is_halfband",), "0 or 1"),
-    ("Invalid value for reloadable", ("reloadable",), "0 or 1"),
-    ("Invalid quantization type", ("quantization",), "0 to 2"),
-    ("Invalid coefficient width", ("coeff_width",), "at most 49"),
-    ("Invalid channel sequence type", ("chan_seq",), "0 or 1"),
-    ("Invalid number of channels", ("num_channels", "chan_seq"),
-     "1 to 64; with chan_seq 1: 4, 6, 8, 12, 16, 24, 32, 48 or 64"),
-    ("Number of channels", ("num_channels",), "1 to 64"),
-    ("Invalid number of paths", ("num_paths",), "1 to 16"),
-    ("Number of paths", ("num_paths",), "1 to 16"),
-    ("Invalid data width", ("data_width",), "at most 49"),
-    ("Data fractional width", ("data_fract_width", "data_width"), None),
-    ("Invalid output rounding type", ("output_rounding",), "0 to 7"),
-    ("Invalid configuration method", ("config_method",), "0 or 1"),
-    ("Invalid Filter rate", ("filter_type", "interp_rate", "decim_rate"), None),
-    ("common factors", ("interp_rate", "decim_rate"), None),
-    ("Zero packing factor", ("zero_pack_factor",), "1 to 8"),
-    ("Number of coefficients", ("num_coeffs",), None),
-    ("Number of coefficient sets", ("coeff_sets",), None),
-    ("Coefficient padding", ("coeff_padding",), None),
-    ("Invalid coefficient fractional width", ("coeff_fract_width",), None),
-    ("Invalid output width", ("output_width", "output_rounding"),
-     "at most the accumulator width"),
-    ("Coefficient values must be finite", ("coeff",), None),
-)
-# Fields that size a model's tables: named when construction fails for want of memory.
-_SIZE_FIELDS = ("num_coeffs", "coeff_sets", "coeff_padding", "num_channels", "num_paths",
-                "interp_rate", "decim_rate", "zero_pack_factor")
-
+# The library's note that a model computes on integers: the output type is the caller's
+# choice here (output=), and integer_mode tells the arithmetic, so the note becomes no
+# FirWarning (on_message still receives it).
+_INTEGER_MODE_NOTE = " WARNING: Model will use MPZ data type"
 
 class FirError(RuntimeError):
     """A call of the FIR model failed.
@@ -284,6 +291,12 @@ def _samples(a, name="x"):
     return a
 
 
+def _check_output(output):
+    if output not in OUTPUTS:
+        raise ValueError(f"output={output!r}: expected one of {', '.join(map(repr, OUTPUTS))}")
+    return output
+
+
 def _as_int(name, value):
     try:
         return operator.index(value)
@@ -291,10 +304,11 @@ def _as_int(name, value):
         raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
 
 
-def _kept_energy(exact, codes):
-    """Share of the energy of exact that the quantised codes keep (1.0 for an all-zero input)."""
+def _lost_energy(exact, codes):
+    """Energy of the quantisation error as a share of the energy of exact (0.0 for an all-zero
+    input)."""
     e = float(np.sum(np.square(exact)))
-    return 1.0 if e == 0 else float(np.sum(np.square(codes))) / e
+    return 0.0 if e == 0 else float(np.sum(np.square(exact - codes))) / e
 
 
 def _fract_for(values, width):
@@ -308,45 +322,23 @@ def _fract_for(values, width):
 class FirModel(ModelLifecycle):
     """One FIR model instance.
 
-    FirModel(*, on_message=None, debug=False, **config)
+    FirModel(*, on_message=None, debug=False, output="real", **config)
 
     Keyword arguments are the fields of the configuration record (CONFIG_FIELDS); fields left
     out keep the library's defaults (default_config()). Codes may be given as the IntEnums of
-    this module or as ints:
+    this module or as ints. The fields, as the library describes them (FIELDS has the
+    descriptions: range, default, rule):
 
-    name              instance name, the prefix of every message ("tapforge_v6_3")
-    filter_type       FilterType: 0 single rate, 1 interpolating, 2 decimating, 3 Hilbert,
-                      4 zero-packed (default 0)
-    rate_change       RateChange: 0 integer, 1 fractional L/M with filter_type 1 or 2 (0)
-    interp_rate       L, 1 to 1024; used by filter_type 1, and by 2 with rate_change 1 (1)
-    decim_rate        M, 1 to 1024; used by filter_type 2, and by 1 with rate_change 1 (1)
-    zero_pack_factor  1 to 8; used by filter_type 4 (1)
-    coeff             num_coeffs * coeff_sets taps, set after set, or a 2-D array shaped
-                      (coeff_sets, num_coeffs); num_coeffs and coeff_sets follow from it when
-                      not given (default: 21 integer taps)
-    coeff_padding     zero taps placed in front of each set (0)
-    num_coeffs, coeff_sets   taps per set (21) and number of sets (1)
-    reloadable        1: sets can be replaced at run time with reload() (0)
-    is_halfband       1: half-band structure (0)
-    quantization      Quantization: 0/1 truncate taps to the coefficient format, 2 scale
-                      them to its full range first (0)
-    coeff_width, coeff_fract_width   coefficient format: bits (at most 49, default 16) and
-                      fraction bits (0: integer taps)
-    chan_seq          ChannelSequence: 0 basic, 1 advanced (channel patterns) (0)
-    num_channels      time-multiplexed channels, 1 to 64 (1)
-    init_pattern      channel pattern after creation and reset (PATTERN_NONE)
-    num_paths         parallel paths, 1 to 16 (1)
-    data_width, data_fract_width     input format: bits (at most 49, default 16) and
-                      fraction bits (0: integer samples)
-    output_rounding   Rounding: 0 full precision, 1 to 7 rounded to output_width (0)
-    output_width      output bits when rounding (24); full precision uses the accumulator's
-    output_fract_width   computed by the model; a given value is ignored
-    config_method     ConfigMethod: 0 one selector for all channels, 1 one per channel (0)
+{fields}
+    coeff may also be a 2-D array shaped (coeff_sets, num_coeffs); num_coeffs and coeff_sets
+    follow from coeff when not given. Fields whose codes have an IntEnum here: {enums}.
 
-    on_message: None (messages go to the logger "kip_models.fir"), a logging.Logger, or a
+    on_message: None (the model's warnings become FirWarning), a logging.Logger, or a
     callable on_message(error, text) with error True for error-level messages.
     debug: False; True to receive the model's debug notes too (through on_message, or the
-    logger at DEBUG level); or a callable of its own for them.
+    logger "kip_models.fir" at DEBUG level); or a callable of its own for them.
+    output: "real" or "int", the output type of get(), run(), run_batch() and get_channel()
+    when a call does not choose (see the module help).
 
     Output alignment (the hardware's, no delay compensation): with L = interp_rate and
     M = decim_rate as completed (config), u the input zero-stuffed by L and c the taps,
@@ -356,21 +348,23 @@ class FirModel(ModelLifecycle):
 
     Raises FirError (the library's text and the fields concerned) when the library refuses
     the configuration, TypeError for unknown fields or non-integer values, ValueError for
-    coefficients that do not match num_coeffs * coeff_sets. Warns (FirWarning) when the
+    coefficients that do not match num_coeffs * coeff_sets (extra taps as well as missing
+    ones) and for masked arrays with masked elements. Warns (FirWarning) when the
     quantised coefficients keep less than half their energy, and when a given rate or
     packing factor is overridden by the filter type.
 
-    One instance may be used from several threads (calls are serialised); run_batch()
-    runs independent stimuli on several model states in parallel."""
+    One instance may be used from several threads: each call is serialised, but a sequence
+    such as run() (send, then get) is not atomic, and the filter history is shared;
+    run_batch() runs independent stimuli on several model states in parallel."""
 
-    def __init__(self, *, on_message=None, debug=False, **config):
+    def __init__(self, *, on_message=None, debug=False, output="real", **config):
         unknown = sorted(set(config) - set(CONFIG_FIELDS))
         if unknown:
             raise TypeError(f"unknown configuration field(s): {', '.join(unknown)}; the "
                             f"fields are {', '.join(CONFIG_FIELDS)}")
         self._on_message = on_message
         self._debug = debug
-        self._logged = set()  # warnings already sent to the default logger
+        self._output = _check_output(output)
         fields = {}
         for f in _INT_FIELDS:
             if f in config:
@@ -381,6 +375,7 @@ class FirModel(ModelLifecycle):
             fields["name"] = config["name"]
         coeff = config.get("coeff")
         if coeff is not None:
+            refuse_masked(coeff, "coeff")
             coeff = _samples(np.asarray(coeff), "coeff").astype(np.float64)
             if coeff.ndim == 2:
                 sets, taps = coeff.shape
@@ -398,23 +393,30 @@ class FirModel(ModelLifecycle):
             else:
                 raise ValueError(f"coeff must be 1-D or 2-D, got shape {coeff.shape}")
             coeff = np.ascontiguousarray(coeff.reshape(-1))
+            defaults = _fir.default_config()
+            taps = fields.get("num_coeffs", defaults["num_coeffs"])
+            sets = fields.get("coeff_sets", defaults["coeff_sets"])
+            if taps > 0 and sets > 0 and coeff.size != taps * sets:
+                raise ValueError(f"coeff holds {coeff.size} values, the configuration needs "
+                                 f"num_coeffs * coeff_sets = {taps} * {sets} = {taps * sets}")
         self._fields = fields
-        model, messages = _fir.Model.create(fields, coeff, bool(debug))
+        model, messages, notes, refused_field = _fir.Model.create(fields, coeff, bool(debug))
         if model is None:
             errors = [text for _dbg, err, text in messages if err]
             self._deliver([m for m in messages if m[2] not in errors])
             text = errors[-1] if errors else "model creation failed"
-            raise FirError(self._explain_refusal(text), [m[1:] for m in messages])
+            if refused_field is None:  # a rule between fields: show what was given
+                text = self._explain_refusal(text)
+            raise FirError(text, [m[1:] for m in messages])
         self._m = model
         if coeff is None:
             coeff = default_config()["coeff"]
         self._coeff = coeff.copy()
         self._coeff.flags.writeable = False
         self._deliver(messages)
-        self._samples_checked = False
-        done = self.config
-        self._check_overrides(done)
-        self._check_coefficients(done)
+        for note in notes:  # settings the model ignores
+            warnings.warn(note, FirWarning, stacklevel=2)
+        self._check_coefficients(self.config)
 
     # -- lifecycle -----------------------------------------------------------------------------
 
@@ -462,6 +464,18 @@ class FirModel(ModelLifecycle):
         return self._m.integer_mode
 
     @property
+    def coeff_scale(self):
+        """The factor the model multiplied the coefficients by before rounding them to the
+        coefficient format: with quantization=2 (MAXIMIZE_DYNAMIC_RANGE) the one that brings the
+        largest tap to the end of the format, else 1.0. The outputs then carry this factor."""
+        return self._m.coeff_scale
+
+    @property
+    def output(self):
+        """The model's default output type, "real" or "int"."""
+        return self._output
+
+    @property
     def waiting(self):
         """Whole output vectors waiting to be collected (what get() returns now)."""
         return max(self._m.waiting(), 0)
@@ -480,79 +494,89 @@ class FirModel(ModelLifecycle):
     def send(self, x):
         """Sends samples: an array shaped (paths, channels, vectors), (paths, channels) for one
         vector, or (vectors,) for a model with one path and one channel. Real numbers only;
-        off-grid values are floored, values beyond data_width wrap (see quantize()). Raises
-        ValueError naming the expected layout when the shape does not fit, TypeError for
-        elements that are not real numbers, FirError when the library refuses the call."""
+        off-grid values are rounded down, values beyond data_width wrap, with one FirWarning
+        for the call (see quantize()). Raises ValueError naming the expected layout when the
+        shape does not fit, or for a masked array with masked elements, TypeError for
+        elements that are not real numbers, FirError when the library refuses the call.
+        Ctrl-C stops a long send between chunks of vectors (KeyboardInterrupt); the vectors
+        sent before it stay in the model."""
+        refuse_masked(x, "x")
         a = self._input(x)
-        self._check_samples(a)
-        rc, messages = self._m.send(np.asfortranarray(a, dtype=np.float64))
+        rc, messages, converted = self._m.send(np.asfortranarray(a, dtype=np.float64))
+        self._warn_conversion(converted, a, np.ndim(x) == 1)
         self._finish("send", rc, messages)
 
-    def get(self, vectors=None, integer=None):
+    def get(self, vectors=None, output=None, integer=None):
         """Collects output vectors: every vector waiting (vectors=None) or at most `vectors`.
 
-        Returns an array shaped (paths, channels, vectors). integer=None chooses by the
-        model's arithmetic (integer_mode); True gives integers in units of the output's least
-        significant bit (int64, or Python ints in an object array when output_width exceeds
-        63 bits; a Hilbert filter gives a structured array with fields "re" and "im"); False
-        gives float64 (complex128 for a Hilbert filter), the integers times
-        2**-output_fract_width. Raises FirError when the library refuses the call."""
+        Returns an array shaped (paths, channels, vectors). output: "real" gives float64
+        (complex128 for a Hilbert filter) in real units, the words times
+        2**-output_fract_width; "int" gives the words, int64 in units of the output's least
+        significant bit (Python ints in an object array when output_width exceeds 63 bits; a
+        Hilbert filter gives a structured array with fields "re" and "im"); None: the model's
+        default (FirModel(output=...), "real" unless chosen). integer=True/False is the older
+        spelling of output="int"/"real". Raises FirError when the library refuses the call."""
         want = -1 if vectors is None else _as_int("vectors", vectors)
         if vectors is not None and want < 0:
             raise ValueError(f"vectors={want}: must not be negative")
-        rc, out, messages = self._m.get(self._kind(integer), want)
+        rc, out, messages = self._m.get(self._kind(output, integer), want)
         self._finish("get", rc, messages)
         return out
 
-    def run(self, x, integer=None):
+    def run(self, x, output=None, integer=None):
         """send(x), then get(): returns every output vector waiting afterwards, shaped
         (vectors,) for a 1-D input and (paths, channels, vectors) otherwise. A rate-changing
         filter gives len(x) * L // M outputs per channel in total, aligned as the module help
-        states (y[m] = sum_j c[j] u[m*M + d - j])."""
+        states (y[m] = sum_j c[j] u[m*M + d - j]). output as for get(). The send and the get
+        are two calls: threads sharing one model must not run() on it at the same time."""
+        refuse_masked(x, "x")
         a = np.asarray(x)
+        kind = self._kind(output, integer)
         self.send(a)
-        out = self.get(integer=integer)
+        rc, out, messages = self._m.get(kind, -1)
+        self._finish("get", rc, messages)
         return out[0, 0] if a.ndim == 1 else out
 
-    def run_batch(self, stimuli, workers=1, integer=None):
+    def run_batch(self, stimuli, workers=1, output=None, integer=None):
         """Runs each stimulus of the sequence `stimuli` on this configuration from the state
         after creation (as reset() leaves it) and returns the list of outputs, as run() gives
-        them. workers: number of threads (None: os.cpu_count()), each with a model state of
-        its own; the results are identical to workers=1. Reconfiguration packets sent to this
-        instance are not carried over. Messages are delivered in stimulus order after the
-        run; a refused stimulus raises FirError with .index set (the first one, in order)."""
-        items = [np.asarray(s) for s in stimuli]
-        for a in items:
-            self._input(a)
-        if workers is None:
-            workers = os.cpu_count() or 1
-        workers = _as_int("workers", workers)
-        if workers < 1:
-            raise ValueError(f"workers={workers}: must be at least 1")
-        workers = max(1, min(workers, len(items)))
-        kind = self._kind(integer)
+        them. workers: number of threads (None: one per processor), each with a model state of
+        its own, no more than there are stimuli or processors; the results are identical to
+        workers=1. Reconfiguration packets sent to this instance are not carried over.
+        Messages are delivered in stimulus order after the run; a refused stimulus raises
+        FirError with .index set (the first one, in order). Every stimulus is checked before
+        any model state is made. Ctrl-C stops every thread (KeyboardInterrupt)."""
+        items = []
+        for i, s in enumerate(stimuli):
+            refuse_masked(s, f"stimuli[{i}]")
+            items.append(np.asarray(s))
+        shaped = [self._input(a) for a in items]
+        workers = worker_count(workers, len(items))
+        kind = self._kind(output, integer)
         bounds = np.linspace(0, len(items), workers + 1).astype(int)
+        cancel = _fir.CancelFlag()
 
         def run_share(k):
-            model, msgs = _fir.Model.create(self._fields, self._coeff, False)
+            model, msgs, _notes, _field = _fir.Model.create(self._fields, self._coeff, False)
             if model is None:
                 raise FirError("\n".join(m[2] for m in msgs if m[1]) or "model creation failed",
                                [m[1:] for m in msgs])
             results = []
             try:
                 for i in range(bounds[k], bounds[k + 1]):
-                    a = items[i]
-                    shaped = a.reshape(1, 1, -1) if a.ndim == 1 else a
+                    if cancel.is_set():
+                        break
                     rc, msgs = model.reset()
+                    converted = None
                     if rc == 0:
-                        rc, more = model.send(np.asfortranarray(_samples(shaped),
-                                                                dtype=np.float64))
+                        rc, more, converted = model.send(
+                            np.asfortranarray(shaped[i], dtype=np.float64), cancel)
                         msgs = msgs + more
                     out = None
                     if rc == 0:
                         rc, out, more = model.get(kind, -1)
                         msgs = msgs + more
-                    results.append((rc, out, msgs))
+                    results.append((rc, out, msgs, converted))
                     if rc != 0:
                         break
             finally:
@@ -562,10 +586,18 @@ class FirModel(ModelLifecycle):
         if workers == 1:
             shares = [run_share(0)]
         else:
-            with ThreadPoolExecutor(workers) as pool:
-                shares = list(pool.map(run_share, range(workers)))
+            pool = ThreadPoolExecutor(workers)
+            try:
+                futures = [pool.submit(run_share, k) for k in range(workers)]
+                shares = [f.result() for f in futures]
+            except BaseException:
+                cancel.set()
+                raise
+            finally:
+                pool.shutdown(wait=True)
         outs = []
-        for i, (rc, out, msgs) in enumerate(r for share in shares for r in share):
+        for i, (rc, out, msgs, converted) in enumerate(r for share in shares for r in share):
+            self._warn_conversion(converted, shaped[i], items[i].ndim == 1, f"stimuli[{i}]: ")
             if rc != 0:
                 try:
                     self._finish("run_batch", rc, msgs)
@@ -580,19 +612,22 @@ class FirModel(ModelLifecycle):
         """Sends one channel position of every path: x shaped (paths,), or a scalar for one
         path. Positions go round the channels in order (the pattern's slots under the advanced
         channel sequence)."""
+        refuse_masked(x, "x")
         a = np.atleast_1d(np.asarray(x))
         if np.iscomplexobj(a):
             raise TypeError("x: the model takes real samples")
         if a.ndim != 1:
             raise ValueError(f"x: send_channel takes one sample per path, shape "
                              f"({self.paths},); got {a.shape}")
-        rc, messages = self._m.send_channel(np.ascontiguousarray(_samples(a), dtype=np.float64))
+        a = np.ascontiguousarray(_samples(a), dtype=np.float64)
+        rc, messages, converted = self._m.send_channel(a)
+        self._warn_conversion(converted, a, True)
         self._finish("send_channel", rc, messages)
 
-    def get_channel(self, integer=None):
+    def get_channel(self, output=None, integer=None):
         """Collects one channel position of every path: an array shaped (paths,), or shaped
-        (0,) when that channel has nothing waiting. integer as for get()."""
-        rc, out, messages = self._m.get_channel(self._kind(integer))
+        (0,) when that channel has nothing waiting. output as for get()."""
+        rc, out, messages = self._m.get_channel(self._kind(output, integer))
         self._finish("get_channel", rc, messages)
         return out
 
@@ -602,6 +637,7 @@ class FirModel(ModelLifecycle):
         """Queues a reload of coefficient set fsel (0 to coeff_sets - 1) with num_coeffs
         values; it takes effect at the configuration point where the next configure() packet
         is applied. Needs reloadable=1 (otherwise the library ignores it with a warning)."""
+        refuse_masked(coeffs, "coeffs")
         c = _samples(np.asarray(coeffs), "coeffs")
         if c.ndim != 1:
             raise ValueError(f"coeffs must be 1-D, got shape {c.shape}")
@@ -654,84 +690,63 @@ class FirModel(ModelLifecycle):
                              f"{layout}{hint}")
         return _samples(a)
 
-    def _kind(self, integer):
-        if integer is None:
-            integer = self.integer_mode
-        if integer:
+    def _kind(self, output, integer=None):
+        if output is None:
+            output = self._output if integer is None else ("int" if integer else "real")
+        elif integer is not None:
+            raise TypeError("give output= or integer=, not both")
+        if _check_output(output) == "int":
             return _fir.KIND_MPZ_COMPLEX if self.hilbert else _fir.KIND_MPZ
         return _fir.KIND_COMPLEX if self.hilbert else _fir.KIND_REAL
 
     def _explain_refusal(self, text):
-        """The library's refusal of a configuration, followed by the fields it concerns."""
-        values = dict(default_config())
-        values.update(self._fields)
-        if text == "Uncaught exception in FIR model create":
-            sizes = ", ".join(f"{f}={values[f]}" for f in _SIZE_FIELDS)
-            return (f"{text}: the model could not be built, most likely for want of memory; "
-                    f"the fields that size it: {sizes}")
-        for key, names, accepted in _REFUSAL_FIELDS:
-            if key in text:
-                shown = ", ".join(f"{f}={values[f]!r}" if f != "coeff" else "coeff"
-                                  for f in names)
-                return f"{text} ({shown}{'; accepted: ' + accepted if accepted else ''})"
-        return text
-
-    def _check_overrides(self, done):
-        """Warns when a rate or packing factor given at creation is overridden by the filter
-        type (the library forces it to 1 silently)."""
-        ft = done["filter_type"]
-        fixes = {
-            "interp_rate": "interpolation needs filter_type=FilterType.INTERPOLATING (1); a "
-                           "rational L/M needs filter_type 1 or 2 with rate_change=1",
-            "decim_rate": "decimation needs filter_type=FilterType.DECIMATING (2); a rational "
-                          "L/M needs filter_type 1 or 2 with rate_change=1",
-            "zero_pack_factor": "zero packing needs filter_type=FilterType.ZERO_PACKED (4)",
-        }
-        for f, fix in fixes.items():
-            if f in self._fields and self._fields[f] != done[f]:
-                warnings.warn(f"{f}={self._fields[f]} is overridden by filter_type={ft} "
-                              f"({FilterType(ft).name}): the model uses {f}={done[f]}; {fix}",
-                              FirWarning, stacklevel=3)
+        """The library's refusal of a configuration, followed by the values the caller gave
+        (the other fields had their defaults)."""
+        given = ", ".join(f"{f}={v!r}" for f, v in self._fields.items() if f != "name")
+        return f"{text} (given: {given})" if given else text
 
     def _check_coefficients(self, done):
-        """Warns when truncation to the coefficient format keeps less than half of the taps'
-        energy (typically taps designed in [-1, 1) with coeff_fract_width 0)."""
+        """Warns when rounding to the coefficient format changes the taps by more than half of
+        their energy (typically taps designed in [-1, 1) with coeff_fract_width 0)."""
         if done["quantization"] == Quantization.MAXIMIZE_DYNAMIC_RANGE:
             return
         exact = np.ldexp(self._coeff, done["coeff_fract_width"])
-        codes = np.trunc(exact)
-        kept = _kept_energy(exact, codes)
-        if kept >= 0.5:
+        codes = np.sign(exact) * np.ceil(np.abs(exact) - 0.5)  # nearest, ties toward zero
+        lost = _lost_energy(exact, codes)
+        if lost <= 0.5:
             return
         f = _fract_for(self._coeff, done["coeff_width"])
-        what = "all become zero" if not np.any(codes) else f"keep {kept:.0%} of their energy"
+        what = ("all become zero" if not np.any(codes) else
+                f"keep little of their value (the rounding error has {lost:.0%} of their energy)")
         warnings.warn(
             f"the coefficients quantised to coeff_width={done['coeff_width']}, "
             f"coeff_fract_width={done['coeff_fract_width']} {what}: set coeff_fract_width"
             f"{f' (e.g. {f})' if f is not None else ''} or "
             f"quantization=Quantization.MAXIMIZE_DYNAMIC_RANGE (2)", FirWarning, stacklevel=3)
 
-    def _check_samples(self, a):
-        """Warns once per model when flooring to the input format changes the samples by more
-        than half of their energy (samples in [-1, 1) with data_fract_width 0)."""
-        if self._samples_checked or not a.size:
+    def _warn_conversion(self, converted, a, flat, prefix=""):
+        """One FirWarning for the samples of a call that the model wraps or rounds down: the
+        library's text (counts and first indices into the samples in the model's order, paths
+        fastest), with the positions in x for a (paths, channels, vectors) array, and a hint
+        when the rounding leaves little of the samples' value."""
+        if converted is None:
             return
-        c = self._m.get_config()
-        exact = np.ldexp(a.astype(np.float64), c["data_fract_width"])
-        if not np.all(np.isfinite(exact)):
-            return  # refused by the library
-        energy = float(np.sum(np.square(exact)))
-        error = float(np.sum(np.square(exact - np.floor(exact))))
-        if error <= 0.5 * energy:
-            return
-        self._samples_checked = True
-        f = _fract_for(a, c["data_width"])
-        warnings.warn(
-            f"the samples floored to data_width={c['data_width']}, data_fract_width="
-            f"{c['data_fract_width']} keep little of their value (the rounding error has "
-            f"{error / energy:.0%} of their energy): set data_fract_width"
-            f"{f' (e.g. {f})' if f is not None else ''} or scale the samples",
-            FirWarning, stacklevel=3)
+        text, wrapped, first_wrapped, rounded, first_rounded = converted
+        if not flat:
+            where = [f"x[{', '.join(map(str, np.unravel_index(i, a.shape, order='F')))}]"
+                     for n, i in ((wrapped, first_wrapped), (rounded, first_rounded)) if n]
+            text += f" (first at {' and '.join(where)})"
+        if rounded:
+            c = self._m.get_config()
+            exact = np.ldexp(np.asarray(a, dtype=np.float64), c["data_fract_width"])
+            exact = exact[np.isfinite(exact)]
+            lost = _lost_energy(exact, np.floor(exact))
+            if lost > 0.5:
+                f = _fract_for(exact * 2.0**-c["data_fract_width"], c["data_width"])
+                text += (f"; the rounding error has {lost:.0%} of the samples' energy: set "
+                         f"data_fract_width{f' (e.g. {f})' if f is not None else ''} or scale "
+                         f"the samples")
+        warn(prefix + text, FirWarning)
 
     def _finish(self, op, rc, messages):
         """Delivers the messages of a call; raises FirError when it failed. The error messages
@@ -749,9 +764,9 @@ class FirModel(ModelLifecycle):
         raise FirError(text, [m[1:] for m in messages])
 
     def _deliver(self, messages):
-        """Hands the messages of a call to on_message / the debug callable / the logger, each
-        distinct warning or error once per call; the default logger gets each distinct warning
-        once per model."""
+        """Hands the messages of a call to on_message / the debug callable, or makes the
+        warnings FirWarning and the debug notes DEBUG records of the logger; each distinct
+        warning or error once per call."""
         seen = set()
         for debug, error, text in messages:
             if not debug:  # debug traces repeat legitimately
@@ -761,11 +776,10 @@ class FirModel(ModelLifecycle):
             target = self._on_message
             if debug and callable(self._debug) and not isinstance(self._debug, bool):
                 target = self._debug
-            if target is None and not debug and not error:
-                if text in self._logged:
-                    continue
-                self._logged.add(text)
-            if target is None or isinstance(target, logging.Logger):
+            if target is None and not debug:
+                if not text.endswith(_INTEGER_MODE_NOTE):
+                    warn(text, FirWarning)
+            elif target is None or isinstance(target, logging.Logger):
                 logger = target or _LOG
                 if error:
                     level = logging.ERROR
@@ -774,3 +788,30 @@ class FirModel(ModelLifecycle):
                 logger.log(level, "%s", text)
             else:
                 target(bool(error), text)
+
+
+# Fields whose codes have an IntEnum of this module.
+_ENUM_FIELDS = {"filter_type": FilterType, "rate_change": RateChange,
+                "quantization": Quantization, "output_rounding": Rounding,
+                "chan_seq": ChannelSequence, "config_method": ConfigMethod}
+
+
+def _field_table():
+    """The library's help for every field, as lines of FirModel's docstring."""
+    lines = []
+    for f in FIELDS:
+        text = f["help"]
+        if f["kind"] == _fir.FIELD_INT:
+            text += f", {f['min']} to {f['max']}"
+        text += f"; {f['rule']}" if f["rule"] else ""
+        if not f["computed"]:
+            text += f" (default {f['default_text']})"
+        if f["name"] in _ENUM_FIELDS:
+            text = f"{_ENUM_FIELDS[f['name']].__name__}: {text}"
+        head = f"    {f['name']:<18}" if len(f["name"]) < 18 else f"    {f['name']} "
+        lines += textwrap.wrap(text, 96, initial_indent=head, subsequent_indent=" " * 22)
+    return "\n".join(lines)
+
+
+FirModel.__doc__ = FirModel.__doc__.replace("{fields}", _field_table()).replace(
+    "{enums}", ", ".join(f"{f} ({e.__name__})" for f, e in _ENUM_FIELDS.items()))

@@ -1,6 +1,6 @@
 import enum
 import logging
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, Literal, Optional, Sequence, Tuple, Union
 
 import numpy as np
 from numpy.typing import ArrayLike
@@ -20,6 +20,7 @@ __all__ = [
     "version",
     "default_config",
     "CONFIG_FIELDS",
+    "FIELDS",
     "PATTERN_NONE",
     "PATTERN_COUNT",
     "PATTERN_MIN",
@@ -27,7 +28,13 @@ __all__ = [
     "PATTERN_SEQ",
     "PATTERN_MAP",
     "patterns_for",
+    "OUTPUTS",
 ]
+
+__version__: str
+OUTPUTS: Tuple[str, ...]
+FIELDS: Tuple[Dict[str, Any], ...]
+Output = Literal["real", "int"]
 
 CONFIG_FIELDS: Tuple[str, ...]
 PATTERN_NONE: int
@@ -92,6 +99,7 @@ class FirModel(ModelLifecycle):
         *,
         on_message: MessageTarget = ...,
         debug: Union[bool, Callable[[bool, str], Any]] = ...,
+        output: Output = ...,
         name: str = ...,
         filter_type: int = ...,
         rate_change: int = ...,
@@ -137,17 +145,31 @@ class FirModel(ModelLifecycle):
     @property
     def waiting(self) -> int: ...
     def quantize(self, x: ArrayLike, rounding: str = ...) -> np.ndarray: ...
+    @property
+    def coeff_scale(self) -> float: ...
+    @property
+    def output(self) -> str: ...
     def send(self, x: ArrayLike) -> None: ...
-    def get(self, vectors: Optional[int] = ..., integer: Optional[bool] = ...) -> np.ndarray: ...
-    def run(self, x: ArrayLike, integer: Optional[bool] = ...) -> np.ndarray: ...
+    def get(
+        self,
+        vectors: Optional[int] = ...,
+        output: Optional[Output] = ...,
+        integer: Optional[bool] = ...,
+    ) -> np.ndarray: ...
+    def run(
+        self, x: ArrayLike, output: Optional[Output] = ..., integer: Optional[bool] = ...
+    ) -> np.ndarray: ...
     def run_batch(
         self,
         stimuli: Sequence[ArrayLike],
         workers: Optional[int] = ...,
+        output: Optional[Output] = ...,
         integer: Optional[bool] = ...,
     ) -> List[np.ndarray]: ...
     def send_channel(self, x: ArrayLike) -> None: ...
-    def get_channel(self, integer: Optional[bool] = ...) -> np.ndarray: ...
+    def get_channel(
+        self, output: Optional[Output] = ..., integer: Optional[bool] = ...
+    ) -> np.ndarray: ...
     def reload(self, fsel: int, coeffs: ArrayLike) -> None: ...
     def configure(self, fsel: Union[int, Sequence[int]] = ..., pattern: int = ...) -> None: ...
     def reset(self) -> None: ...

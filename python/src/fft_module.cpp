@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "interrupt.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 #include "message_sink.h"
 
@@ -25,23 +26,44 @@ namespace py = pybind11;
 namespace {
 
 using Generics = kelvar_ip_kfft_v8_0_generics;
+using kip_py::CancelFlag;
+using kip_py::InterruptCheck;
 using ComplexArray = py::array_t<std::complex<double>, py::array::c_style | py::array::forcecast>;
 using Schedule = py::array_t<int32_t, py::array::c_style>;
 
-#define KIP_FFT_GENERICS(X)                                                                        \
-    X(C_NFFT_MAX)                                                                                  \
-    X(C_ARCH)                                                                                      \
-    X(C_HAS_NFFT)                                                                                  \
-    X(C_USE_FLT_PT)                                                                                \
-    X(C_INPUT_WIDTH) X(C_TWIDDLE_WIDTH) X(C_HAS_SCALING) X(C_HAS_BFP) X(C_HAS_ROUNDING)
+// Generic i of g, located through the library's description.
+int32_t& generic_at(Generics& g, const kelvar_ip_kfft_v8_0_generic_desc* d)
+{
+    return *reinterpret_cast<int32_t*>(reinterpret_cast<char*>(&g) + d->offset);
+}
 
-py::dict generics_to_dict(const Generics& g)
+py::dict generics_to_dict(Generics g)
 {
     py::dict d;
-#define KIP_GET(f) d[#f] = g.f;
-    KIP_FFT_GENERICS(KIP_GET)
-#undef KIP_GET
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc* desc = kelvar_ip_kfft_v8_0_generic_at(i);
+        d[desc->name] = generic_at(g, desc);
+    }
     return d;
+}
+
+// The library's description of each generic, in record order.
+py::list describe_generics()
+{
+    py::list out;
+    for (int32_t i = 0; i < kelvar_ip_kfft_v8_0_generic_count(); ++i) {
+        const kelvar_ip_kfft_v8_0_generic_desc* g = kelvar_ip_kfft_v8_0_generic_at(i);
+        py::dict d;
+        d["name"] = g->name;
+        d["help"] = g->help;
+        d["rule"] = g->rule;
+        d["kind"] = g->kind;
+        d["min"] = g->min_value;
+        d["max"] = g->max_value;
+        d["default"] = g->default_value;
+        out.append(d);
+    }
+    return out;
 }
 
 // The library's message lines of one call, with the frame each came from (-1 for creation).
@@ -88,15 +110,20 @@ public:
     static py::tuple create(const py::dict& generics)
     {
         Generics g = kelvar_ip_kfft_v8_0_get_default_generics();
-#define KIP_SET(f)                                                                                 \
-    if (generics.contains(#f)) {                                                                   \
-        const long long v = py::cast<long long>(generics[#f]);                                     \
-        if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())    \
-            throw py::value_error(#f " does not fit a 32-bit integer");                            \
-        g.f = static_cast<int32_t>(v);                                                             \
-    }
-        KIP_FFT_GENERICS(KIP_SET)
-#undef KIP_SET
+        // Values go in unchecked (beyond 32 bits refused): create_state judges them, with the
+        // message every front end gives.
+        for (const auto& item : generics) {
+            const std::string name = py::cast<std::string>(item.first);
+            const kelvar_ip_kfft_v8_0_generic_desc* d
+                = kelvar_ip_kfft_v8_0_generic_find(name.c_str());
+            if (d == nullptr)
+                throw py::key_error("unknown generic " + name);
+            const long long v = py::cast<long long>(item.second);
+            if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+                throw py::value_error(
+                    name + "=" + std::to_string(v) + " does not fit a 32-bit integer");
+            generic_at(g, d) = static_cast<int32_t>(v);
+        }
         std::unique_ptr<FftModel> m(new FftModel);
         m->generics_ = g;
         LineCollector lines;
@@ -129,6 +156,25 @@ public:
     bool closed() const { return state_ == nullptr; }
     py::dict generics() const { return generics_to_dict(generics_); }
 
+    // The library's policies for these generics and a frame sent with nfft (0: refused).
+    int32_t frame_length(int32_t nfft) const
+    {
+        return kelvar_ip_kfft_v8_0_frame_length(generics_, nfft);
+    }
+    int32_t output_width(int32_t nfft) const
+    {
+        return kelvar_ip_kfft_v8_0_output_width(generics_, nfft);
+    }
+    // The default scaling schedule (empty when none is read or nfft is refused).
+    py::array_t<int32_t> default_schedule(int32_t nfft) const
+    {
+        const int32_t n = kelvar_ip_kfft_v8_0_default_schedule(generics_, nfft, nullptr, 0);
+        py::array_t<int32_t> out(std::max<int32_t>(n, 0));
+        if (n > 0)
+            kelvar_ip_kfft_v8_0_default_schedule(generics_, nfft, out.mutable_data(), n);
+        return out;
+    }
+
     // Transforms frames[f] for every f: x of shape (frames, N), complex; the schedule of shape
     // (S,) for every frame or (frames, S) (or None). Returns (code, failed frame, xk, blk_exp,
     // overflow, lines): code 0 with every result, or the first failure's code and frame with
@@ -136,13 +182,20 @@ public:
     // up to the end of the call.
     // Each frame is split into real and imaginary parts, transformed and interleaved again
     // through four buffers of one frame each, which stay in cache however many frames there are.
-    py::tuple simulate(
-        const ComplexArray& x, int32_t nfft, const py::object& schedule, int32_t direction)
+    // Between frames the call stops when cancel is set (code -1) or, on the main thread, when a
+    // signal handler raises (Ctrl-C: KeyboardInterrupt is raised); the state stays usable.
+    py::tuple simulate(const ComplexArray& x, int32_t nfft, const py::object& schedule,
+        int32_t direction, const CancelFlag* cancel)
     {
         if (x.ndim() != 2)
             throw py::value_error("expected a 2-D array of frames");
         const py::ssize_t frames = x.shape(0);
         const int32_t n = size32(x.shape(1), "a frame");
+        const int32_t n_max = int32_t { 1 } << std::min(std::max(generics_.C_NFFT_MAX, 0), 30);
+        if (n > n_max)
+            throw py::value_error("x: frames of " + std::to_string(n)
+                + " samples; this model's frames hold at most 2**C_NFFT_MAX = "
+                + std::to_string(n_max));
 
         Schedule sched;
         bool per_frame = false;
@@ -167,7 +220,7 @@ public:
         std::complex<double>* dst = xk.mutable_data();
         int32_t* blk_out = blk.mutable_data();
         int32_t* ovf_out = ovf.mutable_data();
-        const size_t len = static_cast<size_t>(std::max<int32_t>(n, 1));
+        const size_t len = frames > 0 ? static_cast<size_t>(std::max<int32_t>(n, 1)) : 1;
         std::vector<double> in_re(len), in_im(len), out_re(len), out_im(len);
         const int32_t no_schedule = 0;
         int rc = 0;
@@ -211,6 +264,8 @@ public:
             return code;
         };
 
+        InterruptCheck check(cancel);
+        bool stopped = false;
         {
             py::gil_scoped_release nogil;
             std::lock_guard<std::mutex> lock(mu_);
@@ -219,6 +274,10 @@ public:
             } else {
                 kfft::ScopedMessageSink sink(LineCollector::on_line, &lines);
                 for (py::ssize_t f = 0; f < frames && rc == 0; ++f) {
+                    if (check.stop()) {
+                        stopped = true;
+                        break;
+                    }
                     lines.frame = f;
                     rc = run_frame(f);
                     if (rc != 0)
@@ -228,6 +287,9 @@ public:
         }
         if (was_closed)
             throw py::value_error("the model is closed");
+        check.raise_if_interrupted();
+        if (stopped)
+            return py::make_tuple(-1, -1, py::none(), py::none(), py::none(), lines.to_list());
         if (rc != 0)
             return py::make_tuple(rc, failed, py::none(), py::none(), py::none(), lines.to_list());
         return py::make_tuple(0, -1, xk, blk, ovf, lines.to_list());
@@ -246,14 +308,20 @@ private:
 PYBIND11_MODULE(_fft, m)
 {
     m.doc() = "Binding of the kfft v8.0 FFT model's C interface (use kip_models.fft).";
+    m.def("generics", &describe_generics);
     m.def("default_generics",
         [] { return generics_to_dict(kelvar_ip_kfft_v8_0_get_default_generics()); });
     m.attr("NULL_INPUTS") = KELVAR_IP_KFFT_V8_0_NULL_INPUTS;
+    m.attr("VERSION") = "8.0"; // the kfft v8.0 model of kfft_v8_0_bitacc_cmodel.h
     py::class_<FftModel>(m, "Model")
         .def_static("create", &FftModel::create, py::arg("generics"))
         .def("close", &FftModel::close)
         .def_property_readonly("closed", &FftModel::closed)
         .def_property_readonly("generics", &FftModel::generics)
+        .def("frame_length", &FftModel::frame_length, py::arg("nfft"))
+        .def("output_width", &FftModel::output_width, py::arg("nfft"))
+        .def("default_schedule", &FftModel::default_schedule, py::arg("nfft"))
         .def("simulate", &FftModel::simulate, py::arg("x"), py::arg("nfft"), py::arg("schedule"),
-            py::arg("direction"));
+            py::arg("direction"), py::arg("cancel") = nullptr);
+    CancelFlag::bind(m, "CancelFlag");
 }

@@ -2,6 +2,7 @@
 #include "fir_model.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
@@ -28,15 +29,26 @@ namespace {
         return py::make_tuple(r.first, to_list(r.second));
     }
 
+    py::tuple status(const std::pair<int32_t, Messages>& r, const py::object& conversion)
+    {
+        return py::make_tuple(r.first, to_list(r.second), conversion);
+    }
+
 } // namespace
 
 py::dict config_to_dict(const kip_fir_v6_3_config& c)
 {
     py::dict d;
-    d["name"] = c.name != nullptr ? decode(c.name) : py::str("");
-#define KIP_GET(f) d[#f] = c.f;
-    KIP_FIR_INT_FIELDS(KIP_GET)
-#undef KIP_GET
+    char msg[KIP_FIR_V6_3_MSG_LEN];
+    for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i) {
+        const kip_fir_v6_3_field_desc* f = kip_fir_v6_3_field_at(i);
+        int32_t v = 0;
+        if (f->kind == KIP_FIR_V6_3_FIELD_STRING)
+            d[f->name] = c.name != nullptr ? decode(c.name) : py::str("");
+        else if (f->kind != KIP_FIR_V6_3_FIELD_REAL_ARRAY
+            && kip_fir_v6_3_config_get_field(&c, f->name, &v, msg, sizeof msg) == 0)
+            d[f->name] = v;
+    }
     return d;
 }
 
@@ -45,11 +57,27 @@ py::tuple FirModel::create(const py::dict& config, const py::object& coeff, bool
     kip_fir_v6_3_config c;
     kip_fir_v6_3_default_config(&c);
     const std::size_t default_coeffs = static_cast<std::size_t>(c.num_coeffs) * c.coeff_sets;
-#define KIP_SET(f)                                                                                 \
-    if (config.contains(#f))                                                                       \
-        c.f = to_int32(config[#f], #f);
-    KIP_FIR_INT_FIELDS(KIP_SET)
-#undef KIP_SET
+    char msg[KIP_FIR_V6_3_MSG_LEN];
+    for (const auto& item : config) {
+        const std::string key = py::cast<std::string>(item.first);
+        const kip_fir_v6_3_field_desc* f = kip_fir_v6_3_field_find(key.c_str());
+        if (f == nullptr || f->kind == KIP_FIR_V6_3_FIELD_STRING
+            || f->kind == KIP_FIR_V6_3_FIELD_REAL_ARRAY)
+            continue;
+        if (f->computed) {
+            // Written by the model; a given value is ignored (and noted by config_check).
+            const int32_t v = to_int32(item.second, f->name);
+            std::memcpy(reinterpret_cast<char*>(&c) + f->offset, &v, sizeof v);
+            continue;
+        }
+        if (kip_fir_v6_3_config_set_field(
+                &c, f->name, py::cast<double>(item.second), msg, sizeof msg)
+            != 0) {
+            py::list refusal;
+            refusal.append(py::make_tuple(false, 1, decode(msg)));
+            return py::make_tuple(py::none(), refusal, py::list(), f->name);
+        }
+    }
     std::string name = c.name;
     if (config.contains("name"))
         name = py::cast<std::string>(config["name"]);
@@ -77,6 +105,16 @@ py::tuple FirModel::create(const py::dict& config, const py::object& coeff, bool
             + std::to_string(wanted) + "; pass coeff");
     }
 
+    py::list notes;
+    if (kip_fir_v6_3_config_check(&c, msg, sizeof msg) > 0) {
+        const std::string text = msg;
+        for (std::size_t at = 0; at <= text.size();) {
+            const std::size_t end = std::min(text.find('\n', at), text.size());
+            notes.append(decode(text.substr(at, end - at)));
+            at = end + 1;
+        }
+    }
+
     std::unique_ptr<FirModel> m(new FirModel);
     {
         py::gil_scoped_release nogil;
@@ -92,14 +130,19 @@ py::tuple FirModel::create(const py::dict& config, const py::object& coeff, bool
             m->output_width_ = done.output_width;
             m->hilbert_ = done.filter_type == 3;
             m->integer_ = kip_fir::uses_integer_arithmetic(m->model_);
+            m->coeff_scale_ = kip_fir::model_of(m->model_).coeff_scale;
+            m->config_ = done;
+            m->config_.name = nullptr;
+            m->config_.coeff = nullptr;
         }
     }
     Messages msgs = std::move(m->col_.messages);
     m->col_.messages.clear();
     py::list list = to_list(msgs);
     if (m->model_ == nullptr)
-        return py::make_tuple(py::none(), list);
-    return py::make_tuple(py::cast(m.release(), py::return_value_policy::take_ownership), list);
+        return py::make_tuple(py::none(), list, notes, py::none());
+    return py::make_tuple(
+        py::cast(m.release(), py::return_value_policy::take_ownership), list, notes, py::none());
 }
 
 FirModel::~FirModel()
@@ -167,7 +210,7 @@ long long FirModel::waiting()
     return n;
 }
 
-py::tuple FirModel::send(const RealIn& x)
+py::tuple FirModel::send(const RealIn& x, const CancelFlag* cancel)
 {
     if (x.ndim() != 2 && x.ndim() != 3)
         throw py::value_error("x: expected an array shaped (paths, channels, vectors)");
@@ -176,9 +219,46 @@ py::tuple FirModel::send(const RealIn& x)
         dims[i] = static_cast<std::size_t>(x.shape(i));
     static const double empty = 0.0; // storage of an empty record; the library only reads it
     double* data = x.size() > 0 ? const_cast<double*>(x.data()) : const_cast<double*>(&empty);
-    kip_array_real a = borrowed<kip_array_real>(
-        data, static_cast<std::size_t>(x.size()), dims, static_cast<std::size_t>(x.ndim()));
-    return status(call([&] { return kip_fir_v6_3_data_send(model_, &a); }));
+    const std::size_t frame = dims[0] * dims[1];
+    py::object converted = conversion(data, static_cast<std::size_t>(x.size()));
+    if (x.ndim() == 2 || frame == 0) {
+        kip_array_real a = borrowed<kip_array_real>(
+            data, static_cast<std::size_t>(x.size()), dims, static_cast<std::size_t>(x.ndim()));
+        return status(call([&] { return kip_fir_v6_3_data_send(model_, &a); }), converted);
+    }
+    // Whole vectors, about 64k samples a chunk: the model takes them one vector after another,
+    // so the split does not change the result.
+    const std::size_t chunk = std::max<std::size_t>(1, (std::size_t { 1 } << 16) / frame);
+    InterruptCheck check(cancel);
+    auto r = call([&] {
+        for (std::size_t v = 0; v < dims[2] || v == 0; v += chunk) {
+            std::size_t part[3] = { dims[0], dims[1], std::min(chunk, dims[2] - v) };
+            kip_array_real a = borrowed<kip_array_real>(data + v * frame, part[2] * frame, part, 3);
+            const int32_t rc = kip_fir_v6_3_data_send(model_, &a);
+            if (rc != 0)
+                return rc;
+            if (v + chunk < dims[2] && check.stop())
+                return int32_t { -1 };
+        }
+        return int32_t { 0 };
+    });
+    check.raise_if_interrupted();
+    return status(r, converted);
+}
+
+py::object FirModel::conversion(const double* data, std::size_t count)
+{
+    kip_fir_v6_3_input_report report {};
+    char msg[KIP_FIR_V6_3_MSG_LEN];
+    int32_t rc = 0;
+    {
+        py::gil_scoped_release nogil;
+        rc = kip_fir_v6_3_input_check(&config_, data, count, &report, msg, sizeof msg);
+    }
+    if (rc != 0 || (report.out_of_format == 0 && report.off_grid == 0))
+        return py::none();
+    return py::make_tuple(decode(msg), report.out_of_format, report.first_out_of_format,
+        report.off_grid, report.first_off_grid);
 }
 
 py::tuple FirModel::send_channel(const Vector& x)
@@ -189,7 +269,8 @@ py::tuple FirModel::send_channel(const Vector& x)
     static const double empty = 0.0;
     double* data = x.size() > 0 ? const_cast<double*>(x.data()) : const_cast<double*>(&empty);
     kip_array_real a = borrowed<kip_array_real>(data, static_cast<std::size_t>(x.size()), dims, 1);
-    return status(call([&] { return kip_fir_v6_3_data_send_channel(model_, &a); }));
+    py::object converted = conversion(data, static_cast<std::size_t>(x.size()));
+    return status(call([&] { return kip_fir_v6_3_data_send_channel(model_, &a); }), converted);
 }
 
 py::tuple FirModel::get(int kind, long long vectors)

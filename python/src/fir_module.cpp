@@ -43,6 +43,31 @@ PYBIND11_MODULE(_fir, m)
         return d;
     });
 
+    // The library's description of each configuration field, in record order.
+    m.def("fields", [] {
+        py::list out;
+        for (int32_t i = 0; i < kip_fir_v6_3_field_count(); ++i) {
+            const kip_fir_v6_3_field_desc* f = kip_fir_v6_3_field_at(i);
+            py::dict d;
+            d["name"] = f->name;
+            d["help"] = f->help;
+            d["rule"] = f->rule;
+            d["default_text"] = f->default_text;
+            d["kind"] = f->kind;
+            d["computed"] = f->computed != 0;
+            d["min"] = f->min_value;
+            d["max"] = f->max_value;
+            d["default"] = f->default_value;
+            out.append(d);
+        }
+        return out;
+    });
+    m.attr("FIELD_INT") = KIP_FIR_V6_3_FIELD_INT;
+    m.attr("FIELD_FLAG") = KIP_FIR_V6_3_FIELD_FLAG;
+    m.attr("FIELD_CHOICE") = KIP_FIR_V6_3_FIELD_CHOICE;
+    m.attr("FIELD_STRING") = KIP_FIR_V6_3_FIELD_STRING;
+    m.attr("FIELD_REAL_ARRAY") = KIP_FIR_V6_3_FIELD_REAL_ARRAY;
+
     m.attr("PATTERN_COUNT") = KIP_FIR_V6_3_PATTERN_COUNT;
     m.attr("PATTERN_NONE") = KIP_FIR_V6_3_PATTERN_NONE;
     m.attr("pattern_min") = table(kip_fir_v6_3_pattern_min, { KIP_FIR_V6_3_PATTERN_MAX_SLOTS + 1 });
@@ -52,6 +77,8 @@ PYBIND11_MODULE(_fir, m)
     m.attr("pattern_map") = table(&kip_fir_v6_3_pattern_map[0][0][0],
         { KIP_FIR_V6_3_PATTERN_COUNT, KIP_FIR_V6_3_PATTERN_MAX_SLOTS,
             KIP_FIR_V6_3_PATTERN_MAP_ITEMS });
+
+    kip_py::CancelFlag::bind(m, "CancelFlag");
 
     m.attr("KIND_REAL") = static_cast<int>(kip_py::KIND_REAL);
     m.attr("KIND_COMPLEX") = static_cast<int>(kip_py::KIND_COMPLEX);
@@ -70,7 +97,8 @@ PYBIND11_MODULE(_fir, m)
         .def_property_readonly("output_width", &FirModel::output_width)
         .def("get_config", &FirModel::get_config)
         .def("waiting", &FirModel::waiting)
-        .def("send", &FirModel::send)
+        .def_property_readonly("coeff_scale", &FirModel::coeff_scale)
+        .def("send", &FirModel::send, py::arg("x"), py::arg("cancel") = nullptr)
         .def("send_channel", &FirModel::send_channel)
         .def("get", &FirModel::get, py::arg("kind"), py::arg("vectors"))
         .def("get_channel", &FirModel::get_channel, py::arg("kind"))

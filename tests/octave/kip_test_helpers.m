@@ -1,15 +1,20 @@
 % Shared helpers of the Octave tests (a script: run it to define the functions).
 1;
 
-function expect_error(f, id, text)
-  % f() must raise an error with identifier id (and, if given, a message containing text).
+function expect_error(f, id, text, nout)
+  % f() must raise an error with identifier id (and, if given, a message containing text);
+  % f is called for nout outputs (default none).
+  if nargin < 4
+    nout = 0;
+  end
   try
-    f();
+    out = cell(1, nout);
+    [out{:}] = f();
   catch err
     if ~strcmp(err.identifier, id)
       error('test:fail', 'expected error %s, got %s: %s', id, err.identifier, err.message);
     end
-    if nargin > 2 && isempty(strfind(err.message, text))
+    if nargin > 2 && ~isempty(text) && isempty(strfind(err.message, text))
       error('test:fail', 'error %s lacks "%s": %s', id, text, err.message);
     end
     return;

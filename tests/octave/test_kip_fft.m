@@ -50,7 +50,18 @@ expect_error(@() kip_fft('transform', h, single(x), sch), 'kip:fft:invalidInput'
 expect_error(@() kip_fft('transform', h, int16(real(x)), sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, [], sch), 'kip:fft:invalidInput');
 expect_error(@() kip_fft('transform', h, ones(128, 1, 2) / 2, sch), 'kip:fft:invalidInput');
-expect_error(@() kip_fft('transform', h, x), 'kip:fft:invalidScaling');
+% No schedule, or [], is the library's default: 1/2N, a shift of 2 in the first radix-2 stage
+% and of 1 in each later one; it never overflows, even at full scale.
+same_bits(kip_fft('transform', h, x), kip_fft('transform', h, x, [2 1 1 1 1 1 1]), 'default');
+[~, ~, ovf] = kip_fft('transform', h, complex(-ones(128, 1), -ones(128, 1)), []);
+assert(ovf == 0);
+% A schedule that overflows gives one warning for the call, naming the first frame.
+lastwarn('');
+[~, ~, ovf] = kip_fft('transform', h, [zeros(128, 1), -ones(128, 2)], zeros(1, 7));
+[msg, id] = lastwarn();
+assert(isequal(ovf, [0 1 1]) && strcmp(id, 'kip:fft:overflow'), id);
+assert(~isempty(strfind(msg, 'overflowed in 2 of 3 frames (first: frame 2)')), msg);
+expect_error(@() kip_fft('transform', h, x, sch), 'kip:fft:usage', 'at most 3 outputs, not 4', 4);
 expect_error(@() kip_fft('transform', h, x, sch(1:4)), 'kip:fft:invalidScaling');
 expect_error(@() kip_fft('transform', h, [x x], [sch(1:6) 4]), 'kip:fft:invalidScaling', ...
              'frame 1: ERROR:kfft_v8_0:simulate called with invalid scaling value: scaling_sch[6] = 4');
@@ -84,8 +95,13 @@ kip_fft('destroy', h);
 d = kip_fft('defaults');
 assert(d.C_NFFT_MAX == 10 && d.C_ARCH == 1 && d.C_INPUT_WIDTH == 16);
 expect_error(@() kip_fft('create', struct('C_ARX', 2)), 'kip:fft:invalidGenerics', '''C_ARX''');
-expect_error(@() kip_fft('create', struct('C_ARCH', 7)), 'kip:fft:invalidGenerics', ...
-             'invalid C_ARCH generic: must be in the range 1 to 4: Value is 7');
+expect_error(@() kip_fft('create', struct('C_ARCH', 7)), 'kip:fft:invalidGenerics', 'C_ARCH');
+% The generics are the library's description, in record order.
+f = kip_fft('fields');
+assert(isequal({f.name}', fieldnames(d)) && isequal([f.default]', cell2mat(struct2cell(d))));
+h = kip_fft('create', struct('C_NFFT_MAX', 7, 'C_ARCH', 3, 'C_HAS_NFFT', 1, 'C_HAS_SCALING', 0));
+assert(kip_fft('output_width', h, 2) == 0 && kip_fft('output_width', h, 5) > 16);
+kip_fft('destroy', h);
 expect_error(@() kip_fft('create', struct('C_ARCH', 1, 'C_NFFT_MAX', 5)), 'kip:fft:invalidGenerics');
 expect_error(@() kip_fft('create', struct('C_ARCH', 1.5)), 'kip:fft:invalidGenerics');
 expect_error(@() kip_fft('create', struct('C_ARCH', [1 2])), 'kip:fft:invalidGenerics');

@@ -1,6 +1,7 @@
 """kip_models.fft against numpy.fft and against the C interface called directly."""
 
 import threading
+import warnings
 
 import numpy as np
 import pytest
@@ -96,9 +97,9 @@ class TestResults:
         x = grid_frame(rng, n, iw, scale=0.5)
         lsb = 2.0**(1 - iw)
         with FftModel(C_NFFT_MAX=nf, C_ARCH=arch, C_HAS_ROUNDING=rounding) as m:
-            r = m.transform(x)  # the default schedule divides by N
-            assert not r.overflow
-            check_close(r.xk, np.fft.fft(x) / n, 2 * nf * lsb, "scaled 1/N")
+            r = m.transform(x)  # the library's default schedule divides by 2N
+            assert m.default_schedule().sum() == nf + 1 and not r.overflow
+            check_close(r.xk, np.fft.fft(x) / (2 * n), 2 * nf * lsb, "scaled 1/2N")
         with FftModel(C_NFFT_MAX=nf, C_ARCH=arch, C_HAS_BFP=1, C_HAS_ROUNDING=rounding) as m:
             r = m.transform(x)
             assert r.blk_exp > 0 and not r.overflow
@@ -108,8 +109,15 @@ class TestResults:
     def test_overflow_flag(self):
         with FftModel(C_NFFT_MAX=6, C_ARCH=2) as m:
             x = np.full(64, 0.75 + 0.75j)
-            assert m.transform(x, scaling=[0] * 6).overflow
-            assert not m.transform(x).overflow
+            with pytest.warns(FftWarning) as w:
+                assert m.transform(x, scaling=[0] * 6).overflow
+            assert [str(i.message) for i in w] == [
+                "the scaling schedule overflowed in 1 of 1 frame(s), the first frame 0 (schedule "
+                "[0, 0, 0, 0, 0, 0]): the outputs wrapped; the default schedule "
+                "(default_schedule()) never overflows"]
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                assert not m.transform(x).overflow
 
     @pytest.mark.parametrize("arch", ARCHS)
     def test_floating_point_mode(self, arch, rng):

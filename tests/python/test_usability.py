@@ -4,12 +4,16 @@ refusals that name their argument, and the help texts and type stubs."""
 
 import ast
 import inspect
+import json
 import pathlib
+import pydoc
+import subprocess
 import warnings
 
 import numpy as np
 import pytest
 
+import capi
 import kip_models
 from kip_models import fft as FFT
 from kip_models import fir as FIR
@@ -26,42 +30,64 @@ class TestWarnings:
         with pytest.warns(FirWarning, match="coeff_width=16, coeff_fract_width=0 all become "
                                             "zero: set coeff_fract_width \\(e.g. 16\\)"):
             FirModel(coeff=LOWPASS, filter_type=2, decim_rate=4).close()
-        with pytest.warns(FirWarning, match="keep 48% of their energy: set coeff_fract_width \\(e.g. 13\\)"):
-            FirModel(coeff=LOWPASS * 8).close()
+        # Taps are rounded to nearest: 2 * LOWPASS becomes [0 0 0 0 0 1 0 0 0 0 0].
+        with pytest.warns(FirWarning, match="keep little of their value \\(the rounding error "
+                                            "has 85% of their energy\\): set coeff_fract_width "
+                                            "\\(e.g. 15\\)"):
+            FirModel(coeff=LOWPASS * 2).close()
+        with warnings.catch_warnings():
+            warnings.simplefilter("error")
+            FirModel(coeff=LOWPASS * 8).close()  # [0 0 0 1 2 2 2 1 0 0 0]: close enough
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             FirModel(coeff=LOWPASS, coeff_fract_width=15).close()
             FirModel(coeff=LOWPASS, quantization=Quantization.MAXIMIZE_DYNAMIC_RANGE).close()
             FirModel(coeff=[1, 2, 3]).close()
 
-    def test_samples_quantised_away_warn_once(self):
-        x = 0.5 * np.sin(np.arange(50) / 3)
+    def test_converted_samples_give_one_warning_per_call(self):
+        x = 0.5 * np.sin(np.arange(50) / 3)  # x[0] = 0 lies on the integer grid
         with FirModel(coeff=[1, 2, 1]) as m:
-            m.run(np.zeros(5))  # nothing to lose
-            with pytest.warns(FirWarning, match="data_width=16, data_fract_width=0 keep little "
-                                                "of their value.*set data_fract_width \\(e.g. 16\\)"):
+            with warnings.catch_warnings(record=True) as w:
+                warnings.simplefilter("always")
+                m.run(np.zeros(5))  # nothing converted
                 m.run(x)
-            with warnings.catch_warnings():
-                warnings.simplefilter("error")
-                m.run(x)  # once per model
+                m.run(np.array([40000.0, 1.0, -40000.5]))
+                m.run_batch([np.zeros(3), x])
+            assert [str(i.message) for i in w] == [
+                "49 input samples off the data grid (whole numbers) were rounded down, the first "
+                "at index 1; the rounding error has 219% of the samples' energy: set "
+                "data_fract_width (e.g. 16) or scale the samples",
+                "2 input samples outside the data format (16 bits, 0 fractional: -32768 to "
+                "32767) were wrapped, the first at index 0; 1 input sample off the data grid "
+                "(whole numbers) was rounded down, the first at index 2",
+                "stimuli[1]: 49 input samples off the data grid (whole numbers) were rounded "
+                "down, the first at index 1; the rounding error has 219% of the samples' energy: "
+                "set data_fract_width (e.g. 16) or scale the samples"]
+            assert all(i.category is FirWarning and i.filename == __file__ for i in w)
+        with FirModel(coeff=[1, 2, 1], num_paths=2, num_channels=3) as m:
+            frame = np.zeros((2, 3, 4))
+            frame[1, 2, 3] = 0.5
+            with pytest.warns(FirWarning,
+                              match="the first at index 23 \\(first at x\\[1, 2, 3\\]\\)"):
+                m.send(frame)
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             with FirModel(coeff=[1, 2, 1], data_fract_width=15) as m:
-                m.run(x)
-            with FirModel(coeff=[1, 2, 1]) as m:
-                m.run(np.round(x * 1000))
-                m.run(np.zeros(5))
+                m.run(m.quantize(x))  # on the grid: nothing converted
 
-    def test_fields_overridden_by_the_filter_type(self):
-        with pytest.warns(FirWarning, match="^decim_rate=4 is overridden by filter_type=0 "
-                                            "\\(SINGLE_RATE\\): the model uses decim_rate=1; "
-                                            "decimation needs filter_type=FilterType.DECIMATING"):
-            FirModel(decim_rate=4).close()
-        with pytest.warns(FirWarning, match="^decim_rate=3 is overridden by filter_type=1 .*"
-                                            "rate_change=1"):
-            FirModel(filter_type=1, interp_rate=2, decim_rate=3).close()
-        with pytest.warns(FirWarning, match="^zero_pack_factor=2 is overridden"):
-            FirModel(zero_pack_factor=2).close()
+    def test_settings_the_filter_type_ignores_are_warned(self):
+        cases = {
+            "decim_rate 4 is ignored by filter_type 0 (single rate) with rate_change 0":
+                {"decim_rate": 4},
+            "decim_rate 3 is ignored by filter_type 1 (interpolating) with rate_change 0":
+                {"filter_type": 1, "interp_rate": 2, "decim_rate": 3},
+            "zero_pack_factor 2 is ignored by filter_type 0 (single rate) (used by filter_type 4 "
+            "only)": {"zero_pack_factor": 2},
+        }
+        for text, config in cases.items():
+            with pytest.warns(FirWarning) as w:
+                FirModel(**config).close()
+            assert [str(i.message) for i in w] == [text]
         with warnings.catch_warnings():
             warnings.simplefilter("error")
             FirModel(filter_type=FilterType.DECIMATING, decim_rate=4).close()
@@ -129,7 +155,10 @@ class TestCodesAndQuantisation:
             x = np.array([0.3, -0.3])
             assert m.quantize(x).tolist() == [38 / 128, -38 / 128]
             assert m.run(m.quantize(x)).tolist() == [38 / 128, -38 / 128]
-            assert m.run(x).tolist() == [38 / 128, -39 / 128]  # floored
+            with pytest.warns(FirWarning, match="^2 input samples off the data grid \\(multiples "
+                                                "of 2\\^-7\\) were rounded down, the first at "
+                                                "index 0$"):
+                assert m.run(x).tolist() == [38 / 128, -39 / 128]  # floored
 
 
 class TestOutputs:
@@ -145,18 +174,26 @@ class TestOutputs:
         assert len(y) == len(x) * L // M
         assert np.array_equal(y, upfirdn(c, x, L, 1)[d::M][:len(y)])
 
-    def test_integer_mode_returns_int64_while_the_output_fits(self, rng):
+    def test_output_type_is_the_callers_whatever_the_widths(self, rng):
         taps = rng.integers(-2**15, 2**15, 9)
-        x = rng.integers(-2**40, 2**40, 50)
-        with FirModel(coeff=taps, data_width=41) as m:
-            assert m.integer_mode and m.config["output_width"] <= 63
-            y = m.run(x)
-        assert y.dtype == np.int64
+        x = rng.integers(-2**14, 2**14, 50)
         want = [sum(int(taps[k]) * int(x[n - k]) for k in range(9) if n >= k) for n in range(50)]
-        assert y.tolist() == want
-        with FirModel(coeff=taps, data_width=41, filter_type=3) as m:
-            h = m.run(x)
-        assert h.dtype.names == ("re", "im") and h.dtype["re"] == np.int64
+        for width in (16, 41):  # double arithmetic, then integer arithmetic
+            with FirModel(coeff=taps, data_width=width) as m:
+                assert m.integer_mode == (width == 41) and m.config["output_width"] <= 63
+                y = m.run(x)
+                assert y.dtype == np.float64 and y.tolist() == want
+                assert m.run(x, output="int").dtype == np.int64
+            with FirModel(coeff=taps, data_width=width, output="int") as m:
+                y = m.run(x)
+                assert y.dtype == np.int64 and y.tolist() == want
+                assert m.run_batch([x], output="real")[0].dtype == np.float64
+            with FirModel(coeff=taps, data_width=width, filter_type=3) as m:
+                assert m.run(x).dtype == np.complex128
+                h = m.run(x, output="int")
+                assert h.dtype.names == ("re", "im") and h.dtype["re"] == np.int64
+        with pytest.raises(ValueError, match="output='float': expected one of 'real', 'int'"):
+            FirModel(output="float")
 
     def test_numpy_units(self, rng):
         x = rng.uniform(-0.5, 0.5, 64) + 1j * rng.uniform(-0.5, 0.5, 64)
@@ -175,13 +212,11 @@ class TestOutputs:
 
 
 class TestRefusals:
-    def test_huge_configuration_names_the_sizing_fields(self):
+    def test_huge_configuration_names_the_given_fields(self):
         m = FirModel.__new__(FirModel)
-        m._fields = {"num_coeffs": 2**30}
+        m._fields = {"num_coeffs": 2**30, "name": "big"}
         text = m._explain_refusal("Uncaught exception in FIR model create")
-        assert text.startswith("Uncaught exception in FIR model create: the model could not be "
-                               "built, most likely for want of memory; the fields that size it: "
-                               "num_coeffs=1073741824, coeff_sets=1,")
+        assert text == "Uncaught exception in FIR model create (given: num_coeffs=1073741824)"
 
     def test_non_finite_samples_are_refused_with_the_librarys_text(self):
         with FirModel(coeff=[1, 2]) as m:
@@ -218,7 +253,11 @@ class TestDocumentation:
             assert "log2 of the maximum transform length" in doc
         for doc in (inspect.getdoc(FirModel), inspect.getdoc(FIR)):
             assert "y[m] = sum_j c[j] * u[m*M + d - j]" in doc
-        assert "Rounding: 0 full precision, 1 to 7" in inspect.getdoc(FirModel)
+        # The fields' help comes from the library's description.
+        for f in FIR.FIELDS:
+            assert " ".join(f["help"].split()[:4]) in " ".join(inspect.getdoc(FirModel).split())
+        for g in FFT.GENERIC_DESCRIPTIONS:
+            assert " ".join(g["help"].split()[:4]) in " ".join(inspect.getdoc(FftModel).split())
 
     def test_type_stubs_cover_the_public_names(self):
         pkg = pathlib.Path(kip_models.__file__).parent
@@ -238,3 +277,99 @@ class TestDocumentation:
                 assert public <= stubbed | {f.target.id for f in cls.body
                                             if isinstance(f, ast.AnnAssign)}, cls.name
         assert (pkg / "py.typed").exists()
+
+
+class TestForVerification:
+    def test_taps_must_match_their_counts(self):
+        with pytest.raises(ValueError, match="^coeff holds 10 values, the configuration needs "
+                                             "num_coeffs \\* coeff_sets = 4 \\* 1 = 4$"):
+            FirModel(coeff=range(1, 11), num_coeffs=4)
+        with pytest.raises(ValueError, match="^coeff holds 10 values, .* = 6 \\* 2 = 12$"):
+            FirModel(coeff=range(1, 11), num_coeffs=6, coeff_sets=2)
+        with FirModel(coeff=range(1, 11), num_coeffs=5, coeff_sets=2) as m:
+            assert m.config["num_coeffs"] == 5
+
+    def test_quantization_2_exposes_its_scale(self):
+        taps = np.array([0.1, -0.4, 0.25])
+        with FirModel(coeff=taps, quantization=2, coeff_fract_width=15,
+                      data_fract_width=15) as m:
+            # The most negative tap reaches the most negative code exactly.
+            assert m.coeff_scale == 2.0**15 / 2**15 / 0.4
+            y = m.run(np.full(8, 0.5))
+            codes = np.sign(taps * m.coeff_scale) * np.ceil(
+                np.abs(taps * m.coeff_scale * 2**15) - 0.5)
+            assert y[-1] == 0.5 * codes.sum() * 2.0**-15
+        with FirModel(coeff=taps, coeff_fract_width=15) as m:
+            assert m.coeff_scale == 1.0
+
+    @pytest.mark.parametrize("generics", [
+        {"C_ARCH": 1}, {"C_ARCH": 3, "C_HAS_SCALING": 0}, {"C_ARCH": 2, "C_HAS_BFP": 1},
+        {"C_ARCH": 4, "C_INPUT_WIDTH": 12}, {"C_ARCH": 3, "C_USE_FLT_PT": 1, "C_INPUT_WIDTH": 32}])
+    def test_fft_output_words_are_kip_goldens(self, generics, rng, tmp_path):
+        with FftModel(C_NFFT_MAX=6, **generics) as m:
+            x = m.quantize(rng.uniform(-0.7, 0.7, (3, 64)) + 1j * rng.uniform(-0.7, 0.7, (3, 64)))
+            r = m.transform_batch(x)
+            w = m.transform_batch(x, output="int")
+            width = m.output_width()
+        assert w.xk.dtype.names == ("re", "im") and w.xk.shape == (3, 64)
+        assert np.array_equal(w.blk_exp, r.blk_exp) and np.array_equal(w.overflow, r.overflow)
+        if generics.get("C_USE_FLT_PT"):
+            assert width == 32
+            assert np.array_equal(w.xk["re"].astype(np.uint32).view(np.float32), r.xk.real)
+        else:
+            assert width == m.generics["C_INPUT_WIDTH"] + (0 if m.generics["C_HAS_SCALING"]
+                                                           else 7)
+            one = 2.0 ** (m.generics["C_INPUT_WIDTH"] - 1)
+            assert np.array_equal(w.xk["re"] / one, r.xk.real)
+            assert np.array_equal(w.xk["im"] / one, r.xk.imag)
+            for f in ("re", "im"):
+                assert w.xk[f].min() >= -2**(width - 1) and w.xk[f].max() < 2**(width - 1)
+        golden = capi.BUILD / "golden" / "kip-golden"
+        if not golden.exists():
+            return
+        # kip-golden's words for the same frames and schedule, in decimal.
+        cfg = dict(generics, C_NFFT_MAX=6)
+        sched = m.default_schedule() if m.uses_schedule() else None
+        if sched is not None:
+            cfg["scaling_sch"] = sched.tolist()
+        (tmp_path / "c.json").write_text(json.dumps(cfg))
+        if generics.get("C_USE_FLT_PT"):
+            words = np.stack([x.real, x.imag], -1).astype(np.float32).view(np.int32)
+        else:
+            one = 2.0 ** (m.generics["C_INPUT_WIDTH"] - 1)
+            words = np.round(np.stack([x.real, x.imag], -1) * one)
+        np.savetxt(tmp_path / "in.txt", words.reshape(-1).astype(np.int64), fmt="%d")
+        subprocess.run([str(golden), "fft", "--config", str(tmp_path / "c.json"), "--input",
+                        str(tmp_path / "in.txt"), "--output", str(tmp_path / "out.txt"),
+                        "--radix", "dec"], check=True, capture_output=True)
+        out = np.loadtxt(tmp_path / "out.txt", dtype=np.int64).reshape(3, 2 * 64 + 2)
+        bins = out[:, :128].reshape(3, 64, 2)
+        if generics.get("C_USE_FLT_PT"):
+            bins = bins & 0xFFFFFFFF
+        assert np.array_equal(bins[..., 0], w.xk["re"]) and np.array_equal(bins[..., 1], w.xk["im"])
+        assert np.array_equal(out[:, 128], w.blk_exp)
+
+    def test_messages_use_the_callers_values_and_names(self):
+        with FftModel() as m:
+            with pytest.raises(ValueError, match="^nfft=9: this model's length is fixed "
+                                                 "\\(C_HAS_NFFT=0\\) at 2\\*\\*C_NFFT_MAX = 1024 "
+                                                 "samples and x has 512"):
+                m.transform(np.zeros(512), nfft=9)
+            with pytest.raises(ValueError, match="^output='words': expected 'real' or 'int'"):
+                m.transform(np.zeros(1024), output="words")
+
+    def test_versions_and_short_help(self):
+        assert FIR.__version__ == "6.3.1" == kip_models.__version__
+        assert FFT.__version__ == "8.0"
+        page = pydoc.render_doc(kip_models, renderer=pydoc.plaintext)
+        assert len(page.splitlines()) < 80 and "FirModel, FirError" in page
+        for enum_class in (FIR.FilterType, FIR.Rounding, FIR.Quantization, FFT.Arch):
+            page = pydoc.render_doc(enum_class, renderer=pydoc.plaintext)
+            assert len(page.splitlines()) < 70 and "bit_length" not in page, enum_class
+            for member in enum_class:
+                assert f"{member.name}" in inspect.getdoc(enum_class)
+        assert FIR.FilterType(2) is FIR.FilterType.DECIMATING == 2
+        # The taps are rounded to nearest, as the documentation says.
+        for doc in map(inspect.getdoc, (FIR, FirModel, FIR.Quantization)):
+            assert "truncated" not in doc
+            assert "nearest" in doc
