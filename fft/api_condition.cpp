@@ -112,12 +112,12 @@ namespace {
 
 } // namespace
 
-FloatFrame scan_float_frame(double* re, double* im, int32_t n, FloatLoops loops)
+FloatFrame scan_float_frame(double* re, double* im, int32_t n, bool vector_loops)
 {
     FloatFrame frame;
     double max_mag = 0.0;
     // Frames with nothing to flush or invalidate need only their largest magnitude.
-    const bool clean = n % 4 == 0 && scan_float_clean(re, im, n, max_mag, loops);
+    const bool clean = n % 4 == 0 && scan_float_clean(re, im, n, max_mag, vector_loops);
     for (int32_t i = 0; i < n && !clean; ++i) {
         if (flush_denormal(re[i]))
             emit_line("WARNING:kfft_v8_0:simulate called with a denormalized real data value, "
@@ -155,32 +155,6 @@ double condition_float_sample(double x, int32_t exponent, int w)
         left -= k;
     }
     return quantise_input(static_cast<double>(f), w, false);
-}
-
-int sample_headroom(double v)
-{
-    int h = 0;
-    if (v >= 0.0) {
-        while (h < 3 && v < std::ldexp(1.0, -(h + 1)))
-            ++h;
-    } else {
-        while (h < 3 && v >= -std::ldexp(1.0, -(h + 1)))
-            ++h;
-    }
-    return h;
-}
-
-double scale_pow2(double v, int32_t p)
-{
-    const double step = std::ldexp(1.0, 62);
-    int32_t left = p < 0 ? -p : p;
-    while (left > 0) {
-        const int32_t k = left > 62 ? 62 : left;
-        const double factor = k == 62 ? step : std::ldexp(1.0, k);
-        v = p < 0 ? v / factor : v * factor;
-        left -= k;
-    }
-    return v;
 }
 
 double round_to_single_significance(double y)
@@ -248,15 +222,6 @@ Pow2Scaler::Pow2Scaler(int32_t p)
 bool restore_float_range(double& v, const Pow2Scaler& t)
 {
     v = t.apply(v);
-    if (std::fabs(v) <= kFloatMax)
-        return false;
-    v = static_cast<double>(static_cast<float>(v));
-    return true;
-}
-
-bool restore_float_range(double& v, int32_t t)
-{
-    v = scale_pow2(v, t);
     if (std::fabs(v) <= kFloatMax)
         return false;
     v = static_cast<double>(static_cast<float>(v));

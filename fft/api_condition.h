@@ -38,22 +38,14 @@ struct FloatFrame {
 
 // Floating-point scan: sets samples that are denormal in single precision to 0.0 in the
 // caller's arrays, writes one warning per flushed or non-finite sample, and returns the frame
-// exponent (left 0 when the frame is invalid) and the invalid flag. loops: the implementation
-// of the whole-frame test that lets frames with nothing to flush or invalidate skip the
-// per-sample scan.
-FloatFrame scan_float_frame(
-    double* re, double* im, int32_t n, FloatLoops loops = float_loops_auto());
+// exponent (left 0 when the frame is invalid) and the invalid flag. vector_loops: the AVX2
+// build of the whole-frame test that lets frames with nothing to flush or invalidate skip the
+// per-sample scan, where the processor has it.
+FloatFrame scan_float_frame(double* re, double* im, int32_t n, bool vector_loops);
 
 // One floating-point sample as it enters the engine: single precision, frame exponent removed
 // in single precision, then rounded (without guard) to a signed fraction of w bits.
 double condition_float_sample(double x, int32_t exponent, int w);
-
-// Number (0 to 3) of bits directly below the sign bit that equal the sign bit, for a value in
-// [-1, 1) held as a signed fraction of at least 4 bits.
-int sample_headroom(double v);
-
-// v times 2^p (p of either sign), in steps of at most 2^62 so that every factor is exact.
-double scale_pow2(double v, int32_t p);
 
 // y rounded to 24 significant bits, ties to even; zero stays zero. y must be finite. The
 // exponent is e = floor(log10(|y|) / log10(2.0)) as computed by the platform math library,
@@ -64,8 +56,8 @@ double round_to_single_significance(double y);
 // the formula otherwise.
 double round_to_single_significance_fast(double y);
 
-// Multiplies by 2^p (p of either sign) exactly as scale_pow2 does, with the factors formed
-// once.
+// Multiplies by 2^p (p of either sign) in steps of at most 2^62, so that every factor is
+// exact (dividing for negative p), with the factors formed once.
 class Pow2Scaler {
 public:
     explicit Pow2Scaler(int32_t p);
@@ -85,7 +77,6 @@ private:
 // Applies 2^t (as the scaler) to a result value and replaces a magnitude beyond the
 // single-precision range by its single-precision conversion (an infinity, or the largest value when
 // within half a unit in the last place). Returns true when the range was exceeded.
-bool restore_float_range(double& v, int32_t t);
 bool restore_float_range(double& v, const Pow2Scaler& t);
 
 // Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful

@@ -16,8 +16,9 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
     const int32_t n = int32_t { 1 } << nfft;
     const bool flt = g.C_USE_FLT_PT == 1;
 
+    FrameEngine& e = *s.engine;
     FloatFrame frame;
-    const FloatLoops loops = flt ? float_loops_auto() : FloatLoops::Portable;
+    const bool loops = e.plan().vector_loops;
     const double* a = s.a.data();
     const double* b = s.b.data();
     if (flt) {
@@ -39,7 +40,6 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
     // The engine: geometry, samples, controls, transform, bins in the engine's units.
     if (!set_frame_geometry(cfg, nfft))
         return false;
-    FrameEngine& e = *s.engine;
     if (!e.set_frame(cfg))
         return false;
     if (flt) {

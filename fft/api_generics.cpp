@@ -70,6 +70,17 @@ namespace {
 
     const char* const kCreate = "ERROR:kfft_v8_0:create_state called with ";
 
+    // A caller's value as text: whole numbers in full, others with six significant digits.
+    std::string value_text(double v)
+    {
+        MessageLine m;
+        if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e18)
+            m << static_cast<long long>(v);
+        else
+            m << v;
+        return m.str();
+    }
+
 } // namespace
 
 #undef KFFT_GENERIC
@@ -167,13 +178,13 @@ bool set_generic(kelvar_ip_kfft_v8_0_generics& g, const char* name, double value
         return false;
     }
     if (!(std::isfinite(value) && std::trunc(value) == value)) {
-        why = (MessageLine() << "Invalid value " << value << " for " << d->name
+        why = (MessageLine() << "Invalid value " << value_text(value) << " for " << d->name
                              << ": must be an integer")
                   .str();
         return false;
     }
     if (value < d->min_value || value > d->max_value) {
-        why = (MessageLine() << "Invalid value " << value << " for " << d->name
+        why = (MessageLine() << "Invalid value " << value_text(value) << " for " << d->name
                              << ": must be in the range " << d->min_value << " to " << d->max_value)
                   .str();
         return false;

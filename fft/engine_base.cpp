@@ -8,7 +8,7 @@
 #include "fp_stage.h"
 #include "simd4.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(KFFT_X86_DISPATCH)
 #include <immintrin.h>
 #endif
 
@@ -45,7 +45,6 @@ TWIDDLE_ROM::TWIDDLE_ROM(int32_t nfft_max, int32_t twiddle_width)
         throw std::invalid_argument("TWIDDLE_ROM: twiddle_width must be 8 to 34");
     full_mask_ = (uint64_t(1) << M_) - 1;
     quarter_mask_ = (uint64_t(1) << (M_ - 2)) - 1;
-    result_.setFormat(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
 
     const int32_t count = (int32_t(1) << (M_ - 2)) + 1;
     raw_.reserve(static_cast<size_t>(count));
@@ -63,9 +62,10 @@ KFixComplex TWIDDLE_ROM::lookup(uint64_t i) const
 {
     // Every entry and its negation are exact in the twiddle format.
     const kfft_raw::CRaw w = lookup_raw(i);
-    result_.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
-    result_.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
-    return result_;
+    KFixComplex result = KFixComplex::zero(TW_ + 1, TW_ - 1, SIGNED, CONVERGENT, SATURATE);
+    result.re = std::ldexp(static_cast<double>(w.re), 1 - TW_);
+    result.im = std::ldexp(static_cast<double>(w.im), 1 - TW_);
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -133,10 +133,14 @@ void FFT::set_memory(int width, int frac, int pre_shift, Order in, Order out, bo
     in_source_.reserve(static_cast<size_t>(words_));
 }
 
-bool FFT::avx2_path_supported()
+bool kfft::cpu_has_avx2()
 {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    return __builtin_cpu_supports("avx2");
+#if defined(KFFT_X86_DISPATCH)
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx2") != 0;
+    }();
+    return has;
 #else
     return false;
 #endif
@@ -144,30 +148,41 @@ bool FFT::avx2_path_supported()
 
 void FFT::force_path(Path p)
 {
-    if (p == Path::FloatAvx2 && !avx2_path_supported())
+    if (p == Path::FloatAvx2 && !kfft::cpu_has_avx2())
         p = Path::Float;
     path_ = p;
+    plan_ = make_plan();
 }
 
-bool FFT::use_fp(int width) const
+kfft::PathPlan FFT::make_plan() const
 {
-    return path_ != Path::Integer && width + twiddle_width_ <= 52 && width <= 46
-        && std::fegetround() == FE_TONEAREST;
+    using namespace kfft::bounds;
+    kfft::PathPlan p;
+    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    const int W = data_width_, TW = twiddle_width_, d = TW - 4;
+    if (path_ == Path::Integer || W > kBurstWordBits)
+        return p;
+    if (W + TW <= kBurstProductBits) {
+        p.parts = 1;
+    } else {
+        // Products beyond exact doubles: the twiddle in two parts where a split exists, else
+        // in three.
+        const int s3 = kfft_fp::wide_split(W, TW, d);
+        if (s3 == 0)
+            return p;
+        const int s2 = kfft_fp::wide_split2(W, TW, d);
+        p.parts = s2 ? 2 : 3;
+        p.split = s2 ? s2 : s3;
+    }
+    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    return p;
 }
 
-int FFT::fp_split(int width) const
+bool FFT::start_stages()
 {
-    if (use_fp(width))
-        return 0;
-    if (path_ == Path::Integer || width > 46 || std::fegetround() != FE_TONEAREST)
-        return -1;
-    const int s = kfft_fp::wide_split(width, twiddle_width_, twiddle_width_ - 4);
-    return s > 0 ? s : -1;
-}
-
-bool FFT::use_avx2() const
-{
-    return path_ == Path::FloatAvx2 || (path_ == Path::Auto && avx2_path_supported());
+    const bool fp = plan_.parts > 0 && std::fegetround() == FE_TONEAREST;
+    frame_path_ = fp ? plan_.stages : Path::Integer;
+    return fp;
 }
 
 int32_t FFT::position(Order order, int32_t n, int32_t nfft)
@@ -322,8 +337,7 @@ bool plain_frame_sse2(
     return plain.get();
 }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KFFT_LOAD_AVX2 1
+#if defined(KFFT_X86_DISPATCH)
 // The same, four lanes at a time.
 [[gnu::target("avx2")]] bool plain_frame_avx2(
     const double* re, const double* im, int32_t n, double scale, double hi_v, double& key_out)
@@ -365,8 +379,8 @@ bool FFT::load_plain(const double* re, const double* im)
     const double hi = std::ldexp(1.0, word_w_ - 1);
     double key = 0.0;
     bool plain;
-#if defined(KFFT_LOAD_AVX2)
-    if (use_avx2())
+#if defined(KFFT_X86_DISPATCH)
+    if (plan_.vector_loops)
         plain = plain_frame_avx2(re, im, n, load_scale_, hi, key);
     else
 #endif

@@ -9,6 +9,7 @@
 
 #include "fft_config.h"
 #include "fixed_raw.h"
+#include "path_plan.h"
 #include "twiddle_rom.h"
 
 // Base of the engines and of their processing elements: widths and flags from FFT_CONFIG,
@@ -27,8 +28,6 @@ public:
     // Per-frame controls.
     void set_direction(int32_t direction) { direction_ = direction; }
     void set_scaling_schedule(uint32_t packed) { scaling_sch_ = packed; }
-    int32_t direction() const { return direction_; }
-    uint32_t scaling_schedule() const { return scaling_sch_; }
     int32_t input_headroom() const { return input_headroom_; }
 
     // Per-frame results.
@@ -58,16 +57,16 @@ public:
     // shift: the bins are multiplied by 2^shift as well (exact, |shift| <= 64).
     bool read_frame(double* re, double* im, int shift = 0) const;
 
-    // Implementation of the burst engines' stages; every one gives the same bits. Auto:
-    // exact doubles (AVX2 where the processor has it) when the widths allow, products beyond
-    // 2^52 split in parts, else integers. The others force one (tests): Float and FloatAvx2
-    // still take integers for widths beyond exact doubles or a rounding mode other than to
-    // nearest; FloatAvx2 becomes Float without AVX2. The sample test of
-    // load_frame_if_plain() takes AVX2 on the same terms. Integer also takes the pipelined
-    // block floating point normalisation word by word.
-    enum class Path { Auto, Integer, Float, FloatAvx2 };
+    // Implementation of the stages (kfft::Path); Auto unless forced (tests). Integer also
+    // takes the pipelined block floating point normalisation word by word. The plan follows
+    // from the widths and the path, once; the rounding mode is asked per frame.
+    using Path = kfft::Path;
     void force_path(Path p);
-    static bool avx2_path_supported();
+    static bool avx2_path_supported() { return kfft::cpu_has_avx2(); }
+    // The plan of this engine's frames, and the stage implementation the last frame took
+    // (Integer when its rounding mode was not to nearest).
+    const kfft::PathPlan& plan() const { return plan_; }
+    Path frame_path() const { return frame_path_; }
 
     // Memory position of input sample n and of output bin k in the current frame.
     int32_t input_position(int32_t n) const;
@@ -183,15 +182,15 @@ protected:
     bool invalid_ = false; // a NaN sample: every bin reads NaN
     std::array<int32_t, 16> stage_shifts_ {};
     Path path_ = Path::Auto;
+    kfft::PathPlan plan_;
+    Path frame_path_ = Path::Integer;
 
-    // Whether this frame's stages run on exact doubles (products of width + twiddle width
-    // bits and outputs of width + 5 bits below 2^52, rounding to nearest), and with AVX2.
-    bool use_fp(int width) const;
-    // The same for operands of width bits and twiddled products shifted by TW - 4: -1 for
-    // the integer stages, 0 for plain exact doubles, s > 0 for exact doubles with the
-    // twiddle split in parts of s bits (kfft_fp::wide_split()).
-    int fp_split(int width) const;
-    bool use_avx2() const;
+    // The plan for the requested path: the burst engines' rule (the pipelined engine has its
+    // own). Engines set plan_ from it on construction.
+    virtual kfft::PathPlan make_plan() const;
+    // Whether this frame's stages run on the plan's doubles (the rounding mode is to nearest);
+    // records the path taken.
+    bool start_stages();
 
 private:
     static int32_t position(Order order, int32_t n, int32_t nfft);

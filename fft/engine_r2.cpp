@@ -44,7 +44,8 @@ template <typename Acc, bool Round>
     const int W = W_;
 
     // T = x1 * W + K, truncated to W + 2 fraction bits: to nearest, ties down. The product
-    // register holds any product of its operand formats exactly; only T can wrap.
+    // register holds any product of its operand formats exactly, and |T| <= |x1| |W|
+    // < sqrt(2) < 2: the narrowing to T (2 integer bits) does not wrap either.
     const Acc a = x[1].re, b = x[1].im;
     const Acc g = w.re, h = w.im;
     const int64_t tr = wrap(static_cast<int64_t>((a * g - b * h + K_) >> dT_), W + 4);
@@ -86,6 +87,7 @@ R2_loop::R2_loop(const FFT_CONFIG& cfg)
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
         Order::BitReversed, Order::Natural, true);
+    plan_ = make_plan();
 }
 
 R2_loop::~R2_loop() = default;
@@ -99,7 +101,7 @@ using kfft_simd::splat;
 using kfft_simd::store4;
 using kfft_simd::V4;
 
-struct FpStage {
+struct R2Stage {
     const double* sr;
     const double* si;
     double* dr;
@@ -112,7 +114,7 @@ struct FpStage {
     kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (Parts 2 and 3)
 };
 
-struct FpResult {
+struct R2Result {
     bool overflow;
     int32_t cls;
 };
@@ -120,7 +122,7 @@ struct FpResult {
 // One stage, four butterflies at a time: L >= 4 takes consecutive butterflies of a group;
 // L = 1 and 2 gather the operands of two 4-word blocks into lanes.
 template <bool Round, bool Bfp, int Parts>
-[[gnu::always_inline]] inline FpResult fp_stage_body(const FpStage& a)
+[[gnu::always_inline]] inline R2Result fp_stage_body(const R2Stage& a)
 {
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
     const double* sr = a.sr;
@@ -183,23 +185,25 @@ template <bool Round, bool Bfp, int Parts>
             }
         }
     }
-    return FpResult { quant.overflow(), quant.bfp_class() };
+    return R2Result { quant.overflow(), quant.bfp_class() };
 }
 
-template <bool Round, bool Bfp, int Parts>
-[[gnu::noinline]] FpResult fp_stage_portable(const FpStage& a)
-{
-    return fp_stage_body<Round, Bfp, Parts>(a);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, bool Bfp, int Parts>
-[[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2(const FpStage& a)
-{
-    return fp_stage_body<Round, Bfp, Parts>(a);
-}
+// The stage loops for kfft_fp::stage_function().
+struct R2Loops {
+    using Fn = R2Result (*)(const R2Stage&);
+    template <bool Round, bool Bfp, int Parts>
+    [[gnu::noinline]] static R2Result portable(const R2Stage& a)
+    {
+        return fp_stage_body<Round, Bfp, Parts>(a);
+    }
+#if defined(KFFT_X86_DISPATCH)
+    template <bool Round, bool Bfp, int Parts>
+    [[gnu::target("avx2"), gnu::noinline]] static R2Result avx2(const R2Stage& a)
+    {
+        return fp_stage_body<Round, Bfp, Parts>(a);
+    }
 #endif
+};
 
 } // namespace
 
@@ -295,21 +299,13 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
     const int32_t N = npoints_;
     const bool forward = direction_ != 0;
     const int W = data_width_;
-    // Twiddle products wider than exact doubles split the twiddle.
-    const int split = fp_split(W);
-    const bool fp = split >= 0;
-    // Twiddle parts: 1 (products exact), else 2 where a two-part split exists, else 3.
-    const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
-    const int parts = split == 0 ? 1 : split2 ? 2 : 3;
-    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
-        : parts == 2                                  ? fp_stage_portable<Round, Bfp, 2>
-                                                      : fp_stage_portable<Round, Bfp, 3>;
-#ifdef KFFT_HAVE_AVX2_PATH
-    if (use_avx2())
-        fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
-            : parts == 2      ? fp_stage_avx2<Round, Bfp, 2>
-                              : fp_stage_avx2<Round, Bfp, 3>;
-#endif
+    const bool fp = start_stages();
+    const R2Loops::Fn fp_stage = kfft_fp::stage_function<R2Loops, Round, Bfp>(plan_);
+    using kfft_fp::kR2Bounds;
+    // The integer stages' classes: no class 3.
+    auto int_class = [&](int64_t max_key) {
+        return bfp_class(max_key, W, kR2Bounds[0], kR2Bounds[1], 1 << 30);
+    };
 
     blk_exp_ = 0;
     overflow_ = 0;
@@ -325,25 +321,23 @@ void R2_loop::run_stages(const TWIDDLE_ROM& rom, R2_DIT_PE& pe)
         int32_t cls = 0;
         if (fp) {
             const int32_t L = int32_t(1) << t;
-            FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(),
+            R2Stage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(),
                 fp_twiddles(rom, forward) + 2 * (L - 1), N, L, std::ldexp(1.0, 4 - twiddle_width_),
                 kfft_fp::output_format(
                     W, s, kfft_fp::kR2Bounds[0], kfft_fp::kR2Bounds[1], kfft_fp::kR2Bounds[2]) };
-            if (split)
-                a.wide = kfft_fp::wide_twiddle(parts == 2 ? split2 : split, twiddle_width_ - 4);
-            const FpResult r = fp_stage(a);
+            if (plan_.split)
+                a.wide = kfft_fp::wide_twiddle(plan_.split, twiddle_width_ - 4);
+            const R2Result r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow)
                 cls = r.cls;
             else
-                cls = bfp_class(int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), alt_re_.get(),
-                                    alt_im_.get(), t, s, rom),
-                    W, 53, 106, 1 << 30);
+                cls = int_class(int_stage<Acc, Round, Bfp>(
+                    pe, mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), t, s, rom));
             swap_memory(alt_re_, alt_im_);
         } else {
-            cls = bfp_class(
-                int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom),
-                W, 53, 106, 1 << 30);
+            cls = int_class(
+                int_stage<Acc, Round, Bfp>(pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, rom));
         }
         // Bounds 53/128 and 106/128; there is no class 3.
         shift_reg = Bfp ? cls : 0;

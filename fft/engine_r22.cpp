@@ -188,6 +188,33 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     // Unscaled and block floating point frames run at full growth.
     set_memory(P_ + 1, P_ - 1, (scaling_ == 1 && bfp_ == 0) ? 0 : P_ - input_width_, Order::Natural,
         Order::BitReversed, false);
+    plan_ = make_plan();
+}
+
+// The pipelined rule: its registers within P + 8 bits, twiddle products of B (P + 2 bits)
+// whole, else the operand split in two, else the twiddle in three.
+kfft::PathPlan R22_pipeline::make_plan() const
+{
+    using namespace kfft::bounds;
+    kfft::PathPlan p;
+    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    const int P = P_, TW = twiddle_width_;
+    if (path_ == Path::Integer || P > kPipelinedWordBits)
+        return p;
+    const int dTw = R22_DIF_PE(cfg_, P, nfft_max_, 1).dTw_;
+    if (P + 2 + TW <= kPipelinedProductBits) {
+        p.parts = 1;
+    } else if (const int a = kfft_fp::operand_split(P + 2, TW, dTw)) {
+        p.parts = 2;
+        p.split = a;
+    } else if (const int s = kfft_fp::wide_split(P + 2, TW, dTw)) {
+        p.parts = 3;
+        p.split = s;
+    } else {
+        return p;
+    }
+    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    return p;
 }
 
 R22_pipeline::~R22_pipeline() = default;
@@ -202,21 +229,22 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
     blk_exp_ = 0;
     overflow_ = 0;
     stage_shifts_.fill(0);
+    const bool fp = start_stages();
     if (pe.wide_products())
-        dispatch<i128>(rom, pe);
+        dispatch<i128>(rom, pe, fp);
     else
-        dispatch<int64_t>(rom, pe);
+        dispatch<int64_t>(rom, pe, fp);
     if (scaling_ == 1 && bfp_ == 1)
-        normalise();
+        normalise(path_ != Path::Integer && std::fegetround() == FE_TONEAREST);
     return true;
 }
 
-template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
+template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
 {
     if (rounding_)
-        run_stages<Acc, true>(rom, pe);
+        run_stages<Acc, true>(rom, pe, fp);
     else
-        run_stages<Acc, false>(rom, pe);
+        run_stages<Acc, false>(rom, pe, fp);
 }
 
 namespace {
@@ -231,7 +259,7 @@ using kfft_simd::V4;
 // One stage on exact doubles. Every register is checked against the range of its format;
 // any value that would wrap sends the stage to the integer registers, so that wrapping never
 // has to be modelled here.
-struct FpStage {
+struct R22Stage {
     const double* sr;
     const double* si;
     double* dr;
@@ -253,13 +281,13 @@ struct FpStage {
     kfft_fp::WideTwiddle wide; // products beyond exact doubles (Parts 2 and 3)
 };
 
-struct FpResult {
+struct R22Result {
     bool fallback;
     bool overflow;
 };
 
 template <bool Round, int Kind, bool Drop, int Parts>
-[[gnu::always_inline]] inline FpResult r22_stage_body(const FpStage& a)
+[[gnu::always_inline]] inline R22Result r22_stage_body(const R22Stage& a)
 {
     const V4 largest = splat(a.largest), c = splat(a.c_prod);
     const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
@@ -406,12 +434,12 @@ template <bool Round, int Kind, bool Drop, int Parts>
     }
     const bool wraps
         = eb.outside(a.b_lim) || eo.outside(a.o_lim) || (Kind == 1 && et.outside(a.tw_lim));
-    return FpResult { wraps, check_ovf && ev.outside(a.ovf_lim) };
+    return R22Result { wraps, check_ovf && ev.outside(a.ovf_lim) };
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
 template <bool Round, int Kind, int Parts>
-[[gnu::always_inline]] inline FpResult r22_stage_kind(const FpStage& a)
+[[gnu::always_inline]] inline R22Result r22_stage_kind(const R22Stage& a)
 {
     return a.d > 0 ? r22_stage_body<Round, Kind, true, Parts>(a)
                    : r22_stage_body<Round, Kind, false, Parts>(a);
@@ -420,26 +448,29 @@ template <bool Round, int Kind, int Parts>
 // Only the twiddled stages (kind 1) depend on the twiddle product: Parts 1 (plain), 2 (the
 // operand split) or 3 (the twiddle split in three).
 template <bool Round, int Parts>
-[[gnu::always_inline]] inline FpResult r22_stage_any(const FpStage& a)
+[[gnu::always_inline]] inline R22Result r22_stage_any(const R22Stage& a)
 {
     return a.kind == 0 ? r22_stage_kind<Round, 0, 1>(a)
         : a.kind == 1  ? r22_stage_kind<Round, 1, Parts>(a)
                        : r22_stage_kind<Round, 2, 1>(a);
 }
 
-template <bool Round, int Parts> [[gnu::noinline]] FpResult r22_stage_portable(const FpStage& a)
-{
-    return r22_stage_any<Round, Parts>(a);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KFFT_HAVE_AVX2_PATH 1
-template <bool Round, int Parts>
-[[gnu::target("avx2"), gnu::noinline]] FpResult r22_stage_avx2(const FpStage& a)
-{
-    return r22_stage_any<Round, Parts>(a);
-}
+// The stage loops for kfft_fp::stage_function() (block floating point plays no part here).
+struct R22Loops {
+    using Fn = R22Result (*)(const R22Stage&);
+    template <bool Round, bool, int Parts>
+    [[gnu::noinline]] static R22Result portable(const R22Stage& a)
+    {
+        return r22_stage_any<Round, Parts>(a);
+    }
+#if defined(KFFT_X86_DISPATCH)
+    template <bool Round, bool, int Parts>
+    [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(const R22Stage& a)
+    {
+        return r22_stage_any<Round, Parts>(a);
+    }
 #endif
+};
 
 } // namespace
 
@@ -493,7 +524,7 @@ const double* R22_pipeline::fp_twiddles(const TWIDDLE_ROM& rom, bool forward, in
 }
 
 template <typename Acc, bool Round>
-void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
+void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
 {
     const int M = nfft_max_;
     const int nfft = nfft_;
@@ -506,25 +537,10 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
     CRaw* tw = twiddles_.get();
     CRaw out[2];
     const int P = P_;
-    const int TW = twiddle_width_;
-    // Exact doubles: products of B (P + 2 bits) and twiddles, Tw (P + 8 bits) and the
-    // last-stage values (P + 5 bits), below 2^50. Wider products split the operand, else the
-    // twiddle in three (B within 2^(P + 1) in magnitude when the stage does not fall back).
-    const bool fp_env = path_ != Path::Integer && P + 8 <= 50 && std::fegetround() == FE_TONEAREST;
-    const bool narrow = P + 2 + TW <= 50;
-    const int split_x = narrow ? 0 : kfft_fp::operand_split(P + 2, TW, pe.dTw_);
-    const int split = narrow || split_x ? 0 : kfft_fp::wide_split(P + 2, TW, pe.dTw_);
-    const int parts = narrow ? 1 : split_x ? 2 : 3;
-    const bool fp = fp_env && (narrow || split_x > 0 || split > 0);
-    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? r22_stage_portable<Round, 1>
-        : parts == 2                                  ? r22_stage_portable<Round, 2>
-                                                      : r22_stage_portable<Round, 3>;
-#ifdef KFFT_HAVE_AVX2_PATH
-    if (use_avx2())
-        fp_stage = parts == 1 ? r22_stage_avx2<Round, 1>
-            : parts == 2      ? r22_stage_avx2<Round, 2>
-                              : r22_stage_avx2<Round, 3>;
-#endif
+    // The plan's double stages (B within 2^(P + 1) in magnitude when a stage does not fall
+    // back); the twiddle tables hold the parts of a three-part split.
+    const R22Loops::Fn fp_stage = kfft_fp::stage_function<R22Loops, Round, false>(plan_);
+    const int split = plan_.parts == 3 ? plan_.split : 0;
 
     for (int t = 0; t < nfft; ++t) {
         const int32_t h = N >> (t + 1);
@@ -543,7 +559,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
         const bool twice = Round && scaled && last && (t & 1) && e1 > 0;
         if (fp && !twice) {
             const int kind = (t & 1) == 0 ? 0 : last ? 2 : 1;
-            FpStage a {};
+            R22Stage a {};
             a.sr = mem_re();
             a.si = mem_im();
             a.dr = alt_re_.get();
@@ -559,8 +575,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
             a.tw_lim = std::ldexp(1.0, pe.Tww_ - 1);
             a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
             a.c_prod = std::ldexp(1.0, -pe.dTw_);
-            if (!narrow)
-                a.wide = kfft_fp::wide_twiddle(split_x ? split_x : split, pe.dTw_);
+            if (plan_.parts > 1)
+                a.wide = kfft_fp::wide_twiddle(plan_.split, pe.dTw_);
             a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
             a.d = 0;
@@ -576,7 +592,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe)
                 a.d = std::max(e1, 0) + d2;
                 a.ovf_lim = std::ldexp(1.0, P - 1 + s + std::max(-e1, 0));
             }
-            const FpResult r = fp_stage(a);
+            const R22Result r = fp_stage(a);
             if (!r.fallback) {
                 if (r.overflow)
                     pe.pe_overflow_ = 1;
@@ -630,14 +646,13 @@ void R22_pipeline::store_pair(int32_t p, int32_t h, const CRaw out[2])
     set_mem_word(p + h, CRaw { wrap(out[1].re, P_ + 1), wrap(out[1].im, P_ + 1) });
 }
 
-void R22_pipeline::normalise()
+void R22_pipeline::normalise(bool fast)
 {
     const int32_t N = npoints_;
     double* mr = mem_re();
     double* mi = mem_im();
     // m * 2^(M+1) in [-1, 1) means |raw| within one = 2^(P - M - 2).
     const int64_t one = int64_t(1) << (P_ - nfft_max_ - 2);
-    const bool fast = path_ != Path::Integer && std::fegetround() == FE_TONEAREST;
     // The largest magnitude A decides the exponent, except when A is one 2^k: then the sign
     // of the word chosen by the scan below does.
     int64_t m = 0;

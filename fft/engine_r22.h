@@ -71,9 +71,13 @@ public:
     int32_t internal_width() const { return P_; }
 
 private:
-    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
-    template <typename Acc, bool Round> void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe);
-    void normalise();
+    kfft::PathPlan make_plan() const override;
+    template <typename Acc> void dispatch(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp);
+    template <typename Acc, bool Round>
+    void run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp);
+    // Block floating point normalisation; fast: on doubles (the word-by-word scan where the
+    // largest magnitude is a power of two).
+    void normalise(bool fast);
     // Writes a butterfly's two lanes to positions p and p + h, wrapped to the memory width.
     void store_pair(int32_t p, int32_t h, const kfft_raw::CRaw out[2]);
 

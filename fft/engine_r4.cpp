@@ -46,8 +46,8 @@ template <typename Acc, bool Round>
     const int tw = W + 4;
 
     // T_q = x_q * W_q + K, truncated to W + 2 fraction bits: to nearest, ties down. The
-    // product register holds any product of its operand formats exactly, so only the
-    // narrowing to T can wrap.
+    // product register holds any product of its operand formats exactly, and |T| <= |x| |W|
+    // < sqrt(2) < 2: the narrowing to T (2 integer bits) does not wrap either.
     CRaw T[3];
     for (int q = 0; q < 3; ++q) {
         const Acc a = x[q + 1].re, b = x[q + 1].im;
@@ -108,6 +108,7 @@ R4_loop::R4_loop(const FFT_CONFIG& cfg)
     // Unscaled words leave room for the full growth of the largest transform.
     set_memory(data_width_, data_width_ - 1, scaling_ ? 0 : data_width_ - input_width_,
         Order::DigitReversed4, Order::Natural, true);
+    plan_ = make_plan();
 }
 
 R4_loop::~R4_loop() = default;
@@ -129,11 +130,8 @@ bool R4_loop::set_frame(const FFT_CONFIG& cfg)
 
 namespace {
 
-// One radix-4 stage on exact doubles: every register of the butterfly holds an integer
-// (its raw value) below 2^52, so products, sums and the roundings below are exact and the
-// results are those of the integer datapath. Rounding to an integer adds and removes
-// 1.5 * 2^52, which needs the default rounding mode (to nearest).
-struct FpStage {
+// One radix-4 stage on exact doubles (path_plan.h gives the bounds that keep it exact).
+struct R4Stage {
     const double* sr;
     const double* si;
     double* dr;
@@ -147,7 +145,7 @@ struct FpStage {
     kfft_fp::WideTwiddle wide {}; // products beyond exact doubles (Parts 2 and 3)
 };
 
-struct FpResult {
+struct R4Result {
     bool overflow; // some butterfly output lies outside [-1, 1)
     int32_t cls; // block floating point class of the written words
 };
@@ -175,8 +173,8 @@ using kfft_simd::V4;
 // butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
 // transposes four butterflies' operands into lanes.
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::always_inline]] inline FpResult fp_stage_body(
-    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::always_inline]] inline R4Result fp_stage_body(
+    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
@@ -246,39 +244,43 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
             }
         }
     }
-    return FpResult { quant.overflow(), quant.bfp_class() };
+    return R4Result { quant.overflow(), quant.bfp_class() };
 }
 
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::noinline]] FpResult fp_stage_portable_loops(
-    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::noinline]] R4Result fp_stage_portable_loops(
+    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
 
-template <bool Round, bool Bfp, int Parts> FpResult fp_stage_portable(const FpStage& a)
-{
-    return a.forward
-        ? fp_stage_portable_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
-        : fp_stage_portable_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
-}
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KFFT_HAVE_AVX2_PATH 1
+#if defined(KFFT_X86_DISPATCH)
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[gnu::target("avx2"), gnu::noinline]] FpResult fp_stage_avx2_loops(
-    const FpStage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::target("avx2"), gnu::noinline]] R4Result fp_stage_avx2_loops(
+    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
-}
-
-template <bool Round, bool Bfp, int Parts> FpResult fp_stage_avx2(const FpStage& a)
-{
-    return a.forward
-        ? fp_stage_avx2_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
-        : fp_stage_avx2_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
 }
 #endif
+
+// The stage loops for kfft_fp::stage_function(), the direction fixed per instantiation.
+struct R4Loops {
+    using Fn = R4Result (*)(const R4Stage&);
+    template <bool Round, bool Bfp, int Parts> static R4Result portable(const R4Stage& a)
+    {
+        return a.forward
+            ? fp_stage_portable_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
+            : fp_stage_portable_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
+    }
+#if defined(KFFT_X86_DISPATCH)
+    template <bool Round, bool Bfp, int Parts> static R4Result avx2(const R4Stage& a)
+    {
+        return a.forward
+            ? fp_stage_avx2_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
+            : fp_stage_avx2_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
+    }
+#endif
+};
 
 } // namespace
 
@@ -417,22 +419,9 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
     const int W = data_width_;
     auto dir = [&](uint64_t i) { return forward ? (full - i) & (full - 1) : i; };
 
-    // The exact-double stages need every register below 2^52 (products W + TW - 1 bits,
-    // butterfly outputs W + 5) and rounding to nearest; wider products split the twiddle.
-    const int split = fp_split(W);
-    const bool fp = split >= 0;
-    // Twiddle parts: 1 (products exact), else 2 where a two-part split exists, else 3.
-    const int split2 = split > 0 ? kfft_fp::wide_split2(W, twiddle_width_, twiddle_width_ - 4) : 0;
-    const int parts = split == 0 ? 1 : split2 ? 2 : 3;
-    FpResult (*fp_stage)(const FpStage&) = parts == 1 ? fp_stage_portable<Round, Bfp, 1>
-        : parts == 2                                  ? fp_stage_portable<Round, Bfp, 2>
-                                                      : fp_stage_portable<Round, Bfp, 3>;
-#ifdef KFFT_HAVE_AVX2_PATH
-    if (use_avx2())
-        fp_stage = parts == 1 ? fp_stage_avx2<Round, Bfp, 1>
-            : parts == 2      ? fp_stage_avx2<Round, Bfp, 2>
-                              : fp_stage_avx2<Round, Bfp, 3>;
-#endif
+    const bool fp = start_stages();
+    const R4Loops::Fn fp_stage = kfft_fp::stage_function<R4Loops, Round, Bfp>(plan_);
+    using kfft_fp::kR4Bounds;
 
     blk_exp_ = 0;
     overflow_ = 0;
@@ -464,11 +453,12 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
         bool done = false;
         if (fp && t < R) {
             const double* twf = fp_twiddles(rom, forward) + (L - 1) / 3 * 6;
-            FpStage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L, forward,
-                std::ldexp(1.0, 4 - twiddle_width_), kfft_fp::output_format(W, s, 24, 48, 97) };
-            if (split)
-                a.wide = kfft_fp::wide_twiddle(parts == 2 ? split2 : split, twiddle_width_ - 4);
-            const FpResult r = fp_stage(a);
+            R4Stage a { mem_re(), mem_im(), alt_re_.get(), alt_im_.get(), twf, N, L, forward,
+                std::ldexp(1.0, 4 - twiddle_width_),
+                kfft_fp::output_format(W, s, kR4Bounds[0], kR4Bounds[1], kR4Bounds[2]) };
+            if (plan_.split)
+                a.wide = kfft_fp::wide_twiddle(plan_.split, twiddle_width_ - 4);
+            const R4Result r = fp_stage(a);
             // A butterfly output outside [-1, 1) wraps: the integer stage redoes the stage.
             if (!r.overflow) {
                 cls = r.cls;
@@ -486,7 +476,9 @@ void R4_loop::run_stages(const TWIDDLE_ROM& rom, R4_DIT_PE& pe)
             max_key = int_stage<Acc, Round, Bfp>(
                 pe, mem_re(), mem_im(), mem_re(), mem_im(), t, s, tw, rom);
         // Bounds 24/128, 48/128 and 97/128.
-        shift_reg = !Bfp ? 0 : cls >= 0 ? cls : bfp_class(max_key, W, 24, 48, 97);
+        shift_reg = !Bfp ? 0
+            : cls >= 0   ? cls
+                         : bfp_class(max_key, W, kR4Bounds[0], kR4Bounds[1], kR4Bounds[2]);
         overflow_ = pe.pe_overflow();
     }
 }

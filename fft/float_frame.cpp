@@ -7,6 +7,7 @@
 
 #include "api_checks.h"
 #include "api_condition.h"
+#include "path_plan.h"
 #include "simd4.h"
 
 // Lambdas handing vectors around are inlined like the helpers: called, they would pass vectors
@@ -286,8 +287,7 @@ namespace {
         return finish_loop<2>(p, n, factors, count, scale);
     }
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define KFFT_FLOAT_AVX2 1
+#if defined(KFFT_X86_DISPATCH)
 
     [[gnu::target("avx2")]] bool scan_avx2(
         const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
@@ -308,37 +308,28 @@ namespace {
     }
 #endif
 
-    bool avx2(FloatLoops loops)
-    {
-#if defined(KFFT_FLOAT_AVX2)
-        return loops == FloatLoops::Avx2 && __builtin_cpu_supports("avx2");
-#else
-        (void)loops;
-        return false;
+#if defined(KFFT_X86_DISPATCH)
+    // Whether the AVX2 build of the loops runs.
+    bool avx2(bool vector_loops) { return vector_loops && cpu_has_avx2(); }
 #endif
-    }
 
 } // namespace
 
-FloatLoops float_loops_auto()
-{
-    return avx2(FloatLoops::Avx2) ? FloatLoops::Avx2 : FloatLoops::Portable;
-}
-
 bool scan_float_clean(
-    const double* re, const double* im, int32_t n, double& max_mag, FloatLoops loops)
+    const double* re, const double* im, int32_t n, double& max_mag, bool vector_loops)
 {
     const bool nearest = std::fegetround() == FE_TONEAREST;
-#if defined(KFFT_FLOAT_AVX2)
-    if (avx2(loops))
+#if defined(KFFT_X86_DISPATCH)
+    if (avx2(vector_loops))
         return scan_avx2(re, im, n, max_mag, nearest);
+#else
+    (void)vector_loops;
 #endif
-    (void)loops;
     return scan_portable(re, im, n, max_mag, nearest);
 }
 
 void condition_float_frame(
-    const double* x, int32_t n, int32_t exponent, int w, double* out, FloatLoops loops)
+    const double* x, int32_t n, int32_t exponent, int w, double* out, bool vector_loops)
 {
     float factors[8];
     const int count = single_factors(exponent, factors);
@@ -348,14 +339,16 @@ void condition_float_frame(
             out[i] = condition_float_sample(x[i], exponent, w);
         return;
     }
-#if defined(KFFT_FLOAT_AVX2)
-    if (avx2(loops))
+#if defined(KFFT_X86_DISPATCH)
+    if (avx2(vector_loops))
         return condition_avx2(x, n, exponent, w, factors, count, out);
+#else
+    (void)vector_loops;
 #endif
     condition_portable(x, n, exponent, w, factors, count, out);
 }
 
-bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, FloatLoops loops)
+bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, bool vector_loops)
 {
     const Pow2Scaler scale(t);
     // Away from rounding to nearest the formula's powers of two from pow need not be exact:
@@ -379,9 +372,11 @@ bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, FloatLoops
         left -= k;
     }
     bool (*loop)(double*, int32_t, const double*, int, const Pow2Scaler&) = finish_portable;
-#if defined(KFFT_FLOAT_AVX2)
-    if (avx2(loops))
+#if defined(KFFT_X86_DISPATCH)
+    if (avx2(vector_loops))
         loop = finish_avx2;
+#else
+    (void)vector_loops;
 #endif
     const bool re_over = loop(re, n, factors, count, scale);
     const bool im_over = loop(im, n, factors, count, scale);

@@ -12,30 +12,27 @@
 
 namespace kfft {
 
-// Implementation of the loops: the same source built for the baseline processor (Portable) or
-// for AVX2 (taken only where the processor has it). Both give the same bits.
-enum class FloatLoops { Portable, Avx2 };
-
-// AVX2 where the processor has it, Portable otherwise.
-FloatLoops float_loops_auto();
+// Each loop is the same source built for the baseline processor and for AVX2; vector_loops
+// (kfft::PathPlan::vector_loops) takes the AVX2 build where the processor has it. Both give the
+// same bits.
 
 // When every sample of re[0..n) and im[0..n) is, in single precision, zero or a finite normal
 // value, sets max_mag to the largest single-precision magnitude (0.0 for a zero frame) and
 // returns true. Otherwise returns false (the frame needs the per-sample scan) and leaves
 // max_mag unspecified. n is a multiple of 4.
 bool scan_float_clean(
-    const double* re, const double* im, int32_t n, double& max_mag, FloatLoops loops);
+    const double* re, const double* im, int32_t n, double& max_mag, bool vector_loops);
 
 // condition_float_sample(x[i], exponent, w) into out[i] for i in [0, n), n a multiple of 4,
 // except that a zero result may lose its sign (the engine stores either zero as the word 0).
 // x holds no single-precision denormal, infinity or NaN.
 void condition_float_frame(
-    const double* x, int32_t n, int32_t exponent, int w, double* out, FloatLoops loops);
+    const double* x, int32_t n, int32_t exponent, int w, double* out, bool vector_loops);
 
 // Every re[k] and im[k], k in [0, n) with n a multiple of 4, replaced by
 // round_to_single_significance followed by restore_float_range with 2^t. Returns true when
 // some value exceeded the single-precision range. Values must be finite.
-bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, FloatLoops loops);
+bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, bool vector_loops);
 
 } // namespace kfft
 

@@ -1,12 +1,12 @@
-// Shared pieces of the burst engines' stages on exact doubles: every register holds its raw
-// integer value below 2^52, so the IEEE operations below are exact and reproduce the integer
-// datapath bit for bit. Rounding to an integer adds and removes 1.5 * 2^52, which needs the
-// default rounding mode (the engines check it per frame).
+// Shared pieces of the engines' stages on exact doubles: every register holds its raw integer
+// value within the bounds of path_plan.h, so the IEEE operations below are exact and reproduce
+// the integer datapath bit for bit.
 #ifndef KFFT_FP_STAGE_H
 #define KFFT_FP_STAGE_H
 
 #include <cstdint>
 
+#include "path_plan.h"
 #include "simd4.h"
 
 namespace kfft_fp {
@@ -259,9 +259,25 @@ template <int Parts>
         twiddle(xr, xi, g, h, c, tr, ti);
 }
 
-// Block floating point class bounds of the radix-2 and radix-4 engines (8-bit codes).
+// Block floating point class bounds of the radix-2 and radix-4 engines (8-bit codes; 0: none).
 constexpr int kR4Bounds[3] = { 24, 48, 97 };
 constexpr int kR2Bounds[3] = { 53, 106, 0 };
+
+// The stage function of a plan with double stages: Loops::portable<Round, Bfp, Parts>, or
+// Loops::avx2<...> when the plan takes AVX2 (Loops::Fn their pointer type).
+template <class Loops, bool Round, bool Bfp>
+typename Loops::Fn stage_function(const kfft::PathPlan& plan)
+{
+#if defined(KFFT_X86_DISPATCH)
+    if (plan.stages == kfft::Path::FloatAvx2)
+        return plan.parts == 3 ? &Loops::template avx2<Round, Bfp, 3>
+            : plan.parts == 2  ? &Loops::template avx2<Round, Bfp, 2>
+                               : &Loops::template avx2<Round, Bfp, 1>;
+#endif
+    return plan.parts == 3 ? &Loops::template portable<Round, Bfp, 3>
+        : plan.parts == 2  ? &Loops::template portable<Round, Bfp, 2>
+                           : &Loops::template portable<Round, Bfp, 1>;
+}
 
 } // namespace kfft_fp
 

@@ -44,7 +44,6 @@ private:
     int32_t TW_;
     uint64_t full_mask_;
     uint64_t quarter_mask_;
-    mutable KFixComplex result_; // result register of lookup()
     std::vector<kfft_raw::CRaw> raw_; // entries 0..2^(M-2) as raw integers of the format
 };
 

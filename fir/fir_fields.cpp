@@ -52,6 +52,17 @@ namespace {
         return os;
     }
 
+    // A caller's value as text: whole numbers in full, others with six significant digits.
+    std::string value_text(double v)
+    {
+        std::ostringstream os = classic_stream();
+        if (std::isfinite(v) && std::trunc(v) == v && std::fabs(v) < 1e18)
+            os << static_cast<long long>(v);
+        else
+            os << v;
+        return os.str();
+    }
+
     const char* const kFilterNames[]
         = { "single rate", "interpolating", "decimating", "Hilbert", "zero-packed" };
 
@@ -105,11 +116,10 @@ bool set_field(kip_fir_v6_3_config& c, const char* name, double value, std::stri
     } else if (d->computed) {
         os << "Field " << d->name << " is computed by the model and cannot be set";
     } else if (!(std::isfinite(value) && std::trunc(value) == value)) {
-        os << "Invalid value " << value << " for " << d->name << ": must be an integer";
+        os << "Invalid value " << value_text(value) << " for " << d->name << ": must be an integer";
     } else if (value < d->min_value || value > d->max_value) {
-        os.precision(17);
-        os << "Invalid value " << value << " for " << d->name << ": must be in the range "
-           << d->min_value << " to " << d->max_value;
+        os << "Invalid value " << value_text(value) << " for " << d->name
+           << ": must be in the range " << d->min_value << " to " << d->max_value;
     } else {
         write_int(c, d->offset, static_cast<int32_t>(value));
         return true;

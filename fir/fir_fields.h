@@ -86,8 +86,8 @@ constexpr FieldRow kFieldRows[F_COUNT] = {
     { KIP_FIR_FIELD(coeff), KIP_FIR_V6_3_FIELD_REAL_ARRAY, 0, 0, 0, 0,
         "21 integer taps 6, 0, -4, -3, 5, 6, -6, -13, 7, 44, 64, 44, 7, -13, -6, 6, 5, -3, -4, 0, "
         "6",
-        "coefficients, num_coeffs per set, set after set; finite values, rounded towards zero to "
-        "the coefficient format",
+        "coefficients, num_coeffs per set, set after set; finite values, rounded to the nearest "
+        "code of the coefficient format (halves towards zero)",
         "exactly num_coeffs x coeff_sets values" },
     { KIP_FIR_FIELD(coeff_padding), KIP_FIR_V6_3_FIELD_INT, 0, 0, kFieldMaxSetTaps - 1, 0, "0",
         "zero coefficients placed in front of each set",

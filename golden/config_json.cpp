@@ -229,7 +229,7 @@ namespace {
 
 std::string read_config_text(const std::string& file)
 {
-    ByteSource src(file, "configuration");
+    ByteSource src(file, "configuration file");
     std::string text;
     for (int c = src.get(); c >= 0; c = src.get()) {
         if (text.size() == kMaxConfigBytes)

@@ -108,7 +108,7 @@ int run_fft(const RunOptions& opt)
 {
     std::vector<FileId> inputs;
     FileId id;
-    if (file_id("configuration", opt.config, id))
+    if (file_id("configuration file", opt.config, id))
         inputs.push_back(id);
     const ConfigKeys keys(opt.config, read_json_config(opt.config));
     FftSetup setup;
@@ -132,7 +132,7 @@ int run_fft(const RunOptions& opt)
     const int out_width = kelvar_ip_kfft_v8_0_output_width(g, nfft);
     const std::size_t n = std::size_t(kelvar_ip_kfft_v8_0_frame_length(g, nfft));
 
-    ByteSource src(opt.input, "input");
+    ByteSource src(opt.input, "input file");
     WordReader in(src, opt.radix, in_width, is_npy_name(opt.input));
     const std::size_t frame = 2 * n;
     auto not_whole = [&](const std::string& at, std::size_t words) {

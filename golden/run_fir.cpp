@@ -140,7 +140,7 @@ int run_fir(const RunOptions& opt)
 {
     std::vector<FileId> inputs;
     FileId id;
-    if (file_id("configuration", opt.config, id))
+    if (file_id("configuration file", opt.config, id))
         inputs.push_back(id);
     const ConfigKeys keys(opt.config, read_json_config(opt.config));
     FirSetup setup;
@@ -184,7 +184,7 @@ int run_fir(const RunOptions& opt)
             + " or output_width " + std::to_string(eff.output_width)
             + " leaves no word to read or write");
 
-    ByteSource src(opt.input, "input");
+    ByteSource src(opt.input, "input file");
     WordReader in(src, opt.radix, int(eff.data_width), is_npy_name(opt.input));
     const std::size_t frame = np * nc;
     auto not_whole = [&](const std::string& at, std::size_t words) {

@@ -200,7 +200,7 @@ ByteSource::ByteSource(const std::string& path, const char* what)
     }
     if (S_ISDIR(st.st_mode)) {
         close(fd_);
-        throw InputError(path + ": is a folder, not a " + what);
+        throw InputError(path + ": " + what + " is a folder");
     }
     if (S_ISREG(st.st_mode))
         size_ = static_cast<long long>(st.st_size);
@@ -271,7 +271,8 @@ bool LineReader::next(std::string& text)
         const std::size_t b = text.find_first_not_of(ws);
         if (b == std::string::npos)
             continue;
-        text = text.substr(b, text.find_last_not_of(ws) - b + 1);
+        text.erase(text.find_last_not_of(ws) + 1);
+        text.erase(0, b);
         return true;
     }
 }

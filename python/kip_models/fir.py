@@ -15,9 +15,12 @@ data_fract_width fraction bits (default 16 and 0: integers!), coefficients coeff
 coeff_fract_width (default 16 and 0). Values in [-1, 1) therefore need data_fract_width and
 coeff_fract_width (for example 15 with 16-bit widths), or quantization=2 for coefficients
 (FirModel.coeff_scale gives the factor it applies). Coefficients are rounded to the nearest
-code (ties toward zero). FirModel warns (FirWarning) when the quantised coefficients or samples
-lose most of their energy. The model floors samples it is given off the grid (a bias of
--1/2 LSB) and wraps values beyond the format: quantize() rounds to nearest first.
+code (ties toward zero). The model rounds samples it is given off the grid down (a bias of
+-1/2 LSB) and wraps values beyond the format; each call that converts samples so gives one
+FirWarning naming the counts and the first index (kip_fir_v6_3_input_check), and
+quantize() rounds to nearest first. FirModel also warns when the quantised coefficients lose
+most of their value and, at creation, of every setting the model ignores (a rate the filter
+type does not use, ...: kip_fir_v6_3_config_check).
 
 Layout. Samples are numpy arrays shaped (paths, channels, vectors): x[p, c, v] is sample v of
 channel c on path p; a model with one path and one channel also takes (vectors,). Outputs
@@ -491,11 +494,12 @@ class FirModel(ModelLifecycle):
     def send(self, x):
         """Sends samples: an array shaped (paths, channels, vectors), (paths, channels) for one
         vector, or (vectors,) for a model with one path and one channel. Real numbers only;
-        off-grid values are floored, values beyond data_width wrap (see quantize()). Raises
-        ValueError naming the expected layout when the shape does not fit, or for a masked
-        array with masked elements, TypeError for elements that are not real numbers, FirError
-        when the library refuses the call. Ctrl-C stops a long send between chunks of vectors
-        (KeyboardInterrupt); the vectors sent before it stay in the model."""
+        off-grid values are rounded down, values beyond data_width wrap, with one FirWarning
+        for the call (see quantize()). Raises ValueError naming the expected layout when the
+        shape does not fit, or for a masked array with masked elements, TypeError for
+        elements that are not real numbers, FirError when the library refuses the call.
+        Ctrl-C stops a long send between chunks of vectors (KeyboardInterrupt); the vectors
+        sent before it stay in the model."""
         refuse_masked(x, "x")
         a = self._input(x)
         rc, messages, converted = self._m.send(np.asfortranarray(a, dtype=np.float64))
@@ -796,7 +800,10 @@ def _field_table():
     """The library's help for every field, as lines of FirModel's docstring."""
     lines = []
     for f in FIELDS:
-        text = f["help"] + (f"; {f['rule']}" if f["rule"] else "")
+        text = f["help"]
+        if f["kind"] == _fir.FIELD_INT:
+            text += f", {f['min']} to {f['max']}"
+        text += f"; {f['rule']}" if f["rule"] else ""
         if not f["computed"]:
             text += f" (default {f['default_text']})"
         if f["name"] in _ENUM_FIELDS:

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cfenv>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -241,6 +242,62 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                     }
                 }
     EXPECT_GT(checked, 100);
+}
+
+// The plan each engine keeps: Auto takes the exact doubles wherever the widths allow, with
+// AVX2 where the processor has it, and the split products just past the whole ones; forced
+// paths take what they name. After a frame, the path taken is the plan's (rounding to
+// nearest) or integers (any other rounding mode).
+TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
+{
+    using kfft::Path;
+    const Path vector = FFT::avx2_path_supported() ? Path::FloatAvx2 : Path::Float;
+    struct Expect {
+        int arch, M, iw, tw, scaling;
+        int parts; // 0: integers
+    };
+    const Expect cases[] = {
+        { 1, 10, 16, 16, 1, 1 }, // radix-4, products whole
+        { 1, 9, 34, 18, 1, 1 }, // W + TW = 52: whole
+        { 1, 9, 34, 19, 1, 2 }, // 53: the twiddle in two parts
+        { 2, 10, 34, 34, 1, 2 }, // 68: in two
+        { 2, 12, 34, 8, 0, 0 }, // W = 47: integers
+        { 3, 8, 34, 14, 1, 1 }, // pipelined P + 2 + TW = 50: whole
+        { 3, 8, 34, 8, 0, 0 }, // P = 43: integers
+    };
+    for (const Expect& c : cases) {
+        const auto g = fft_test::generics(c.M, c.arch, c.iw, c.tw, c.scaling, 0, 0);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        std::unique_ptr<FrameEngine> e;
+        if (c.arch == 1)
+            e = std::make_unique<R4_loop>(cfg);
+        else if (c.arch == 3)
+            e = std::make_unique<R22_pipeline>(cfg);
+        else
+            e = std::make_unique<R2_loop>(cfg);
+        const kfft::PathPlan p = e->plan();
+        EXPECT_EQ(p.parts, c.parts) << "arch " << c.arch << " iw " << c.iw << " tw " << c.tw;
+        EXPECT_EQ(p.stages, c.parts ? vector : Path::Integer) << "arch " << c.arch;
+        EXPECT_EQ(p.vector_loops, FFT::avx2_path_supported());
+        e->force_path(Path::Integer);
+        EXPECT_EQ(e->plan().stages, Path::Integer);
+        EXPECT_EQ(e->plan().parts, 0);
+        e->force_path(Path::Float);
+        EXPECT_EQ(e->plan().stages, c.parts ? Path::Float : Path::Integer);
+        EXPECT_FALSE(e->plan().vector_loops);
+        e->force_path(Path::Auto);
+        // The path a frame takes.
+        TWIDDLE_ROM rom(c.M, c.tw);
+        std::mt19937_64 rng(kip_test::seed());
+        const int nfft = c.arch == 1 ? 6 : 3;
+        const Frame f = fft_test::random_frame(1 << nfft, c.iw, 0.5, rng);
+        fft_test::run_frame(*e, rom, cfg, nfft, f, 1, 0);
+        EXPECT_EQ(e->frame_path(), p.stages);
+        std::fesetround(FE_UPWARD);
+        fft_test::run_frame(*e, rom, cfg, nfft, f, 1, 0);
+        std::fesetround(FE_TONEAREST);
+        EXPECT_EQ(e->frame_path(), Path::Integer);
+    }
 }
 
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }

@@ -16,10 +16,9 @@
 
 #include "float_frame.h"
 #include "kip_test_seed.h"
+#include "path_plan.h"
 
 namespace {
-
-using kfft::FloatLoops;
 
 constexpr double kFloatMax = 3.4028234663852886e38;
 
@@ -30,15 +29,16 @@ uint64_t bits(double v)
     return b;
 }
 
-std::vector<FloatLoops> all_loops()
+// The loop builds to run: portable (false), and AVX2 (true) where the processor has it.
+std::vector<bool> all_loops()
 {
-    std::vector<FloatLoops> v { FloatLoops::Portable };
-    if (kfft::float_loops_auto() == FloatLoops::Avx2)
-        v.push_back(FloatLoops::Avx2);
+    std::vector<bool> v { false };
+    if (kfft::cpu_has_avx2())
+        v.push_back(true);
     return v;
 }
 
-const char* name(FloatLoops l) { return l == FloatLoops::Avx2 ? "avx2" : "portable"; }
+const char* name(bool vector_loops) { return vector_loops ? "avx2" : "portable"; }
 
 // ---- the formulas --------------------------------------------------------------------------
 
@@ -125,7 +125,7 @@ void pad_and_shuffle(std::vector<double>& v, std::mt19937_64& rng)
 void expect_scan(const std::vector<double>& re, const std::vector<double>& im, const char* what)
 {
     const Scan ref = scan_reference(re, im);
-    for (FloatLoops l : all_loops()) {
+    for (bool l : all_loops()) {
         double peak = -1.0;
         const bool clean = kfft::scan_float_clean(
             re.data(), im.data(), static_cast<int32_t>(re.size()), peak, l);
@@ -200,7 +200,7 @@ TEST(FloatFrameLoops, ScanPeakOnRandomFrames)
 
 void expect_condition(const std::vector<double>& x, int32_t e, int w, const char* what)
 {
-    for (FloatLoops l : all_loops()) {
+    for (bool l : all_loops()) {
         std::vector<double> out(x.size(), -7.0);
         kfft::condition_float_frame(x.data(), static_cast<int32_t>(x.size()), e, w, out.data(), l);
         // The sign of a zero is not kept: the engine stores either as the word 0.
@@ -256,7 +256,7 @@ void expect_finish(
         ref_re[k] = finish_reference(re[k], t, ref_over);
         ref_im[k] = finish_reference(im[k], t, ref_over);
     }
-    for (FloatLoops l : all_loops()) {
+    for (bool l : all_loops()) {
         std::vector<double> r = re, i = im;
         const bool over
             = kfft::finish_float_frame(r.data(), i.data(), static_cast<int32_t>(r.size()), t, l);

@@ -530,6 +530,13 @@ testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
             const testing::AssertionResult r = matches(c, st.get());
             if (!r)
                 return r;
+            // The frame took its plan's stages; Auto's plan takes AVX2 where it has doubles.
+            const kfft::PathPlan& plan = st.get()->engine->plan();
+            const bool nearest = std::fegetround() == FE_TONEAREST;
+            if (st.get()->engine->frame_path() != (nearest ? plan.stages : FFT::Path::Integer)
+                || (p.path == FFT::Path::Auto && plan.parts > 0
+                    && (plan.stages == FFT::Path::FloatAvx2) != FFT::avx2_path_supported()))
+                return testing::AssertionFailure() << "path taken not the plan's: " << describe(c);
         }
     }
     return testing::AssertionSuccess();

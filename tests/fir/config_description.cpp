@@ -83,8 +83,8 @@ TEST(ConfigDescription, MatchesTheRecordAndTheDefaults)
 }
 
 // set_field takes exactly min_value .. max_value; create refuses every value outside it
-// (init_pattern takes every 32-bit number: create replaces a wrong one with a warning). Values just inside
-// the range pass create where no other field must change with them.
+// (init_pattern takes every 32-bit number: create replaces a wrong one with a warning). Values just
+// inside the range pass create where no other field must change with them.
 TEST(ConfigDescription, SetFieldRangesAreCreatesRanges)
 {
     char msg[KIP_FIR_V6_3_MSG_LEN];
@@ -148,6 +148,8 @@ TEST(ConfigDescription, SetFieldRangesAreCreatesRanges)
     EXPECT_STREQ(msg, "Unknown FIR configuration field 'filter'");
     EXPECT_EQ(kip_fir_v6_3_config_set_field(&c, "filter_type", 2.5, msg, sizeof msg), 1);
     EXPECT_STREQ(msg, "Invalid value 2.5 for filter_type: must be an integer");
+    EXPECT_EQ(kip_fir_v6_3_config_set_field(&c, "num_paths", 4294967296.0, msg, sizeof msg), 1);
+    EXPECT_STREQ(msg, "Invalid value 4294967296 for num_paths: must be in the range 1 to 16");
     EXPECT_EQ(kip_fir_v6_3_config_set_field(nullptr, "filter_type", 1, msg, sizeof msg), 1);
     int32_t v;
     EXPECT_EQ(kip_fir_v6_3_config_get_field(&c, "coeff", &v, msg, sizeof msg), 1);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -401,10 +402,8 @@ TEST(GoldenFir, RoundTripsMatchTheCInterface)
             },
             4100, true },
         { "advanced channel sequence",
-            R"({ "chan_seq": 1, "num_channels": 4, "init_pattern": 174 })", {},
-            [](kip_fir_v6_3_config& c) {
-                c.chan_seq = 1, c.num_channels = 4, c.init_pattern = 174;
-            },
+            R"({ "chan_seq": 1, "num_channels": 4, "init_pattern": -1 })", {},
+            [](kip_fir_v6_3_config& c) { c.chan_seq = 1, c.num_channels = 4, c.init_pattern = -1; },
             30, true },
     };
     for (const FirCase& c : cases)
@@ -894,13 +893,13 @@ TEST(GoldenRefusals, HostileFilesGiveShortClearMessages)
             { "fir", "--config", "/dev/zero", "--input", in },
             "/dev/zero: configuration larger than" },
         { "configuration folder", "", "", { "fft", "--config", dir.file("folder"), "--input", in },
-            dir.file("folder") + ": is a folder, not a configuration" },
+            dir.file("folder") + ": configuration file is a folder" },
         { "input folder", "", "", { "fir", "--config", cfg, "--input", dir.file("folder") },
-            dir.file("folder") + ": is a folder, not a input" },
+            dir.file("folder") + ": input file is a folder" },
         { "coefficient file that is a folder", dir.file("cf.json"),
             "{ \"coeff_file\": \"folder\" }",
             { "fir", "--config", dir.file("cf.json"), "--input", in },
-            dir.file("folder") + ": is a folder, not a coefficient file" },
+            dir.file("folder") + ": coefficient file is a folder" },
         { "coefficient file of endless zeros", dir.file("cz.json"),
             "{ \"coeff_file\": \"/dev/zero\" }",
             { "fir", "--config", dir.file("cz.json"), "--input", in },
@@ -1002,11 +1001,11 @@ TEST(GoldenOutput, SameFileAsAnInputIsRefused)
     symlink("t.txt", dir.file("taps.txt").c_str());
     const std::vector<std::string> before = dir.files();
     const std::vector<std::pair<std::string, std::string>> cases = {
-        { in, "output is the same file as the input " + in },
-        { cfg, "output is the same file as the configuration " + cfg },
+        { in, "output is the same file as the input file " + in },
+        { cfg, "output is the same file as the configuration file " + cfg },
         { taps, "output is the same file as the coefficient file " + taps },
-        { dir.file("hard.txt"), "output is the same file as the input " + in },
-        { dir.file("soft.txt"), "output is the same file as the configuration " + cfg },
+        { dir.file("hard.txt"), "output is the same file as the input file " + in },
+        { dir.file("soft.txt"), "output is the same file as the configuration file " + cfg },
         { dir.file("taps.txt"), "output is the same file as the coefficient file " + taps },
     };
     for (const auto& [output, message] : cases) {
@@ -1155,14 +1154,20 @@ TEST(GoldenOutput, InterruptedRunLeavesNoTemporaryFile)
 
 // Input and output are streamed: ten times the words do not need more memory. Reading a whole
 // input costs about 20 bytes per word, 20 MB here.
-TEST(GoldenOutput, MemoryStaysBoundedWhateverTheInputSize)
-{
 #if defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#define KIP_UNDER_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
-    GTEST_SKIP() << "the address sanitizer keeps freed memory in quarantine";
+#define KIP_UNDER_ASAN 1
 #endif
+#endif
+
+TEST(GoldenOutput, MemoryStaysBoundedWhateverTheInputSize)
+{
+#ifdef KIP_UNDER_ASAN
+    // AddressSanitizer's allocator keeps its own bookkeeping per allocation: the peak measures
+    // it, not the tool. The plain build runs this test.
+    GTEST_SKIP() << "peak memory is not measurable under AddressSanitizer";
 #endif
     ScratchDir dir;
     write_file(dir.file("cfg.json"), "{ \"coeff\": [1] }");

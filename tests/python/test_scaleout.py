@@ -43,10 +43,18 @@ class TestFftWorkers:
         frames = grid(rng, (9, 64))
         scheds = rng.integers(0, 4, (9, 3))
         scheds[:, 2] = 1
-        with FftModel(C_NFFT_MAX=6, C_ARCH=1) as m:
-            want = [m.transform(f, scaling=s).xk for f, s in zip(frames, scheds)]
-            got = m.transform_batch(frames, scaling=scheds, workers=4).xk
-        assert np.array_equal(np.array(want), got)
+        with FftModel(C_NFFT_MAX=6, C_ARCH=1) as m, warnings.catch_warnings(record=True) as w:
+            warnings.simplefilter("always")
+            single = [m.transform(f, scaling=s) for f, s in zip(frames, scheds)]
+            got = m.transform_batch(frames, scaling=scheds, workers=4)
+        assert np.array_equal(np.array([r.xk for r in single]), got.xk)
+        # The batch's one overflow warning names the first overflowing frame's own schedule.
+        over = [i for i, r in enumerate(single) if r.overflow]
+        assert got.overflow.tolist() == [r.overflow for r in single]
+        assert [str(x.message) for x in w[len(over):]] == ([
+            f"the scaling schedule overflowed in {len(over)} of 9 frame(s), the first frame "
+            f"{over[0]} (schedule {scheds[over[0]].tolist()}): the outputs wrapped; the default "
+            f"schedule (default_schedule()) never overflows"] if over else [])
 
     def test_the_first_refused_frame_is_named_with_its_own_message(self, rng):
         frames = grid(rng, (12, 64))
