@@ -147,21 +147,27 @@ void* create(const char* name, const svOpenArrayHandle coeff, const char* settin
             set_create_message(msg, error);
             return nullptr;
         }
+        // An empty coefficient array keeps the library's default set, as in every other front
+        // end; the default is one set, so settings that ask for more need their own taps.
         const int n = sv_count(coeff);
+        const bool default_taps = n == 0 && !num_coeffs_given && cfg.coeff_sets == 1;
         std::vector<double> values(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i)
             values[static_cast<std::size_t>(i)]
                 = *static_cast<const double*>(svGetArrElemPtr1(coeff, sv_index(coeff, i)));
-        if (!num_coeffs_given && cfg.coeff_sets > 0)
-            cfg.num_coeffs = n / cfg.coeff_sets;
-        if (n == 0 || cfg.num_coeffs < 1 || cfg.coeff_sets < 1
-            || static_cast<long long>(cfg.num_coeffs) * cfg.coeff_sets != n) {
-            set_create_message(msg,
-                "The coefficient array holds " + std::to_string(n)
-                    + " values; num_coeffs * coeff_sets must equal that count and be at least 1");
-            return nullptr;
+        if (!default_taps) {
+            if (!num_coeffs_given && cfg.coeff_sets > 0)
+                cfg.num_coeffs = n / cfg.coeff_sets;
+            if (n == 0 || cfg.num_coeffs < 1 || cfg.coeff_sets < 1
+                || static_cast<long long>(cfg.num_coeffs) * cfg.coeff_sets != n) {
+                set_create_message(msg,
+                    "The coefficient array holds " + std::to_string(n)
+                        + " values; num_coeffs * coeff_sets must equal that count and be at least "
+                          "1 (or leave it empty, without num_coeffs, for the default set)");
+                return nullptr;
+            }
+            cfg.coeff = values.data();
         }
-        cfg.coeff = values.data();
         dpi->model = kip_fir_v6_3_create(&cfg, on_message, &dpi->message);
         if (dpi->model == nullptr) {
             set_create_message(

@@ -34,7 +34,8 @@
 package kip_fir_dpi;
 
   // Creates a model from the fields most benches need; every other field of the configuration
-  // record keeps its default. coeff holds the coefficients (num_coeffs is its size); rate_change
+  // record keeps its default. coeff holds the coefficients (num_coeffs is its size; empty: the
+  // library's default set); rate_change
   // is set to 1 (fractional) when both rates exceed 1; output_width 0 leaves the record's
   // default (it matters only with output_rounding). Returns null on refusal, with the reason
   // in msg (on success msg holds the notes on ignored settings, else "").
@@ -47,7 +48,8 @@ package kip_fir_dpi;
   // Creates a model from "field=value" settings separated by blanks or commas, for any integer
   // field of the configuration record (e.g. "filter_type=2 decim_rate=4 coeff_sets=2"); unknown
   // fields and values outside a field's range are refused with the model library's message. Values are decimal integers: leading zeros and 0x
-  // prefixes are refused. num_coeffs defaults to size(coeff) / coeff_sets.
+  // prefixes are refused. num_coeffs defaults to size(coeff) / coeff_sets; an empty
+  // coeff without num_coeffs (and with one coefficient set) takes the library's default taps.
   import "DPI-C" function chandle kip_fir_dpi_create_ex(
     input string name, input real coeff[], input string settings, output string msg);
 

@@ -131,7 +131,7 @@ def fft_cases(rng):
     """At least 20 accepted configurations covering every architecture and scaling mode
     (unscaled, default schedule, given schedule, block floating point, floating point), the
     defaults among them; then refusals."""
-    specs = [({}, None, None, 1)]  # the defaults: 1024 points, radix-4, default schedule
+    fft_cases = [({}, None, None, 1)]  # the defaults: 1024 points, radix-4, default schedule
     for i in range(24):
         arch = i % 4 + 1
         mode = (i // 4) % 5  # 0 unscaled, 1 default schedule, 2 given schedule, 3 bfp, 4 float
@@ -159,16 +159,16 @@ def fft_cases(rng):
             sched = [rng.randint(0, 3) for _ in range(steps)]
             if arch in (1, 3) and n % 2:
                 sched[-1] = rng.randint(0, 1)
-        specs.append((g, nfft, sched, rng.randint(0, 1)))
+        fft_cases.append((g, nfft, sched, rng.randint(0, 1)))
     # Refusals: a combination of generics, a length and a schedule the model refuses.
-    specs += [({"C_ARCH": 1, "C_NFFT_MAX": 5}, None, None, 1),
+    fft_cases += [({"C_ARCH": 1, "C_NFFT_MAX": 5}, None, None, 1),
               ({"C_HAS_SCALING": 0, "C_HAS_BFP": 1, "C_NFFT_MAX": 6}, None, None, 1),
               ({"C_NFFT_MAX": 17}, None, None, 1),
               ({"C_ARCH": 2, "C_NFFT_MAX": 6, "C_HAS_NFFT": 1}, 2, None, 1),
               ({"C_ARCH": 3, "C_NFFT_MAX": 5}, None, [1, 1], 1),
               ({"C_USE_FLT_PT": 1, "C_NFFT_MAX": 6}, None, None, 1)]
     out = []
-    for k, (g, nfft, sched, direction) in enumerate(specs):
+    for k, (g, nfft, sched, direction) in enumerate(fft_cases):
         nmax = g.get("C_NFFT_MAX", 10)
         # Frames as long as the nfft asked for (the Octave front end takes the length from the
         # frame), an out-of-range one included.
