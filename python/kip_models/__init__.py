@@ -18,9 +18,22 @@ __version__ is the package's version (the FIR model's, "6.3.1"); kip_models.fir.
 and kip_models.fft.__version__ are the two libraries' versions.
 
 The submodules load their libraries on first use, so each works without the other.
+numpy is checked at import: an interpreter without it is refused there, with its path.
 """
 
 import importlib
+import sys
+
+try:
+    import numpy  # noqa: F401  (every call takes and gives numpy arrays)
+except ImportError as _error:
+    # Say so at import, not at the first call: the python3 first on a user's PATH (pyenv, a
+    # virtual environment without system packages) is often not Debian's, which has numpy.
+    raise ImportError(
+        f"kip_models needs numpy, which {sys.executable} cannot import; run Debian's "
+        "/usr/bin/python3 (package python3-numpy), e.g. through build/python/kip_python, or "
+        "install numpy for this interpreter"
+    ) from _error
 
 _EXPORTS = {
     "FirModel": "fir",

@@ -3,11 +3,13 @@ field, codes as enums, quantisation, the rate-change alignment, numpy units, int
 refusals that name their argument, and the help texts and type stubs."""
 
 import ast
+import importlib
 import inspect
 import json
 import pathlib
 import pydoc
 import subprocess
+import sys
 import warnings
 
 import numpy as np
@@ -232,6 +234,13 @@ class TestRefusals:
 class TestDocumentation:
     PUBLIC = [FirModel, FftModel, FIR.FirError, FFT.FftError, FIR.FirWarning, FFT.FftWarning,
               FFT.FftResult, FFT.FftBatchResult]
+
+    def test_an_interpreter_without_numpy_is_refused_at_import(self, monkeypatch):
+        monkeypatch.setitem(sys.modules, "numpy", None)  # import numpy raises ImportError
+        for name in [m for m in sys.modules if m.split(".")[0] == "kip_models"]:
+            monkeypatch.delitem(sys.modules, name)
+        with pytest.raises(ImportError, match="kip_models needs numpy, which .* cannot import"):
+            importlib.import_module("kip_models")
 
     def test_every_public_callable_has_a_docstring(self):
         for cls in self.PUBLIC:
