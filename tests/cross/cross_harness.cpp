@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "../common/dpi_imports.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 #include "tapforge_v6_3_bitacc_cmodel.h"
 
@@ -62,24 +63,6 @@ void* svGetArrElemPtr1(const svOpenArrayHandle h, int index)
         std::abort(); // a fault of the layer
     return static_cast<char*>(a.data) + static_cast<std::size_t>(index) * a.elem;
 }
-
-// The layers' imports, as declared in kip_fir_dpi.sv and kip_fft_dpi.sv.
-void* kip_fir_dpi_create_ex(
-    const char* name, const svOpenArrayHandle coeff, const char* settings, const char** msg);
-void kip_fir_dpi_destroy(void* h);
-const char* kip_fir_dpi_message(void* h);
-int kip_fir_dpi_send(void* h, long long x);
-int kip_fir_dpi_available(void* h);
-int kip_fir_dpi_get_wide(void* h, svBitVecVal* y);
-int kip_fir_dpi_get_complex(void* h, long long* re, long long* im);
-void* kip_fft_dpi_create(int nfft_max, int arch, int has_nfft, int input_width, int twiddle_width,
-    int has_scaling, int has_bfp, int has_rounding, const char** msg);
-void kip_fft_dpi_destroy(void* h);
-const char* kip_fft_dpi_message(void* h);
-int kip_fft_dpi_output_width(void* h, int nfft);
-int kip_fft_dpi_transform(void* h, int nfft, int direction, const svOpenArrayHandle scaling_sch,
-    const svOpenArrayHandle xn_re, const svOpenArrayHandle xn_im, svOpenArrayHandle xk_re,
-    svOpenArrayHandle xk_im, int* blk_exp, int* overflow);
 }
 
 namespace {
