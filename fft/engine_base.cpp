@@ -160,7 +160,7 @@ kfft::PathPlan FFT::make_plan() const
     kfft::PathPlan p;
     p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
     const int W = data_width_, TW = twiddle_width_, d = TW - 4;
-    if (path_ == Path::Integer || W > kBurstWordBits)
+    if (path_ == Path::Integer)
         return p;
     if (W + TW <= kBurstProductBits) {
         p.parts = 1;
