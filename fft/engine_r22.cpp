@@ -44,14 +44,12 @@ int internal_width_of(const FFT_CONFIG& cfg)
 // and the memory words can actually wrap: a product register holds any product of its
 // operand formats, and S and L have at least the integer bits of the value they receive.
 
-R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
+R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int direction)
     : FFT(cfg)
     , P_(P)
-    , nfft_pe_(nfft)
     , dir_(direction)
 {
     scaled_ = scaling_ == 1 && bfp_ == 0;
-    round_ = rounding_ != 0;
     const int TW = twiddle_width_;
     Bw_ = scaled_ ? P + 2 : P;
     Prw_ = scaled_ ? P + TW + 3 : P + TW + 1;
@@ -148,30 +146,6 @@ inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int 
     }
 }
 
-template <typename Acc, bool Round>
-void R22_DIF_PE::butterfly_t(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    const bool last = t == nfft_pe_ - 1;
-    if ((t & 1) == 0)
-        bf1<Round>(a, b, last && scaled_, s, out);
-    else if (!last)
-        bf2_twiddle<Acc, Round>(a, b, (g & 1) != 0, w1, w2, s, out);
-    else
-        bf2_last<Round>(a, b, (g & 1) != 0, s, out);
-}
-
-void R22_DIF_PE::butterfly(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
-    else
-        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
-}
-
 // ---------------------------------------------------------------------------------------
 // R22_pipeline
 
@@ -201,7 +175,7 @@ kfft::PathPlan R22_pipeline::make_plan() const
     const int P = P_, TW = twiddle_width_;
     if (path_ == Path::Integer)
         return p;
-    const R22_DIF_PE pe(cfg_, P, nfft_max_, 1);
+    const R22_DIF_PE pe(cfg_, P, 1);
     const int Bw = pe.Bw_, dTw = pe.dTw_;
     if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
@@ -226,7 +200,7 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
 {
     if (!ready_to_run(rom))
         return false;
-    R22_DIF_PE pe(cfg_, P_, nfft_, direction_);
+    R22_DIF_PE pe(cfg_, P_, direction_);
     blk_exp_ = 0;
     overflow_ = 0;
     stage_shifts_.fill(0);
@@ -538,7 +512,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
     CRaw* tw = twiddles_.get();
     CRaw out[2];
     const int P = P_;
-    // The plan's double stages (B within 2^(P + 1) in magnitude when a stage does not fall
+    // The plan's double stages (B within 2^(Bw - 1) in magnitude when a stage does not fall
     // back); the twiddle tables hold the parts of a three-part split.
     const R22Loops::Fn fp_stage = kfft_fp::stage_function<R22Loops, Round, false>(plan_);
     const int split = plan_.parts == 3 ? plan_.split : 0;
