@@ -47,6 +47,32 @@ namespace bounds {
     // twiddles of TW bits stay below 2^(P+TW) <= 2^48 with P + 2 + TW <= 50 (their sum below
     // 2^49, the quotient's operands below 2^50).
     constexpr int kPipelinedProductBits = 50;
+    // Pipelined engine, whole twiddle products from the measured inputs: each double stage
+    // reports a bound A on the magnitude of its output words (the next stage's inputs), so a
+    // twiddled stage's butterfly outputs are |x|, |y| <= 2A. With 2A <= 2^(52 - TW) the
+    // products x g, y h stay below 2^51 and |S| = |x g - y h| <= 2A (|g| + |h|), where a
+    // twiddle rounded from the unit circle has |g| + |h| <= sqrt(2) 2^(TW-1) + 1, so
+    // |S| <= 2^51.5 + 2^(52-TW) < 2^51.6; S plus the rounding constant (a half-integer below
+    // 2^(TW+3) in magnitude) stays below 2^52, where half-integers are exact, and the quotient
+    // by 2^D (D >= 1) below 2^51 for the rounding. At 2^(53 - TW) the sum reaches 2^52.5.
+    constexpr int kPipelinedOperandBits = 52;
+    // Pipelined engine, the checks of a double stage: one running largest magnitude per stage
+    // (every memory word |x| <= 2^P), against the largest value that neither wraps nor
+    // overflows; beyond it the stage runs on integers, which also set the overflow flag (-2^k,
+    // which would still fit, falls back too).
+    //  - BF1, scaled, not last: the outputs O = B, within 2^P - 1 (memory word; B of P + 2
+    //    bits holds a + b of two memory words).
+    //  - BF1 and BF2 unscaled (block floating point, floating-point mode): B within
+    //    2^(P-1) - 1 (register of P bits), O = B.
+    //  - Last stage scaled: B within 2^(P-1+s) - 1, which is the overflow test of S; then
+    //    |O| <= 2^(P-1) fits the memory word.
+    //  - Twiddled stages: the twiddled outputs Tw within 2^(G+s) - 1 scaled (the overflow
+    //    test; Tw of P + 8 bits and O = Tw >> (5 + s), |O| <= 2^(P-1), then fit) and within
+    //    2^(P+5) - 1 unscaled (Tw of P + 6 bits; O = Tw >> 6 fits P bits). Truncated whole
+    //    products give O = floor((S + K) / 2^D) in one rounding of v = (S + K) / 2^D - 1/2 +
+    //    2^-(D+1); |v| <= 2^(P-1) - 1 keeps (S + K) / 2^D, and so Tw 2^-d, inside
+    //    [-2^(P-1), 2^(P-1)) in both modes. Unscaled, B is checked against 2^(P-1) - 1 as
+    //    well unless 2A is already below it.
 
 } // namespace bounds
 
