@@ -321,6 +321,14 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
 {
     const V4 largest = splat(a.largest), c = splat(a.c_prod), c_out = splat(a.c_out);
     const V4 bias = splat(a.bias), k0 = splat(a.k0), pre = splat(a.pre), half = splat(0.5);
+    // Locals: the compiler need not reload them after every store.
+    const double* const sr = a.sr;
+    const double* const si = a.si;
+    double* const dr = a.dr;
+    double* const di = a.di;
+    const double* const tw = a.tw;
+    const bool rotate_sign = a.rotate_sign;
+    const kfft_fp::WideTwiddle wide = a.wide;
     V4 m {}, mb {};
     // Output quantisation of values v with d fraction bits: floor, or convergent (never up
     // from the largest word).
@@ -340,9 +348,9 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
         __attribute__((always_inline))
     {
         if (Parts == 3) {
-            kfft_fp::twiddle_parts(br, bi, w, w + 3, a.wide, tr, ti);
+            kfft_fp::twiddle_parts(br, bi, w, w + 3, wide, tr, ti);
         } else if (Parts == 2) {
-            kfft_fp::twiddle_operand_split(br, bi, w[0], w[1], a.wide, tr, ti);
+            kfft_fp::twiddle_operand_split(br, bi, w[0], w[1], wide, tr, ti);
         } else if (Round) {
             tr = round_int((br * w[0] - bi * w[1] - half) * c);
             ti = round_int((br * w[1] + bi * w[0] - half) * c);
@@ -361,8 +369,8 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
         V4 lr = br, li = bi;
         if (Rot != 0) {
             // Rotated lower input: -j b (forward) or +j b (inverse).
-            const V4 rr = a.rotate_sign ? bi : -bi;
-            const V4 ri = a.rotate_sign ? -br : br;
+            const V4 rr = rotate_sign ? bi : -bi;
+            const V4 ri = rotate_sign ? -br : br;
             lr = Rot == 1 ? rr : kfft_simd::select(rot, rr, br);
             li = Rot == 1 ? ri : kfft_simd::select(rot, ri, bi);
         }
@@ -410,8 +418,8 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
             const int32_t p0 = 2 * h * g;
             const bool odd = (g & 1) != 0;
             // Stages without twiddles have none (a.tw is null): no pointer is formed there.
-            const double* gu = Kind == 1 ? a.tw + (odd ? 1 : 0) * 2 * mp * h : nullptr;
-            const double* gl = Kind == 1 ? a.tw + (odd ? 3 : 2) * 2 * mp * h : nullptr;
+            const double* gu = Kind == 1 ? tw + (odd ? 1 : 0) * 2 * mp * h : nullptr;
+            const double* gl = Kind == 1 ? tw + (odd ? 3 : 2) * 2 * mp * h : nullptr;
             auto group = [&](auto rot_mode) __attribute__((always_inline))
             {
                 for (int32_t r = 0; r < h; r += 4) {
@@ -421,12 +429,12 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
                             w[i] = load4(gu + i * h + r);
                             w[2 * mp + i] = load4(gl + i * h + r);
                         }
-                    butterfly(rot_mode, load4(a.sr + p), load4(a.si + p), load4(a.sr + p + h),
-                        load4(a.si + p + h), none, w, z);
-                    store4(a.dr + p, z[0]);
-                    store4(a.di + p, z[1]);
-                    store4(a.dr + p + h, z[2]);
-                    store4(a.di + p + h, z[3]);
+                    butterfly(rot_mode, load4(sr + p), load4(si + p), load4(sr + p + h),
+                        load4(si + p + h), none, w, z);
+                    store4(dr + p, z[0]);
+                    store4(di + p, z[1]);
+                    store4(dr + p + h, z[2]);
+                    store4(di + p + h, z[3]);
                 }
             };
             if (Kind != 0 && odd)
@@ -445,8 +453,8 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
                 for (int i = 0; i < 4; ++i) {
                     const int q = i / 2, r = i % 2;
                     for (int j = 0; j < 2 * mp; ++j) {
-                        w[j][i] = a.tw[(2 * q * mp + j) * h + r];
-                        w[2 * mp + j][i] = a.tw[(2 * (q + 2) * mp + j) * h + r];
+                        w[j][i] = tw[(2 * q * mp + j) * h + r];
+                        w[2 * mp + j][i] = tw[(2 * (q + 2) * mp + j) * h + r];
                     }
                 }
         } else {
@@ -454,8 +462,8 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
             // Span 1 is the last stage: no twiddles.
         }
         for (int32_t p = 0; p < n; p += 8) {
-            const V4 x0r = load4(a.sr + p), x1r = load4(a.sr + p + 4);
-            const V4 x0i = load4(a.si + p), x1i = load4(a.si + p + 4);
+            const V4 x0r = load4(sr + p), x1r = load4(sr + p + 4);
+            const V4 x0i = load4(si + p), x1i = load4(si + p + 4);
             V4 ar, ai, br, bi;
             if (h == 2) {
                 ar = __builtin_shufflevector(x0r, x1r, 0, 1, 4, 5);
@@ -473,15 +481,15 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
             else
                 butterfly(None {}, ar, ai, br, bi, rot, w, z);
             if (h == 2) {
-                store4(a.dr + p, __builtin_shufflevector(z[0], z[2], 0, 1, 4, 5));
-                store4(a.dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 3, 6, 7));
-                store4(a.di + p, __builtin_shufflevector(z[1], z[3], 0, 1, 4, 5));
-                store4(a.di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 3, 6, 7));
+                store4(dr + p, __builtin_shufflevector(z[0], z[2], 0, 1, 4, 5));
+                store4(dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 3, 6, 7));
+                store4(di + p, __builtin_shufflevector(z[1], z[3], 0, 1, 4, 5));
+                store4(di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 3, 6, 7));
             } else {
-                store4(a.dr + p, __builtin_shufflevector(z[0], z[2], 0, 4, 1, 5));
-                store4(a.dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 6, 3, 7));
-                store4(a.di + p, __builtin_shufflevector(z[1], z[3], 0, 4, 1, 5));
-                store4(a.di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 6, 3, 7));
+                store4(dr + p, __builtin_shufflevector(z[0], z[2], 0, 4, 1, 5));
+                store4(dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 6, 3, 7));
+                store4(di + p, __builtin_shufflevector(z[1], z[3], 0, 4, 1, 5));
+                store4(di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 6, 3, 7));
             }
         }
     }
