@@ -300,6 +300,51 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
     }
 }
 
+// The pipelined engine's twiddled stages take whole products whenever the magnitude measured
+// by the stage before allows them, whatever split the plan holds: floating-point mode (39-bit
+// memory words, plan with the operand split) at every twiddled stage of a full-scale frame;
+// 34-bit words at 2^33 split until the words have shrunk, quiet ones whole from the start. The
+// frames agree with the integer registers bit for bit.
+TEST(EnginePaths, PipelinedStagesTakeWholeProductsWhereTheInputsAllow)
+{
+    struct Expect {
+        int M, iw, tw, flt, nfft;
+        double amplitude;
+        std::vector<int> parts; // of the first twiddled stages, t = 1, 3, ...
+    };
+    const Expect cases[] = {
+        { 10, 32, 16, 1, 10, 1.0, { 1, 1, 1, 1 } },
+        // 2^27 words after stage 0, at the bound 2 A <= 2^(52 - TW).
+        { 13, 32, 24, 1, 13, 1.0, { 1 } },
+        { 5, 34, 19, 0, 4, 1.0, { 2 } },
+        { 5, 34, 19, 0, 4, 1.0 / 4, { 1 } },
+        { 6, 34, 19, 0, 6, 1.0, { 2, 2 } },
+    };
+    std::mt19937_64 rng(kip_test::seed() + 11);
+    for (const Expect& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, 0, 0, 0, c.flt);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline fast(cfg), integer(cfg);
+        integer.force_path(FFT::Path::Integer);
+        EXPECT_EQ(fast.plan().parts, 2) << "M " << c.M << " tw " << c.tw;
+        Frame f = fft_test::random_frame(1 << c.nfft, cfg.input_width, c.amplitude, rng);
+        // Stage 0's largest output: twice the largest sample.
+        f.re[0] = f.re[f.re.size() / 2] = -c.amplitude;
+        for (int direction : { 0, 1 }) {
+            const Result r = fft_test::run_frame(fast, rom, cfg, c.nfft, f, direction, 0);
+            std::vector<int> parts;
+            for (int t = 1; t < c.nfft - 1 && parts.size() < c.parts.size(); t += 2)
+                parts.push_back(fast.stage_parts(t));
+            EXPECT_EQ(parts, c.parts)
+                << "M " << c.M << " iw " << c.iw << " tw " << c.tw << " amplitude " << c.amplitude;
+            EXPECT_EQ(fast.stage_parts(0), -1);
+            expect_same(fft_test::run_frame(integer, rom, cfg, c.nfft, f, direction, 0), r,
+                "stage products");
+        }
+    }
+}
+
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
 
 TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }
