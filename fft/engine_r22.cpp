@@ -283,11 +283,11 @@ struct R22Stage {
 // fallback: some checked value beyond its limit (the stage runs again on integers). The
 // checked values are the stage outputs (BF1 not last), the butterfly outputs (last stage, and
 // in scaled mode also the first stage of an odd-length frame) or the twiddled outputs (in
-// units of the outputs for plain truncated products). out_max: a bound on the magnitude of
-// the output words, for the next stage.
+// units of the outputs for plain truncated products). largest: their largest magnitude (for
+// a BF1 stage, not last, that of its output words: the next stage's inputs).
 struct R22Result {
     bool fallback;
-    double out_max;
+    double largest;
 };
 
 [[gnu::always_inline]] inline V4 abs4(const V4& v)
@@ -495,10 +495,7 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
     }
     const double mm = lane_max(m);
     const bool fallback = mm > a.lim || (CheckB && lane_max(mb) > a.b_lim);
-    // Output words: round(v) of the fused products, within half a unit of v; the others the
-    // quantised checked values, within one unit of v 2^-d.
-    const double out_max = kFused ? mm + 1.0 : Kind == 1 ? mm * a.c_out + 1.0 : mm;
-    return R22Result { fallback, out_max };
+    return R22Result { fallback, mm };
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
@@ -666,7 +663,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
                 lim = std::ldexp(1.0, P - 1 + s) - 1.0;
             } else if (kind == 1) {
                 d = pe.G_ - (P - 1) + (scaled ? s : 0);
-                lim = fused ? std::ldexp(1.0, P - 1) - 1.0
+                lim = fused ? std::ldexp(1.0, P - 1) - 0.5
                             : std::ldexp(1.0, scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
             } else if (kind == 2 && scaled) {
                 const int d2 = pe.Lf_ - (P - 1);
@@ -688,7 +685,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             const R22Result r = (whole ? fp_whole : fp_stage)(a, kind, d > 0, check_b);
             if (!r.fallback) {
                 swap_memory(alt_re_, alt_im_);
-                in_max = r.out_max;
+                // A twiddled stage's inputs come from a BF1 stage, which measures them.
+                in_max = kind == 0 ? r.largest : word_max;
                 if (kind == 1)
                     stage_parts_[t] = whole ? 1 : plan_.parts;
                 continue;

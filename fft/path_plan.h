@@ -47,9 +47,10 @@ namespace bounds {
     // twiddles of TW bits stay below 2^(P+TW) <= 2^48 with P + 2 + TW <= 50 (their sum below
     // 2^49, the quotient's operands below 2^50).
     constexpr int kPipelinedProductBits = 50;
-    // Pipelined engine, whole twiddle products from the measured inputs: each double stage
-    // reports a bound A on the magnitude of its output words (the next stage's inputs), so a
-    // twiddled stage's butterfly outputs are |x|, |y| <= 2A. With 2A <= 2^(52 - TW) the
+    // Pipelined engine, whole twiddle products from the measured inputs: a twiddled stage's
+    // inputs are the outputs of a BF1 stage, whose largest magnitude A it measures (the
+    // memory bound 2^P after a stage on integers), so its butterfly outputs are
+    // |x|, |y| <= 2A. With 2A <= 2^(52 - TW) the
     // products x g, y h stay below 2^51 and |S| = |x g - y h| <= 2A (|g| + |h|), where a
     // twiddle rounded from the unit circle has |g| + |h| <= sqrt(2) 2^(TW-1) + 1, so
     // |S| <= 2^51.5 + 2^(52-TW) < 2^51.6; S plus the rounding constant (a half-integer below
@@ -70,9 +71,9 @@ namespace bounds {
     //    test; Tw of P + 8 bits and O = Tw >> (5 + s), |O| <= 2^(P-1), then fit) and within
     //    2^(P+5) - 1 unscaled (Tw of P + 6 bits; O = Tw >> 6 fits P bits). Truncated whole
     //    products give O = floor((S + K) / 2^D) in one rounding of v = (S + K) / 2^D - 1/2 +
-    //    2^-(D+1); |v| <= 2^(P-1) - 1 keeps (S + K) / 2^D, and so Tw 2^-d, inside
-    //    [-2^(P-1), 2^(P-1)) in both modes. Unscaled, B is checked against 2^(P-1) - 1 as
-    //    well unless 2A is already below it.
+    //    2^-(D+1), never 2^(P-1) - 1/2 itself: |v| <= 2^(P-1) - 1/2 keeps (S + K) / 2^D below
+    //    2^(P-1) (exactly) and at least -2^(P-1), that is Tw inside the limit above, in both
+    //    modes. Unscaled, B is checked against 2^(P-1) - 1 as well unless 2A is below it.
 
 } // namespace bounds
 

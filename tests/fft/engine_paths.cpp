@@ -345,6 +345,78 @@ TEST(EnginePaths, PipelinedStagesTakeWholeProductsWhereTheInputsAllow)
     }
 }
 
+// Pipelined frames of coarse values (sums of a few powers of two, scaled by up to 2^(M+1) so
+// that the unscaled words reach the memory's range) with random schedules: butterfly and
+// twiddled outputs land exactly on the limits of the double stages' checks (+-2^k, wrapping
+// and overflow edges), where a limit one too far gives other words or flags.
+TEST(EnginePaths, PipelinedCoarseFramesOnTheCheckLimits)
+{
+    std::mt19937_64 rng(kip_test::seed() + 13);
+    const bool avx2 = FFT::avx2_path_supported();
+    const Case cases[] = { { 7, 16, 16, 1, 0, 0 }, { 7, 16, 16, 1, 0, 1 }, { 6, 20, 12, 0, 0, 0 },
+        { 6, 16, 18, 0, 0, 1 }, { 7, 16, 16, 1, 1, 0 }, { 5, 24, 24, 1, 0, 1 } };
+    const double coarse[] = { 0.0, 1.0, 0.5, 0.25, 0.75, 0.125, -1.0, -0.5, -0.25, -0.75 };
+    for (const Case& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline integer(cfg), portable(cfg), wide(cfg);
+        int fallbacks = 0; // frames that took integers at some stage
+        integer.force_path(FFT::Path::Integer);
+        portable.force_path(FFT::Path::Float);
+        wide.force_path(FFT::Path::FloatAvx2);
+        const bool grow = !(c.scaling && !c.bfp); // words in units of 2^-(M+1)
+        for (int frame = 0; frame < 400; ++frame) {
+            const int nfft = 3 + static_cast<int>(rng() % (c.M - 2));
+            const int n = 1 << nfft;
+            const double scale = grow ? std::ldexp(1.0, static_cast<int>(rng() % (c.M + 2))) : 1.0;
+            // Dense, sparse, constant (growing coherently from stage to stage), or a pair v, -v
+            // at r and N/4 + r: a butterfly output 2v at the second stage, twiddled by W^(2r)
+            // (2v = 2^(P-1) for unscaled words from v = 2^M).
+            const int kind = static_cast<int>(rng() % 5);
+            const double dc_re = scale * coarse[rng() % 10], dc_im = scale * coarse[rng() % 10];
+            Frame f;
+            for (int i = 0; i < n; ++i) {
+                const bool on = kind == 0 || rng() % (4 * kind) == 0;
+                f.re.push_back(kind == 3 ? dc_re
+                        : on && kind < 3 ? scale * coarse[rng() % 10]
+                                         : 0.0);
+                f.im.push_back(kind == 3              ? dc_im
+                        : on && kind < 3 && rng() % 2 ? scale * coarse[rng() % 10]
+                                                      : 0.0);
+            }
+            if (kind == 4) {
+                const int r = 1 + static_cast<int>(rng() % static_cast<uint64_t>(n / 4 - 1));
+                const double v = (rng() % 2 ? 1.0 : -1.0)
+                    * std::ldexp(1.0, grow ? c.M - static_cast<int>(rng() % 2) : -1);
+                std::vector<double>& part = rng() % 2 ? f.re : f.im;
+                part[r] = v;
+                part[r + n / 4] = -v;
+            }
+            uint32_t schedule = 0;
+            for (int t = 0; t < (nfft + 1) / 2; ++t)
+                schedule |= static_cast<uint32_t>(rng() % ((nfft & 1) && 2 * t + 1 == nfft ? 2 : 4))
+                    << (2 * t);
+            const int direction = static_cast<int>(rng() & 1);
+            const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
+            expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
+                "portable, coarse frame");
+            bool fell_back = false;
+            for (int t = 1; t < nfft - 1; t += 2)
+                fell_back |= portable.stage_parts(t) == 0;
+            fallbacks += fell_back;
+            if (avx2)
+                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
+                    "avx2, coarse frame");
+            if (::testing::Test::HasFailure())
+                return;
+        }
+        // Both sides of the limits are visited.
+        EXPECT_GT(fallbacks, 0) << "M " << c.M << " iw " << c.iw;
+        EXPECT_LT(fallbacks, 300) << "M " << c.M << " iw " << c.iw;
+    }
+}
+
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
 
 TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }
