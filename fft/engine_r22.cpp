@@ -197,7 +197,7 @@ kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
-    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    p.loops = kfft::vector_level(path_);
     const int P = P_, TW = twiddle_width_;
     if (path_ == Path::Integer || P > kPipelinedWordBits)
         return p;
@@ -213,7 +213,7 @@ kfft::PathPlan R22_pipeline::make_plan() const
     } else {
         return p;
     }
-    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    p.stages = p.loops;
     return p;
 }
 
@@ -466,6 +466,12 @@ struct R22Loops {
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool, int Parts>
     [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(const R22Stage& a)
+    {
+        return r22_stage_any<Round, Parts>(a);
+    }
+    // The 4-lane stages built for AVX-512F.
+    template <bool Round, bool, int Parts>
+    [[KFFT_AVX512, gnu::noinline]] static R22Result avx512(const R22Stage& a)
     {
         return r22_stage_any<Round, Parts>(a);
     }

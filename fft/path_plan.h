@@ -11,22 +11,29 @@
 #define KFFT_PATH_PLAN_H
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Functions built for AVX2 beside the baseline ones, chosen at run time.
+// Functions built for AVX2 and AVX-512F beside the baseline ones, chosen at run time.
 #define KFFT_X86_DISPATCH 1
 #endif
 
 namespace kfft {
 
 // Implementation of a frame's stages and whole-frame loops; every one gives the same bits.
-// Auto: exact doubles where the widths allow (AVX2 loops where the processor has it), else
-// integers. The others force one (tests): Float and FloatAvx2 still take integers for widths
-// beyond exact doubles or a rounding mode other than to nearest; FloatAvx2 becomes Float
-// without AVX2. The whole-frame loops (sample test, floating-point conditioning) follow the
-// vector choice; Integer takes their portable versions.
-enum class Path { Auto, Integer, Float, FloatAvx2 };
+// Auto: exact doubles where the widths allow, on the widest vectors the processor has (8 lanes
+// with AVX-512F, else 4 with AVX2, else the portable loops), otherwise integers. The others force
+// one (tests): Float, FloatAvx2 and FloatAvx512 still take integers for widths beyond exact
+// doubles or a rounding mode other than to nearest; a vector path the processor lacks becomes the
+// next narrower one (FloatAvx512 becomes FloatAvx2, then Float). The whole-frame loops (sample
+// test, floating-point conditioning) follow the vector choice; Integer takes their portable
+// versions.
+enum class Path { Auto, Integer, Float, FloatAvx2, FloatAvx512 };
 
-// Whether the processor runs AVX2: asked once per process.
+// Whether the processor runs AVX2, and AVX-512F: each asked once per process.
 bool cpu_has_avx2();
+bool cpu_has_avx512();
+
+// The vector level the processor runs for a requested path: Float, FloatAvx2 or FloatAvx512
+// (Auto: the widest there is; Integer and Float: Float).
+Path vector_level(Path requested);
 
 // Exactness bounds (W data width, TW twiddle width, P pipelined internal width; d = TW - 4
 // bits dropped from a product to the twiddled operand).
@@ -53,8 +60,8 @@ namespace bounds {
 // The stage implementation an engine takes for its frames, decided once from its widths and
 // the requested path. Frames run on integers instead when the rounding mode is not to nearest.
 struct PathPlan {
-    Path stages = Path::Integer; // Integer, Float (portable loops) or FloatAvx2
-    bool vector_loops = false; // whole-frame loops on AVX2
+    Path stages = Path::Integer; // Integer, or the double stages' loops (the level of loops)
+    Path loops = Path::Float; // whole-frame loops: Float (portable), FloatAvx2 or FloatAvx512
     // Twiddle products of the double stages: 1 whole; burst engines 2 (twiddle in two parts) or
     // 3 (in three); pipelined 2 (operand in two parts) or 3 (twiddle in three). 0 on integers.
     int parts = 0;

@@ -96,16 +96,18 @@ template <class Engine> void check_paths(int arch)
 {
     std::mt19937_64 rng(kip_test::seed() + arch);
     const bool avx2 = FFT::avx2_path_supported();
+    const bool avx512 = kfft::cpu_has_avx512();
     const int min_nfft = arch == 1 ? 6 : 3;
     const bool pairs = arch != 2;
     for (const Case& c : kCases) {
         const auto g = fft_test::generics(c.M, arch, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
         const FFT_CONFIG cfg = derive_fft_config(g);
         TWIDDLE_ROM rom(c.M, c.tw);
-        Engine integer(cfg), portable(cfg), wide(cfg);
+        Engine integer(cfg), portable(cfg), wide(cfg), wide8(cfg);
         integer.force_path(FFT::Path::Integer);
         portable.force_path(FFT::Path::Float);
         wide.force_path(FFT::Path::FloatAvx2);
+        wide8.force_path(FFT::Path::FloatAvx512);
         for (int frame = 0; frame < 12; ++frame) {
             const int nfft = min_nfft + static_cast<int>(rng() % (c.M - min_nfft + 1));
             const int n = 1 << nfft;
@@ -123,6 +125,9 @@ template <class Engine> void check_paths(int arch)
             if (avx2)
                 expect_same(
                     ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule), "avx2");
+            if (avx512)
+                expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, direction, schedule),
+                    "avx512");
             // A rounding mode other than to nearest sends the double paths to integers.
             std::fesetround(FE_UPWARD);
             const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
@@ -148,6 +153,9 @@ template <class Engine> void check_paths(int arch)
                     if (avx2)
                         expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
                             "avx2, overflow bound");
+                    if (avx512)
+                        expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, 1, 0),
+                            "avx512, overflow bound");
                 }
         // Every class bound, exactly and one code to each side, in block floating point.
         if (c.bfp && c.iw >= 10)
@@ -162,8 +170,13 @@ template <class Engine> void check_paths(int arch)
                     if (avx2)
                         expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
                             "avx2, class bound");
+                    if (avx512)
+                        expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, 1, 0),
+                            "avx512, class bound");
                 }
     }
+    if (!avx512)
+        GTEST_SKIP() << "no AVX-512F: the 8-lane stages were not compared (the others were)";
 }
 
 // The split twiddle products (operand split, twiddle in two and three parts) against 128-bit
@@ -244,14 +257,16 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
     EXPECT_GT(checked, 100);
 }
 
-// The plan each engine keeps: Auto takes the exact doubles wherever the widths allow, with
-// AVX2 where the processor has it, and the split products just past the whole ones; forced
-// paths take what they name. After a frame, the path taken is the plan's (rounding to
-// nearest) or integers (any other rounding mode).
+// The plan each engine keeps: Auto takes the exact doubles wherever the widths allow, on the
+// widest vectors the processor has (AVX-512F, else AVX2), and the split products just past the
+// whole ones; forced paths take what they name. After a frame, the path taken is the plan's
+// (rounding to nearest) or integers (any other rounding mode).
 TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
 {
     using kfft::Path;
-    const Path vector = FFT::avx2_path_supported() ? Path::FloatAvx2 : Path::Float;
+    const Path vector = kfft::cpu_has_avx512() ? Path::FloatAvx512
+        : FFT::avx2_path_supported()           ? Path::FloatAvx2
+                                               : Path::Float;
     struct Expect {
         int arch, M, iw, tw, scaling;
         int parts; // 0: integers
@@ -278,13 +293,19 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
         const kfft::PathPlan p = e->plan();
         EXPECT_EQ(p.parts, c.parts) << "arch " << c.arch << " iw " << c.iw << " tw " << c.tw;
         EXPECT_EQ(p.stages, c.parts ? vector : Path::Integer) << "arch " << c.arch;
-        EXPECT_EQ(p.vector_loops, FFT::avx2_path_supported());
+        EXPECT_EQ(p.loops, vector);
         e->force_path(Path::Integer);
         EXPECT_EQ(e->plan().stages, Path::Integer);
         EXPECT_EQ(e->plan().parts, 0);
         e->force_path(Path::Float);
         EXPECT_EQ(e->plan().stages, c.parts ? Path::Float : Path::Integer);
-        EXPECT_FALSE(e->plan().vector_loops);
+        EXPECT_EQ(e->plan().loops, Path::Float);
+        // A forced vector path the processor lacks becomes the next narrower one.
+        e->force_path(Path::FloatAvx512);
+        EXPECT_EQ(e->plan().loops, vector);
+        EXPECT_EQ(e->plan().stages, c.parts ? vector : Path::Integer);
+        e->force_path(Path::FloatAvx2);
+        EXPECT_EQ(e->plan().loops, vector == Path::Float ? Path::Float : Path::FloatAvx2);
         e->force_path(Path::Auto);
         // The path a frame takes.
         TWIDDLE_ROM rom(c.M, c.tw);
