@@ -184,7 +184,7 @@ kfft::PathPlan FFT::make_plan() const
     kfft::PathPlan p;
     p.loops = kfft::vector_level(path_);
     const int W = data_width_, TW = twiddle_width_, d = TW - 4;
-    if (path_ == Path::Integer || W > kBurstWordBits)
+    if (path_ == Path::Integer)
         return p;
     if (W + TW <= kBurstProductBits) {
         p.parts = 1;

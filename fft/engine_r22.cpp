@@ -191,23 +191,24 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     plan_ = make_plan();
 }
 
-// The pipelined rule: its registers within P + 8 bits, twiddle products of B (P + 2 bits)
-// whole, else the operand split in two, else the twiddle in three.
+// The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
+// operand split in two, else the twiddle in three.
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
     p.loops = kfft::vector_level(path_);
     const int P = P_, TW = twiddle_width_;
-    if (path_ == Path::Integer || P > kPipelinedWordBits)
+    if (path_ == Path::Integer)
         return p;
-    const int dTw = R22_DIF_PE(cfg_, P, nfft_max_, 1).dTw_;
-    if (P + 2 + TW <= kPipelinedProductBits) {
+    const R22_DIF_PE pe(cfg_, P, nfft_max_, 1);
+    const int Bw = pe.Bw_, dTw = pe.dTw_;
+    if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
-    } else if (const int a = kfft_fp::operand_split(P + 2, TW, dTw)) {
+    } else if (const int a = kfft_fp::operand_split(Bw, TW, dTw)) {
         p.parts = 2;
         p.split = a;
-    } else if (const int s = kfft_fp::wide_split(P + 2, TW, dTw)) {
+    } else if (const int s = kfft_fp::wide_split(Bw, TW, dTw)) {
         p.parts = 3;
         p.split = s;
     } else {
