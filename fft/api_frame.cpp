@@ -18,7 +18,7 @@ bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inpu
 
     FrameEngine& e = *s.engine;
     FloatFrame frame;
-    const bool loops = e.plan().vector_loops;
+    const bool loops = e.plan().loops != Path::Float;
     const double* a = s.a.data();
     const double* b = s.b.data();
     if (flt) {

@@ -146,10 +146,34 @@ bool kfft::cpu_has_avx2()
 #endif
 }
 
+bool kfft::cpu_has_avx512()
+{
+#if defined(KFFT_X86_DISPATCH)
+    // The runtime's answer includes the operating system's support of the 512-bit state.
+    static const bool has = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") != 0;
+    }();
+    return has;
+#else
+    return false;
+#endif
+}
+
+kfft::Path kfft::vector_level(Path requested)
+{
+    const bool wide = requested == Path::Auto || requested == Path::FloatAvx512;
+    if (wide && cpu_has_avx512())
+        return Path::FloatAvx512;
+    if ((wide || requested == Path::FloatAvx2) && cpu_has_avx2())
+        return Path::FloatAvx2;
+    return Path::Float;
+}
+
 void FFT::force_path(Path p)
 {
-    if (p == Path::FloatAvx2 && !kfft::cpu_has_avx2())
-        p = Path::Float;
+    if (p == Path::FloatAvx2 || p == Path::FloatAvx512)
+        p = kfft::vector_level(p);
     path_ = p;
     plan_ = make_plan();
 }
@@ -158,9 +182,9 @@ kfft::PathPlan FFT::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
-    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    p.loops = kfft::vector_level(path_);
     const int W = data_width_, TW = twiddle_width_, d = TW - 4;
-    if (path_ == Path::Integer || W > kBurstWordBits)
+    if (path_ == Path::Integer)
         return p;
     if (W + TW <= kBurstProductBits) {
         p.parts = 1;
@@ -174,7 +198,7 @@ kfft::PathPlan FFT::make_plan() const
         p.parts = s2 ? 2 : 3;
         p.split = s2 ? s2 : s3;
     }
-    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    p.stages = p.loops;
     return p;
 }
 
@@ -380,7 +404,7 @@ bool FFT::load_plain(const double* re, const double* im)
     double key = 0.0;
     bool plain;
 #if defined(KFFT_X86_DISPATCH)
-    if (plan_.vector_loops)
+    if (plan_.loops != kfft::Path::Float)
         plain = plain_frame_avx2(re, im, n, load_scale_, hi, key);
     else
 #endif

@@ -192,29 +192,30 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     plan_ = make_plan();
 }
 
-// The pipelined rule: its registers within P + 8 bits, twiddle products of B (P + 2 bits)
-// whole, else the operand split in two, else the twiddle in three.
+// The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
+// operand split in two, else the twiddle in three.
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
-    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    p.loops = kfft::vector_level(path_);
     const int P = P_, TW = twiddle_width_;
-    if (path_ == Path::Integer || P > kPipelinedWordBits)
+    if (path_ == Path::Integer)
         return p;
-    const int dTw = R22_DIF_PE(cfg_, P, nfft_max_, 1).dTw_;
-    if (P + 2 + TW <= kPipelinedProductBits) {
+    const R22_DIF_PE pe(cfg_, P, nfft_max_, 1);
+    const int Bw = pe.Bw_, dTw = pe.dTw_;
+    if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
-    } else if (const int a = kfft_fp::operand_split(P + 2, TW, dTw)) {
+    } else if (const int a = kfft_fp::operand_split(Bw, TW, dTw)) {
         p.parts = 2;
         p.split = a;
-    } else if (const int s = kfft_fp::wide_split(P + 2, TW, dTw)) {
+    } else if (const int s = kfft_fp::wide_split(Bw, TW, dTw)) {
         p.parts = 3;
         p.split = s;
     } else {
         return p;
     }
-    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    p.stages = p.loops;
     return p;
 }
 
@@ -250,11 +251,7 @@ template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_
 
 namespace {
 
-using kfft_simd::load4;
 using kfft_simd::M4;
-using kfft_simd::round_int;
-using kfft_simd::splat;
-using kfft_simd::store4;
 using kfft_simd::V4;
 
 // One stage on exact doubles. Instead of every register being checked against its format,
@@ -290,37 +287,133 @@ struct R22Result {
     double largest;
 };
 
-[[gnu::always_inline]] inline V4 abs4(const V4& v)
+// Lane count and mask type of a vector of doubles (4 lanes; 8 in the loops built for
+// AVX-512F).
+template <class V> struct VecTraits;
+template <> struct VecTraits<V4> {
+    using M = M4;
+    static constexpr int L = 4;
+};
+#if defined(KFFT_X86_DISPATCH)
+template <> struct VecTraits<kfft_simd::V8> {
+    using M = kfft_simd::M8;
+    static constexpr int L = 8;
+};
+#endif
+
+template <class V> [[gnu::always_inline]] inline V vload(const double* p)
 {
-    const M4 mask = { INT64_MAX, INT64_MAX, INT64_MAX, INT64_MAX };
-    return (V4)((M4)v & mask);
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
 }
 
-[[gnu::always_inline]] inline V4 max4(const V4& a, const V4& b) { return a > b ? a : b; }
+template <class V> [[gnu::always_inline]] inline void vstore(double* p, const V& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+template <class V> [[gnu::always_inline]] inline V vabs(const V& v)
+{
+    using M = typename VecTraits<V>::M;
+    return (V)((M)v & (M {} + INT64_MAX));
+}
+
+template <class V, class M>
+[[gnu::always_inline]] inline V vselect(const M& m, const V& a, const V& b)
+{
+    return (V)((m & (M)a) | (~m & (M)b));
+}
+
+template <class V> [[gnu::always_inline]] inline V vmax(const V& a, const V& b)
+{
+    return a > b ? a : b;
+}
 
 // Running largest magnitude of four vectors (a tree: one step on the loop-carried chain).
-[[gnu::always_inline]] inline V4 max_abs(
-    const V4& m, const V4& a, const V4& b, const V4& c, const V4& d)
+template <class V>
+[[gnu::always_inline]] inline V max_abs(const V& m, const V& a, const V& b, const V& c, const V& d)
 {
-    return max4(m, max4(max4(abs4(a), abs4(b)), max4(abs4(c), abs4(d))));
+    return vmax(m, vmax(vmax(vabs(a), vabs(b)), vmax(vabs(c), vabs(d))));
 }
 
-inline double lane_max(const V4& v)
+template <class V> [[gnu::always_inline]] inline double lane_max(const V& v)
 {
     double k = v[0];
-    for (int i = 1; i < 4; ++i)
+    for (int i = 1; i < VecTraits<V>::L; ++i)
         k = v[i] > k ? v[i] : k;
     return k;
 }
 
+template <class V> [[gnu::always_inline]] inline V rounded(const V& v)
+{
+    V r;
+    kfft_fp::round_to(r, v);
+    return r;
+}
+
+// Spans below the lane count: 2L words x0, x1 hold L butterflies of span h, taken apart into
+// upper and lower inputs (unzip) and put back together (zip) by lane shuffles.
+template <class V>
+[[gnu::always_inline]] inline void unzip(const V& x0, const V& x1, int h, V& u, V& l)
+{
+    if constexpr (VecTraits<V>::L == 4) {
+        if (h == 2) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 4, 5);
+            l = __builtin_shufflevector(x0, x1, 2, 3, 6, 7);
+        } else {
+            u = __builtin_shufflevector(x0, x1, 0, 2, 4, 6);
+            l = __builtin_shufflevector(x0, x1, 1, 3, 5, 7);
+        }
+    } else {
+        if (h == 4) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 2, 3, 8, 9, 10, 11);
+            l = __builtin_shufflevector(x0, x1, 4, 5, 6, 7, 12, 13, 14, 15);
+        } else if (h == 2) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 4, 5, 8, 9, 12, 13);
+            l = __builtin_shufflevector(x0, x1, 2, 3, 6, 7, 10, 11, 14, 15);
+        } else {
+            u = __builtin_shufflevector(x0, x1, 0, 2, 4, 6, 8, 10, 12, 14);
+            l = __builtin_shufflevector(x0, x1, 1, 3, 5, 7, 9, 11, 13, 15);
+        }
+    }
+}
+
+template <class V> [[gnu::always_inline]] inline void zip(const V& u, const V& l, int h, double* p)
+{
+    if constexpr (VecTraits<V>::L == 4) {
+        if (h == 2) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 4, 5)));
+            vstore(p + 4, V(__builtin_shufflevector(u, l, 2, 3, 6, 7)));
+        } else {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 4, 1, 5)));
+            vstore(p + 4, V(__builtin_shufflevector(u, l, 2, 6, 3, 7)));
+        }
+    } else {
+        if (h == 4) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 2, 3, 8, 9, 10, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 5, 6, 7, 12, 13, 14, 15)));
+        } else if (h == 2) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 8, 9, 2, 3, 10, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 5, 12, 13, 6, 7, 14, 15)));
+        } else {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 8, 1, 9, 2, 10, 3, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 12, 5, 13, 6, 14, 7, 15)));
+        }
+    }
+}
+
 // Kind: 0 BF1, 1 BF2 with twiddles, 2 BF2 of the last stage. Drop: the output quantisation
 // drops bits. Parts: twiddle products whole (1), operand split (2), twiddle in three (3).
-// CheckB: the butterfly outputs of a twiddled stage may wrap (unscaled, large inputs).
-template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
+// CheckB: the butterfly outputs of a twiddled stage may wrap (unscaled, large inputs). V: 4
+// or 8 lanes (frames of at least 2 V).
+template <bool Round, int Kind, bool Drop, int Parts, bool CheckB, class V>
 [[gnu::always_inline]] inline R22Result r22_stage_body(const R22Stage& a)
 {
-    const V4 largest = splat(a.largest), c = splat(a.c_prod), c_out = splat(a.c_out);
-    const V4 bias = splat(a.bias), k0 = splat(a.k0), pre = splat(a.pre), half = splat(0.5);
+    using M = typename VecTraits<V>::M;
+    constexpr int L = VecTraits<V>::L;
+    const V largest = V {} + a.largest, c = V {} + a.c_prod, c_out = V {} + a.c_out;
+    const V bias = V {} + a.bias, k0 = V {} + a.k0, pre = V {} + a.pre;
     // Locals: the compiler need not reload them after every store.
     const double* const sr = a.sr;
     const double* const si = a.si;
@@ -329,65 +422,64 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
     const double* const tw = a.tw;
     const bool rotate_sign = a.rotate_sign;
     const kfft_fp::WideTwiddle wide = a.wide;
-    V4 m {}, mb {};
+    V m {}, mb {};
     // Output quantisation of values v with d fraction bits: floor, or convergent (never up
     // from the largest word).
-    auto quant = [&](const V4& v) __attribute__((always_inline))
+    auto quant = [&](const V& v) __attribute__((always_inline))
     {
         if (!Drop)
             return v;
         if (Round) {
-            const V4 z = round_int(v * c_out);
+            const V z = rounded(v * c_out);
             return z < largest ? z : largest;
         }
-        return round_int((v - bias) * c_out);
+        return rounded((v - bias) * c_out);
     };
     // Twiddled output of one lane pair for the plain products: floor((S + K) / 2^D) in one
     // rounding when truncating; the twiddled operand Tw otherwise.
-    auto product = [&](const V4& br, const V4& bi, const V4* w, V4& tr, V4& ti)
-        __attribute__((always_inline))
+    auto product
+        = [&](const V& br, const V& bi, const V* w, V& tr, V& ti) __attribute__((always_inline))
     {
         if (Parts == 3) {
             kfft_fp::twiddle_parts(br, bi, w, w + 3, wide, tr, ti);
         } else if (Parts == 2) {
             kfft_fp::twiddle_operand_split(br, bi, w[0], w[1], wide, tr, ti);
         } else if (Round) {
-            tr = round_int((br * w[0] - bi * w[1] - half) * c);
-            ti = round_int((br * w[1] + bi * w[0] - half) * c);
+            kfft_fp::twiddle(br, bi, w[0], w[1], c, tr, ti);
         } else {
             tr = (br * w[0] - bi * w[1] + k0) * c_out;
             ti = (br * w[1] + bi * w[0] + k0) * c_out;
         }
     };
     constexpr bool kFused = Kind == 1 && Parts == 1 && !Round;
-    // Butterfly of four lanes: upper and lower inputs, rotation (Rot 0: none, 1: every lane,
+    // Butterfly of L lanes: upper and lower inputs, rotation (Rot 0: none, 1: every lane,
     // 2: the lanes of rot), twiddles of the upper and lower outputs; z: the two outputs.
-    auto butterfly = [&](auto rot_mode, const V4& ar, const V4& ai, const V4& br, const V4& bi,
-        const M4& rot, const V4* w, V4* z) __attribute__((always_inline))
+    auto butterfly = [&](auto rot_mode, const V& ar, const V& ai, const V& br, const V& bi,
+        const M& rot, const V* w, V* z) __attribute__((always_inline))
     {
         constexpr int Rot = decltype(rot_mode)::value;
-        V4 lr = br, li = bi;
+        V lr = br, li = bi;
         if (Rot != 0) {
             // Rotated lower input: -j b (forward) or +j b (inverse).
-            const V4 rr = rotate_sign ? bi : -bi;
-            const V4 ri = rotate_sign ? -br : br;
-            lr = Rot == 1 ? rr : kfft_simd::select(rot, rr, br);
-            li = Rot == 1 ? ri : kfft_simd::select(rot, ri, bi);
+            const V rr = rotate_sign ? bi : -bi;
+            const V ri = rotate_sign ? -br : br;
+            lr = Rot == 1 ? rr : vselect(rot, rr, br);
+            li = Rot == 1 ? ri : vselect(rot, ri, bi);
         }
-        V4 v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
+        V v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
         if (Kind == 1) {
             if (CheckB)
                 mb = max_abs(mb, v0r, v0i, v1r, v1i);
             constexpr int k = Parts == 3 ? 6 : 2;
-            const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
+            const V b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
             product(b0r, b0i, w, v0r, v0i);
             product(b1r, b1i, w + k, v1r, v1i);
             m = max_abs(m, v0r, v0i, v1r, v1i);
             if (kFused) {
-                z[0] = round_int(v0r);
-                z[1] = round_int(v0i);
-                z[2] = round_int(v1r);
-                z[3] = round_int(v1i);
+                z[0] = rounded(v0r);
+                z[1] = rounded(v0i);
+                z[2] = rounded(v1r);
+                z[3] = rounded(v1i);
                 return;
             }
         } else {
@@ -411,9 +503,9 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
     // Twiddles of the upper and lower outputs, real then imaginary parts (each as its three
     // parts when Parts is 3).
     constexpr int mp = Parts == 3 ? 3 : 1;
-    V4 z[4], w[4 * mp] = {};
-    const M4 none {};
-    if (h >= 4) {
+    V z[4], w[4 * mp] = {};
+    const M none {};
+    if (h >= L) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
             const int32_t p0 = 2 * h * g;
             const bool odd = (g & 1) != 0;
@@ -422,19 +514,19 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
             const double* gl = Kind == 1 ? tw + (odd ? 3 : 2) * 2 * mp * h : nullptr;
             auto group = [&](auto rot_mode) __attribute__((always_inline))
             {
-                for (int32_t r = 0; r < h; r += 4) {
+                for (int32_t r = 0; r < h; r += L) {
                     const int32_t p = p0 + r;
                     if (Kind == 1)
                         for (int i = 0; i < 2 * mp; ++i) {
-                            w[i] = load4(gu + i * h + r);
-                            w[2 * mp + i] = load4(gl + i * h + r);
+                            w[i] = vload<V>(gu + i * h + r);
+                            w[2 * mp + i] = vload<V>(gl + i * h + r);
                         }
-                    butterfly(rot_mode, load4(sr + p), load4(si + p), load4(sr + p + h),
-                        load4(si + p + h), none, w, z);
-                    store4(dr + p, z[0]);
-                    store4(di + p, z[1]);
-                    store4(dr + p + h, z[2]);
-                    store4(di + p + h, z[3]);
+                    butterfly(rot_mode, vload<V>(sr + p), vload<V>(si + p), vload<V>(sr + p + h),
+                        vload<V>(si + p + h), none, w, z);
+                    vstore(dr + p, z[0]);
+                    vstore(di + p, z[1]);
+                    vstore(dr + p + h, z[2]);
+                    vstore(di + p + h, z[3]);
                 }
             };
             if (Kind != 0 && odd)
@@ -443,54 +535,29 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
                 group(None {});
         }
     } else {
-        // Spans 1 and 2: eight words hold four butterflies, taken apart and put back together
-        // by lane shuffles. Span 2: groups g (even) and g + 1, twiddle indices r = 0, 1 in
-        // each; span 1: four groups.
-        M4 rot;
-        if (h == 2) {
-            rot = M4 { 0, 0, -1, -1 };
+        // Lane i takes butterfly j + i of group (j + i) / h, twiddle index r = i mod h (j a
+        // multiple of L: the groups' parity is that of i / h). Span 1 is the last stage: no
+        // twiddles there.
+        M rot;
+        for (int i = 0; i < L; ++i) {
+            const int q = (i / h) & 1, r = i % h;
+            rot[i] = q ? -1 : 0;
             if (Kind == 1)
-                for (int i = 0; i < 4; ++i) {
-                    const int q = i / 2, r = i % 2;
-                    for (int j = 0; j < 2 * mp; ++j) {
-                        w[j][i] = tw[(2 * q * mp + j) * h + r];
-                        w[2 * mp + j][i] = tw[(2 * (q + 2) * mp + j) * h + r];
-                    }
+                for (int j = 0; j < 2 * mp; ++j) {
+                    w[j][i] = tw[(2 * q * mp + j) * h + r];
+                    w[2 * mp + j][i] = tw[(2 * (q + 2) * mp + j) * h + r];
                 }
-        } else {
-            rot = M4 { 0, -1, 0, -1 };
-            // Span 1 is the last stage: no twiddles.
         }
-        for (int32_t p = 0; p < n; p += 8) {
-            const V4 x0r = load4(sr + p), x1r = load4(sr + p + 4);
-            const V4 x0i = load4(si + p), x1i = load4(si + p + 4);
-            V4 ar, ai, br, bi;
-            if (h == 2) {
-                ar = __builtin_shufflevector(x0r, x1r, 0, 1, 4, 5);
-                br = __builtin_shufflevector(x0r, x1r, 2, 3, 6, 7);
-                ai = __builtin_shufflevector(x0i, x1i, 0, 1, 4, 5);
-                bi = __builtin_shufflevector(x0i, x1i, 2, 3, 6, 7);
-            } else {
-                ar = __builtin_shufflevector(x0r, x1r, 0, 2, 4, 6);
-                br = __builtin_shufflevector(x0r, x1r, 1, 3, 5, 7);
-                ai = __builtin_shufflevector(x0i, x1i, 0, 2, 4, 6);
-                bi = __builtin_shufflevector(x0i, x1i, 1, 3, 5, 7);
-            }
+        for (int32_t p = 0; p < n; p += 2 * L) {
+            V ar, ai, br, bi;
+            unzip(vload<V>(sr + p), vload<V>(sr + p + L), h, ar, br);
+            unzip(vload<V>(si + p), vload<V>(si + p + L), h, ai, bi);
             if (Kind != 0)
                 butterfly(Lanes {}, ar, ai, br, bi, rot, w, z);
             else
                 butterfly(None {}, ar, ai, br, bi, rot, w, z);
-            if (h == 2) {
-                store4(dr + p, __builtin_shufflevector(z[0], z[2], 0, 1, 4, 5));
-                store4(dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 3, 6, 7));
-                store4(di + p, __builtin_shufflevector(z[1], z[3], 0, 1, 4, 5));
-                store4(di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 3, 6, 7));
-            } else {
-                store4(dr + p, __builtin_shufflevector(z[0], z[2], 0, 4, 1, 5));
-                store4(dr + p + 4, __builtin_shufflevector(z[0], z[2], 2, 6, 3, 7));
-                store4(di + p, __builtin_shufflevector(z[1], z[3], 0, 4, 1, 5));
-                store4(di + p + 4, __builtin_shufflevector(z[1], z[3], 2, 6, 3, 7));
-            }
+            zip(z[0], z[2], h, dr + p);
+            zip(z[1], z[3], h, di + p);
         }
     }
     const double mm = lane_max(m);
@@ -499,24 +566,24 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB>
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
-template <bool Round, int Kind, int Parts, bool CheckB>
+template <bool Round, int Kind, int Parts, bool CheckB, class V>
 [[gnu::always_inline]] inline R22Result r22_stage_kind(const R22Stage& a, bool drop)
 {
-    return drop ? r22_stage_body<Round, Kind, true, Parts, CheckB>(a)
-                : r22_stage_body<Round, Kind, false, Parts, CheckB>(a);
+    return drop ? r22_stage_body<Round, Kind, true, Parts, CheckB, V>(a)
+                : r22_stage_body<Round, Kind, false, Parts, CheckB, V>(a);
 }
 
 // Only the twiddled stages (kind 1) depend on the twiddle product and on whether their
 // butterfly outputs are checked; their outputs always drop bits.
-template <bool Round, int Parts>
+template <bool Round, int Parts, class V>
 [[gnu::always_inline]] inline R22Result r22_stage_any(
     const R22Stage& a, int kind, bool drop, bool check_b)
 {
     if (kind == 1)
-        return check_b ? r22_stage_body<Round, 1, true, Parts, true>(a)
-                       : r22_stage_body<Round, 1, true, Parts, false>(a);
-    return kind == 0 ? r22_stage_kind<Round, 0, 1, false>(a, drop)
-                     : r22_stage_kind<Round, 2, 1, false>(a, drop);
+        return check_b ? r22_stage_body<Round, 1, true, Parts, true, V>(a)
+                       : r22_stage_body<Round, 1, true, Parts, false, V>(a);
+    return kind == 0 ? r22_stage_kind<Round, 0, 1, false, V>(a, drop)
+                     : r22_stage_kind<Round, 2, 1, false, V>(a, drop);
 }
 
 // The stage loops for kfft_fp::stage_function() (block floating point plays no part here).
@@ -526,14 +593,23 @@ struct R22Loops {
     [[gnu::noinline]] static R22Result portable(
         const R22Stage& a, int kind, bool drop, bool check_b)
     {
-        return r22_stage_any<Round, Parts>(a, kind, drop, check_b);
+        return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
     }
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool, int Parts>
     [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(
         const R22Stage& a, int kind, bool drop, bool check_b)
     {
-        return r22_stage_any<Round, Parts>(a, kind, drop, check_b);
+        return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
+    }
+    // Eight lanes; frames of 8 points, shorter than two vectors, take four.
+    template <bool Round, bool, int Parts>
+    [[KFFT_AVX512, gnu::noinline]] static R22Result avx512(
+        const R22Stage& a, int kind, bool drop, bool check_b)
+    {
+        if (a.n < 16)
+            return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
+        return r22_stage_any<Round, Parts, kfft_simd::V8>(a, kind, drop, check_b);
     }
 #endif
 };
@@ -638,7 +714,8 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             using namespace kfft::bounds;
             // Butterfly outputs within 2 in_max.
             const bool whole = plan_.parts == 1
-                || (plan_.parts == 2 && 2 * in_max <= std::ldexp(1.0, kPipelinedOperandBits - TW));
+                || (plan_.parts == 2
+                    && 2 * in_max <= std::ldexp(1.0, kPipelinedProductBits - 1 - TW));
             const bool fused = kind == 1 && whole && !Round;
             R22Stage a {};
             a.sr = mem_re();
