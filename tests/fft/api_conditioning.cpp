@@ -1,13 +1,18 @@
 // Conditioning of samples and results around the engines, tested on its own.
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
-#include "api_condition.h"
+#include "frame_condition.h"
+#include "frame_finish.h"
 #include "kfft_test_util.h"
+#include "kip_test_seed.h"
+#include "path_plan.h"
 
 using namespace kfft;
 using kfft_test::capture_stderr;
@@ -54,13 +59,75 @@ TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning)
     std::vector<double> im = { -0.25, std::ldexp(1.0, -15), 0.0, -0.75 };
     std::vector<double> a(4, 9.0), b(4, 9.0);
     bool rounded = true;
-    const std::string err = capture_stderr(
-        [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
+    const std::string err = capture_stderr([&] {
+        rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data(), true);
+    });
     EXPECT_EQ(err, "");
     EXPECT_FALSE(rounded);
     EXPECT_EQ(a, std::vector<double>(4, 9.0)); // not used
-    EXPECT_FALSE(on_input_grid(re.data(), im.data(), 4, 15));
-    EXPECT_TRUE(on_input_grid(re.data(), im.data(), 3, 16));
+    for (bool l : { false, true }) {
+        EXPECT_FALSE(on_input_grid(re.data(), im.data(), 4, 15, l));
+        EXPECT_TRUE(on_input_grid(re.data(), im.data(), 3, 16, l));
+    }
+}
+
+// The grid test, whole-frame loops of each build forced in turn, against the plain per-sample
+// test: on-grid frames of every width with one sample moved off the grid by the smallest step
+// (at every position of a frame, in the real or the imaginary part), or far beyond the range
+// the loops handle, or NaN; in every rounding mode.
+TEST(ConditionFixed, GridTestMatchesThePlainTestOnEveryBuild)
+{
+    std::mt19937_64 rng(kip_test::seed() + 11);
+    std::vector<bool> builds { false };
+    if (kfft::cpu_has_avx2())
+        builds.push_back(true);
+    const auto plain = [](const std::vector<double>& re, const std::vector<double>& im, int w) {
+        const double s = std::ldexp(1.0, w - 1);
+        for (size_t i = 0; i < re.size(); ++i)
+            if (!(std::floor(s * re[i]) == s * re[i] && std::floor(s * im[i]) == s * im[i]))
+                return false;
+        return true;
+    };
+    const int modes[] = { FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO };
+    for (int round = 0; round < 400; ++round) {
+        const int w = 8 + static_cast<int>(rng() % 27);
+        const size_t n = size_t { 4 } << (rng() % 5);
+        const double q = std::ldexp(1.0, 1 - w);
+        std::vector<double> re(n), im(n);
+        for (size_t i = 0; i < n; ++i) {
+            re[i] = std::ldexp(static_cast<double>(static_cast<int64_t>(rng() >> (65 - w))), 1 - w);
+            im[i]
+                = -std::ldexp(static_cast<double>(static_cast<int64_t>(rng() >> (65 - w))), 1 - w);
+        }
+        std::vector<double>& part = rng() % 2 ? re : im;
+        const size_t at = rng() % n;
+        switch (round % 5) {
+        case 0: // on the grid
+            break;
+        case 1:
+            part[at] += q / 2;
+            break;
+        case 2:
+            part[at] -= std::ldexp(q, -20);
+            break;
+        case 3: // on the grid, beyond 2^51 steps
+            part[at] = std::ldexp(1.0, 52 - w) * (rng() % 2 ? 1.0 : -1.0);
+            break;
+        default:
+            part[at] = std::nan("");
+            break;
+        }
+        const bool expected = plain(re, im, w);
+        std::fesetround(modes[round % 4]);
+        for (bool l : builds) {
+            const bool got = on_input_grid(re.data(), im.data(), static_cast<int32_t>(n), w, l);
+            std::fesetround(FE_TONEAREST);
+            ASSERT_EQ(got, expected) << "round " << round << " width " << w << " sample " << at
+                                     << " value " << part[at] << (l ? " avx2" : " portable");
+            std::fesetround(modes[round % 4]);
+        }
+        std::fesetround(FE_TONEAREST);
+    }
 }
 
 TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame)
@@ -71,8 +138,9 @@ TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame)
     std::vector<double> im = { 0.0, 0.5 + std::ldexp(1.0, -16), -0.75, -0.1 };
     std::vector<double> a(4), b(4);
     bool rounded = false;
-    const std::string err = capture_stderr(
-        [&] { rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data()); });
+    const std::string err = capture_stderr([&] {
+        rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data(), true);
+    });
     EXPECT_TRUE(rounded);
     EXPECT_EQ(lines_of(err), std::vector<std::string> { kRoundWarning16 });
     EXPECT_EQ(a[2], 1.0 - std::ldexp(1.0, -15));

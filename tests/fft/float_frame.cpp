@@ -14,7 +14,8 @@
 #include <random>
 #include <vector>
 
-#include "float_frame.h"
+#include "frame_condition.h"
+#include "frame_finish.h"
 #include "kip_test_seed.h"
 #include "path_plan.h"
 
