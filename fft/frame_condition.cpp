@@ -193,14 +193,16 @@ namespace {
         typedef typename Lanes<L>::D D;
         typedef typename Lanes<L>::M M;
         const D sv = splat<D>(s), limit = splat<D>(0x1p51), magic = splat<D>(kfft_simd::kMagic);
-        M off = {};
+        // Two accumulators of lanes that passed, for the processor's two adders.
+        M ok0 = ~M {}, ok1 = ~M {};
         int32_t i = 0;
         for (; i + L <= n; i += L) {
             const D yr = sv * load<D>(re + i);
             const D yi = sv * load<D>(im + i);
-            off |= ((yr + magic) - magic != yr) | ((yi + magic) - magic != yi)
-                | ~(magnitude(yr) < limit) | ~(magnitude(yi) < limit);
+            ok0 &= ((yr + magic) - magic == yr) & (magnitude(yr) < limit);
+            ok1 &= ((yi + magic) - magic == yi) & (magnitude(yi) < limit);
         }
+        const M off = ~(ok0 & ok1);
         return i == n && none(off);
     }
 
