@@ -28,13 +28,14 @@ int simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_input
     FFT_CONFIG& cfg = s.config;
     FrameEngine& e = *s.engine;
 
+    const bool loops = e.plan().vector_loops;
+
     // 1. Check.
     int32_t nfft = 0;
-    const int rc = validate_call(g, in, out, nfft);
+    const int rc = validate_call(g, in, out, nfft, loops);
     if (rc != KELVAR_IP_KFFT_V8_0_OK)
         return rc;
     const int32_t n = int32_t { 1 } << nfft;
-    const bool loops = e.plan().vector_loops;
 
     // 2. Condition.
     const ConditionedFrame c

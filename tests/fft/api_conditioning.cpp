@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "api_checks.h"
 #include "frame_condition.h"
 #include "frame_finish.h"
 #include "kfft_test_util.h"
@@ -128,6 +129,50 @@ TEST(ConditionFixed, GridTestMatchesThePlainTestOnEveryBuild)
             std::fesetround(FE_TONEAREST);
             ASSERT_EQ(got, expected) << "round " << round << " width " << w << " sample " << at
                                      << " value " << part[at] << (l ? " avx2" : " portable");
+            std::fesetround(modes[round % 4]);
+        }
+        std::fesetround(FE_TONEAREST);
+    }
+}
+
+// The call check's range test, whole-frame loops of each build forced in turn, against the
+// per-sample test: frames of both modes with one value at a range edge (just inside, just
+// outside, NaN, infinities, values rounding to the largest single or to infinity) at any
+// position, the tail beyond the loops' lanes too; in every rounding mode.
+TEST(CheckSamples, RangeTestMatchesThePerSampleTestOnEveryBuild)
+{
+    std::mt19937_64 rng(kip_test::seed() + 12);
+    std::vector<bool> builds { false };
+    if (kfft::cpu_has_avx2())
+        builds.push_back(true);
+    const double inf = std::numeric_limits<double>::infinity();
+    const double fmax = 3.4028234663852886e38;
+    const double fixed_edges[] = { -1.0, std::nextafter(-1.0, -2.0), 1.0, std::nextafter(1.0, 0.0),
+        std::nan(""), inf, -inf, 0.0 };
+    const double float_edges[] = { fmax, -fmax, std::nextafter(fmax, inf),
+        -std::nextafter(fmax, inf), 3.4028235677973366e38, -3.4028235677973366e38, 1e300, -1e300,
+        inf, -inf, std::nan(""), 0.0 };
+    const int modes[] = { FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO };
+    for (int round = 0; round < 400; ++round) {
+        const bool flt = round % 2 == 1;
+        const size_t n = (size_t { 4 } << (rng() % 5)) + rng() % 4;
+        std::uniform_real_distribution<double> u(-1.0, 1.0);
+        std::vector<double> x(n);
+        for (double& v : x)
+            v = flt ? std::ldexp(u(rng), static_cast<int>(rng() % 250) - 125) : u(rng);
+        const size_t at = round % 3 == 0 ? n - 1 : rng() % n;
+        x[at] = flt ? float_edges[rng() % 12] : fixed_edges[rng() % 8];
+        // The single conversion of the per-sample test rounds in the current mode too.
+        std::fesetround(modes[round % 4]);
+        bool expected = true;
+        for (double v : x)
+            expected &= !sample_out_of_range(v, flt);
+        for (bool l : builds) {
+            const bool got = samples_in_range(x.data(), static_cast<int32_t>(n), flt, l);
+            std::fesetround(FE_TONEAREST);
+            ASSERT_EQ(got, expected)
+                << "round " << round << (flt ? " float" : " fixed") << " sample " << at << " value "
+                << x[at] << (l ? " avx2" : " portable");
             std::fesetround(modes[round % 4]);
         }
         std::fesetround(FE_TONEAREST);
