@@ -217,19 +217,29 @@ namespace {
         typedef typename Lanes<L>::M M;
         const D zero_below = splat<D>(0x1p-150), normal_from = splat<D>(0x1p-126 - 0x1p-150);
         const D infinite_from = splat<D>(0x1p128 - 0x1p103);
-        D peak = splat<D>(0.0);
-        M bad = {};
-        for (int32_t i = 0; i < n; i += L) {
+        // Two groups a step, each with its own running maximum: the maxima are the chain that
+        // takes time. A denormal lies strictly between zero_below and normal_from.
+        D peak0 = splat<D>(0.0), peak1 = peak0;
+        M finite = ~M {}, denormal = {};
+        const auto group = [&](int32_t i, D& peak) KFFT_INLINE {
             const D a = magnitude(load<D>(re + i));
             const D b = magnitude(load<D>(im + i));
-            // NaN fails a < infinite_from.
-            bad |= ((a > zero_below) & (a < normal_from)) | ~(a < infinite_from);
-            bad |= ((b > zero_below) & (b < normal_from)) | ~(b < infinite_from);
-            peak = select(a > peak, a, peak);
-            peak = select(b > peak, b, peak);
+            finite &= (a < infinite_from) & (b < infinite_from); // NaN fails
+            denormal
+                |= ((a > zero_below) & (a < normal_from)) | ((b > zero_below) & (b < normal_from));
+            const D ab = select(a > b, a, b);
+            peak = select(ab > peak, ab, peak);
+        };
+        int32_t i = 0;
+        for (; i + 2 * L <= n; i += 2 * L) {
+            group(i, peak0);
+            group(i + L, peak1);
         }
-        if (!none(bad))
+        for (; i < n; i += L)
+            group(i, peak0);
+        if (!none(~finite) || !none(denormal))
             return false;
+        const D peak = select(peak1 > peak0, peak1, peak0);
         double m = 0.0;
         for (int k = 0; k < L; ++k)
             if (peak[k] > m)
@@ -298,8 +308,10 @@ namespace {
     }
 
     // Single precision, the factors, rounding to the w-bit grid by adding and removing
-    // 1.5 * 2^52 (rounding to nearest mode). Values beyond 2^51 on the grid (none for
-    // conditioned samples, which stay below 1) take condition_float_sample.
+    // 1.5 * 2^52 (rounding to nearest mode). A frame with a value beyond 2^51 on the grid (none
+    // for conditioned samples, which stay below 1) is then written again by
+    // condition_float_sample. The first factor, or 1 (which changes nothing) for a frame
+    // exponent of 0, is set up once: frame exponents within 62 of zero need no other.
     template <int L>
     [[gnu::always_inline]] inline void condition_loop(const double* x, int32_t n, int32_t exponent,
         int w, const float* factors, int count, double* out)
@@ -310,17 +322,19 @@ namespace {
         const double s = std::ldexp(1.0, w - 1);
         const D sv = splat<D>(s), inv_s = splat<D>(1.0 / s), limit = splat<D>(0x1p51);
         const D magic = splat<D>(kfft_simd::kMagic);
-        run_frame<L>(
-            out, n,
-            [&](int32_t i, M& ok) KFFT_INLINE {
-                F f = __builtin_convertvector(load<D>(x + i), F);
-                for (int j = 0; j < count; ++j)
-                    f = f * factors[j];
-                const D y = sv * __builtin_convertvector(f, D);
-                ok &= magnitude(y) < limit;
-                return ((y + magic) - magic) * inv_s;
-            },
-            [&](int32_t i) KFFT_INLINE { out[i] = condition_float_sample(x[i], exponent, w); });
+        const F first = splat<F>(count > 0 ? factors[0] : 1.0f);
+        M in_range = ~M {};
+        for (int32_t i = 0; i < n; i += L) {
+            F f = __builtin_convertvector(load<D>(x + i), F) * first;
+            for (int j = 1; j < count; ++j)
+                f = f * factors[j];
+            const D y = sv * __builtin_convertvector(f, D);
+            in_range &= magnitude(y) < limit;
+            store(out + i, ((y + magic) - magic) * inv_s);
+        }
+        if (!none(~in_range))
+            for (int32_t i = 0; i < n; ++i)
+                out[i] = condition_float_sample(x[i], exponent, w);
     }
 
     bool grid_portable(const double* re, const double* im, int32_t n, double s)
