@@ -7,12 +7,6 @@
 #include "frame_lanes.h"
 #include "path_plan.h"
 
-// Vectors pass only between inlined functions (frame_lanes.h); GCC's note on their ABI comes at
-// the end of this file, where only a file-wide setting reaches it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace kfft {
 namespace {
 
@@ -20,9 +14,9 @@ namespace {
 
     // Index of the first sample out of range, or -1. The common all-valid frame is tested a
     // vector at a time.
-    int32_t first_bad_sample(const double* x, int32_t n, bool flt, bool vector_loops)
+    int32_t first_bad_sample(const double* x, int32_t n, bool flt, Path loops)
     {
-        if (!samples_in_range(x, n, flt, vector_loops))
+        if (!samples_in_range(x, n, flt, loops))
             for (int32_t k = 0; k < n; ++k)
                 if (sample_out_of_range(x[k], flt))
                     return k;
@@ -31,9 +25,9 @@ namespace {
 
     // Scans one sample array; returns true (after the message) when a value is out of range.
     bool bad_sample(
-        const double* x, int32_t n, bool flt, bool vector_loops, const char* kind, const char* name)
+        const double* x, int32_t n, bool flt, Path loops, const char* kind, const char* name)
     {
-        const int32_t i = first_bad_sample(x, n, flt, vector_loops);
+        const int32_t i = first_bad_sample(x, n, flt, loops);
         if (i < 0)
             return false;
         MessageLine m;
@@ -105,18 +99,31 @@ namespace {
     {
         return range_loop<4>(x, n, flt);
     }
+
+    [[gnu::target("avx512f")]] bool range_avx512(const double* x, int32_t n, bool flt)
+    {
+        return range_loop<8>(x, n, flt);
+    }
 #endif
 
 } // namespace
 
-bool samples_in_range(const double* x, int32_t n, bool floating_point, bool vector_loops)
+bool samples_in_range(const double* x, int32_t n, bool floating_point, Path loops)
 {
     bool (*loop)(const double*, int32_t, bool) = range_portable;
 #if defined(KFFT_X86_DISPATCH)
-    if (vector_loops && cpu_has_avx2())
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        loop = range_avx512;
+        break;
+    case 4:
         loop = range_avx2;
+        break;
+    default:
+        break;
+    }
 #else
-    (void)vector_loops;
+    (void)loops;
 #endif
     if (loop(x, n, floating_point))
         return true;
@@ -136,7 +143,7 @@ bool sample_out_of_range(double x, bool floating_point)
 }
 
 int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_inputs& in,
-    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft, bool vector_loops)
+    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft, Path loops)
 {
     // Transform length of this frame.
     nfft = g.C_NFFT_MAX;
@@ -168,7 +175,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
                                 << ": must be 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE;
     }
-    if (bad_sample(in.xn_re, n, flt, vector_loops, "real", "xn_re"))
+    if (bad_sample(in.xn_re, n, flt, loops, "real", "xn_re"))
         return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE;
     if (in.xn_im == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xn_im input");
@@ -179,7 +186,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
                                 << ": must be 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE;
     }
-    if (bad_sample(in.xn_im, n, flt, vector_loops, "imaginary", "xn_im"))
+    if (bad_sample(in.xn_im, n, flt, loops, "imaginary", "xn_im"))
         return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE;
 
     // Scaling schedule: read only for the scaled, non block floating point, fixed-point mode.

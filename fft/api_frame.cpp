@@ -28,7 +28,7 @@ int simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_input
     FFT_CONFIG& cfg = s.config;
     FrameEngine& e = *s.engine;
 
-    const bool loops = e.plan().vector_loops;
+    const Path loops = e.plan().loops;
 
     // 1. Check.
     int32_t nfft = 0;

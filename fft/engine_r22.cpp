@@ -191,29 +191,30 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     plan_ = make_plan();
 }
 
-// The pipelined rule: its registers within P + 8 bits, twiddle products of B (P + 2 bits)
-// whole, else the operand split in two, else the twiddle in three.
+// The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
+// operand split in two, else the twiddle in three.
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
-    p.vector_loops = path_ == Path::FloatAvx2 || (path_ == Path::Auto && kfft::cpu_has_avx2());
+    p.loops = kfft::vector_level(path_);
     const int P = P_, TW = twiddle_width_;
-    if (path_ == Path::Integer || P > kPipelinedWordBits)
+    if (path_ == Path::Integer)
         return p;
-    const int dTw = R22_DIF_PE(cfg_, P, nfft_max_, 1).dTw_;
-    if (P + 2 + TW <= kPipelinedProductBits) {
+    const R22_DIF_PE pe(cfg_, P, nfft_max_, 1);
+    const int Bw = pe.Bw_, dTw = pe.dTw_;
+    if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
-    } else if (const int a = kfft_fp::operand_split(P + 2, TW, dTw)) {
+    } else if (const int a = kfft_fp::operand_split(Bw, TW, dTw)) {
         p.parts = 2;
         p.split = a;
-    } else if (const int s = kfft_fp::wide_split(P + 2, TW, dTw)) {
+    } else if (const int s = kfft_fp::wide_split(Bw, TW, dTw)) {
         p.parts = 3;
         p.split = s;
     } else {
         return p;
     }
-    p.stages = p.vector_loops ? Path::FloatAvx2 : Path::Float;
+    p.stages = p.loops;
     return p;
 }
 
@@ -466,6 +467,12 @@ struct R22Loops {
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool, int Parts>
     [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(const R22Stage& a)
+    {
+        return r22_stage_any<Round, Parts>(a);
+    }
+    // The 4-lane stages built for AVX-512F.
+    template <bool Round, bool, int Parts>
+    [[KFFT_AVX512, gnu::noinline]] static R22Result avx512(const R22Stage& a)
     {
         return r22_stage_any<Round, Parts>(a);
     }

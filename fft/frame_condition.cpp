@@ -3,6 +3,7 @@
 
 #include <cfenv>
 #include <cmath>
+#include <initializer_list>
 
 #include "api_checks.h"
 #include "api_messages.h"
@@ -10,16 +11,10 @@
 #include "path_plan.h"
 #include "simd4.h"
 
-// Vectors pass only between inlined functions (frame_lanes.h); GCC's note on their ABI comes at
-// the end of this file, where only a file-wide setting reaches it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace kfft {
 
 ConditionedFrame condition_frame(const kelvar_ip_kfft_v8_0_generics& g, const FFT_CONFIG& cfg,
-    double* re, double* im, int32_t n, double* a, double* b, bool vector_loops)
+    double* re, double* im, int32_t n, double* a, double* b, Path loops)
 {
     ConditionedFrame c;
     c.re = re;
@@ -27,19 +22,19 @@ ConditionedFrame condition_frame(const kelvar_ip_kfft_v8_0_generics& g, const FF
     if (g.C_USE_FLT_PT != 1) {
         // Samples on the C_INPUT_WIDTH grid (input_width in fixed-point mode) enter as they
         // are; otherwise every sample is rounded, with the warning.
-        if (condition_fixed(re, im, n, g.C_INPUT_WIDTH, cfg.input_width, a, b, vector_loops)) {
+        if (condition_fixed(re, im, n, g.C_INPUT_WIDTH, cfg.input_width, a, b, loops)) {
             c.re = a;
             c.im = b;
         }
         return c;
     }
-    const FloatFrame frame = scan_float_frame(re, im, n, vector_loops);
+    const FloatFrame frame = scan_float_frame(re, im, n, loops);
     c.exponent = frame.exponent;
     c.invalid = frame.invalid;
     if (frame.invalid)
         return c;
-    condition_float_frame(re, n, frame.exponent, cfg.input_width, a, vector_loops);
-    condition_float_frame(im, n, frame.exponent, cfg.input_width, b, vector_loops);
+    condition_float_frame(re, n, frame.exponent, cfg.input_width, a, loops);
+    condition_float_frame(im, n, frame.exponent, cfg.input_width, b, loops);
     c.re = a;
     c.im = b;
     return c;
@@ -68,10 +63,10 @@ double quantise_input(double x, int w, bool guard)
     return r / s;
 }
 
-bool on_input_grid(const double* re, const double* im, int32_t n, int w, bool vector_loops)
+bool on_input_grid(const double* re, const double* im, int32_t n, int w, Path loops)
 {
     const double s = std::ldexp(1.0, w - 1);
-    if (grid_clean(re, im, n, s, vector_loops))
+    if (grid_clean(re, im, n, s, loops))
         return true;
     // Off the grid somewhere, or too large for the whole-frame test: the plain test.
     const double limit = std::ldexp(1.0, 62);
@@ -88,9 +83,9 @@ bool on_input_grid(const double* re, const double* im, int32_t n, int w, bool ve
 }
 
 bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic, int w,
-    double* a, double* b, bool vector_loops)
+    double* a, double* b, Path loops)
 {
-    if (on_input_grid(re, im, n, input_width_generic, vector_loops))
+    if (on_input_grid(re, im, n, input_width_generic, loops))
         return false;
     emit_line(MessageLine()
         << "WARNING:kfft_v8_0:simulate called with real and/or imaginary data values that "
@@ -131,12 +126,12 @@ namespace {
 
 } // namespace
 
-FloatFrame scan_float_frame(double* re, double* im, int32_t n, bool vector_loops)
+FloatFrame scan_float_frame(double* re, double* im, int32_t n, Path loops)
 {
     FloatFrame frame;
     double max_mag = 0.0;
     // Frames with nothing to flush or invalidate need only their largest magnitude.
-    const bool clean = n % 4 == 0 && scan_float_clean(re, im, n, max_mag, vector_loops);
+    const bool clean = scan_float_clean(re, im, n, max_mag, loops);
     for (int32_t i = 0; i < n && !clean; ++i) {
         if (flush_denormal(re[i]))
             emit_line("WARNING:kfft_v8_0:simulate called with a denormalized real data value, "
@@ -287,7 +282,24 @@ namespace {
     [[gnu::always_inline]] inline bool scan_loop(
         const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
     {
-        return nearest ? scan_nearest<L>(re, im, n, max_mag) : scan_any_mode<L>(re, im, n, max_mag);
+        // The samples beyond the last whole group, one by one.
+        const int32_t whole = n - n % L;
+        double tail = 0.0;
+        for (int32_t i = whole; i < n; ++i)
+            for (const double x : { re[i], im[i] }) {
+                const float f = static_cast<float>(x);
+                const int c = std::fpclassify(f);
+                if (c == FP_SUBNORMAL || c == FP_NAN || c == FP_INFINITE)
+                    return false;
+                const double mag = std::fabs(static_cast<double>(f));
+                tail = mag > tail ? mag : tail;
+            }
+        double groups = 0.0;
+        if (!(nearest ? scan_nearest<L>(re, im, whole, groups)
+                      : scan_any_mode<L>(re, im, whole, groups)))
+            return false;
+        max_mag = groups > tail ? groups : tail;
+        return true;
     }
 
     // The single-precision factors of condition_float_sample: f * factor[j] in turn stands for its
@@ -324,7 +336,10 @@ namespace {
         const D magic = splat<D>(kfft_simd::kMagic);
         const F first = splat<F>(count > 0 ? factors[0] : 1.0f);
         M in_range = ~M {};
-        for (int32_t i = 0; i < n; i += L) {
+        const int32_t whole = n - n % L;
+        for (int32_t i = n - 1; i >= whole; --i) // fewer than L at the end
+            out[i] = condition_float_sample(x[i], exponent, w);
+        for (int32_t i = 0; i < whole; i += L) {
             F f = __builtin_convertvector(load<D>(x + i), F) * first;
             for (int j = 1; j < count; ++j)
                 f = f * factors[j];
@@ -333,7 +348,7 @@ namespace {
             store(out + i, ((y + magic) - magic) * inv_s);
         }
         if (!none(~in_range))
-            for (int32_t i = 0; i < n; ++i)
+            for (int32_t i = 0; i < whole; ++i)
                 out[i] = condition_float_sample(x[i], exponent, w);
     }
 
@@ -372,38 +387,64 @@ namespace {
         condition_loop<4>(x, n, exponent, w, factors, count, out);
     }
 
-    // Whether the AVX2 build of the loops runs.
-    bool avx2(bool vector_loops) { return vector_loops && cpu_has_avx2(); }
+    [[gnu::target("avx512f")]] bool grid_avx512(
+        const double* re, const double* im, int32_t n, double s)
+    {
+        return grid_loop<8>(re, im, n, s);
+    }
+
+    [[gnu::target("avx512f")]] bool scan_avx512(
+        const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
+    {
+        return scan_loop<8>(re, im, n, max_mag, nearest);
+    }
+
+    [[gnu::target("avx512f")]] void condition_avx512(const double* x, int32_t n, int32_t exponent,
+        int w, const float* factors, int count, double* out)
+    {
+        condition_loop<8>(x, n, exponent, w, factors, count, out);
+    }
 #endif
 
 } // namespace
 
-bool grid_clean(const double* re, const double* im, int32_t n, double s, bool vector_loops)
+bool grid_clean(const double* re, const double* im, int32_t n, double s, Path loops)
 {
 #if defined(KFFT_X86_DISPATCH)
-    if (avx2(vector_loops))
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        return grid_avx512(re, im, n, s);
+    case 4:
         return grid_avx2(re, im, n, s);
+    default:
+        break;
+    }
 #else
-    (void)vector_loops;
+    (void)loops;
 #endif
     return grid_portable(re, im, n, s);
 }
 
-bool scan_float_clean(
-    const double* re, const double* im, int32_t n, double& max_mag, bool vector_loops)
+bool scan_float_clean(const double* re, const double* im, int32_t n, double& max_mag, Path loops)
 {
     const bool nearest = std::fegetround() == FE_TONEAREST;
 #if defined(KFFT_X86_DISPATCH)
-    if (avx2(vector_loops))
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        return scan_avx512(re, im, n, max_mag, nearest);
+    case 4:
         return scan_avx2(re, im, n, max_mag, nearest);
+    default:
+        break;
+    }
 #else
-    (void)vector_loops;
+    (void)loops;
 #endif
     return scan_portable(re, im, n, max_mag, nearest);
 }
 
 void condition_float_frame(
-    const double* x, int32_t n, int32_t exponent, int w, double* out, bool vector_loops)
+    const double* x, int32_t n, int32_t exponent, int w, double* out, Path loops)
 {
     float factors[8];
     const int count = single_factors(exponent, factors);
@@ -414,10 +455,16 @@ void condition_float_frame(
         return;
     }
 #if defined(KFFT_X86_DISPATCH)
-    if (avx2(vector_loops))
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        return condition_avx512(x, n, exponent, w, factors, count, out);
+    case 4:
         return condition_avx2(x, n, exponent, w, factors, count, out);
+    default:
+        break;
+    }
 #else
-    (void)vector_loops;
+    (void)loops;
 #endif
     condition_portable(x, n, exponent, w, factors, count, out);
 }

@@ -10,6 +10,7 @@
 
 #include "fft_config.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "path_plan.h"
 
 namespace kfft {
 
@@ -23,9 +24,10 @@ struct ConditionedFrame {
 
 // The conditioning step of a validated frame of n samples: writes the mode's warnings, flushes
 // the caller's single-precision denormals (floating-point mode) and, where samples change,
-// writes them into a and b (n each). vector_loops: kfft::PathPlan::vector_loops.
+// writes them into a and b (n each). loops: the level of whole-frame loops
+// (kfft::PathPlan::loops).
 ConditionedFrame condition_frame(const kelvar_ip_kfft_v8_0_generics& g, const FFT_CONFIG& cfg,
-    double* re, double* im, int32_t n, double* a, double* b, bool vector_loops);
+    double* re, double* im, int32_t n, double* a, double* b, Path loops);
 
 // ---- fixed-point mode
 
@@ -39,14 +41,14 @@ double round_half_even(double v);
 double quantise_input(double x, int w, bool guard);
 
 // True when every sample of re[0..n) and im[0..n) (tested re[i], then im[i]) is a multiple of
-// 2^-(w-1). vector_loops: as for grid_clean.
-bool on_input_grid(const double* re, const double* im, int32_t n, int w, bool vector_loops);
+// 2^-(w-1). loops: as for grid_clean.
+bool on_input_grid(const double* re, const double* im, int32_t n, int w, Path loops);
 
 // Fixed-point conditioning: when some sample is not on the C_INPUT_WIDTH grid, writes the
 // rounding warning once, rounds every sample to width w with the guard into a and b, and
 // returns true; otherwise returns false and the samples enter unchanged (a and b unused).
 bool condition_fixed(const double* re, const double* im, int32_t n, int input_width_generic, int w,
-    double* a, double* b, bool vector_loops);
+    double* a, double* b, Path loops);
 
 // ---- floating-point mode
 
@@ -57,36 +59,36 @@ struct FloatFrame {
 
 // Floating-point scan: sets samples that are denormal in single precision to 0.0 in the
 // caller's arrays, writes one warning per flushed or non-finite sample, and returns the frame
-// exponent (left 0 when the frame is invalid) and the invalid flag. vector_loops: the AVX2
-// build of the whole-frame test that lets frames with nothing to flush or invalidate skip the
-// per-sample scan, where the processor has it.
-FloatFrame scan_float_frame(double* re, double* im, int32_t n, bool vector_loops);
+// exponent (left 0 when the frame is invalid) and the invalid flag. loops: the level of the
+// whole-frame test that lets frames with nothing to flush or invalidate skip the per-sample
+// scan.
+FloatFrame scan_float_frame(double* re, double* im, int32_t n, Path loops);
 
 // One floating-point sample as it enters the engine: single precision, frame exponent removed
 // in single precision, then rounded (without guard) to a signed fraction of w bits.
 double condition_float_sample(double x, int32_t exponent, int w);
 
-// Whole-frame loops of the conditioning. Each is the same source built for the
-// baseline processor and for AVX2; vector_loops takes the AVX2 build where the processor has
-// it. Both give the same bits. Rounding modes other than to nearest take the per-sample
-// routes where the vector arithmetic would differ.
+// Whole-frame loops of the conditioning. Each is the same source built for the baseline
+// processor, for AVX2 and for AVX-512F; loops (kfft::PathPlan::loops: Float, FloatAvx2 or
+// FloatAvx512) takes that build, or the next narrower one the processor has. All give the
+// same bits. Rounding modes other than to nearest take the per-sample routes where the
+// vector arithmetic would differ.
 
 // True when every re[i] * s and im[i] * s, i in [0, n), is an integer below 2^51 in magnitude
-// (s a power of two); false when one is not, and may be false when n is not a multiple of 4.
-bool grid_clean(const double* re, const double* im, int32_t n, double s, bool vector_loops);
+// (s a power of two); false when one is not, and may be false when n is not a multiple of 8.
+bool grid_clean(const double* re, const double* im, int32_t n, double s, Path loops);
 
 // When every sample of re[0..n) and im[0..n) is, in single precision, zero or a finite normal
 // value, sets max_mag to the largest single-precision magnitude (0.0 for a zero frame) and
 // returns true. Otherwise returns false (the frame needs the per-sample scan) and leaves
-// max_mag unspecified. n is a multiple of 4.
-bool scan_float_clean(
-    const double* re, const double* im, int32_t n, double& max_mag, bool vector_loops);
+// max_mag unspecified.
+bool scan_float_clean(const double* re, const double* im, int32_t n, double& max_mag, Path loops);
 
-// condition_float_sample(x[i], exponent, w) into out[i] for i in [0, n), n a multiple of 4,
-// except that a zero result may lose its sign (the engine stores either zero as the word 0).
-// x holds no single-precision denormal, infinity or NaN.
+// condition_float_sample(x[i], exponent, w) into out[i] for i in [0, n), except that a zero result
+// may lose its sign (the engine stores either zero as the word 0). x holds no single-precision
+// denormal, infinity or NaN.
 void condition_float_frame(
-    const double* x, int32_t n, int32_t exponent, int w, double* out, bool vector_loops);
+    const double* x, int32_t n, int32_t exponent, int w, double* out, Path loops);
 
 } // namespace kfft
 

@@ -12,17 +12,11 @@
 #include "frame_lanes.h"
 #include "path_plan.h"
 
-// Vectors pass only between inlined functions (frame_lanes.h); GCC's note on their ABI comes at
-// the end of this file, where only a file-wide setting reaches it.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace kfft {
 
 void finish_frame(kelvar_ip_kfft_v8_0_outputs& out, int32_t n,
     const kelvar_ip_kfft_v8_0_generics& g, const FFT_CONFIG& cfg, int32_t exponent, bool invalid,
-    int32_t blk_exp, int32_t overflow, bool vector_loops)
+    int32_t blk_exp, int32_t overflow, Path loops)
 {
     const bool flt = g.C_USE_FLT_PT == 1;
     if (invalid) {
@@ -34,7 +28,7 @@ void finish_frame(kelvar_ip_kfft_v8_0_outputs& out, int32_t n,
         overflow = 0;
     } else if (flt) {
         const int32_t t = g.C_ARCH == 3 ? g.C_NFFT_MAX + exponent + 1 : exponent + blk_exp;
-        if (finish_float_frame(out.xk_re, out.xk_im, n, t, vector_loops))
+        if (finish_float_frame(out.xk_re, out.xk_im, n, t, loops))
             overflow = 1;
     }
     out.blk_exp = blk_exp;
@@ -179,13 +173,16 @@ namespace {
         return finish_loop<4>(p, n, factors, count, scale);
     }
 
-    // Whether the AVX2 build of the loop runs.
-    bool avx2(bool vector_loops) { return vector_loops && cpu_has_avx2(); }
+    [[gnu::target("avx512f")]] bool finish_avx512(
+        double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
+    {
+        return finish_loop<8>(p, n, factors, count, scale);
+    }
 #endif
 
 } // namespace
 
-bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, bool vector_loops)
+bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, Path loops)
 {
     const Pow2Scaler scale(t);
     // Away from rounding to nearest the formula's powers of two from pow need not be exact:
@@ -210,10 +207,18 @@ bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, bool vecto
     }
     bool (*loop)(double*, int32_t, const double*, int, const Pow2Scaler&) = finish_portable;
 #if defined(KFFT_X86_DISPATCH)
-    if (avx2(vector_loops))
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        loop = finish_avx512;
+        break;
+    case 4:
         loop = finish_avx2;
+        break;
+    default:
+        break;
+    }
 #else
-    (void)vector_loops;
+    (void)loops;
 #endif
     const bool re_over = loop(re, n, factors, count, scale);
     const bool im_over = loop(im, n, factors, count, scale);

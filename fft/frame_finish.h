@@ -10,15 +10,17 @@
 
 #include "fft_config.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
+#include "path_plan.h"
 
 namespace kfft {
 
 // The finishing step of a frame of n bins read into out.xk_re and out.xk_im (not read when
 // invalid): exponent and invalid as conditioning found them, blk_exp and overflow the engine's
-// results (0 for an invalid frame). vector_loops: kfft::PathPlan::vector_loops.
+// results (0 for an invalid frame). loops: the level of whole-frame loops
+// (kfft::PathPlan::loops).
 void finish_frame(kelvar_ip_kfft_v8_0_outputs& out, int32_t n,
     const kelvar_ip_kfft_v8_0_generics& g, const FFT_CONFIG& cfg, int32_t exponent, bool invalid,
-    int32_t blk_exp, int32_t overflow, bool vector_loops);
+    int32_t blk_exp, int32_t overflow, Path loops);
 
 // y rounded to 24 significant bits, ties to even; zero stays zero. y must be finite. The
 // exponent is e = floor(log10(|y|) / log10(2.0)) as computed by the platform math library,
@@ -52,13 +54,13 @@ private:
 // within half a unit in the last place). Returns true when the range was exceeded.
 bool restore_float_range(double& v, const Pow2Scaler& t);
 
-// Every re[k] and im[k], k in [0, n) with n a multiple of 4, replaced by
-// round_to_single_significance followed by restore_float_range with 2^t. Returns true when
-// some value exceeded the single-precision range. Values must be finite. The same source is
-// built for the baseline processor and for AVX2; vector_loops takes the AVX2 build where the
-// processor has it. Both give the same bits. Rounding modes other than to nearest take the
-// per-value route.
-bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, bool vector_loops);
+// Every re[k] and im[k], k in [0, n), replaced by round_to_single_significance followed by
+// restore_float_range with 2^t. Returns true when some value exceeded the single-precision
+// range. Values must be finite. The same source is built for the baseline processor, for
+// AVX2 and for AVX-512F; loops (kfft::PathPlan::loops) takes that build, or the next narrower
+// one the processor has. All give the same bits. Rounding modes other than to nearest take
+// the per-value route.
+bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, Path loops);
 
 // Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful
 // frame: the first rule that matches the mode applies.

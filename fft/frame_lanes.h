@@ -2,27 +2,38 @@
 // runner that sends a group needing the exact per-value route that way. Each loop is one
 // template over the lane count, built for the baseline processor and in functions with a
 // target attribute: every helper here is always inlined into the function that uses it, so
-// no vector passes between functions built for different processors. (GCC still notes, at the
-// end of a file instantiating them, that 32-byte vectors pass differently without AVX: the
-// files of the loops turn that note off for themselves.)
+// no vector passes between functions built for different processors. (GCC and Clang still
+// note that such vectors pass differently without AVX: the files of the loops turn that note
+// off for themselves, fft/CMakeLists.txt.)
 #ifndef KFFT_FRAME_LANES_H
 #define KFFT_FRAME_LANES_H
 
 #include <cstdint>
 
+#include "path_plan.h"
+
 // Lambdas handing vectors around are inlined like the helpers.
 #define KFFT_INLINE __attribute__((always_inline))
 
-#pragma GCC diagnostic push
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace kfft_lanes {
 
-// Vectors of L lanes: 4 in AVX2 builds, 2 (the SSE2 width, which GCC compiles without taking
-// comparisons apart) in the baseline build.
+// The lanes of the loops a level of whole-frame loops runs (kfft::PathPlan::loops), for the
+// level the processor has (kfft::vector_level): 8 for FloatAvx512, 4 for FloatAvx2, else 2.
+inline int lane_count(kfft::Path loops)
+{
+    const kfft::Path level = kfft::vector_level(loops);
+    return level == kfft::Path::FloatAvx512 ? 8 : level == kfft::Path::FloatAvx2 ? 4 : 2;
+}
+
+// Vectors of L lanes: 8 in AVX-512F builds, 4 in AVX2 builds, 2 (the SSE2 width, which GCC
+// compiles without taking comparisons apart) in the baseline build.
 template <int L> struct Lanes;
+template <> struct Lanes<8> {
+    typedef double D __attribute__((vector_size(64)));
+    typedef int64_t M __attribute__((vector_size(64)));
+    typedef uint64_t U __attribute__((vector_size(64)));
+    typedef float F __attribute__((vector_size(32)));
+};
 template <> struct Lanes<4> {
     typedef double D __attribute__((vector_size(32)));
     typedef int64_t M __attribute__((vector_size(32)));
@@ -94,7 +105,8 @@ template <int L, int G, class Group>
 }
 
 // Every group of L values of [0, n) through group, blocks of sixteen values at a time; a group
-// with a lane that needs it through single(i + k) for each of its values.
+// with a lane that needs it, and the values beyond the last whole group, through single(i)
+// for each of its values.
 template <int L, class Group, class Single>
 [[gnu::always_inline]] inline void run_frame(double* out, int32_t n, Group group, Single single)
 {
@@ -102,15 +114,13 @@ template <int L, class Group, class Single>
         i = run_blocks<L, 16 / L>(out, i, n, group);
         const int32_t end = i + 16 < n ? i + 16 : n;
         while ((i = run_blocks<L, 1>(out, i, end, group)) < end) {
-            for (int k = 0; k < L; ++k)
-                single(i + k);
-            i += L;
+            const int32_t stop = i + L < end ? i + L : end; // fewer than L at a frame's end
+            for (; i < stop; ++i)
+                single(i);
         }
     }
 }
 
 } // namespace kfft_lanes
-
-#pragma GCC diagnostic pop
 
 #endif // KFFT_FRAME_LANES_H

@@ -11,6 +11,7 @@
 #include "api_checks.h"
 #include "frame_condition.h"
 #include "frame_finish.h"
+#include "kfft_loop_levels.h"
 #include "kfft_test_util.h"
 #include "kip_test_seed.h"
 #include "path_plan.h"
@@ -61,12 +62,13 @@ TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning)
     std::vector<double> a(4, 9.0), b(4, 9.0);
     bool rounded = true;
     const std::string err = capture_stderr([&] {
-        rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data(), true);
+        rounded = condition_fixed(
+            re.data(), im.data(), 4, 16, 16, a.data(), b.data(), kfft::Path::FloatAvx512);
     });
     EXPECT_EQ(err, "");
     EXPECT_FALSE(rounded);
     EXPECT_EQ(a, std::vector<double>(4, 9.0)); // not used
-    for (bool l : { false, true }) {
+    for (kfft::Path l : kfft_test::loop_levels()) {
         EXPECT_FALSE(on_input_grid(re.data(), im.data(), 4, 15, l));
         EXPECT_TRUE(on_input_grid(re.data(), im.data(), 3, 16, l));
     }
@@ -79,9 +81,6 @@ TEST(ConditionFixed, OnGridSamplesPassUnchangedWithoutWarning)
 TEST(ConditionFixed, GridTestMatchesThePlainTestOnEveryBuild)
 {
     std::mt19937_64 rng(kip_test::seed() + 11);
-    std::vector<bool> builds { false };
-    if (kfft::cpu_has_avx2())
-        builds.push_back(true);
     const auto plain = [](const std::vector<double>& re, const std::vector<double>& im, int w) {
         const double s = std::ldexp(1.0, w - 1);
         for (size_t i = 0; i < re.size(); ++i)
@@ -124,11 +123,11 @@ TEST(ConditionFixed, GridTestMatchesThePlainTestOnEveryBuild)
         }
         const bool expected = plain(re, im, w);
         std::fesetround(modes[round % 4]);
-        for (bool l : builds) {
+        for (kfft::Path l : kfft_test::loop_levels()) {
             const bool got = on_input_grid(re.data(), im.data(), static_cast<int32_t>(n), w, l);
             std::fesetround(FE_TONEAREST);
             ASSERT_EQ(got, expected) << "round " << round << " width " << w << " sample " << at
-                                     << " value " << part[at] << (l ? " avx2" : " portable");
+                                     << " value " << part[at] << " " << kfft_test::level_name(l);
             std::fesetround(modes[round % 4]);
         }
         std::fesetround(FE_TONEAREST);
@@ -142,9 +141,6 @@ TEST(ConditionFixed, GridTestMatchesThePlainTestOnEveryBuild)
 TEST(CheckSamples, RangeTestMatchesThePerSampleTestOnEveryBuild)
 {
     std::mt19937_64 rng(kip_test::seed() + 12);
-    std::vector<bool> builds { false };
-    if (kfft::cpu_has_avx2())
-        builds.push_back(true);
     const double inf = std::numeric_limits<double>::infinity();
     const double fmax = 3.4028234663852886e38;
     const double fixed_edges[] = { -1.0, std::nextafter(-1.0, -2.0), 1.0, std::nextafter(1.0, 0.0),
@@ -167,12 +163,12 @@ TEST(CheckSamples, RangeTestMatchesThePerSampleTestOnEveryBuild)
         bool expected = true;
         for (double v : x)
             expected &= !sample_out_of_range(v, flt);
-        for (bool l : builds) {
+        for (kfft::Path l : kfft_test::loop_levels()) {
             const bool got = samples_in_range(x.data(), static_cast<int32_t>(n), flt, l);
             std::fesetround(FE_TONEAREST);
             ASSERT_EQ(got, expected)
                 << "round " << round << (flt ? " float" : " fixed") << " sample " << at << " value "
-                << x[at] << (l ? " avx2" : " portable");
+                << x[at] << " " << kfft_test::level_name(l);
             std::fesetround(modes[round % 4]);
         }
         std::fesetround(FE_TONEAREST);
@@ -188,7 +184,8 @@ TEST(ConditionFixed, OffGridSampleWarnsOnceAndRoundsWholeFrame)
     std::vector<double> a(4), b(4);
     bool rounded = false;
     const std::string err = capture_stderr([&] {
-        rounded = condition_fixed(re.data(), im.data(), 4, 16, 16, a.data(), b.data(), true);
+        rounded = condition_fixed(
+            re.data(), im.data(), 4, 16, 16, a.data(), b.data(), kfft::Path::FloatAvx512);
     });
     EXPECT_TRUE(rounded);
     EXPECT_EQ(lines_of(err), std::vector<std::string> { kRoundWarning16 });
@@ -205,8 +202,8 @@ TEST(FloatScan, DenormalsAreFlushedInPlaceWithOneWarningEach)
     std::vector<double> re = { den, 0.5, -den };
     std::vector<double> im = { -den, 0.25, 0.0 };
     FloatFrame f;
-    const std::string err
-        = capture_stderr([&] { f = scan_float_frame(re.data(), im.data(), 3, true); });
+    const std::string err = capture_stderr(
+        [&] { f = scan_float_frame(re.data(), im.data(), 3, kfft::Path::FloatAvx512); });
     const std::string wr
         = "WARNING:kfft_v8_0:simulate called with a denormalized real data value, this value will "
           "be set to zero";
@@ -220,7 +217,7 @@ TEST(FloatScan, DenormalsAreFlushedInPlaceWithOneWarningEach)
     EXPECT_EQ(f.exponent, 0); // max 0.5
     // A double that is a normal double but a single-precision denormal is flushed too.
     std::vector<double> r2 = { 1e-40 }, i2 = { 0.0 };
-    capture_stderr([&] { f = scan_float_frame(r2.data(), i2.data(), 1, true); });
+    capture_stderr([&] { f = scan_float_frame(r2.data(), i2.data(), 1, kfft::Path::FloatAvx512); });
     EXPECT_EQ(r2[0], 0.0);
 }
 
@@ -231,8 +228,8 @@ TEST(FloatScan, InfinityAndNanInvalidateWithWarningPerSample)
     std::vector<double> re = { inf, 0.5, nan, 1e39 }; // 1e39 is infinite in single precision
     std::vector<double> im = { 0.0, -inf, 0.0, 0.0 };
     FloatFrame f;
-    const std::string err
-        = capture_stderr([&] { f = scan_float_frame(re.data(), im.data(), 4, true); });
+    const std::string err = capture_stderr(
+        [&] { f = scan_float_frame(re.data(), im.data(), 4, kfft::Path::FloatAvx512); });
     const std::string wr
         = "WARNING:kfft_v8_0:simulate called with real data values set to inf or NaN, output will "
           "be invalidated";
@@ -254,15 +251,18 @@ TEST(FloatScan, FrameExponentFromLargestMagnitude)
         { 0.0, 0 } };
     for (const auto& c : cases) {
         std::vector<double> re = { 0.0, c.max * 0.5 }, im = { c.max, 0.0 };
-        const FloatFrame f = scan_float_frame(re.data(), im.data(), 2, true);
+        const FloatFrame f = scan_float_frame(re.data(), im.data(), 2, kfft::Path::FloatAvx512);
         EXPECT_EQ(f.exponent, c.exponent) << "max " << c.max;
     }
     // Every power of two and its single-precision predecessor land on the right side.
     for (int k = -125; k <= 127; ++k) {
         std::vector<double> re = { std::ldexp(1.0, k) }, im = { 0.0 };
-        EXPECT_EQ(scan_float_frame(re.data(), im.data(), 1, true).exponent, k + 1) << k;
+        EXPECT_EQ(
+            scan_float_frame(re.data(), im.data(), 1, kfft::Path::FloatAvx512).exponent, k + 1)
+            << k;
         re[0] = std::nextafter(std::ldexp(1.0f, k), 0.0f);
-        EXPECT_EQ(scan_float_frame(re.data(), im.data(), 1, true).exponent, k) << k;
+        EXPECT_EQ(scan_float_frame(re.data(), im.data(), 1, kfft::Path::FloatAvx512).exponent, k)
+            << k;
     }
 }
 

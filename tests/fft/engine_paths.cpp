@@ -96,16 +96,18 @@ template <class Engine> void check_paths(int arch)
 {
     std::mt19937_64 rng(kip_test::seed() + arch);
     const bool avx2 = FFT::avx2_path_supported();
+    const bool avx512 = kfft::cpu_has_avx512();
     const int min_nfft = arch == 1 ? 6 : 3;
     const bool pairs = arch != 2;
     for (const Case& c : kCases) {
         const auto g = fft_test::generics(c.M, arch, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
         const FFT_CONFIG cfg = derive_fft_config(g);
         TWIDDLE_ROM rom(c.M, c.tw);
-        Engine integer(cfg), portable(cfg), wide(cfg);
+        Engine integer(cfg), portable(cfg), wide(cfg), wide8(cfg);
         integer.force_path(FFT::Path::Integer);
         portable.force_path(FFT::Path::Float);
         wide.force_path(FFT::Path::FloatAvx2);
+        wide8.force_path(FFT::Path::FloatAvx512);
         for (int frame = 0; frame < 12; ++frame) {
             const int nfft = min_nfft + static_cast<int>(rng() % (c.M - min_nfft + 1));
             const int n = 1 << nfft;
@@ -123,6 +125,9 @@ template <class Engine> void check_paths(int arch)
             if (avx2)
                 expect_same(
                     ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule), "avx2");
+            if (avx512)
+                expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, direction, schedule),
+                    "avx512");
             // A rounding mode other than to nearest sends the double paths to integers.
             std::fesetround(FE_UPWARD);
             const Result up = fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule);
@@ -148,6 +153,9 @@ template <class Engine> void check_paths(int arch)
                     if (avx2)
                         expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
                             "avx2, overflow bound");
+                    if (avx512)
+                        expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, 1, 0),
+                            "avx512, overflow bound");
                 }
         // Every class bound, exactly and one code to each side, in block floating point.
         if (c.bfp && c.iw >= 10)
@@ -162,20 +170,61 @@ template <class Engine> void check_paths(int arch)
                     if (avx2)
                         expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, 1, 0),
                             "avx2, class bound");
+                    if (avx512)
+                        expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, 1, 0),
+                            "avx512, class bound");
                 }
+    }
+    if (!avx512)
+        GTEST_SKIP() << "no AVX-512F: the 8-lane stages were not compared (the others were)";
+}
+
+using i128 = __int128;
+
+// Values u near either end of [lo, hi] with u f = need modulo 2^d (none when f has too many
+// trailing zeros for need), appended to out.
+void solve_near_ends(int64_t f, i128 need, int d, int64_t lo, int64_t hi, std::vector<int64_t>& out)
+{
+    if (f == 0)
+        return;
+    int v = 0;
+    while (((f >> v) & 1) == 0)
+        ++v;
+    if (v >= d || (need & ((i128(1) << v) - 1)) != 0)
+        return;
+    const uint64_t odd = static_cast<uint64_t>(f >> v);
+    uint64_t inv = odd; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - odd * inv;
+    const int64_t mod = int64_t(1) << (d - v);
+    const uint64_t q = static_cast<uint64_t>(static_cast<int64_t>(need >> v));
+    const int64_t u0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod - 1));
+    const auto floor_div
+        = [](int64_t x, int64_t m) { return x >= 0 ? x / m : -((-x + m - 1) / m); };
+    const int64_t top = u0 + floor_div(hi - u0, mod) * mod;
+    const int64_t bottom = u0 - floor_div(u0 - lo, mod) * mod;
+    for (int64_t k = 0; k < 3; ++k) {
+        if (top - k * mod >= lo)
+            out.push_back(top - k * mod);
+        if (bottom + k * mod <= hi)
+            out.push_back(bottom + k * mod);
     }
 }
 
 // The split twiddle products (operand split, twiddle in two and three parts) against 128-bit
 // integers, (x g - y h + K) >> d with K = 2^(d-1) - 1, for every operand width, twiddle width
-// and shift the engines can give them a split for: random operands and the extreme codes of
-// both, and split parts at their extremes.
+// and shift the engines can give them a split for, over any operands and twiddle-format values:
+// random operands and the extreme codes of both, split parts at their extremes, and the worst
+// cases of each exactness bound (path_plan.h): every factor at an end of its range (the
+// largest partial sums), split parts at +-2^(s-1) (the largest last partial sum), with one
+// factor solved so that the product sits on or just beside a boundary of the quotient by 2^d,
+// where an inexact partial sum, remainder or quotient shows. Any split one step past a bound
+// gives a wrong product here.
 TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
 {
-    using i128 = __int128;
     std::mt19937_64 rng(kip_test::seed() + 7);
     int checked = 0;
-    for (int xb = 8; xb <= 48; ++xb)
+    for (int xb = 8; xb <= 51; ++xb)
         for (int tw = 8; tw <= 34; ++tw)
             for (int dd : { 4, 6, 7 })
                 for (int parts : { 0, 2, 3 }) { // 0: the operand split
@@ -188,6 +237,7 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                     ++checked;
                     const kfft_fp::WideTwiddle k = kfft_fp::wide_twiddle(s, d);
                     const int64_t xmax = int64_t(1) << (xb - 1), gmax = int64_t(1) << (tw - 1);
+                    const i128 K = (i128(1) << (d - 1)) - 1;
                     auto pick = [&](int64_t m, bool closed) {
                         const int64_t edge[] = { -m, m - 1, closed ? m : -m + 1, 0, -1 };
                         const uint64_t r = rng();
@@ -205,19 +255,66 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                         const int64_t v = (top >> low) * (int64_t(1) << low) + lo;
                         return std::min(std::max(v, -m), closed ? m : m - 1);
                     };
-                    for (int rep = 0; rep < 64; ++rep) {
+                    // A value within 3 of an end of [-m, m - 1]; with split, one whose lower
+                    // parts are +-2^(s-1) (a multiple of 2^s, or 2^2s, away from such a value).
+                    auto end_value = [&](int64_t m, bool split) {
+                        int64_t v = (rng() & 1) ? -m + static_cast<int64_t>(rng() % 4)
+                                                : m - 1 - static_cast<int64_t>(rng() % 4);
+                        if (!split)
+                            return v;
+                        const int64_t unit = int64_t(1) << (parts == 3 ? 2 * s : s);
+                        int64_t low
+                            = (rng() & 1) ? int64_t(1) << (s - 1) : -(int64_t(1) << (s - 1));
+                        if (parts == 3)
+                            low *= (int64_t(1) << s) + 1;
+                        v = (v / unit) * unit + low;
+                        return v < -m ? v + unit : v > m - 1 ? v - unit : v;
+                    };
+                    const int64_t err = int64_t(1) << (parts == 3 ? 2 * s : s);
+                    for (int rep = 0; rep < 160; ++rep) {
                         kfft_simd::V4 x, y, g, h;
                         for (int i = 0; i < 4; ++i) {
-                            const bool edge = rep % 4 == 0, xe = edge && parts == 0;
-                            const bool ge = edge && parts != 0;
-                            x[i] = static_cast<double>(
-                                xe ? split_edge(xmax, true) : pick(xmax, true));
-                            y[i] = static_cast<double>(
-                                xe ? split_edge(xmax, true) : pick(xmax, true));
-                            g[i] = static_cast<double>(
-                                ge ? split_edge(gmax, false) : pick(gmax, false));
-                            h[i] = static_cast<double>(
-                                ge ? split_edge(gmax, false) : pick(gmax, false));
+                            int64_t xv, yv, gv, hv;
+                            if (rep < 64) {
+                                const bool edge = rep % 4 == 0, xe = edge && parts == 0;
+                                const bool ge = edge && parts != 0;
+                                xv = xe ? split_edge(xmax, true) : pick(xmax, true);
+                                yv = xe ? split_edge(xmax, true) : pick(xmax, true);
+                                gv = ge ? split_edge(gmax, false) : pick(gmax, false);
+                                hv = ge ? split_edge(gmax, false) : pick(gmax, false);
+                            } else {
+                                // The product's residue modulo 2^d: a rounding boundary, just
+                                // below or above one by up to an upper part's weight, or any.
+                                const uint64_t r = rng();
+                                const i128 R = r % 4 == 0 ? i128(1) << (d - 1)
+                                    : r % 4 == 1 ? -K - 1 - static_cast<int64_t>((r >> 2) % err)
+                                    : r % 4 == 2 ? -K + static_cast<int64_t>((r >> 2) % err)
+                                                 : static_cast<i128>((r >> 2) % (uint64_t(1) << d));
+                                const bool split = (rng() & 1) != 0;
+                                std::vector<int64_t> c;
+                                if (parts == 0) { // the operand is split: solve the twiddle
+                                    xv = end_value(xmax, split);
+                                    yv = end_value(xmax, split);
+                                    hv = end_value(gmax, false);
+                                    solve_near_ends(xv, R + i128(yv) * hv, d, -gmax, gmax - 1, c);
+                                } else {
+                                    gv = end_value(gmax, split);
+                                    hv = end_value(gmax, split);
+                                    yv = end_value(xmax, false);
+                                    solve_near_ends(gv, R + i128(yv) * hv, d, -xmax, xmax - 1, c);
+                                }
+                                if (c.empty()) {
+                                    xv = yv = gv = hv = 0;
+                                } else if (parts == 0) {
+                                    gv = c[rng() % c.size()];
+                                } else {
+                                    xv = c[rng() % c.size()];
+                                }
+                            }
+                            x[i] = static_cast<double>(xv);
+                            y[i] = static_cast<double>(yv);
+                            g[i] = static_cast<double>(gv);
+                            h[i] = static_cast<double>(hv);
                         }
                         kfft_simd::V4 tr, ti;
                         if (parts == 3)
@@ -226,44 +323,59 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                             kfft_fp::twiddle_wide2(x, y, g, h, k, tr, ti);
                         else
                             kfft_fp::twiddle_operand_split(x, y, g, h, k, tr, ti);
-                        const i128 K = (i128(1) << (d - 1)) - 1;
                         for (int i = 0; i < 4; ++i) {
                             const i128 a = static_cast<int64_t>(x[i]),
                                        b = static_cast<int64_t>(y[i]);
                             const i128 c = static_cast<int64_t>(g[i]),
                                        e = static_cast<int64_t>(h[i]);
+                            const auto where = [&] {
+                                std::ostringstream o;
+                                o << parts << " parts, xb " << xb << " tw " << tw << " d " << d
+                                  << " s " << s << ": x = (" << static_cast<int64_t>(a) << ", "
+                                  << static_cast<int64_t>(b) << "), w = ("
+                                  << static_cast<int64_t>(c) << ", " << static_cast<int64_t>(e)
+                                  << ")";
+                                return o.str();
+                            };
                             ASSERT_EQ(static_cast<int64_t>((a * c - b * e + K) >> d),
                                 static_cast<int64_t>(tr[i]))
-                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                                << where();
                             ASSERT_EQ(static_cast<int64_t>((a * e + b * c + K) >> d),
                                 static_cast<int64_t>(ti[i]))
-                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                                << where();
                         }
                     }
                 }
     EXPECT_GT(checked, 100);
 }
 
-// The plan each engine keeps: Auto takes the exact doubles wherever the widths allow, with
-// AVX2 where the processor has it, and the split products just past the whole ones; forced
-// paths take what they name. After a frame, the path taken is the plan's (rounding to
-// nearest) or integers (any other rounding mode).
+// The plan each engine keeps: Auto takes the exact doubles wherever the widths allow, on the
+// widest vectors the processor has (AVX-512F, else AVX2), and the split products just past the
+// whole ones; forced paths take what they name. After a frame, the path taken is the plan's
+// (rounding to nearest) or integers (any other rounding mode).
 TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
 {
     using kfft::Path;
-    const Path vector = FFT::avx2_path_supported() ? Path::FloatAvx2 : Path::Float;
+    const Path vector = kfft::cpu_has_avx512() ? Path::FloatAvx512
+        : FFT::avx2_path_supported()           ? Path::FloatAvx2
+                                               : Path::Float;
     struct Expect {
         int arch, M, iw, tw, scaling;
         int parts; // 0: integers
     };
     const Expect cases[] = {
         { 1, 10, 16, 16, 1, 1 }, // radix-4, products whole
-        { 1, 9, 34, 18, 1, 1 }, // W + TW = 52: whole
-        { 1, 9, 34, 19, 1, 2 }, // 53: the twiddle in two parts
+        { 1, 9, 34, 19, 1, 1 }, // W + TW = 53: whole
+        { 1, 9, 34, 20, 1, 2 }, // 54: the twiddle in two parts
         { 2, 10, 34, 34, 1, 2 }, // 68: in two
-        { 2, 12, 34, 8, 0, 0 }, // W = 47: integers
-        { 3, 8, 34, 14, 1, 1 }, // pipelined P + 2 + TW = 50: whole
-        { 3, 8, 34, 8, 0, 0 }, // P = 43: integers
+        { 2, 12, 34, 8, 0, 2 }, // W = 47 unscaled: in two
+        { 2, 13, 34, 16, 0, 3 }, // W = 48, TW = 16: in three
+        { 2, 13, 34, 17, 0, 0 }, // W = 48, TW = 17: integers
+        { 1, 14, 34, 8, 0, 0 }, // W = 49: integers
+        { 3, 8, 34, 17, 1, 1 }, // pipelined scaled Bw + TW = 36 + 17 = 53: whole
+        { 3, 8, 34, 18, 1, 2 }, // 54: the operand in two parts
+        { 3, 10, 34, 8, 0, 1 }, // unscaled P = Bw = 45, 53: whole
+        { 3, 11, 34, 8, 0, 0 }, // P = 46: integers
     };
     for (const Expect& c : cases) {
         const auto g = fft_test::generics(c.M, c.arch, c.iw, c.tw, c.scaling, 0, 0);
@@ -278,13 +390,19 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
         const kfft::PathPlan p = e->plan();
         EXPECT_EQ(p.parts, c.parts) << "arch " << c.arch << " iw " << c.iw << " tw " << c.tw;
         EXPECT_EQ(p.stages, c.parts ? vector : Path::Integer) << "arch " << c.arch;
-        EXPECT_EQ(p.vector_loops, FFT::avx2_path_supported());
+        EXPECT_EQ(p.loops, vector);
         e->force_path(Path::Integer);
         EXPECT_EQ(e->plan().stages, Path::Integer);
         EXPECT_EQ(e->plan().parts, 0);
         e->force_path(Path::Float);
         EXPECT_EQ(e->plan().stages, c.parts ? Path::Float : Path::Integer);
-        EXPECT_FALSE(e->plan().vector_loops);
+        EXPECT_EQ(e->plan().loops, Path::Float);
+        // A forced vector path the processor lacks becomes the next narrower one.
+        e->force_path(Path::FloatAvx512);
+        EXPECT_EQ(e->plan().loops, vector);
+        EXPECT_EQ(e->plan().stages, c.parts ? vector : Path::Integer);
+        e->force_path(Path::FloatAvx2);
+        EXPECT_EQ(e->plan().loops, vector == Path::Float ? Path::Float : Path::FloatAvx2);
         e->force_path(Path::Auto);
         // The path a frame takes.
         TWIDDLE_ROM rom(c.M, c.tw);
