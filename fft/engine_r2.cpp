@@ -143,8 +143,11 @@ template <bool Round, bool Bfp, int Parts>
                 x1i = __builtin_shufflevector(ai, bi, 2, 3, 6, 7);
                 kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, c, a.wide, tr, ti);
             }
-            const V4 z0r = quant(x0r * eight + tr), z0i = quant(x0i * eight + ti);
-            const V4 z1r = quant(x0r * eight - tr), z1i = quant(x0i * eight - ti);
+            V4 z0r, z0i, z1r, z1i;
+            quant(x0r * eight + tr, z0r);
+            quant(x0i * eight + ti, z0i);
+            quant(x0r * eight - tr, z1r);
+            quant(x0i * eight - ti, z1i);
             if (L == 1) {
                 store4(dr + p, __builtin_shufflevector(z0r, z1r, 0, 4, 1, 5));
                 store4(dr + p + 4, __builtin_shufflevector(z0r, z1r, 2, 6, 3, 7));
@@ -167,10 +170,15 @@ template <bool Round, bool Bfp, int Parts>
                 V4 tr, ti;
                 kfft_fp::twiddle_any<Parts>(load4(sr + p + L), load4(si + p + L), load4(gs + k),
                     load4(hs + k), c, a.wide, tr, ti);
-                store4(dr + p, quant(x0r * eight + tr));
-                store4(di + p, quant(x0i * eight + ti));
-                store4(dr + p + L, quant(x0r * eight - tr));
-                store4(di + p + L, quant(x0i * eight - ti));
+                V4 z0r, z0i, z1r, z1i;
+                quant(x0r * eight + tr, z0r);
+                quant(x0i * eight + ti, z0i);
+                quant(x0r * eight - tr, z1r);
+                quant(x0i * eight - ti, z1i);
+                store4(dr + p, z0r);
+                store4(di + p, z0i);
+                store4(dr + p + L, z1r);
+                store4(di + p + L, z1i);
             }
         }
     }
@@ -188,6 +196,11 @@ struct R2Loops {
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool Bfp, int Parts>
     [[gnu::target("avx2"), gnu::noinline]] static R2Result avx2(const R2Stage& a)
+    {
+        return fp_stage_body<Round, Bfp, Parts>(a);
+    }
+    template <bool Round, bool Bfp, int Parts>
+    [[KFFT_AVX512, gnu::noinline]] static R2Result avx512(const R2Stage& a)
     {
         return fp_stage_body<Round, Bfp, Parts>(a);
     }

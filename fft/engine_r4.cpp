@@ -177,14 +177,14 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
         const V4 ur = x8r - t2r, ui = x8i - t2i;
         const V4 br = t1r + t3r, bi = t1i + t3i;
         const V4 vr = t1i - t3i, vi = t3r - t1r;
-        zr[0] = quant(ar + br);
-        zi[0] = quant(ai + bi);
-        zr[1] = quant(ur + vr);
-        zi[1] = quant(ui + vi);
-        zr[2] = quant(ar - br);
-        zi[2] = quant(ai - bi);
-        zr[3] = quant(ur - vr);
-        zi[3] = quant(ui - vi);
+        quant(ar + br, zr[0]);
+        quant(ai + bi, zi[0]);
+        quant(ur + vr, zr[1]);
+        quant(ui + vi, zi[1]);
+        quant(ar - br, zr[2]);
+        quant(ai - bi, zi[2]);
+        quant(ur - vr, zr[3]);
+        quant(ui - vi, zi[3]);
         if (!Forward) { // the inverse butterfly swaps X1 and X3
             std::swap(zr[1], zr[3]);
             std::swap(zi[1], zi[3]);
@@ -250,6 +250,13 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 {
     return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
 }
+
+template <bool Round, bool Bfp, bool Forward, int Parts>
+[[KFFT_AVX512, gnu::noinline]] R4Result fp_stage_avx512_loops(
+    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+{
+    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
+}
 #endif
 
 // The stage loops for kfft_fp::stage_function(), the direction fixed per instantiation.
@@ -267,6 +274,12 @@ struct R4Loops {
         return a.forward
             ? fp_stage_avx2_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
             : fp_stage_avx2_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
+    }
+    template <bool Round, bool Bfp, int Parts> static R4Result avx512(const R4Stage& a)
+    {
+        return a.forward
+            ? fp_stage_avx512_loops<Round, Bfp, true, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw)
+            : fp_stage_avx512_loops<Round, Bfp, false, Parts>(a, a.sr, a.si, a.dr, a.di, a.tw);
     }
 #endif
 };

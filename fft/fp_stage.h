@@ -9,12 +9,23 @@
 
 #include "path_plan.h"
 #include "simd4.h"
+#include "simd8.h"
 
 namespace kfft_fp {
 
 using kfft_simd::M4;
-using kfft_simd::splat;
 using kfft_simd::V4;
+
+// The pieces below work on any lane count (V: a vector of doubles, 4 or 8 lanes, or 2). No
+// vector passes by value into or out of a function here: they inline into loops built for
+// different processors, and a vector passed by value between functions built for different
+// processors changes its calling convention (which -Wpsabi reports).
+
+// v rounded to an integer (|v| < 2^51, rounding to nearest): adding and removing 1.5 * 2^52.
+template <class V> [[gnu::always_inline]] inline void round_to(V& out, const V& v)
+{
+    out = (v + kfft_simd::kMagic) - kfft_simd::kMagic;
+}
 
 // Quantisation of butterfly outputs with W + 2 fraction bits to data words of W bits after a
 // right shift by s (d = 3 + s bits dropped), and the frame results it feeds.
@@ -28,16 +39,16 @@ struct OutputFormat {
 
 // Running extremes use the vector conditional a > b ? a : b, which compilers turn into the
 // max and min instructions (same result: no operand is ever NaN here).
-template <bool Round, bool Bfp> struct OutputQuant {
-    V4 c_out, bias, largest;
+template <bool Round, bool Bfp, class V = V4> struct OutputQuant {
+    V c_out, bias, largest;
     double lim, b1, b2, b3;
-    V4 ymax {}, ymin {}; // extremes of the butterfly outputs (overflow)
-    V4 zkey {}; // largest magnitude key max(z, -1 - z) of the words (block floating point)
+    V ymax {}, ymin {}; // extremes of the butterfly outputs (overflow)
+    V zkey {}; // largest magnitude key max(z, -1 - z) of the words (block floating point)
 
-    explicit OutputQuant(const OutputFormat& f)
-        : c_out(splat(f.c_out))
-        , bias(splat(f.bias))
-        , largest(splat(f.largest))
+    [[gnu::always_inline]] explicit OutputQuant(const OutputFormat& f)
+        : c_out(V {} + f.c_out)
+        , bias(V {} + f.bias)
+        , largest(V {} + f.largest)
         , lim(f.lim)
         , b1(f.b1)
         , b2(f.b2)
@@ -45,38 +56,39 @@ template <bool Round, bool Bfp> struct OutputQuant {
     {
     }
 
-    // Data word of output y (TRUNCATE, or CONVERGENT_NOSAT when Round); valid when no
+    // Data word z of output y (TRUNCATE, or CONVERGENT_NOSAT when Round); valid when no
     // output of the stage lies outside [-1, 1), which overflow() reports.
-    [[gnu::always_inline]] V4 operator()(const V4& y)
+    [[gnu::always_inline]] void operator()(const V& y, V& z)
     {
         ymax = y > ymax ? y : ymax;
         ymin = y < ymin ? y : ymin;
-        V4 z;
         if (Round) {
-            z = kfft_simd::round_int(y * c_out);
+            round_to(z, y * c_out);
             z = z < largest ? z : largest;
         } else {
-            z = kfft_simd::round_int((y - bias) * c_out);
+            round_to(z, (y - bias) * c_out);
         }
         if (Bfp) {
-            const V4 m = splat(-1.0) - z;
-            const V4 k = z > m ? z : m;
+            const V m = -1.0 - z;
+            const V k = z > m ? z : m;
             zkey = k > zkey ? k : zkey;
         }
-        return z;
     }
 
-    static double lane_max(const V4& v)
+    [[gnu::always_inline]] static double lane_max(const V& v)
     {
         double k = v[0];
-        for (int i = 1; i < 4; ++i)
+        for (unsigned i = 1; i < sizeof(V) / sizeof(double); ++i)
             k = v[i] > k ? v[i] : k;
         return k;
     }
 
-    bool overflow() const { return lane_max(ymax) >= lim || -lane_max(-ymin) < -lim; }
+    [[gnu::always_inline]] bool overflow() const
+    {
+        return lane_max(ymax) >= lim || -lane_max(-ymin) < -lim;
+    }
     // Number of class bounds reached by the largest word.
-    int32_t bfp_class() const
+    [[gnu::always_inline]] int32_t bfp_class() const
     {
         const double k = lane_max(zkey);
         return k >= b3 ? 3 : k >= b2 ? 2 : k >= b1 ? 1 : 0;
@@ -100,23 +112,24 @@ inline OutputFormat output_format(int W, int s, int b1, int b2, int b3)
 
 // Twiddled operand: (x W + K) >> (TW - 4) = round((x W - 1/2) / 2^(TW - 4)), never a tie
 // (c = 2^-(TW - 4)). The outputs must not alias the inputs.
+template <class V, class C>
 [[gnu::always_inline]] inline void twiddle(
-    const V4& xr, const V4& xi, const V4& g, const V4& h, const V4& c, V4& tr, V4& ti)
+    const V& xr, const V& xi, const V& g, const V& h, const C& c, V& tr, V& ti)
 {
-    const V4 half = splat(0.5);
-    tr = kfft_simd::round_int((xr * g - xi * h - half) * c);
-    ti = kfft_simd::round_int((xr * h + xi * g - half) * c);
+    round_to(tr, (xr * g - xi * h - 0.5) * c);
+    round_to(ti, (xr * h + xi * g - 0.5) * c);
 }
 
 // Twiddled operands whose products exceed exact doubles: the twiddle splits into three
 // parts g = g2 2^2s + g1 2^s + g0 (|g1|, |g0| <= 2^(s-1)) whose partial sums x g_k are exact,
 // and the quotient by 2^d is taken part by part, each remainder folded into the next part.
+// The constants are powers of two, applied to every lane.
 struct WideTwiddle {
-    V4 c; // 2^-d
-    V4 inv_s, s1; // 2^-s, 2^s
-    V4 inv_2s, s2; // 2^-2s, 2^2s
-    V4 q2c, q2p; // 2^(2s-d), 2^(d-2s)
-    V4 q1c, q1p; // 2^(s-d), 2^(d-s)
+    double c; // 2^-d
+    double inv_s, s1; // 2^-s, 2^s
+    double inv_2s, s2; // 2^-2s, 2^2s
+    double q2c, q2p; // 2^(2s-d), 2^(d-2s)
+    double q1c, q1p; // 2^(s-d), 2^(d-s)
 };
 
 // The split s for operands of at most xb bits, twiddles of tw bits and a quotient by 2^d
@@ -132,25 +145,25 @@ inline int wide_split(int xb, int tw, int d)
 inline WideTwiddle wide_twiddle(int s, int d)
 {
     WideTwiddle k;
-    k.c = splat(__builtin_ldexp(1.0, -d));
-    k.inv_s = splat(__builtin_ldexp(1.0, -s));
-    k.s1 = splat(__builtin_ldexp(1.0, s));
-    k.inv_2s = splat(__builtin_ldexp(1.0, -2 * s));
-    k.s2 = splat(__builtin_ldexp(1.0, 2 * s));
-    k.q2c = splat(__builtin_ldexp(1.0, 2 * s - d));
-    k.q2p = splat(__builtin_ldexp(1.0, d - 2 * s));
-    k.q1c = splat(__builtin_ldexp(1.0, s - d));
-    k.q1p = splat(__builtin_ldexp(1.0, d - s));
+    k.c = __builtin_ldexp(1.0, -d);
+    k.inv_s = __builtin_ldexp(1.0, -s);
+    k.s1 = __builtin_ldexp(1.0, s);
+    k.inv_2s = __builtin_ldexp(1.0, -2 * s);
+    k.s2 = __builtin_ldexp(1.0, 2 * s);
+    k.q2c = __builtin_ldexp(1.0, 2 * s - d);
+    k.q2p = __builtin_ldexp(1.0, d - 2 * s);
+    k.q1c = __builtin_ldexp(1.0, s - d);
+    k.q1p = __builtin_ldexp(1.0, d - s);
     return k;
 }
 
 // Parts g2, g1, g0 of twiddles g (g = g2 2^2s + g1 2^s + g0, |g1|, |g0| <= 2^(s-1)).
-[[gnu::always_inline]] inline void split_twiddle(const V4& g, const WideTwiddle& k, V4 p[3])
+template <class V>
+[[gnu::always_inline]] inline void split_twiddle(const V& g, const WideTwiddle& k, V p[3])
 {
-    using kfft_simd::round_int;
-    p[0] = round_int(g * k.inv_2s);
-    const V4 m = g - p[0] * k.s2;
-    p[1] = round_int(m * k.inv_s);
+    round_to(p[0], g * k.inv_2s);
+    const V m = g - p[0] * k.s2;
+    round_to(p[1], m * k.inv_s);
     p[2] = m - p[1] * k.s1;
 }
 
@@ -164,29 +177,46 @@ inline void split_twiddle(double g, int s, double p[3])
     p[2] = m - p[1] * __builtin_ldexp(1.0, s);
 }
 
-// (x W + K) >> d as twiddle() gives it, for a split found by wide_split(), from the parts
-// of the twiddle's real part g and imaginary part h.
-[[gnu::always_inline]] inline void twiddle_parts(
-    const V4& xr, const V4& xi, const V4 g[3], const V4 h[3], const WideTwiddle& k, V4& tr, V4& ti)
+// Quotient q by 2^d of p2 2^2s + p1 2^s + p0, part by part (a three-part split).
+template <class V>
+[[gnu::always_inline]] inline void quotient3(
+    const V& p2, const V& p1, const V& p0, const WideTwiddle& k, V& q)
 {
-    using kfft_simd::round_int;
-    // Quotient by 2^d of p2 2^2s + p1 2^s + p0, part by part.
-    auto part = [&](const V4& p2, const V4& p1, const V4& p0) __attribute__((always_inline))
-    {
-        const V4 q2 = round_int(p2 * k.q2c);
-        const V4 f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
-        const V4 q1 = round_int(f1 * k.q1c);
-        const V4 f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
-        return (q2 + q1) + round_int((f0 - splat(0.5)) * k.c);
-    };
-    tr = part(xr * g[0] - xi * h[0], xr * g[1] - xi * h[1], xr * g[2] - xi * h[2]);
-    ti = part(xr * h[0] + xi * g[0], xr * h[1] + xi * g[1], xr * h[2] + xi * g[2]);
+    V q2, q1, r;
+    round_to(q2, p2 * k.q2c);
+    const V f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
+    round_to(q1, f1 * k.q1c);
+    const V f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
+    round_to(r, (f0 - 0.5) * k.c);
+    q = (q2 + q1) + r;
 }
 
-[[gnu::always_inline]] inline void twiddle_wide(
-    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+// Quotient q by 2^d of p1 2^s + p0 (a two-part split).
+template <class V>
+[[gnu::always_inline]] inline void quotient2(const V& p1, const V& p0, const WideTwiddle& k, V& q)
 {
-    V4 gp[3], hp[3];
+    V q1, r;
+    round_to(q1, p1 * k.q1c);
+    const V f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
+    round_to(r, (f0 - 0.5) * k.c);
+    q = q1 + r;
+}
+
+// (x W + K) >> d as twiddle() gives it, for a split found by wide_split(), from the parts
+// of the twiddle's real part g and imaginary part h.
+template <class V>
+[[gnu::always_inline]] inline void twiddle_parts(
+    const V& xr, const V& xi, const V g[3], const V h[3], const WideTwiddle& k, V& tr, V& ti)
+{
+    quotient3<V>(xr * g[0] - xi * h[0], xr * g[1] - xi * h[1], xr * g[2] - xi * h[2], k, tr);
+    quotient3<V>(xr * h[0] + xi * g[0], xr * h[1] + xi * g[1], xr * h[2] + xi * g[2], k, ti);
+}
+
+template <class V>
+[[gnu::always_inline]] inline void twiddle_wide(
+    const V& xr, const V& xi, const V& g, const V& h, const WideTwiddle& k, V& tr, V& ti)
+{
+    V gp[3], hp[3];
     split_twiddle(g, k, gp);
     split_twiddle(h, k, hp);
     twiddle_parts(xr, xi, gp, hp, k, tr, ti);
@@ -203,20 +233,16 @@ inline int wide_split2(int xb, int tw, int d)
 }
 
 // (x W + K) >> d for a split found by wide_split2().
+template <class V>
 [[gnu::always_inline]] inline void twiddle_wide2(
-    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+    const V& xr, const V& xi, const V& g, const V& h, const WideTwiddle& k, V& tr, V& ti)
 {
-    using kfft_simd::round_int;
-    const V4 g1 = round_int(g * k.inv_s), h1 = round_int(h * k.inv_s);
-    const V4 g0 = g - g1 * k.s1, h0 = h - h1 * k.s1;
-    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline))
-    {
-        const V4 q1 = round_int(p1 * k.q1c);
-        const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
-        return q1 + round_int((f0 - splat(0.5)) * k.c);
-    };
-    tr = part(xr * g1 - xi * h1, xr * g0 - xi * h0);
-    ti = part(xr * h1 + xi * g1, xr * h0 + xi * g0);
+    V g1, h1;
+    round_to(g1, g * k.inv_s);
+    round_to(h1, h * k.inv_s);
+    const V g0 = g - g1 * k.s1, h0 = h - h1 * k.s1;
+    quotient2<V>(xr * g1 - xi * h1, xr * g0 - xi * h0, k, tr);
+    quotient2<V>(xr * h1 + xi * g1, xr * h0 + xi * g0, k, ti);
 }
 
 // A split of the operand instead, x = x1 2^a + x0 (|x0| <= 2^(a-1)), the twiddle whole: a > 0
@@ -230,27 +256,23 @@ inline int operand_split(int xb, int tw, int d)
 }
 
 // (x W + K) >> d for a split found by operand_split().
+template <class V>
 [[gnu::always_inline]] inline void twiddle_operand_split(
-    const V4& xr, const V4& xi, const V4& g, const V4& h, const WideTwiddle& k, V4& tr, V4& ti)
+    const V& xr, const V& xi, const V& g, const V& h, const WideTwiddle& k, V& tr, V& ti)
 {
-    using kfft_simd::round_int;
-    const V4 xr1 = round_int(xr * k.inv_s), xi1 = round_int(xi * k.inv_s);
-    const V4 xr0 = xr - xr1 * k.s1, xi0 = xi - xi1 * k.s1;
-    auto part = [&](const V4& p1, const V4& p0) __attribute__((always_inline))
-    {
-        const V4 q1 = round_int(p1 * k.q1c);
-        const V4 f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
-        return q1 + round_int((f0 - splat(0.5)) * k.c);
-    };
-    tr = part(xr1 * g - xi1 * h, xr0 * g - xi0 * h);
-    ti = part(xr1 * h + xi1 * g, xr0 * h + xi0 * g);
+    V xr1, xi1;
+    round_to(xr1, xr * k.inv_s);
+    round_to(xi1, xi * k.inv_s);
+    const V xr0 = xr - xr1 * k.s1, xi0 = xi - xi1 * k.s1;
+    quotient2<V>(xr1 * g - xi1 * h, xr0 * g - xi0 * h, k, tr);
+    quotient2<V>(xr1 * h + xi1 * g, xr0 * h + xi0 * g, k, ti);
 }
 
 // Twiddle product by the number of twiddle parts (1: twiddle(), 2: twiddle_wide2(),
 // 3: twiddle_wide()), chosen at compile time.
-template <int Parts>
-[[gnu::always_inline]] inline void twiddle_any(const V4& xr, const V4& xi, const V4& g, const V4& h,
-    const V4& c, const WideTwiddle& k, V4& tr, V4& ti)
+template <int Parts, class V, class C>
+[[gnu::always_inline]] inline void twiddle_any(const V& xr, const V& xi, const V& g, const V& h,
+    const C& c, const WideTwiddle& k, V& tr, V& ti)
 {
     if (Parts == 3)
         twiddle_wide(xr, xi, g, h, k, tr, ti);
@@ -265,11 +287,16 @@ constexpr int kR4Bounds[3] = { 24, 48, 97 };
 constexpr int kR2Bounds[3] = { 53, 106, 0 };
 
 // The stage function of a plan with double stages: Loops::portable<Round, Bfp, Parts>, or
-// Loops::avx2<...> when the plan takes AVX2 (Loops::Fn their pointer type).
+// Loops::avx2<...> or Loops::avx512<...> when the plan takes 4 or 8 lanes (Loops::Fn their
+// pointer type).
 template <class Loops, bool Round, bool Bfp>
 typename Loops::Fn stage_function(const kfft::PathPlan& plan)
 {
 #if defined(KFFT_X86_DISPATCH)
+    if (plan.stages == kfft::Path::FloatAvx512)
+        return plan.parts == 3 ? &Loops::template avx512<Round, Bfp, 3>
+            : plan.parts == 2  ? &Loops::template avx512<Round, Bfp, 2>
+                               : &Loops::template avx512<Round, Bfp, 1>;
     if (plan.stages == kfft::Path::FloatAvx2)
         return plan.parts == 3 ? &Loops::template avx2<Round, Bfp, 3>
             : plan.parts == 2  ? &Loops::template avx2<Round, Bfp, 2>

@@ -11,22 +11,29 @@
 #define KFFT_PATH_PLAN_H
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// Functions built for AVX2 beside the baseline ones, chosen at run time.
+// Functions built for AVX2 and AVX-512F beside the baseline ones, chosen at run time.
 #define KFFT_X86_DISPATCH 1
 #endif
 
 namespace kfft {
 
 // Implementation of a frame's stages and whole-frame loops; every one gives the same bits.
-// Auto: exact doubles where the widths allow (AVX2 loops where the processor has it), else
-// integers. The others force one (tests): Float and FloatAvx2 still take integers for widths
-// beyond exact doubles or a rounding mode other than to nearest; FloatAvx2 becomes Float
-// without AVX2. The whole-frame loops (sample test, floating-point conditioning) follow the
-// vector choice; Integer takes their portable versions.
-enum class Path { Auto, Integer, Float, FloatAvx2 };
+// Auto: exact doubles where the widths allow, on the widest vectors the processor has (8 lanes
+// with AVX-512F, else 4 with AVX2, else the portable loops), otherwise integers. The others force
+// one (tests): Float, FloatAvx2 and FloatAvx512 still take integers for widths beyond exact
+// doubles or a rounding mode other than to nearest; a vector path the processor lacks becomes the
+// next narrower one (FloatAvx512 becomes FloatAvx2, then Float). The whole-frame loops (sample
+// test, floating-point conditioning) follow the vector choice; Integer takes their portable
+// versions.
+enum class Path { Auto, Integer, Float, FloatAvx2, FloatAvx512 };
 
-// Whether the processor runs AVX2: asked once per process.
+// Whether the processor runs AVX2, and AVX-512F: each asked once per process.
 bool cpu_has_avx2();
+bool cpu_has_avx512();
+
+// The vector level the processor runs for a requested path: Float, FloatAvx2 or FloatAvx512
+// (Auto: the widest there is; Integer and Float: Float).
+Path vector_level(Path requested);
 
 // Exactness bounds (W data width, TW twiddle width, P pipelined internal width, Bw the
 // pipelined butterfly output width: P + 2 scaled, P otherwise; d the bits a product drops to
@@ -42,6 +49,29 @@ namespace bounds {
     // Pipelined engine, twiddle products whole: butterfly outputs |B| <= 2^(Bw-1) (larger
     // ones wrap, and the stage runs on integers), so Bw + TW <= 53 as above.
     constexpr int kPipelinedProductBits = 53;
+    // The same bound on butterfly outputs measured at run time: a twiddled stage's inputs are
+    // the outputs of a BF1 stage, whose largest magnitude A it measures (the memory bound 2^P
+    // after a stage on integers), so |B| <= 2A; 2A <= 2^(kPipelinedProductBits - 1 - TW) gives
+    // whole products whatever the plan's split. The truncated whole products add a constant
+    // below 2^(TW+3) in magnitude instead of -1/2 (see the checks below): with |S| below
+    // 2^51.6 the half-integer sum stays below 2^52, still exact.
+    // Pipelined engine, the checks of a double stage: one running largest magnitude per stage
+    // (every memory word |x| <= 2^P), against the largest value that neither wraps nor
+    // overflows; beyond it the stage runs on integers, which also set the overflow flag (-2^k,
+    // which would still fit, falls back too).
+    //  - BF1, scaled, not last: the outputs O = B, within 2^P - 1 (memory word; B of P + 2
+    //    bits holds a + b of two memory words).
+    //  - BF1 and BF2 unscaled (block floating point, floating-point mode): B within
+    //    2^(P-1) - 1 (register of P bits), O = B.
+    //  - Last stage scaled: B within 2^(P-1+s) - 1, which is the overflow test of S; then
+    //    |O| <= 2^(P-1) fits the memory word.
+    //  - Twiddled stages: the twiddled outputs Tw within 2^(G+s) - 1 scaled (the overflow
+    //    test; Tw of P + 8 bits and O = Tw >> (5 + s), |O| <= 2^(P-1), then fit) and within
+    //    2^(P+5) - 1 unscaled (Tw of P + 6 bits; O = Tw >> 6 fits P bits). Truncated whole
+    //    products give O = floor((S + K) / 2^D) in one rounding of v = (S + K) / 2^D - 1/2 +
+    //    2^-(D+1), never 2^(P-1) - 1/2 itself: |v| <= 2^(P-1) - 1/2 keeps (S + K) / 2^D below
+    //    2^(P-1) (exactly) and at least -2^(P-1), that is Tw inside the limit above, in both
+    //    modes. Unscaled, B is checked against 2^(P-1) - 1 as well unless 2A is below it.
 
     // Split twiddle products (kfft_fp::wide_split2(), wide_split(), operand_split()) for
     // operands of xb bits and any twiddle-format values of tw bits (|g|, |h| <= 2^(tw-1)):
@@ -70,8 +100,8 @@ namespace bounds {
 // The stage implementation an engine takes for its frames, decided once from its widths and
 // the requested path. Frames run on integers instead when the rounding mode is not to nearest.
 struct PathPlan {
-    Path stages = Path::Integer; // Integer, Float (portable loops) or FloatAvx2
-    bool vector_loops = false; // whole-frame loops on AVX2
+    Path stages = Path::Integer; // Integer, or the double stages' loops (the level of loops)
+    Path loops = Path::Float; // whole-frame loops: Float (portable), FloatAvx2 or FloatAvx512
     // Twiddle products of the double stages: 1 whole; burst engines 2 (twiddle in two parts) or
     // 3 (in three); pipelined 2 (operand in two parts) or 3 (twiddle in three). 0 on integers.
     int parts = 0;

@@ -10,19 +10,18 @@
 #include <emmintrin.h>
 #endif
 
-#if defined(__GNUC__)
-// The vectors only pass between inlined functions, never across an ABI boundary.
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
-
 namespace kfft_simd {
 
 typedef double V4 __attribute__((vector_size(32)));
 typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparisons
 
-[[gnu::always_inline]] inline V4 load4(const double* p)
+// The helpers returning a vector are templates, built only where they are used: a 4-lane
+// vector returned by a function built for the baseline processor is passed in memory, by one
+// built for AVX in a register, which GCC and Clang report (-Wpsabi) where such a function is
+// built or called. The files whose baseline loops use them say so (fft/CMakeLists.txt).
+template <class V = V4> [[gnu::always_inline]] inline V load4(const double* p)
 {
-    V4 v;
+    V v;
     __builtin_memcpy(&v, p, sizeof v);
     return v;
 }
@@ -32,11 +31,12 @@ typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparison
     __builtin_memcpy(p, &v, sizeof v);
 }
 
-[[gnu::always_inline]] inline V4 splat(double x) { return V4 { x, x, x, x }; }
+template <class V = V4> [[gnu::always_inline]] inline V splat(double x) { return V {} + x; }
 
-[[gnu::always_inline]] inline V4 select(const M4& m, const V4& a, const V4& b)
+template <class M, class V>
+[[gnu::always_inline]] inline V select(const M& m, const V& a, const V& b)
 {
-    return (V4)((m & (M4)a) | (~m & (M4)b));
+    return (V)((m & (M)a) | (~m & (M)b));
 }
 
 [[gnu::always_inline]] inline bool any(const M4& m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
@@ -53,11 +53,6 @@ typedef int64_t M2 __attribute__((vector_size(16)));
 }
 
 [[gnu::always_inline]] inline V2 splat2(double x) { return V2 { x, x }; }
-
-[[gnu::always_inline]] inline V2 select(const M2& m, const V2& a, const V2& b)
-{
-    return (V2)((m & (M2)a) | (~m & (M2)b));
-}
 
 [[gnu::always_inline]] inline bool all(const M2& m) { return (m[0] & m[1]) != 0; }
 
@@ -94,16 +89,9 @@ struct AllTrue {
 // mode, and keeps integers unchanged in every mode.
 constexpr double kMagic = 0x1.8p52;
 
-[[gnu::always_inline]] inline V4 round_int(const V4& v)
+template <class V> [[gnu::always_inline]] inline V round_int(const V& v)
 {
-    const V4 m = splat(kMagic);
-    return (v + m) - m;
-}
-
-[[gnu::always_inline]] inline V2 round_int(const V2& v)
-{
-    const V2 m = splat2(kMagic);
-    return (v + m) - m;
+    return (v + kMagic) - kMagic;
 }
 
 } // namespace kfft_simd

@@ -76,16 +76,37 @@ std::string dump_inputs(const Case& c)
     return std::string(" (every input sample written to ") + path + ")";
 }
 
+const char* mode_name(int mode)
+{
+    return mode == FE_TONEAREST ? "to nearest"
+        : mode == FE_UPWARD     ? "upward"
+        : mode == FE_DOWNWARD   ? "downward"
+        : mode == FE_TOWARDZERO ? "toward zero"
+                                : "unknown";
+}
+
+// The caller's rounding modes every whole-frame comparison runs under in turn.
+const int kRoundingModes[] = { FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO };
+
+// Sets a rounding mode for its lifetime, then rounding to nearest again.
+class RoundingMode {
+public:
+    explicit RoundingMode(int mode) { std::fesetround(mode); }
+    ~RoundingMode() { std::fesetround(FE_TONEAREST); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+};
+
 std::string describe(const Case& c)
 {
     std::ostringstream o;
     o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
-      << " path " << c.path << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH
-      << " C_HAS_NFFT " << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT
-      << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH
-      << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP
-      << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction "
-      << c.direction << " schedule {";
+      << " path " << c.path << " rounding mode " << mode_name(std::fegetround()) << " | C_NFFT_MAX "
+      << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT " << c.g.C_HAS_NFFT
+      << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH
+      << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING
+      << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft "
+      << c.nfft << " direction " << c.direction << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
@@ -131,11 +152,16 @@ testing::AssertionResult matches(Case c, kelvar_ip_kfft_v8_0_state* kept = nullp
     out.xk_re_size = static_cast<int32_t>(n);
     out.xk_im = oim.data();
     out.xk_im_size = static_cast<int32_t>(n);
+    const int mode = std::fegetround();
     testing::internal::CaptureStderr();
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(st, &in, &out);
+    const int mode_after = std::fegetround();
     const std::string err = testing::internal::GetCapturedStderr();
     if (kept == nullptr)
         kelvar_ip_kfft_v8_0_destroy_state(st);
+    if (mode_after != mode)
+        return testing::AssertionFailure()
+            << "rounding mode " << mode << " left as " << mode_after << ": " << describe(c);
     if (rc != 0)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
@@ -495,7 +521,16 @@ struct ForcedPath {
     const char* name;
 };
 const ForcedPath kPaths[] = { { FFT::Path::Auto, "auto" }, { FFT::Path::Integer, "integer" },
-    { FFT::Path::Float, "portable" }, { FFT::Path::FloatAvx2, "avx2" } };
+    { FFT::Path::Float, "portable" }, { FFT::Path::FloatAvx2, "avx2" },
+    { FFT::Path::FloatAvx512, "avx512" } };
+
+// The widest stage loops the processor runs.
+FFT::Path fastest_path()
+{
+    return kfft::cpu_has_avx512() ? FFT::Path::FloatAvx512
+        : kfft::cpu_has_avx2()    ? FFT::Path::FloatAvx2
+                                  : FFT::Path::Float;
+}
 
 // A state of the generics with its engine forced onto a path.
 class PathState {
@@ -521,6 +556,10 @@ private:
 testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
 {
     for (const ForcedPath& p : kPaths) {
+        if (p.path == FFT::Path::FloatAvx512 && !kfft::cpu_has_avx512()) {
+            testing::Test::RecordProperty("avx512", "not compared: the processor lacks AVX-512F");
+            continue;
+        }
         PathState st(frames.at(0).g, p.path);
         if (st.get() == nullptr)
             return testing::AssertionFailure() << "create_state refused: " << describe(frames[0]);
@@ -531,12 +570,12 @@ testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
             const testing::AssertionResult r = matches(c, st.get());
             if (!r)
                 return r;
-            // The frame took its plan's stages; Auto's plan takes AVX2 where it has doubles.
+            // The frame took its plan's stages, whatever the caller's rounding mode (the model
+            // runs in rounding to nearest); Auto's plan takes the widest vectors where it has
+            // doubles.
             const kfft::PathPlan& plan = st.get()->engine->plan();
-            const bool nearest = std::fegetround() == FE_TONEAREST;
-            if (st.get()->engine->frame_path() != (nearest ? plan.stages : FFT::Path::Integer)
-                || (p.path == FFT::Path::Auto && plan.parts > 0
-                    && (plan.stages == FFT::Path::FloatAvx2) != FFT::avx2_path_supported()))
+            if (st.get()->engine->frame_path() != plan.stages
+                || (p.path == FFT::Path::Auto && plan.parts > 0 && plan.stages != fastest_path()))
                 return testing::AssertionFailure() << "path taken not the plan's: " << describe(c);
         }
     }
@@ -593,6 +632,8 @@ TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
             fill(c, rng, kinds[f]);
             seq.push_back(c);
         }
+        // Each edge under another of the caller's rounding modes.
+        const RoundingMode mode(kRoundingModes[e % 4]);
         ++e;
         ASSERT_TRUE(matches_on_every_path(seq));
     }
@@ -627,12 +668,16 @@ TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
 }
 
 // Floating-point frames through one state per path, the portable loops forced as well as the
-// vector ones (the scan, the conditioning and the result rounding follow the forced path).
+// vector ones (the scan, the conditioning and the result rounding follow the forced path), with
+// the caller in every rounding mode: the results are those of rounding to nearest, and the
+// caller's mode is restored.
 TEST_P(FrameReference, FloatingPointFramesThroughOneStatePerPath)
 {
     const int arch = GetParam();
     uint32_t seed = kip_test::seed() * 877u + static_cast<uint32_t>(arch);
-    for (int tw : { 16, 25 }) {
+    for (int m = 0; m < 8; ++m) {
+        const int tw = m % 2 ? 25 : 16;
+        const RoundingMode mode(kRoundingModes[m / 2]);
         std::vector<Case> seq;
         for (int kind = 0; kind < 6; ++kind) {
             std::mt19937 rng(++seed);
@@ -908,11 +953,11 @@ bool split_operand(int64_t g, int64_t h, int W, int d, int k, int parts, int s, 
             return i128((i & 2) ? -K - 1 - j : -K + j);
         },
         [&](int64_t a, int64_t b) {
-            const kfft_simd::V4 x = kfft_simd::splat(static_cast<double>(a)),
-                                y = kfft_simd::splat(static_cast<double>(b)),
-                                gv = kfft_simd::splat(static_cast<double>(g)),
-                                hv = kfft_simd::splat(static_cast<double>(h));
-            kfft_simd::V4 tr, ti;
+            // Two lanes: the baseline processor's own width.
+            const double ad = static_cast<double>(a), bd = static_cast<double>(b);
+            const double gd = static_cast<double>(g), hd = static_cast<double>(h);
+            const kfft_simd::V2 x = { ad, ad }, y = { bd, bd }, gv = { gd, gd }, hv = { hd, hd };
+            kfft_simd::V2 tr, ti;
             if (parts == 2)
                 kfft_fp::twiddle_wide2(x, y, gv, hv, wide, tr, ti);
             else
@@ -1041,6 +1086,103 @@ TEST(FrameReferencePaths, PipelinedTwiddleProductsBeyondExactDoubles)
         }
         ASSERT_TRUE(matches_on_every_path(seq));
     }
+}
+
+// Butterfly output (x, y), |x|, |y| <= lim, for the twiddle (g, h) with S = x g - y h at
+// least need and S = T modulo 2^bits; y is taken from the extreme of its range inwards, x as
+// the extreme lift of its congruence.
+bool product_on_residue(int64_t g, int64_t h, int64_t lim, int64_t T, int bits, __int128 need,
+    int64_t& x_out, int64_t& y_out)
+{
+    using i128 = __int128;
+    if (g == 0)
+        return false;
+    const int v = __builtin_ctzll(static_cast<uint64_t>(g));
+    if (v >= bits)
+        return false;
+    const int64_t mod = int64_t(1) << (bits - v); // x is fixed modulo 2^(bits - v)
+    const uint64_t go = static_cast<uint64_t>(g >> v); // odd
+    uint64_t inv = go; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - go * inv;
+    const i128 M = i128(1) << bits;
+    for (int64_t i = 0; i < 4096; ++i) {
+        const int64_t y = h > 0 ? -lim + i : lim - i; // -y h large and positive
+        i128 need_r = (i128(T) + i128(y) * h) % M; // x g = T + y h modulo 2^bits
+        if (need_r < 0)
+            need_r += M;
+        if ((need_r & ((i128(1) << v) - 1)) != 0)
+            continue;
+        const uint64_t q = static_cast<uint64_t>(need_r >> v);
+        const int64_t x0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod - 1));
+        const int64_t x = g > 0 ? x0 + (lim - x0) / mod * mod : x0 - (x0 + lim) / mod * mod;
+        if (x < -lim || x > lim)
+            continue;
+        if (i128(x) * g - i128(y) * h >= need) {
+            x_out = x;
+            y_out = y;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Pipelined whole twiddle products at their bound (butterfly outputs within 2^(52 - TW), twice
+// the largest word the stage before measured), through the engine's plan with the operand
+// split (unscaled, 34-bit samples, 19-bit twiddles). Two samples, at r and N/4 + r, reach the
+// second stage's odd group as its inputs a and b: its upper butterfly output a - j b times
+// W^r. Frames: words at 2^(51 - TW) (butterfly outputs at 2^(52 - TW)), products whole and as large
+// as they get; words at 2^(52 - TW) (split products) with the product sum beyond 2^52 where
+// truncating whole products in doubles would round twice. Every path, both frames through one
+// state.
+TEST(FrameReferencePaths, PipelinedWholeProductsAtTheirBound)
+{
+    const int M = 6, iw = 34, TW = 19;
+    const int64_t N = int64_t(1) << M, unit = int64_t(1) << (iw - 1);
+    const fft_ref::Twiddles rom(M, TW);
+    // Unscaled: twiddled outputs drop d = TW - 7 bits, stage outputs 6 more.
+    const int D = TW - 1;
+    const int64_t K = (int64_t(1) << (TW - 8)) - 1;
+    std::vector<Case> seq;
+    for (int big = 0; big < 2; ++big) {
+        bool found = false;
+        for (int64_t r = N / 16; r < N / 4 && !found; ++r) {
+            const KFixComplex w = rom.lookup((N - r) % N); // forward, W^r
+            const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
+            const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
+            int64_t x = 0, y = 0;
+            if (big) {
+                // S + K = 2^D modulo 2^(D+1): the quotient odd, on a tie once S + K - 2^(D-1)
+                // + 1/2 has rounded to an integer.
+                const int64_t T = ((int64_t(1) << D) - K) & ((int64_t(1) << (D + 1)) - 1);
+                if (!product_on_residue(g, h, 2 * unit - 2, T, D + 1,
+                        (__int128(1) << 52) + (__int128(1) << D), x, y))
+                    continue;
+            } else {
+                const int64_t top = int64_t(1) << (52 - TW);
+                x = g > 0 ? top : -top;
+                y = h > 0 ? -top : top;
+            }
+            // a = (xa, ya) and b with a - j b = (xa + b.im, ya - b.re) = (x, y).
+            const int64_t xa = x / 2, bi = x - xa, ya = y / 2, br = ya - y;
+            Case c;
+            c.nfft = M;
+            c.kind = std::string(big ? "product sum beyond 2^52" : "words at the bound") + " at r "
+                + std::to_string(r);
+            c.g = generics(3, M, M, 0, 0, iw, TW);
+            c.direction = 1;
+            c.re.assign(size_t(N), 0.0);
+            c.im.assign(size_t(N), 0.0);
+            c.re[size_t(r)] = std::ldexp(static_cast<double>(xa), 1 - iw);
+            c.im[size_t(r)] = std::ldexp(static_cast<double>(ya), 1 - iw);
+            c.re[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(br), 1 - iw);
+            c.im[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(bi), 1 - iw);
+            seq.push_back(c);
+            found = true;
+        }
+        ASSERT_TRUE(found) << (big ? "no product on the residue" : "no twiddle");
+    }
+    ASSERT_TRUE(matches_on_every_path(seq));
 }
 
 // Pipelined block floating point with the largest magnitude held by two different words of

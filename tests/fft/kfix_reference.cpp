@@ -77,7 +77,8 @@ TEST(KfixReference, EnginesOnAnyWords)
         { 3, 5, 16, 16, 1, 0 }, { 3, 6, 8, 8, 1, 0 }, { 3, 5, 34, 34, 1, 0 },
         { 3, 6, 16, 16, 0, 0 }, { 3, 5, 34, 34, 0, 0 }, { 3, 6, 16, 12, 1, 1 },
         { 3, 5, 34, 34, 1, 1 } };
-    const FFT::Path paths[] = { FFT::Path::Integer, FFT::Path::Float, FFT::Path::FloatAvx2 };
+    const FFT::Path paths[]
+        = { FFT::Path::Integer, FFT::Path::Float, FFT::Path::FloatAvx2, FFT::Path::FloatAvx512 };
     for (const C& c : configs) {
         for (int rnd : { 0, 1 }) {
             const FFT_CONFIG cfg = derive_fft_config(

@@ -1,0 +1,62 @@
+// Eight-lane double vectors (GCC and Clang vector extensions) for the loops built for
+// AVX-512F: one 512-bit operation per step. Every operation is the IEEE operation of each lane,
+// so the lanes give the bits of scalar code.
+//
+// The helpers are built for AVX-512F themselves, so that they inline only into functions built
+// for it and an 8-lane vector never passes between functions built for different processors.
+#ifndef KFFT_SIMD8_H
+#define KFFT_SIMD8_H
+
+#include <cstdint>
+
+#include "path_plan.h"
+#include "simd4.h"
+
+#if defined(KFFT_X86_DISPATCH)
+
+// The attributes of a function built for AVX-512F (the 8-lane loops and their helpers).
+#define KFFT_AVX512 gnu::target("avx512f")
+
+namespace kfft_simd {
+
+typedef double V8 __attribute__((vector_size(64)));
+typedef int64_t M8 __attribute__((vector_size(64))); // lane masks of comparisons
+
+[[gnu::always_inline, KFFT_AVX512]] inline V8 load8(const double* p)
+{
+    V8 v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+[[gnu::always_inline, KFFT_AVX512]] inline void store8(double* p, const V8& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+[[gnu::always_inline, KFFT_AVX512]] inline V8 splat8(double x)
+{
+    return V8 { x, x, x, x, x, x, x, x };
+}
+
+[[gnu::always_inline, KFFT_AVX512]] inline V8 select(const M8& m, const V8& a, const V8& b)
+{
+    return (V8)((m & (M8)a) | (~m & (M8)b));
+}
+
+[[gnu::always_inline, KFFT_AVX512]] inline bool any(const M8& m)
+{
+    return (m[0] | m[1] | m[2] | m[3] | m[4] | m[5] | m[6] | m[7]) != 0;
+}
+
+[[gnu::always_inline, KFFT_AVX512]] inline V8 round_int(const V8& v)
+{
+    const V8 m = splat8(kMagic);
+    return (v + m) - m;
+}
+
+} // namespace kfft_simd
+
+#endif // KFFT_X86_DISPATCH
+
+#endif // KFFT_SIMD8_H
