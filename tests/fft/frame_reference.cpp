@@ -1030,7 +1030,8 @@ TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
 // Pipelined twiddle products one step past the exactness bounds (scaled, butterfly outputs of
 // Bw = P + 2 bits): four samples make the butterfly output B = x1 + x9 - x5 - x13 of stage 1
 // that meets the 45-degree twiddle, chosen so that B W goes wrong in doubles in a bit the
-// stage keeps after its shift (2) drops 7: whole products at Bw + TW = 54 (a rounding tie
+// stage keeps after its shift (3: no overflow, which the integers would redo) drops 8: whole
+// products at Bw + TW = 54 (a rounding tie
 // beyond 2^52), and the operand split one bit narrower than the smallest exact split,
 // a = Bw + TW - 55 (TW 31: the 45-degree twiddle is odd, so its products can be odd too).
 // Every path, both directions through one state.
@@ -1041,7 +1042,7 @@ TEST(FrameReferencePaths, PipelinedTwiddleProductsBeyondExactDoubles)
         bool split;
     };
     const Setup setups[] = { { 30, 22, false }, { 34, 31, true } };
-    const int nfft = 4, s = 2;
+    const int nfft = 4, s = 3;
     for (const Setup& su : setups) {
         const int P = su.P, TW = su.tw, d = TW - 6;
         const fft_ref::Twiddles rom(nfft, TW);
