@@ -193,7 +193,9 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
 }
 
 // The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
-// operand split in two, else the twiddle in three.
+// operand split in two, else the twiddle in three. With the operand split, a twiddled stage
+// still takes whole products when the words measured by the stage before allow them
+// (run_stages()).
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
