@@ -75,16 +75,37 @@ std::string dump_inputs(const Case& c)
     return std::string(" (every input sample written to ") + path + ")";
 }
 
+const char* mode_name(int mode)
+{
+    return mode == FE_TONEAREST ? "to nearest"
+        : mode == FE_UPWARD     ? "upward"
+        : mode == FE_DOWNWARD   ? "downward"
+        : mode == FE_TOWARDZERO ? "toward zero"
+                                : "unknown";
+}
+
+// The caller's rounding modes every whole-frame comparison runs under in turn.
+const int kRoundingModes[] = { FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO };
+
+// Sets a rounding mode for its lifetime, then rounding to nearest again.
+class RoundingMode {
+public:
+    explicit RoundingMode(int mode) { std::fesetround(mode); }
+    ~RoundingMode() { std::fesetround(FE_TONEAREST); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+};
+
 std::string describe(const Case& c)
 {
     std::ostringstream o;
     o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
-      << " path " << c.path << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH
-      << " C_HAS_NFFT " << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT
-      << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH
-      << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP
-      << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction "
-      << c.direction << " schedule {";
+      << " path " << c.path << " rounding mode " << mode_name(std::fegetround()) << " | C_NFFT_MAX "
+      << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT " << c.g.C_HAS_NFFT
+      << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH
+      << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING
+      << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft "
+      << c.nfft << " direction " << c.direction << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
@@ -130,11 +151,16 @@ testing::AssertionResult matches(Case c, kelvar_ip_kfft_v8_0_state* kept = nullp
     out.xk_re_size = static_cast<int32_t>(n);
     out.xk_im = oim.data();
     out.xk_im_size = static_cast<int32_t>(n);
+    const int mode = std::fegetround();
     testing::internal::CaptureStderr();
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(st, &in, &out);
+    const int mode_after = std::fegetround();
     const std::string err = testing::internal::GetCapturedStderr();
     if (kept == nullptr)
         kelvar_ip_kfft_v8_0_destroy_state(st);
+    if (mode_after != mode)
+        return testing::AssertionFailure()
+            << "rounding mode " << mode << " left as " << mode_after << ": " << describe(c);
     if (rc != 0)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
@@ -543,11 +569,11 @@ testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
             const testing::AssertionResult r = matches(c, st.get());
             if (!r)
                 return r;
-            // The frame took its plan's stages; Auto's plan takes the widest vectors where it
-            // has doubles.
+            // The frame took its plan's stages, whatever the caller's rounding mode (the model
+            // runs in rounding to nearest); Auto's plan takes the widest vectors where it has
+            // doubles.
             const kfft::PathPlan& plan = st.get()->engine->plan();
-            const bool nearest = std::fegetround() == FE_TONEAREST;
-            if (st.get()->engine->frame_path() != (nearest ? plan.stages : FFT::Path::Integer)
+            if (st.get()->engine->frame_path() != plan.stages
                 || (p.path == FFT::Path::Auto && plan.parts > 0 && plan.stages != fastest_path()))
                 return testing::AssertionFailure() << "path taken not the plan's: " << describe(c);
         }
@@ -600,6 +626,8 @@ TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
             fill(c, rng, kinds[f]);
             seq.push_back(c);
         }
+        // Each edge under another of the caller's rounding modes.
+        const RoundingMode mode(kRoundingModes[e % 4]);
         ++e;
         ASSERT_TRUE(matches_on_every_path(seq));
     }
@@ -642,12 +670,16 @@ TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
 }
 
 // Floating-point frames through one state per path, the portable loops forced as well as the
-// vector ones (the scan, the conditioning and the result rounding follow the forced path).
+// vector ones (the scan, the conditioning and the result rounding follow the forced path), with
+// the caller in every rounding mode: the results are those of rounding to nearest, and the
+// caller's mode is restored.
 TEST_P(FrameReference, FloatingPointFramesThroughOneStatePerPath)
 {
     const int arch = GetParam();
     uint32_t seed = kip_test::seed() * 877u + static_cast<uint32_t>(arch);
-    for (int tw : { 16, 25 }) {
+    for (int m = 0; m < 8; ++m) {
+        const int tw = m % 2 ? 25 : 16;
+        const RoundingMode mode(kRoundingModes[m / 2]);
         std::vector<Case> seq;
         for (int kind = 0; kind < 6; ++kind) {
             std::mt19937 rng(++seed);
