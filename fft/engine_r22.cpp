@@ -167,7 +167,9 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
 }
 
 // The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
-// operand split in two, else the twiddle in three.
+// operand split in two, else the twiddle in three. With the operand split, a twiddled stage
+// still takes whole products when the words measured by the stage before allow them
+// (run_stages()).
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
@@ -590,6 +592,19 @@ struct R22Loops {
 
 } // namespace
 
+namespace {
+
+// 2^e for -1022 <= e <= 1023, exactly (the stage constants, set once per stage).
+inline double pow2(int e)
+{
+    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
+    double x;
+    __builtin_memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+} // namespace
+
 // Twiddles of the double stages (odd stages with a span of 4 or more, not the last) of the
 // current frame length in one direction, built once and kept: for stage t, 8 arrays of h,
 // real then imaginary parts of W^(q r) for q = 0..3; with a split, each array becomes the
@@ -664,7 +679,9 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
     const int TW = twiddle_width_;
     // A bound on the magnitude of the memory words: the memory width, until a double stage
     // has measured its outputs.
-    const double word_max = std::ldexp(1.0, P);
+    const double word_max = pow2(P);
+    const kfft_fp::WideTwiddle wide
+        = plan_.parts > 1 ? kfft_fp::wide_twiddle(plan_.split, pe.dTw_) : kfft_fp::WideTwiddle {};
     double in_max = word_max;
     stage_parts_.fill(-1);
 
@@ -688,8 +705,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             using namespace kfft::bounds;
             // Butterfly outputs within 2 in_max.
             const bool whole = plan_.parts == 1
-                || (plan_.parts == 2
-                    && 2 * in_max <= std::ldexp(1.0, kPipelinedProductBits - 1 - TW));
+                || (plan_.parts == 2 && 2 * in_max <= pow2(kPipelinedProductBits - 1 - TW));
             const bool fused = kind == 1 && whole && !Round;
             R22Stage a {};
             a.sr = mem_re();
@@ -700,37 +716,35 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             a.n = N;
             a.h = h;
             a.rotate_sign = forward;
-            a.c_prod = std::ldexp(1.0, -pe.dTw_);
-            if (plan_.parts > 1)
-                a.wide = kfft_fp::wide_twiddle(plan_.split, pe.dTw_);
-            a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
+            a.c_prod = pow2(-pe.dTw_);
+            a.wide = wide;
+            a.largest = pow2(pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
             // Bits dropped by the output quantisation, and the largest magnitude of the
             // checked values (see kfft::bounds).
             int d = 0;
-            double lim = std::ldexp(1.0, scaled ? P : P - 1) - 1.0;
+            double lim = pow2(scaled ? P : P - 1) - 1.0;
             if (kind == 0 && last && scaled) {
                 d = s; // S = B / 2^s, quantised
-                lim = std::ldexp(1.0, P - 1 + s) - 1.0;
+                lim = pow2(P - 1 + s) - 1.0;
             } else if (kind == 1) {
                 d = pe.G_ - (P - 1) + (scaled ? s : 0);
-                lim = fused ? std::ldexp(1.0, P - 1) - 0.5
-                            : std::ldexp(1.0, scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
+                lim = fused ? pow2(P - 1) - 0.5 : pow2(scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
             } else if (kind == 2 && scaled) {
                 const int d2 = pe.Lf_ - (P - 1);
-                a.pre = std::ldexp(1.0, std::max(-e1, 0));
+                a.pre = pow2(std::max(-e1, 0));
                 d = std::max(e1, 0) + d2;
-                lim = std::ldexp(1.0, P - 1 + s) - 1.0;
+                lim = pow2(P - 1 + s) - 1.0;
             }
             a.lim = lim;
-            a.b_lim = std::ldexp(1.0, P - 1) - 1.0;
-            a.c_out = std::ldexp(1.0, -d);
-            a.bias = d > 0 ? std::ldexp(1.0, d - 1) - 0.5 : 0.0;
+            a.b_lim = pow2(P - 1) - 1.0;
+            a.c_out = pow2(-d);
+            a.bias = d > 0 ? pow2(d - 1) - 0.5 : 0.0;
             if (fused) {
                 // floor((S + K) / 2^D) = round((S + k0) / 2^D), never a tie.
                 const int D = pe.dTw_ + d;
-                a.c_out = std::ldexp(1.0, -D);
-                a.k0 = static_cast<double>(pe.K_) - std::ldexp(1.0, D - 1) + 0.5;
+                a.c_out = pow2(-D);
+                a.k0 = static_cast<double>(pe.K_) - pow2(D - 1) + 0.5;
             }
             const bool check_b = kind == 1 && !scaled && 2 * in_max > a.b_lim;
             const R22Result r = (whole ? fp_whole : fp_stage)(a, kind, d > 0, check_b);

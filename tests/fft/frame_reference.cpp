@@ -648,19 +648,27 @@ TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
     uint32_t seed = kip_test::seed() * 733u + static_cast<uint32_t>(arch);
     const int lengths[] = { 13, 16, 14, 15 };
     const int frames = kReducedBuild ? 1 : 4;
-    const int iws[] = { 16, 18, 24 }, tws[] = { 16, 20, 18 };
-    for (int mode = 0; mode < 3; ++mode) {
+    const int iws[] = { 16, 18, 24, 32 }, tws[] = { 16, 20, 18, 24 };
+    // Mode 3, pipelined only: the floating-point mode (44-bit words, the operand split, whole
+    // products while the words are small), from 8 points.
+    const int float_lengths[] = { 13, 16, 3, 14 };
+    for (int mode = 0; mode < (arch == 3 ? 4 : 3); ++mode) {
         std::vector<Case> seq;
         for (int f = 0; f < frames; ++f) {
             std::mt19937 rng(++seed);
             Case c;
             c.seed = seed;
-            c.nfft = lengths[f];
-            c.g = generics(arch, 16, 13, mode, mode % 2, iws[mode], tws[mode]);
+            c.nfft = mode == 3 ? float_lengths[f] : lengths[f];
+            c.g = generics(arch, 16, 13, std::min(mode, 2), mode % 2, iws[mode], tws[mode]);
             c.direction = f % 3 == 0;
             if (mode == 1)
                 c.sch = schedule(rng, arch, c.nfft, 1);
-            fill(c, rng, f % 2 ? 0 : 2);
+            if (mode == 3) {
+                c.g.C_USE_FLT_PT = 1;
+                fill_float(c, rng, f % 2);
+            } else {
+                fill(c, rng, f % 2 ? 0 : 2);
+            }
             seq.push_back(c);
         }
         ASSERT_TRUE(matches_on_every_path(seq));
