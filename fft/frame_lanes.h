@@ -15,6 +15,19 @@
 // Lambdas handing vectors around are inlined like the helpers.
 #define KFFT_INLINE __attribute__((always_inline))
 
+// GCC builds the vector operations of a function template for the target in force where it is
+// instantiated, before inlining it: an 8-lane loop instantiated implicitly, for the baseline
+// processor, has its 512-bit comparisons taken apart lane by lane. The 8-lane instantiations
+// are therefore made explicitly between these two, for AVX-512F. (Clang builds them for the
+// function they are inlined into.)
+#if defined(__GNUC__) && !defined(__clang__)
+#define KFFT_AVX512_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f\")")
+#define KFFT_AVX512_END _Pragma("GCC pop_options")
+#else
+#define KFFT_AVX512_BEGIN
+#define KFFT_AVX512_END
+#endif
+
 namespace kfft_lanes {
 
 // The lanes of the loops a level of whole-frame loops runs (kfft::PathPlan::loops), for the
