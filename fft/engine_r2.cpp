@@ -96,10 +96,12 @@ bool R2_loop::set_frame(const FFT_CONFIG& cfg) { return start_frame(cfg, 3); }
 
 namespace {
 
-using kfft_simd::load4;
-using kfft_simd::splat;
-using kfft_simd::store4;
+using kfft_fp::load;
+using kfft_fp::store;
 using kfft_simd::V4;
+#if defined(KFFT_X86_DISPATCH)
+using kfft_simd::V8;
+#endif
 
 struct R2Stage {
     const double* sr;
@@ -119,77 +121,126 @@ struct R2Result {
     int32_t cls;
 };
 
-// One stage, four butterflies at a time: L >= 4 takes consecutive butterflies of a group;
-// L = 1 and 2 gather the operands of two 4-word blocks into lanes.
-template <bool Round, bool Bfp, int Parts>
+// Stages with L < N (N lanes): a chunk of 2N words holds N / L groups of 2L words, x0 the
+// first L of each group, x1 the last L. Word of the chunk in lane j of x0 (x1 when second),
+// and lane of z0 (0..N-1) or z1 (N..2N-1) written to word w.
+constexpr int pick(int L, int j, bool second) { return j / L * 2 * L + (second ? L : 0) + j % L; }
+constexpr int place(int L, int N, int w) { return (w / L % 2 ? N : 0) + w / (2 * L) * L + w % L; }
+
+template <int L>
+[[gnu::always_inline]] inline void split_lanes(const V4& a, const V4& b, V4& x0, V4& x1)
+{
+    x0 = __builtin_shufflevector(
+        a, b, pick(L, 0, false), pick(L, 1, false), pick(L, 2, false), pick(L, 3, false));
+    x1 = __builtin_shufflevector(
+        a, b, pick(L, 0, true), pick(L, 1, true), pick(L, 2, true), pick(L, 3, true));
+}
+
+template <int L>
+[[gnu::always_inline]] inline void merge_lanes(const V4& z0, const V4& z1, V4& a, V4& b)
+{
+    a = __builtin_shufflevector(
+        z0, z1, place(L, 4, 0), place(L, 4, 1), place(L, 4, 2), place(L, 4, 3));
+    b = __builtin_shufflevector(
+        z0, z1, place(L, 4, 4), place(L, 4, 5), place(L, 4, 6), place(L, 4, 7));
+}
+
+#if defined(KFFT_X86_DISPATCH)
+template <int L>
+[[gnu::always_inline]] inline void split_lanes(const V8& a, const V8& b, V8& x0, V8& x1)
+{
+    x0 = __builtin_shufflevector(a, b, pick(L, 0, false), pick(L, 1, false), pick(L, 2, false),
+        pick(L, 3, false), pick(L, 4, false), pick(L, 5, false), pick(L, 6, false),
+        pick(L, 7, false));
+    x1 = __builtin_shufflevector(a, b, pick(L, 0, true), pick(L, 1, true), pick(L, 2, true),
+        pick(L, 3, true), pick(L, 4, true), pick(L, 5, true), pick(L, 6, true), pick(L, 7, true));
+}
+
+template <int L>
+[[gnu::always_inline]] inline void merge_lanes(const V8& z0, const V8& z1, V8& a, V8& b)
+{
+    a = __builtin_shufflevector(z0, z1, place(L, 8, 0), place(L, 8, 1), place(L, 8, 2),
+        place(L, 8, 3), place(L, 8, 4), place(L, 8, 5), place(L, 8, 6), place(L, 8, 7));
+    b = __builtin_shufflevector(z0, z1, place(L, 8, 8), place(L, 8, 9), place(L, 8, 10),
+        place(L, 8, 11), place(L, 8, 12), place(L, 8, 13), place(L, 8, 14), place(L, 8, 15));
+}
+#endif
+
+// A stage with L < N, 2N words at a time (n a multiple of 2N). L = 1: every twiddle is 1, so
+// T = 8 x1 exactly; otherwise lane j of x1 takes the twiddle of index j mod L.
+template <int L, int Parts, class V, class Quant>
+[[gnu::always_inline]] inline void short_stage(const R2Stage& a, Quant& quant)
+{
+    constexpr int N = sizeof(V) / sizeof(double);
+    V g {}, h {};
+    for (int j = 0; j < N; ++j) {
+        g[j] = a.tw[j % L];
+        h[j] = a.tw[L + j % L];
+    }
+    for (int32_t p = 0; p < a.n; p += 2 * N) {
+        V ar, br, ai, bi, x0r, x1r, x0i, x1i, tr, ti;
+        load(ar, a.sr + p);
+        load(br, a.sr + p + N);
+        load(ai, a.si + p);
+        load(bi, a.si + p + N);
+        split_lanes<L>(ar, br, x0r, x1r);
+        split_lanes<L>(ai, bi, x0i, x1i);
+        if (L == 1) {
+            tr = x1r * 8.0;
+            ti = x1i * 8.0;
+        } else {
+            kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, a.c_prod, a.wide, tr, ti);
+        }
+        V z0r, z0i, z1r, z1i;
+        quant(x0r * 8.0 + tr, z0r);
+        quant(x0i * 8.0 + ti, z0i);
+        quant(x0r * 8.0 - tr, z1r);
+        quant(x0i * 8.0 - ti, z1i);
+        merge_lanes<L>(z0r, z1r, ar, br);
+        merge_lanes<L>(z0i, z1i, ai, bi);
+        store(a.dr + p, ar);
+        store(a.dr + p + N, br);
+        store(a.di + p, ai);
+        store(a.di + p + N, bi);
+    }
+}
+
+// One stage, N = 4 or 8 butterflies at a time (V: N lanes; n >= 2N): L >= N takes N
+// consecutive butterflies of a group, shorter sub-transforms gather groups into lanes.
+template <bool Round, bool Bfp, int Parts, class V>
 [[gnu::always_inline]] inline R2Result fp_stage_body(const R2Stage& a)
 {
-    kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
-    const double* sr = a.sr;
-    const double* si = a.si;
-    double* dr = a.dr;
-    double* di = a.di;
-    const V4 eight = splat(8.0), c = splat(a.c_prod);
+    constexpr int N = sizeof(V) / sizeof(double);
+    kfft_fp::OutputQuant<Round, Bfp, V> quant(a.out);
     const int32_t n = a.n, L = a.L;
-    if (L <= 2) {
-        // L = 1: words (x0, x1, x0, x1) per block, twiddle 1 (T = 8 x1 exactly);
-        // L = 2: (x0, x0', x1, x1'), twiddles of k = 0, 1 in both lane pairs.
-        const V4 g = L == 1 ? V4 {} : V4 { a.tw[0], a.tw[1], a.tw[0], a.tw[1] };
-        const V4 h = L == 1 ? V4 {} : V4 { a.tw[2], a.tw[3], a.tw[2], a.tw[3] };
-        for (int32_t p = 0; p < n; p += 8) {
-            const V4 ar = load4(sr + p), br = load4(sr + p + 4);
-            const V4 ai = load4(si + p), bi = load4(si + p + 4);
-            V4 x0r, x0i, x1r, x1i, tr, ti;
-            if (L == 1) {
-                x0r = __builtin_shufflevector(ar, br, 0, 2, 4, 6);
-                x1r = __builtin_shufflevector(ar, br, 1, 3, 5, 7);
-                x0i = __builtin_shufflevector(ai, bi, 0, 2, 4, 6);
-                x1i = __builtin_shufflevector(ai, bi, 1, 3, 5, 7);
-                tr = x1r * eight;
-                ti = x1i * eight;
-            } else {
-                x0r = __builtin_shufflevector(ar, br, 0, 1, 4, 5);
-                x1r = __builtin_shufflevector(ar, br, 2, 3, 6, 7);
-                x0i = __builtin_shufflevector(ai, bi, 0, 1, 4, 5);
-                x1i = __builtin_shufflevector(ai, bi, 2, 3, 6, 7);
-                kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, c, a.wide, tr, ti);
-            }
-            V4 z0r, z0i, z1r, z1i;
-            quant(x0r * eight + tr, z0r);
-            quant(x0i * eight + ti, z0i);
-            quant(x0r * eight - tr, z1r);
-            quant(x0i * eight - ti, z1i);
-            if (L == 1) {
-                store4(dr + p, __builtin_shufflevector(z0r, z1r, 0, 4, 1, 5));
-                store4(dr + p + 4, __builtin_shufflevector(z0r, z1r, 2, 6, 3, 7));
-                store4(di + p, __builtin_shufflevector(z0i, z1i, 0, 4, 1, 5));
-                store4(di + p + 4, __builtin_shufflevector(z0i, z1i, 2, 6, 3, 7));
-            } else {
-                store4(dr + p, __builtin_shufflevector(z0r, z1r, 0, 1, 4, 5));
-                store4(dr + p + 4, __builtin_shufflevector(z0r, z1r, 2, 3, 6, 7));
-                store4(di + p, __builtin_shufflevector(z0i, z1i, 0, 1, 4, 5));
-                store4(di + p + 4, __builtin_shufflevector(z0i, z1i, 2, 3, 6, 7));
-            }
-        }
+    if (L == 1) {
+        short_stage<1, Parts, V>(a, quant);
+    } else if (L == 2) {
+        short_stage<2, Parts, V>(a, quant);
+    } else if (N == 8 && L == 4) {
+        short_stage<N == 8 ? 4 : 1, Parts, V>(a, quant);
     } else {
         const double* gs = a.tw;
         const double* hs = a.tw + L;
         for (int32_t base = 0; base < n; base += 2 * L) {
-            for (int32_t k = 0; k < L; k += 4) {
+            for (int32_t k = 0; k < L; k += N) {
                 const int32_t p = base + k;
-                const V4 x0r = load4(sr + p), x0i = load4(si + p);
-                V4 tr, ti;
-                kfft_fp::twiddle_any<Parts>(load4(sr + p + L), load4(si + p + L), load4(gs + k),
-                    load4(hs + k), c, a.wide, tr, ti);
-                V4 z0r, z0i, z1r, z1i;
-                quant(x0r * eight + tr, z0r);
-                quant(x0i * eight + ti, z0i);
-                quant(x0r * eight - tr, z1r);
-                quant(x0i * eight - ti, z1i);
-                store4(dr + p, z0r);
-                store4(di + p, z0i);
-                store4(dr + p + L, z1r);
-                store4(di + p + L, z1i);
+                V x0r, x0i, x1r, x1i, g, h, tr, ti, z0r, z0i, z1r, z1i;
+                load(x0r, a.sr + p);
+                load(x0i, a.si + p);
+                load(x1r, a.sr + p + L);
+                load(x1i, a.si + p + L);
+                load(g, gs + k);
+                load(h, hs + k);
+                kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, a.c_prod, a.wide, tr, ti);
+                quant(x0r * 8.0 + tr, z0r);
+                quant(x0i * 8.0 + ti, z0i);
+                quant(x0r * 8.0 - tr, z1r);
+                quant(x0i * 8.0 - ti, z1i);
+                store(a.dr + p, z0r);
+                store(a.di + p, z0i);
+                store(a.dr + p + L, z1r);
+                store(a.di + p + L, z1i);
             }
         }
     }
@@ -202,18 +253,20 @@ struct R2Loops {
     template <bool Round, bool Bfp, int Parts>
     [[gnu::noinline]] static R2Result portable(const R2Stage& a)
     {
-        return fp_stage_body<Round, Bfp, Parts>(a);
+        return fp_stage_body<Round, Bfp, Parts, V4>(a);
     }
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool Bfp, int Parts>
     [[gnu::target("avx2"), gnu::noinline]] static R2Result avx2(const R2Stage& a)
     {
-        return fp_stage_body<Round, Bfp, Parts>(a);
+        return fp_stage_body<Round, Bfp, Parts, V4>(a);
     }
+    // Frames of 8 points (one chunk of 8 lanes would need 16) take 4 lanes.
     template <bool Round, bool Bfp, int Parts>
     [[KFFT_AVX512, gnu::noinline]] static R2Result avx512(const R2Stage& a)
     {
-        return fp_stage_body<Round, Bfp, Parts>(a);
+        return a.n < 16 ? fp_stage_body<Round, Bfp, Parts, V4>(a)
+                        : fp_stage_body<Round, Bfp, Parts, V8>(a);
     }
 #endif
 };

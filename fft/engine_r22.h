@@ -2,6 +2,7 @@
 #ifndef KFFT_ENGINE_R22_H
 #define KFFT_ENGINE_R22_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -69,6 +70,9 @@ public:
     bool set_frame(const FFT_CONFIG& cfg) override;
     bool run(const TWIDDLE_ROM& rom) override;
     int32_t internal_width() const { return P_; }
+    // Twiddle products of stage t in the last frame: 1 whole, 2 operand split, 3 twiddle
+    // split (double stages), 0 integer registers; -1 for a stage without twiddles.
+    int32_t stage_parts(int32_t t) const { return (t >= 0 && t < 16) ? stage_parts_[t] : -1; }
 
 private:
     kfft::PathPlan make_plan() const override;
@@ -88,6 +92,7 @@ private:
     std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
     std::vector<double> fp_twiddles_[2]; // per direction (inverse, forward)
     int32_t fp_twiddles_nfft_[2] = { -1, -1 }; // frame length and split the tables hold
+    std::array<int32_t, 16> stage_parts_ {};
 };
 
 #endif // KFFT_ENGINE_R22_H

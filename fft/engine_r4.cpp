@@ -150,11 +150,12 @@ struct R4Result {
     int32_t cls; // block floating point class of the written words
 };
 
-using kfft_simd::load4;
-using kfft_simd::M4;
-using kfft_simd::splat;
-using kfft_simd::store4;
+using kfft_fp::load;
+using kfft_fp::store;
 using kfft_simd::V4;
+#if defined(KFFT_X86_DISPATCH)
+using kfft_simd::V8;
+#endif
 
 // Rows of a 4 x 4 block become columns.
 [[gnu::always_inline]] inline void transpose(V4& a0, V4& a1, V4& a2, V4& a3)
@@ -169,78 +170,162 @@ using kfft_simd::V4;
     a3 = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
-// The stage, four butterflies at a time. Stages after the first take four consecutive
-// butterflies of a group (L >= 4); the first (L = 1, every twiddle 1 so T = 8 x exactly)
-// transposes four butterflies' operands into lanes.
-template <bool Round, bool Bfp, bool Forward, int Parts>
+// First stage, four lanes: the words of four butterflies (four consecutive words each) become
+// the operands x0..x3 across the lanes, and the outputs go back the same way.
+[[gnu::always_inline]] inline void to_lanes(V4 a[4]) { transpose(a[0], a[1], a[2], a[3]); }
+[[gnu::always_inline]] inline void from_lanes(V4 a[4]) { transpose(a[0], a[1], a[2], a[3]); }
+
+#if defined(KFFT_X86_DISPATCH)
+// The same for eight butterflies: a[r] holds words 8r..8r+7 (butterflies 2r and 2r + 1), and
+// a[q] becomes operand q of butterflies 0..7.
+[[gnu::always_inline]] inline void to_lanes(V8 a[4])
+{
+    // Operands 0 and 1, and 2 and 3, of butterflies 0..3, then of butterflies 4..7.
+    const V8 t0 = __builtin_shufflevector(a[0], a[1], 0, 4, 8, 12, 1, 5, 9, 13);
+    const V8 t1 = __builtin_shufflevector(a[0], a[1], 2, 6, 10, 14, 3, 7, 11, 15);
+    const V8 t2 = __builtin_shufflevector(a[2], a[3], 0, 4, 8, 12, 1, 5, 9, 13);
+    const V8 t3 = __builtin_shufflevector(a[2], a[3], 2, 6, 10, 14, 3, 7, 11, 15);
+    a[0] = __builtin_shufflevector(t0, t2, 0, 1, 2, 3, 8, 9, 10, 11);
+    a[1] = __builtin_shufflevector(t0, t2, 4, 5, 6, 7, 12, 13, 14, 15);
+    a[2] = __builtin_shufflevector(t1, t3, 0, 1, 2, 3, 8, 9, 10, 11);
+    a[3] = __builtin_shufflevector(t1, t3, 4, 5, 6, 7, 12, 13, 14, 15);
+}
+
+[[gnu::always_inline]] inline void from_lanes(V8 a[4])
+{
+    // Outputs 0 and 1, and 2 and 3, interleaved: butterflies 0..3, then 4..7.
+    const V8 u0 = __builtin_shufflevector(a[0], a[1], 0, 8, 1, 9, 2, 10, 3, 11);
+    const V8 u1 = __builtin_shufflevector(a[2], a[3], 0, 8, 1, 9, 2, 10, 3, 11);
+    const V8 u2 = __builtin_shufflevector(a[0], a[1], 4, 12, 5, 13, 6, 14, 7, 15);
+    const V8 u3 = __builtin_shufflevector(a[2], a[3], 4, 12, 5, 13, 6, 14, 7, 15);
+    a[0] = __builtin_shufflevector(u0, u1, 0, 1, 8, 9, 2, 3, 10, 11);
+    a[1] = __builtin_shufflevector(u0, u1, 4, 5, 12, 13, 6, 7, 14, 15);
+    a[2] = __builtin_shufflevector(u2, u3, 0, 1, 8, 9, 2, 3, 10, 11);
+    a[3] = __builtin_shufflevector(u2, u3, 4, 5, 12, 13, 6, 7, 14, 15);
+}
+
+// Eight lanes from two runs of four words, and back.
+[[gnu::always_inline]] inline void load_halves(V8& v, const double* lo, const double* hi)
+{
+    V4 a, b;
+    load(a, lo);
+    load(b, hi);
+    v = __builtin_shufflevector(a, b, 0, 1, 2, 3, 4, 5, 6, 7);
+}
+
+[[gnu::always_inline]] inline void store_halves(double* lo, double* hi, const V8& v)
+{
+    store(lo, V4(__builtin_shufflevector(v, v, 0, 1, 2, 3)));
+    store(hi, V4(__builtin_shufflevector(v, v, 4, 5, 6, 7)));
+}
+#endif
+
+// The stage, N = 4 or 8 butterflies at a time (V: N lanes). Stages with L >= N take N
+// consecutive butterflies of a group; the first (L = 1, every twiddle 1 so T = 8 x exactly)
+// moves N butterflies' operands into lanes; with 8 lanes, L = 4 takes the four butterflies of
+// two groups.
+template <bool Round, bool Bfp, bool Forward, int Parts, class V>
 [[gnu::always_inline]] inline R4Result fp_stage_body(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    kfft_fp::OutputQuant<Round, Bfp> quant(a.out);
+    constexpr int N = sizeof(V) / sizeof(double);
+    kfft_fp::OutputQuant<Round, Bfp, V> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
     // output order X0..X3.
-    auto butterfly = [&](const V4& x0r, const V4& x0i, const V4& t1r, const V4& t1i, const V4& t2r,
-        const V4& t2i, const V4& t3r, const V4& t3i, V4* zr, V4* zi) __attribute__((always_inline))
+    auto butterfly = [&](const V& x0r, const V& x0i, const V& t1r, const V& t1i, const V& t2r,
+        const V& t2i, const V& t3r, const V& t3i, V* zr, V* zi) __attribute__((always_inline))
     {
-        const V4 eight = splat(8.0);
-        const V4 x8r = x0r * eight, x8i = x0i * eight;
-        const V4 ar = x8r + t2r, ai = x8i + t2i;
-        const V4 ur = x8r - t2r, ui = x8i - t2i;
-        const V4 br = t1r + t3r, bi = t1i + t3i;
-        const V4 vr = t1i - t3i, vi = t3r - t1r;
+        const V x8r = x0r * 8.0, x8i = x0i * 8.0;
+        const V ar = x8r + t2r, ai = x8i + t2i;
+        const V ur = x8r - t2r, ui = x8i - t2i;
+        const V br = t1r + t3r, bi = t1i + t3i;
+        const V vr = t1i - t3i, vi = t3r - t1r;
+        // The inverse butterfly swaps X1 and X3.
+        const int o1 = Forward ? 1 : 3, o3 = Forward ? 3 : 1;
         quant(ar + br, zr[0]);
         quant(ai + bi, zi[0]);
-        quant(ur + vr, zr[1]);
-        quant(ui + vi, zi[1]);
+        quant(ur + vr, zr[o1]);
+        quant(ui + vi, zi[o1]);
         quant(ar - br, zr[2]);
         quant(ai - bi, zi[2]);
-        quant(ur - vr, zr[3]);
-        quant(ui - vi, zi[3]);
-        if (!Forward) { // the inverse butterfly swaps X1 and X3
-            std::swap(zr[1], zr[3]);
-            std::swap(zi[1], zi[3]);
-        }
+        quant(ur - vr, zr[o3]);
+        quant(ui - vi, zi[o3]);
+    };
+    // Twiddled operands T1..T3 of the operands at x (stride L) with twiddles of index k.
+    auto twiddled
+        = [&](const V* xr, const V* xi, const V* g, const V* h, V* t) __attribute__((always_inline))
+    {
+        for (int q = 0; q < 3; ++q)
+            kfft_fp::twiddle_any<Parts>(
+                xr[q], xi[q], g[q], h[q], a.c_prod, a.wide, t[2 * q], t[2 * q + 1]);
     };
 
     const int32_t n = a.n;
     const int32_t L = a.L;
-    V4 zr[4], zi[4];
+    V zr[4], zi[4];
     if (L == 1) {
-        const V4 eight = splat(8.0);
-        for (int32_t p = 0; p < n; p += 16) {
-            V4 r0 = load4(sr + p), r1 = load4(sr + p + 4), r2 = load4(sr + p + 8),
-               r3 = load4(sr + p + 12);
-            V4 i0 = load4(si + p), i1 = load4(si + p + 4), i2 = load4(si + p + 8),
-               i3 = load4(si + p + 12);
-            transpose(r0, r1, r2, r3);
-            transpose(i0, i1, i2, i3);
-            butterfly(r0, i0, r1 * eight, i1 * eight, r2 * eight, i2 * eight, r3 * eight,
-                i3 * eight, zr, zi);
-            transpose(zr[0], zr[1], zr[2], zr[3]);
-            transpose(zi[0], zi[1], zi[2], zi[3]);
+        for (int32_t p = 0; p < n; p += 4 * N) {
+            V r[4], i[4];
             for (int q = 0; q < 4; ++q) {
-                store4(dr + p + 4 * q, zr[q]);
-                store4(di + p + 4 * q, zi[q]);
+                load(r[q], sr + p + N * q);
+                load(i[q], si + p + N * q);
+            }
+            to_lanes(r);
+            to_lanes(i);
+            butterfly(r[0], i[0], r[1] * 8.0, i[1] * 8.0, r[2] * 8.0, i[2] * 8.0, r[3] * 8.0,
+                i[3] * 8.0, zr, zi);
+            from_lanes(zr);
+            from_lanes(zi);
+            for (int q = 0; q < 4; ++q) {
+                store(dr + p + N * q, zr[q]);
+                store(di + p + N * q, zi[q]);
             }
         }
-    } else {
-        const V4 c = splat(a.c_prod);
-        for (int32_t base = 0; base < n; base += 4 * L) {
-            for (int32_t k = 0; k < L; k += 4) {
-                const int32_t p = base + k;
-                V4 t[6];
-                for (int q = 1; q < 4; ++q) {
-                    const V4 xr = load4(sr + p + q * L), xi = load4(si + p + q * L);
-                    const V4 g = load4(tw + (2 * q - 2) * L + k);
-                    const V4 h = load4(tw + (2 * q - 1) * L + k);
-                    kfft_fp::twiddle_any<Parts>(
-                        xr, xi, g, h, c, a.wide, t[2 * q - 2], t[2 * q - 1]);
-                }
-                butterfly(load4(sr + p), load4(si + p), t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
+        return R4Result { quant.overflow(), quant.bfp_class() };
+    }
+#if defined(KFFT_X86_DISPATCH)
+    if constexpr (N == 8) {
+        if (L == 4) {
+            // Lanes 0..3: the group at base, lanes 4..7: the next one (at base + 16).
+            V g[3], h[3];
+            for (int q = 0; q < 3; ++q) {
+                load_halves(g[q], tw + 8 * q, tw + 8 * q);
+                load_halves(h[q], tw + 8 * q + 4, tw + 8 * q + 4);
+            }
+            for (int32_t base = 0; base < n; base += 32) {
+                V xr[4], xi[4], t[6];
                 for (int q = 0; q < 4; ++q) {
-                    store4(dr + p + q * L, zr[q]);
-                    store4(di + p + q * L, zi[q]);
+                    load_halves(xr[q], sr + base + 4 * q, sr + base + 16 + 4 * q);
+                    load_halves(xi[q], si + base + 4 * q, si + base + 16 + 4 * q);
                 }
+                twiddled(xr + 1, xi + 1, g, h, t);
+                butterfly(xr[0], xi[0], t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
+                for (int q = 0; q < 4; ++q) {
+                    store_halves(dr + base + 4 * q, dr + base + 16 + 4 * q, zr[q]);
+                    store_halves(di + base + 4 * q, di + base + 16 + 4 * q, zi[q]);
+                }
+            }
+            return R4Result { quant.overflow(), quant.bfp_class() };
+        }
+    }
+#endif
+    for (int32_t base = 0; base < n; base += 4 * L) {
+        for (int32_t k = 0; k < L; k += N) {
+            const int32_t p = base + k;
+            V xr[4], xi[4], g[3], h[3], t[6];
+            for (int q = 0; q < 4; ++q) {
+                load(xr[q], sr + p + q * L);
+                load(xi[q], si + p + q * L);
+            }
+            for (int q = 0; q < 3; ++q) {
+                load(g[q], tw + 2 * q * L + k);
+                load(h[q], tw + (2 * q + 1) * L + k);
+            }
+            twiddled(xr + 1, xi + 1, g, h, t);
+            butterfly(xr[0], xi[0], t[0], t[1], t[2], t[3], t[4], t[5], zr, zi);
+            for (int q = 0; q < 4; ++q) {
+                store(dr + p + q * L, zr[q]);
+                store(di + p + q * L, zi[q]);
             }
         }
     }
@@ -251,7 +336,7 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 [[gnu::noinline]] R4Result fp_stage_portable_loops(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Parts, V4>(a, sr, si, dr, di, tw);
 }
 
 #if defined(KFFT_X86_DISPATCH)
@@ -259,14 +344,14 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 [[gnu::target("avx2"), gnu::noinline]] R4Result fp_stage_avx2_loops(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Parts, V4>(a, sr, si, dr, di, tw);
 }
 
 template <bool Round, bool Bfp, bool Forward, int Parts>
 [[KFFT_AVX512, gnu::noinline]] R4Result fp_stage_avx512_loops(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
-    return fp_stage_body<Round, Bfp, Forward, Parts>(a, sr, si, dr, di, tw);
+    return fp_stage_body<Round, Bfp, Forward, Parts, V8>(a, sr, si, dr, di, tw);
 }
 #endif
 

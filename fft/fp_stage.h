@@ -21,6 +21,17 @@ using kfft_simd::V4;
 // different processors, and a vector passed by value between functions built for different
 // processors changes its calling convention (which -Wpsabi reports).
 
+// Lanes of v from p[0..], and back.
+template <class V> [[gnu::always_inline]] inline void load(V& v, const double* p)
+{
+    __builtin_memcpy(&v, p, sizeof v);
+}
+
+template <class V> [[gnu::always_inline]] inline void store(double* p, const V& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
 // v rounded to an integer (|v| < 2^51, rounding to nearest): adding and removing 1.5 * 2^52.
 template <class V> [[gnu::always_inline]] inline void round_to(V& out, const V& v)
 {

@@ -49,6 +49,29 @@ namespace bounds {
     // Pipelined engine, twiddle products whole: butterfly outputs |B| <= 2^(Bw-1) (larger
     // ones wrap, and the stage runs on integers), so Bw + TW <= 53 as above.
     constexpr int kPipelinedProductBits = 53;
+    // The same bound on butterfly outputs measured at run time: a twiddled stage's inputs are
+    // the outputs of a BF1 stage, whose largest magnitude A it measures (the memory bound 2^P
+    // after a stage on integers), so |B| <= 2A; 2A <= 2^(kPipelinedProductBits - 1 - TW) gives
+    // whole products whatever the plan's split. The truncated whole products add a constant
+    // below 2^(TW+3) in magnitude instead of -1/2 (see the checks below): with |S| below
+    // 2^51.6 the half-integer sum stays below 2^52, still exact.
+    // Pipelined engine, the checks of a double stage: one running largest magnitude per stage
+    // (every memory word |x| <= 2^P), against the largest value that neither wraps nor
+    // overflows; beyond it the stage runs on integers, which also set the overflow flag (-2^k,
+    // which would still fit, falls back too).
+    //  - BF1, scaled, not last: the outputs O = B, within 2^P - 1 (memory word; B of P + 2
+    //    bits holds a + b of two memory words).
+    //  - BF1 and BF2 unscaled (block floating point, floating-point mode): B within
+    //    2^(P-1) - 1 (register of P bits), O = B.
+    //  - Last stage scaled: B within 2^(P-1+s) - 1, which is the overflow test of S; then
+    //    |O| <= 2^(P-1) fits the memory word.
+    //  - Twiddled stages: the twiddled outputs Tw within 2^(G+s) - 1 scaled (the overflow
+    //    test; Tw of P + 8 bits and O = Tw >> (5 + s), |O| <= 2^(P-1), then fit) and within
+    //    2^(P+5) - 1 unscaled (Tw of P + 6 bits; O = Tw >> 6 fits P bits). Truncated whole
+    //    products give O = floor((S + K) / 2^D) in one rounding of v = (S + K) / 2^D - 1/2 +
+    //    2^-(D+1), never 2^(P-1) - 1/2 itself: |v| <= 2^(P-1) - 1/2 keeps (S + K) / 2^D below
+    //    2^(P-1) (exactly) and at least -2^(P-1), that is Tw inside the limit above, in both
+    //    modes. Unscaled, B is checked against 2^(P-1) - 1 as well unless 2A is below it.
 
     // Split twiddle products (kfft_fp::wide_split2(), wide_split(), operand_split()) for
     // operands of xb bits and any twiddle-format values of tw bits (|g|, |h| <= 2^(tw-1)):

@@ -418,6 +418,130 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
     }
 }
 
+// The pipelined engine's twiddled stages take whole products whenever the magnitude measured
+// by the stage before allows them, whatever split the plan holds: floating-point mode (39-bit
+// memory words, plan with the operand split) at every twiddled stage of a full-scale frame;
+// 34-bit words at 2^33 split until the words have shrunk, quiet ones whole from the start. The
+// frames agree with the integer registers bit for bit.
+TEST(EnginePaths, PipelinedStagesTakeWholeProductsWhereTheInputsAllow)
+{
+    struct Expect {
+        int M, iw, tw, flt, nfft;
+        double amplitude;
+        std::vector<int> parts; // of the first twiddled stages, t = 1, 3, ...
+    };
+    const Expect cases[] = {
+        { 10, 32, 16, 1, 10, 1.0, { 1, 1, 1, 1 } },
+        // 2^27 words after stage 0, at the bound 2 A <= 2^(52 - TW).
+        { 13, 32, 24, 1, 13, 1.0, { 1 } },
+        { 5, 34, 19, 0, 4, 1.0, { 2 } },
+        { 5, 34, 19, 0, 4, 1.0 / 4, { 1 } },
+        { 6, 34, 19, 0, 6, 1.0, { 2, 2 } },
+    };
+    std::mt19937_64 rng(kip_test::seed() + 11);
+    for (const Expect& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, 0, 0, 0, c.flt);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline fast(cfg), integer(cfg);
+        integer.force_path(FFT::Path::Integer);
+        EXPECT_EQ(fast.plan().parts, 2) << "M " << c.M << " tw " << c.tw;
+        Frame f = fft_test::random_frame(1 << c.nfft, cfg.input_width, c.amplitude, rng);
+        // Stage 0's largest output: twice the largest sample.
+        f.re[0] = f.re[f.re.size() / 2] = -c.amplitude;
+        for (int direction : { 0, 1 }) {
+            const Result r = fft_test::run_frame(fast, rom, cfg, c.nfft, f, direction, 0);
+            std::vector<int> parts;
+            for (int t = 1; t < c.nfft - 1 && parts.size() < c.parts.size(); t += 2)
+                parts.push_back(fast.stage_parts(t));
+            EXPECT_EQ(parts, c.parts)
+                << "M " << c.M << " iw " << c.iw << " tw " << c.tw << " amplitude " << c.amplitude;
+            EXPECT_EQ(fast.stage_parts(0), -1);
+            expect_same(fft_test::run_frame(integer, rom, cfg, c.nfft, f, direction, 0), r,
+                "stage products");
+        }
+    }
+}
+
+// Pipelined frames of coarse values (sums of a few powers of two, scaled by up to 2^(M+1) so
+// that the unscaled words reach the memory's range) with random schedules: butterfly and
+// twiddled outputs land exactly on the limits of the double stages' checks (+-2^k, wrapping
+// and overflow edges), where a limit one too far gives other words or flags.
+TEST(EnginePaths, PipelinedCoarseFramesOnTheCheckLimits)
+{
+    std::mt19937_64 rng(kip_test::seed() + 13);
+    const bool avx2 = FFT::avx2_path_supported();
+    const bool avx512 = kfft::cpu_has_avx512();
+    const Case cases[] = { { 7, 16, 16, 1, 0, 0 }, { 7, 16, 16, 1, 0, 1 }, { 6, 20, 12, 0, 0, 0 },
+        { 6, 16, 18, 0, 0, 1 }, { 7, 16, 16, 1, 1, 0 }, { 5, 24, 24, 1, 0, 1 } };
+    const double coarse[] = { 0.0, 1.0, 0.5, 0.25, 0.75, 0.125, -1.0, -0.5, -0.25, -0.75 };
+    for (const Case& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline integer(cfg), portable(cfg), wide(cfg), wide8(cfg);
+        int fallbacks = 0; // frames that took integers at some stage
+        integer.force_path(FFT::Path::Integer);
+        portable.force_path(FFT::Path::Float);
+        wide.force_path(FFT::Path::FloatAvx2);
+        wide8.force_path(FFT::Path::FloatAvx512);
+        const bool grow = !(c.scaling && !c.bfp); // words in units of 2^-(M+1)
+        for (int frame = 0; frame < 400; ++frame) {
+            const int nfft = 3 + static_cast<int>(rng() % (c.M - 2));
+            const int n = 1 << nfft;
+            const double scale = grow ? std::ldexp(1.0, static_cast<int>(rng() % (c.M + 2))) : 1.0;
+            // Dense, sparse, constant (growing coherently from stage to stage), or a pair v, -v
+            // at r and N/4 + r: a butterfly output 2v at the second stage, twiddled by W^(2r)
+            // (2v = 2^(P-1) for unscaled words from v = 2^M).
+            const int kind = static_cast<int>(rng() % 5);
+            const double dc_re = scale * coarse[rng() % 10], dc_im = scale * coarse[rng() % 10];
+            Frame f;
+            for (int i = 0; i < n; ++i) {
+                const bool on = kind == 0 || rng() % (4 * kind) == 0;
+                f.re.push_back(kind == 3 ? dc_re
+                        : on && kind < 3 ? scale * coarse[rng() % 10]
+                                         : 0.0);
+                f.im.push_back(kind == 3              ? dc_im
+                        : on && kind < 3 && rng() % 2 ? scale * coarse[rng() % 10]
+                                                      : 0.0);
+            }
+            if (kind == 4) {
+                const int r = 1 + static_cast<int>(rng() % static_cast<uint64_t>(n / 4 - 1));
+                const double v = (rng() % 2 ? 1.0 : -1.0)
+                    * std::ldexp(1.0, grow ? c.M - static_cast<int>(rng() % 2) : -1);
+                std::vector<double>& part = rng() % 2 ? f.re : f.im;
+                part[r] = v;
+                part[r + n / 4] = -v;
+            }
+            uint32_t schedule = 0;
+            for (int t = 0; t < (nfft + 1) / 2; ++t)
+                schedule |= static_cast<uint32_t>(rng() % ((nfft & 1) && 2 * t + 1 == nfft ? 2 : 4))
+                    << (2 * t);
+            const int direction = static_cast<int>(rng() & 1);
+            const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
+            expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
+                "portable, coarse frame");
+            bool fell_back = false;
+            for (int t = 1; t < nfft - 1; t += 2)
+                fell_back |= portable.stage_parts(t) == 0;
+            fallbacks += fell_back;
+            if (avx2)
+                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
+                    "avx2, coarse frame");
+            if (avx512)
+                expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, direction, schedule),
+                    "avx512, coarse frame");
+            if (::testing::Test::HasFailure())
+                return;
+        }
+        // Both sides of the limits are visited.
+        EXPECT_GT(fallbacks, 0) << "M " << c.M << " iw " << c.iw;
+        EXPECT_LT(fallbacks, 300) << "M " << c.M << " iw " << c.iw;
+    }
+    if (!avx512)
+        GTEST_SKIP() << "no AVX-512F: the 8-lane stages were not compared (the others were)";
+}
+
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }
 
 TEST(EnginePaths, Radix2PathsAgreeBitForBit) { check_paths<R2_loop>(2); }

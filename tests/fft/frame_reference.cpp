@@ -969,6 +969,103 @@ TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
     }
 }
 
+// Butterfly output (x, y), |x|, |y| <= lim, for the twiddle (g, h) with S = x g - y h at
+// least need and S = T modulo 2^bits; y is taken from the extreme of its range inwards, x as
+// the extreme lift of its congruence.
+bool product_on_residue(int64_t g, int64_t h, int64_t lim, int64_t T, int bits, __int128 need,
+    int64_t& x_out, int64_t& y_out)
+{
+    using i128 = __int128;
+    if (g == 0)
+        return false;
+    const int v = __builtin_ctzll(static_cast<uint64_t>(g));
+    if (v >= bits)
+        return false;
+    const int64_t mod = int64_t(1) << (bits - v); // x is fixed modulo 2^(bits - v)
+    const uint64_t go = static_cast<uint64_t>(g >> v); // odd
+    uint64_t inv = go; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - go * inv;
+    const i128 M = i128(1) << bits;
+    for (int64_t i = 0; i < 4096; ++i) {
+        const int64_t y = h > 0 ? -lim + i : lim - i; // -y h large and positive
+        i128 need_r = (i128(T) + i128(y) * h) % M; // x g = T + y h modulo 2^bits
+        if (need_r < 0)
+            need_r += M;
+        if ((need_r & ((i128(1) << v) - 1)) != 0)
+            continue;
+        const uint64_t q = static_cast<uint64_t>(need_r >> v);
+        const int64_t x0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod - 1));
+        const int64_t x = g > 0 ? x0 + (lim - x0) / mod * mod : x0 - (x0 + lim) / mod * mod;
+        if (x < -lim || x > lim)
+            continue;
+        if (i128(x) * g - i128(y) * h >= need) {
+            x_out = x;
+            y_out = y;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Pipelined whole twiddle products at their bound (butterfly outputs within 2^(52 - TW), twice
+// the largest word the stage before measured), through the engine's plan with the operand
+// split (unscaled, 34-bit samples, 19-bit twiddles). Two samples, at r and N/4 + r, reach the
+// second stage's odd group as its inputs a and b: its upper butterfly output a - j b times
+// W^r. Frames: words at 2^(51 - TW) (butterfly outputs at 2^(52 - TW)), products whole and as large
+// as they get; words at 2^(52 - TW) (split products) with the product sum beyond 2^52 where
+// truncating whole products in doubles would round twice. Every path, both frames through one
+// state.
+TEST(FrameReferencePaths, PipelinedWholeProductsAtTheirBound)
+{
+    const int M = 6, iw = 34, TW = 19;
+    const int64_t N = int64_t(1) << M, unit = int64_t(1) << (iw - 1);
+    const fft_ref::Twiddles rom(M, TW);
+    // Unscaled: twiddled outputs drop d = TW - 7 bits, stage outputs 6 more.
+    const int D = TW - 1;
+    const int64_t K = (int64_t(1) << (TW - 8)) - 1;
+    std::vector<Case> seq;
+    for (int big = 0; big < 2; ++big) {
+        bool found = false;
+        for (int64_t r = N / 16; r < N / 4 && !found; ++r) {
+            const KFixComplex w = rom.lookup((N - r) % N); // forward, W^r
+            const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
+            const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
+            int64_t x = 0, y = 0;
+            if (big) {
+                // S + K = 2^D modulo 2^(D+1): the quotient odd, on a tie once S + K - 2^(D-1)
+                // + 1/2 has rounded to an integer.
+                const int64_t T = ((int64_t(1) << D) - K) & ((int64_t(1) << (D + 1)) - 1);
+                if (!product_on_residue(g, h, 2 * unit - 2, T, D + 1,
+                        (__int128(1) << 52) + (__int128(1) << D), x, y))
+                    continue;
+            } else {
+                const int64_t top = int64_t(1) << (52 - TW);
+                x = g > 0 ? top : -top;
+                y = h > 0 ? -top : top;
+            }
+            // a = (xa, ya) and b with a - j b = (xa + b.im, ya - b.re) = (x, y).
+            const int64_t xa = x / 2, bi = x - xa, ya = y / 2, br = ya - y;
+            Case c;
+            c.nfft = M;
+            c.kind = std::string(big ? "product sum beyond 2^52" : "words at the bound") + " at r "
+                + std::to_string(r);
+            c.g = generics(3, M, M, 0, 0, iw, TW);
+            c.direction = 1;
+            c.re.assign(size_t(N), 0.0);
+            c.im.assign(size_t(N), 0.0);
+            c.re[size_t(r)] = std::ldexp(static_cast<double>(xa), 1 - iw);
+            c.im[size_t(r)] = std::ldexp(static_cast<double>(ya), 1 - iw);
+            c.re[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(br), 1 - iw);
+            c.im[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(bi), 1 - iw);
+            seq.push_back(c);
+            found = true;
+        }
+        ASSERT_TRUE(found) << (big ? "no product on the residue" : "no twiddle");
+    }
+    ASSERT_TRUE(matches_on_every_path(seq));
+}
+
 // Pipelined block floating point with the largest magnitude held by two different words of
 // opposite sign, a power of two: which one the scan keeps decides the exponent. Every path,
 // one state, lengths and directions changing.
