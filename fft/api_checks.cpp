@@ -100,10 +100,14 @@ namespace {
         return range_loop<4>(x, n, flt);
     }
 
+    KFFT_AVX512_BEGIN
+    template bool range_loop<8>(const double*, int32_t, bool);
+
     [[gnu::target("avx512f")]] bool range_avx512(const double* x, int32_t n, bool flt)
     {
         return range_loop<8>(x, n, flt);
     }
+    KFFT_AVX512_END
 #endif
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include <cfenv>
 #include <cmath>
-#include <initializer_list>
 
 #include "api_checks.h"
 #include "api_messages.h"
@@ -201,6 +200,23 @@ namespace {
         return i == n && none(off);
     }
 
+    // One group of the scan to nearest: a denormal lies strictly between 2^-150 and
+    // 2^-126 - 2^-150, a finite value below 2^128 - 2^103.
+    template <int L>
+    [[gnu::always_inline]] inline void scan_group(const double* re, const double* im,
+        typename Lanes<L>::D& peak, typename Lanes<L>::M& finite, typename Lanes<L>::M& denormal)
+    {
+        typedef typename Lanes<L>::D D;
+        const D zero_below = splat<D>(0x1p-150), normal_from = splat<D>(0x1p-126 - 0x1p-150);
+        const D infinite_from = splat<D>(0x1p128 - 0x1p103);
+        const D a = magnitude(load<D>(re));
+        const D b = magnitude(load<D>(im));
+        finite &= (a < infinite_from) & (b < infinite_from); // NaN fails
+        denormal |= ((a > zero_below) & (a < normal_from)) | ((b > zero_below) & (b < normal_from));
+        const D ab = select(a > b, a, b);
+        peak = select(ab > peak, ab, peak);
+    }
+
     // Rounding to nearest: |float(x)| = float(|x|), zero for |x| <= 2^-150, denormal below
     // 2^-126 - 2^-150 (the tie goes to 2^-126), normal below 2^128 - 2^103 (from there an
     // infinity). The largest single magnitude is then the single value of the largest |x|.
@@ -210,28 +226,17 @@ namespace {
     {
         typedef typename Lanes<L>::D D;
         typedef typename Lanes<L>::M M;
-        const D zero_below = splat<D>(0x1p-150), normal_from = splat<D>(0x1p-126 - 0x1p-150);
-        const D infinite_from = splat<D>(0x1p128 - 0x1p103);
         // Two groups a step, each with its own running maximum: the maxima are the chain that
-        // takes time. A denormal lies strictly between zero_below and normal_from.
+        // takes time.
         D peak0 = splat<D>(0.0), peak1 = peak0;
         M finite = ~M {}, denormal = {};
-        const auto group = [&](int32_t i, D& peak) KFFT_INLINE {
-            const D a = magnitude(load<D>(re + i));
-            const D b = magnitude(load<D>(im + i));
-            finite &= (a < infinite_from) & (b < infinite_from); // NaN fails
-            denormal
-                |= ((a > zero_below) & (a < normal_from)) | ((b > zero_below) & (b < normal_from));
-            const D ab = select(a > b, a, b);
-            peak = select(ab > peak, ab, peak);
-        };
         int32_t i = 0;
         for (; i + 2 * L <= n; i += 2 * L) {
-            group(i, peak0);
-            group(i + L, peak1);
+            scan_group<L>(re + i, im + i, peak0, finite, denormal);
+            scan_group<L>(re + i + L, im + i + L, peak1, finite, denormal);
         }
         for (; i < n; i += L)
-            group(i, peak0);
+            scan_group<L>(re + i, im + i, peak0, finite, denormal);
         if (!none(~finite) || !none(denormal))
             return false;
         const D peak = select(peak1 > peak0, peak1, peak0);
@@ -251,17 +256,16 @@ namespace {
         typedef typename Lanes<L>::D D;
         typedef typename Lanes<L>::M M;
         typedef typename Lanes<L>::F F;
-        // double(float(x)) lane by lane, rounded as the scalar conversion is.
-        const auto through_single = [](const D& x) KFFT_INLINE {
-            return __builtin_convertvector(__builtin_convertvector(x, F), D);
-        };
         const D smallest = splat<D>(0x1p-126), largest = splat<D>(kFloatMax);
         const D zero = splat<D>(0.0);
         D peak = zero;
         M bad = {};
         for (int32_t i = 0; i < n; i += L) {
-            const D a = magnitude(through_single(load<D>(re + i)));
-            const D b = magnitude(through_single(load<D>(im + i)));
+            // double(float(x)) lane by lane, rounded as the scalar conversion is.
+            const D a = magnitude(
+                __builtin_convertvector(__builtin_convertvector(load<D>(re + i), F), D));
+            const D b = magnitude(
+                __builtin_convertvector(__builtin_convertvector(load<D>(im + i), F), D));
             // A denormal lies strictly between 0 and the smallest normal; NaN fails a <= largest.
             bad |= ((a < smallest) & (a != zero)) | ~(a <= largest);
             bad |= ((b < smallest) & (b != zero)) | ~(b <= largest);
@@ -278,6 +282,19 @@ namespace {
         return true;
     }
 
+    // One sample of the scan: false when it is denormal, infinite or NaN in single precision;
+    // otherwise raises peak to its single-precision magnitude.
+    bool scan_one(double x, double& peak)
+    {
+        const float f = static_cast<float>(x);
+        const int c = std::fpclassify(f);
+        if (c == FP_SUBNORMAL || c == FP_NAN || c == FP_INFINITE)
+            return false;
+        const double mag = std::fabs(static_cast<double>(f));
+        peak = mag > peak ? mag : peak;
+        return true;
+    }
+
     template <int L>
     [[gnu::always_inline]] inline bool scan_loop(
         const double* re, const double* im, int32_t n, double& max_mag, bool nearest)
@@ -286,14 +303,8 @@ namespace {
         const int32_t whole = n - n % L;
         double tail = 0.0;
         for (int32_t i = whole; i < n; ++i)
-            for (const double x : { re[i], im[i] }) {
-                const float f = static_cast<float>(x);
-                const int c = std::fpclassify(f);
-                if (c == FP_SUBNORMAL || c == FP_NAN || c == FP_INFINITE)
-                    return false;
-                const double mag = std::fabs(static_cast<double>(f));
-                tail = mag > tail ? mag : tail;
-            }
+            if (!scan_one(re[i], tail) || !scan_one(im[i], tail))
+                return false;
         double groups = 0.0;
         if (!(nearest ? scan_nearest<L>(re, im, whole, groups)
                       : scan_any_mode<L>(re, im, whole, groups)))
@@ -387,6 +398,16 @@ namespace {
         condition_loop<4>(x, n, exponent, w, factors, count, out);
     }
 
+    KFFT_AVX512_BEGIN
+    template bool grid_loop<8>(const double*, const double*, int32_t, double);
+    template void scan_group<8>(
+        const double*, const double*, Lanes<8>::D&, Lanes<8>::M&, Lanes<8>::M&);
+    template bool scan_nearest<8>(const double*, const double*, int32_t, double&);
+    template bool scan_any_mode<8>(const double*, const double*, int32_t, double&);
+    template bool scan_loop<8>(const double*, const double*, int32_t, double&, bool);
+    template void condition_loop<8>(
+        const double*, int32_t, int32_t, int, const float*, int, double*);
+
     [[gnu::target("avx512f")]] bool grid_avx512(
         const double* re, const double* im, int32_t n, double s)
     {
@@ -404,6 +425,7 @@ namespace {
     {
         condition_loop<8>(x, n, exponent, w, factors, count, out);
     }
+    KFFT_AVX512_END
 #endif
 
 } // namespace

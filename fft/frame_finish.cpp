@@ -113,50 +113,80 @@ namespace {
 
     using namespace kfft_lanes;
 
+    template <int L> struct FinishConstants {
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::U U;
+        U abs_mask = splat<U>(uint64_t { INT64_MAX }), sign = ~abs_mask;
+        U near_add = splat<U>(uint64_t { 1 } << 13);
+        U near_mask = splat<U>(((uint64_t { 1 } << 52) - 1) & ~((uint64_t { 1 } << 14) - 1));
+        U half_less_one = splat<U>((uint64_t { 1 } << 28) - 1), one = splat<U>(uint64_t { 1 });
+        U keep = splat<U>(~((uint64_t { 1 } << 29) - 1));
+        D lowest = splat<D>(0x1p-923), highest = splat<D>(0x1p878);
+        D largest = splat<D>(kFloatMax), zero = splat<D>(0.0);
+    };
+
+    // The L values at p through the rounding and the factors; clears the lanes of ok whose
+    // value needs the per-value route.
+    template <int L>
+    [[gnu::always_inline]] inline typename Lanes<L>::D finish_group(const double* p,
+        const FinishConstants<L>& c, const double* factors, int count, typename Lanes<L>::M& ok)
+    {
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::U U;
+        const U b = (U)load<D>(p);
+        const U mb = b & c.abs_mask;
+        const D mag = (D)mb;
+        const D near = (D)((mb + c.near_add) & c.near_mask);
+        ok &= ((mag >= c.lowest) & (mag < c.highest) & (near != c.zero)) | (mag == c.zero);
+        const U r = ((mb + c.half_less_one + ((mb >> 29) & c.one)) & c.keep) | (b & c.sign);
+        D v = (D)r;
+        for (int j = 0; j < count; ++j)
+            v = v * factors[j];
+        ok &= magnitude(v) <= c.largest;
+        return v;
+    }
+
+    // The per-value route of one value; returns true when it exceeded the single range.
+    bool finish_one(double& v, const Pow2Scaler& scale)
+    {
+        double y = round_to_single_significance_fast(v);
+        const bool over = restore_float_range(y, scale);
+        v = y;
+        return over;
+    }
+
     // Rounding to 24 significant bits on the bits of the double (ties to even; a carry out of
     // the fraction moves to the next power of two, as the formula's result does), then the
-    // scale factors and the range test. Values within 2^-39 relative of a power of two or of
-    // extreme exponent (the margins of round_to_single_significance_fast), and values beyond
-    // the single range after scaling, take the per-value functions. Zeros stay zeros of their
-    // sign either way. The margin test looks at fraction bits as a double below the smallest
-    // normal: a processor treating such values as zero sends more values the per-value way.
+    // scale factors and the range test, two groups of L values at a time. Values within 2^-39
+    // relative of a power of two or of extreme exponent (the margins of
+    // round_to_single_significance_fast), and values beyond the single range after scaling,
+    // take the per-value functions, and so do the two groups around them and the values after
+    // the last pair of groups. Zeros stay zeros of their sign either way. The margin test looks
+    // at fraction bits as a double below the smallest normal: a processor treating such values
+    // as zero sends more values the per-value way.
     template <int L>
     [[gnu::always_inline]] inline bool finish_loop(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
         typedef typename Lanes<L>::D D;
         typedef typename Lanes<L>::M M;
-        typedef typename Lanes<L>::U U;
-        const U abs_mask = splat<U>(uint64_t { INT64_MAX }), sign = ~abs_mask;
-        const U near_add = splat<U>(uint64_t { 1 } << 13);
-        const U near_mask = splat<U>(((uint64_t { 1 } << 52) - 1) & ~((uint64_t { 1 } << 14) - 1));
-        const U half_less_one = splat<U>((uint64_t { 1 } << 28) - 1),
-                one = splat<U>(uint64_t { 1 });
-        const U keep = splat<U>(~((uint64_t { 1 } << 29) - 1));
-        const D lowest = splat<D>(0x1p-923), highest = splat<D>(0x1p878);
-        const D largest = splat<D>(kFloatMax), zero = splat<D>(0.0);
+        const FinishConstants<L> c;
         bool overflow = false;
-        run_frame<L>(
-            p, n,
-            [&](int32_t i, M& ok) KFFT_INLINE {
-                const U b = (U)load<D>(p + i);
-                const U mb = b & abs_mask;
-                const D mag = (D)mb;
-                ok &= ((mag >= lowest) & (mag < highest)
-                          & ((D)((mb + near_add) & near_mask) != zero))
-                    | (mag == zero);
-                const U r = ((mb + half_less_one + ((mb >> 29) & one)) & keep) | (b & sign);
-                D v = (D)r;
-                for (int j = 0; j < count; ++j)
-                    v = v * factors[j];
-                ok &= magnitude(v) <= largest;
-                return v;
-            },
-            [&](int32_t i) KFFT_INLINE {
-                double y = round_to_single_significance_fast(p[i]);
-                overflow |= restore_float_range(y, scale);
-                p[i] = y;
-            });
+        int32_t i = 0;
+        for (; i + 2 * L <= n; i += 2 * L) {
+            M ok = ~M {};
+            const D v0 = finish_group<L>(p + i, c, factors, count, ok);
+            const D v1 = finish_group<L>(p + i + L, c, factors, count, ok);
+            if (none(~ok)) {
+                store(p + i, v0);
+                store(p + i + L, v1);
+            } else {
+                for (int k = 0; k < 2 * L; ++k)
+                    overflow |= finish_one(p[i + k], scale);
+            }
+        }
+        for (; i < n; ++i)
+            overflow |= finish_one(p[i], scale);
         return overflow;
     }
 
@@ -173,11 +203,18 @@ namespace {
         return finish_loop<4>(p, n, factors, count, scale);
     }
 
+    KFFT_AVX512_BEGIN
+    template struct FinishConstants<8>;
+    template Lanes<8>::D finish_group<8>(
+        const double*, const FinishConstants<8>&, const double*, int, Lanes<8>::M&);
+    template bool finish_loop<8>(double*, int32_t, const double*, int, const Pow2Scaler&);
+
     [[gnu::target("avx512f")]] bool finish_avx512(
         double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
     {
         return finish_loop<8>(p, n, factors, count, scale);
     }
+    KFFT_AVX512_END
 #endif
 
 } // namespace

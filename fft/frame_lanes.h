@@ -1,10 +1,9 @@
-// Vectors of doubles for the whole-frame loops of conditioning and finishing, with the block
-// runner that sends a group needing the exact per-value route that way. Each loop is one
-// template over the lane count, built for the baseline processor and in functions with a
-// target attribute: every helper here is always inlined into the function that uses it, so
-// no vector passes between functions built for different processors. (GCC and Clang still
-// note that such vectors pass differently without AVX: the files of the loops turn that note
-// off for themselves, fft/CMakeLists.txt.)
+// Vectors of doubles for the whole-frame loops of the frame route (the call's sample test,
+// conditioning, finishing). Each loop is one template over the lane count, built for the
+// baseline processor and in functions with a target attribute: every helper here is always
+// inlined into the function that uses it, so no vector passes between functions built for
+// different processors. (GCC and Clang still note that such vectors pass differently without
+// AVX: the files of the loops turn that note off for themselves, fft/CMakeLists.txt.)
 #ifndef KFFT_FRAME_LANES_H
 #define KFFT_FRAME_LANES_H
 
@@ -12,8 +11,18 @@
 
 #include "path_plan.h"
 
-// Lambdas handing vectors around are inlined like the helpers.
-#define KFFT_INLINE __attribute__((always_inline))
+// GCC builds the vector operations of a function template for the target in force where it is
+// instantiated, before inlining it: an 8-lane loop instantiated implicitly, for the baseline
+// processor, has its 512-bit comparisons taken apart lane by lane. The 8-lane instantiations
+// are therefore made explicitly between these two, for AVX-512F. (Clang builds them for the
+// function they are inlined into.)
+#if defined(__GNUC__) && !defined(__clang__)
+#define KFFT_AVX512_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f\")")
+#define KFFT_AVX512_END _Pragma("GCC pop_options")
+#else
+#define KFFT_AVX512_BEGIN
+#define KFFT_AVX512_END
+#endif
 
 namespace kfft_lanes {
 
@@ -80,45 +89,6 @@ template <class M, class D>
 [[gnu::always_inline]] inline D select(const M& m, const D& a, const D& b)
 {
     return (D)((m & (M)a) | (~m & (M)b));
-}
-
-// Runs blocks of L * G values from i through group(i, ok), which returns the results of the L
-// values at i and clears lanes of ok that need the per-value route; the results of a block are
-// stored when no lane was cleared. Stops at the first block that is not, or when fewer than
-// L * G values remain; returns where it stopped.
-template <int L, int G, class Group>
-[[gnu::always_inline]] inline int32_t run_blocks(double* out, int32_t i, int32_t n, Group group)
-{
-    typedef typename Lanes<L>::D D;
-    typedef typename Lanes<L>::M M;
-    for (; i + L * G <= n; i += L * G) {
-        D v[G];
-        M ok = ~M {};
-        for (int g = 0; g < G; ++g)
-            v[g] = group(i + L * g, ok);
-        if (!none(~ok))
-            return i;
-        for (int g = 0; g < G; ++g)
-            store(out + i + L * g, v[g]);
-    }
-    return i;
-}
-
-// Every group of L values of [0, n) through group, blocks of sixteen values at a time; a group
-// with a lane that needs it, and the values beyond the last whole group, through single(i)
-// for each of its values.
-template <int L, class Group, class Single>
-[[gnu::always_inline]] inline void run_frame(double* out, int32_t n, Group group, Single single)
-{
-    for (int32_t i = 0; i < n;) {
-        i = run_blocks<L, 16 / L>(out, i, n, group);
-        const int32_t end = i + 16 < n ? i + 16 : n;
-        while ((i = run_blocks<L, 1>(out, i, end, group)) < end) {
-            const int32_t stop = i + L < end ? i + L : end; // fewer than L at a frame's end
-            for (; i < stop; ++i)
-                single(i);
-        }
-    }
 }
 
 } // namespace kfft_lanes
