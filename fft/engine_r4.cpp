@@ -214,9 +214,11 @@ using kfft_simd::V8;
 // moves N butterflies' operands into lanes; with 8 lanes, L = 4 takes the four butterflies of
 // two groups.
 template <bool Round, bool Bfp, bool Forward, int Parts, class V>
-[[gnu::always_inline]] inline R4Result fp_stage_body(
-    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::always_inline]] inline R4Result fp_stage_body(const R4Stage& stage, const double* sr,
+    const double* si, double* dr, double* di, const double* tw)
 {
+    // A local copy: stores through the memory pointers could otherwise change the fields.
+    const R4Stage a = stage;
     constexpr int N = sizeof(V) / sizeof(double);
     kfft_fp::OutputQuant<Round, Bfp, V> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
@@ -224,21 +226,23 @@ template <bool Round, bool Bfp, bool Forward, int Parts, class V>
     auto butterfly = [&](const V& x0r, const V& x0i, const V& t1r, const V& t1i, const V& t2r,
         const V& t2i, const V& t3r, const V& t3i, V* zr, V* zi) __attribute__((always_inline))
     {
-        const V x8r = x0r * 8.0, x8i = x0i * 8.0;
+        // Every output holds x0 once: it carries the quantisation's shift.
+        const V x8r = Round ? x0r * 8.0 : x0r * 8.0 + quant.shift;
+        const V x8i = Round ? x0i * 8.0 : x0i * 8.0 + quant.shift;
         const V ar = x8r + t2r, ai = x8i + t2i;
         const V ur = x8r - t2r, ui = x8i - t2i;
         const V br = t1r + t3r, bi = t1i + t3i;
         const V vr = t1i - t3i, vi = t3r - t1r;
         // The inverse butterfly swaps X1 and X3.
         const int o1 = Forward ? 1 : 3, o3 = Forward ? 3 : 1;
-        quant(ar + br, zr[0]);
-        quant(ai + bi, zi[0]);
-        quant(ur + vr, zr[o1]);
-        quant(ui + vi, zi[o1]);
-        quant(ar - br, zr[2]);
-        quant(ai - bi, zi[2]);
-        quant(ur - vr, zr[o3]);
-        quant(ui - vi, zi[o3]);
+        quant(ar + br, zr[0], 0);
+        quant(ai + bi, zi[0], 1);
+        quant(ur + vr, zr[o1], 2);
+        quant(ui + vi, zi[o1], 3);
+        quant(ar - br, zr[2], 4);
+        quant(ai - bi, zi[2], 5);
+        quant(ur - vr, zr[o3], 6);
+        quant(ui - vi, zi[o3], 7);
     };
     // Twiddled operands T1..T3 of the operands at x (stride L) with twiddles of index k.
     auto twiddled
@@ -337,7 +341,7 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 }
 
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[KFFT_AVX512, gnu::noinline]] R4Result fp_stage_avx512_loops(
+[[KFFT_AVX512, gnu::noinline, gnu::flatten]] R4Result fp_stage_avx512_loops(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts, V8>(a, sr, si, dr, di, tw);
