@@ -321,11 +321,12 @@ template <class V> [[gnu::always_inline]] inline double lane_max(const V& v)
     return k;
 }
 
+// v rounded to an integer (|v| < 2^51, rounding to nearest) by adding and removing
+// 1.5 * 2^52 on every lane count: a zero comes out +0, as the integer registers give it (a
+// rounding instruction keeps the sign of -0.3, and the word would read -0).
 template <class V> [[gnu::always_inline]] inline V rounded(const V& v)
 {
-    V r;
-    kfft_fp::round_to(r, v);
-    return r;
+    return (v + kfft_simd::kMagic) - kfft_simd::kMagic;
 }
 
 // Spans below the lane count: 2L words x0, x1 hold L butterflies of span h, taken apart into
