@@ -30,7 +30,6 @@ R2_DIT_PE::R2_DIT_PE(const FFT_CONFIG& cfg)
     , pw_(data_width_ + twiddle_width_ + 2)
     , dT_(twiddle_width_ - 4)
     , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
-    , round_(rounding_ != 0)
     , wide_(pw_ > 62)
 {
 }
@@ -62,16 +61,6 @@ template <typename Acc, bool Round>
     pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
     z[0] = CRaw { o[0], o[1] };
     z[1] = CRaw { o[2], o[3] };
-}
-
-void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, shift & 3, z)
-               : butterfly_t<i128, false>(x, w, shift & 3, z);
-    else
-        round_ ? butterfly_t<int64_t, true>(x, w, shift & 3, z)
-               : butterfly_t<int64_t, false>(x, w, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -168,7 +157,7 @@ template <int L>
 
 // A stage with L < N, 2N words at a time (n a multiple of 2N). L = 1: every twiddle is 1, so
 // T = 8 x1 exactly; otherwise lane j of x1 takes the twiddle of index j mod L.
-template <int L, int Parts, class V, class Quant>
+template <int L, int Parts, bool Round, class V, class Quant>
 [[gnu::always_inline]] inline void short_stage(const R2Stage& a, Quant& quant)
 {
     constexpr int N = sizeof(V) / sizeof(double);
@@ -191,11 +180,14 @@ template <int L, int Parts, class V, class Quant>
         } else {
             kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, a.c_prod, a.wide, tr, ti);
         }
+        // Both outputs hold x0 once: it carries the quantisation's shift.
+        const V x8r = Round ? x0r * 8.0 : x0r * 8.0 + quant.shift;
+        const V x8i = Round ? x0i * 8.0 : x0i * 8.0 + quant.shift;
         V z0r, z0i, z1r, z1i;
-        quant(x0r * 8.0 + tr, z0r);
-        quant(x0i * 8.0 + ti, z0i);
-        quant(x0r * 8.0 - tr, z1r);
-        quant(x0i * 8.0 - ti, z1i);
+        quant(x8r + tr, z0r, 0);
+        quant(x8i + ti, z0i, 1);
+        quant(x8r - tr, z1r, 2);
+        quant(x8i - ti, z1i, 3);
         merge_lanes<L>(z0r, z1r, ar, br);
         merge_lanes<L>(z0i, z1i, ai, bi);
         store(a.dr + p, ar);
@@ -208,17 +200,19 @@ template <int L, int Parts, class V, class Quant>
 // One stage, N = 4 or 8 butterflies at a time (V: N lanes; n >= 2N): L >= N takes N
 // consecutive butterflies of a group, shorter sub-transforms gather groups into lanes.
 template <bool Round, bool Bfp, int Parts, class V>
-[[gnu::always_inline]] inline R2Result fp_stage_body(const R2Stage& a)
+[[gnu::always_inline]] inline R2Result fp_stage_body(const R2Stage& stage)
 {
+    // A local copy: stores through the memory pointers could otherwise change the fields.
+    const R2Stage a = stage;
     constexpr int N = sizeof(V) / sizeof(double);
     kfft_fp::OutputQuant<Round, Bfp, V> quant(a.out);
     const int32_t n = a.n, L = a.L;
     if (L == 1) {
-        short_stage<1, Parts, V>(a, quant);
+        short_stage<1, Parts, Round, V>(a, quant);
     } else if (L == 2) {
-        short_stage<2, Parts, V>(a, quant);
+        short_stage<2, Parts, Round, V>(a, quant);
     } else if (N == 8 && L == 4) {
-        short_stage<N == 8 ? 4 : 1, Parts, V>(a, quant);
+        short_stage<N == 8 ? 4 : 1, Parts, Round, V>(a, quant);
     } else {
         const double* gs = a.tw;
         const double* hs = a.tw + L;
@@ -233,10 +227,12 @@ template <bool Round, bool Bfp, int Parts, class V>
                 load(g, gs + k);
                 load(h, hs + k);
                 kfft_fp::twiddle_any<Parts>(x1r, x1i, g, h, a.c_prod, a.wide, tr, ti);
-                quant(x0r * 8.0 + tr, z0r);
-                quant(x0i * 8.0 + ti, z0i);
-                quant(x0r * 8.0 - tr, z1r);
-                quant(x0i * 8.0 - ti, z1i);
+                const V x8r = Round ? x0r * 8.0 : x0r * 8.0 + quant.shift;
+                const V x8i = Round ? x0i * 8.0 : x0i * 8.0 + quant.shift;
+                quant(x8r + tr, z0r, 0);
+                quant(x8i + ti, z0i, 1);
+                quant(x8r - tr, z1r, 2);
+                quant(x8i - ti, z1i, 3);
                 store(a.dr + p, z0r);
                 store(a.di + p, z0i);
                 store(a.dr + p + L, z1r);
@@ -263,7 +259,7 @@ struct R2Loops {
     }
     // Frames of 8 points (one chunk of 8 lanes would need 16) take 4 lanes.
     template <bool Round, bool Bfp, int Parts>
-    [[KFFT_AVX512, gnu::noinline]] static R2Result avx512(const R2Stage& a)
+    [[KFFT_AVX512, gnu::noinline, gnu::flatten]] static R2Result avx512(const R2Stage& a)
     {
         return a.n < 16 ? fp_stage_body<Round, Bfp, Parts, V4>(a)
                         : fp_stage_body<Round, Bfp, Parts, V8>(a);

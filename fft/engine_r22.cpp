@@ -45,14 +45,12 @@ int internal_width_of(const FFT_CONFIG& cfg)
 // and the memory words can actually wrap: a product register holds any product of its
 // operand formats, and S and L have at least the integer bits of the value they receive.
 
-R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
+R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int direction)
     : FFT(cfg)
     , P_(P)
-    , nfft_pe_(nfft)
     , dir_(direction)
 {
     scaled_ = scaling_ == 1 && bfp_ == 0;
-    round_ = rounding_ != 0;
     const int TW = twiddle_width_;
     Bw_ = scaled_ ? P + 2 : P;
     Prw_ = scaled_ ? P + TW + 3 : P + TW + 1;
@@ -149,30 +147,6 @@ inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int 
     }
 }
 
-template <typename Acc, bool Round>
-void R22_DIF_PE::butterfly_t(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    const bool last = t == nfft_pe_ - 1;
-    if ((t & 1) == 0)
-        bf1<Round>(a, b, last && scaled_, s, out);
-    else if (!last)
-        bf2_twiddle<Acc, Round>(a, b, (g & 1) != 0, w1, w2, s, out);
-    else
-        bf2_last<Round>(a, b, (g & 1) != 0, s, out);
-}
-
-void R22_DIF_PE::butterfly(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
-    else
-        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
-}
-
 // ---------------------------------------------------------------------------------------
 // R22_pipeline
 
@@ -193,7 +167,9 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
 }
 
 // The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
-// operand split in two, else the twiddle in three.
+// operand split in two, else the twiddle in three. With the operand split, a twiddled stage
+// still takes whole products when the words measured by the stage before allow them
+// (run_stages()).
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
@@ -202,7 +178,7 @@ kfft::PathPlan R22_pipeline::make_plan() const
     const int P = P_, TW = twiddle_width_;
     if (path_ == Path::Integer)
         return p;
-    const R22_DIF_PE pe(cfg_, P, nfft_max_, 1);
+    const R22_DIF_PE pe(cfg_, P, 1);
     const int Bw = pe.Bw_, dTw = pe.dTw_;
     if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
@@ -227,7 +203,7 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
 {
     if (!ready_to_run(rom))
         return false;
-    R22_DIF_PE pe(cfg_, P_, nfft_, direction_);
+    R22_DIF_PE pe(cfg_, P_, direction_);
     blk_exp_ = 0;
     overflow_ = 0;
     stage_shifts_.fill(0);
@@ -616,6 +592,19 @@ struct R22Loops {
 
 } // namespace
 
+namespace {
+
+// 2^e for -1022 <= e <= 1023, exactly (the stage constants, set once per stage).
+inline double pow2(int e)
+{
+    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
+    double x;
+    __builtin_memcpy(&x, &bits, sizeof x);
+    return x;
+}
+
+} // namespace
+
 // Twiddles of the double stages (odd stages with a span of 4 or more, not the last) of the
 // current frame length in one direction, built once and kept: for stage t, 8 arrays of h,
 // real then imaginary parts of W^(q r) for q = 0..3; with a split, each array becomes the
@@ -690,7 +679,9 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
     const int TW = twiddle_width_;
     // A bound on the magnitude of the memory words: the memory width, until a double stage
     // has measured its outputs.
-    const double word_max = std::ldexp(1.0, P);
+    const double word_max = pow2(P);
+    const kfft_fp::WideTwiddle wide
+        = plan_.parts > 1 ? kfft_fp::wide_twiddle(plan_.split, pe.dTw_) : kfft_fp::WideTwiddle {};
     double in_max = word_max;
     stage_parts_.fill(-1);
 
@@ -714,8 +705,7 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             using namespace kfft::bounds;
             // Butterfly outputs within 2 in_max.
             const bool whole = plan_.parts == 1
-                || (plan_.parts == 2
-                    && 2 * in_max <= std::ldexp(1.0, kPipelinedProductBits - 1 - TW));
+                || (plan_.parts == 2 && 2 * in_max <= pow2(kPipelinedProductBits - 1 - TW));
             const bool fused = kind == 1 && whole && !Round;
             R22Stage a {};
             a.sr = mem_re();
@@ -726,37 +716,35 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             a.n = N;
             a.h = h;
             a.rotate_sign = forward;
-            a.c_prod = std::ldexp(1.0, -pe.dTw_);
-            if (plan_.parts > 1)
-                a.wide = kfft_fp::wide_twiddle(plan_.split, pe.dTw_);
-            a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
+            a.c_prod = pow2(-pe.dTw_);
+            a.wide = wide;
+            a.largest = pow2(pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
             // Bits dropped by the output quantisation, and the largest magnitude of the
             // checked values (see kfft::bounds).
             int d = 0;
-            double lim = std::ldexp(1.0, scaled ? P : P - 1) - 1.0;
+            double lim = pow2(scaled ? P : P - 1) - 1.0;
             if (kind == 0 && last && scaled) {
                 d = s; // S = B / 2^s, quantised
-                lim = std::ldexp(1.0, P - 1 + s) - 1.0;
+                lim = pow2(P - 1 + s) - 1.0;
             } else if (kind == 1) {
                 d = pe.G_ - (P - 1) + (scaled ? s : 0);
-                lim = fused ? std::ldexp(1.0, P - 1) - 0.5
-                            : std::ldexp(1.0, scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
+                lim = fused ? pow2(P - 1) - 0.5 : pow2(scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
             } else if (kind == 2 && scaled) {
                 const int d2 = pe.Lf_ - (P - 1);
-                a.pre = std::ldexp(1.0, std::max(-e1, 0));
+                a.pre = pow2(std::max(-e1, 0));
                 d = std::max(e1, 0) + d2;
-                lim = std::ldexp(1.0, P - 1 + s) - 1.0;
+                lim = pow2(P - 1 + s) - 1.0;
             }
             a.lim = lim;
-            a.b_lim = std::ldexp(1.0, P - 1) - 1.0;
-            a.c_out = std::ldexp(1.0, -d);
-            a.bias = d > 0 ? std::ldexp(1.0, d - 1) - 0.5 : 0.0;
+            a.b_lim = pow2(P - 1) - 1.0;
+            a.c_out = pow2(-d);
+            a.bias = d > 0 ? pow2(d - 1) - 0.5 : 0.0;
             if (fused) {
                 // floor((S + K) / 2^D) = round((S + k0) / 2^D), never a tie.
                 const int D = pe.dTw_ + d;
-                a.c_out = std::ldexp(1.0, -D);
-                a.k0 = static_cast<double>(pe.K_) - std::ldexp(1.0, D - 1) + 0.5;
+                a.c_out = pow2(-D);
+                a.k0 = static_cast<double>(pe.K_) - pow2(D - 1) + 0.5;
             }
             const bool check_b = kind == 1 && !scaled && 2 * in_max > a.b_lim;
             const R22Result r = (whole ? fp_whole : fp_stage)(a, kind, d > 0, check_b);

@@ -31,7 +31,6 @@ R4_DIT_PE::R4_DIT_PE(const FFT_CONFIG& cfg)
     , pw_(data_width_ + twiddle_width_ + 2)
     , dT_(twiddle_width_ - 4)
     , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
-    , round_(rounding_ != 0)
     , wide_(pw_ > 62)
 {
 }
@@ -83,16 +82,6 @@ template <typename Acc, bool Round>
     pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
     for (int q = 0; q < 4; ++q)
         z[q] = CRaw { o[2 * q], o[2 * q + 1] };
-}
-
-void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, radix2, shift & 3, z)
-               : butterfly_t<i128, false>(x, w, radix2, shift & 3, z);
-    else
-        round_ ? butterfly_t<int64_t, true>(x, w, radix2, shift & 3, z)
-               : butterfly_t<int64_t, false>(x, w, radix2, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -225,9 +214,11 @@ using kfft_simd::V8;
 // moves N butterflies' operands into lanes; with 8 lanes, L = 4 takes the four butterflies of
 // two groups.
 template <bool Round, bool Bfp, bool Forward, int Parts, class V>
-[[gnu::always_inline]] inline R4Result fp_stage_body(
-    const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
+[[gnu::always_inline]] inline R4Result fp_stage_body(const R4Stage& stage, const double* sr,
+    const double* si, double* dr, double* di, const double* tw)
 {
+    // A local copy: stores through the memory pointers could otherwise change the fields.
+    const R4Stage a = stage;
     constexpr int N = sizeof(V) / sizeof(double);
     kfft_fp::OutputQuant<Round, Bfp, V> quant(a.out);
     // Butterfly on operand x0 and twiddled operands T1..T3 (W + 2 fraction bits); z in
@@ -235,21 +226,23 @@ template <bool Round, bool Bfp, bool Forward, int Parts, class V>
     auto butterfly = [&](const V& x0r, const V& x0i, const V& t1r, const V& t1i, const V& t2r,
         const V& t2i, const V& t3r, const V& t3i, V* zr, V* zi) __attribute__((always_inline))
     {
-        const V x8r = x0r * 8.0, x8i = x0i * 8.0;
+        // Every output holds x0 once: it carries the quantisation's shift.
+        const V x8r = Round ? x0r * 8.0 : x0r * 8.0 + quant.shift;
+        const V x8i = Round ? x0i * 8.0 : x0i * 8.0 + quant.shift;
         const V ar = x8r + t2r, ai = x8i + t2i;
         const V ur = x8r - t2r, ui = x8i - t2i;
         const V br = t1r + t3r, bi = t1i + t3i;
         const V vr = t1i - t3i, vi = t3r - t1r;
         // The inverse butterfly swaps X1 and X3.
         const int o1 = Forward ? 1 : 3, o3 = Forward ? 3 : 1;
-        quant(ar + br, zr[0]);
-        quant(ai + bi, zi[0]);
-        quant(ur + vr, zr[o1]);
-        quant(ui + vi, zi[o1]);
-        quant(ar - br, zr[2]);
-        quant(ai - bi, zi[2]);
-        quant(ur - vr, zr[o3]);
-        quant(ui - vi, zi[o3]);
+        quant(ar + br, zr[0], 0);
+        quant(ai + bi, zi[0], 1);
+        quant(ur + vr, zr[o1], 2);
+        quant(ui + vi, zi[o1], 3);
+        quant(ar - br, zr[2], 4);
+        quant(ai - bi, zi[2], 5);
+        quant(ur - vr, zr[o3], 6);
+        quant(ui - vi, zi[o3], 7);
     };
     // Twiddled operands T1..T3 of the operands at x (stride L) with twiddles of index k.
     auto twiddled
@@ -348,7 +341,7 @@ template <bool Round, bool Bfp, bool Forward, int Parts>
 }
 
 template <bool Round, bool Bfp, bool Forward, int Parts>
-[[KFFT_AVX512, gnu::noinline]] R4Result fp_stage_avx512_loops(
+[[KFFT_AVX512, gnu::noinline, gnu::flatten]] R4Result fp_stage_avx512_loops(
     const R4Stage& a, const double* sr, const double* si, double* dr, double* di, const double* tw)
 {
     return fp_stage_body<Round, Bfp, Forward, Parts, V8>(a, sr, si, dr, di, tw);

@@ -32,10 +32,38 @@ template <class V> [[gnu::always_inline]] inline void store(double* p, const V& 
     __builtin_memcpy(p, &v, sizeof v);
 }
 
-// v rounded to an integer (|v| < 2^51, rounding to nearest): adding and removing 1.5 * 2^52.
+// Whether the lanes of V round with one instruction (8 lanes: simd8.h) rather than by adding
+// and removing 1.5 * 2^52.
+template <class V> constexpr bool kRoundsDirectly = false;
+#if defined(KFFT_X86_DISPATCH)
+template <> constexpr bool kRoundsDirectly<kfft_simd::V8> = true;
+#endif
+
+// v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even).
 template <class V> [[gnu::always_inline]] inline void round_to(V& out, const V& v)
 {
+#if defined(KFFT_X86_DISPATCH)
+    if constexpr (kRoundsDirectly<V>) {
+        kfft_simd::round_nearest(out, v);
+        return;
+    }
+#endif
     out = (v + kfft_simd::kMagic) - kfft_simd::kMagic;
+}
+
+// (n + K) >> d for integers n (|n| < 2^51) with K = 2^(d-1) - 1 and c = 2^-d: round((n - 1/2) c),
+// never a tie, or floor((n + K) c) where the lanes round directly (the same integer: n + 1/2
+// and n + K + 1/2 lie between the same multiples of 2^d).
+template <class V, class C>
+[[gnu::always_inline]] inline void round_shifted(V& out, const V& n, const C& c)
+{
+#if defined(KFFT_X86_DISPATCH)
+    if constexpr (kRoundsDirectly<V>) {
+        kfft_simd::round_floor(out, (n + (0.5 / c - 1.0)) * c);
+        return;
+    }
+#endif
+    round_to(out, (n - 0.5) * c);
 }
 
 // Quantisation of butterfly outputs with W + 2 fraction bits to data words of W bits after a
@@ -50,53 +78,85 @@ struct OutputFormat {
 
 // Running extremes use the vector conditional a > b ? a : b, which compilers turn into the
 // max and min instructions (same result: no operand is ever NaN here).
+//
+// When truncating, the outputs y arrive plus `shift`, which the callers fold into a term every
+// output of a butterfly shares (x0): -(2^(d-1) - 1/2), which turns the rounding to nearest
+// into a floor, or +0 where the lanes take the floor directly (it keeps -0 out of the words:
+// a sum is -0 only when every term is). y + shift is exact: a multiple of 1/2 below 2^51 in
+// magnitude. Rounding to nearest, the callers add nothing.
 template <bool Round, bool Bfp, class V = V4> struct OutputQuant {
-    V c_out, bias, largest;
-    double lim, b1, b2, b3;
-    V ymax {}, ymin {}; // extremes of the butterfly outputs (overflow)
-    V zkey {}; // largest magnitude key max(z, -1 - z) of the words (block floating point)
+    double shift;
+    V c_out, largest;
+    double hi, lo; // y + shift from hi on, or below lo: y outside [-lim, lim) (exact)
+    double top; // largest data word
+    double b1, b2, b3;
+    // Extremes of y + shift (overflow) and largest magnitude key max(z, -1 - z) of the words
+    // (block floating point), kept in kSlots independent accumulators: one would chain every
+    // output of a loop step to the previous one.
+    static constexpr int kSlots = 4;
+    V ymax[kSlots] {}, ymin[kSlots] {};
+    V zkey[kSlots] {};
+
+    // Truncation: floor(y 2^-d) directly where the lanes round directly, else rounding to
+    // nearest after the shift.
+    static constexpr bool kFloor = !Round && kRoundsDirectly<V>;
 
     [[gnu::always_inline]] explicit OutputQuant(const OutputFormat& f)
-        : c_out(V {} + f.c_out)
-        , bias(V {} + f.bias)
+        : shift(Round || kFloor ? 0.0 : -f.bias)
+        , c_out(V {} + f.c_out)
         , largest(V {} + f.largest)
-        , lim(f.lim)
+        , hi(f.lim + shift)
+        , lo(-f.lim + shift)
+        , top(f.largest)
         , b1(f.b1)
         , b2(f.b2)
         , b3(f.b3)
     {
     }
 
-    // Data word z of output y (TRUNCATE, or CONVERGENT_NOSAT when Round); valid when no
-    // output of the stage lies outside [-1, 1), which overflow() reports.
-    [[gnu::always_inline]] void operator()(const V& y, V& z)
+    // Data word z of output y, given y + shift (TRUNCATE, or CONVERGENT_NOSAT when Round);
+    // valid when no output of the stage lies outside [-1, 1), which overflow() reports. slot:
+    // the accumulator (a constant, taken modulo kSlots).
+    [[gnu::always_inline]] void operator()(const V& ys, V& z, int slot)
     {
-        ymax = y > ymax ? y : ymax;
-        ymin = y < ymin ? y : ymin;
-        if (Round) {
-            round_to(z, y * c_out);
-            z = z < largest ? z : largest;
-        } else {
-            round_to(z, (y - bias) * c_out);
+        const int i = slot % kSlots;
+        if (Round || !Bfp) {
+            ymax[i] = ys > ymax[i] ? ys : ymax[i];
+            ymin[i] = ys < ymin[i] ? ys : ymin[i];
         }
+#if defined(KFFT_X86_DISPATCH)
+        if constexpr (kFloor)
+            kfft_simd::round_floor(z, ys * c_out);
+        else
+#endif
+            // Adding and removing 1.5 * 2^52 (never -0, unlike a rounding instruction).
+            z = (ys * c_out + kfft_simd::kMagic) - kfft_simd::kMagic;
+        if (Round)
+            z = z < largest ? z : largest;
         if (Bfp) {
             const V m = -1.0 - z;
             const V k = z > m ? z : m;
-            zkey = k > zkey ? k : zkey;
+            zkey[i] = k > zkey[i] ? k : zkey[i];
         }
     }
 
-    [[gnu::always_inline]] static double lane_max(const V& v)
+    // The largest lane of the accumulators (sign -1: the smallest, negated).
+    [[gnu::always_inline]] static double lane_max(const V* v, double sign = 1.0)
     {
-        double k = v[0];
-        for (unsigned i = 1; i < sizeof(V) / sizeof(double); ++i)
-            k = v[i] > k ? v[i] : k;
+        double k = sign * v[0][0];
+        for (int j = 0; j < kSlots; ++j)
+            for (unsigned i = 0; i < sizeof(V) / sizeof(double); ++i)
+                k = sign * v[j][i] > k ? sign * v[j][i] : k;
         return k;
     }
 
     [[gnu::always_inline]] bool overflow() const
     {
-        return lane_max(ymax) >= lim || -lane_max(-ymin) < -lim;
+        // Truncating, z = floor(y / 2^d) and lim = 2^(W-1) 2^d: y lies outside [-lim, lim)
+        // exactly when z lies outside the word, that is when its key exceeds the largest word.
+        if (!Round && Bfp)
+            return lane_max(zkey) > top;
+        return lane_max(ymax) >= hi || -lane_max(ymin, -1.0) < lo;
     }
     // Number of class bounds reached by the largest word.
     [[gnu::always_inline]] int32_t bfp_class() const
@@ -127,8 +187,8 @@ template <class V, class C>
 [[gnu::always_inline]] inline void twiddle(
     const V& xr, const V& xi, const V& g, const V& h, const C& c, V& tr, V& ti)
 {
-    round_to(tr, (xr * g - xi * h - 0.5) * c);
-    round_to(ti, (xr * h + xi * g - 0.5) * c);
+    round_shifted(tr, xr * g - xi * h, c);
+    round_shifted(ti, xr * h + xi * g, c);
 }
 
 // Twiddled operands whose products exceed exact doubles: the twiddle splits into three
@@ -198,7 +258,7 @@ template <class V>
     const V f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
     round_to(q1, f1 * k.q1c);
     const V f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
-    round_to(r, (f0 - 0.5) * k.c);
+    round_shifted(r, f0, k.c);
     q = (q2 + q1) + r;
 }
 
@@ -209,7 +269,7 @@ template <class V>
     V q1, r;
     round_to(q1, p1 * k.q1c);
     const V f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
-    round_to(r, (f0 - 0.5) * k.c);
+    round_shifted(r, f0, k.c);
     q = q1 + r;
 }
 
