@@ -197,16 +197,6 @@ namespace {
         return finish_loop<4>(p, n, factors, count, scale);
     }
 
-    KFFT_AVX512_BEGIN
-    template Lanes<8>::D finish_group<8>(const double*, const double*, int, Lanes<8>::M&);
-    template bool finish_loop<8>(double*, int32_t, const double*, int, const Pow2Scaler&);
-
-    [[gnu::target("avx512f")]] bool finish_avx512(
-        double* p, int32_t n, const double* factors, int count, const Pow2Scaler& scale)
-    {
-        return finish_loop<8>(p, n, factors, count, scale);
-    }
-    KFFT_AVX512_END
 #endif
 
 } // namespace
@@ -237,9 +227,7 @@ bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, Path loops
     bool (*loop)(double*, int32_t, const double*, int, const Pow2Scaler&) = finish_portable;
 #if defined(KFFT_X86_DISPATCH)
     switch (kfft_lanes::lane_count(loops)) {
-    case 8:
-        loop = finish_avx512;
-        break;
+    case 8: // the 8-lane build of this loop measured slower than the 4-lane one
     case 4:
         loop = finish_avx2;
         break;
