@@ -39,15 +39,11 @@ template <class V> constexpr bool kRoundsDirectly = false;
 template <> constexpr bool kRoundsDirectly<kfft_simd::V8> = true;
 #endif
 
-// v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even).
+// v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even). Always by adding and
+// removing 1.5 * 2^52, on every lane width: a rounding instruction gives -0 for v in
+// [-1/2, -0], and a -0 word reaches the floating-point outputs of the pipelined engine.
 template <class V> [[gnu::always_inline]] inline void round_to(V& out, const V& v)
 {
-#if defined(KFFT_X86_DISPATCH)
-    if constexpr (kRoundsDirectly<V>) {
-        kfft_simd::round_nearest(out, v);
-        return;
-    }
-#endif
     out = (v + kfft_simd::kMagic) - kfft_simd::kMagic;
 }
 
