@@ -56,10 +56,10 @@ bool restore_float_range(double& v, const Pow2Scaler& t);
 
 // Every re[k] and im[k], k in [0, n), replaced by round_to_single_significance followed by
 // restore_float_range with 2^t. Returns true when some value exceeded the single-precision
-// range. Values must be finite. The same source is built for the baseline processor, for
-// AVX2 and for AVX-512F; loops (kfft::PathPlan::loops) takes that build, or the next narrower
-// one the processor has. All give the same bits. Rounding modes other than to nearest take
-// the per-value route.
+// range. Values must be finite. The same source is built for the baseline processor and for
+// AVX2; loops (kfft::PathPlan::loops) takes the AVX2 build for FloatAvx2 and FloatAvx512 (an
+// 8-lane build measured slower) where the processor has it. Both give the same bits. Rounding
+// modes other than to nearest take the per-value route.
 bool finish_float_frame(double* re, double* im, int32_t n, int32_t t, Path loops);
 
 // Sizes and the mode-dependent zeroing of blk_exp and overflow, applied after a successful
