@@ -59,6 +59,7 @@ KFFT_API kelvar_ip_kfft_v8_0_state* kelvar_ip_kfft_v8_0_create_state(
     kelvar_ip_kfft_v8_0_generics generics)
 {
     try {
+        const kfft::NearestRounding nearest; // the twiddle table's cosines and sines
         if (kfft::check_generics(generics) != 0)
             return nullptr;
         auto s = std::make_unique<State>();
@@ -93,6 +94,7 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
     const kelvar_ip_kfft_v8_0_inputs* inputs, kelvar_ip_kfft_v8_0_outputs* outputs)
 {
     try {
+        const kfft::NearestRounding nearest;
         if (state == nullptr) {
             emit_line("ERROR:kfft_v8_0:simulate called with null state structure");
             return KELVAR_IP_KFFT_V8_0_NULL_STATE;
@@ -109,12 +111,9 @@ KFFT_API int kelvar_ip_kfft_v8_0_bitacc_simulate(kelvar_ip_kfft_v8_0_state* stat
             emit_line("ERROR:kfft_v8_0:simulate called with null input structure");
             return KELVAR_IP_KFFT_V8_0_NULL_INPUTS;
         }
-        int32_t nfft = 0;
-        const int rc = kfft::validate_call(state->generics, *inputs, *outputs, nfft);
-        if (rc != KELVAR_IP_KFFT_V8_0_OK)
+        const int rc = kfft::simulate_frame(*state, *inputs, *outputs);
+        if (rc != kfft::kFrameRefused)
             return rc;
-        if (kfft::simulate_frame(*state, *inputs, *outputs, nfft))
-            return KELVAR_IP_KFFT_V8_0_OK;
         report("ERROR:kfft_v8_0:simulate failed: the engine refused the frame");
         return corrupted_code(state->generics.C_ARCH);
     } catch (const std::exception& e) {

@@ -4,49 +4,30 @@
 
 #include "api_generics.h"
 #include "api_messages.h"
-#include "simd4.h"
+#include "frame_lanes.h"
+#include "path_plan.h"
 
 namespace kfft {
 namespace {
 
     const char* const kSim = "ERROR:kfft_v8_0:simulate called with ";
 
-    // Index of the first sample out of range, or -1. The common all-valid frame is tested without a
-    // branch per sample.
-    int32_t first_bad_sample(const double* x, int32_t n, bool flt)
+    // Index of the first sample out of range, or -1. The common all-valid frame is tested a
+    // vector at a time.
+    int32_t first_bad_sample(const double* x, int32_t n, bool flt, Path loops)
     {
-        using namespace kfft_simd;
-        AllTrue ok;
-        int32_t i = 0;
-        if (!flt) {
-            const V2 lo = splat2(-1.0), hi = splat2(1.0);
-            for (; i + 2 <= n; i += 2) {
-                const V2 v = load2(x + i);
-                ok.add((v >= lo) & (v < hi));
-            }
-        } else {
-            // Within the single range, or NaN: accepted without looking at the single value.
-            const V2 lo = splat2(-kFloatMax), hi = splat2(kFloatMax);
-            for (; i + 2 <= n; i += 2) {
-                const V2 v = load2(x + i);
-                ok.add(~((v > hi) | (v < lo)));
-            }
-        }
-        bool all_ok = ok.get();
-        for (; i < n; ++i)
-            all_ok &= !sample_out_of_range(x[i], flt);
-        if (all_ok)
-            return -1;
-        for (int32_t k = 0; k < n; ++k)
-            if (sample_out_of_range(x[k], flt))
-                return k;
+        if (!samples_in_range(x, n, flt, loops))
+            for (int32_t k = 0; k < n; ++k)
+                if (sample_out_of_range(x[k], flt))
+                    return k;
         return -1;
     }
 
     // Scans one sample array; returns true (after the message) when a value is out of range.
-    bool bad_sample(const double* x, int32_t n, bool flt, const char* kind, const char* name)
+    bool bad_sample(
+        const double* x, int32_t n, bool flt, Path loops, const char* kind, const char* name)
     {
-        const int32_t i = first_bad_sample(x, n, flt);
+        const int32_t i = first_bad_sample(x, n, flt, loops);
         if (i < 0)
             return false;
         MessageLine m;
@@ -71,6 +52,93 @@ int check_generics(const kelvar_ip_kfft_v8_0_generics& g)
     return rule;
 }
 
+// ---- the whole-frame range test, built twice (baseline and AVX2)
+
+namespace {
+
+    using namespace kfft_lanes;
+
+    // True when no x[i], i in [0, n), is out of range; false when one is, or when a
+    // floating-point sample lies beyond the single range (it may be an infinity in single
+    // precision: the caller looks at it alone). Fixed-point: within [-1, 1) (NaN fails);
+    // floating-point: NaN passes. The tail beyond the lanes, one by one.
+    template <int L>
+    [[gnu::always_inline]] inline bool range_loop(const double* x, int32_t n, bool flt)
+    {
+        typedef typename Lanes<L>::D D;
+        typedef typename Lanes<L>::M M;
+        M ok0 = ~M {}, ok1 = ~M {};
+        int32_t i = 0;
+        if (!flt) {
+            const D lo = splat<D>(-1.0), hi = splat<D>(1.0);
+            for (; i + 2 * L <= n; i += 2 * L) {
+                const D a = load<D>(x + i), b = load<D>(x + i + L);
+                ok0 &= (a >= lo) & (a < hi);
+                ok1 &= (b >= lo) & (b < hi);
+            }
+        } else {
+            const D lo = splat<D>(-kFloatMax), hi = splat<D>(kFloatMax);
+            M off0 = {}, off1 = {};
+            for (; i + 2 * L <= n; i += 2 * L) {
+                const D a = load<D>(x + i), b = load<D>(x + i + L);
+                off0 |= (a > hi) | (a < lo);
+                off1 |= (b > hi) | (b < lo);
+            }
+            ok0 = ~(off0 | off1);
+        }
+        bool all_ok = none(~(ok0 & ok1));
+        for (; i < n; ++i)
+            all_ok &= !sample_out_of_range(x[i], flt);
+        return all_ok;
+    }
+
+    bool range_portable(const double* x, int32_t n, bool flt) { return range_loop<2>(x, n, flt); }
+
+#if defined(KFFT_X86_DISPATCH)
+    [[gnu::target("avx2")]] bool range_avx2(const double* x, int32_t n, bool flt)
+    {
+        return range_loop<4>(x, n, flt);
+    }
+
+    KFFT_AVX512_BEGIN
+    template bool range_loop<8>(const double*, int32_t, bool);
+
+    [[gnu::target("avx512f")]] bool range_avx512(const double* x, int32_t n, bool flt)
+    {
+        return range_loop<8>(x, n, flt);
+    }
+    KFFT_AVX512_END
+#endif
+
+} // namespace
+
+bool samples_in_range(const double* x, int32_t n, bool floating_point, Path loops)
+{
+    bool (*loop)(const double*, int32_t, bool) = range_portable;
+#if defined(KFFT_X86_DISPATCH)
+    switch (kfft_lanes::lane_count(loops)) {
+    case 8:
+        loop = range_avx512;
+        break;
+    case 4:
+        loop = range_avx2;
+        break;
+    default:
+        break;
+    }
+#else
+    (void)loops;
+#endif
+    if (loop(x, n, floating_point))
+        return true;
+    // Some sample beyond the loop's bounds: floating-point values beyond the single range may
+    // still be infinities in single precision.
+    for (int32_t i = 0; i < n; ++i)
+        if (sample_out_of_range(x[i], floating_point))
+            return false;
+    return true;
+}
+
 bool sample_out_of_range(double x, bool floating_point)
 {
     if (!floating_point)
@@ -79,7 +147,7 @@ bool sample_out_of_range(double x, bool floating_point)
 }
 
 int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8_0_inputs& in,
-    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft)
+    const kelvar_ip_kfft_v8_0_outputs& out, int32_t& nfft, Path loops)
 {
     // Transform length of this frame.
     nfft = g.C_NFFT_MAX;
@@ -111,7 +179,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
                                 << ": must be 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_SIZE;
     }
-    if (bad_sample(in.xn_re, n, flt, "real", "xn_re"))
+    if (bad_sample(in.xn_re, n, flt, loops, "real", "xn_re"))
         return KELVAR_IP_KFFT_V8_0_BAD_XN_RE_VALUE;
     if (in.xn_im == nullptr) {
         emit_line(MessageLine() << kSim << "null pointer for xn_im input");
@@ -122,7 +190,7 @@ int validate_call(const kelvar_ip_kfft_v8_0_generics& g, const kelvar_ip_kfft_v8
                                 << ": must be 2^nfft = " << n);
         return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_SIZE;
     }
-    if (bad_sample(in.xn_im, n, flt, "imaginary", "xn_im"))
+    if (bad_sample(in.xn_im, n, flt, loops, "imaginary", "xn_im"))
         return KELVAR_IP_KFFT_V8_0_BAD_XN_IM_VALUE;
 
     // Scaling schedule: read only for the scaled, non block floating point, fixed-point mode.

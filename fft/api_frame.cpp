@@ -1,78 +1,84 @@
-// One validated frame through the model: conditioning, the engine, result scaling.
+// One simulate call through the model. A frame's route runs one way, each step in one place:
+//
+//   1. check      api_checks.cpp       validate_call: length, sizes, samples, schedule, direction
+//   2. condition  frame_condition.cpp  condition_frame: fixed-point grid test and rounding, or the
+//                                      floating-point scan, frame exponent and conditioning
+//   3. load       engine_base.cpp      FFT::load_frame: samples into the engine's memory order
+//   4. run        engine_r4.cpp, engine_r2.cpp, engine_r22.cpp: FrameEngine::run
+//   5. read       engine_base.cpp      FFT::read_frame: bins in natural order, prescaling undone
+//   6. finish     frame_finish.cpp     finish_frame: floating-point significance, exponent and
+//                                      range, the mode's block exponent and overflow, the sizes
+//
+// The pointer checks before step 1 and the exception guard sit with the exported functions
+// (api.cpp), which also hold the caller's rounding mode at bay (NearestRounding).
 #include "api_frame.h"
 
-#include <limits>
+#include <cfenv>
 
-#include "api_condition.h"
-#include "float_frame.h"
+#include "api_checks.h"
+#include "frame_condition.h"
+#include "frame_finish.h"
 
 namespace kfft {
 
-bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inputs& in,
-    kelvar_ip_kfft_v8_0_outputs& out, int32_t nfft)
+int simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inputs& in,
+    kelvar_ip_kfft_v8_0_outputs& out)
 {
     const kelvar_ip_kfft_v8_0_generics& g = s.generics;
     FFT_CONFIG& cfg = s.config;
-    const int32_t n = int32_t { 1 } << nfft;
-    const bool flt = g.C_USE_FLT_PT == 1;
-
     FrameEngine& e = *s.engine;
-    FloatFrame frame;
-    const bool loops = e.plan().loops != Path::Float;
-    const double* a = s.a.data();
-    const double* b = s.b.data();
-    if (flt) {
-        frame = scan_float_frame(in.xn_re, in.xn_im, n, loops);
-        if (frame.invalid) {
-            // Nothing meaningful can come out of the engine: every bin is invalidated.
-            const double nan = std::numeric_limits<double>::quiet_NaN();
-            for (int32_t k = 0; k < n; ++k)
-                out.xk_re[k] = out.xk_im[k] = nan;
-            out.blk_exp = 0;
-            out.overflow = 0;
-            set_final_fields(out, n, true, cfg.C_HAS_SCALING, cfg.C_HAS_BFP);
-            return true;
-        }
-        condition_float_frame(in.xn_re, n, frame.exponent, cfg.input_width, s.a.data(), loops);
-        condition_float_frame(in.xn_im, n, frame.exponent, cfg.input_width, s.b.data(), loops);
+
+    const Path loops = e.plan().loops;
+
+    // 1. Check.
+    int32_t nfft = 0;
+    const int rc = validate_call(g, in, out, nfft, loops);
+    if (rc != KELVAR_IP_KFFT_V8_0_OK)
+        return rc;
+    const int32_t n = int32_t { 1 } << nfft;
+
+    // 2. Condition.
+    const ConditionedFrame c
+        = condition_frame(g, cfg, in.xn_re, in.xn_im, n, s.a.data(), s.b.data(), loops);
+
+    int32_t blk_exp = 0, overflow = 0;
+    if (!c.invalid) {
+        // 3. Load: the geometry, then the samples.
+        if (!set_frame_geometry(cfg, nfft) || !e.set_frame(cfg) || !e.load_frame(c.re, c.im))
+            return kFrameRefused;
+
+        // 4. Run.
+        if (cfg.C_HAS_SCALING == 1 && cfg.C_HAS_BFP == 0)
+            e.set_scaling_schedule(FFT::pack_schedule(in.scaling_sch, in.scaling_sch_size));
+        e.set_direction(in.direction);
+        if (!e.run(*s.rom))
+            return kFrameRefused;
+
+        // 5. Read, undoing the unscaled datapaths' input prescaling.
+        const bool prescaled = g.C_USE_FLT_PT != 1
+            && (cfg.C_HAS_SCALING == 0 || (g.C_ARCH == 3 && cfg.C_HAS_BFP == 1));
+        if (!e.read_frame(out.xk_re, out.xk_im, prescaled ? g.C_NFFT_MAX + 1 : 0))
+            return kFrameRefused;
+        blk_exp = e.block_exponent();
+        overflow = e.overflow();
     }
 
-    // The engine: geometry, samples, controls, transform, bins in the engine's units.
-    if (!set_frame_geometry(cfg, nfft))
-        return false;
-    if (!e.set_frame(cfg))
-        return false;
-    if (flt) {
-        if (!e.load_frame(a, b))
-            return false;
-    } else if (!e.load_frame_if_plain(in.xn_re, in.xn_im)) {
-        // Validated samples load plainly exactly when they lie on the C_INPUT_WIDTH grid
-        // (input_width in fixed-point mode); otherwise they are rounded, with the warning.
-        const bool rounded = condition_fixed(
-            in.xn_re, in.xn_im, n, g.C_INPUT_WIDTH, cfg.input_width, s.a.data(), s.b.data());
-        if (!e.load_frame(rounded ? a : in.xn_re, rounded ? b : in.xn_im))
-            return false;
-    }
-    if (cfg.C_HAS_SCALING == 1 && cfg.C_HAS_BFP == 0)
-        e.set_scaling_schedule(FFT::pack_schedule(in.scaling_sch, in.scaling_sch_size));
-    e.set_direction(in.direction);
-    const bool pipelined = g.C_ARCH == 3;
-    // The unscaled datapaths' input prescaling is undone as the bins are read.
-    const bool prescaled = !flt && (cfg.C_HAS_SCALING == 0 || (pipelined && cfg.C_HAS_BFP == 1));
-    if (!e.run(*s.rom) || !e.read_frame(out.xk_re, out.xk_im, prescaled ? g.C_NFFT_MAX + 1 : 0))
-        return false;
-    const int32_t blk_exp = e.block_exponent();
+    // 6. Finish.
+    finish_frame(out, n, g, cfg, c.exponent, c.invalid, blk_exp, overflow, loops);
+    return KELVAR_IP_KFFT_V8_0_OK;
+}
 
-    int32_t overflow = e.overflow();
-    if (flt) {
-        const int32_t t = pipelined ? g.C_NFFT_MAX + frame.exponent + 1 : frame.exponent + blk_exp;
-        if (finish_float_frame(out.xk_re, out.xk_im, n, t, loops))
-            overflow = 1;
-    }
-    out.blk_exp = blk_exp;
-    out.overflow = overflow;
-    set_final_fields(out, n, flt, cfg.C_HAS_SCALING, cfg.C_HAS_BFP);
-    return true;
+NearestRounding::NearestRounding()
+    : caller_mode_(std::fegetround())
+{
+    if (caller_mode_ != FE_TONEAREST)
+        std::fesetround(FE_TONEAREST);
+}
+
+NearestRounding::~NearestRounding()
+{
+    if (caller_mode_ != FE_TONEAREST)
+        std::fesetround(caller_mode_);
 }
 
 } // namespace kfft

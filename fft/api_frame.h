@@ -1,4 +1,4 @@
-// One validated frame through the model: conditioning, the engine, result scaling.
+// One simulate call through the model, from its checks to its output record.
 #ifndef KFFT_API_FRAME_H
 #define KFFT_API_FRAME_H
 
@@ -9,11 +9,29 @@
 
 namespace kfft {
 
-// Conditions the samples of a validated call (fixed-point rounding, or the floating-point
-// scan and exponent), transforms a frame of 2^nfft points with the state's engine and fills
-// the outputs. Returns false when the engine refused the frame (outputs then unspecified).
-bool simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inputs& in,
-    kelvar_ip_kfft_v8_0_outputs& out, int32_t nfft);
+// simulate_frame's result when the engine refused a validated frame (outputs unspecified).
+constexpr int kFrameRefused = -1;
+
+// Checks the call against the state's generics, then conditions, loads, transforms, reads and
+// finishes one frame into the outputs. Returns 0 on success, the check's error code (after its
+// message) for a call that fails a check, or kFrameRefused. The state's engine and table are
+// set.
+int simulate_frame(kelvar_ip_kfft_v8_0_state& s, const kelvar_ip_kfft_v8_0_inputs& in,
+    kelvar_ip_kfft_v8_0_outputs& out);
+
+// Rounding to nearest for the lifetime of the object, the caller's rounding mode restored
+// afterwards: the model's results, messages and return codes are those of rounding to nearest
+// whatever mode its caller runs in. Only the calling thread's mode is touched.
+class NearestRounding {
+public:
+    NearestRounding();
+    ~NearestRounding();
+    NearestRounding(const NearestRounding&) = delete;
+    NearestRounding& operator=(const NearestRounding&) = delete;
+
+private:
+    int caller_mode_;
+};
 
 } // namespace kfft
 

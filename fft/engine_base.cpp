@@ -184,7 +184,7 @@ kfft::PathPlan FFT::make_plan() const
     kfft::PathPlan p;
     p.loops = kfft::vector_level(path_);
     const int W = data_width_, TW = twiddle_width_, d = TW - 4;
-    if (path_ == Path::Integer || W > kBurstWordBits)
+    if (path_ == Path::Integer)
         return p;
     if (W + TW <= kBurstProductBits) {
         p.parts = 1;
@@ -389,6 +389,44 @@ bool plain_frame_sse2(
     key_out = std::max(std::max(k[0], k[1]), std::max(k[2], k[3]));
     return _mm256_movemask_pd(ok) == 15;
 }
+
+// The same test, eight lanes at a time, fused with the load: mr[p] = re[source[p]] * scale
+// and mi[p] likewise for every memory position p (n a multiple of 8).
+[[gnu::target("avx512f")]] bool gather_plain_avx512(const double* re, const double* im,
+    const int32_t* source, int32_t n, double scale, double hi_v, double* mr, double* mi,
+    double& key_out)
+{
+    const __m512d sc = _mm512_set1_pd(scale), hi = _mm512_set1_pd(hi_v);
+    const __m512d lo = _mm512_set1_pd(-hi_v), magic = _mm512_set1_pd(kfft_simd::kMagic);
+    const __m512d minus_one = _mm512_set1_pd(-1.0);
+    __mmask8 ok = 0xFF;
+    __m512d key = _mm512_setzero_pd();
+    for (int32_t p = 0; p < n; p += 8) {
+        const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(source + p));
+        // Masked gathers with a zero source: the plain ones read an undefined source (GCC 12).
+        const __m512d zero = _mm512_setzero_pd();
+        const __m512d a = _mm512_mul_pd(_mm512_mask_i32gather_pd(zero, 0xFF, at, re, 8), sc);
+        const __m512d b = _mm512_mul_pd(_mm512_mask_i32gather_pd(zero, 0xFF, at, im, 8), sc);
+        _mm512_storeu_pd(mr + p, a);
+        _mm512_storeu_pd(mi + p, b);
+        const __m512d ra = _mm512_sub_pd(_mm512_add_pd(a, magic), magic);
+        const __m512d rb = _mm512_sub_pd(_mm512_add_pd(b, magic), magic);
+        ok &= _mm512_cmp_pd_mask(ra, a, _CMP_EQ_OQ) & _mm512_cmp_pd_mask(rb, b, _CMP_EQ_OQ);
+        ok &= _mm512_cmp_pd_mask(a, lo, _CMP_GE_OQ) & _mm512_cmp_pd_mask(a, hi, _CMP_LT_OQ);
+        ok &= _mm512_cmp_pd_mask(b, lo, _CMP_GE_OQ) & _mm512_cmp_pd_mask(b, hi, _CMP_LT_OQ);
+        // Maxima as x > y ? x : y blends (GCC 12 reports _mm512_max_pd as reading an
+        // undefined value).
+        const __m512d na = _mm512_sub_pd(minus_one, a), nb = _mm512_sub_pd(minus_one, b);
+        const __m512d ka = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(a, na, _CMP_GT_OQ), na, a);
+        const __m512d kb = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(b, nb, _CMP_GT_OQ), nb, b);
+        key = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(ka, key, _CMP_GT_OQ), key, ka);
+        key = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(kb, key, _CMP_GT_OQ), key, kb);
+    }
+    double k[8];
+    _mm512_storeu_pd(k, key);
+    key_out = *std::max_element(k, k + 8);
+    return ok == 0xFF;
+}
 #endif
 
 } // namespace
@@ -403,26 +441,34 @@ bool FFT::load_plain(const double* re, const double* im)
     const double hi = std::ldexp(1.0, word_w_ - 1);
     double key = 0.0;
     bool plain;
-#if defined(KFFT_X86_DISPATCH)
-    if (plan_.loops != kfft::Path::Float)
-        plain = plain_frame_avx2(re, im, n, load_scale_, hi, key);
-    else
-#endif
-        plain = plain_frame_sse2(re, im, n, load_scale_, hi, key);
-    // Large frames are gathered in memory order: the sample order would scatter at strides
-    // of N/4 and N/2, onto the same cache sets. Small frames stay in the first-level cache.
     const double scale = load_scale_;
-    if (n >= 4096) {
-        const int32_t* source = in_source_.data();
-        for (int32_t p = 0; p < n; ++p) {
-            mr[p] = re[source[p]] * scale;
-            mi[p] = im[source[p]] * scale;
-        }
-    } else {
-        const int32_t* perm = in_perm_.data();
-        for (int32_t i = 0; i < n; ++i) {
-            mr[perm[i]] = re[i] * scale;
-            mi[perm[i]] = im[i] * scale;
+#if defined(KFFT_X86_DISPATCH)
+    if (plan_.loops == kfft::Path::FloatAvx512 && n % 8 == 0) {
+        plain = gather_plain_avx512(re, im, in_source_.data(), n, scale, hi, mr, mi, key);
+    } else
+#endif
+    {
+#if defined(KFFT_X86_DISPATCH)
+        if (plan_.loops != kfft::Path::Float)
+            plain = plain_frame_avx2(re, im, n, scale, hi, key);
+        else
+#endif
+            plain = plain_frame_sse2(re, im, n, scale, hi, key);
+        // Large frames are gathered in memory order: the sample order would scatter at
+        // strides of N/4 and N/2, onto the same cache sets. Small frames stay in the
+        // first-level cache.
+        if (n >= 4096) {
+            const int32_t* source = in_source_.data();
+            for (int32_t p = 0; p < n; ++p) {
+                mr[p] = re[source[p]] * scale;
+                mi[p] = im[source[p]] * scale;
+            }
+        } else {
+            const int32_t* perm = in_perm_.data();
+            for (int32_t i = 0; i < n; ++i) {
+                mr[perm[i]] = re[i] * scale;
+                mi[perm[i]] = im[i] * scale;
+            }
         }
     }
     if (!plain)

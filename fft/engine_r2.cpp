@@ -30,7 +30,6 @@ R2_DIT_PE::R2_DIT_PE(const FFT_CONFIG& cfg)
     , pw_(data_width_ + twiddle_width_ + 2)
     , dT_(twiddle_width_ - 4)
     , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
-    , round_(rounding_ != 0)
     , wide_(pw_ > 62)
 {
 }
@@ -62,16 +61,6 @@ template <typename Acc, bool Round>
     pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
     z[0] = CRaw { o[0], o[1] };
     z[1] = CRaw { o[2], o[3] };
-}
-
-void R2_DIT_PE::butterfly(const CRaw x[2], const CRaw& w, int shift, CRaw z[2])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, shift & 3, z)
-               : butterfly_t<i128, false>(x, w, shift & 3, z);
-    else
-        round_ ? butterfly_t<int64_t, true>(x, w, shift & 3, z)
-               : butterfly_t<int64_t, false>(x, w, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -14,17 +14,14 @@ public:
     explicit R2_DIT_PE(const FFT_CONFIG& cfg);
     ~R2_DIT_PE() override;
 
-    // x: two operands (data format), w: the twiddle (twiddle format), shift 0..3.
-    // Writes Z0, Z1 (data format) and sets the sticky overflow flag.
-    void butterfly(
-        const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
-
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
     friend class R2_loop;
-    // The butterfly with the product type and the rounding mode fixed (engine loop only).
+    // x: two operands (data format), w: the twiddle (twiddle format), shift 0..3, with the
+    // product type and the rounding mode fixed. Writes Z0, Z1 (data format) and sets the
+    // sticky overflow flag.
     template <typename Acc, bool Round>
     void butterfly_t(
         const kfft_raw::CRaw x[2], const kfft_raw::CRaw& w, int shift, kfft_raw::CRaw z[2]);
@@ -33,7 +30,6 @@ private:
     int pw_;
     int dT_;
     int64_t K_;
-    bool round_;
     bool wide_;
     int32_t pe_overflow_ = 0;
 };

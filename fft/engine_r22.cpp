@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <stdexcept>
+#include <type_traits>
 
 #include "engine_r22.h"
 #include "fp_stage.h"
@@ -44,14 +45,12 @@ int internal_width_of(const FFT_CONFIG& cfg)
 // and the memory words can actually wrap: a product register holds any product of its
 // operand formats, and S and L have at least the integer bits of the value they receive.
 
-R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction)
+R22_DIF_PE::R22_DIF_PE(const FFT_CONFIG& cfg, int P, int direction)
     : FFT(cfg)
     , P_(P)
-    , nfft_pe_(nfft)
     , dir_(direction)
 {
     scaled_ = scaling_ == 1 && bfp_ == 0;
-    round_ = rounding_ != 0;
     const int TW = twiddle_width_;
     Bw_ = scaled_ ? P + 2 : P;
     Prw_ = scaled_ ? P + TW + 3 : P + TW + 1;
@@ -148,30 +147,6 @@ inline void R22_DIF_PE::bf2_last(const CRaw& a, const CRaw& b, bool rotate, int 
     }
 }
 
-template <typename Acc, bool Round>
-void R22_DIF_PE::butterfly_t(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    const bool last = t == nfft_pe_ - 1;
-    if ((t & 1) == 0)
-        bf1<Round>(a, b, last && scaled_, s, out);
-    else if (!last)
-        bf2_twiddle<Acc, Round>(a, b, (g & 1) != 0, w1, w2, s, out);
-    else
-        bf2_last<Round>(a, b, (g & 1) != 0, s, out);
-}
-
-void R22_DIF_PE::butterfly(
-    const CRaw& a, const CRaw& b, const CRaw& w1, const CRaw& w2, int t, int g, int s, CRaw out[2])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<i128, false>(a, b, w1, w2, t, g, s & 3, out);
-    else
-        round_ ? butterfly_t<int64_t, true>(a, b, w1, w2, t, g, s & 3, out)
-               : butterfly_t<int64_t, false>(a, b, w1, w2, t, g, s & 3, out);
-}
-
 // ---------------------------------------------------------------------------------------
 // R22_pipeline
 
@@ -191,23 +166,26 @@ R22_pipeline::R22_pipeline(const FFT_CONFIG& cfg)
     plan_ = make_plan();
 }
 
-// The pipelined rule: its registers within P + 8 bits, twiddle products of B (P + 2 bits)
-// whole, else the operand split in two, else the twiddle in three.
+// The pipelined rule: twiddle products of the butterfly outputs B (Bw bits) whole, else the
+// operand split in two, else the twiddle in three. With the operand split, a twiddled stage
+// still takes whole products when the words measured by the stage before allow them
+// (run_stages()).
 kfft::PathPlan R22_pipeline::make_plan() const
 {
     using namespace kfft::bounds;
     kfft::PathPlan p;
     p.loops = kfft::vector_level(path_);
     const int P = P_, TW = twiddle_width_;
-    if (path_ == Path::Integer || P > kPipelinedWordBits)
+    if (path_ == Path::Integer)
         return p;
-    const int dTw = R22_DIF_PE(cfg_, P, nfft_max_, 1).dTw_;
-    if (P + 2 + TW <= kPipelinedProductBits) {
+    const R22_DIF_PE pe(cfg_, P, 1);
+    const int Bw = pe.Bw_, dTw = pe.dTw_;
+    if (Bw + TW <= kPipelinedProductBits) {
         p.parts = 1;
-    } else if (const int a = kfft_fp::operand_split(P + 2, TW, dTw)) {
+    } else if (const int a = kfft_fp::operand_split(Bw, TW, dTw)) {
         p.parts = 2;
         p.split = a;
-    } else if (const int s = kfft_fp::wide_split(P + 2, TW, dTw)) {
+    } else if (const int s = kfft_fp::wide_split(Bw, TW, dTw)) {
         p.parts = 3;
         p.split = s;
     } else {
@@ -225,7 +203,7 @@ bool R22_pipeline::run(const TWIDDLE_ROM& rom)
 {
     if (!ready_to_run(rom))
         return false;
-    R22_DIF_PE pe(cfg_, P_, nfft_, direction_);
+    R22_DIF_PE pe(cfg_, P_, direction_);
     blk_exp_ = 0;
     overflow_ = 0;
     stage_shifts_.fill(0);
@@ -249,16 +227,13 @@ template <typename Acc> void R22_pipeline::dispatch(const TWIDDLE_ROM& rom, R22_
 
 namespace {
 
-using kfft_simd::load4;
 using kfft_simd::M4;
-using kfft_simd::round_int;
-using kfft_simd::splat;
-using kfft_simd::store4;
 using kfft_simd::V4;
 
-// One stage on exact doubles. Every register is checked against the range of its format;
-// any value that would wrap sends the stage to the integer registers, so that wrapping never
-// has to be modelled here.
+// One stage on exact doubles. Instead of every register being checked against its format,
+// one running magnitude per stage is compared with the largest value that can neither wrap
+// nor overflow (kfft::bounds, the pipelined stage checks): the stage falls back to the integer
+// registers beyond it, so neither wrapping nor the overflow flag has to be modelled here.
 struct R22Stage {
     const double* sr;
     const double* si;
@@ -266,217 +241,367 @@ struct R22Stage {
     double* di;
     const double* tw; // odd stages: 8 arrays of h, real and imaginary parts of W^(q r)
     int32_t n, h;
-    int kind; // 0 BF1, 1 BF2 with twiddles, 2 BF2 of the last stage
-    bool last;
     bool rotate_sign; // forward: the odd groups' lower input is rotated by -j
-    bool scaled;
-    double b_lim; // butterfly outputs B within [-b_lim, b_lim)
-    double tw_lim; // twiddled outputs Tw within [-tw_lim, tw_lim)
-    double o_lim; // stage outputs within [-o_lim, o_lim) (output register and memory word)
+    double lim; // largest magnitude of the checked values (see R22Result)
+    double b_lim; // unscaled twiddled stages: largest butterfly output magnitude
     double c_prod; // 2^-dTw
-    double ovf_lim; // scaled: overflow bound of the quantised value
+    double k0; // plain truncated products: K - 2^(D-1) + 1/2, D = dTw + d
+    double c_out; // 2^-d (plain truncated products: 2^-D)
+    double bias; // 2^(d-1) - 1/2: turns rounding to nearest into a floor
     double pre; // last-stage BF2: the exact power of two from B to the last-stage intermediate
-    int d; // bits dropped by the output quantisation
     double largest; // largest output word 2^(Bw - 1) - 1
-    kfft_fp::WideTwiddle wide; // products beyond exact doubles (Parts 2 and 3)
+    kfft_fp::WideTwiddle wide; // operand or twiddle split (Parts 2 and 3)
 };
 
+// fallback: some checked value beyond its limit (the stage runs again on integers). The
+// checked values are the stage outputs (BF1 not last), the butterfly outputs (last stage, and
+// in scaled mode also the first stage of an odd-length frame) or the twiddled outputs (in
+// units of the outputs for plain truncated products). largest: their largest magnitude (for
+// a BF1 stage, not last, that of its output words: the next stage's inputs).
 struct R22Result {
     bool fallback;
-    bool overflow;
+    double largest;
 };
 
-template <bool Round, int Kind, bool Drop, int Parts>
+// Lane count and mask type of a vector of doubles (4 lanes; 8 in the loops built for
+// AVX-512F).
+template <class V> struct VecTraits;
+template <> struct VecTraits<V4> {
+    using M = M4;
+    static constexpr int L = 4;
+};
+#if defined(KFFT_X86_DISPATCH)
+template <> struct VecTraits<kfft_simd::V8> {
+    using M = kfft_simd::M8;
+    static constexpr int L = 8;
+};
+#endif
+
+template <class V> [[gnu::always_inline]] inline V vload(const double* p)
+{
+    V v;
+    __builtin_memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V> [[gnu::always_inline]] inline void vstore(double* p, const V& v)
+{
+    __builtin_memcpy(p, &v, sizeof v);
+}
+
+template <class V> [[gnu::always_inline]] inline V vabs(const V& v)
+{
+    using M = typename VecTraits<V>::M;
+    return (V)((M)v & (M {} + INT64_MAX));
+}
+
+template <class V, class M>
+[[gnu::always_inline]] inline V vselect(const M& m, const V& a, const V& b)
+{
+    return (V)((m & (M)a) | (~m & (M)b));
+}
+
+template <class V> [[gnu::always_inline]] inline V vmax(const V& a, const V& b)
+{
+    return a > b ? a : b;
+}
+
+// Running largest magnitude of four vectors (a tree: one step on the loop-carried chain).
+template <class V>
+[[gnu::always_inline]] inline V max_abs(const V& m, const V& a, const V& b, const V& c, const V& d)
+{
+    return vmax(m, vmax(vmax(vabs(a), vabs(b)), vmax(vabs(c), vabs(d))));
+}
+
+template <class V> [[gnu::always_inline]] inline double lane_max(const V& v)
+{
+    double k = v[0];
+    for (int i = 1; i < VecTraits<V>::L; ++i)
+        k = v[i] > k ? v[i] : k;
+    return k;
+}
+
+template <class V> [[gnu::always_inline]] inline V rounded(const V& v)
+{
+    V r;
+    kfft_fp::round_to(r, v);
+    return r;
+}
+
+// Spans below the lane count: 2L words x0, x1 hold L butterflies of span h, taken apart into
+// upper and lower inputs (unzip) and put back together (zip) by lane shuffles.
+template <class V>
+[[gnu::always_inline]] inline void unzip(const V& x0, const V& x1, int h, V& u, V& l)
+{
+    if constexpr (VecTraits<V>::L == 4) {
+        if (h == 2) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 4, 5);
+            l = __builtin_shufflevector(x0, x1, 2, 3, 6, 7);
+        } else {
+            u = __builtin_shufflevector(x0, x1, 0, 2, 4, 6);
+            l = __builtin_shufflevector(x0, x1, 1, 3, 5, 7);
+        }
+    } else {
+        if (h == 4) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 2, 3, 8, 9, 10, 11);
+            l = __builtin_shufflevector(x0, x1, 4, 5, 6, 7, 12, 13, 14, 15);
+        } else if (h == 2) {
+            u = __builtin_shufflevector(x0, x1, 0, 1, 4, 5, 8, 9, 12, 13);
+            l = __builtin_shufflevector(x0, x1, 2, 3, 6, 7, 10, 11, 14, 15);
+        } else {
+            u = __builtin_shufflevector(x0, x1, 0, 2, 4, 6, 8, 10, 12, 14);
+            l = __builtin_shufflevector(x0, x1, 1, 3, 5, 7, 9, 11, 13, 15);
+        }
+    }
+}
+
+template <class V> [[gnu::always_inline]] inline void zip(const V& u, const V& l, int h, double* p)
+{
+    if constexpr (VecTraits<V>::L == 4) {
+        if (h == 2) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 4, 5)));
+            vstore(p + 4, V(__builtin_shufflevector(u, l, 2, 3, 6, 7)));
+        } else {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 4, 1, 5)));
+            vstore(p + 4, V(__builtin_shufflevector(u, l, 2, 6, 3, 7)));
+        }
+    } else {
+        if (h == 4) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 2, 3, 8, 9, 10, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 5, 6, 7, 12, 13, 14, 15)));
+        } else if (h == 2) {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 1, 8, 9, 2, 3, 10, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 5, 12, 13, 6, 7, 14, 15)));
+        } else {
+            vstore(p, V(__builtin_shufflevector(u, l, 0, 8, 1, 9, 2, 10, 3, 11)));
+            vstore(p + 8, V(__builtin_shufflevector(u, l, 4, 12, 5, 13, 6, 14, 7, 15)));
+        }
+    }
+}
+
+// Kind: 0 BF1, 1 BF2 with twiddles, 2 BF2 of the last stage. Drop: the output quantisation
+// drops bits. Parts: twiddle products whole (1), operand split (2), twiddle in three (3).
+// CheckB: the butterfly outputs of a twiddled stage may wrap (unscaled, large inputs). V: 4
+// or 8 lanes (frames of at least 2 V).
+template <bool Round, int Kind, bool Drop, int Parts, bool CheckB, class V>
 [[gnu::always_inline]] inline R22Result r22_stage_body(const R22Stage& a)
 {
-    const V4 largest = splat(a.largest), c = splat(a.c_prod);
-    const V4 c_out = splat(__builtin_ldexp(1.0, -a.d));
-    const V4 bias = splat(a.d > 0 ? __builtin_ldexp(1.0, a.d - 1) - 0.5 : 0.0);
-    const bool check_ovf = a.scaled && (Kind != 0 || a.last);
-    // Running extremes of the butterfly outputs, twiddled outputs, stage outputs and the
-    // values tested for overflow (the vector conditionals become max and min instructions).
-    struct Extremes {
-        V4 hi {}, lo {};
-        [[gnu::always_inline]] void add(const V4& v)
-        {
-            hi = v > hi ? v : hi;
-            lo = v < lo ? v : lo;
-        }
-        // Some value outside [-lim, lim).
-        bool outside(double lim) const
-        {
-            for (int i = 0; i < 4; ++i)
-                if (hi[i] >= lim || lo[i] < -lim)
-                    return true;
-            return false;
-        }
-    };
-    Extremes eb, et, eo, ev;
-    // Output quantisation: d bits dropped, floor or convergent (never up from the largest).
-    auto quant = [&](const V4& v) __attribute__((always_inline))
+    using M = typename VecTraits<V>::M;
+    constexpr int L = VecTraits<V>::L;
+    const V largest = V {} + a.largest, c = V {} + a.c_prod, c_out = V {} + a.c_out;
+    const V bias = V {} + a.bias, k0 = V {} + a.k0, pre = V {} + a.pre;
+    // Locals: the compiler need not reload them after every store.
+    const double* const sr = a.sr;
+    const double* const si = a.si;
+    double* const dr = a.dr;
+    double* const di = a.di;
+    const double* const tw = a.tw;
+    const bool rotate_sign = a.rotate_sign;
+    const kfft_fp::WideTwiddle wide = a.wide;
+    V m {}, mb {};
+    // Output quantisation of values v with d fraction bits: floor, or convergent (never up
+    // from the largest word).
+    auto quant = [&](const V& v) __attribute__((always_inline))
     {
-        if (check_ovf)
-            ev.add(v);
-        V4 z;
         if (!Drop)
-            z = v;
-        else if (Round) {
-            z = round_int(v * c_out);
-            z = z < largest ? z : largest;
-        } else {
-            z = round_int((v - bias) * c_out);
+            return v;
+        if (Round) {
+            const V z = rounded(v * c_out);
+            return z < largest ? z : largest;
         }
-        eo.add(z);
-        return z;
+        return rounded((v - bias) * c_out);
     };
-    const V4 pre = splat(a.pre);
-    // Butterfly of four lanes: upper and lower inputs, rotation mask (BF2 of odd groups),
-    // twiddles of the upper and lower outputs; z: the two outputs.
-    auto butterfly = [&](const V4& ar, const V4& ai, const V4& br, const V4& bi, const M4& rot,
-        const V4* w, V4* z) __attribute__((always_inline))
+    // Twiddled output of one lane pair for the plain products: floor((S + K) / 2^D) in one
+    // rounding when truncating; the twiddled operand Tw otherwise.
+    auto product
+        = [&](const V& br, const V& bi, const V* w, V& tr, V& ti) __attribute__((always_inline))
     {
-        // Rotated lower input: -j b (forward) or +j b (inverse).
-        const V4 rr = a.rotate_sign ? bi : -bi;
-        const V4 ri = a.rotate_sign ? -br : br;
-        const V4 lr = kfft_simd::select(rot, rr, br);
-        const V4 li = kfft_simd::select(rot, ri, bi);
-        V4 v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
-        eb.add(v0r);
-        eb.add(v0i);
-        eb.add(v1r);
-        eb.add(v1i);
+        if (Parts == 3) {
+            kfft_fp::twiddle_parts(br, bi, w, w + 3, wide, tr, ti);
+        } else if (Parts == 2) {
+            kfft_fp::twiddle_operand_split(br, bi, w[0], w[1], wide, tr, ti);
+        } else if (Round) {
+            kfft_fp::twiddle(br, bi, w[0], w[1], c, tr, ti);
+        } else {
+            tr = (br * w[0] - bi * w[1] + k0) * c_out;
+            ti = (br * w[1] + bi * w[0] + k0) * c_out;
+        }
+    };
+    constexpr bool kFused = Kind == 1 && Parts == 1 && !Round;
+    // Butterfly of L lanes: upper and lower inputs, rotation (Rot 0: none, 1: every lane,
+    // 2: the lanes of rot), twiddles of the upper and lower outputs; z: the two outputs.
+    auto butterfly = [&](auto rot_mode, const V& ar, const V& ai, const V& br, const V& bi,
+        const M& rot, const V* w, V* z) __attribute__((always_inline))
+    {
+        constexpr int Rot = decltype(rot_mode)::value;
+        V lr = br, li = bi;
+        if (Rot != 0) {
+            // Rotated lower input: -j b (forward) or +j b (inverse).
+            const V rr = rotate_sign ? bi : -bi;
+            const V ri = rotate_sign ? -br : br;
+            lr = Rot == 1 ? rr : vselect(rot, rr, br);
+            li = Rot == 1 ? ri : vselect(rot, ri, bi);
+        }
+        V v0r = ar + lr, v0i = ai + li, v1r = ar - lr, v1i = ai - li;
         if (Kind == 1) {
-            const V4 b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
-            if (Parts == 3) {
-                kfft_fp::twiddle_parts(b0r, b0i, w, w + 3, a.wide, v0r, v0i);
-                kfft_fp::twiddle_parts(b1r, b1i, w + 6, w + 9, a.wide, v1r, v1i);
-            } else if (Parts == 2) {
-                kfft_fp::twiddle_operand_split(b0r, b0i, w[0], w[1], a.wide, v0r, v0i);
-                kfft_fp::twiddle_operand_split(b1r, b1i, w[2], w[3], a.wide, v1r, v1i);
-            } else {
-                kfft_fp::twiddle(b0r, b0i, w[0], w[1], c, v0r, v0i);
-                kfft_fp::twiddle(b1r, b1i, w[2], w[3], c, v1r, v1i);
+            if (CheckB)
+                mb = max_abs(mb, v0r, v0i, v1r, v1i);
+            constexpr int k = Parts == 3 ? 6 : 2;
+            const V b0r = v0r, b0i = v0i, b1r = v1r, b1i = v1i;
+            product(b0r, b0i, w, v0r, v0i);
+            product(b1r, b1i, w + k, v1r, v1i);
+            m = max_abs(m, v0r, v0i, v1r, v1i);
+            if (kFused) {
+                z[0] = rounded(v0r);
+                z[1] = rounded(v0i);
+                z[2] = rounded(v1r);
+                z[3] = rounded(v1i);
+                return;
             }
-            et.add(v0r);
-            et.add(v0i);
-            et.add(v1r);
-            et.add(v1i);
-        } else if (Kind == 2) {
-            v0r = v0r * pre;
-            v0i = v0i * pre;
-            v1r = v1r * pre;
-            v1i = v1i * pre;
+        } else {
+            m = max_abs(m, v0r, v0i, v1r, v1i);
+            if (Kind == 2) {
+                v0r = v0r * pre;
+                v0i = v0i * pre;
+                v1r = v1r * pre;
+                v1i = v1i * pre;
+            }
         }
         z[0] = quant(v0r);
         z[1] = quant(v0i);
         z[2] = quant(v1r);
         z[3] = quant(v1i);
     };
+    using None = std::integral_constant<int, 0>;
+    using All = std::integral_constant<int, 1>;
+    using Lanes = std::integral_constant<int, 2>;
     const int32_t n = a.n, h = a.h;
-    const bool rotating = Kind != 0;
     // Twiddles of the upper and lower outputs, real then imaginary parts (each as its three
     // parts when Parts is 3).
-    constexpr int m = Parts == 3 ? 3 : 1;
-    V4 z[4], w[4 * m] = {};
-    if (h >= 4) {
+    constexpr int mp = Parts == 3 ? 3 : 1;
+    V z[4], w[4 * mp] = {};
+    const M none {};
+    if (h >= L) {
         for (int32_t g = 0; g < n / (2 * h); ++g) {
             const int32_t p0 = 2 * h * g;
             const bool odd = (g & 1) != 0;
-            const M4 rot = rotating && odd ? ~M4 {} : M4 {};
             // Stages without twiddles have none (a.tw is null): no pointer is formed there.
-            const double* gu = Kind == 1 ? a.tw + (odd ? 1 : 0) * 2 * m * h : nullptr;
-            const double* gl = Kind == 1 ? a.tw + (odd ? 3 : 2) * 2 * m * h : nullptr;
-            for (int32_t r = 0; r < h; r += 4) {
-                const int32_t p = p0 + r;
-                if (Kind == 1)
-                    for (int i = 0; i < 2 * m; ++i) {
-                        w[i] = load4(gu + i * h + r);
-                        w[2 * m + i] = load4(gl + i * h + r);
-                    }
-                butterfly(load4(a.sr + p), load4(a.si + p), load4(a.sr + p + h),
-                    load4(a.si + p + h), rot, w, z);
-                store4(a.dr + p, z[0]);
-                store4(a.di + p, z[1]);
-                store4(a.dr + p + h, z[2]);
-                store4(a.di + p + h, z[3]);
-            }
+            const double* gu = Kind == 1 ? tw + (odd ? 1 : 0) * 2 * mp * h : nullptr;
+            const double* gl = Kind == 1 ? tw + (odd ? 3 : 2) * 2 * mp * h : nullptr;
+            auto group = [&](auto rot_mode) __attribute__((always_inline))
+            {
+                for (int32_t r = 0; r < h; r += L) {
+                    const int32_t p = p0 + r;
+                    if (Kind == 1)
+                        for (int i = 0; i < 2 * mp; ++i) {
+                            w[i] = vload<V>(gu + i * h + r);
+                            w[2 * mp + i] = vload<V>(gl + i * h + r);
+                        }
+                    butterfly(rot_mode, vload<V>(sr + p), vload<V>(si + p), vload<V>(sr + p + h),
+                        vload<V>(si + p + h), none, w, z);
+                    vstore(dr + p, z[0]);
+                    vstore(di + p, z[1]);
+                    vstore(dr + p + h, z[2]);
+                    vstore(di + p + h, z[3]);
+                }
+            };
+            if (Kind != 0 && odd)
+                group(All {});
+            else
+                group(None {});
         }
     } else {
-        // Spans 1 and 2: lane i takes butterfly j + i, gathered and scattered.
-        for (int32_t j = 0; j < n / 2; j += 4) {
-            int32_t p[4];
-            V4 ar, ai, br, bi;
-            M4 rot;
-            for (int i = 0; i < 4; ++i) {
-                const int32_t g = (j + i) / h, r = (j + i) % h;
-                p[i] = 2 * h * g + r;
-                ar[i] = a.sr[p[i]];
-                ai[i] = a.si[p[i]];
-                br[i] = a.sr[p[i] + h];
-                bi[i] = a.si[p[i] + h];
-                rot[i] = rotating && (g & 1) ? -1 : 0;
-                if (Kind == 1) {
-                    const int q = g & 1;
-                    for (int j = 0; j < 2 * m; ++j) {
-                        w[j][i] = a.tw[(2 * q * m + j) * h + r];
-                        w[2 * m + j][i] = a.tw[(2 * (q + 2) * m + j) * h + r];
-                    }
+        // Lane i takes butterfly j + i of group (j + i) / h, twiddle index r = i mod h (j a
+        // multiple of L: the groups' parity is that of i / h). Span 1 is the last stage: no
+        // twiddles there.
+        M rot;
+        for (int i = 0; i < L; ++i) {
+            const int q = (i / h) & 1, r = i % h;
+            rot[i] = q ? -1 : 0;
+            if (Kind == 1)
+                for (int j = 0; j < 2 * mp; ++j) {
+                    w[j][i] = tw[(2 * q * mp + j) * h + r];
+                    w[2 * mp + j][i] = tw[(2 * (q + 2) * mp + j) * h + r];
                 }
-            }
-            butterfly(ar, ai, br, bi, rot, w, z);
-            for (int i = 0; i < 4; ++i) {
-                a.dr[p[i]] = z[0][i];
-                a.di[p[i]] = z[1][i];
-                a.dr[p[i] + h] = z[2][i];
-                a.di[p[i] + h] = z[3][i];
-            }
+        }
+        for (int32_t p = 0; p < n; p += 2 * L) {
+            V ar, ai, br, bi;
+            unzip(vload<V>(sr + p), vload<V>(sr + p + L), h, ar, br);
+            unzip(vload<V>(si + p), vload<V>(si + p + L), h, ai, bi);
+            if (Kind != 0)
+                butterfly(Lanes {}, ar, ai, br, bi, rot, w, z);
+            else
+                butterfly(None {}, ar, ai, br, bi, rot, w, z);
+            zip(z[0], z[2], h, dr + p);
+            zip(z[1], z[3], h, di + p);
         }
     }
-    const bool wraps
-        = eb.outside(a.b_lim) || eo.outside(a.o_lim) || (Kind == 1 && et.outside(a.tw_lim));
-    return R22Result { wraps, check_ovf && ev.outside(a.ovf_lim) };
+    const double mm = lane_max(m);
+    const bool fallback = mm > a.lim || (CheckB && lane_max(mb) > a.b_lim);
+    return R22Result { fallback, mm };
 }
 
 // The stage with its kind and whether the output quantisation drops bits fixed.
-template <bool Round, int Kind, int Parts>
-[[gnu::always_inline]] inline R22Result r22_stage_kind(const R22Stage& a)
+template <bool Round, int Kind, int Parts, bool CheckB, class V>
+[[gnu::always_inline]] inline R22Result r22_stage_kind(const R22Stage& a, bool drop)
 {
-    return a.d > 0 ? r22_stage_body<Round, Kind, true, Parts>(a)
-                   : r22_stage_body<Round, Kind, false, Parts>(a);
+    return drop ? r22_stage_body<Round, Kind, true, Parts, CheckB, V>(a)
+                : r22_stage_body<Round, Kind, false, Parts, CheckB, V>(a);
 }
 
-// Only the twiddled stages (kind 1) depend on the twiddle product: Parts 1 (plain), 2 (the
-// operand split) or 3 (the twiddle split in three).
-template <bool Round, int Parts>
-[[gnu::always_inline]] inline R22Result r22_stage_any(const R22Stage& a)
+// Only the twiddled stages (kind 1) depend on the twiddle product and on whether their
+// butterfly outputs are checked; their outputs always drop bits.
+template <bool Round, int Parts, class V>
+[[gnu::always_inline]] inline R22Result r22_stage_any(
+    const R22Stage& a, int kind, bool drop, bool check_b)
 {
-    return a.kind == 0 ? r22_stage_kind<Round, 0, 1>(a)
-        : a.kind == 1  ? r22_stage_kind<Round, 1, Parts>(a)
-                       : r22_stage_kind<Round, 2, 1>(a);
+    if (kind == 1)
+        return check_b ? r22_stage_body<Round, 1, true, Parts, true, V>(a)
+                       : r22_stage_body<Round, 1, true, Parts, false, V>(a);
+    return kind == 0 ? r22_stage_kind<Round, 0, 1, false, V>(a, drop)
+                     : r22_stage_kind<Round, 2, 1, false, V>(a, drop);
 }
 
 // The stage loops for kfft_fp::stage_function() (block floating point plays no part here).
 struct R22Loops {
-    using Fn = R22Result (*)(const R22Stage&);
+    using Fn = R22Result (*)(const R22Stage&, int, bool, bool);
     template <bool Round, bool, int Parts>
-    [[gnu::noinline]] static R22Result portable(const R22Stage& a)
+    [[gnu::noinline]] static R22Result portable(
+        const R22Stage& a, int kind, bool drop, bool check_b)
     {
-        return r22_stage_any<Round, Parts>(a);
+        return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
     }
 #if defined(KFFT_X86_DISPATCH)
     template <bool Round, bool, int Parts>
-    [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(const R22Stage& a)
+    [[gnu::target("avx2"), gnu::noinline]] static R22Result avx2(
+        const R22Stage& a, int kind, bool drop, bool check_b)
     {
-        return r22_stage_any<Round, Parts>(a);
+        return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
     }
-    // The 4-lane stages built for AVX-512F.
+    // Eight lanes; frames of 8 points, shorter than two vectors, take four.
     template <bool Round, bool, int Parts>
-    [[KFFT_AVX512, gnu::noinline]] static R22Result avx512(const R22Stage& a)
+    [[KFFT_AVX512, gnu::noinline]] static R22Result avx512(
+        const R22Stage& a, int kind, bool drop, bool check_b)
     {
-        return r22_stage_any<Round, Parts>(a);
+        if (a.n < 16)
+            return r22_stage_any<Round, Parts, V4>(a, kind, drop, check_b);
+        return r22_stage_any<Round, Parts, kfft_simd::V8>(a, kind, drop, check_b);
     }
 #endif
 };
+
+} // namespace
+
+namespace {
+
+// 2^e for -1022 <= e <= 1023, exactly (the stage constants, set once per stage).
+inline double pow2(int e)
+{
+    const uint64_t bits = static_cast<uint64_t>(e + 1023) << 52;
+    double x;
+    __builtin_memcpy(&x, &bits, sizeof x);
+    return x;
+}
 
 } // namespace
 
@@ -543,10 +668,22 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
     CRaw* tw = twiddles_.get();
     CRaw out[2];
     const int P = P_;
-    // The plan's double stages (B within 2^(P + 1) in magnitude when a stage does not fall
-    // back); the twiddle tables hold the parts of a three-part split.
+    // The plan's double stages; the twiddle tables hold the parts of a three-part split. A
+    // twiddled stage takes whole products instead of the plan's split when the magnitude of
+    // its inputs allows them (plans with whole or operand-split products).
     const R22Loops::Fn fp_stage = kfft_fp::stage_function<R22Loops, Round, false>(plan_);
+    kfft::PathPlan whole_plan = plan_;
+    whole_plan.parts = 1;
+    const R22Loops::Fn fp_whole = kfft_fp::stage_function<R22Loops, Round, false>(whole_plan);
     const int split = plan_.parts == 3 ? plan_.split : 0;
+    const int TW = twiddle_width_;
+    // A bound on the magnitude of the memory words: the memory width, until a double stage
+    // has measured its outputs.
+    const double word_max = pow2(P);
+    const kfft_fp::WideTwiddle wide
+        = plan_.parts > 1 ? kfft_fp::wide_twiddle(plan_.split, pe.dTw_) : kfft_fp::WideTwiddle {};
+    double in_max = word_max;
+    stage_parts_.fill(-1);
 
     for (int t = 0; t < nfft; ++t) {
         const int32_t h = N >> (t + 1);
@@ -558,13 +695,18 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
         else if (last)
             s = sch & 1;
         stage_shifts_[t] = scaled ? s : 0;
+        const int kind = (t & 1) == 0 ? 0 : last ? 2 : 1;
 
         // S = B 2^(3 - s) at P + 2 fraction bits, then L = S >> (P + 2 - Lf): exact for
         // e1 <= 0; otherwise one bit is dropped, which convergent rounding would round twice.
         const int e1 = (P + 2 - pe.Lf_) - (3 - s);
         const bool twice = Round && scaled && last && (t & 1) && e1 > 0;
         if (fp && !twice) {
-            const int kind = (t & 1) == 0 ? 0 : last ? 2 : 1;
+            using namespace kfft::bounds;
+            // Butterfly outputs within 2 in_max.
+            const bool whole = plan_.parts == 1
+                || (plan_.parts == 2 && 2 * in_max <= pow2(kPipelinedProductBits - 1 - TW));
+            const bool fused = kind == 1 && whole && !Round;
             R22Stage a {};
             a.sr = mem_re();
             a.si = mem_im();
@@ -573,40 +715,51 @@ void R22_pipeline::run_stages(const TWIDDLE_ROM& rom, R22_DIF_PE& pe, bool fp)
             a.tw = kind == 1 ? fp_twiddles(rom, forward, t, split) : nullptr;
             a.n = N;
             a.h = h;
-            a.kind = kind;
-            a.last = last;
             a.rotate_sign = forward;
-            a.scaled = scaled;
-            a.b_lim = std::ldexp(1.0, pe.Bw_ - 1);
-            a.tw_lim = std::ldexp(1.0, pe.Tww_ - 1);
-            a.o_lim = std::ldexp(1.0, std::min(pe.Bw_, P + 1) - 1);
-            a.c_prod = std::ldexp(1.0, -pe.dTw_);
-            if (plan_.parts > 1)
-                a.wide = kfft_fp::wide_twiddle(plan_.split, pe.dTw_);
-            a.largest = std::ldexp(1.0, pe.Bw_ - 1) - 1.0;
+            a.c_prod = pow2(-pe.dTw_);
+            a.wide = wide;
+            a.largest = pow2(pe.Bw_ - 1) - 1.0;
             a.pre = 1.0;
-            a.d = 0;
+            // Bits dropped by the output quantisation, and the largest magnitude of the
+            // checked values (see kfft::bounds).
+            int d = 0;
+            double lim = pow2(scaled ? P : P - 1) - 1.0;
             if (kind == 0 && last && scaled) {
-                a.d = s; // S = B / 2^s, quantised
-                a.ovf_lim = std::ldexp(1.0, P - 1 + s);
+                d = s; // S = B / 2^s, quantised
+                lim = pow2(P - 1 + s) - 1.0;
             } else if (kind == 1) {
-                a.d = pe.G_ - (P - 1) + (scaled ? s : 0);
-                a.ovf_lim = std::ldexp(1.0, pe.G_ + s);
+                d = pe.G_ - (P - 1) + (scaled ? s : 0);
+                lim = fused ? pow2(P - 1) - 0.5 : pow2(scaled ? pe.G_ + s : pe.Tww_ - 1) - 1.0;
             } else if (kind == 2 && scaled) {
                 const int d2 = pe.Lf_ - (P - 1);
-                a.pre = std::ldexp(1.0, std::max(-e1, 0));
-                a.d = std::max(e1, 0) + d2;
-                a.ovf_lim = std::ldexp(1.0, P - 1 + s + std::max(-e1, 0));
+                a.pre = pow2(std::max(-e1, 0));
+                d = std::max(e1, 0) + d2;
+                lim = pow2(P - 1 + s) - 1.0;
             }
-            const R22Result r = fp_stage(a);
+            a.lim = lim;
+            a.b_lim = pow2(P - 1) - 1.0;
+            a.c_out = pow2(-d);
+            a.bias = d > 0 ? pow2(d - 1) - 0.5 : 0.0;
+            if (fused) {
+                // floor((S + K) / 2^D) = round((S + k0) / 2^D), never a tie.
+                const int D = pe.dTw_ + d;
+                a.c_out = pow2(-D);
+                a.k0 = static_cast<double>(pe.K_) - pow2(D - 1) + 0.5;
+            }
+            const bool check_b = kind == 1 && !scaled && 2 * in_max > a.b_lim;
+            const R22Result r = (whole ? fp_whole : fp_stage)(a, kind, d > 0, check_b);
             if (!r.fallback) {
-                if (r.overflow)
-                    pe.pe_overflow_ = 1;
                 swap_memory(alt_re_, alt_im_);
-                overflow_ = pe.pe_overflow();
+                // A twiddled stage's inputs come from a BF1 stage, which measures them.
+                in_max = kind == 0 ? r.largest : word_max;
+                if (kind == 1)
+                    stage_parts_[t] = whole ? 1 : plan_.parts;
                 continue;
             }
         }
+        in_max = word_max;
+        if (kind == 1)
+            stage_parts_[t] = 0;
 
         if ((t & 1) == 0) {
             const bool scale_last = last && scaled;

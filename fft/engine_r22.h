@@ -2,6 +2,7 @@
 #ifndef KFFT_ENGINE_R22_H
 #define KFFT_ENGINE_R22_H
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -11,26 +12,19 @@
 // Radix-2^2 decimation-in-frequency butterfly pair of the pipelined engine.
 class R22_DIF_PE : public FFT {
 public:
-    // P: internal width of the pipeline; nfft and direction of the frame.
-    R22_DIF_PE(const FFT_CONFIG& cfg, int P, int nfft, int direction);
+    // P: internal width of the pipeline; direction of the frame.
+    R22_DIF_PE(const FFT_CONFIG& cfg, int P, int direction);
     ~R22_DIF_PE() override;
-
-    // a (upper) and b (lower) in the memory format (P + 1 bits, P - 1 fraction bits);
-    // w1, w2 twiddles (used on odd, not-last stages); stage t, group g, shift s.
-    // Writes the two lanes in the stage output format (P + 2 or P bits, P - 1 fraction).
-    void butterfly(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
-        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
 
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
     friend class R22_pipeline;
-    // The pair with the product type and the rounding mode fixed, and the three kinds of
-    // butterfly the engine calls stage by stage (engine loop only).
-    template <typename Acc, bool Round>
-    void butterfly_t(const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, const kfft_raw::CRaw& w1,
-        const kfft_raw::CRaw& w2, int t, int g, int s, kfft_raw::CRaw out[2]);
+    // The three kinds of butterfly pair the engine calls stage by stage, the product type
+    // and the rounding mode fixed: a (upper) and b (lower) in the memory format (P + 1 bits,
+    // P - 1 fraction bits), twiddles w1, w2, shift s; the two lanes in the stage output
+    // format (P + 2 or P bits, P - 1 fraction).
     void bf_sums(
         const kfft_raw::CRaw& a, const kfft_raw::CRaw& b, bool rotate, kfft_raw::CRaw B[2]) const;
     template <bool Round>
@@ -44,10 +38,8 @@ private:
         kfft_raw::CRaw out[2]);
 
     int P_;
-    int nfft_pe_;
     int dir_;
     bool scaled_; // scaling flag 1 and block floating point flag 0
-    bool round_;
     int Bw_; // butterfly and stage output width (fraction P - 1)
     int Prw_; // product width (fraction P + TW - 2)
     int G_; // fraction bits of the twiddled outputs
@@ -69,6 +61,9 @@ public:
     bool set_frame(const FFT_CONFIG& cfg) override;
     bool run(const TWIDDLE_ROM& rom) override;
     int32_t internal_width() const { return P_; }
+    // Twiddle products of stage t in the last frame: 1 whole, 2 operand split, 3 twiddle
+    // split (double stages), 0 integer registers; -1 for a stage without twiddles.
+    int32_t stage_parts(int32_t t) const { return (t >= 0 && t < 16) ? stage_parts_[t] : -1; }
 
 private:
     kfft::PathPlan make_plan() const override;
@@ -88,6 +83,7 @@ private:
     std::unique_ptr<double[]> alt_re_, alt_im_; // the other memory of the double stages
     std::vector<double> fp_twiddles_[2]; // per direction (inverse, forward)
     int32_t fp_twiddles_nfft_[2] = { -1, -1 }; // frame length and split the tables hold
+    std::array<int32_t, 16> stage_parts_ {};
 };
 
 #endif // KFFT_ENGINE_R22_H

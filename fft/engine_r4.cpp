@@ -31,7 +31,6 @@ R4_DIT_PE::R4_DIT_PE(const FFT_CONFIG& cfg)
     , pw_(data_width_ + twiddle_width_ + 2)
     , dT_(twiddle_width_ - 4)
     , K_((int64_t(1) << (twiddle_width_ - 5)) - 1)
-    , round_(rounding_ != 0)
     , wide_(pw_ > 62)
 {
 }
@@ -83,16 +82,6 @@ template <typename Acc, bool Round>
     pe_overflow_ |= kfft_raw::quant_unit_range<Round>(v, W + 2 + shift, 3 + shift, W, o);
     for (int q = 0; q < 4; ++q)
         z[q] = CRaw { o[2 * q], o[2 * q + 1] };
-}
-
-void R4_DIT_PE::butterfly(const CRaw x[4], const CRaw w[3], bool radix2, int shift, CRaw z[4])
-{
-    if (wide_)
-        round_ ? butterfly_t<i128, true>(x, w, radix2, shift & 3, z)
-               : butterfly_t<i128, false>(x, w, radix2, shift & 3, z);
-    else
-        round_ ? butterfly_t<int64_t, true>(x, w, radix2, shift & 3, z)
-               : butterfly_t<int64_t, false>(x, w, radix2, shift & 3, z);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -15,17 +15,14 @@ public:
     explicit R4_DIT_PE(const FFT_CONFIG& cfg);
     ~R4_DIT_PE() override;
 
-    // x: four operands (data format), w: W1..W3 (twiddle format), shift 0..3.
-    // Writes Z0..Z3 (data format) and sets the sticky overflow flag.
-    void butterfly(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
-        kfft_raw::CRaw z[4]);
-
     int32_t pe_overflow() const { return pe_overflow_; }
     bool wide_products() const { return wide_; }
 
 private:
     friend class R4_loop;
-    // The butterfly with the product type and the rounding mode fixed (engine loop only).
+    // x: four operands (data format), w: W1..W3 (twiddle format), shift 0..3, with the
+    // product type and the rounding mode fixed. Writes Z0..Z3 (data format) and sets the
+    // sticky overflow flag.
     template <typename Acc, bool Round>
     void butterfly_t(const kfft_raw::CRaw x[4], const kfft_raw::CRaw w[3], bool radix2, int shift,
         kfft_raw::CRaw z[4]);
@@ -34,7 +31,6 @@ private:
     int pw_; // product width W + TW + 2 (fraction W + TW - 2)
     int dT_; // product to twiddled operand: TW - 4 fraction bits dropped
     int64_t K_; // rounding constant 2^(TW-5) - 1
-    bool round_;
     bool wide_;
     int32_t pe_overflow_ = 0;
 };

@@ -4,6 +4,7 @@
 #ifndef KFFT_FP_STAGE_H
 #define KFFT_FP_STAGE_H
 
+#include <algorithm>
 #include <cstdint>
 
 #include "path_plan.h"
@@ -203,15 +204,13 @@ struct WideTwiddle {
 };
 
 // The split s for operands of at most xb bits, twiddles of tw bits and a quotient by 2^d
-// (every intermediate below 2^50, quotients below 2^51); 0 when there is none.
+// (the bounds of kfft::bounds); 0 when there is none.
 inline int wide_split(int xb, int tw, int d)
 {
-    if (xb + tw - d > 50)
-        return 0;
-    for (int s = 1; 2 * s <= d; ++s)
-        if (xb + s <= 50 && xb + tw - 2 * s <= 52)
-            return s;
-    return 0;
+    using namespace kfft::bounds;
+    // The smallest s with xb + tw - 2s <= kSplitProductBits.
+    const int s = std::max((xb + tw - kSplitProductBits + 1) / 2, 1);
+    return xb + s <= kSplitLowBits && xb + tw - d <= kSplitQuotientBits ? s : 0;
 }
 
 inline WideTwiddle wide_twiddle(int s, int d)
@@ -299,8 +298,9 @@ template <class V>
 // are those of wide_twiddle(s, d) (q1c, q1p, s1, inv_s and c are used).
 inline int wide_split2(int xb, int tw, int d)
 {
-    const int s = xb + tw - 53 > 1 ? xb + tw - 53 : 1;
-    return xb + s <= 50 && s <= d && xb + tw - d <= 50 ? s : 0;
+    using namespace kfft::bounds;
+    const int s = std::max(xb + tw - kSplitProductBits, 1);
+    return xb + s <= kSplitLowBits && xb + tw - d <= kSplitQuotientBits ? s : 0;
 }
 
 // (x W + K) >> d for a split found by wide_split2().
@@ -321,8 +321,9 @@ template <class V>
 // else 0. The constants are those of wide_twiddle(a, d) (q1c, q1p, s1, inv_s and c).
 inline int operand_split(int xb, int tw, int d)
 {
-    const int a = xb + tw - 53 > 1 ? xb + tw - 53 : 1;
-    return a + tw <= 52 && a <= d - 2 && xb + tw - d <= 50 ? a : 0;
+    using namespace kfft::bounds;
+    const int a = std::max(xb + tw - kSplitProductBits, 1);
+    return a + tw <= kSplitLowBits && xb + tw - d <= kSplitQuotientBits ? a : 0;
 }
 
 // (x W + K) >> d for a split found by operand_split().

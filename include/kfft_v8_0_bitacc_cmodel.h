@@ -12,6 +12,9 @@
  * starting with "ERROR:kfft_v8_0:" or "WARNING:kfft_v8_0:", ended by a newline and flushed.
  * No function lets an exception escape. The library keeps no global mutable state: separate
  * states are independent, but one state must not be used by two threads at once.
+ * Results, messages and return codes do not depend on the caller's floating-point rounding
+ * mode: create_state and bitacc_simulate compute in rounding to nearest and restore the
+ * calling thread's mode before they return.
  */
 #ifndef KFFT_V8_0_BITACC_CMODEL_H
 #define KFFT_V8_0_BITACC_CMODEL_H

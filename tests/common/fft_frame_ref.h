@@ -6,6 +6,7 @@
 #define KFFT_FFT_FRAME_REF_H
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <stdexcept>
@@ -588,11 +589,30 @@ inline void run_engine(const EngineConfig& e, int32_t nfft, const std::vector<do
     res.stage_peak = f.stage_peak;
 }
 
+// The model's results are those of rounding to nearest whatever rounding mode its caller runs
+// in: the whole-frame references compute in that mode too (nearbyint, the conversions to single
+// precision, the logarithm), restoring the caller's mode afterwards.
+class ToNearest {
+public:
+    ToNearest()
+        : caller_(std::fegetround())
+    {
+        std::fesetround(FE_TONEAREST);
+    }
+    ~ToNearest() { std::fesetround(caller_); }
+    ToNearest(const ToNearest&) = delete;
+    ToNearest& operator=(const ToNearest&) = delete;
+
+private:
+    int caller_;
+};
+
 // Fixed-point frame through the whole model: validated inputs assumed (samples in [-1, 1),
 // schedule legal). nfft is the effective length.
 inline Result simulate(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, const double* xre,
     const double* xim, const std::vector<int32_t>& sch, int32_t direction)
 {
+    const ToNearest nearest;
     if (g.C_USE_FLT_PT != 0)
         throw std::invalid_argument("fixed-point reference: use simulate_float");
     const int32_t M = g.C_NFFT_MAX, IW = g.C_INPUT_WIDTH;
@@ -681,6 +701,7 @@ inline double single_significance(double y)
 inline Result simulate_float(const kelvar_ip_kfft_v8_0_generics& g, int32_t nfft, double* xre,
     double* xim, int32_t direction)
 {
+    const ToNearest nearest;
     const int32_t M = g.C_NFFT_MAX, arch = g.C_ARCH;
     const int32_t iw = arch == 1 ? 29 : arch == 3 ? 27 : 28;
     const bool pipelined = arch == 3;

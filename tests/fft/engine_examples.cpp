@@ -5,7 +5,6 @@
 #include "fft_engine_harness.h"
 
 using namespace fft_test;
-using kfft_raw::CRaw;
 
 namespace {
 
@@ -99,22 +98,22 @@ TEST(R4Examples, BlockFloatingPointFullScaleImpulse)
 TEST(R4Examples, StageResultOfPlusOneOverflowsAndWraps)
 {
     const FFT_CONFIG cfg = derive_fft_config(generics(6, 1, 16, 16, 1, 0, 0));
-    R4_DIT_PE pe(cfg);
-    const int64_t half = int64_t(1) << 14, one_tw = int64_t(1) << 15;
-    const CRaw x[4] = { { half, 0 }, { half, 0 }, { 0, 0 }, { 0, 0 } };
-    const CRaw w[3] = { { one_tw, 0 }, { one_tw, 0 }, { one_tw, 0 } };
-    CRaw z[4];
-    pe.butterfly(x, w, false, 0, z);
-    EXPECT_EQ(z[0].re, -(int64_t(1) << 15)); // +1.0 wraps to -1.0
-    EXPECT_EQ(z[2].re, 0);
-    EXPECT_EQ(pe.pe_overflow(), 1);
-
-    // The same in a frame: samples 0 and 16 meet in the first butterfly.
     TWIDDLE_ROM rom(6, 16);
     auto eng = std::make_unique<R4_loop>(cfg);
+    // Samples 0 and 16 meet in the first butterfly (twiddles 1): X0 = 0.5 + 0.5 = +1.0
+    // wraps to -1.0, X1 = 0.5 - 0.5j, X2 = 0, X3 = 0.5 + 0.5j. Every later stage passes
+    // them on unchanged (the other operands are zero): bin k holds X(k mod 4).
     Frame f = impulse_frame(64, 0.5);
     f.re[16] = 0.5;
-    EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({ 0, 0, 0 })).overflow, 1);
+    const Result r = run_frame(*eng, rom, cfg, 6, f, 1, pack({ 0, 0, 0 }));
+    EXPECT_EQ(r.overflow, 1);
+    for (int k = 0; k < 64; k += 4) {
+        EXPECT_EQ(r.re[k], -1.0) << k;
+        EXPECT_EQ(r.re[k + 1], 0.5) << k;
+        EXPECT_EQ(r.im[k + 1], -0.5) << k;
+        EXPECT_EQ(r.re[k + 2], 0.0) << k;
+        EXPECT_EQ(r.im[k + 3], 0.5) << k;
+    }
     // With the first stage halving it, nothing overflows.
     EXPECT_EQ(run_frame(*eng, rom, cfg, 6, f, 1, pack({ 1, 0, 0 })).overflow, 0);
 }
@@ -199,38 +198,62 @@ TEST(R2Examples, BlockFloatingPointEqualsScheduleOfOnes)
     EXPECT_EQ(b.im, s.im);
 }
 
+namespace {
+
+// Radix-2 frames of eight points whose samples 0 and 4 meet in the first butterfly (twiddle
+// 1) with a halving stage: every later stage passes the two results on unchanged (the other
+// operands are zero), to the even and the odd bins.
+Result first_pair(int rounding, double x0, double x4, bool complex = false)
+{
+    const FFT_CONFIG cfg = derive_fft_config(generics(3, 2, 16, 16, 1, 0, rounding));
+    TWIDDLE_ROM rom(3, 16);
+    auto eng = std::make_unique<R2_loop>(cfg);
+    Frame f = zero_frame(8);
+    const double u = std::ldexp(1.0, -15);
+    f.re[0] = x0 * u;
+    f.re[4] = x4 * u;
+    if (complex)
+        f.im[0] = -x0 * u;
+    return run_frame(*eng, rom, cfg, 3, f, 1, pack({ 1, 0, 0 }));
+}
+
+} // namespace
+
 TEST(R2Examples, RoundingNeverRoundsUpFromLargestCode)
 {
-    const FFT_CONFIG cfg = derive_fft_config(generics(6, 2, 16, 16, 1, 0, 1));
-    R2_DIT_PE pe(cfg);
-    const int64_t largest = (int64_t(1) << 15) - 1;
-    // x0 = largest code, x1 * W = half a unit: a tie just above the largest code.
-    const CRaw x[2] = { { largest, 0 }, { 1, 0 } };
-    CRaw z[2];
-    pe.butterfly(x, CRaw { int64_t(1) << 14, 0 }, 0, z); // W = 0.5
-    EXPECT_EQ(z[0].re, largest);
-    EXPECT_EQ(z[1].re, largest - 1); // largest - 1/2 unit: a tie to the even code
-    EXPECT_EQ(pe.pe_overflow(), 0);
-    // Elsewhere ties go to even: 2.5 units -> 2, 3.5 -> 4 units.
-    const CRaw y[2] = { { 2, 0 }, { 1, 0 } };
-    pe.butterfly(y, CRaw { int64_t(1) << 14, 0 }, 0, z);
-    EXPECT_EQ(z[0].re, 2);
-    EXPECT_EQ(z[1].re, 2);
-    const CRaw u[2] = { { 3, 0 }, { 1, 0 } };
-    pe.butterfly(u, CRaw { int64_t(1) << 14, 0 }, 0, z);
-    EXPECT_EQ(z[0].re, 4);
-    EXPECT_EQ(z[1].re, 2);
+    const double u = std::ldexp(1.0, -15), largest = 32767;
+    // Ties go to even: (2 + 3) / 2 = 2.5 units -> 2, (3 + 4) / 2 = 3.5 -> 4, -1/2 -> 0, and
+    // (largest + largest - 1) / 2, half a unit below the largest code, to the even code below.
+    Result r = first_pair(1, 2, 3);
+    EXPECT_EQ(r.re[0], 2 * u);
+    EXPECT_EQ(r.re[1], 0.0);
+    r = first_pair(1, 3, 4);
+    EXPECT_EQ(r.re[0], 4 * u);
+    r = first_pair(1, largest, largest - 1);
+    EXPECT_EQ(r.re[0], (largest - 1) * u);
+    EXPECT_EQ(r.overflow, 0);
+    // Above the largest code, below 1: the last stage of an eight-point frame adds sample
+    // 1 = (23171, 23172) units times W8^1 = (23170 - 23170j) / 2^15, 32768.75 units, to
+    // sample 0 = largest and halves: 32767.875 units, which would round up to +1.0; it stays
+    // at the largest code.
+    const FFT_CONFIG cfg = derive_fft_config(generics(3, 2, 16, 16, 1, 0, 1));
+    TWIDDLE_ROM rom(3, 16);
+    auto eng = std::make_unique<R2_loop>(cfg);
+    Frame f = zero_frame(8);
+    f.re[0] = largest * u;
+    f.re[1] = 23171 * u;
+    f.im[1] = 23172 * u;
+    r = run_frame(*eng, rom, cfg, 3, f, 1, pack({ 0, 0, 1 }));
+    EXPECT_EQ(r.re[1], largest * u);
+    EXPECT_EQ(r.overflow, 0);
 }
 
 TEST(R2Examples, TruncationIsTowardsMinusInfinity)
 {
-    const FFT_CONFIG cfg = derive_fft_config(generics(6, 2, 16, 16, 1, 0, 0));
-    R2_DIT_PE pe(cfg);
-    const CRaw x[2] = { { -3, 3 }, { 0, 0 } };
-    CRaw z[2];
-    pe.butterfly(x, CRaw { int64_t(1) << 15, 0 }, 1, z); // halve -3 and 3 units
-    EXPECT_EQ(z[0].re, -2);
-    EXPECT_EQ(z[0].im, 1);
+    // -3 and 3 units halved: -2 and 1 units.
+    const Result r = first_pair(0, -3, 0, true);
+    EXPECT_EQ(r.re[0], -2 * std::ldexp(1.0, -15));
+    EXPECT_EQ(r.im[0], std::ldexp(1.0, -15));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -286,19 +309,18 @@ TEST(R22Examples, PlusOneInTheStageOutputSetsOverflow)
 
 TEST(R22Examples, LastStageIntermediateDependsOnMaximumLengthParity)
 {
-    // Last stage of an even-length frame, shift 3: a value of 5 units at P + 2 fraction
-    // bits rounds up directly when C_NFFT_MAX is odd; for even C_NFFT_MAX its lowest bit
-    // is truncated first, which leaves a tie that goes to the even code 0.
-    const CRaw a { 5, 0 }, b { 0, 0 }, one { int64_t(1) << 15, 0 };
-    CRaw out[2];
-    const FFT_CONFIG odd = derive_fft_config(generics(5, 3, 16, 16, 1, 0, 1));
-    R22_DIF_PE pe_odd(odd, 16, 4, 1);
-    pe_odd.butterfly(a, b, one, one, 3, 0, 3, out);
-    EXPECT_EQ(out[0].re, 1);
-    const FFT_CONFIG even = derive_fft_config(generics(4, 3, 16, 16, 1, 0, 1));
-    R22_DIF_PE pe_even(even, 16, 4, 1);
-    pe_even.butterfly(a, b, one, one, 3, 0, 3, out);
-    EXPECT_EQ(out[0].re, 0);
+    // An impulse of 5 units reaches every butterfly of the last stage of a 16-point frame
+    // unchanged (stage shifts 0); that stage shifts by 3: 5/8 of a unit rounds up directly
+    // when C_NFFT_MAX is odd; for even C_NFFT_MAX its lowest bit is truncated first, which
+    // leaves a tie that goes to the even code 0.
+    const Frame f = impulse_frame(16, 5 * std::ldexp(1.0, -15));
+    for (int M : { 5, 4 }) {
+        const FFT_CONFIG cfg = derive_fft_config(generics(M, 3, 16, 16, 1, 0, 1));
+        TWIDDLE_ROM rom(M, 16);
+        auto eng = std::make_unique<R22_pipeline>(cfg);
+        expect_all_bins(run_frame(*eng, rom, cfg, 4, f, 1, pack({ 0, 3 })),
+            M % 2 ? std::ldexp(1.0, -15) : 0.0, 0.0);
+    }
 }
 
 // ---------------------------------------------------------------------------------------

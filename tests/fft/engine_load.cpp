@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fft_engine_harness.h"
+#include "kfft_loop_levels.h"
 
 namespace {
 
@@ -71,12 +72,14 @@ template <class Engine> void check_loads(const Case& c, std::mt19937_64& rng)
     const auto g = fft_test::generics(c.M, c.arch, c.iw, 16, c.scaling, c.bfp, 0);
     FFT_CONFIG cfg = derive_fft_config(g);
     const double grid = std::ldexp(1.0, cfg.input_width - 1);
-    Engine single(cfg), portable(cfg), wide(cfg);
+    Engine single(cfg), portable(cfg), wide(cfg), widest(cfg);
     portable.force_path(FFT::Path::Float);
     wide.force_path(FFT::Path::FloatAvx2);
+    widest.force_path(FFT::Path::FloatAvx512);
     std::vector<Engine*> paths { &portable };
-    if (FFT::avx2_path_supported())
-        paths.push_back(&wide);
+    for (kfft::Path level : kfft_test::loop_levels())
+        if (level != kfft::Path::Float)
+            paths.push_back(level == kfft::Path::FloatAvx2 ? &wide : &widest);
     const int min_nfft = c.arch == 1 ? 6 : 3;
     for (int frame = 0; frame < 40; ++frame) {
         const int nfft = min_nfft + static_cast<int>(rng() % (c.M - min_nfft + 1));

@@ -179,16 +179,52 @@ template <class Engine> void check_paths(int arch)
         GTEST_SKIP() << "no AVX-512F: the 8-lane stages were not compared (the others were)";
 }
 
+using i128 = __int128;
+
+// Values u near either end of [lo, hi] with u f = need modulo 2^d (none when f has too many
+// trailing zeros for need), appended to out.
+void solve_near_ends(int64_t f, i128 need, int d, int64_t lo, int64_t hi, std::vector<int64_t>& out)
+{
+    if (f == 0)
+        return;
+    int v = 0;
+    while (((f >> v) & 1) == 0)
+        ++v;
+    if (v >= d || (need & ((i128(1) << v) - 1)) != 0)
+        return;
+    const uint64_t odd = static_cast<uint64_t>(f >> v);
+    uint64_t inv = odd; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - odd * inv;
+    const int64_t mod = int64_t(1) << (d - v);
+    const uint64_t q = static_cast<uint64_t>(static_cast<int64_t>(need >> v));
+    const int64_t u0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod - 1));
+    const auto floor_div
+        = [](int64_t x, int64_t m) { return x >= 0 ? x / m : -((-x + m - 1) / m); };
+    const int64_t top = u0 + floor_div(hi - u0, mod) * mod;
+    const int64_t bottom = u0 - floor_div(u0 - lo, mod) * mod;
+    for (int64_t k = 0; k < 3; ++k) {
+        if (top - k * mod >= lo)
+            out.push_back(top - k * mod);
+        if (bottom + k * mod <= hi)
+            out.push_back(bottom + k * mod);
+    }
+}
+
 // The split twiddle products (operand split, twiddle in two and three parts) against 128-bit
 // integers, (x g - y h + K) >> d with K = 2^(d-1) - 1, for every operand width, twiddle width
-// and shift the engines can give them a split for: random operands and the extreme codes of
-// both, and split parts at their extremes.
+// and shift the engines can give them a split for, over any operands and twiddle-format values:
+// random operands and the extreme codes of both, split parts at their extremes, and the worst
+// cases of each exactness bound (path_plan.h): every factor at an end of its range (the
+// largest partial sums), split parts at +-2^(s-1) (the largest last partial sum), with one
+// factor solved so that the product sits on or just beside a boundary of the quotient by 2^d,
+// where an inexact partial sum, remainder or quotient shows. Any split one step past a bound
+// gives a wrong product here.
 TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
 {
-    using i128 = __int128;
     std::mt19937_64 rng(kip_test::seed() + 7);
     int checked = 0;
-    for (int xb = 8; xb <= 48; ++xb)
+    for (int xb = 8; xb <= 51; ++xb)
         for (int tw = 8; tw <= 34; ++tw)
             for (int dd : { 4, 6, 7 })
                 for (int parts : { 0, 2, 3 }) { // 0: the operand split
@@ -201,6 +237,7 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                     ++checked;
                     const kfft_fp::WideTwiddle k = kfft_fp::wide_twiddle(s, d);
                     const int64_t xmax = int64_t(1) << (xb - 1), gmax = int64_t(1) << (tw - 1);
+                    const i128 K = (i128(1) << (d - 1)) - 1;
                     auto pick = [&](int64_t m, bool closed) {
                         const int64_t edge[] = { -m, m - 1, closed ? m : -m + 1, 0, -1 };
                         const uint64_t r = rng();
@@ -218,19 +255,66 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                         const int64_t v = (top >> low) * (int64_t(1) << low) + lo;
                         return std::min(std::max(v, -m), closed ? m : m - 1);
                     };
-                    for (int rep = 0; rep < 64; ++rep) {
+                    // A value within 3 of an end of [-m, m - 1]; with split, one whose lower
+                    // parts are +-2^(s-1) (a multiple of 2^s, or 2^2s, away from such a value).
+                    auto end_value = [&](int64_t m, bool split) {
+                        int64_t v = (rng() & 1) ? -m + static_cast<int64_t>(rng() % 4)
+                                                : m - 1 - static_cast<int64_t>(rng() % 4);
+                        if (!split)
+                            return v;
+                        const int64_t unit = int64_t(1) << (parts == 3 ? 2 * s : s);
+                        int64_t low
+                            = (rng() & 1) ? int64_t(1) << (s - 1) : -(int64_t(1) << (s - 1));
+                        if (parts == 3)
+                            low *= (int64_t(1) << s) + 1;
+                        v = (v / unit) * unit + low;
+                        return v < -m ? v + unit : v > m - 1 ? v - unit : v;
+                    };
+                    const int64_t err = int64_t(1) << (parts == 3 ? 2 * s : s);
+                    for (int rep = 0; rep < 160; ++rep) {
                         kfft_simd::V4 x, y, g, h;
                         for (int i = 0; i < 4; ++i) {
-                            const bool edge = rep % 4 == 0, xe = edge && parts == 0;
-                            const bool ge = edge && parts != 0;
-                            x[i] = static_cast<double>(
-                                xe ? split_edge(xmax, true) : pick(xmax, true));
-                            y[i] = static_cast<double>(
-                                xe ? split_edge(xmax, true) : pick(xmax, true));
-                            g[i] = static_cast<double>(
-                                ge ? split_edge(gmax, false) : pick(gmax, false));
-                            h[i] = static_cast<double>(
-                                ge ? split_edge(gmax, false) : pick(gmax, false));
+                            int64_t xv, yv, gv, hv;
+                            if (rep < 64) {
+                                const bool edge = rep % 4 == 0, xe = edge && parts == 0;
+                                const bool ge = edge && parts != 0;
+                                xv = xe ? split_edge(xmax, true) : pick(xmax, true);
+                                yv = xe ? split_edge(xmax, true) : pick(xmax, true);
+                                gv = ge ? split_edge(gmax, false) : pick(gmax, false);
+                                hv = ge ? split_edge(gmax, false) : pick(gmax, false);
+                            } else {
+                                // The product's residue modulo 2^d: a rounding boundary, just
+                                // below or above one by up to an upper part's weight, or any.
+                                const uint64_t r = rng();
+                                const i128 R = r % 4 == 0 ? i128(1) << (d - 1)
+                                    : r % 4 == 1 ? -K - 1 - static_cast<int64_t>((r >> 2) % err)
+                                    : r % 4 == 2 ? -K + static_cast<int64_t>((r >> 2) % err)
+                                                 : static_cast<i128>((r >> 2) % (uint64_t(1) << d));
+                                const bool split = (rng() & 1) != 0;
+                                std::vector<int64_t> c;
+                                if (parts == 0) { // the operand is split: solve the twiddle
+                                    xv = end_value(xmax, split);
+                                    yv = end_value(xmax, split);
+                                    hv = end_value(gmax, false);
+                                    solve_near_ends(xv, R + i128(yv) * hv, d, -gmax, gmax - 1, c);
+                                } else {
+                                    gv = end_value(gmax, split);
+                                    hv = end_value(gmax, split);
+                                    yv = end_value(xmax, false);
+                                    solve_near_ends(gv, R + i128(yv) * hv, d, -xmax, xmax - 1, c);
+                                }
+                                if (c.empty()) {
+                                    xv = yv = gv = hv = 0;
+                                } else if (parts == 0) {
+                                    gv = c[rng() % c.size()];
+                                } else {
+                                    xv = c[rng() % c.size()];
+                                }
+                            }
+                            x[i] = static_cast<double>(xv);
+                            y[i] = static_cast<double>(yv);
+                            g[i] = static_cast<double>(gv);
+                            h[i] = static_cast<double>(hv);
                         }
                         kfft_simd::V4 tr, ti;
                         if (parts == 3)
@@ -239,18 +323,26 @@ TEST(EnginePaths, WideTwiddleMatchesIntegerProducts)
                             kfft_fp::twiddle_wide2(x, y, g, h, k, tr, ti);
                         else
                             kfft_fp::twiddle_operand_split(x, y, g, h, k, tr, ti);
-                        const i128 K = (i128(1) << (d - 1)) - 1;
                         for (int i = 0; i < 4; ++i) {
                             const i128 a = static_cast<int64_t>(x[i]),
                                        b = static_cast<int64_t>(y[i]);
                             const i128 c = static_cast<int64_t>(g[i]),
                                        e = static_cast<int64_t>(h[i]);
+                            const auto where = [&] {
+                                std::ostringstream o;
+                                o << parts << " parts, xb " << xb << " tw " << tw << " d " << d
+                                  << " s " << s << ": x = (" << static_cast<int64_t>(a) << ", "
+                                  << static_cast<int64_t>(b) << "), w = ("
+                                  << static_cast<int64_t>(c) << ", " << static_cast<int64_t>(e)
+                                  << ")";
+                                return o.str();
+                            };
                             ASSERT_EQ(static_cast<int64_t>((a * c - b * e + K) >> d),
                                 static_cast<int64_t>(tr[i]))
-                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                                << where();
                             ASSERT_EQ(static_cast<int64_t>((a * e + b * c + K) >> d),
                                 static_cast<int64_t>(ti[i]))
-                                << parts << " parts, xb " << xb << " tw " << tw << " d " << d;
+                                << where();
                         }
                     }
                 }
@@ -273,12 +365,17 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
     };
     const Expect cases[] = {
         { 1, 10, 16, 16, 1, 1 }, // radix-4, products whole
-        { 1, 9, 34, 18, 1, 1 }, // W + TW = 52: whole
-        { 1, 9, 34, 19, 1, 2 }, // 53: the twiddle in two parts
+        { 1, 9, 34, 19, 1, 1 }, // W + TW = 53: whole
+        { 1, 9, 34, 20, 1, 2 }, // 54: the twiddle in two parts
         { 2, 10, 34, 34, 1, 2 }, // 68: in two
-        { 2, 12, 34, 8, 0, 0 }, // W = 47: integers
-        { 3, 8, 34, 14, 1, 1 }, // pipelined P + 2 + TW = 50: whole
-        { 3, 8, 34, 8, 0, 0 }, // P = 43: integers
+        { 2, 12, 34, 8, 0, 2 }, // W = 47 unscaled: in two
+        { 2, 13, 34, 16, 0, 3 }, // W = 48, TW = 16: in three
+        { 2, 13, 34, 17, 0, 0 }, // W = 48, TW = 17: integers
+        { 1, 14, 34, 8, 0, 0 }, // W = 49: integers
+        { 3, 8, 34, 17, 1, 1 }, // pipelined scaled Bw + TW = 36 + 17 = 53: whole
+        { 3, 8, 34, 18, 1, 2 }, // 54: the operand in two parts
+        { 3, 10, 34, 8, 0, 1 }, // unscaled P = Bw = 45, 53: whole
+        { 3, 11, 34, 8, 0, 0 }, // P = 46: integers
     };
     for (const Expect& c : cases) {
         const auto g = fft_test::generics(c.M, c.arch, c.iw, c.tw, c.scaling, 0, 0);
@@ -319,6 +416,130 @@ TEST(EnginePaths, AutoPlanTakesTheFastestExactPath)
         std::fesetround(FE_TONEAREST);
         EXPECT_EQ(e->frame_path(), Path::Integer);
     }
+}
+
+// The pipelined engine's twiddled stages take whole products whenever the magnitude measured
+// by the stage before allows them, whatever split the plan holds: floating-point mode (39-bit
+// memory words, plan with the operand split) at every twiddled stage of a full-scale frame;
+// 34-bit words at 2^33 split until the words have shrunk, quiet ones whole from the start. The
+// frames agree with the integer registers bit for bit.
+TEST(EnginePaths, PipelinedStagesTakeWholeProductsWhereTheInputsAllow)
+{
+    struct Expect {
+        int M, iw, tw, flt, nfft;
+        double amplitude;
+        std::vector<int> parts; // of the first twiddled stages, t = 1, 3, ...
+    };
+    const Expect cases[] = {
+        { 10, 32, 16, 1, 10, 1.0, { 1, 1, 1, 1 } },
+        // 2^27 words after stage 0, at the bound 2 A <= 2^(52 - TW).
+        { 13, 32, 24, 1, 13, 1.0, { 1 } },
+        { 5, 34, 19, 0, 4, 1.0, { 2 } },
+        { 5, 34, 19, 0, 4, 1.0 / 4, { 1 } },
+        { 6, 34, 19, 0, 6, 1.0, { 2, 2 } },
+    };
+    std::mt19937_64 rng(kip_test::seed() + 11);
+    for (const Expect& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, 0, 0, 0, c.flt);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline fast(cfg), integer(cfg);
+        integer.force_path(FFT::Path::Integer);
+        EXPECT_EQ(fast.plan().parts, 2) << "M " << c.M << " tw " << c.tw;
+        Frame f = fft_test::random_frame(1 << c.nfft, cfg.input_width, c.amplitude, rng);
+        // Stage 0's largest output: twice the largest sample.
+        f.re[0] = f.re[f.re.size() / 2] = -c.amplitude;
+        for (int direction : { 0, 1 }) {
+            const Result r = fft_test::run_frame(fast, rom, cfg, c.nfft, f, direction, 0);
+            std::vector<int> parts;
+            for (int t = 1; t < c.nfft - 1 && parts.size() < c.parts.size(); t += 2)
+                parts.push_back(fast.stage_parts(t));
+            EXPECT_EQ(parts, c.parts)
+                << "M " << c.M << " iw " << c.iw << " tw " << c.tw << " amplitude " << c.amplitude;
+            EXPECT_EQ(fast.stage_parts(0), -1);
+            expect_same(fft_test::run_frame(integer, rom, cfg, c.nfft, f, direction, 0), r,
+                "stage products");
+        }
+    }
+}
+
+// Pipelined frames of coarse values (sums of a few powers of two, scaled by up to 2^(M+1) so
+// that the unscaled words reach the memory's range) with random schedules: butterfly and
+// twiddled outputs land exactly on the limits of the double stages' checks (+-2^k, wrapping
+// and overflow edges), where a limit one too far gives other words or flags.
+TEST(EnginePaths, PipelinedCoarseFramesOnTheCheckLimits)
+{
+    std::mt19937_64 rng(kip_test::seed() + 13);
+    const bool avx2 = FFT::avx2_path_supported();
+    const bool avx512 = kfft::cpu_has_avx512();
+    const Case cases[] = { { 7, 16, 16, 1, 0, 0 }, { 7, 16, 16, 1, 0, 1 }, { 6, 20, 12, 0, 0, 0 },
+        { 6, 16, 18, 0, 0, 1 }, { 7, 16, 16, 1, 1, 0 }, { 5, 24, 24, 1, 0, 1 } };
+    const double coarse[] = { 0.0, 1.0, 0.5, 0.25, 0.75, 0.125, -1.0, -0.5, -0.25, -0.75 };
+    for (const Case& c : cases) {
+        const auto g = fft_test::generics(c.M, 3, c.iw, c.tw, c.scaling, c.bfp, c.rounding);
+        const FFT_CONFIG cfg = derive_fft_config(g);
+        TWIDDLE_ROM rom(c.M, c.tw);
+        R22_pipeline integer(cfg), portable(cfg), wide(cfg), wide8(cfg);
+        int fallbacks = 0; // frames that took integers at some stage
+        integer.force_path(FFT::Path::Integer);
+        portable.force_path(FFT::Path::Float);
+        wide.force_path(FFT::Path::FloatAvx2);
+        wide8.force_path(FFT::Path::FloatAvx512);
+        const bool grow = !(c.scaling && !c.bfp); // words in units of 2^-(M+1)
+        for (int frame = 0; frame < 400; ++frame) {
+            const int nfft = 3 + static_cast<int>(rng() % (c.M - 2));
+            const int n = 1 << nfft;
+            const double scale = grow ? std::ldexp(1.0, static_cast<int>(rng() % (c.M + 2))) : 1.0;
+            // Dense, sparse, constant (growing coherently from stage to stage), or a pair v, -v
+            // at r and N/4 + r: a butterfly output 2v at the second stage, twiddled by W^(2r)
+            // (2v = 2^(P-1) for unscaled words from v = 2^M).
+            const int kind = static_cast<int>(rng() % 5);
+            const double dc_re = scale * coarse[rng() % 10], dc_im = scale * coarse[rng() % 10];
+            Frame f;
+            for (int i = 0; i < n; ++i) {
+                const bool on = kind == 0 || rng() % (4 * kind) == 0;
+                f.re.push_back(kind == 3 ? dc_re
+                        : on && kind < 3 ? scale * coarse[rng() % 10]
+                                         : 0.0);
+                f.im.push_back(kind == 3              ? dc_im
+                        : on && kind < 3 && rng() % 2 ? scale * coarse[rng() % 10]
+                                                      : 0.0);
+            }
+            if (kind == 4) {
+                const int r = 1 + static_cast<int>(rng() % static_cast<uint64_t>(n / 4 - 1));
+                const double v = (rng() % 2 ? 1.0 : -1.0)
+                    * std::ldexp(1.0, grow ? c.M - static_cast<int>(rng() % 2) : -1);
+                std::vector<double>& part = rng() % 2 ? f.re : f.im;
+                part[r] = v;
+                part[r + n / 4] = -v;
+            }
+            uint32_t schedule = 0;
+            for (int t = 0; t < (nfft + 1) / 2; ++t)
+                schedule |= static_cast<uint32_t>(rng() % ((nfft & 1) && 2 * t + 1 == nfft ? 2 : 4))
+                    << (2 * t);
+            const int direction = static_cast<int>(rng() & 1);
+            const Result ref = fft_test::run_frame(integer, rom, cfg, nfft, f, direction, schedule);
+            expect_same(ref, fft_test::run_frame(portable, rom, cfg, nfft, f, direction, schedule),
+                "portable, coarse frame");
+            bool fell_back = false;
+            for (int t = 1; t < nfft - 1; t += 2)
+                fell_back |= portable.stage_parts(t) == 0;
+            fallbacks += fell_back;
+            if (avx2)
+                expect_same(ref, fft_test::run_frame(wide, rom, cfg, nfft, f, direction, schedule),
+                    "avx2, coarse frame");
+            if (avx512)
+                expect_same(ref, fft_test::run_frame(wide8, rom, cfg, nfft, f, direction, schedule),
+                    "avx512, coarse frame");
+            if (::testing::Test::HasFailure())
+                return;
+        }
+        // Both sides of the limits are visited.
+        EXPECT_GT(fallbacks, 0) << "M " << c.M << " iw " << c.iw;
+        EXPECT_LT(fallbacks, 300) << "M " << c.M << " iw " << c.iw;
+    }
+    if (!avx512)
+        GTEST_SKIP() << "no AVX-512F: the 8-lane stages were not compared (the others were)";
 }
 
 TEST(EnginePaths, Radix4PathsAgreeBitForBit) { check_paths<R4_loop>(1); }

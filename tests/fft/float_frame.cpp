@@ -14,7 +14,9 @@
 #include <random>
 #include <vector>
 
-#include "float_frame.h"
+#include "frame_condition.h"
+#include "frame_finish.h"
+#include "kfft_loop_levels.h"
 #include "kip_test_seed.h"
 #include "path_plan.h"
 
@@ -29,16 +31,8 @@ uint64_t bits(double v)
     return b;
 }
 
-// The loop builds to run: portable (false), and AVX2 (true) where the processor has it.
-std::vector<bool> all_loops()
-{
-    std::vector<bool> v { false };
-    if (kfft::cpu_has_avx2())
-        v.push_back(true);
-    return v;
-}
-
-const char* name(bool vector_loops) { return vector_loops ? "avx2" : "portable"; }
+using kfft_test::level_name;
+using kfft_test::loop_levels;
 
 // ---- the formulas --------------------------------------------------------------------------
 
@@ -125,13 +119,13 @@ void pad_and_shuffle(std::vector<double>& v, std::mt19937_64& rng)
 void expect_scan(const std::vector<double>& re, const std::vector<double>& im, const char* what)
 {
     const Scan ref = scan_reference(re, im);
-    for (bool l : all_loops()) {
+    for (kfft::Path l : loop_levels()) {
         double peak = -1.0;
         const bool clean = kfft::scan_float_clean(
             re.data(), im.data(), static_cast<int32_t>(re.size()), peak, l);
-        ASSERT_EQ(clean, ref.clean) << what << " " << name(l);
+        ASSERT_EQ(clean, ref.clean) << what << " " << level_name(l);
         if (clean) {
-            ASSERT_EQ(bits(peak), bits(ref.peak)) << what << " " << name(l);
+            ASSERT_EQ(bits(peak), bits(ref.peak)) << what << " " << level_name(l);
         }
     }
 }
@@ -200,13 +194,13 @@ TEST(FloatFrameLoops, ScanPeakOnRandomFrames)
 
 void expect_condition(const std::vector<double>& x, int32_t e, int w, const char* what)
 {
-    for (bool l : all_loops()) {
+    for (kfft::Path l : loop_levels()) {
         std::vector<double> out(x.size(), -7.0);
         kfft::condition_float_frame(x.data(), static_cast<int32_t>(x.size()), e, w, out.data(), l);
         // The sign of a zero is not kept: the engine stores either as the word 0.
         for (size_t i = 0; i < x.size(); ++i)
             ASSERT_EQ(bits(out[i] + 0.0), bits(condition_reference(x[i], e, w) + 0.0))
-                << what << " " << name(l) << " x = " << x[i] << " E = " << e << " w = " << w;
+                << what << " " << level_name(l) << " x = " << x[i] << " E = " << e << " w = " << w;
     }
 }
 
@@ -256,16 +250,16 @@ void expect_finish(
         ref_re[k] = finish_reference(re[k], t, ref_over);
         ref_im[k] = finish_reference(im[k], t, ref_over);
     }
-    for (bool l : all_loops()) {
+    for (kfft::Path l : loop_levels()) {
         std::vector<double> r = re, i = im;
         const bool over
             = kfft::finish_float_frame(r.data(), i.data(), static_cast<int32_t>(r.size()), t, l);
-        ASSERT_EQ(over, ref_over) << what << " " << name(l) << " t = " << t;
+        ASSERT_EQ(over, ref_over) << what << " " << level_name(l) << " t = " << t;
         for (size_t k = 0; k < re.size(); ++k) {
             ASSERT_EQ(bits(r[k]), bits(ref_re[k]))
-                << what << " " << name(l) << " y = " << re[k] << " t = " << t;
+                << what << " " << level_name(l) << " y = " << re[k] << " t = " << t;
             ASSERT_EQ(bits(i[k]), bits(ref_im[k]))
-                << what << " " << name(l) << " y = " << im[k] << " t = " << t;
+                << what << " " << level_name(l) << " y = " << im[k] << " t = " << t;
         }
     }
 }

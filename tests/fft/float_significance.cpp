@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "api_condition.h"
+#include "frame_finish.h"
 
 namespace {
 

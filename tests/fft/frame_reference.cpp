@@ -19,6 +19,7 @@
 
 #include "api_state.h"
 #include "fft_frame_ref.h"
+#include "fp_stage.h"
 #include "kfft_v8_0_bitacc_cmodel.h"
 #include "kip_test_seed.h"
 
@@ -75,16 +76,37 @@ std::string dump_inputs(const Case& c)
     return std::string(" (every input sample written to ") + path + ")";
 }
 
+const char* mode_name(int mode)
+{
+    return mode == FE_TONEAREST ? "to nearest"
+        : mode == FE_UPWARD     ? "upward"
+        : mode == FE_DOWNWARD   ? "downward"
+        : mode == FE_TOWARDZERO ? "toward zero"
+                                : "unknown";
+}
+
+// The caller's rounding modes every whole-frame comparison runs under in turn.
+const int kRoundingModes[] = { FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO };
+
+// Sets a rounding mode for its lifetime, then rounding to nearest again.
+class RoundingMode {
+public:
+    explicit RoundingMode(int mode) { std::fesetround(mode); }
+    ~RoundingMode() { std::fesetround(FE_TONEAREST); }
+    RoundingMode(const RoundingMode&) = delete;
+    RoundingMode& operator=(const RoundingMode&) = delete;
+};
+
 std::string describe(const Case& c)
 {
     std::ostringstream o;
     o << "KIP_TEST_SEED=" << kip_test::seed() << " case seed " << c.seed << " kind " << c.kind
-      << " path " << c.path << " | C_NFFT_MAX " << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH
-      << " C_HAS_NFFT " << c.g.C_HAS_NFFT << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT
-      << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH
-      << " C_HAS_SCALING " << c.g.C_HAS_SCALING << " C_HAS_BFP " << c.g.C_HAS_BFP
-      << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft " << c.nfft << " direction "
-      << c.direction << " schedule {";
+      << " path " << c.path << " rounding mode " << mode_name(std::fegetround()) << " | C_NFFT_MAX "
+      << c.g.C_NFFT_MAX << " C_ARCH " << c.g.C_ARCH << " C_HAS_NFFT " << c.g.C_HAS_NFFT
+      << " C_USE_FLT_PT " << c.g.C_USE_FLT_PT << " C_INPUT_WIDTH " << c.g.C_INPUT_WIDTH
+      << " C_TWIDDLE_WIDTH " << c.g.C_TWIDDLE_WIDTH << " C_HAS_SCALING " << c.g.C_HAS_SCALING
+      << " C_HAS_BFP " << c.g.C_HAS_BFP << " C_HAS_ROUNDING " << c.g.C_HAS_ROUNDING << " | nfft "
+      << c.nfft << " direction " << c.direction << " schedule {";
     for (size_t i = 0; i < c.sch.size(); ++i)
         o << (i ? "," : "") << c.sch[i];
     o << "} | first inputs";
@@ -130,11 +152,16 @@ testing::AssertionResult matches(Case c, kelvar_ip_kfft_v8_0_state* kept = nullp
     out.xk_re_size = static_cast<int32_t>(n);
     out.xk_im = oim.data();
     out.xk_im_size = static_cast<int32_t>(n);
+    const int mode = std::fegetround();
     testing::internal::CaptureStderr();
     const int rc = kelvar_ip_kfft_v8_0_bitacc_simulate(st, &in, &out);
+    const int mode_after = std::fegetround();
     const std::string err = testing::internal::GetCapturedStderr();
     if (kept == nullptr)
         kelvar_ip_kfft_v8_0_destroy_state(st);
+    if (mode_after != mode)
+        return testing::AssertionFailure()
+            << "rounding mode " << mode << " left as " << mode_after << ": " << describe(c);
     if (rc != 0)
         return testing::AssertionFailure()
             << "simulate returned " << rc << " (" << err << "): " << describe(c);
@@ -550,11 +577,11 @@ testing::AssertionResult matches_on_every_path(std::vector<Case> frames)
             const testing::AssertionResult r = matches(c, st.get());
             if (!r)
                 return r;
-            // The frame took its plan's stages; Auto's plan takes the widest vectors where it
-            // has doubles.
+            // The frame took its plan's stages, whatever the caller's rounding mode (the model
+            // runs in rounding to nearest); Auto's plan takes the widest vectors where it has
+            // doubles.
             const kfft::PathPlan& plan = st.get()->engine->plan();
-            const bool nearest = std::fegetround() == FE_TONEAREST;
-            if (st.get()->engine->frame_path() != (nearest ? plan.stages : FFT::Path::Integer)
+            if (st.get()->engine->frame_path() != plan.stages
                 || (p.path == FFT::Path::Auto && plan.parts > 0 && plan.stages != fastest_path()))
                 return testing::AssertionFailure() << "path taken not the plan's: " << describe(c);
         }
@@ -567,19 +594,23 @@ struct Edge {
 };
 
 // Burst engines (W data width: the input width scaled, iw + M + 1 unscaled): W + TW = 52, 53
-// and 54 around the largest exact product sum, W = 44..47 unscaled with the twiddle split at
-// its limits (TW 14 and 15 at W = 46).
+// and 54 around the largest exact whole product, and unscaled words of 47 to 49 bits with the
+// twiddle split at its limits (W = 48: two parts up to TW 11, three up to TW 16; W = 49 and
+// W = 48 with TW 17 on integers).
 const Edge kBurstEdges[] = { { 1, 34, 18, 8 }, { 1, 34, 19, 9 }, { 1, 34, 20, 8 }, { 2, 34, 20, 9 },
-    { 1, 20, 34, 10 }, { 2, 19, 34, 8 }, { 0, 33, 8, 10 }, { 0, 34, 8, 10 }, { 0, 34, 8, 11 },
-    { 0, 34, 14, 11 }, { 0, 34, 15, 11 }, { 0, 34, 8, 12 } };
-// Pipelined engine (P internal width: the input width scaled, iw + M + 1 otherwise): P + 8 = 50
-// and 51, plain products P + 2 + TW = 50 and 51, and the operand and twiddle splits beyond.
-const Edge kPipelinedEdges[] = { { 0, 34, 8, 7 }, { 0, 34, 8, 8 }, { 2, 34, 9, 7 }, { 2, 34, 9, 8 },
-    { 1, 34, 14, 8 }, { 1, 34, 15, 8 }, { 1, 34, 16, 9 }, { 1, 28, 34, 8 }, { 0, 30, 11, 8 },
-    { 0, 31, 30, 7 } };
+    { 1, 20, 34, 10 }, { 2, 19, 34, 8 }, { 0, 34, 8, 12 }, { 0, 34, 11, 13 }, { 0, 34, 12, 13 },
+    { 0, 34, 16, 13 }, { 0, 34, 17, 13 }, { 0, 34, 8, 14 } };
+// Pipelined engine (P internal width: the input width scaled, iw + M + 1 otherwise; butterfly
+// outputs of Bw = P + 2 bits scaled, P otherwise): whole products at Bw + TW = 53 and the
+// operand split at 54, the twiddle split in three at its limit (P + s = 53), P = 45 whole and
+// split, P = 46 on integers.
+const Edge kPipelinedEdges[] = { { 1, 34, 17, 8 }, { 1, 34, 18, 8 }, { 1, 28, 34, 8 },
+    { 0, 30, 34, 9 }, { 0, 32, 33, 9 }, { 0, 34, 8, 10 }, { 0, 34, 9, 10 }, { 2, 34, 9, 10 },
+    { 0, 34, 8, 11 }, { 2, 34, 8, 11 } };
 
-// Every width pair at an edge through one state per path: frames of the longest, the shortest
-// and a middle length, both directions, full-scale, tone and random samples.
+// Every width pair at an edge through one state per path: frames of the longest (at most 4,096
+// points), the shortest and a middle length, both directions, full-scale, tone and random
+// samples.
 TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
 {
     const int arch = GetParam();
@@ -591,7 +622,8 @@ TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
     int e = 0;
     for (const Edge& edge : edges) {
         const int lo = min_nfft(arch);
-        const int lengths[] = { edge.M, lo, edge.M, std::max(lo, edge.M - 1), edge.M };
+        const int top = std::min(edge.M, 12);
+        const int lengths[] = { top, lo, top, std::max(lo, top - 1), top };
         const int kinds[] = { 1, 2, 1, 0, 1 };
         const int frames = kReducedBuild ? 3 : 5;
         std::vector<Case> seq;
@@ -607,6 +639,8 @@ TEST_P(FrameReference, BoundEdgesThroughOneStatePerPath)
             fill(c, rng, kinds[f]);
             seq.push_back(c);
         }
+        // Each edge under another of the caller's rounding modes.
+        const RoundingMode mode(kRoundingModes[e % 4]);
         ++e;
         ASSERT_TRUE(matches_on_every_path(seq));
     }
@@ -621,19 +655,27 @@ TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
     uint32_t seed = kip_test::seed() * 733u + static_cast<uint32_t>(arch);
     const int lengths[] = { 13, 16, 14, 15 };
     const int frames = kReducedBuild ? 1 : 4;
-    const int iws[] = { 16, 18, 24 }, tws[] = { 16, 20, 18 };
-    for (int mode = 0; mode < 3; ++mode) {
+    const int iws[] = { 16, 18, 24, 32 }, tws[] = { 16, 20, 18, 24 };
+    // Mode 3, pipelined only: the floating-point mode (44-bit words, the operand split, whole
+    // products while the words are small), from 8 points.
+    const int float_lengths[] = { 13, 16, 3, 14 };
+    for (int mode = 0; mode < (arch == 3 ? 4 : 3); ++mode) {
         std::vector<Case> seq;
         for (int f = 0; f < frames; ++f) {
             std::mt19937 rng(++seed);
             Case c;
             c.seed = seed;
-            c.nfft = lengths[f];
-            c.g = generics(arch, 16, 13, mode, mode % 2, iws[mode], tws[mode]);
+            c.nfft = mode == 3 ? float_lengths[f] : lengths[f];
+            c.g = generics(arch, 16, 13, std::min(mode, 2), mode % 2, iws[mode], tws[mode]);
             c.direction = f % 3 == 0;
             if (mode == 1)
                 c.sch = schedule(rng, arch, c.nfft, 1);
-            fill(c, rng, f % 2 ? 0 : 2);
+            if (mode == 3) {
+                c.g.C_USE_FLT_PT = 1;
+                fill_float(c, rng, f % 2);
+            } else {
+                fill(c, rng, f % 2 ? 0 : 2);
+            }
             seq.push_back(c);
         }
         ASSERT_TRUE(matches_on_every_path(seq));
@@ -641,12 +683,16 @@ TEST_P(FrameReference, LongFramesThroughOneStatePerPath)
 }
 
 // Floating-point frames through one state per path, the portable loops forced as well as the
-// vector ones (the scan, the conditioning and the result rounding follow the forced path).
+// vector ones (the scan, the conditioning and the result rounding follow the forced path), with
+// the caller in every rounding mode: the results are those of rounding to nearest, and the
+// caller's mode is restored.
 TEST_P(FrameReference, FloatingPointFramesThroughOneStatePerPath)
 {
     const int arch = GetParam();
     uint32_t seed = kip_test::seed() * 877u + static_cast<uint32_t>(arch);
-    for (int tw : { 16, 25 }) {
+    for (int m = 0; m < 8; ++m) {
+        const int tw = m % 2 ? 25 : 16;
+        const RoundingMode mode(kRoundingModes[m / 2]);
         std::vector<Case> seq;
         for (int kind = 0; kind < 6; ++kind) {
             std::mt19937 rng(++seed);
@@ -842,16 +888,15 @@ TEST(FrameReferenceBfp, PipelinedNormalisationBoundaries)
     }
 }
 
-// Operand x = (a, b) of W bits for the twiddle (g, h) with S = a g - b h at least 2^52 in
-// magnitude and S = 2^(d-1) + (2^k - 1) 2^d modulo 2^(d+k): the twiddled operand
-// floor((S + 2^(d-1) - 1) / 2^d) is odd and one below a multiple of 2^k, and (S - 1/2) / 2^d
-// evaluated in doubles (S - 1/2 rounds to S) rounds up to that multiple instead. The operands
-// tried are those with b at the extremes of its range, a the extreme lifts of its congruence.
-bool tie_operand(int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int64_t& b_out)
+using i128 = __int128;
+
+// The first operand x = (a, b) of W bits (margin inside either end of their range) for the
+// twiddle (g, h) with S = a g - b h = residue(i) modulo 2^mb that accept(a, b) takes: b from
+// the extremes of its range inwards (step i), a the extreme lifts of its congruence.
+template <class Residue, class Accept>
+bool find_operand(int64_t g, int64_t h, int W, int mb, int64_t margin, Residue residue,
+    Accept accept, int64_t& a_out, int64_t& b_out)
 {
-    using i128 = __int128;
-    const int mb = d + k;
-    const i128 R = (i128(1) << (d - 1)) + ((i128(1) << k) - 1) * (i128(1) << d);
     if (g == 0)
         return false;
     int v = 0;
@@ -864,12 +909,12 @@ bool tie_operand(int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int6
     uint64_t inv = go; // its inverse modulo 2^64 (Newton's iteration)
     for (int i = 0; i < 6; ++i)
         inv *= 2 - go * inv;
-    const int64_t lo = -(int64_t(1) << (W - 1)), hi = (int64_t(1) << (W - 1)) - 1;
+    const int64_t lo = -(int64_t(1) << (W - 1)) + margin, hi = (int64_t(1) << (W - 1)) - 1 - margin;
     const auto floor_div
         = [](int64_t x, int64_t m) { return x >= 0 ? x / m : -((-x + m - 1) / m); };
     for (int64_t i = 0; i < (int64_t(1) << 21) && i < 2 * (hi - lo); ++i) {
         const int64_t b = (i & 1) ? lo + i / 2 : hi - i / 2;
-        const i128 need = R + i128(b) * h; // a g = need modulo 2^mb
+        const i128 need = residue(i) + i128(b) * h; // a g = need modulo 2^mb
         if ((need & ((i128(1) << v) - 1)) != 0)
             continue;
         const uint64_t q = static_cast<uint64_t>(static_cast<int64_t>(need >> v));
@@ -877,10 +922,7 @@ bool tie_operand(int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int6
         const int64_t lifts[2]
             = { a0 + floor_div(hi - a0, mod_a) * mod_a, a0 - floor_div(a0 - lo, mod_a) * mod_a };
         for (int64_t a : lifts) {
-            if (a < lo || a > hi)
-                continue;
-            const i128 S = i128(a) * g - i128(b) * h;
-            if (S >= (i128(1) << 52) || S <= -(i128(1) << 52)) {
+            if (a >= lo && a <= hi && accept(a, b)) {
                 a_out = a;
                 b_out = b;
                 return true;
@@ -890,18 +932,72 @@ bool tie_operand(int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int6
     return false;
 }
 
-// Twiddle products at the edge of exact doubles (W + TW = 54 in the burst engines): a frame
-// with one sample x at n = 1 passes x unchanged through every stage but the last (schedule 0),
-// which multiplies it by each of its twiddles; x is chosen for one of them so that the product
-// sum lies beyond 2^52 on a rounding tie whose rounding shows in the stage outputs (shift 2).
-// Every path, both directions through one state.
+// Operand x = (a, b) for the twiddle (g, h) with S = a g - b h at least 2^52 in magnitude and
+// S = 2^(d-1) + (2^k - 1) 2^d modulo 2^(d+k): the twiddled operand floor((S + 2^(d-1) - 1) /
+// 2^d) is odd and one below a multiple of 2^k, and (S - 1/2) / 2^d evaluated in doubles
+// (S - 1/2 rounds to S) rounds up to that multiple instead: the whole product one bit past
+// exact doubles shows after k more bits are dropped.
+bool tie_operand(
+    int64_t g, int64_t h, int W, int d, int k, int64_t& a_out, int64_t& b_out, int64_t margin = 0)
+{
+    const i128 R = (i128(1) << (d - 1)) + ((i128(1) << k) - 1) * (i128(1) << d);
+    return find_operand(
+        g, h, W, d + k, margin, [&](int64_t) { return R; },
+        [&](int64_t a, int64_t b) {
+            const i128 S = i128(a) * g - i128(b) * h;
+            return S >= (i128(1) << 52) || S <= -(i128(1) << 52);
+        },
+        a_out, b_out);
+}
+
+// Operand x = (a, b) for the twiddle (g, h) whose twiddled operand (x W + K) >> d, computed
+// with the twiddle split in two parts at s (parts = 2, kfft_fp::twiddle_wide2()) or the
+// operand split at s (parts = 0, twiddle_operand_split()), differs from the exact one in the
+// bits left after k more are dropped: S sits just beside a multiple of 2^(d+k), within the
+// weight 2^s of an upper partial sum, so that a last bit lost there shows. A split with
+// s = xb + tw - 55, one below the smallest exact one, has such operands.
+bool split_operand(int64_t g, int64_t h, int W, int d, int k, int parts, int s, int64_t& a_out,
+    int64_t& b_out, int64_t margin = 0)
+{
+    const int64_t K = (int64_t(1) << (d - 1)) - 1, span = int64_t(1) << s;
+    const kfft_fp::WideTwiddle wide = kfft_fp::wide_twiddle(s, d);
+    return find_operand(
+        g, h, W, d + k, margin,
+        [&](int64_t i) {
+            const int64_t j = (i >> 2) % span;
+            return i128((i & 2) ? -K - 1 - j : -K + j);
+        },
+        [&](int64_t a, int64_t b) {
+            // Two lanes: the baseline processor's own width.
+            const double ad = static_cast<double>(a), bd = static_cast<double>(b);
+            const double gd = static_cast<double>(g), hd = static_cast<double>(h);
+            const kfft_simd::V2 x = { ad, ad }, y = { bd, bd }, gv = { gd, gd }, hv = { hd, hd };
+            kfft_simd::V2 tr, ti;
+            if (parts == 2)
+                kfft_fp::twiddle_wide2(x, y, gv, hv, wide, tr, ti);
+            else
+                kfft_fp::twiddle_operand_split(x, y, gv, hv, wide, tr, ti);
+            const int64_t t = static_cast<int64_t>((i128(a) * g - i128(b) * h + K) >> d);
+            return (static_cast<int64_t>(tr[0]) >> k) != (t >> k);
+        },
+        a_out, b_out);
+}
+
+// Twiddle products one step past the exactness bounds in the burst engines: a frame with one
+// sample x at n = 1 passes x unchanged through every stage but the last (schedule 0), which
+// multiplies it by each of its twiddles; x is chosen for one of them so that the products go
+// wrong in doubles one step past a bound, in a bit the stage outputs keep (shift 2): whole
+// products at W + TW = 54 (a rounding tie beyond 2^52), and the twiddle split in two parts
+// one bit narrower than the smallest exact split, s = W + TW - 55 (an upper partial sum
+// beyond 2^53). Every path, both directions through one state.
 TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
 {
     struct Setup {
         int arch, iw, tw;
+        bool split;
     };
-    const Setup setups[]
-        = { { 1, 34, 20 }, { 1, 20, 34 }, { 2, 34, 20 }, { 2, 20, 34 }, { 4, 22, 32 } };
+    const Setup setups[] = { { 1, 34, 20, false }, { 1, 20, 34, false }, { 2, 34, 20, false },
+        { 2, 20, 34, false }, { 4, 22, 32, false }, { 1, 34, 34, true }, { 2, 30, 33, true } };
     const int nfft = 10, s = 2;
     for (const Setup& su : setups) {
         const int W = su.iw, TW = su.tw, d = TW - 4;
@@ -925,8 +1021,10 @@ TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
                     const KFixComplex w = rom.lookup(idx);
                     const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
                     const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
-                    if (tie_operand(g, h, W, d, 3 + s, a, b)) {
-                        c.kind = "tie at twiddle " + std::to_string(idx);
+                    if (su.split ? split_operand(g, h, W, d, 3 + s, 2, W + TW - 55, a, b)
+                                 : tie_operand(g, h, W, d, 3 + s, a, b)) {
+                        c.kind = (su.split ? "split witness at twiddle " : "tie at twiddle ")
+                            + std::to_string(idx);
                         found = true;
                         break;
                     }
@@ -942,6 +1040,165 @@ TEST(FrameReferencePaths, TwiddleProductsBeyondExactDoubles)
         }
         ASSERT_TRUE(matches_on_every_path(seq));
     }
+}
+
+// Pipelined twiddle products one step past the exactness bounds (scaled, butterfly outputs of
+// Bw = P + 2 bits): four samples make the butterfly output B = x1 + x9 - x5 - x13 of stage 1
+// that meets the 45-degree twiddle, chosen so that B W goes wrong in doubles in a bit the
+// stage keeps after its shift (3: no overflow, which the integers would redo) drops 8: whole
+// products at Bw + TW = 54 (a rounding tie
+// beyond 2^52), and the operand split one bit narrower than the smallest exact split,
+// a = Bw + TW - 55 (TW 31: the 45-degree twiddle is odd, so its products can be odd too).
+// Every path, both directions through one state.
+TEST(FrameReferencePaths, PipelinedTwiddleProductsBeyondExactDoubles)
+{
+    struct Setup {
+        int P, tw;
+        bool split;
+    };
+    const Setup setups[] = { { 30, 22, false }, { 34, 31, true } };
+    const int nfft = 4, s = 3;
+    for (const Setup& su : setups) {
+        const int P = su.P, TW = su.tw, d = TW - 6;
+        const fft_ref::Twiddles rom(nfft, TW);
+        std::vector<Case> seq;
+        for (int direction : { 1, 0 }) {
+            Case c;
+            c.nfft = nfft;
+            c.g = generics(3, nfft, nfft, 1, 0, P, TW);
+            c.direction = direction;
+            c.sch = { s, 0 };
+            const uint64_t idx = direction == 1 ? 14 : 2; // W_16^2, forward or inverse
+            const KFixComplex w = rom.lookup(idx);
+            const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
+            const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
+            int64_t a = 0, b = 0;
+            // Four samples reach [-2^(P+1) + 2, 2^(P+1) - 2].
+            ASSERT_TRUE(su.split ? split_operand(g, h, P + 2, d, 5 + s, 0, P + 2 + TW - 55, a, b, 2)
+                                 : tie_operand(g, h, P + 2, d, 5 + s, a, b, 2))
+                << "P " << P << " TW " << TW << " direction " << direction;
+            c.kind = std::string(su.split ? "pipelined split witness" : "pipelined tie")
+                + " at twiddle " + std::to_string(idx);
+            const size_t n = size_t { 1 } << nfft;
+            c.re.assign(n, 0.0);
+            c.im.assign(n, 0.0);
+            // Each part v of B as v1 + v9 - v5 - v13, every term a P-bit sample.
+            const auto spread = [&](int64_t v, std::vector<double>& part) {
+                const int64_t q = v / 4;
+                int64_t u[4] = { q, q, q, q }; // x1, x9, -x5, -x13
+                const int up[3] = { 2, 3, 0 }, down[3] = { 0, 1, 2 };
+                for (int64_t i = 0; i < v - 4 * q; ++i)
+                    ++u[up[i]];
+                for (int64_t i = 0; i < 4 * q - v; ++i)
+                    --u[down[i]];
+                part[1] = std::ldexp(static_cast<double>(u[0]), 1 - P);
+                part[9] = std::ldexp(static_cast<double>(u[1]), 1 - P);
+                part[5] = std::ldexp(static_cast<double>(-u[2]), 1 - P);
+                part[13] = std::ldexp(static_cast<double>(-u[3]), 1 - P);
+            };
+            spread(a, c.re);
+            spread(b, c.im);
+            seq.push_back(c);
+        }
+        ASSERT_TRUE(matches_on_every_path(seq));
+    }
+}
+
+// Butterfly output (x, y), |x|, |y| <= lim, for the twiddle (g, h) with S = x g - y h at
+// least need and S = T modulo 2^bits; y is taken from the extreme of its range inwards, x as
+// the extreme lift of its congruence.
+bool product_on_residue(int64_t g, int64_t h, int64_t lim, int64_t T, int bits, __int128 need,
+    int64_t& x_out, int64_t& y_out)
+{
+    using i128 = __int128;
+    if (g == 0)
+        return false;
+    const int v = __builtin_ctzll(static_cast<uint64_t>(g));
+    if (v >= bits)
+        return false;
+    const int64_t mod = int64_t(1) << (bits - v); // x is fixed modulo 2^(bits - v)
+    const uint64_t go = static_cast<uint64_t>(g >> v); // odd
+    uint64_t inv = go; // its inverse modulo 2^64 (Newton's iteration)
+    for (int i = 0; i < 6; ++i)
+        inv *= 2 - go * inv;
+    const i128 M = i128(1) << bits;
+    for (int64_t i = 0; i < 4096; ++i) {
+        const int64_t y = h > 0 ? -lim + i : lim - i; // -y h large and positive
+        i128 need_r = (i128(T) + i128(y) * h) % M; // x g = T + y h modulo 2^bits
+        if (need_r < 0)
+            need_r += M;
+        if ((need_r & ((i128(1) << v) - 1)) != 0)
+            continue;
+        const uint64_t q = static_cast<uint64_t>(need_r >> v);
+        const int64_t x0 = static_cast<int64_t>((q * inv) & static_cast<uint64_t>(mod - 1));
+        const int64_t x = g > 0 ? x0 + (lim - x0) / mod * mod : x0 - (x0 + lim) / mod * mod;
+        if (x < -lim || x > lim)
+            continue;
+        if (i128(x) * g - i128(y) * h >= need) {
+            x_out = x;
+            y_out = y;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Pipelined whole twiddle products at their bound (butterfly outputs within 2^(52 - TW), twice
+// the largest word the stage before measured), through the engine's plan with the operand
+// split (unscaled, 34-bit samples, 19-bit twiddles). Two samples, at r and N/4 + r, reach the
+// second stage's odd group as its inputs a and b: its upper butterfly output a - j b times
+// W^r. Frames: words at 2^(51 - TW) (butterfly outputs at 2^(52 - TW)), products whole and as large
+// as they get; words at 2^(52 - TW) (split products) with the product sum beyond 2^52 where
+// truncating whole products in doubles would round twice. Every path, both frames through one
+// state.
+TEST(FrameReferencePaths, PipelinedWholeProductsAtTheirBound)
+{
+    const int M = 6, iw = 34, TW = 19;
+    const int64_t N = int64_t(1) << M, unit = int64_t(1) << (iw - 1);
+    const fft_ref::Twiddles rom(M, TW);
+    // Unscaled: twiddled outputs drop d = TW - 7 bits, stage outputs 6 more.
+    const int D = TW - 1;
+    const int64_t K = (int64_t(1) << (TW - 8)) - 1;
+    std::vector<Case> seq;
+    for (int big = 0; big < 2; ++big) {
+        bool found = false;
+        for (int64_t r = N / 16; r < N / 4 && !found; ++r) {
+            const KFixComplex w = rom.lookup((N - r) % N); // forward, W^r
+            const int64_t g = std::llround(std::ldexp(w.re.toDouble(), TW - 1));
+            const int64_t h = std::llround(std::ldexp(w.im.toDouble(), TW - 1));
+            int64_t x = 0, y = 0;
+            if (big) {
+                // S + K = 2^D modulo 2^(D+1): the quotient odd, on a tie once S + K - 2^(D-1)
+                // + 1/2 has rounded to an integer.
+                const int64_t T = ((int64_t(1) << D) - K) & ((int64_t(1) << (D + 1)) - 1);
+                if (!product_on_residue(g, h, 2 * unit - 2, T, D + 1,
+                        (__int128(1) << 52) + (__int128(1) << D), x, y))
+                    continue;
+            } else {
+                const int64_t top = int64_t(1) << (52 - TW);
+                x = g > 0 ? top : -top;
+                y = h > 0 ? -top : top;
+            }
+            // a = (xa, ya) and b with a - j b = (xa + b.im, ya - b.re) = (x, y).
+            const int64_t xa = x / 2, bi = x - xa, ya = y / 2, br = ya - y;
+            Case c;
+            c.nfft = M;
+            c.kind = std::string(big ? "product sum beyond 2^52" : "words at the bound") + " at r "
+                + std::to_string(r);
+            c.g = generics(3, M, M, 0, 0, iw, TW);
+            c.direction = 1;
+            c.re.assign(size_t(N), 0.0);
+            c.im.assign(size_t(N), 0.0);
+            c.re[size_t(r)] = std::ldexp(static_cast<double>(xa), 1 - iw);
+            c.im[size_t(r)] = std::ldexp(static_cast<double>(ya), 1 - iw);
+            c.re[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(br), 1 - iw);
+            c.im[size_t(N / 4 + r)] = std::ldexp(static_cast<double>(bi), 1 - iw);
+            seq.push_back(c);
+            found = true;
+        }
+        ASSERT_TRUE(found) << (big ? "no product on the residue" : "no twiddle");
+    }
+    ASSERT_TRUE(matches_on_every_path(seq));
 }
 
 // Pipelined block floating point with the largest magnitude held by two different words of
