@@ -34,9 +34,9 @@ template <class V> [[gnu::always_inline]] inline void store(double* p, const V& 
 
 // Whether the lanes of V round with one instruction (8 lanes: simd8.h) rather than by adding
 // and removing 1.5 * 2^52.
-template <class V> constexpr bool kRoundsDirectly = false;
+template <class V> inline constexpr bool kRoundsDirectly = false;
 #if defined(KFFT_X86_DISPATCH)
-template <> constexpr bool kRoundsDirectly<kfft_simd::V8> = true;
+template <> inline constexpr bool kRoundsDirectly<kfft_simd::V8> = true;
 #endif
 
 // v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even); a zero is +0.
