@@ -39,17 +39,29 @@ template <class V> inline constexpr bool kRoundsDirectly = false;
 template <> inline constexpr bool kRoundsDirectly<kfft_simd::V8> = true;
 #endif
 
-// v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even). Always by adding and
-// removing 1.5 * 2^52, on every lane width: a rounding instruction gives -0 for v in
-// [-1/2, -0], and a -0 word reaches the floating-point outputs of the pipelined engine.
+// v rounded to an integer (|v| < 2^51, rounding to nearest, ties to even); a zero is +0.
 template <class V> [[gnu::always_inline]] inline void round_to(V& out, const V& v)
 {
     out = (v + kfft_simd::kMagic) - kfft_simd::kMagic;
 }
 
+// The same where the sign of a zero result does not matter (the parts of a split product,
+// which a later sum with a nonzero or +0 term absorbs): one instruction where the lanes round
+// directly, which gives -0 for small negative v.
+template <class V> [[gnu::always_inline]] inline void round_part(V& out, const V& v)
+{
+#if defined(KFFT_X86_DISPATCH)
+    if constexpr (kRoundsDirectly<V>) {
+        kfft_simd::round_nearest(out, v);
+        return;
+    }
+#endif
+    round_to(out, v);
+}
+
 // (n + K) >> d for integers n (|n| < 2^51) with K = 2^(d-1) - 1 and c = 2^-d: round((n - 1/2) c),
 // never a tie, or floor((n + K) c) where the lanes round directly (the same integer: n + 1/2
-// and n + K + 1/2 lie between the same multiples of 2^d).
+// and n + K + 1/2 lie between the same multiples of 2^d). Never -0: n + K is +0 for n = -0.
 template <class V, class C>
 [[gnu::always_inline]] inline void round_shifted(V& out, const V& n, const C& c)
 {
@@ -228,9 +240,9 @@ inline WideTwiddle wide_twiddle(int s, int d)
 template <class V>
 [[gnu::always_inline]] inline void split_twiddle(const V& g, const WideTwiddle& k, V p[3])
 {
-    round_to(p[0], g * k.inv_2s);
+    round_part(p[0], g * k.inv_2s);
     const V m = g - p[0] * k.s2;
-    round_to(p[1], m * k.inv_s);
+    round_part(p[1], m * k.inv_s);
     p[2] = m - p[1] * k.s1;
 }
 
@@ -250,9 +262,9 @@ template <class V>
     const V& p2, const V& p1, const V& p0, const WideTwiddle& k, V& q)
 {
     V q2, q1, r;
-    round_to(q2, p2 * k.q2c);
+    round_part(q2, p2 * k.q2c);
     const V f1 = (p2 - q2 * k.q2p) * k.s1 + p1;
-    round_to(q1, f1 * k.q1c);
+    round_part(q1, f1 * k.q1c);
     const V f0 = (f1 - q1 * k.q1p) * k.s1 + p0;
     round_shifted(r, f0, k.c);
     q = (q2 + q1) + r;
@@ -263,7 +275,7 @@ template <class V>
 [[gnu::always_inline]] inline void quotient2(const V& p1, const V& p0, const WideTwiddle& k, V& q)
 {
     V q1, r;
-    round_to(q1, p1 * k.q1c);
+    round_part(q1, p1 * k.q1c);
     const V f0 = (p1 - q1 * k.q1p) * k.s1 + p0;
     round_shifted(r, f0, k.c);
     q = q1 + r;
@@ -305,8 +317,8 @@ template <class V>
     const V& xr, const V& xi, const V& g, const V& h, const WideTwiddle& k, V& tr, V& ti)
 {
     V g1, h1;
-    round_to(g1, g * k.inv_s);
-    round_to(h1, h * k.inv_s);
+    round_part(g1, g * k.inv_s);
+    round_part(h1, h * k.inv_s);
     const V g0 = g - g1 * k.s1, h0 = h - h1 * k.s1;
     quotient2<V>(xr * g1 - xi * h1, xr * g0 - xi * h0, k, tr);
     quotient2<V>(xr * h1 + xi * g1, xr * h0 + xi * g0, k, ti);
@@ -328,8 +340,8 @@ template <class V>
     const V& xr, const V& xi, const V& g, const V& h, const WideTwiddle& k, V& tr, V& ti)
 {
     V xr1, xi1;
-    round_to(xr1, xr * k.inv_s);
-    round_to(xi1, xi * k.inv_s);
+    round_part(xr1, xr * k.inv_s);
+    round_part(xi1, xi * k.inv_s);
     const V xr0 = xr - xr1 * k.s1, xi0 = xi - xi1 * k.s1;
     quotient2<V>(xr1 * g - xi1 * h, xr0 * g - xi0 * h, k, tr);
     quotient2<V>(xr1 * h + xi1 * g, xr0 * h + xi0 * g, k, ti);

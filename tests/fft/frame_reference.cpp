@@ -286,7 +286,14 @@ void fill(Case& c, std::mt19937& rng, int kind)
             c.im[i] = on_grid(amp * std::sin(a), w);
         }
     } else if (kind == 3) {
-        for (int k = 0; k < 3; ++k) {
+        // Zeros of both signs around at most three samples (none: a frame of zeros, which
+        // must read +0 everywhere).
+        for (size_t i = 0; i < n; ++i) {
+            c.re[i] = rng() % 2 ? -0.0 : 0.0;
+            c.im[i] = rng() % 2 ? -0.0 : 0.0;
+        }
+        const int count = static_cast<int>(rng() % 4);
+        for (int k = 0; k < count; ++k) {
             const size_t i = rng() % n;
             c.re[i] = on_grid(u(rng), w);
             c.im[i] = on_grid(u(rng), w);
