@@ -321,14 +321,6 @@ template <class V> [[gnu::always_inline]] inline double lane_max(const V& v)
     return k;
 }
 
-// v rounded to an integer (|v| < 2^51, rounding to nearest) by adding and removing
-// 1.5 * 2^52 on every lane count: a zero comes out +0, as the integer registers give it (a
-// rounding instruction keeps the sign of -0.3, and the word would read -0).
-template <class V> [[gnu::always_inline]] inline V rounded(const V& v)
-{
-    return (v + kfft_simd::kMagic) - kfft_simd::kMagic;
-}
-
 // Spans below the lane count: 2L words x0, x1 hold L butterflies of span h, taken apart into
 // upper and lower inputs (unzip) and put back together (zip) by lane shuffles.
 template <class V>
@@ -407,10 +399,10 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB, class V>
         if (!Drop)
             return v;
         if (Round) {
-            const V z = rounded(v * c_out);
+            const V z = kfft_simd::round_int(v * c_out);
             return z < largest ? z : largest;
         }
-        return rounded((v - bias) * c_out);
+        return kfft_simd::round_int((v - bias) * c_out);
     };
     // Twiddled output of one lane pair for the plain products: floor((S + K) / 2^D) in one
     // rounding when truncating; the twiddled operand Tw otherwise.
@@ -453,10 +445,10 @@ template <bool Round, int Kind, bool Drop, int Parts, bool CheckB, class V>
             product(b1r, b1i, w + k, v1r, v1i);
             m = max_abs(m, v0r, v0i, v1r, v1i);
             if (kFused) {
-                z[0] = rounded(v0r);
-                z[1] = rounded(v0i);
-                z[2] = rounded(v1r);
-                z[3] = rounded(v1i);
+                z[0] = kfft_simd::round_int(v0r);
+                z[1] = kfft_simd::round_int(v0i);
+                z[2] = kfft_simd::round_int(v1r);
+                z[3] = kfft_simd::round_int(v1i);
                 return;
             }
         } else {

@@ -19,27 +19,7 @@ typedef int64_t M4 __attribute__((vector_size(32))); // lane masks of comparison
 // vector returned by a function built for the baseline processor is passed in memory, by one
 // built for AVX in a register, which GCC and Clang report (-Wpsabi) where such a function is
 // built or called. The files whose baseline loops use them say so (fft/CMakeLists.txt).
-template <class V = V4> [[gnu::always_inline]] inline V load4(const double* p)
-{
-    V v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline void store4(double* p, const V4& v)
-{
-    __builtin_memcpy(p, &v, sizeof v);
-}
-
 template <class V = V4> [[gnu::always_inline]] inline V splat(double x) { return V {} + x; }
-
-template <class M, class V>
-[[gnu::always_inline]] inline V select(const M& m, const V& a, const V& b)
-{
-    return (V)((m & (M)a) | (~m & (M)b));
-}
-
-[[gnu::always_inline]] inline bool any(const M4& m) { return (m[0] | m[1] | m[2] | m[3]) != 0; }
 
 // Two lanes: the native width of baseline x86-64 (SSE2), for loops built without AVX.
 typedef double V2 __attribute__((vector_size(16)));
@@ -86,7 +66,8 @@ struct AllTrue {
 }
 
 // 1.5 * 2^52: adding and removing it rounds |v| < 2^51 to an integer in the current rounding
-// mode, and keeps integers unchanged in every mode.
+// mode, and keeps integers unchanged in every mode. To nearest, a zero result is +0 (a rounding
+// instruction would keep the sign of -0.3), as the integer datapath gives it.
 constexpr double kMagic = 0x1.8p52;
 
 template <class V> [[gnu::always_inline]] inline V round_int(const V& v)

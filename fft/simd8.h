@@ -24,39 +24,6 @@ namespace kfft_simd {
 typedef double V8 __attribute__((vector_size(64)));
 typedef int64_t M8 __attribute__((vector_size(64))); // lane masks of comparisons
 
-[[gnu::always_inline, KFFT_AVX512]] inline V8 load8(const double* p)
-{
-    V8 v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline, KFFT_AVX512]] inline void store8(double* p, const V8& v)
-{
-    __builtin_memcpy(p, &v, sizeof v);
-}
-
-[[gnu::always_inline, KFFT_AVX512]] inline V8 splat8(double x)
-{
-    return V8 { x, x, x, x, x, x, x, x };
-}
-
-[[gnu::always_inline, KFFT_AVX512]] inline V8 select(const M8& m, const V8& a, const V8& b)
-{
-    return (V8)((m & (M8)a) | (~m & (M8)b));
-}
-
-[[gnu::always_inline, KFFT_AVX512]] inline bool any(const M8& m)
-{
-    return (m[0] | m[1] | m[2] | m[3] | m[4] | m[5] | m[6] | m[7]) != 0;
-}
-
-[[gnu::always_inline, KFFT_AVX512]] inline V8 round_int(const V8& v)
-{
-    const V8 m = splat8(kMagic);
-    return (v + m) - m;
-}
-
 // Every lane rounded to an integer, to nearest (ties to even) or towards minus infinity, in any
 // rounding mode. Not always_inline: the generic helpers they pass through on their way into
 // the 8-lane loops are built for the baseline processor, where a function built for AVX-512F
